@@ -1,0 +1,2 @@
+import sys
+open(sys.argv[1],"w").close()
