@@ -1,0 +1,24 @@
+// Record files: one fixed-layout record per file "<name><index>.rgc" in the
+// data folder (folder choice 1: the second, common folder), written through
+// "<path>_tmp" and a move so readers never see a torn record.
+#pragma once
+
+enum { RECORD_SECOND_FOLDER = 1 };
+
+void GetRecordFilePath(const char *name, int index, char *path, int folderChoice);
+int ReadRecordFile(const char *name, int index, void *buffer, int byteCount, int folderChoice);
+int ReadRecordFileEx(const char *folder, const char *name, const char *extension, void *buffer,
+                     int byteCount, int folderChoice);
+int WriteRecordFile(const char *name, int index, const void *buffer, int byteCount,
+                    int folderChoice);
+int WriteRecordFileEx(const char *folder, const char *name, const char *extension,
+                      const void *buffer, int byteCount, int folderChoice);
+
+enum { WRITE_TRUNCATE = 0, WRITE_APPEND = 1, WRITE_IN_PLACE = 2 };
+int ReadFileData(const char *path, void *buffer, int byteCount);
+int WriteFileData(const char *path, const void *buffer, int byteCount, int mode);
+
+// 0 exists or created, 1 a level could not be created, 2 empty path.
+int CreateFolderPath(const char *path, bool sleepOnFailure);
+// 0 a file can be created in the folder, 2 not.
+int TestWriteAccess(const char *folder);
