@@ -1,9 +1,11 @@
 // Helpers shared by the test executables.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 #include <stdio.h>
 #include <string>
+#include <vector>
 
 // Deletes a folder and everything below it (no error when it is missing).
 inline void RemoveTree(const std::string &path)
@@ -37,4 +39,71 @@ inline std::string FreshTempFolder(const std::string &tag)
     RemoveTree(path);
     CreateDirectoryA(path.c_str(), 0);
     return path;
+}
+
+inline std::string ReadWhole(const std::string &path)
+{
+    std::string bytes;
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f)
+        return "<missing " + path + ">";
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
+        bytes.append(buffer, n);
+    fclose(f);
+    return bytes;
+}
+
+inline void WriteWhole(const std::string &path, const std::string &bytes)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f != 0) << path;
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+}
+
+// Unix form of a path under Wine's Z: drive, or empty.
+inline std::string UnixPath(const std::string &windowsPath)
+{
+    char full[MAX_PATH];
+    if (!GetFullPathNameA(windowsPath.c_str(), MAX_PATH, full, 0))
+        return "";
+    if ((full[0] != 'Z' && full[0] != 'z') || full[1] != ':')
+        return "";
+    std::string unix(full + 2);
+    for (char &c : unix)
+        if (c == '\\')
+            c = '/';
+    return unix;
+}
+
+// Runs a host shell script through Wine's start of Unix programs. Wine hands
+// back no process handle for those, so the script leaves a marker when done.
+// Gives 0 done, 1 no way to start host programs, 2 started but never finished.
+inline int RunHostScript(const std::string &folder, const std::string &body, std::string *report)
+{
+    std::string script = folder + "\\check.sh", done = folder + "\\check.done";
+    std::string unixFolder = UnixPath(folder);
+    if (unixFolder.empty() || GetFileAttributesA("Z:\\bin\\sh") == INVALID_FILE_ATTRIBUTES)
+        return 1;
+    DeleteFileA(done.c_str());
+    WriteWhole(script, "cd '" + unixFolder + "'\n{\n" + body + "\n} > check.out 2>&1\n" +
+                           "echo finished > check.tmp && mv check.tmp check.done\n");
+    std::string command = "sh \"" + unixFolder + "/check.sh\"";   // Wine splits by Windows rules
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back(0);
+    if (!CreateProcessA("Z:\\bin\\sh", line.data(), 0, 0, FALSE, 0, 0, 0, &startup, &process))
+        return 1;
+    if (process.hProcess)
+        CloseHandle(process.hProcess);
+    if (process.hThread)
+        CloseHandle(process.hThread);
+    for (int i = 0; i < 600 && GetFileAttributesA(done.c_str()) == INVALID_FILE_ATTRIBUTES; i++)
+        Sleep(50);
+    *report = ReadWhole(folder + "\\check.out");
+    return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES ? 0 : 2;
 }
