@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "framework/filefind.h"
+#include "testutil.h"
+
+// Each test builds its tree in a fresh folder of its own.
+class FileFind : public ::testing::Test {
+protected:
+    std::string root;
+
+    void SetUp() override
+    {
+        root = FreshTempFolder(std::string("filefind-") +
+                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        for (const char *folder : {"sub", "sub\\deep", "dir.rgc"})
+            CreateDirectoryA((root + "\\" + folder).c_str(), 0);
+        for (const char *file : {"a.rgc", "b.vtp", "c.txt", "sub\\d.rgc", "sub\\deep\\e.vtp",
+                                 "dir.rgc\\h.vtp"})
+            Touch(root + "\\" + file);
+    }
+    void TearDown() override { RemoveTree(root); }
+
+    static bool Touch(const std::string &path)
+    {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+        CloseHandle(file);
+        return file != INVALID_HANDLE_VALUE;
+    }
+
+    // Files relative to the root, sorted: the system's entry order is free.
+    static std::vector<std::string> Relative(const CDirScanner &scanner)
+    {
+        std::vector<std::string> names;
+        for (int i = 0; i < scanner.files.count; i++)
+            names.push_back(scanner.RelativePath(scanner.files.data[i]));
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST_F(FileFind, MasksListEveryMatchingFileOfTheTreeOnce)
+{
+    CDirScanner scanner;
+    EXPECT_EQ(scanner.SetRoot((root + "\\").c_str(), "*.rgc;*.vtp"), 5);
+    std::vector<std::string> expected = {"a.rgc", "b.vtp", "dir.rgc\\h.vtp", "sub\\d.rgc",
+                                         "sub\\deep\\e.vtp"};
+    EXPECT_EQ(Relative(scanner), expected) << "the folder dir.rgc is no file";
+    ASSERT_EQ(scanner.folders.count, 4);
+    EXPECT_STREQ(scanner.folders.data[0], root.c_str()) << "trailing backslash dropped";
+
+    // a.rgc matches three masks and is still listed once.
+    EXPECT_EQ(scanner.ScanMasks(root.c_str(), "%s;a*;%s;", "*.rgc", "*.rgc"), 2);
+    EXPECT_EQ(Relative(scanner), (std::vector<std::string>{"a.rgc", "sub\\d.rgc"}));
+}
+
+TEST_F(FileFind, EmptyMasksOrRootScanNothing)
+{
+    CDirScanner scanner;
+    ASSERT_EQ(scanner.SetRoot(root.c_str(), "*.vtp"), 3);
+    EXPECT_EQ(scanner.ScanMasks(root.c_str(), ""), 0);
+    EXPECT_EQ(scanner.files.count, 3);
+    EXPECT_EQ(scanner.folders.count, 4);
+    EXPECT_EQ(scanner.ScanMasks("", "*.*"), -1);
+    EXPECT_EQ(scanner.files.count, 3);
+}
+
+TEST_F(FileFind, PatternWithoutFolderYieldsBareNames)
+{
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(root.c_str()));
+    std::vector<std::string> names;
+    CFileFind find("*.%s", "rgc");
+    while (find.FindNext())
+        names.push_back(find.GetFilePath());
+    SetCurrentDirectoryA(previous);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.rgc", "dir.rgc"}));
+    EXPECT_EQ(find.count, 2);
+
+    ASSERT_TRUE(find.FindFirst("%s\\sub\\*.rgc", root.c_str()));
+    EXPECT_EQ(std::string(find.GetFilePath()), root + "\\sub\\d.rgc");
+}
+
+TEST_F(FileFind, CloseAnswersMinusOneWithoutASearch)
+{
+    CFileFind never("%s\\*", root.c_str());
+    EXPECT_EQ(never.Close(), -1);
+    EXPECT_STREQ(never.GetFilePath(), "");
+
+    CFileFind find("%s\\b.vtp", root.c_str());
+    ASSERT_TRUE(find.FindNext());
+    EXPECT_FALSE(find.FindNext());
+    EXPECT_NE(find.Close(), -1);
+    EXPECT_EQ(find.Close(), -1);
+    EXPECT_FALSE(find.FindNext()) << "a closed search does not start again by itself";
+}
+
+// The finder cuts over-long texts; the scanner leaves out an entry whose full
+// path would not fit, since a cut path names some other file.
+TEST_F(FileFind, OverLongPathsAreCut)
+{
+    CFileFind cut("%s\\%s\\*", root.c_str(), std::string(400, 'q').c_str());
+    EXPECT_EQ(strlen(cut.pattern), 259u);
+    EXPECT_EQ(std::string(cut.folder), root);
+
+    std::string folder = root + "\\" + std::string(200 - root.size(), 'f');
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), 0));
+    std::string full = folder + "\\" + std::string(100, 'n') + ".dat";
+    std::wstring wide = L"\\\\?\\" + std::wstring(full.begin(), full.end());
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        GTEST_SKIP() << "this system cannot make paths beyond 259 characters";
+    CloseHandle(file);
+    ASSERT_TRUE(Touch(folder + "\\s.dat"));
+
+    CFileFind find("%s\\n*.dat", folder.c_str());
+    ASSERT_TRUE(find.FindNext());
+    EXPECT_EQ(std::string(find.GetFilePath()), full.substr(0, 259));
+
+    CDirScanner scanner;
+    ASSERT_EQ(scanner.SetRoot(folder.c_str(), "*.dat"), 1);
+    EXPECT_EQ(std::string(scanner.files.data[0]), folder + "\\s.dat");
+    find.Close();
+    DeleteFileW(wide.c_str());
+}
