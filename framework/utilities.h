@@ -10,7 +10,9 @@
 void InitCrc32Table();
 uint32_t Crc32(const void *bytes, int length);   // length -1: up to the NUL
 
-// Text.
+// Text. ReplaceAll returns the number of replacements, or -1 (earlier ones
+// stay) as soon as one would not fit the capacity; ReplaceAllTruncate can cut
+// that replacement to the room left instead.
 int ReplaceAll(char *text, int capacity, const char *find, const char *replacement);
 int ReplaceAllTruncate(char *text, int capacity, const char *find, const char *replacement,
                        bool truncate);
@@ -20,7 +22,7 @@ const char *FindAfter(const char *text, const char *find);
 const char *FindTextNoCase(const char *text, const char *find);
 const char *EndsWithNoCase(const char *text, const char *end);
 uint8_t HexPairToByte(const char *two);
-void ByteToHexPair(uint8_t value, char *out);
+void ByteToHexPair(uint8_t value, char *out);     // writes two digits, no NUL
 bool IsUtf8(const char *text);
 
 // Paths.
@@ -39,14 +41,15 @@ COLORREF AdjustColorHsl(COLORREF colour, double hueShift, double lightnessFactor
                         double saturationFactor);
 
 // Monitors: a current and a previous table of the same shape.
-enum { MAX_MONITORS = 16 };
+// (Not MAX_MONITORS: <ddeml.h> defines that name as 4.)
+enum { MONITOR_TABLE_SIZE = 16 };
 struct MonitorTable {
     int count;
-    RECT rect[MAX_MONITORS];
-    RECT work[MAX_MONITORS];
-    int dpi[MAX_MONITORS];
-    DWORD flags[MAX_MONITORS];
-    char device[MAX_MONITORS][32];
+    RECT rect[MONITOR_TABLE_SIZE];
+    RECT work[MONITOR_TABLE_SIZE];
+    int dpi[MONITOR_TABLE_SIZE];
+    DWORD flags[MONITOR_TABLE_SIZE];
+    char device[MONITOR_TABLE_SIZE][32];
     int virtualX, virtualY, virtualWidth, virtualHeight;
     RECT virtualRect;
 };
@@ -55,7 +58,7 @@ extern MonitorTable gPrevMonitors;  // before the last display change
 
 void RefreshMonitors();
 int GetMonitorRect(int x, int y, RECT *out, int table, int selector);
-int GetMonitorDpi(HMONITOR monitor);
+int GetMonitorDpi(HMONITOR monitor);   // effective DPI, else the screen's
 
 // Windows.
 void CenterWindow(HWND window, RECT *rect, HWND reference);

@@ -1,0 +1,90 @@
+// Small routines for the compositor's and the map-file code's inner loops:
+// the process-wide cosine and random tables, the random star field, a
+// windowed file reader, a file opener that sizes its file up front, and the
+// sine taken from the cosine table.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+struct ViewOptions;
+
+enum {
+    COSINE_TABLE_ENTRIES = 628318,   // step 2 pi / 628318, about 1e-5
+    RANDOM_TABLE_ENTRIES = 4096,
+    STAR_CELL_PIXELS = 32,           // a star cell is 32 x 32 output pixels
+    STAR_CELL_SLOTS = 16,            // 15 stars at most and the end mark
+    STAR_CELL_BYTES = STAR_CELL_SLOTS * 4 * sizeof(float),
+    STAR_WINDOW_ROWS = 3,            // cell rows above, at and below the pixel's
+    STAR_BRIGHTNESS_LEVELS = 100,
+    STAR_MAX_PER_CELL = 15,
+};
+
+// Process-wide tables, built once by the program entry before any render and
+// only read afterwards (the star field advances gRandomTableStart).
+extern double *CosineTable;        // null until buildCosineTable
+extern int CosineTableCount;
+extern float RandomTable[RANDOM_TABLE_ENTRIES];   // i / 4095, shuffled
+extern int gRandomTableStart;
+extern float StarBrightness[STAR_BRIGHTNESS_LEVELS];
+
+bool buildCosineTable();                 // false when memory runs out
+void buildRandomTable(int startIndex);   // shuffles with rand(), unseeded
+double sineFromTable(double x);          // sin x to within one table step
+
+// One star of a cell; radius 0 ends the cell's list.
+struct LightSpot {
+    float x, y;         // within the cell, 0..32
+    float radius;       // pixels
+    float intensity;
+};
+
+// Star field window: STAR_WINDOW_ROWS rows of cellsAcross cells of
+// STAR_CELL_SLOTS spots. Row 1 is the current cell row.
+bool buildLightSpots(const ViewOptions *view, int *cellsAcross, LightSpot **window,
+                     float *density, int *row);
+void fillLightSpotRow(int windowRow, LightSpot *window, float density, int cellsAcross);
+// Moves the window down one cell row (every 32 output rows) and fills the new
+// bottom row; *row counts the current cell row.
+void advanceLightSpots(LightSpot *window, float density, int cellsAcross, int *row);
+// Coverage 0..1 of the pixel by the stars around its cell.
+float lightSpotCoverage(int x, int y, int cellRow, const LightSpot *window, int cellsAcross);
+// The background brightened by the coverage: v + a (255 - v) per channel.
+uint8_t brightenByStars(uint8_t value, float coverage, int starsBrightness);
+
+// Windowed reader over a file that is too big, or not worth, mapping.
+struct BufferedReader {
+    int windowSize;       // bytes; the buffer holds 3 more for a last pixel
+    int64_t fileSize;
+    DWORD bytesRead;      // bytes held in the buffer from the last fill
+    HANDLE file;          // 0 when closed
+    uint8_t *buffer;
+    int64_t windowStart;  // -1 when empty
+
+    BufferedReader();
+    ~BufferedReader();
+    // 0 ok, 1 the file cannot be opened, 4 no memory.
+    int Open(const char *path, int windowSize);
+    // Copies length bytes at position; false when they are not all in the
+    // file or seeking or reading fails.
+    bool Read(int64_t position, int length, void *destination);
+    void Close();
+};
+
+enum {
+    SIZED_OK = 0,
+    SIZED_NOT_OPENED = 1,
+    SIZED_NO_SEEK = 2,
+    SIZED_NO_END = 3,
+};
+
+// A file opened with its size set up front; the file pointer is left at 0.
+struct SizedFile {
+    int64_t size;
+    HANDLE file;   // 0 when closed
+
+    SizedFile();
+    ~SizedFile();
+    int Open(const char *path, bool write, int64_t size);
+    void Close();
+};

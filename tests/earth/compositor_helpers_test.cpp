@@ -1,0 +1,325 @@
+// Tables, star field, buffered reader, sized file and the table sine.
+#include <gtest/gtest.h>
+
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "earth/compositor_helpers.h"
+#include "earth/settings.h"
+#include "testutil.h"
+
+static const double PI = 3.14159265358979323846;
+
+static void BuildTables()
+{
+    ASSERT_TRUE(buildCosineTable());
+    srand(1);
+    buildRandomTable(123);
+}
+
+TEST(Tables, RandomTableIsAShuffleOfTheSteps)
+{
+    BuildTables();
+    std::vector<float> sorted(RandomTable, RandomTable + RANDOM_TABLE_ENTRIES);
+    std::sort(sorted.begin(), sorted.end());
+    for (int i = 0; i < RANDOM_TABLE_ENTRIES; i++)
+        ASSERT_EQ(sorted[i], (float)(i / 4095.0)) << i;
+    int inPlace = 0;
+    for (int i = 0; i < RANDOM_TABLE_ENTRIES; i++)
+        inPlace += RandomTable[i] == sorted[i];
+    EXPECT_LT(inPlace, RANDOM_TABLE_ENTRIES / 2);
+    buildRandomTable(-5);
+    EXPECT_EQ(gRandomTableStart, RANDOM_TABLE_ENTRIES - 5);
+    buildRandomTable(4096 * 3 + 7);
+    EXPECT_EQ(gRandomTableStart, 7);
+}
+
+TEST(Tables, SineWithinOneStepOfTheTruth)
+{
+    BuildTables();
+    ASSERT_EQ(CosineTableCount, 628318);
+    const double step = 2 * PI / 628318;
+    EXPECT_DOUBLE_EQ(sineFromTable(PI / 2), 1.0);
+    EXPECT_DOUBLE_EQ(CosineTable[157079], cos(157079 * step));
+    double worst = 0;
+    for (double x = -20; x < 20; x += 0.000731)
+        worst = fmax(worst, fabs(sineFromTable(x) - sin(x)));
+    for (double x = 1e5; x < 1e5 + 10; x += 0.0137)
+        worst = fmax(worst, fabs(sineFromTable(x) - sin(x)));
+    EXPECT_LE(worst, step);
+    EXPECT_GT(worst, step / 100);   // it is the table, not the library sine
+}
+
+TEST(Tables, SineOfHugeOrNanAnglesStaysInTheTable)
+{
+    BuildTables();
+    // These used to index far outside the table (int of a huge value).
+    double huge[] = {1e10, -1e10, 3e9, -2.2e9, 1e300, -1e300, 1e19};
+    for (double x : huge) {
+        double s = sineFromTable(x);
+        EXPECT_TRUE(s >= -1 && s <= 1) << x;
+    }
+    EXPECT_NEAR(sineFromTable(1e10), sin(1e10), 2e-5);
+    EXPECT_TRUE(isnan(sineFromTable(NAN)));
+    EXPECT_TRUE(isnan(sineFromTable(INFINITY)));
+    EXPECT_TRUE(isnan(sineFromTable(-INFINITY)));
+}
+
+// --- Star field ---
+
+struct StarField {
+    int cells = 0, row = -1;
+    float density = -1;
+    LightSpot *window = 0;
+    ~StarField() { free(window); }
+    LightSpot *Cell(int windowRow, int column)
+    {
+        return window + (windowRow * cells + column) * STAR_CELL_SLOTS;
+    }
+};
+
+static std::unique_ptr<ViewOptions> View(int width, int density)
+{
+    std::unique_ptr<ViewOptions> view(new ViewOptions);
+    memset(view.get(), 0, sizeof *view);
+    view->iOutputW = width;
+    view->iStarsDensity = (int8_t)density;
+    return view;
+}
+
+static int StarCount(const LightSpot *cell)
+{
+    int n = 0;
+    while (n < STAR_CELL_SLOTS && cell[n].radius != 0)
+        n++;
+    return n;
+}
+
+TEST(Stars, DensityZeroGivesNoStars)
+{
+    BuildTables();
+    StarField field;
+    ASSERT_TRUE(buildLightSpots(View(320, 0).get(), &field.cells, &field.window,
+                                &field.density, &field.row));
+    for (int r = 0; r < 3; r++)
+        for (int c = 0; c < field.cells; c++)
+            EXPECT_EQ(StarCount(field.Cell(r, c)), 0);
+    for (int y = 0; y < 32; y += 3)
+        for (int x = 0; x < 320; x += 7)
+            EXPECT_EQ(lightSpotCoverage(x, y, 0, field.window, field.cells), 0.0f);
+}
+
+// Stars as the generator makes them; a density byte above 100 must not
+// overflow a cell's 16 slots.
+TEST(Stars, CellsHoldAtMostFifteenWellFormedStars)
+{
+    BuildTables();
+    for (int density : {100, 127, -20}) {
+        StarField field;
+        ASSERT_TRUE(buildLightSpots(View(32 * 40 - 5, density).get(), &field.cells, &field.window,
+                                    &field.density, &field.row));
+        ASSERT_EQ(field.cells, 40);
+        EXPECT_EQ(field.row, 0);
+        int total = 0, most = 0;
+        for (int round = 0; round < 20; round++) {
+            for (int c = 0; c < field.cells; c++) {
+                const LightSpot *cell = field.Cell(2, c);
+                int n = StarCount(cell);
+                ASSERT_LE(n, 15) << density;
+                most = std::max(most, n);
+                total += n;
+                for (int i = 0; i < n; i++) {
+                    EXPECT_TRUE(cell[i].x >= 0 && cell[i].x <= 32);
+                    EXPECT_TRUE(cell[i].y >= 0 && cell[i].y <= 32);
+                    float b = cell[i].radius / 5;   // one of the brightness levels
+                    EXPECT_TRUE(b >= 0.25f && b <= StarBrightness[99]);
+                    EXPECT_FLOAT_EQ(cell[i].intensity, sqrtf(b));
+                }
+            }
+            advanceLightSpots(field.window, field.density, field.cells, &field.row);
+        }
+        EXPECT_EQ(field.row, 20);
+        if (density >= 100) {
+            EXPECT_GE(most, 14) << density;   // 15 needs the table's 1.0 itself
+            EXPECT_GT(total, 20 * field.cells * 7) << density;   // 7.5 on average
+        } else {
+            EXPECT_EQ(total, 0);
+        }
+    }
+}
+
+TEST(Stars, AdvanceShiftsTheWindowUp)
+{
+    BuildTables();
+    StarField field;
+    ASSERT_TRUE(buildLightSpots(View(200, 100).get(), &field.cells, &field.window,
+                                &field.density, &field.row));
+    size_t rowBytes = field.cells * STAR_CELL_BYTES;
+    std::string before((char *)field.window, 3 * rowBytes);
+    advanceLightSpots(field.window, field.density, field.cells, &field.row);
+    EXPECT_EQ(std::string((char *)field.window, 2 * rowBytes), before.substr(rowBytes));
+    EXPECT_EQ(field.row, 1);
+}
+
+// A window of empty cells, one star placed by hand.
+struct HandField {
+    enum { CELLS = 4 };
+    LightSpot spots[3 * CELLS * STAR_CELL_SLOTS];
+    HandField() { memset(spots, 0, sizeof spots); }
+    void Put(int windowRow, int column, float x, float y, float radius, float intensity)
+    {
+        LightSpot *cell = spots + (windowRow * CELLS + column) * STAR_CELL_SLOTS;
+        int n = StarCount(cell);
+        cell[n].x = x;
+        cell[n].y = y;
+        cell[n].radius = radius;
+        cell[n].intensity = intensity;
+    }
+};
+
+TEST(Stars, StarInTheNextCellLightsAcrossTheBorder)
+{
+    HandField hand;
+    // Cell row 5 is the current one (window row 1); the star sits in column 2
+    // at (2 * 32 + 1, 5 * 32 + 16) with radius 5.
+    hand.Put(1, 2, 1, 16, 5, 0.8f);
+    int cy = 5 * 32 + 16;
+    EXPECT_FLOAT_EQ(lightSpotCoverage(63, cy, 5, hand.spots, HandField::CELLS),
+                    (25.0f - 4) / 25 * 0.8f);
+    EXPECT_FLOAT_EQ(lightSpotCoverage(60, cy, 5, hand.spots, HandField::CELLS), 0.0f);
+    EXPECT_FLOAT_EQ(lightSpotCoverage(65, cy, 5, hand.spots, HandField::CELLS), 0.8f);
+    // The cell row below the pixel's (window row 2) reaches up as well.
+    hand.Put(2, 1, 10, 0.5f, 3, 1);
+    EXPECT_FLOAT_EQ(lightSpotCoverage(42, 6 * 32 - 1, 5, hand.spots, HandField::CELLS),
+                    (9.0f - 2.25f) / 9);
+    // Two stars over one pixel: the second fills part of what the first left.
+    hand.Put(1, 2, 3, 16, 4, 0.5f);
+    float first = (25.0f - 9) / 25 * 0.8f, second = (16.0f - 1) / 16 * 0.5f;
+    EXPECT_FLOAT_EQ(lightSpotCoverage(68, cy, 5, hand.spots, HandField::CELLS),
+                    first + second * (1 - first));
+}
+
+// The cell to the left of column 0 does not exist; in the buffer it is the
+// last cell of the row above, whose star would wrongly light the left edge.
+TEST(Stars, NoCellsBeyondThePictureSides)
+{
+    HandField hand;
+    hand.Put(0, HandField::CELLS - 1, 31, 16, 5, 1);   // window row 0, far right
+    EXPECT_FLOAT_EQ(lightSpotCoverage(0, 5 * 32 + 16, 5, hand.spots, HandField::CELLS), 0.0f);
+    // And at the right side, the next row's first cell stays out.
+    hand.Put(2, 0, 0.5f, 16, 5, 1);
+    EXPECT_FLOAT_EQ(lightSpotCoverage(127, 6 * 32 + 16, 5, hand.spots, HandField::CELLS), 0.0f);
+}
+
+TEST(Stars, BrightenByCoverage)
+{
+    EXPECT_EQ(brightenByStars(100, 0.5f, 100), 177);   // 100 + 0.5 x 155
+    EXPECT_EQ(brightenByStars(100, 0.5f, 35), 127);    // a = 0.175
+    EXPECT_EQ(brightenByStars(100, 3.0f, 100), 255);   // a at most 1
+    EXPECT_EQ(brightenByStars(100, 0.5f, -50), 100);   // a at least 0
+}
+
+// --- Buffered reader and sized file ---
+
+class Files : public ::testing::Test {
+protected:
+    std::string folder, path;
+    std::string bytes;
+
+    void SetUp() override
+    {
+        folder = FreshTempFolder(std::string("helpers-") +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        path = folder + "\\data.bin";
+        for (int i = 0; i < 10000; i++)
+            bytes += (char)((i * 7 + i / 251) & 0xFF);
+        WriteWhole(path, bytes);
+    }
+
+    std::string Got(BufferedReader &reader, int64_t position, int length)
+    {
+        std::string out(length, '?');
+        if (!reader.Read(position, length, &out[0]))
+            return "<failed>";
+        return out;
+    }
+};
+
+TEST_F(Files, ReaderServesAnyRangeInsideTheFile)
+{
+    BufferedReader reader;
+    ASSERT_EQ(reader.Open(path.c_str(), 1024), 0);
+    EXPECT_EQ(reader.fileSize, 10000);
+    EXPECT_EQ(reader.windowStart, -1);
+    // A 24-bit pixel at the last byte of the first window comes from that window.
+    EXPECT_EQ(Got(reader, 1023, 3), bytes.substr(1023, 3));
+    EXPECT_EQ(reader.windowStart, 0);
+    EXPECT_EQ(Got(reader, 2047, 3), bytes.substr(2047, 3));
+    EXPECT_EQ(reader.windowStart, 1024);
+    srand(7);
+    for (int i = 0; i < 2000; i++) {
+        int length = rand() % 1400, position = rand() % (10001 - length);
+        ASSERT_EQ(Got(reader, position, length), bytes.substr(position, length))
+            << position << " " << length;
+    }
+    EXPECT_EQ(Got(reader, 9997, 3), bytes.substr(9997, 3));
+    EXPECT_EQ(Got(reader, 0, 10000), bytes);
+}
+
+TEST_F(Files, ReaderRefusesBytesOutsideTheFile)
+{
+    BufferedReader reader;
+    ASSERT_EQ(reader.Open(path.c_str(), 4096), 0);
+    char out[16];
+    EXPECT_FALSE(reader.Read(9998, 3, out));    // runs one byte past the end
+    EXPECT_FALSE(reader.Read(10000, 1, out));
+    EXPECT_FALSE(reader.Read(-1, 2, out));
+    EXPECT_TRUE(reader.Read(9999, 1, out));
+    EXPECT_EQ(out[0], bytes[9999]);
+    // With the short last window loaded, its stale tail is not served.
+    EXPECT_FALSE(reader.Read(9999, 4, out));
+}
+
+TEST_F(Files, ReaderOpenFailsAndFallsBack)
+{
+    BufferedReader reader;
+    EXPECT_EQ(reader.Open((folder + "\\missing.bin").c_str(), 1024), 1);
+    EXPECT_EQ(reader.Open(path.c_str(), 0), 0);   // no window size: the small window
+    EXPECT_EQ(reader.windowSize, 256);
+    EXPECT_EQ(Got(reader, 250, 9), bytes.substr(250, 9));
+}
+
+TEST_F(Files, SizedFileSetsTheSizeUpFront)
+{
+    std::string target = folder + "\\out.bin";
+    WriteWhole(target, "");
+    SizedFile file;
+    ASSERT_EQ(file.Open(target.c_str(), true, 1000), 0);
+    EXPECT_EQ(file.size, 1000);
+    DWORD wrote;
+    ASSERT_TRUE(WriteFile(file.file, "head", 4, &wrote, 0));   // written from the start
+    file.Close();
+    std::string back = ReadWhole(target);
+    ASSERT_EQ(back.size(), 1000u);
+    EXPECT_EQ(back.substr(0, 4), "head");
+    EXPECT_EQ(back.substr(4), std::string(996, '\0'));
+
+    ASSERT_EQ(file.Open(path.c_str(), false, 0), 0);   // read-only takes the size
+    EXPECT_EQ(file.size, 10000);
+    file.Close();
+    EXPECT_EQ(file.Open((folder + "\\missing.bin").c_str(), false, 0), 1);
+    ASSERT_EQ(file.Open((folder + "\\new.bin").c_str(), true, 77), 0);   // created
+    file.Close();
+    EXPECT_EQ(ReadWhole(folder + "\\new.bin").size(), 77u);
+    EXPECT_EQ(file.Open((folder + "\\nofolder\\x.bin").c_str(), true, 10), 1);
+    // A read-only file cannot be given a size; nothing stays open.
+    EXPECT_EQ(file.Open(path.c_str(), false, 20), 3);
+    EXPECT_EQ(file.file, (HANDLE)0);
+    EXPECT_EQ(ReadWhole(path), bytes);
+}
