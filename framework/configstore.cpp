@@ -10,6 +10,7 @@
 
 #include "framework/application.h"
 #include "framework/recordfile.h"
+#include "framework/utilities.h"
 #include "framework/zip.h"
 
 const char kConfigPassword[] = "TorWexLM52k38v";
@@ -145,16 +146,6 @@ int CConfigStore::ExchangeChar(void *variable, int size, const char *keyTemplate
     return CONFIG_OK;
 }
 
-static int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return 0;
-}
 
 int CConfigStore::ExchangeHexByte(void *variable, int size, const char *keyTemplate, int i,
                                   int j, int k)
@@ -165,9 +156,7 @@ int CConfigStore::ExchangeHexByte(void *variable, int size, const char *keyTempl
         snprintf(scratch, sizeof scratch, "%02X", *(uint8_t *)variable);
         AppendEntry(scratch);
     } else {
-        int high = HexDigit(value[0]);
-        int low = value[0] ? HexDigit(value[1]) : 0;
-        *(uint8_t *)variable = (uint8_t)(high << 4 | low);
+        *(uint8_t *)variable = HexPairToByte(value);
     }
     return CONFIG_OK;
 }

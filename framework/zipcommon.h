@@ -24,6 +24,22 @@ enum {
 // Seconds between 1601-01-01 and 1970-01-01, in FILETIME units.
 #define ZIP_UNIX_EPOCH_FILETIME 116444736000000000LL
 
+// Names compare with only the ASCII letters folded, whatever the code page.
+static inline bool ZipEqualNoCase(const char *a, const char *b)
+{
+    for (;; a++, b++) {
+        char x = *a, y = *b;
+        if (x >= 'A' && x <= 'Z')
+            x += 'a' - 'A';
+        if (y >= 'A' && y <= 'Z')
+            y += 'a' - 'A';
+        if (x != y)
+            return false;
+        if (!x)
+            return true;
+    }
+}
+
 static inline uint32_t ZipGet16(const uint8_t *p)
 {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8;

@@ -746,19 +746,7 @@ int CZipReader::GetEntry(ZipHandle *handle, int index, ZipEntryInfo *info)
 
 static bool NamesMatch(const char *a, const char *b, int ignoreCase)
 {
-    if (!ignoreCase)
-        return strcmp(a, b) == 0;
-    for (;; a++, b++) {
-        char x = *a, y = *b;
-        if (x >= 'A' && x <= 'Z')
-            x += 'a' - 'A';
-        if (y >= 'A' && y <= 'Z')
-            y += 'a' - 'A';
-        if (x != y)
-            return false;
-        if (!x)
-            return true;
-    }
+    return ignoreCase ? ZipEqualNoCase(a, b) : strcmp(a, b) == 0;
 }
 
 int CZipReader::FindEntry(ZipHandle *handle, const char *name, int ignoreCase, int *index,

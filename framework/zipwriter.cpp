@@ -200,20 +200,6 @@ static int PrepareSource(ZipEntrySource *source)
 
 // ---------------------------------------------------------------- headers
 
-static bool EqualNoCase(const char *a, const char *b)
-{
-    for (;; a++, b++) {
-        char x = *a, y = *b;
-        if (x >= 'A' && x <= 'Z')
-            x += 'a' - 'A';
-        if (y >= 'A' && y <= 'Z')
-            y += 'a' - 'A';
-        if (x != y)
-            return false;
-        if (!x)
-            return true;
-    }
-}
 
 // Already-compressed kinds are stored; the test is on the text from the last ".".
 static bool IsCompressedName(const char *name)
@@ -222,7 +208,7 @@ static bool IsCompressedName(const char *name)
                                         ".tgz"};
     const char *dot = strrchr(name, '.');
     for (size_t i = 0; dot && i < sizeof kinds / sizeof kinds[0]; i++) {
-        if (EqualNoCase(dot, kinds[i]))
+        if (ZipEqualNoCase(dot, kinds[i]))
             return true;
     }
     return false;
