@@ -3,13 +3,24 @@
 // row; a null function means the format is not available (see image.h).
 #include "image.h"
 
+bool DecodeBmp(CDibImage *out, CByteStream *stream);
+bool EncodeBmp(CDibImage *ghost, CByteStream *stream);
+bool DecodeIco(CDibImage *out, CByteStream *stream);
+bool EncodeIco(CDibImage *ghost, CByteStream *stream);
+
+bool DecodePng(CDibImage *out, CByteStream *stream);
+bool EncodePng(CDibImage *ghost, CByteStream *stream);
+
+bool DecodeJpeg(CDibImage *out, CByteStream *stream);
+bool EncodeJpeg(CDibImage *ghost, CByteStream *stream);
+
 static ImageCodec gImageCodecs[FORMAT_COUNT] = {
     {0, 0},   // unknown: tries all formats, never encodes
-    {0, 0},   // BMP
+    {DecodeBmp, EncodeBmp},   // BMP
     {0, 0},   // GIF
-    {0, 0},   // JPG
-    {0, 0},   // PNG
-    {0, 0},   // ICO
+    {DecodeJpeg, EncodeJpeg},   // JPG
+    {DecodePng, EncodePng},   // PNG
+    {DecodeIco, EncodeIco},   // ICO
     {0, 0},   // TIF
     {0, 0},   // TGA
     {0, 0},   // PCX
