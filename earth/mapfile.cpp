@@ -1,0 +1,488 @@
+// Map files, their "vtd" sources and the compositor's per-pixel helpers.
+#include "earth/mapfile.h"
+
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "earth/compositor_helpers.h"
+#include "earth/placeholder.h"
+#include "earth/settings.h"
+#include "framework/mappedfile.h"
+#include "imaging/image.h"
+
+static const double PI = 3.14159265358979323846;
+
+static double cosFromTable(double x) { return sineFromTable(x + PI / 2); }
+
+static uint32_t Get32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
+static uint16_t Get16(const uint8_t *p) { return (uint16_t)(p[0] | p[1] << 8); }
+static void Put32(uint8_t *p, uint32_t v)
+{
+    p[0] = (uint8_t)v;
+    p[1] = (uint8_t)(v >> 8);
+    p[2] = (uint8_t)(v >> 16);
+    p[3] = (uint8_t)(v >> 24);
+}
+static void Put16(uint8_t *p, uint16_t v)
+{
+    p[0] = (uint8_t)v;
+    p[1] = (uint8_t)(v >> 8);
+}
+
+int MapBytesPerPixel(uint32_t flags) { return (flags & 1) ? 3 : 1; }
+int MapImageCount(uint32_t flags) { return (flags & MAP_FLAG_MONTHLY) ? MAP_MONTHS : 1; }
+
+int64_t MapFileSize(const MapTrailer *t)
+{
+    return (int64_t)t->width * t->height * MapBytesPerPixel(t->flags) * MapImageCount(t->flags) +
+           MAP_TRAILER_BYTES;
+}
+
+// --- Source chunks ---
+
+int64_t FindChunk(const CMappedFile *image, int key, int index)
+{
+    if (!image->base)
+        return -1;
+    int64_t size = (int64_t)image->sizeHigh << 32 | image->sizeLow;
+    int64_t offset = 0;
+    while (size - offset >= VTD_CHUNK_HEADER_BYTES + 1) {
+        const uint8_t *header = image->base + offset;
+        int64_t next = offset + VTD_CHUNK_HEADER_BYTES + Get32(header + 8);
+        if (next > size)
+            return -1;   // a corrupt length would send the walk out of the file
+        if (Get16(header) == key && (index == -1 || Get16(header + 4) == index))
+            return offset;
+        offset = next;
+    }
+    return -1;
+}
+
+// --- Conversion ---
+
+void MapFileName(char *out, int size, const char *folder, const char *name, uint32_t flags,
+                 int width, bool miniature)
+{
+    if ((flags & MAP_KIND_MASK) == MAP_KIND_URBAN)
+        _snprintf(out, size, "%s\\%s-%d.%s", folder, "Urban", miniature ? MAP_MINI_WIDTH : width, "map");
+    else
+        _snprintf(out, size, "%s\\%s.%s", folder, name, miniature ? "min" : "map");
+    out[size - 1] = 0;
+}
+
+static bool WriteAt(HANDLE file, int64_t position, const void *data, DWORD count)
+{
+    LARGE_INTEGER where;
+    where.QuadPart = position;
+    DWORD done = 0;
+    return SetFilePointerEx(file, where, 0, FILE_BEGIN) && WriteFile(file, data, count, &done, 0) &&
+           done == count;
+}
+
+static bool ReadAt(HANDLE file, int64_t position, void *data, DWORD count)
+{
+    LARGE_INTEGER where;
+    where.QuadPart = position;
+    DWORD done = 0;
+    return SetFilePointerEx(file, where, 0, FILE_BEGIN) && ReadFile(file, data, count, &done, 0) &&
+           done == count;
+}
+
+static void Report(const MapProgress *progress, const char *status, int percent)
+{
+    if (progress && progress->report)
+        progress->report(progress->context, status, percent);
+}
+
+static bool Cancelled(const MapProgress *progress)
+{
+    return progress && progress->cancel && *progress->cancel;
+}
+
+// The decoded tile of a chunk, or false.
+static bool DecodeTile(const CMappedFile *source, int64_t chunk, CDibImage *tile)
+{
+    const uint8_t *header = source->base + chunk;
+    int format = Get16(header + 2) == VTD_ENCODING_JPEG ? FORMAT_JPG : FORMAT_PNG;
+    return tile->Decode(header + VTD_CHUNK_HEADER_BYTES, (int)Get32(header + 8), format) &&
+           tile->IsValid();
+}
+
+// One tile row, top row first, into row as map pixels.
+static void TileRow(const CDibImage *tile, int row, int bytes, uint8_t *out)
+{
+    int side = tile->GetWidth(), dibRow = tile->GetHeight() - 1 - row;   // DIB rows are bottom-up
+    bool colour = tile->GetBpp() == 24;
+    const uint8_t *bits = colour ? tile->GetBits(dibRow) : 0;
+    for (int x = 0; x < side; x++) {
+        uint8_t b, g, r;
+        if (colour) {
+            b = bits[3 * x], g = bits[3 * x + 1], r = bits[3 * x + 2];
+        } else {
+            RGBQUAD c = tile->GetPixelColor(x, dibRow);
+            b = g = r = (uint8_t)((c.rgbRed + c.rgbGreen + c.rgbBlue) / 3);
+        }
+        if (bytes == 3) {
+            out[3 * x] = b, out[3 * x + 1] = g, out[3 * x + 2] = r;
+        } else {
+            out[x] = (uint8_t)((r + g + b) / 3);
+        }
+    }
+}
+
+struct ConvertJob {
+    const CMappedFile *source;
+    MapTrailer trailer;
+    int side, bytes, images, across, down;
+    HANDLE target;
+    const MapProgress *progress;
+    const char *status;
+};
+
+static int CopyTile(ConvertJob *job, const CDibImage *tile, int image, int tileRow, int tileColumn,
+                    uint8_t *rowBuffer)
+{
+    if (tile->GetWidth() != job->side || tile->GetHeight() != job->side)
+        return CONVERT_LATER_TILE_FAILED;   // rows would run into the neighbour tile
+    int64_t width = job->trailer.width, height = job->trailer.height;
+    for (int row = 0; row < job->side; row++) {
+        TileRow(tile, row, job->bytes, rowBuffer);
+        int64_t at = ((image * height + (int64_t)tileRow * job->side + row) * width +
+                      (int64_t)tileColumn * job->side) * job->bytes;
+        if (!WriteAt(job->target, at, rowBuffer, (DWORD)(job->side * job->bytes)))
+            return CONVERT_TARGET_FAILED;
+    }
+    return CONVERT_OK;
+}
+
+static int CopyTiles(ConvertJob *job)
+{
+    uint8_t *rowBuffer = (uint8_t *)malloc((size_t)job->side * 3);
+    if (!rowBuffer)
+        return CONVERT_LATER_TILE_FAILED;
+    int key = (int)(job->trailer.flags & 0xFFFF), index = 1, result = CONVERT_OK;
+    int total = job->images * job->down * job->across;
+    for (int image = 0; image < job->images && !result; image++)
+        for (int tileRow = 0; tileRow < job->down && !result; tileRow++)
+            for (int column = 0; column < job->across && !result; column++, index++) {
+                int64_t chunk = FindChunk(job->source, key, index);
+                CDibImage tile;
+                if (chunk < 0 || !DecodeTile(job->source, chunk, &tile))
+                    result = CONVERT_LATER_TILE_FAILED;
+                else
+                    result = CopyTile(job, &tile, image, tileRow, column, rowBuffer);
+                Report(job->progress, job->status, index * 100 / total);
+                if (!result && Cancelled(job->progress))
+                    result = CONVERT_CANCELLED;
+            }
+    free(rowBuffer);
+    return result;
+}
+
+static bool WriteTrailer(HANDLE file, int64_t at, const MapTrailer *t)
+{
+    uint8_t bytes[MAP_TRAILER_BYTES];
+    Put32(bytes, t->flags);
+    Put32(bytes + 4, t->width);
+    Put32(bytes + 8, t->height);
+    return WriteAt(file, at, bytes, sizeof bytes);
+}
+
+// The 300 x 150 miniature, sampled from the finished map; each ratio on its
+// own axis so maps that are not 2:1 shrink correctly.
+static int WriteMiniature(ConvertJob *job, const char *path)
+{
+    MapTrailer mini = {job->trailer.flags, MAP_MINI_WIDTH, MAP_MINI_HEIGHT};
+    SizedFile file;
+    if (file.Open(path, true, MapFileSize(&mini)) != SIZED_OK)
+        return CONVERT_MINIATURE_FAILED;
+    int bytes = job->bytes;
+    int64_t width = job->trailer.width, height = job->trailer.height;
+    uint8_t *sourceRow = (uint8_t *)malloc((size_t)width * bytes);
+    uint8_t miniRow[MAP_MINI_WIDTH * 3];
+    int result = sourceRow ? CONVERT_OK : CONVERT_MINIATURE_FAILED;
+    for (int image = 0; image < job->images && !result; image++)
+        for (int row = 0; row < MAP_MINI_HEIGHT && !result; row++) {
+            int64_t sourceY = (int64_t)(row * (double)height / MAP_MINI_HEIGHT);
+            if (!ReadAt(job->target, ((image * height + sourceY) * width) * bytes, sourceRow,
+                        (DWORD)(width * bytes)))
+                result = CONVERT_MINIATURE_FAILED;
+            for (int column = 0; column < MAP_MINI_WIDTH && !result; column++) {
+                int64_t sourceX = (int64_t)(column * (double)width / MAP_MINI_WIDTH);
+                memcpy(miniRow + column * bytes, sourceRow + sourceX * bytes, bytes);
+                if (Cancelled(job->progress))
+                    result = CONVERT_CANCELLED;
+            }
+            int64_t at = ((int64_t)image * MAP_MINI_HEIGHT + row) * MAP_MINI_WIDTH * bytes;
+            if (!result && !WriteAt(file.file, at, miniRow, MAP_MINI_WIDTH * bytes))
+                result = CONVERT_MINIATURE_FAILED;
+        }
+    if (!result && !WriteTrailer(file.file, MapFileSize(&mini) - MAP_TRAILER_BYTES, &mini))
+        result = CONVERT_MINIATURE_FAILED;
+    free(sourceRow);
+    file.Close();
+    return result;
+}
+
+// Header chunk and tile 1: the layout of the map to build.
+static int ReadLayout(const CMappedFile *source, ConvertJob *job)
+{
+    int64_t header = FindChunk(source, 0, -1);
+    if (header < 0 || Get32(source->base + header + 8) < 12)
+        return CONVERT_NO_HEADER;
+    const uint8_t *data = source->base + header + VTD_CHUNK_HEADER_BYTES;
+    job->trailer.flags = Get32(data);
+    job->trailer.width = Get32(data + 4);
+    job->trailer.height = Get32(data + 8);
+    int64_t first = FindChunk(source, (int)(job->trailer.flags & 0xFFFF), 1);
+    if (first < 0)
+        return CONVERT_NO_TILE_ONE;
+    CDibImage tile;
+    if (!DecodeTile(source, first, &tile) || tile.GetWidth() <= 0)
+        return CONVERT_TILE_ONE_UNDECODABLE;
+    job->side = tile.GetWidth();
+    job->bytes = MapBytesPerPixel(job->trailer.flags);
+    job->images = MapImageCount(job->trailer.flags);
+    job->across = (int)(job->trailer.width / job->side);
+    job->down = (int)(job->trailer.height / job->side);
+    if (job->across <= 0 || job->down <= 0)
+        return CONVERT_TILE_ONE_UNDECODABLE;   // tiles larger than the picture
+    return CONVERT_OK;
+}
+
+// Map and miniature into their side files.
+static int BuildSideFiles(ConvertJob *job, const char *mapSide, const char *miniSide)
+{
+    SizedFile target;
+    int64_t size = MapFileSize(&job->trailer);
+    if (target.Open(mapSide, true, size) != SIZED_OK)
+        return CONVERT_TARGET_FAILED;
+    job->target = target.file;
+    Report(job->progress, job->status, 0);
+    int result = CopyTiles(job);
+    if (!result && !WriteTrailer(target.file, size - MAP_TRAILER_BYTES, &job->trailer))
+        result = CONVERT_TARGET_FAILED;
+    if (!result)
+        Report(job->progress, job->status, 100);
+    if (!result)
+        result = WriteMiniature(job, miniSide);
+    target.Close();
+    return result;
+}
+
+int ConvertDataFile(const char *folder, const char *name, const MapProgress *progress)
+{
+    char path[MAX_PATH];
+    _snprintf(path, sizeof path, "%s\\%s.%s", folder, name, "vtd");
+    path[MAX_PATH - 1] = 0;
+    CMappedFile source;
+    if (source.Open(path, 0, 0, 0) != MAPPED_OK)
+        return CONVERT_SOURCE_NOT_OPENED;
+    ConvertJob job;
+    memset(&job, 0, sizeof job);
+    job.source = &source;
+    job.progress = progress;
+    job.status = name;
+    int result = ReadLayout(&source, &job);
+    if (result)
+        return result;
+    char mapPath[MAX_PATH], miniPath[MAX_PATH], mapSide[MAX_PATH + 8], miniSide[MAX_PATH + 8];
+    MapFileName(mapPath, sizeof mapPath, folder, name, job.trailer.flags, job.trailer.width, false);
+    MapFileName(miniPath, sizeof miniPath, folder, name, job.trailer.flags, job.trailer.width, true);
+    sprintf(mapSide, "%s.tmp", mapPath);
+    sprintf(miniSide, "%s.tmp", miniPath);
+    result = BuildSideFiles(&job, mapSide, miniSide);
+    if (!result && (!MoveFileExA(mapSide, mapPath, MOVEFILE_REPLACE_EXISTING) ||
+                    !MoveFileExA(miniSide, miniPath, MOVEFILE_REPLACE_EXISTING))) {
+        DeleteFileA(mapPath);   // a map without its miniature is no map set
+        result = CONVERT_TARGET_FAILED;
+    }
+    DeleteFileA(mapSide);
+    DeleteFileA(miniSide);
+    return result;
+}
+
+// --- Trailer and output header ---
+
+int ReadMapTrailer(const char *path, ViewOptions *view, MapTrailer *trailer)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    LARGE_INTEGER size;
+    uint8_t bytes[MAP_TRAILER_BYTES];
+    bool read = GetFileSizeEx(file, &size) && size.QuadPart >= MAP_TRAILER_BYTES &&
+                ReadAt(file, size.QuadPart - MAP_TRAILER_BYTES, bytes, sizeof bytes);
+    CloseHandle(file);
+    if (!read)
+        return -1;
+    MapTrailer found = {Get32(bytes), Get32(bytes + 4), Get32(bytes + 8)};
+    // A trailer that does not describe its file would send readers outside it.
+    if (!found.width || !found.height || MapFileSize(&found) != size.QuadPart ||
+        (int)found.flags < 0)
+        return -1;
+    if (view) {
+        view->iMapW = (int)found.width;
+        view->iMapH = (int)found.height;
+        view->bSeasonEnable = (found.flags & MAP_FLAG_MONTHLY) ? 1 : 0;
+    }
+    if (trailer)
+        *trailer = found;
+    return (int)found.flags;
+}
+
+int WriteBmpHeader(CMappedFile *file, int width, int height)
+{
+    uint8_t header[BMP_HEADER_BYTES];
+    memset(header, 0, sizeof header);
+    int stride = Bmp24RowStride(width);
+    header[0] = 'B';
+    header[1] = 'M';
+    Put32(header + 2, (uint32_t)(height * stride + BMP_HEADER_BYTES));
+    Put32(header + 10, BMP_HEADER_BYTES);
+    Put32(header + 14, 40);
+    Put32(header + 18, (uint32_t)width);
+    Put32(header + 22, (uint32_t)height);
+    Put16(header + 26, 1);
+    Put16(header + 28, 24);
+    if (!file->base)
+        return BMP_HEADER_WRITE_FAILED;
+    file->cursor = file->base;
+    return file->Write(header, sizeof header) ? BMP_HEADER_WRITE_FAILED : 0;
+}
+
+// --- Per-pixel helpers ---
+
+static int WrapIndex(int64_t value, int size)
+{
+    int64_t wrapped = value % size;
+    return (int)(wrapped < 0 ? wrapped + size : wrapped);
+}
+
+static bool ReadPixel(BufferedReader *reader, int width, int column, int row, int64_t imageOffset,
+                      int bytes, uint8_t *out)
+{
+    int64_t at = imageOffset + (int64_t)bytes * (column + (int64_t)width * row);
+    return reader->Read(at, bytes, out);
+}
+
+// One coordinate pulled back into [0, size) for a nearest sample.
+static int NearestIndex(double v, int size)
+{
+    if (v < 0)
+        v += size;
+    else if (v >= size)
+        v -= size;
+    if (!(v >= 0))
+        v = 0;   // still outside, or NaN: the edge, never a read outside the map
+    int index = (int)v;
+    return index >= size ? size - 1 : index;
+}
+
+bool SampleMap(BufferedReader *reader, int width, double x, double y, int64_t imageOffset,
+               int height, uint8_t *out, int bytes, bool bilinear)
+{
+    if (width <= 0 || height <= 0 || bytes < 1 || bytes > 3)
+        return false;
+    if (!bilinear)
+        return ReadPixel(reader, width, NearestIndex(x, width), NearestIndex(y, height),
+                         imageOffset, bytes, out);
+    if (!(x == x) || !(y == y) || fabs(x) > 1e9 || fabs(y) > 1e9)
+        return false;
+    double fx = floor(x), fy = floor(y), dx = x - fx, dy = y - fy;
+    int x0 = WrapIndex((int64_t)fx, width), x1 = WrapIndex((int64_t)fx + 1, width);
+    int y0 = WrapIndex((int64_t)fy, height), y1 = WrapIndex((int64_t)fy + 1, height);
+    uint8_t tl[3], tr[3], bl[3], br[3];
+    if (!ReadPixel(reader, width, x0, y0, imageOffset, bytes, tl) ||
+        !ReadPixel(reader, width, x1, y0, imageOffset, bytes, tr) ||
+        !ReadPixel(reader, width, x0, y1, imageOffset, bytes, bl) ||
+        !ReadPixel(reader, width, x1, y1, imageOffset, bytes, br))
+        return false;
+    for (int c = 0; c < bytes; c++) {
+        int top = (int)(tl[c] * (1 - dx) + tr[c] * dx);
+        int bottom = (int)(bl[c] * (1 - dx) + br[c] * dx);
+        out[c] = (uint8_t)((int)(top * (1 - dy) + bottom * dy) & 255);
+    }
+    return true;
+}
+
+static void ProjectFlat(int x, int y, const ViewOptions *view, MapProjection *out)
+{
+    const int *d = view->iDtpArea, *m = view->iMapArea;
+    double mapX = (double)(x - d[0]) / (d[2] - d[0] + 1) * (m[2] - m[0] + 1) + m[0];
+    double mapY = (double)(y - d[1]) / (d[3] - d[1] + 1) * (m[3] - m[1] + 1) + m[1];
+    out->valid = mapY >= 0 && mapY < view->iMapH;
+    if (mapX < 0)
+        mapX += view->iMapW;
+    else if (mapX >= view->iMapW)
+        mapX -= view->iMapW;
+    out->mapX = mapX;
+    out->mapY = mapY;
+    out->longitude = mapX * 2 * PI / view->iMapW - PI;
+    out->latitude = PI / 2 - mapY * PI / view->iMapH;
+    out->distance = 0;
+}
+
+static void ProjectGlobe(int x, int y, const ViewOptions *view, MapProjection *out)
+{
+    const int *d = view->iDtpArea;
+    double radius = (d[2] - d[0] + 1) / 2.0;
+    double e = (x - (d[0] + radius)) / radius;
+    double g = (d[1] + radius - y - 0.5) / radius;
+    out->distance = sqrt(e * e + g * g);
+    out->valid = out->distance <= 1;
+    double z = sqrt(fabs(1 - e * e - g * g));
+    double t = view->dRotateY, o = view->dRotateZ;
+    double cosT = cosFromTable(t), sinT = sineFromTable(t);
+    double cosO = cosFromTable(o), sinO = sineFromTable(o);
+    double k = z * cosT - g * sinT, s = z * sinT + g * cosT;
+    double mx = k * cosO - e * sinO, my = k * sinO + e * cosO;
+    if (mx == 0)
+        out->longitude = my > 0 ? PI / 2 : -PI / 2;
+    else
+        out->longitude = atan2(my, mx);
+    double across = sqrt(mx * mx + my * my);
+    out->latitude = across == 0 ? (s > 0 ? PI / 2 : -PI / 2) : atan(s / across);
+    out->mapX = view->iMapW * out->longitude / (2 * PI) + view->iMapW / 2.0;
+    out->mapY = view->iMapH / 2.0 - view->iMapH * out->latitude / PI;
+}
+
+void ProjectPixel(int x, int y, const ViewOptions *view, MapProjection *out)
+{
+    memset(out, 0, sizeof *out);
+    const int *clip = view->iClpArea;
+    if (x < clip[0] || x > clip[2] || y < clip[1] || y > clip[3]) {
+        out->distance = -1;
+        return;
+    }
+    if (view->iPrjType == 1)
+        ProjectFlat(x, y, view, out);
+    else
+        ProjectGlobe(x, y, view, out);
+}
+
+double SunCosine(double sunLongitude, double latitude, double sunDeclination, double longitude)
+{
+    double c = sineFromTable(latitude) * sineFromTable(sunDeclination) +
+               cosFromTable(latitude) * cosFromTable(sunDeclination) *
+                   cosFromTable(longitude - sunLongitude);
+    return c < -1 ? -1 : c > 1 ? 1 : c;
+}
+
+int SampleSeasonMask(const uint8_t *mask, int maskWidth, int maskHeight, double x, double y)
+{
+    if (!mask || maskWidth <= 0 || maskHeight <= 0 || !(x == x) || !(y == y) || fabs(x) > 1e9 ||
+        fabs(y) > 1e9)
+        return 0;
+    int64_t ix = (int64_t)x, iy = (int64_t)y;
+    double dx = x - ix, dy = y - iy;
+    int x0 = WrapIndex(ix, maskWidth), x1 = WrapIndex(ix + 1, maskWidth);
+    int y0 = WrapIndex(iy, maskHeight), y1 = WrapIndex(iy + 1, maskHeight);
+    const uint8_t *row0 = mask + (size_t)y0 * maskWidth, *row1 = mask + (size_t)y1 * maskWidth;
+    uint8_t top = (uint8_t)(int)(row0[x1] * dx + row0[x0] * (1 - dx));
+    uint8_t bottom = (uint8_t)(int)(row1[x1] * dx + row1[x0] * (1 - dx));
+    return (int)(top * (1 - dy) + bottom * dy);
+}

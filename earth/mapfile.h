@@ -1,0 +1,101 @@
+// Map files: the raw, memory-mappable Earth pictures the renderer reads in
+// place, the tiled "vtd" source files they are converted from, the header of
+// the 24-bit output bitmap, and the per-pixel helpers of the compositor.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+struct ViewOptions;
+struct CMappedFile;
+struct BufferedReader;
+
+enum {
+    MAP_KIND_MASK = 3,
+    MAP_KIND_COLOUR = 1,       // 3 bytes a pixel, blue green red
+    MAP_KIND_URBAN = 2,        // 1 byte a pixel
+    MAP_KIND_CLOUDS = 3,       // 1 byte grey
+    MAP_FLAG_MONTHLY = 0x10,   // twelve images, January first
+    MAP_MONTHS = 12,
+    MAP_TRAILER_BYTES = 12,
+    MAP_MINI_WIDTH = 300,
+    MAP_MINI_HEIGHT = 150,
+    VTD_CHUNK_HEADER_BYTES = 12,
+    VTD_ENCODING_JPEG = 1,     // any other value is PNG
+    BMP_HEADER_BYTES = 54,
+};
+
+// Result codes of ConvertDataFile.
+enum {
+    CONVERT_OK = 0,
+    CONVERT_NO_TILE_ONE = 18,
+    CONVERT_TILE_ONE_UNDECODABLE = 24,
+    CONVERT_SOURCE_NOT_OPENED = 25,
+    CONVERT_TARGET_FAILED = 26,
+    CONVERT_LATER_TILE_FAILED = 28,
+    CONVERT_MINIATURE_FAILED = 37,
+    CONVERT_NO_HEADER = 39,
+    CONVERT_CANCELLED = 1024,
+    BMP_HEADER_WRITE_FAILED = 41,
+};
+
+// Last 12 bytes of every map file, little-endian.
+struct MapTrailer {
+    uint32_t flags;
+    uint32_t width;
+    uint32_t height;
+};
+
+// Layout facts derived from a trailer.
+int MapBytesPerPixel(uint32_t flags);   // 3 when bit 0 is set, else 1
+int MapImageCount(uint32_t flags);      // 12 with the monthly bit, else 1
+int64_t MapFileSize(const MapTrailer *trailer);
+
+// Progress of the converter: status text with a percentage, and a cancel
+// byte owned by the caller. Either member may be null.
+struct MapProgress {
+    void (*report)(void *context, const char *status, int percent);
+    void *context;
+    volatile uint8_t *cancel;
+};
+
+// Offset of the first chunk with that key and index (-1 any) in a mapped
+// source file, or -1. A chunk whose length runs past the file ends the walk.
+int64_t FindChunk(const CMappedFile *image, int key, int index);
+
+// Converts folder\name.vtd into its map file and miniature. The map and the
+// miniature are written beside their targets and moved over them only when
+// complete, so no failure or cancel leaves a partial map behind.
+int ConvertDataFile(const char *folder, const char *name, const MapProgress *progress);
+
+// Target names of a conversion (kind 2 is named by width).
+void MapFileName(char *out, int size, const char *folder, const char *name, uint32_t flags,
+                 int width, bool miniature);
+
+// Flags of the map file, or -1 when it cannot be read or its trailer does not
+// describe the file (a zero size or a file size that does not match). With
+// view sets iMapW, iMapH and bSeasonEnable; with trailer copies it.
+int ReadMapTrailer(const char *path, ViewOptions *view, MapTrailer *trailer);
+
+// Both BMP headers at the start of a mapped output file; 0 or 41.
+int WriteBmpHeader(CMappedFile *file, int width, int height);
+
+// One pixel of a map through a windowed reader into out (bytes channels, as
+// stored). Both directions wrap. False when the read fails.
+bool SampleMap(BufferedReader *reader, int width, double x, double y, int64_t imageOffset,
+               int height, uint8_t *out, int bytes, bool bilinear);
+
+// Where an output pixel lands on the map.
+struct MapProjection {
+    double mapX, mapY;
+    double longitude, latitude;   // radians
+    double distance;              // from the globe centre; 0 flat; -1 clipped
+    int valid;
+};
+void ProjectPixel(int x, int y, const ViewOptions *view, MapProjection *out);
+
+// Cosine of the angle between a point and the sub-solar point, in [-1, 1].
+double SunCosine(double sunLongitude, double latitude, double sunDeclination, double longitude);
+
+// Bilinear sample of an unsigned grey mask, wrapping at its edges.
+int SampleSeasonMask(const uint8_t *mask, int maskWidth, int maskHeight, double x, double y);
