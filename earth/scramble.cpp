@@ -1,0 +1,8 @@
+#include "earth/scramble.h"
+
+void ScrambleBytes(uint8_t *data, uint32_t size)
+{
+    // Unsigned 32-bit arithmetic wraps, which keeps the low byte exact.
+    for (uint32_t i = 0; i < size; i++)
+        data[i] ^= (uint8_t)(i * i * (size - i));
+}
