@@ -424,14 +424,8 @@ static void Put32(unsigned char *p, uint32_t v) { Put16(p, v); Put16(p + 2, v >>
 
 bool EncodeBmp(CDibImage *ghost, CByteStream *stream)
 {
-    if (!stream) {
-        ghost->SetError("null file handler");
+    if (!ghost->CanEncodeTo(stream))
         return false;
-    }
-    if (!ghost->dib) {
-        ghost->SetError("null image!!!");
-        return false;
-    }
     unsigned char fh[14];
     Put16(fh, 0x4D42);
     Put32(fh + 2, (uint32_t)ghost->GetSize() + 14);

@@ -304,14 +304,8 @@ static bool WriteDibEntry(CDibImage *im, CByteStream *s, int maskStride, size_t 
 
 bool EncodeIco(CDibImage *ghost, CByteStream *stream)
 {
-    if (!stream) {
-        ghost->SetError("null file handler");
+    if (!ghost->CanEncodeTo(stream))
         return false;
-    }
-    if (!ghost->dib) {
-        ghost->SetError("null image!!!");
-        return false;
-    }
     if (ghost->GetBpp() <= 8 && (!ghost->GetNumColors() || !ghost->GetPalette()))
         return false;
     if (ghost->GetWidth() > 255 || ghost->GetHeight() > 255)

@@ -151,6 +151,8 @@ public:
     void Clear(int value = 0);
     bool AddFrame(CDibImage *frame);          // takes ownership; false when out of memory
     void SetError(const char *text);
+    // An encode needs a stream and pixels; otherwise the error is set.
+    bool CanEncodeTo(CByteStream *stream);
 
     // Accessors
     int GetWidth() const { return head.biWidth; }

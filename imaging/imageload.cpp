@@ -133,13 +133,8 @@ bool CDibImage::LoadFromResource(HRSRC resource, int format, HMODULE module)
     return Decode(bytes, (int)size, format);
 }
 
-bool CDibImage::Encode(CByteStream *stream, int format)
+bool CDibImage::CanEncodeTo(CByteStream *stream)
 {
-    const ImageCodec *codec = GetImageCodec(format);
-    if (!codec || !codec->encode) {
-        SetError(kErrUnknownEncode);
-        return false;
-    }
     if (!stream) {
         SetError(kErrNullStream);
         return false;
@@ -148,6 +143,18 @@ bool CDibImage::Encode(CByteStream *stream, int format)
         SetError(kErrNullImage);
         return false;
     }
+    return true;
+}
+
+bool CDibImage::Encode(CByteStream *stream, int format)
+{
+    const ImageCodec *codec = GetImageCodec(format);
+    if (!codec || !codec->encode) {
+        SetError(kErrUnknownEncode);
+        return false;
+    }
+    if (!CanEncodeTo(stream))
+        return false;
     CDibImage ghost(format);
     ghost.Ghost(*this);   // reads our buffers, owns nothing
     ghost.info.lastError[0] = 0;
