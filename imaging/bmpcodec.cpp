@@ -139,65 +139,26 @@ static int64_t BytesLeft(CByteStream *s)
     return size > here ? (int64_t)size - here : 0;
 }
 
-static void DecodeRle8(CByteStream *s, unsigned char *area, int64_t areaSize, int stride, int height)
+// Stores one pixel of 8 or 4 bits at pixel position px of a row; positions
+// are kept in pixels, so odd RLE4 deltas land on the right nibble.
+static void PutRlePixel(unsigned char *area, int64_t areaSize, int64_t rowStart, int64_t px,
+                        int v, int bits)
 {
-    int64_t x = 0;
-    int row = 0;
-    for (;;) {
-        int n = s->GetC();
-        if (n < 0)
-            return;
-        if (n > 0) {
-            int v = s->GetC();
-            if (v < 0)
-                return;
-            for (int i = 0; i < n; i++, x++)
-                if (row * (int64_t)stride + x < areaSize)
-                    area[row * (int64_t)stride + x] = (unsigned char)v;
-            continue;
-        }
-        int c = s->GetC();
-        if (c < 0 || c == 1)
-            return;
-        if (c == 0) {
-            x = 0;
-            if (row + 1 < height)
-                row++;
-        } else if (c == 2) {
-            int dx = s->GetC(), dy = s->GetC();
-            if (dx < 0 || dy < 0)
-                return;
-            x += dx;
-            if (row + dy < height)
-                row += dy;
-        } else {
-            for (int i = 0; i < c; i++, x++) {
-                int v = s->GetC();
-                if (v < 0)
-                    return;
-                if (row * (int64_t)stride + x < areaSize)
-                    area[row * (int64_t)stride + x] = (unsigned char)v;
-            }
-            if (c & 1)
-                s->GetC();
-        }
-    }
-}
-
-// Stores one 4-bit pixel at pixel position px of a row.
-static void PutNibble(unsigned char *area, int64_t areaSize, int64_t rowStart, int64_t px, int v)
-{
-    int64_t at = rowStart + px / 2;
+    int64_t at = rowStart + (bits == 8 ? px : px / 2);
     if (at >= areaSize)
         return;
-    if (px & 1)
+    if (bits == 8)
+        area[at] = (unsigned char)v;
+    else if (px & 1)
         area[at] = (unsigned char)((area[at] & 0xF0) | (v & 15));
     else
         area[at] = (unsigned char)((area[at] & 0x0F) | (v & 15) << 4);
 }
 
-// Positions are kept in pixels, so odd deltas land on the right nibble.
-static void DecodeRle4(CByteStream *s, unsigned char *area, int64_t areaSize, int stride, int height)
+// RLE8 and RLE4 share their commands; a pixel is a byte or a nibble, and a
+// literal run is padded to an even number of bytes.
+static void DecodeRle(CByteStream *s, unsigned char *area, int64_t areaSize, int stride,
+                      int height, int bits)
 {
     int64_t px = 0;
     int row = 0;
@@ -209,8 +170,10 @@ static void DecodeRle4(CByteStream *s, unsigned char *area, int64_t areaSize, in
             int v = s->GetC();
             if (v < 0)
                 return;
-            for (int i = 0; i < n; i++, px++)
-                PutNibble(area, areaSize, row * (int64_t)stride, px, (i & 1) ? v : v >> 4);
+            for (int i = 0; i < n; i++, px++) {
+                int pixel = bits == 8 ? v : ((i & 1) ? v : v >> 4);
+                PutRlePixel(area, areaSize, row * (int64_t)stride, px, pixel, bits);
+            }
             continue;
         }
         int c = s->GetC();
@@ -230,11 +193,14 @@ static void DecodeRle4(CByteStream *s, unsigned char *area, int64_t areaSize, in
         } else {
             int v = 0;
             for (int i = 0; i < c; i++, px++) {
-                if (!(i & 1) && (v = s->GetC()) < 0)
+                bool newByte = bits == 8 || !(i & 1);
+                if (newByte && (v = s->GetC()) < 0)
                     return;
-                PutNibble(area, areaSize, row * (int64_t)stride, px, (i & 1) ? v : v >> 4);
+                int pixel = bits == 8 ? v : ((i & 1) ? v : v >> 4);
+                PutRlePixel(area, areaSize, row * (int64_t)stride, px, pixel, bits);
             }
-            if (((c + 1) / 2) & 1)
+            int bytes = bits == 8 ? c : (c + 1) / 2;
+            if (bytes & 1)
                 s->GetC();
         }
     }
@@ -321,10 +287,7 @@ static bool ReadPixels(CByteStream *s, CDibImage *im, BmpInfo *bi, long start, u
             im->SetError(kNotSupported);
             return false;
         }
-        if (comp == BI_RLE8)
-            DecodeRle8(s, im->info.pixels, im->head.biSizeImage, im->GetRowStride(), h);
-        else
-            DecodeRle4(s, im->info.pixels, im->head.biSizeImage, im->GetRowStride(), h);
+        DecodeRle(s, im->info.pixels, im->head.biSizeImage, im->GetRowStride(), h, bits);
         return true;
     }
     im->SetError(kNotSupported);
