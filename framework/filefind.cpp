@@ -166,24 +166,30 @@ void CDirScanner::StoreRoot(const char *rootFolder)
         root[--length] = 0;
 }
 
-int CDirScanner::SetRoot(const char *rootFolder, const char *maskFormat, ...)
+int CDirScanner::RootAndScanV(const char *rootFolder, const char *maskFormat, va_list args)
 {
     StoreRoot(rootFolder);
-    va_list args;
-    va_start(args, maskFormat);
     FormatCutV(masks, SCANNER_MASKS_SIZE, maskFormat, args);
-    va_end(args);
     return Scan(true);
 }
 
-int CDirScanner::ScanMasks(const char *rootFolder, const char *maskFormat, ...)
+int CDirScanner::SetRoot(const char *rootFolder, const char *maskFormat, ...)
 {
-    StoreRoot(rootFolder);
     va_list args;
     va_start(args, maskFormat);
-    FormatCutV(masks, SCANNER_MASKS_SIZE, maskFormat, args);
+    int found = RootAndScanV(rootFolder, maskFormat, args);
     va_end(args);
-    return Scan(true);
+    return found;
+}
+
+// The same as SetRoot: the form callers use to rescan with other masks.
+int CDirScanner::ScanMasks(const char *rootFolder, const char *maskFormat, ...)
+{
+    va_list args;
+    va_start(args, maskFormat);
+    int found = RootAndScanV(rootFolder, maskFormat, args);
+    va_end(args);
+    return found;
 }
 
 bool CDirScanner::IsInsideRoot(const char *path) const

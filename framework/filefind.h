@@ -4,6 +4,8 @@
 // Every path is at most 259 characters: longer ones are cut, never overrun.
 #pragma once
 
+#include <stdarg.h>
+
 #include <windows.h>
 #include <stdint.h>
 
@@ -62,6 +64,7 @@ public:
     // what Scan answers.
     int SetRoot(const char *rootFolder, const char *maskFormat, ...);
     int ScanMasks(const char *rootFolder, const char *maskFormat, ...);
+    int RootAndScanV(const char *rootFolder, const char *maskFormat, va_list args);
     // The number of files listed; -1 for an empty root; 0 without scanning
     // (lists untouched) for empty masks.
     int Scan(bool reset);
