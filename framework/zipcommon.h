@@ -5,6 +5,8 @@
 #include <stdint.h>
 #include <zlib.h>
 
+#include "framework/zip.h"
+
 enum {
     ZIP_LOCAL_SIGNATURE = 0x04034B50,
     ZIP_CENTRAL_SIGNATURE = 0x02014B50,
@@ -38,6 +40,18 @@ static inline bool ZipEqualNoCase(const char *a, const char *b)
         if (!x)
             return true;
     }
+}
+
+// Every public call checks its handle first: null is a bad argument, a
+// handle of the other kind is refused.
+static inline int ZipCheckHandle(ZipHandle *handle, int kind, void **state)
+{
+    if (!handle)
+        return ZIP_BAD_ARGUMENT;
+    if (handle->kind != kind)
+        return ZIP_WRONG_KIND;
+    *state = handle->state;
+    return ZIP_OK;
 }
 
 static inline uint32_t ZipGet16(const uint8_t *p)

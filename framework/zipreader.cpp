@@ -623,12 +623,7 @@ static int FinishEntryStream(ZipReaderState *state)
 
 static int CheckReader(ZipHandle *handle, ZipReaderState **state)
 {
-    if (!handle)
-        return ZIP_BAD_ARGUMENT;
-    if (handle->kind != ZIP_KIND_READER)
-        return ZIP_WRONG_KIND;
-    *state = (ZipReaderState *)handle->state;
-    return ZIP_OK;
+    return ZipCheckHandle(handle, ZIP_KIND_READER, (void **)state);
 }
 
 bool IsZipReader(ZipHandle *handle)

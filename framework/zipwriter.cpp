@@ -409,12 +409,7 @@ static int FinishEntryHeaders(ZipWriterState *w, ZipCentralRecord *r, const ZipE
 
 static int CheckWriter(ZipHandle *handle, ZipWriterState **state)
 {
-    if (!handle)
-        return ZIP_BAD_ARGUMENT;
-    if (handle->kind != ZIP_KIND_WRITER)
-        return ZIP_WRONG_KIND;
-    *state = (ZipWriterState *)handle->state;
-    return ZIP_OK;
+    return ZipCheckHandle(handle, ZIP_KIND_WRITER, (void **)state);
 }
 
 // Copies the name with forward slashes; a folder gets a trailing "/".
