@@ -203,12 +203,7 @@ bool CDibImage::Transfer(CDibImage &src, bool transferFrames)
     if (!Destroy())
         return false;
     int32_t keptFrameCount = info.frameCount;
-    head = src.head;
-    info = src.info;
-    dib = src.dib;
-    selection = src.selection;
-    alpha = src.alpha;
-    layers = src.layers;
+    ShareBuffers(src);
     if (transferFrames) {
         info.ghostSource = 0;   // own frames go first, so free them as ours
         DestroyFrames();
@@ -228,7 +223,9 @@ bool CDibImage::Transfer(CDibImage &src, bool transferFrames)
     return true;
 }
 
-void CDibImage::Ghost(const CDibImage &src)
+// Takes the headers and points at src's buffers; the frame list is the
+// callers' own business.
+void CDibImage::ShareBuffers(const CDibImage &src)
 {
     head = src.head;
     info = src.info;
@@ -236,6 +233,11 @@ void CDibImage::Ghost(const CDibImage &src)
     selection = src.selection;
     alpha = src.alpha;
     layers = src.layers;
+}
+
+void CDibImage::Ghost(const CDibImage &src)
+{
+    ShareBuffers(src);
     frames = src.frames;
     frameSlots = src.frameSlots;
     info.ghostSource = (CDibImage *)&src;

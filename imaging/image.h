@@ -147,6 +147,7 @@ public:
               bool copyAlpha = true);
     bool Transfer(CDibImage &src, bool transferFrames = true);
     void Ghost(const CDibImage &src);
+    void ShareBuffers(const CDibImage &src);
     void CopyInfo(const CDibImage &src);
     void Clear(int value = 0);
     bool AddFrame(CDibImage *frame);          // takes ownership; false when out of memory
