@@ -6,22 +6,13 @@
 #include <windows.h>
 
 #include "framework/application.h"
+#include "earth/mapfile.h"
 #include "framework/mappedfile.h"
 
 int Bmp24RowStride(int width)
 {
     return ((width * 24 + 31) / 32) * 4;
 }
-
-#pragma pack(push, 2)
-struct BmpFileHeader {
-    char magic[2];
-    uint32_t fileSize;
-    uint16_t reserved1, reserved2;
-    uint32_t pixelOffset;
-};
-#pragma pack(pop)
-static_assert(sizeof(BmpFileHeader) == 14, "BMP file header is 14 bytes");
 
 struct PlaceholderCanvas {
     HDC dc;
@@ -95,7 +86,6 @@ static int WriteBmpFile(const char *path, const BITMAPINFOHEADER *info, const ui
 {
     int stride = Bmp24RowStride(info->biWidth);
     uint32_t size = 54 + (uint32_t)height * (uint32_t)stride;
-    BmpFileHeader header = {{'B', 'M'}, size, 0, 0, 54};
     char temp[MAX_TEXT];
     if (snprintf(temp, sizeof temp, "%s_tmp", path) >= (int)sizeof temp)
         return 'N';
@@ -104,8 +94,7 @@ static int WriteBmpFile(const char *path, const BITMAPINFOHEADER *info, const ui
     if (file.Open(temp, MAPPED_READ_WRITE, size, 0) != MAPPED_OK)
         return 'N';
     int result = 0;
-    if (file.Write(&header, sizeof header) || file.Write(info, sizeof *info) ||
-        file.Write(pixels, size - 54))
+    if (WriteBmpHeader(&file, info->biWidth, height) || file.Write(pixels, size - 54))
         result = 'O';
     file.Close();
     if (!result && !MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
