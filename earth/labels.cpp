@@ -1,4 +1,5 @@
 #include "earth/labels.h"
+#include "framework/bytes.h"
 
 #include <math.h>
 #include <stdio.h>
@@ -660,10 +661,6 @@ bool CityInDaylight(double lat, double lon, double sunLat, double sunLon)
     return c >= cos(1.6336281798666925);
 }
 
-static int32_t ReadLe32(const uint8_t *p)
-{
-    return (int32_t)(p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24);
-}
 
 static int Wrap(int v, int n)
 {
@@ -688,7 +685,7 @@ static void BlendPixel(uint8_t *out, uint32_t label, const CityEntry *city)
 void blendLabelBox(uint8_t *bmp, const uint32_t *box, int stride, int boxW, int boxH,
                    const CityEntry *city, int x, int y, double scale, int shiftX, int shiftY)
 {
-    int width = ReadLe32(bmp + 18), height = ReadLe32(bmp + 22);
+    int width = (int32_t)Le32(bmp + 18), height = (int32_t)Le32(bmp + 22);
     if (width <= 0 || height <= 0)
         return;
     int rowBytes = (width * 3 + 3) & ~3;
@@ -805,7 +802,7 @@ int drawCityLabels(uint8_t *bmp, ViewOptions *view, int shiftX, int shiftY)
     LabelCanvas canvas;
     if (!visible || !OpenCanvas(&canvas))
         return 0;
-    int outH = view->iOutputH > 0 ? view->iOutputH : ReadLe32(bmp + 22);
+    int outH = view->iOutputH > 0 ? view->iOutputH : (int32_t)Le32(bmp + 22);
     double scale = outH > 0 ? (double)GetSystemMetrics(SM_CYSCREEN) / outH : 1;
     scale = scale < 1 ? 1 : scale;
     int64_t when = (int64_t)time(0) + gPrefs.iTimeBias;

@@ -1,5 +1,6 @@
 // Map files, their "vtd" sources and the compositor's per-pixel helpers.
 #include "earth/mapfile.h"
+#include "framework/bytes.h"
 
 #include <math.h>
 #include <stdio.h>
@@ -16,20 +17,6 @@ static const double PI = 3.14159265358979323846;
 
 static double cosFromTable(double x) { return sineFromTable(x + PI / 2); }
 
-static uint32_t Get32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
-static uint16_t Get16(const uint8_t *p) { return (uint16_t)(p[0] | p[1] << 8); }
-static void Put32(uint8_t *p, uint32_t v)
-{
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-    p[2] = (uint8_t)(v >> 16);
-    p[3] = (uint8_t)(v >> 24);
-}
-static void Put16(uint8_t *p, uint16_t v)
-{
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-}
 
 int MapBytesPerPixel(uint32_t flags) { return (flags & 1) ? 3 : 1; }
 int MapImageCount(uint32_t flags) { return (flags & MAP_FLAG_MONTHLY) ? MAP_MONTHS : 1; }
@@ -50,10 +37,10 @@ int64_t FindChunk(const CMappedFile *image, int key, int index)
     int64_t offset = 0;
     while (size - offset >= VTD_CHUNK_HEADER_BYTES + 1) {
         const uint8_t *header = image->base + offset;
-        int64_t next = offset + VTD_CHUNK_HEADER_BYTES + Get32(header + 8);
+        int64_t next = offset + VTD_CHUNK_HEADER_BYTES + Le32(header + 8);
         if (next > size)
             return -1;   // a corrupt length would send the walk out of the file
-        if (Get16(header) == key && (index == -1 || Get16(header + 4) == index))
+        if (Le16(header) == key && (index == -1 || Le16(header + 4) == index))
             return offset;
         offset = next;
     }
@@ -105,8 +92,8 @@ static bool Cancelled(const MapProgress *progress)
 static bool DecodeTile(const CMappedFile *source, int64_t chunk, CDibImage *tile)
 {
     const uint8_t *header = source->base + chunk;
-    int format = Get16(header + 2) == VTD_ENCODING_JPEG ? FORMAT_JPG : FORMAT_PNG;
-    return tile->Decode(header + VTD_CHUNK_HEADER_BYTES, (int)Get32(header + 8), format) &&
+    int format = Le16(header + 2) == VTD_ENCODING_JPEG ? FORMAT_JPG : FORMAT_PNG;
+    return tile->Decode(header + VTD_CHUNK_HEADER_BYTES, (int)Le32(header + 8), format) &&
            tile->IsValid();
 }
 
@@ -230,12 +217,12 @@ static int WriteMiniature(ConvertJob *job, const char *path)
 static int ReadLayout(const CMappedFile *source, ConvertJob *job)
 {
     int64_t header = FindChunk(source, 0, -1);
-    if (header < 0 || Get32(source->base + header + 8) < 12)
+    if (header < 0 || Le32(source->base + header + 8) < 12)
         return CONVERT_NO_HEADER;
     const uint8_t *data = source->base + header + VTD_CHUNK_HEADER_BYTES;
-    job->trailer.flags = Get32(data);
-    job->trailer.width = Get32(data + 4);
-    job->trailer.height = Get32(data + 8);
+    job->trailer.flags = Le32(data);
+    job->trailer.width = Le32(data + 4);
+    job->trailer.height = Le32(data + 8);
     int64_t first = FindChunk(source, (int)(job->trailer.flags & 0xFFFF), 1);
     if (first < 0)
         return CONVERT_NO_TILE_ONE;
@@ -319,7 +306,7 @@ int ReadMapTrailer(const char *path, ViewOptions *view, MapTrailer *trailer)
     CloseHandle(file);
     if (!read)
         return -1;
-    MapTrailer found = {Get32(bytes), Get32(bytes + 4), Get32(bytes + 8)};
+    MapTrailer found = {Le32(bytes), Le32(bytes + 4), Le32(bytes + 8)};
     // A trailer that does not describe its file would send readers outside it.
     if (!found.width || !found.height || MapFileSize(&found) != size.QuadPart ||
         (int)found.flags < 0)

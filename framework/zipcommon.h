@@ -5,6 +5,7 @@
 #include <stdint.h>
 #include <zlib.h>
 
+#include "framework/bytes.h"
 #include "framework/zip.h"
 
 enum {
@@ -54,27 +55,20 @@ static inline int ZipCheckHandle(ZipHandle *handle, int kind, void **state)
     return ZIP_OK;
 }
 
-static inline uint32_t ZipGet16(const uint8_t *p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8;
-}
+static inline uint32_t ZipGet16(const uint8_t *p) { return Le16(p); }
+static inline uint32_t ZipGet32(const uint8_t *p) { return Le32(p); }
 
-static inline uint32_t ZipGet32(const uint8_t *p)
-{
-    return ZipGet16(p) | ZipGet16(p + 2) << 16;
-}
-
+// The writers advance through a header field by field.
 static inline uint8_t *ZipPut16(uint8_t *p, uint32_t value)
 {
-    p[0] = (uint8_t)value;
-    p[1] = (uint8_t)(value >> 8);
+    Put16(p, value);
     return p + 2;
 }
 
 static inline uint8_t *ZipPut32(uint8_t *p, uint32_t value)
 {
-    ZipPut16(p, value & 0xFFFF);
-    return ZipPut16(p + 2, value >> 16);
+    Put32(p, value);
+    return p + 4;
 }
 
 // Traditional encryption: three 32-bit keys advanced by every plain byte.

@@ -2,6 +2,7 @@
 // 1/4/8/16/24/32 bits, RLE8 and RLE4. Every read into the image is bounded
 // by the pixel area that Create made, whatever sizes the file claims.
 #include "image.h"
+#include "framework/bytes.h"
 #include "stream.h"
 #include <stdlib.h>
 #include <string.h>
@@ -26,8 +27,6 @@ struct BmpInfo {
     uint32_t masks[3];  // red, green, blue
 };
 
-static uint32_t Le32(const unsigned char *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
-static uint16_t Le16(const unsigned char *p) { return (uint16_t)(p[0] | p[1] << 8); }
 
 static bool SkipBytes(CByteStream *s, long n) { return n <= 0 || s->Seek(n, SEEK_CUR); }
 
@@ -382,8 +381,6 @@ bool DecodeBmp(CDibImage *out, CByteStream *stream)
     return DecodeBody(out, stream, start, offset);
 }
 
-static void Put16(unsigned char *p, uint32_t v) { p[0] = (unsigned char)v; p[1] = (unsigned char)(v >> 8); }
-static void Put32(unsigned char *p, uint32_t v) { Put16(p, v); Put16(p + 2, v >> 16); }
 
 bool EncodeBmp(CDibImage *ghost, CByteStream *stream)
 {

@@ -2,6 +2,7 @@
 // a doubled height and a 1-bit AND mask; large or modern entries hold a PNG
 // stream, which goes through the PNG codec of the codec table.
 #include "image.h"
+#include "framework/bytes.h"
 #include "stream.h"
 #include <stdlib.h>
 #include <string.h>
@@ -14,10 +15,6 @@ struct IcoEntry {
     uint32_t size, offset;
 };
 
-static uint32_t Le32(const unsigned char *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
-static uint16_t Le16(const unsigned char *p) { return (uint16_t)(p[0] | p[1] << 8); }
-static void Put16(unsigned char *p, uint32_t v) { p[0] = (unsigned char)v; p[1] = (unsigned char)(v >> 8); }
-static void Put32(unsigned char *p, uint32_t v) { Put16(p, v); Put16(p + 2, v >> 16); }
 
 // Reads the directory and keeps the selected entry.
 static bool ReadDirectory(CDibImage *out, CByteStream *s, IcoEntry *chosen)
