@@ -201,7 +201,7 @@ bool DecodeIco(CDibImage *out, CByteStream *stream)
     if (!stream)
         return false;
     long start = stream->Tell();
-    IcoEntry e;
+    IcoEntry e = {};
     if (!ReadDirectory(out, stream, &e))
         return false;
     if (IsCancel(out))
