@@ -44,19 +44,75 @@ void buildRandomTable(int startIndex)
                         RANDOM_TABLE_ENTRIES;
 }
 
-double sineFromTable(double x)
+double slowTableCosine(double x)
 {
     // Reduce before converting: a huge angle would not fit an int and a NaN
     // converts to INT_MIN, and either would index far outside the table.
-    double angle = fmod(fabs(x - PI / 2), 2 * PI);
+    double angle = fmod(fabs(x), 2 * PI);
     if (angle != angle)
-        return angle;   // NaN in, or an infinite angle: no sine
+        return angle;   // NaN in, or an infinite angle: no cosine
     if (!CosineTable)
-        return sin(x);
+        return cos(x);
     int index = (int)(angle / COSINE_STEP);
     if (index < 0 || index >= CosineTableCount)
         index = 0;   // angle / step rounded up to a full turn
     return CosineTable[index];
+}
+
+double sineFromTable(double x) { return tableCosine(x - PI / 2); }
+
+// --- Arc tangents ---
+
+// atan(c) and its first three derivative terms at c = i / 256, so that
+// atan(c + d) = T + d (D1 + d (D2 + d D3)) for |d| <= 1/512 leaves an error
+// near 1e-12 radians with a single division per call.
+struct AtanNode {
+    double value, d1, d2, d3;
+};
+static AtanNode AtanTable[257];
+
+// Filled before main, so any thread may read it.
+static struct AtanTableBuilder {
+    AtanTableBuilder()
+    {
+        for (int i = 0; i <= 256; i++) {
+            double c = i / 256.0, q = 1 / (1 + c * c);
+            AtanTable[i].value = atan(c);
+            AtanTable[i].d1 = q;
+            AtanTable[i].d2 = -c * q * q;
+            AtanTable[i].d3 = (3 * c * c - 1) / 3 * q * q * q;
+        }
+    }
+} gAtanTableBuilder;
+
+// atan of a ratio in [0, 1].
+static inline double AtanUnit(double a)
+{
+    int i = (int)(a * 256 + 0.5);
+    const AtanNode *n = &AtanTable[i];
+    double d = a - i / 256.0;
+    return n->value + d * (n->d1 + d * (n->d2 + d * n->d3));
+}
+
+double fastAtan2(double y, double x)
+{
+    double ax = absValue(x), ay = absValue(y);
+    if (!(ax + ay < 1e300))
+        return atan2(y, x);   // infinite or NaN: rare, leave it to the runtime
+    if (x == 0)
+        return y > 0 ? PI / 2 : -PI / 2;
+    double r = ay > ax ? PI / 2 - AtanUnit(ax / ay) : AtanUnit(ay / ax);
+    if (x < 0)
+        r = PI - r;
+    return y < 0 ? -r : r;
+}
+
+double fastAtan(double x) { return x == 0 ? x : fastAtan2(x, 1); }
+
+double fastAcos(double x)
+{
+    x = x < -1 ? -1 : x > 1 ? 1 : x;
+    return fastAtan2(sqrt((1 - x) * (1 + x)), x);
 }
 
 // --- Star field ---
@@ -140,6 +196,14 @@ float lightSpotCoverage(int x, int y, int cellRow, const LightSpot *window, int 
             int c = column + dx;
             if (c < 0 || c >= cellsAcross)
                 continue;   // no cells beyond the picture's sides
+            // A star reaches 5 pixels at most: cells farther away add nothing,
+            // so skipping them leaves the sum exactly as it was.
+            int nearX = x < c * STAR_CELL_PIXELS ? c * STAR_CELL_PIXELS - x
+                        : x > (c + 1) * STAR_CELL_PIXELS ? x - (c + 1) * STAR_CELL_PIXELS : 0;
+            int top = (cellRow + dy - 1) * STAR_CELL_PIXELS;
+            int nearY = y < top ? top - y : y > top + STAR_CELL_PIXELS ? y - top - STAR_CELL_PIXELS : 0;
+            if (nearX > STAR_MAX_RADIUS || nearY > STAR_MAX_RADIUS)
+                continue;
             const LightSpot *spot = window + ((size_t)dy * cellsAcross + c) * STAR_CELL_SLOTS;
             for (int i = 0; i < STAR_CELL_SLOTS && spot[i].radius != 0; i++) {
                 float sx = c * STAR_CELL_PIXELS + spot[i].x - x;

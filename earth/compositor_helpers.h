@@ -18,6 +18,7 @@ enum {
     STAR_WINDOW_ROWS = 3,            // cell rows above, at and below the pixel's
     STAR_BRIGHTNESS_LEVELS = 100,
     STAR_MAX_PER_CELL = 15,
+    STAR_MAX_RADIUS = 5,             // pixels: 5 x the brightest level
 };
 
 // Process-wide tables, built once by the program entry before any render and
@@ -31,6 +32,34 @@ extern float StarBrightness[STAR_BRIGHTNESS_LEVELS];
 bool buildCosineTable();                 // false when memory runs out
 void buildRandomTable(int startIndex);   // shuffles with rand(), unseeded
 double sineFromTable(double x);          // sin x to within one table step
+double slowTableCosine(double x);        // the rare angles tableCosine hands on
+
+// The C library's fabs and floor are x87 code here, which stalls the SSE
+// arithmetic of the render loops; these are exact replacements.
+inline double absValue(double v) { return __builtin_fabs(v); }
+inline double floorValue(double v)   // |v| below 2^31
+{
+    double t = (double)(int)v;
+    return t > v ? t - 1 : t;
+}
+
+// cos x as entry trunc(|x| / step) mod entries; inline for the render loops.
+inline double tableCosine(double x)
+{
+    double v = absValue(x) * (COSINE_TABLE_ENTRIES / 6.283185307179586);
+    if (!(v < 2147483647.0) || !CosineTable)
+        return slowTableCosine(x);   // huge, infinite or NaN, or no table yet
+    int index = (int)v;
+    if (index >= COSINE_TABLE_ENTRIES)
+        index %= COSINE_TABLE_ENTRIES;
+    return CosineTable[index];
+}
+
+// Arc tangents to full double precision without the runtime's slow ones:
+// a 257-entry table of atan(i / 256) and a short series for the rest.
+double fastAtan(double x);
+double fastAtan2(double y, double x);   // atan2, and +-pi/2 for x = 0
+double fastAcos(double x);              // x clamped to [-1, 1]
 
 // One star of a cell; radius 0 ends the cell's list.
 struct LightSpot {

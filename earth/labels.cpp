@@ -790,8 +790,8 @@ static void DrawOneLabel(LabelCanvas *c, uint8_t *bmp, CityEntry *city, int x, i
 int drawCityLabels(uint8_t *bmp, ViewOptions *view, int shiftX, int shiftY)
 {
     int n = view->iCityNumber < VIEW_CITIES ? view->iCityNumber : VIEW_CITIES;
-    static int px[VIEW_CITIES], py[VIEW_CITIES];   // render thread only
-    static bool shown[VIEW_CITIES];
+    int px[VIEW_CITIES], py[VIEW_CITIES];   // on the stack: renders run side by side
+    bool shown[VIEW_CITIES];
     int visible = 0;
     double rad = kPi / 180;
     for (int i = 0; i < n; i++) {

@@ -15,10 +15,12 @@
 
 static const double PI = 3.14159265358979323846;
 
-static double cosFromTable(double x) { return sineFromTable(x + PI / 2); }
+static double cosFromTable(double x) { return tableCosine(x); }
 
 
-int MapBytesPerPixel(uint32_t flags) { return (flags & 1) ? 3 : 1; }
+// Kind 1 is the only colour kind; testing bit 0 alone would give the grey
+// cloud maps (kind 3) three bytes a pixel and refuse every real one.
+int MapBytesPerPixel(uint32_t flags) { return (flags & MAP_KIND_MASK) == MAP_KIND_COLOUR ? 3 : 1; }
 int MapImageCount(uint32_t flags) { return (flags & MAP_FLAG_MONTHLY) ? MAP_MONTHS : 1; }
 
 int64_t MapFileSize(const MapTrailer *t)
@@ -345,6 +347,10 @@ int WriteBmpHeader(CMappedFile *file, int width, int height)
 
 static int WrapIndex(int64_t value, int size)
 {
+    if (value >= 0 && value < size)
+        return (int)value;   // the common case, without a 64-bit division
+    if (value < 0 && value >= -size)
+        return (int)(value + size);
     int64_t wrapped = value % size;
     return (int)(wrapped < 0 ? wrapped + size : wrapped);
 }
@@ -377,9 +383,9 @@ bool SampleMap(BufferedReader *reader, int width, double x, double y, int64_t im
     if (!bilinear)
         return ReadPixel(reader, width, NearestIndex(x, width), NearestIndex(y, height),
                          imageOffset, bytes, out);
-    if (!(x == x) || !(y == y) || fabs(x) > 1e9 || fabs(y) > 1e9)
+    if (!(x == x) || !(y == y) || absValue(x) > 1e9 || absValue(y) > 1e9)
         return false;
-    double fx = floor(x), fy = floor(y), dx = x - fx, dy = y - fy;
+    double fx = floorValue(x), fy = floorValue(y), dx = x - fx, dy = y - fy;
     int x0 = WrapIndex((int64_t)fx, width), x1 = WrapIndex((int64_t)fx + 1, width);
     int y0 = WrapIndex((int64_t)fy, height), y1 = WrapIndex((int64_t)fy + 1, height);
     uint8_t tl[3], tr[3], bl[3], br[3];
@@ -396,8 +402,27 @@ bool SampleMap(BufferedReader *reader, int width, double x, double y, int64_t im
     return true;
 }
 
-static void ProjectFlat(int x, int y, const ViewOptions *view, MapProjection *out)
+void PrepareProjection(const ViewOptions *view, ProjectionSetup *setup)
 {
+    memset(setup, 0, sizeof *setup);
+    setup->view = view;
+    const int *d = view->iDtpArea;
+    if (view->iPrjType == 1) {
+        setup->flat = 1;
+        return;
+    }
+    setup->radius = (d[2] - d[0] + 1) / 2.0;
+    setup->cosT = cosFromTable(view->dRotateY);
+    setup->sinT = sineFromTable(view->dRotateY);
+    setup->cosO = cosFromTable(view->dRotateZ);
+    setup->sinO = sineFromTable(view->dRotateZ);
+}
+
+// The same quotient order as the plain formula, so that a prepared and an
+// unprepared projection give the same bits.
+static void ProjectFlat(int x, int y, const ProjectionSetup *setup, MapProjection *out)
+{
+    const ViewOptions *view = setup->view;
     const int *d = view->iDtpArea, *m = view->iMapArea;
     double mapX = (double)(x - d[0]) / (d[2] - d[0] + 1) * (m[2] - m[0] + 1) + m[0];
     double mapY = (double)(y - d[1]) / (d[3] - d[1] + 1) * (m[3] - m[1] + 1) + m[1];
@@ -413,42 +438,61 @@ static void ProjectFlat(int x, int y, const ViewOptions *view, MapProjection *ou
     out->distance = 0;
 }
 
-static void ProjectGlobe(int x, int y, const ViewOptions *view, MapProjection *out)
+static void GlobePlane(int x, int y, const ProjectionSetup *setup, double *e, double *g)
 {
-    const int *d = view->iDtpArea;
-    double radius = (d[2] - d[0] + 1) / 2.0;
-    double e = (x - (d[0] + radius)) / radius;
-    double g = (d[1] + radius - y - 0.5) / radius;
+    const int *d = setup->view->iDtpArea;
+    double radius = setup->radius;
+    *e = (x - (d[0] + radius)) / radius;
+    *g = (d[1] + radius - y - 0.5) / radius;
+}
+
+double GlobeDistance(int x, int y, const ProjectionSetup *setup)
+{
+    double e, g;
+    GlobePlane(x, y, setup, &e, &g);
+    return sqrt(e * e + g * g);
+}
+
+static void ProjectGlobe(int x, int y, const ProjectionSetup *setup, MapProjection *out)
+{
+    const ViewOptions *view = setup->view;
+    double e, g;
+    GlobePlane(x, y, setup, &e, &g);
     out->distance = sqrt(e * e + g * g);
     out->valid = out->distance <= 1;
-    double z = sqrt(fabs(1 - e * e - g * g));
-    double t = view->dRotateY, o = view->dRotateZ;
-    double cosT = cosFromTable(t), sinT = sineFromTable(t);
-    double cosO = cosFromTable(o), sinO = sineFromTable(o);
+    double z = sqrt(absValue(1 - e * e - g * g));
+    double cosT = setup->cosT, sinT = setup->sinT, cosO = setup->cosO, sinO = setup->sinO;
     double k = z * cosT - g * sinT, s = z * sinT + g * cosT;
     double mx = k * cosO - e * sinO, my = k * sinO + e * cosO;
     if (mx == 0)
         out->longitude = my > 0 ? PI / 2 : -PI / 2;
     else
-        out->longitude = atan2(my, mx);
+        out->longitude = fastAtan2(my, mx);
     double across = sqrt(mx * mx + my * my);
-    out->latitude = across == 0 ? (s > 0 ? PI / 2 : -PI / 2) : atan(s / across);
+    out->latitude = across == 0 ? (s > 0 ? PI / 2 : -PI / 2) : fastAtan2(s, across);
     out->mapX = view->iMapW * out->longitude / (2 * PI) + view->iMapW / 2.0;
     out->mapY = view->iMapH / 2.0 - view->iMapH * out->latitude / PI;
 }
 
-void ProjectPixel(int x, int y, const ViewOptions *view, MapProjection *out)
+void ProjectPrepared(int x, int y, const ProjectionSetup *setup, MapProjection *out)
 {
     memset(out, 0, sizeof *out);
-    const int *clip = view->iClpArea;
+    const int *clip = setup->view->iClpArea;
     if (x < clip[0] || x > clip[2] || y < clip[1] || y > clip[3]) {
         out->distance = -1;
         return;
     }
-    if (view->iPrjType == 1)
-        ProjectFlat(x, y, view, out);
+    if (setup->flat)
+        ProjectFlat(x, y, setup, out);
     else
-        ProjectGlobe(x, y, view, out);
+        ProjectGlobe(x, y, setup, out);
+}
+
+void ProjectPixel(int x, int y, const ViewOptions *view, MapProjection *out)
+{
+    ProjectionSetup setup;
+    PrepareProjection(view, &setup);
+    ProjectPrepared(x, y, &setup, out);
 }
 
 double SunCosine(double sunLongitude, double latitude, double sunDeclination, double longitude)
@@ -461,8 +505,8 @@ double SunCosine(double sunLongitude, double latitude, double sunDeclination, do
 
 int SampleSeasonMask(const uint8_t *mask, int maskWidth, int maskHeight, double x, double y)
 {
-    if (!mask || maskWidth <= 0 || maskHeight <= 0 || !(x == x) || !(y == y) || fabs(x) > 1e9 ||
-        fabs(y) > 1e9)
+    if (!mask || maskWidth <= 0 || maskHeight <= 0 || !(x == x) || !(y == y) || absValue(x) > 1e9 ||
+        absValue(y) > 1e9)
         return 0;
     int64_t ix = (int64_t)x, iy = (int64_t)y;
     double dx = x - ix, dy = y - iy;

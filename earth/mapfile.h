@@ -47,7 +47,7 @@ struct MapTrailer {
 };
 
 // Layout facts derived from a trailer.
-int MapBytesPerPixel(uint32_t flags);   // 3 when bit 0 is set, else 1
+int MapBytesPerPixel(uint32_t flags);   // 3 for colour maps (kind 1), else 1
 int MapImageCount(uint32_t flags);      // 12 with the monthly bit, else 1
 int64_t MapFileSize(const MapTrailer *trailer);
 
@@ -93,6 +93,20 @@ struct MapProjection {
     int valid;
 };
 void ProjectPixel(int x, int y, const ViewOptions *view, MapProjection *out);
+
+// The per-view part of the projection, worked out once for a whole render.
+struct ProjectionSetup {
+    const ViewOptions *view;
+    int flat;
+    double radius;                  // globe: in output pixels
+    double cosT, sinT, cosO, sinO;  // globe: the view centre's rotation
+};
+void PrepareProjection(const ViewOptions *view, ProjectionSetup *setup);
+// Distance of an output pixel from the globe's centre, in globe radii: the
+// distance ProjectPrepared gives, without the rest.
+double GlobeDistance(int x, int y, const ProjectionSetup *setup);
+// ProjectPixel with the setup of PrepareProjection; the same results.
+void ProjectPrepared(int x, int y, const ProjectionSetup *setup, MapProjection *out);
 
 // Cosine of the angle between a point and the sub-solar point, in [-1, 1].
 double SunCosine(double sunLongitude, double latitude, double sunDeclination, double longitude);

@@ -29,3 +29,12 @@ void EndProgressDialog(int result)
 }
 
 int GetLastProgressResult() { return gLastProgressResult; }
+
+void (*gTrayIconHook)(int percent);
+
+void UpdateTrayIcon(int percent)
+{
+    void (*hook)(int) = gTrayIconHook;
+    if (hook)
+        hook(percent);
+}

@@ -25,3 +25,8 @@ HWND GetProgressWindow();
 // the result; without a dialog it only remembers it.
 void EndProgressDialog(int result);
 int GetLastProgressResult();
+
+// The tray icon's progress picture: 0..100 progress, -1 idle, -2 removed.
+// The tray sets the hook when it exists; until then the call does nothing.
+extern void (*gTrayIconHook)(int percent);
+void UpdateTrayIcon(int percent);

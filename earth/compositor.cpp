@@ -1,0 +1,1188 @@
+// The compositor: every view of a job list rendered into one 24-bit bitmap
+// that is written beside the target and moved over it only when complete.
+//
+// Per view the work is split into a set-up (maps, tables of the byte-valued
+// power curves, background picture, star field) and a per-pixel shader that
+// follows the plain formulas; what depends only on the row or the column is
+// worked out once for it.
+#include "earth/compositor.h"
+
+#include <math.h>
+#include <new>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "earth/compositor_helpers.h"
+#include "earth/ephemeris.h"
+#include "earth/labels.h"
+#include "earth/maintenance.h"
+#include "earth/mapfile.h"
+#include "earth/progress.h"
+#include "framework/application.h"
+#include "framework/mappedfile.h"
+#include "imaging/image.h"
+
+static const double PI = 3.14159265358979323846;
+static const double TWILIGHT_SPAN = 3.267256359733385;   // 1.04 pi
+static const double DAY_RAMP_STEP = 0.01227184630308513; // pi / 256
+
+const uint8_t LightPalette[LIGHT_PALETTE_ROWS][3] = {
+    {0, 0, 0}, {2, 2, 4}, {4, 4, 8}, {5, 6, 11},
+    {7, 8, 15}, {9, 10, 19}, {11, 12, 22}, {13, 14, 26},
+    {14, 16, 30}, {16, 18, 34}, {18, 20, 38}, {20, 22, 41},
+    {22, 24, 45}, {24, 26, 49}, {25, 28, 52}, {27, 30, 56},
+    {29, 32, 60}, {30, 33, 60}, {32, 33, 61}, {33, 34, 61},
+    {35, 35, 62}, {36, 35, 62}, {38, 36, 62}, {39, 37, 63},
+    {40, 37, 63}, {42, 38, 63}, {43, 39, 64}, {45, 39, 64},
+    {46, 40, 64}, {48, 41, 65}, {49, 41, 65}, {51, 42, 66},
+    {52, 43, 66}, {53, 43, 66}, {55, 44, 67}, {56, 45, 67},
+    {58, 45, 68}, {59, 46, 68}, {61, 47, 68}, {62, 47, 69},
+    {64, 48, 69}, {65, 49, 69}, {66, 49, 70}, {68, 50, 70},
+    {69, 51, 70}, {71, 51, 71}, {72, 52, 71}, {74, 53, 72},
+    {75, 53, 72}, {76, 54, 72}, {78, 55, 73}, {79, 55, 73},
+    {81, 56, 74}, {82, 57, 74}, {84, 57, 74}, {85, 58, 75},
+    {86, 59, 75}, {88, 59, 75}, {89, 60, 76}, {91, 61, 76},
+    {92, 61, 76}, {94, 62, 77}, {95, 63, 77}, {97, 63, 78},
+    {98, 64, 78}, {99, 65, 78}, {100, 66, 78}, {101, 67, 79},
+    {102, 68, 79}, {103, 69, 79}, {104, 70, 79}, {106, 71, 79},
+    {107, 72, 80}, {108, 73, 80}, {109, 74, 80}, {110, 74, 80},
+    {111, 75, 80}, {112, 76, 81}, {113, 77, 81}, {114, 78, 81},
+    {115, 79, 81}, {116, 80, 81}, {117, 81, 82}, {118, 82, 82},
+    {120, 83, 82}, {121, 84, 82}, {122, 85, 82}, {123, 86, 83},
+    {124, 87, 83}, {125, 88, 83}, {126, 89, 83}, {127, 90, 83},
+    {128, 91, 84}, {129, 92, 84}, {130, 93, 84}, {131, 94, 84},
+    {132, 94, 84}, {134, 95, 85}, {135, 96, 85}, {136, 97, 85},
+    {137, 98, 85}, {138, 99, 86}, {139, 100, 86}, {140, 101, 86},
+    {141, 102, 86}, {142, 103, 86}, {143, 104, 87}, {144, 105, 87},
+    {145, 106, 87}, {147, 107, 87}, {148, 108, 87}, {149, 109, 88},
+    {150, 110, 88}, {151, 111, 88}, {152, 112, 88}, {153, 113, 88},
+    {154, 114, 89}, {155, 115, 89}, {156, 115, 89}, {157, 116, 89},
+    {158, 117, 89}, {159, 118, 90}, {161, 119, 90}, {162, 120, 90},
+    {163, 121, 90}, {164, 122, 90}, {165, 123, 91}, {166, 124, 91},
+    {167, 125, 91}, {170, 125, 90}, {172, 126, 89}, {175, 126, 88},
+    {177, 126, 88}, {180, 126, 87}, {182, 127, 86}, {185, 127, 85},
+    {187, 127, 84}, {190, 128, 83}, {192, 128, 83}, {195, 128, 82},
+    {197, 128, 81}, {200, 129, 80}, {202, 129, 79}, {205, 129, 78},
+    {208, 130, 78}, {210, 130, 77}, {213, 130, 76}, {215, 130, 75},
+    {218, 131, 74}, {220, 131, 73}, {223, 131, 72}, {225, 131, 72},
+    {228, 132, 71}, {230, 132, 70}, {233, 132, 69}, {235, 133, 68},
+    {238, 133, 67}, {240, 133, 67}, {243, 133, 66}, {245, 134, 65},
+    {248, 134, 64}, {248, 135, 65}, {248, 136, 66}, {248, 137, 67},
+    {248, 138, 68}, {249, 139, 69}, {249, 140, 70}, {249, 141, 71},
+    {249, 142, 72}, {249, 143, 73}, {249, 144, 74}, {249, 145, 76},
+    {249, 146, 77}, {249, 147, 78}, {250, 148, 79}, {250, 149, 80},
+    {250, 150, 81}, {250, 150, 82}, {250, 151, 83}, {250, 152, 84},
+    {250, 153, 85}, {250, 154, 86}, {250, 155, 87}, {251, 156, 88},
+    {251, 157, 89}, {251, 158, 90}, {251, 159, 91}, {251, 160, 92},
+    {251, 161, 93}, {251, 162, 94}, {251, 163, 95}, {251, 164, 96},
+    {252, 165, 98}, {252, 166, 99}, {252, 167, 100}, {252, 168, 101},
+    {252, 169, 102}, {252, 170, 103}, {252, 171, 104}, {252, 172, 105},
+    {252, 173, 106}, {252, 174, 107}, {253, 175, 108}, {253, 176, 109},
+    {253, 177, 110}, {253, 178, 111}, {253, 179, 112}, {253, 180, 113},
+    {253, 180, 114}, {253, 181, 115}, {253, 182, 116}, {254, 183, 117},
+    {254, 184, 118}, {254, 185, 119}, {254, 186, 121}, {254, 187, 122},
+    {254, 188, 123}, {254, 189, 124}, {254, 190, 125}, {254, 191, 126},
+    {255, 192, 127}, {255, 193, 128}, {255, 194, 129}, {255, 195, 130},
+    {255, 196, 131}, {255, 198, 134}, {255, 200, 137}, {255, 202, 140},
+    {255, 203, 142}, {255, 205, 145}, {255, 207, 148}, {255, 209, 151},
+    {255, 211, 154}, {255, 213, 157}, {255, 215, 159}, {255, 217, 162},
+    {255, 218, 165}, {255, 220, 168}, {255, 222, 171}, {255, 224, 174},
+    {255, 226, 176}, {255, 228, 179}, {255, 230, 182}, {255, 232, 185},
+    {255, 233, 188}, {255, 235, 191}, {255, 237, 193}, {255, 239, 196},
+    {255, 241, 199}, {255, 243, 202}, {255, 245, 205}, {255, 247, 208},
+    {255, 248, 210}, {255, 250, 213}, {255, 252, 216}, {255, 254, 219},
+};
+
+uint8_t *SeasonMask;
+int gScreenX, gScreenY, gScreenW, gScreenH;
+int gComposeCopyAttempts = 61;
+int gComposeCopyPauseMs = 1000;
+
+// --- Colour adjustment ---
+
+// One set of saturation, contrast and brightness settings, with the power
+// curve of the brightness tabulated for the byte range.
+struct ColourAdjust {
+    int identity;          // all three settings 0: nothing changes
+    int saturation, contrast, brightness;
+    double d, h;
+    uint8_t curve[256];    // 255 (c / 255) ^ ((100 - bri) / 100), brightness >= 1
+};
+
+static void PrepareAdjust(ColourAdjust *a, int saturation, int contrast, int brightness)
+{
+    a->saturation = saturation;
+    a->contrast = contrast;
+    a->brightness = brightness;
+    a->identity = saturation == 0 && contrast == 0 && brightness == 0;
+    a->d = saturation < 0 ? 1 + saturation / 100.0 : 1 + 2 * saturation / 100.0;
+    a->h = 1 + contrast / 100.0;
+    if (brightness >= 1)
+        for (int c = 0; c < 256; c++)
+            a->curve[c] = (uint8_t)(int)(255 * pow(c / 255.0, (100 - brightness) / 100.0));
+}
+
+static int AdjustChannel(const ColourAdjust *a, int c, int grey)
+{
+    if (a->saturation)
+        c = (int)(c * a->d + (1 - a->d) * grey);
+    if (a->contrast)
+        c = (int)(c * a->h + (1 - a->h) * 80);
+    if (a->brightness < 1)
+        c = (int)(c * (1 + a->brightness / 100.0));
+    else if (c < 0)
+        c = 0;   // the power of a negative channel has no value: black
+    else
+        c = c > 255 ? 255 : a->curve[c];
+    return c < 0 ? 0 : c > 255 ? 255 : c;
+}
+
+// Adjusts rgb in place; answers the grey taken before any change.
+static int ApplyAdjust(const ColourAdjust *a, int rgb[3])
+{
+    int grey = (2 * rgb[0] + 5 * rgb[1] + rgb[2]) / 8;
+    if (!a->identity)
+        for (int k = 0; k < 3; k++)
+            rgb[k] = AdjustChannel(a, rgb[k], grey);
+    return grey;
+}
+
+int AdjustColour(int *r, int *g, int *b, int saturation, int contrast, int brightness)
+{
+    ColourAdjust a;
+    PrepareAdjust(&a, saturation, contrast, brightness);
+    int rgb[3] = {*r, *g, *b};
+    for (int k = 0; k < 3; k++)
+        rgb[k] = rgb[k] < 0 ? 0 : rgb[k] > 255 ? 255 : rgb[k];
+    int grey = ApplyAdjust(&a, rgb);
+    *r = rgb[0];
+    *g = rgb[1];
+    *b = rgb[2];
+    return grey;
+}
+
+// --- Maps ---
+
+// One image of a map file, read through a window. With the window holding
+// the whole image, samples come straight from the buffer.
+struct MapImage {
+    BufferedReader reader;
+    int64_t offset;
+    int width, height, bytes;
+    const uint8_t *direct;   // the image's first byte, or null
+    int open;
+};
+
+static bool OpenMapImage(MapImage *m, const char *path, int width, int height, int bytes,
+                         int64_t offset, bool lowMemory)
+{
+    m->open = 0;
+    m->direct = 0;
+    int64_t size = (int64_t)width * height * bytes;
+    if (width <= 0 || height <= 0 || size > 0x40000000)
+        return false;
+    int window = lowMemory ? 256 : (int)size;
+    if (m->reader.Open(path, window) != 0)
+        return false;
+    if (m->reader.fileSize < offset + size) {
+        m->reader.Close();   // a file too short for its stated size
+        return false;
+    }
+    m->offset = offset;
+    m->width = width;
+    m->height = height;
+    m->bytes = bytes;
+    m->open = 1;
+    uint8_t first;
+    if (!lowMemory && m->reader.windowSize == window && m->reader.Read(offset, 1, &first) &&
+        m->reader.windowStart == offset && (int64_t)m->reader.bytesRead >= size)
+        m->direct = m->reader.buffer;
+    return true;
+}
+
+static void CloseMapImage(MapImage *m)
+{
+    m->reader.Close();
+    m->open = 0;
+    m->direct = 0;
+}
+
+static int WrapIndex(int value, int size)
+{
+    if ((unsigned)value < (unsigned)size)
+        return value;   // the common case, without a division
+    if (value < 0 && value >= -size)
+        return value + size;
+    if (value >= size && value < 2 * size)
+        return value - size;
+    value %= size;
+    return value < 0 ? value + size : value;
+}
+
+// The nearest rule of SampleMap: one size added or taken, then the edge.
+static int NearestIndex(double v, int size)
+{
+    if (v < 0)
+        v += size;
+    else if (v >= size)
+        v -= size;
+    if (!(v >= 0))
+        v = 0;
+    int index = (int)v;
+    return index >= size ? size - 1 : index;
+}
+
+// SampleMap's result, bit for bit, without going through the reader.
+static void SampleDirect(const MapImage *m, double x, double y, bool bilinear, uint8_t *out)
+{
+    const uint8_t *p = m->direct;
+    int w = m->width, n = m->bytes;
+    if (!bilinear) {
+        const uint8_t *s = p + (size_t)n * (NearestIndex(x, w) + (size_t)w * NearestIndex(y, m->height));
+        for (int c = 0; c < n; c++)
+            out[c] = s[c];
+        return;
+    }
+    double fx = floorValue(x), fy = floorValue(y), dx = x - fx, dy = y - fy;
+    int x0 = WrapIndex((int)fx, w), x1 = WrapIndex((int)fx + 1, w);
+    int y0 = WrapIndex((int)fy, m->height), y1 = WrapIndex((int)fy + 1, m->height);
+    const uint8_t *tl = p + (size_t)n * (x0 + (size_t)w * y0), *tr = p + (size_t)n * (x1 + (size_t)w * y0);
+    const uint8_t *bl = p + (size_t)n * (x0 + (size_t)w * y1), *br = p + (size_t)n * (x1 + (size_t)w * y1);
+    for (int c = 0; c < n; c++) {
+        int top = (int)(tl[c] * (1 - dx) + tr[c] * dx);
+        int bottom = (int)(bl[c] * (1 - dx) + br[c] * dx);
+        out[c] = (uint8_t)((int)(top * (1 - dy) + bottom * dy) & 255);
+    }
+}
+
+static void Sample(MapImage *m, double x, double y, bool bilinear, uint8_t *out)
+{
+    if (m->direct && absValue(x) < 1e9 && absValue(y) < 1e9)
+        SampleDirect(m, x, y, bilinear, out);
+    else if (!SampleMap(&m->reader, m->width, x, y, m->offset, m->height, out, m->bytes, bilinear))
+        memset(out, 0, m->bytes);
+}
+
+// Whole pixel of a one-byte map, both directions wrapping.
+static int PixelAt(MapImage *m, int x, int y)
+{
+    x = WrapIndex(x, m->width);
+    y = WrapIndex(y, m->height);
+    if (m->direct)
+        return m->direct[x + (size_t)m->width * y];
+    uint8_t v = 0;
+    if (!m->reader.Read(m->offset + x + (int64_t)m->width * y, 1, &v))
+        return 0;
+    return v;
+}
+
+// The power curves of the glint (lit side, e ^ p) and of the night
+// darkening (dark side, (-e) ^ p) of the sun's elevation e, tabulated per job
+// over s = sqrt(1 - |cosA|), in which they are smooth (in cosA itself they
+// are as steep as the arc cosine near the sun's and the antisolar point), and
+// read with linear interpolation. Below an exponent of 1 the curve is steep
+// where the elevation is 0, and the power is then taken as it is.
+enum { CURVE_STEPS = 4096 };
+
+static double Elevation(double cosA) { return 1 - 2 * fastAcos(cosA) / PI; }
+
+struct PowerCurve {
+    double exponent;
+    int side;          // 1 lit, -1 dark
+    int tabulated;
+    double value[CURVE_STEPS + 2];
+};
+
+static void PreparePowerCurve(PowerCurve *c, double exponent, int side)
+{
+    c->exponent = exponent;
+    c->side = side;
+    c->tabulated = exponent >= 1;
+    if (!c->tabulated)
+        return;
+    for (int i = 0; i <= CURVE_STEPS; i++) {
+        double t = (double)i / CURVE_STEPS, cosA = side * (1 - t * t);
+        c->value[i] = pow(side * Elevation(cosA), exponent);
+    }
+    c->value[CURVE_STEPS + 1] = c->value[CURVE_STEPS];
+}
+
+// The curve at a sun cosine on the curve's side.
+static double PowerOf(const PowerCurve *c, double cosA)
+{
+    double v = 1 - c->side * cosA;
+    v = v < 0 ? 0 : v > 1 ? 1 : v;
+    if (!c->tabulated)
+        return pow(c->side * Elevation(cosA), c->exponent);
+    double at = sqrt(v) * CURVE_STEPS;
+    int i = (int)at;
+    return c->value[i] + (at - i) * (c->value[i + 1] - c->value[i]);
+}
+
+// --- Per-job state ---
+
+struct BackgroundPicture {
+    CImage image;
+    int loaded;
+    double left, top, width, height;   // placement rectangle, output pixels
+    int tiled;
+    double tileScale;                  // picture pixels per output pixel
+    int offsetX, offsetY;
+};
+
+struct JobState {
+    ViewOptions *view;
+    ProjectionSetup projection;
+    MapImage day, next, urban, clouds;
+    double mixFraction;
+    double cloudScale;
+    double shadowStrength, cloudExponent, cloudOpacity;
+    int cloudLevel[256];        // trunc(255 opacity (v / 255) ^ exponent)
+    double cloudAlpha[256];     // (v / 255) ^ exponent x opacity
+    int dayThreshold, nightThreshold;
+    int bilinear;
+    double sunLongitude, sunDeclination, sinDecl, cosDecl;
+    ColourAdjust dayAdjust, nightAdjust;
+    PowerCurve glint, darkening;
+    double nightColour[3];      // R G B of crNightColorization
+    BackgroundPicture background;
+    int hasBackgroundColour;
+    int starsOn;
+    LightSpot *stars;
+    int starCells, starRow;
+    float starDensity;
+    int earthOn;                // day or night layer on
+};
+
+struct ComposeState {
+    volatile uint8_t *cancel;
+    uint8_t *pixels;            // first byte of the bottom row
+    int width, height, stride;
+    int shiftX, shiftY;
+    int jobIndex, jobCount;
+    double dayRamp[DAY_RAMP_ENTRIES];
+};
+
+static void ColourBytes(uint32_t colour, double rgb[3])
+{
+    rgb[0] = colour & 255;
+    rgb[1] = (colour >> 8) & 255;
+    rgb[2] = (colour >> 16) & 255;
+}
+
+static int ScreenWidth() { return gScreenW > 0 ? gScreenW : GetSystemMetrics(SM_CXSCREEN); }
+static int ScreenHeight() { return gScreenH > 0 ? gScreenH : GetSystemMetrics(SM_CYSCREEN); }
+
+static int DaysInMonth(int month, int year)
+{
+    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month == 1 && ((year % 4 == 0 && year % 100 != 0) || year % 400 == 0))
+        return 29;
+    return days[month];
+}
+
+static double MonthFraction(const ViewOptions *v)
+{
+    if (v->iSeasonDay > 0)
+        return (v->iSeasonDay - 1) / 31.0;
+    const struct tm *t = &v->tTime;
+    int month = t->tm_mon >= 0 && t->tm_mon < 12 ? t->tm_mon : 0;
+    double minutes = ((t->tm_mday - 1) * 24.0 + t->tm_hour) * 60 + t->tm_min;
+    double f = minutes / (DaysInMonth(month, t->tm_year + 1900) * 1440.0);
+    return f < 0 ? 0 : f > 1 ? 1 : f;
+}
+
+static int OpenDayMaps(JobState *j, const char *ext, bool lowMemory)
+{
+    ViewOptions *v = j->view;
+    char path[MAX_PATH];
+    if (snprintf(path, sizeof path, "%s\\%s.%s", InstallFolder(), v->szMap, ext) >= (int)sizeof path)
+        return RENDER_NO_MAP;
+    int month = 0;
+    if (v->bSeasonEnable) {
+        month = v->iSeasonMonth >= 1 && v->iSeasonMonth <= 12 ? v->iSeasonMonth - 1 : v->tTime.tm_mon;
+        month = month >= 0 && month < 12 ? month : 0;
+    }
+    int64_t image = (int64_t)v->iMapW * v->iMapH * 3;
+    if (!OpenMapImage(&j->day, path, v->iMapW, v->iMapH, 3, image * month, lowMemory))
+        return RENDER_NO_MAP;
+    if (v->bSeasonEnable && v->bSeasonMixNext) {
+        if (!OpenMapImage(&j->next, path, v->iMapW, v->iMapH, 3, image * ((month + 1) % 12),
+                          lowMemory))
+            return RENDER_NO_MAP;
+        j->mixFraction = MonthFraction(v);
+    }
+    return RENDER_OK;
+}
+
+static void OpenUrbanMap(JobState *j, bool lowMemory)
+{
+    char path[MAX_PATH];
+    ViewOptions *v = j->view;
+    if (snprintf(path, sizeof path, "%s\\%s-%d.%s", InstallFolder(), "Urban", v->iMapW, "map") <
+        (int)sizeof path)
+        OpenMapImage(&j->urban, path, v->iMapW, v->iMapH, 1, 0, lowMemory);
+}
+
+static void OpenCloudMap(JobState *j, const char *ext, bool lowMemory)
+{
+    char path[MAX_PATH];
+    MapTrailer trailer;
+    ViewOptions *v = j->view;
+    if (snprintf(path, sizeof path, "%s\\%s.%s", gApp.dataFolder, "Clouds", ext) >= (int)sizeof path ||
+        ReadMapTrailer(path, 0, &trailer) < 0 || !trailer.width || !trailer.height ||
+        trailer.width > 65536 || trailer.height > 65536)
+        return;
+    if (OpenMapImage(&j->clouds, path, trailer.width, trailer.height, 1, 0, lowMemory))
+        j->cloudScale = (double)trailer.width / v->iMapW;
+}
+
+static void PrepareClouds(JobState *j)
+{
+    ViewOptions *v = j->view;
+    j->shadowStrength = v->iCloudsShadow / 100.0;
+    if (gPrefs.iCloudsRes == 0)
+        j->shadowStrength *= 0.5;
+    else if (gPrefs.iCloudsRes == 2)
+        j->shadowStrength *= 1.2;
+    int density = v->iCloudsDensity < -100 ? -100 : v->iCloudsDensity;   // keeps the power finite
+    j->cloudExponent = density >= 1 ? 2 / (1 + density / 20.0) : 200 / (density + 100.001);
+    j->cloudOpacity = v->iCloudsOpacity / 100.0;
+    for (int q = 0; q < 256; q++) {
+        double curve = pow(q / 255.0, j->cloudExponent);
+        j->cloudLevel[q] = (int)(255 * j->cloudOpacity * curve);
+        j->cloudAlpha[q] = curve * j->cloudOpacity;
+    }
+}
+
+// --- Background picture ---
+
+static int PictureFormat(const char *path)
+{
+    size_t n = strlen(path);
+    const char *ext = n >= 3 ? path + n - 3 : "";
+    if (!lstrcmpiA(ext, "JPG"))
+        return FORMAT_JPG;
+    if (!lstrcmpiA(ext, "GIF"))
+        return FORMAT_GIF;
+    if (!lstrcmpiA(ext, "PNG"))
+        return FORMAT_PNG;
+    return FORMAT_BMP;
+}
+
+static double DrawFraction()
+{
+    double v = RandomTable[gRandomTableStart & (RANDOM_TABLE_ENTRIES - 1)];
+    gRandomTableStart = (gRandomTableStart + 1) & (RANDOM_TABLE_ENTRIES - 1);
+    return v;
+}
+
+static void PlaceBackground(JobState *j)
+{
+    BackgroundPicture *b = &j->background;
+    const ViewOptions *v = j->view;
+    const int *clip = v->iClpArea;
+    double cw = clip[2] - clip[0] + 1, ch = clip[3] - clip[1] + 1;
+    double pw = b->image.GetWidth(), ph = b->image.GetHeight();
+    double rw = cw, rh = ch;
+    int mode = v->iBGImgMode;
+    if (mode == 0 || mode == 1) {
+        double sx = cw / pw, sy = ch / ph;
+        double s = mode == 0 ? (sx > sy ? sx : sy) : (sx < sy ? sx : sy);
+        rw = pw * s;
+        rh = ph * s;
+    } else if (mode == 4) {
+        double screen = (double)ScreenWidth() / (v->iOutputW > 0 ? v->iOutputW : 1);
+        rw = pw / screen;
+        rh = ph / screen;
+    } else if (mode == 3) {
+        b->tiled = 1;
+        b->tileScale = 1;
+        if (v->iMapW == MAP_MINI_WIDTH && v->iOutputW > 0)
+            b->tileScale = (double)ScreenWidth() / v->iOutputW;
+        b->offsetX = b->offsetY = 0;
+        if (v->bBGRandPos) {
+            b->offsetX = (int)(DrawFraction() * pw);
+            b->offsetY = (int)(DrawFraction() * ph);
+        }
+    }
+    b->width = rw;
+    b->height = rh;
+    b->left = clip[0] + (cw - rw) / 2;
+    b->top = clip[1] + (ch - rh) / 2;
+}
+
+static void LoadBackground(JobState *j)
+{
+    const ViewOptions *v = j->view;
+    BackgroundPicture *b = &j->background;
+    b->loaded = 0;
+    if (!v->szBGImage[0] || !b->image.Load(v->szBGImage, PictureFormat(v->szBGImage)) ||
+        b->image.GetWidth() <= 0 || b->image.GetHeight() <= 0)
+        return;
+    b->loaded = 1;
+    PlaceBackground(j);
+}
+
+// Picture colour at an output pixel; false outside the placement.
+static bool BackgroundPixel(const BackgroundPicture *b, int x, int y, double rgb[3])
+{
+    int pw = b->image.GetWidth(), ph = b->image.GetHeight();
+    RGBQUAD c;
+    if (b->tiled) {
+        int px = (int)((x - b->left) * b->tileScale) + b->offsetX;
+        int py = (int)((y - b->top) * b->tileScale) + b->offsetY;
+        px = WrapIndex(px, pw);
+        py = WrapIndex(py, ph);
+        c = b->image.GetPixelColor(px, ph - 1 - py);
+    } else {
+        double fx = (x - b->left) / b->width * pw, fy = (y - b->top) / b->height * ph;
+        if (fx < 0 || fy < 0 || fx >= pw || fy >= ph)
+            return false;
+        c = b->image.InterpolatePixel((float)fx, (float)(ph - 1 - fy), IM_BILINEAR, OM_REPEAT);
+    }
+    rgb[0] = c.rgbRed;
+    rgb[1] = c.rgbGreen;
+    rgb[2] = c.rgbBlue;
+    return true;
+}
+
+// --- Job set-up ---
+
+static void PrepareStars(JobState *j)
+{
+    const ViewOptions *v = j->view;
+    j->starsOn = v->bBackground == 1 && v->bStars && v->iStarsBrightness && v->iStarsDensity &&
+                 buildLightSpots(v, &j->starCells, &j->stars, &j->starDensity, &j->starRow);
+}
+
+static int PrepareJob(JobState *j, ViewOptions *v)
+{
+    j->view = v;
+    bool preview = v->iMapW == MAP_MINI_WIDTH;
+    const char *ext = preview ? "min" : "map";
+    bool lowMemory = gPrefs.bLowMemMode && !preview;
+    if (v->iMapW <= 0 || v->iMapH <= 0)
+        return RENDER_NO_MAP;
+    OpenUrbanMap(j, lowMemory);
+    if (v->bClouds)
+        OpenCloudMap(j, ext, lowMemory);
+    int status = OpenDayMaps(j, ext, lowMemory);
+    if (status)
+        return status;
+    PrepareClouds(j);
+    j->dayThreshold = 255 - (int)(2.55 * v->iDayUrbanDensity);
+    j->nightThreshold = 255 - (int)(2.55 * v->iNightLightsDensity);
+    j->bilinear = v->dSMpZoom > 1 && !preview;
+    PrepareAdjust(&j->dayAdjust, v->iDaySaturation, v->iDayContrast, v->iDayBrightness);
+    PrepareAdjust(&j->nightAdjust, v->iNightSaturation, v->iNightContrast, v->iNightBrightness);
+    ColourBytes(v->crNightColorization, j->nightColour);
+    PreparePowerCurve(&j->glint, (100 - v->iDaySunSize) / 10.0, 1);
+    PreparePowerCurve(&j->darkening, 2 * (1 - v->iNightDarkSize / 100.0) + 1, -1);
+    if (v->bBackground == 1 && v->iBGMode == 2)
+        LoadBackground(j);
+    j->hasBackgroundColour = v->bBackground == 1 && v->iBGMode != 0 && !j->background.loaded;
+    PrepareStars(j);
+    j->earthOn = v->bDay || v->bNight;
+    v->dRotateX = -v->dRotateX;
+    subSolarPoint(&v->tTime, &j->sunLongitude, &j->sunDeclination);
+    j->sinDecl = sineFromTable(j->sunDeclination);
+    j->cosDecl = tableCosine(j->sunDeclination);
+    PrepareProjection(v, &j->projection);
+    return RENDER_OK;
+}
+
+static void FinishJob(JobState *j)
+{
+    CloseMapImage(&j->day);
+    CloseMapImage(&j->next);
+    CloseMapImage(&j->urban);
+    CloseMapImage(&j->clouds);
+    free(j->stars);
+    j->stars = 0;
+}
+
+// --- Per-pixel shading ---
+
+static double Clamp01(double v) { return v < 0 ? 0 : v > 1 ? 1 : v; }
+static int ClampByte(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
+
+static void MoveToward(double c[3], const double target[3], double amount)
+{
+    for (int k = 0; k < 3; k++)
+        c[k] += amount * (target[k] - c[k]);
+}
+
+
+// Background behind the Earth: the output's own pixel, the picture, or the
+// background colour, then the stars.
+static void SpaceBackground(const JobState *j, int x, int y, const double existing[3], double c[3])
+{
+    const ViewOptions *v = j->view;
+    memcpy(c, existing, 3 * sizeof(double));
+    if (j->background.loaded)
+        BackgroundPixel(&j->background, x, y, c);
+    else if (j->hasBackgroundColour)
+        ColourBytes(v->crBackground, c);
+}
+
+static void AddStars(const JobState *j, int x, int y, double c[3])
+{
+    const int *clip = j->view->iClpArea;
+    float coverage = lightSpotCoverage(x - clip[0], y - clip[1], j->starRow, j->stars, j->starCells);
+    if (coverage <= 0)
+        return;
+    double a = Clamp01(j->view->iStarsBrightness * coverage / 100.0);
+    for (int k = 0; k < 3; k++)
+        c[k] += a * (255 - c[k]);
+}
+
+static void ShadeSpace(const JobState *j, int x, int y, double r, double cosA,
+                       const double existing[3], double c[3])
+{
+    const ViewOptions *v = j->view;
+    SpaceBackground(j, x, y, existing, c);
+    if (j->starsOn)
+        AddStars(j, x, y, c);
+    double ring = v->iOHaloRadius / 1000.0;
+    if (v->bHalo && !j->projection.flat && r > 1 && ring > 0 && r <= 1 + ring) {
+        double amount = pow(1 - (r - 1) / ring, 2 * (1 - v->iOHaloIntensity / 100.0)) *
+                        (cosA * 0.5 + 0.5);
+        double halo[3];
+        ColourBytes(v->crOHalo, halo);
+        MoveToward(c, halo, amount);
+    }
+}
+
+// Day weight of the twilight ramp at a latitude.
+static double DayWeight(const ViewOptions *v, double cosLat, double cosA)
+{
+    double t = ((1 - cosLat) * (v->iNightPol - v->iNightEqu) + v->iNightEqu) / 720 * 0.5;
+    double lower = tableCosine((1 + t) * TWILIGHT_SPAN * 0.5);
+    double upper = tableCosine((1 - 3 * t) * TWILIGHT_SPAN * 0.5);
+    if (cosA <= lower)
+        return 0;
+    if (cosA >= upper)
+        return 1;
+    return (cosA - lower) / (upper - lower);
+}
+
+static bool IsWater(const uint8_t bgr[3]) { return bgr[0] > 1.1 * bgr[2] && bgr[0] > 1.1 * bgr[1]; }
+
+// Weight of this month against the next one at a map point.
+static double SeasonWeight(const JobState *j, double mapX, double mapY, const uint8_t a[3],
+                           const uint8_t b[3])
+{
+    const ViewOptions *v = j->view;
+    double f = j->mixFraction;
+    int mode = v->iSeasonMixMode;
+    if (!SeasonMask || !(mode == 1 || (mode >= 2 && (IsWater(a) || IsWater(b)))))
+        return 1 - f;
+    double mask = SampleSeasonMask(SeasonMask, SEASON_MASK_WIDTH, SEASON_MASK_HEIGHT,
+                                   mapX * SEASON_MASK_WIDTH / v->iMapW,
+                                   mapY * SEASON_MASK_HEIGHT / v->iMapH) / 255.0;
+    if (mask == 0)
+        mask = 1e-13;
+    double weight;
+    if (f > 0.9)
+        weight = sqrt(1 - f);
+    else if (mask < f)
+        weight = 0;
+    else
+        weight = f >= 1 ? 1 : ((mask - f) / (1 - f)) / mask;
+    return Clamp01(weight);
+}
+
+// The season-mixed map colour, R G B.
+static void MapColour(JobState *j, double mapX, double mapY, int rgb[3])
+{
+    uint8_t here[3];
+    Sample(&j->day, mapX, mapY, j->bilinear, here);
+    if (!j->next.open) {
+        rgb[0] = here[2];
+        rgb[1] = here[1];
+        rgb[2] = here[0];
+        return;
+    }
+    uint8_t next[3];
+    Sample(&j->next, mapX, mapY, j->bilinear, next);
+    double weight = SeasonWeight(j, mapX, mapY, here, next);
+    for (int k = 0; k < 3; k++)
+        rgb[k] = (int)(next[2 - k] + weight * (here[2 - k] - next[2 - k]));
+}
+
+// Cloud values of a pixel: the shadow it casts and its whitening alpha.
+struct CloudShade {
+    double shadow;   // 0..1 darkening toward the luma-scaled colour
+    double alpha;    // 0..1 toward white
+};
+
+static const signed char kCloudOctants[8][4][2] = {
+    {{-1, 0}, {1, 0}, {-1, 1}, {1, -1}},   {{-1, 1}, {1, -1}, {0, 1}, {0, -1}},
+    {{0, 1}, {0, -1}, {1, 1}, {-1, -1}},   {{1, 1}, {-1, -1}, {1, 0}, {-1, 0}},
+    {{-1, 0}, {1, 0}, {-1, -1}, {1, 1}},   {{-1, -1}, {1, 1}, {0, -1}, {0, 1}},
+    {{0, -1}, {0, 1}, {1, -1}, {-1, 1}},   {{1, -1}, {-1, 1}, {1, 0}, {-1, 0}},
+};
+
+// Sector row and the position t inside it for the direction from the sun's
+// point to the pixel.
+static int CloudOctant(const JobState *j, double lon, double lat, double *t)
+{
+    double dLon = lon - j->sunLongitude, dLat = lat - j->sunDeclination;
+    if (dLon > PI)
+        dLon -= 2 * PI;
+    else if (dLon < -PI)
+        dLon += 2 * PI;
+    if (dLat > PI / 2)
+        dLat -= PI;
+    else if (dLat < -PI / 2)
+        dLat += PI;
+    *t = 0;
+    if (!(dLon != 0 || dLat != 0))
+        return 0;   // no direction (or not a number)
+    // acos(dLon / distance), the angle from east, as an arc tangent.
+    double b = fastAtan2(absValue(dLat), dLon);
+    if (dLat >= 0)
+        b = -b;
+    double sector = absValue(b) / (PI / 4);
+    int k = (int)sector;
+    k = k > 3 ? 3 : k;
+    *t = sector - k;
+    return b >= 0 ? k : 4 + k;
+}
+
+static void ShadeClouds(JobState *j, double mapX, double mapY, double lon, double lat,
+                        CloudShade *out)
+{
+    double cx = mapX * j->cloudScale, cy = mapY * j->cloudScale;
+    uint8_t sample;
+    Sample(&j->clouds, cx, cy, j->bilinear, &sample);
+    int q = sample;
+    out->shadow = 0;
+    if (j->view->iCloudsShadow) {
+        double t;
+        const signed char(*o)[2] = kCloudOctants[CloudOctant(j, lon, lat, &t)];
+        int ix = NearestIndex(cx, j->clouds.width), iy = NearestIndex(cy, j->clouds.height);
+        int a = PixelAt(&j->clouds, ix + o[0][0], iy + o[0][1]);
+        int b = PixelAt(&j->clouds, ix + o[1][0], iy + o[1][1]);
+        int e = PixelAt(&j->clouds, ix + o[2][0], iy + o[2][1]);
+        int f = PixelAt(&j->clouds, ix + o[3][0], iy + o[3][1]);
+        double shadow = abs(j->cloudLevel[e] - j->cloudLevel[q]) * 3 * j->shadowStrength;
+        out->shadow = (shadow > 255 ? 255 : shadow) / 255;
+        int g1 = ClampByte(q + 2 * (b - a)), g2 = ClampByte(q + 2 * (f - e));
+        int relief = ClampByte((int)(((int)(g1 + (g2 - g1) * t) - q) * j->shadowStrength * 0.5 + 127));
+        q = ClampByte(relief + q - 127);
+    }
+    out->alpha = j->cloudAlpha[q];
+}
+
+static void ApplyClouds(const CloudShade *cloud, double c[3])
+{
+    if (cloud->shadow > 0) {
+        double luma = (299 * c[0] + 587 * c[1] + 114 * c[2]) / 1000 / 255;
+        double s = cloud->shadow > 1 ? 1 : cloud->shadow;
+        for (int k = 0; k < 3; k++)
+            c[k] += s * (c[k] * luma - c[k]);
+    }
+    for (int k = 0; k < 3; k++)
+        c[k] += cloud->alpha * (255 - c[k]);
+}
+
+static double Remap(int u, int threshold) { return (u - threshold) / (255.001 - threshold) * 255; }
+
+// Day colour: adjusted map colour, urban greying and sun glint.
+static void DayColour(const JobState *j, const int map[3], int urban, double cosA, double cloudAlpha,
+                      double c[3])
+{
+    const ViewOptions *v = j->view;
+    int rgb[3] = {map[0], map[1], map[2]};
+    int grey = ApplyAdjust(&j->dayAdjust, rgb);
+    for (int k = 0; k < 3; k++)
+        c[k] = rgb[k];
+    double u = Remap(urban, j->dayThreshold);
+    if (v->iDayUrban && u > 0) {
+        double k = u * v->iDayUrban / 100 / 255 * (j->clouds.open ? 1 - cloudAlpha : 1);
+        for (int i = 0; i < 3; i++)
+            c[i] += k * (grey - c[i]);
+    }
+    if (cosA > 0 && v->iDaySunBright >= 1 && c[2] > 1.1 * c[0] && c[2] > 1.1 * c[1]) {
+        double g = PowerOf(&j->glint, cosA) * v->iDaySunBright / 100 * 0.8 * 255;
+        g = g > 204 ? 204 : g;
+        for (int k = 0; k < 3; k++)
+            c[k] = g + (255 - g) / 255 * c[k];
+    }
+}
+
+// Night colour from the cloud-shaded map colour.
+static void NightColour(const JobState *j, const double map[3], int urban, double cosA, double w,
+                        bool darken, double cloudAlpha, double c[3])
+{
+    const ViewOptions *v = j->view;
+    double g8 = (2 * map[0] + 5 * map[1] + map[2]) / 2040;
+    int rgb[3];
+    for (int k = 0; k < 3; k++)
+        rgb[k] = ClampByte((int)(map[k] + v->iNightColorization / 100.0 *
+                                              (g8 * j->nightColour[k] - map[k])));
+    ApplyAdjust(&j->nightAdjust, rgb);
+    for (int k = 0; k < 3; k++)
+        c[k] = rgb[k];
+    if (darken && cosA < 0 && v->iNightDarkBright >= 1) {
+        double bright = v->iNightDarkBright / 100.0;
+        double f = (1 - PowerOf(&j->darkening, cosA)) * bright + (1 - bright);
+        for (int k = 0; k < 3; k++)
+            c[k] *= f;
+    }
+    double n = Remap(urban, j->nightThreshold);
+    if (n >= 1 && v->iNightLights) {
+        double k = (1 - w) * v->iNightLights / 100 * (j->clouds.open ? 1 - cloudAlpha : 1);
+        int index = (int)((1 - w) * (1 - w) * (1 - w) * n);
+        index = index < 0 ? 0 : index > 255 ? 255 : index;
+        double light[3] = {(double)LightPalette[index][0], (double)LightPalette[index][1],
+                           (double)LightPalette[index][2]};
+        MoveToward(c, light, k);
+    }
+}
+
+// Inner halo and the smoothing of the globe's limb into space.
+static void ShadeEdge(const JobState *j, int x, int y, double r, double cosA,
+                      const double existing[3], double c[3])
+{
+    const ViewOptions *v = j->view;
+    double inner = v->iIHaloRadius / 100.0;
+    if (v->bHalo && inner > 0 && r > 1 - inner) {
+        double halo[3], lit = cosA >= 0 ? cosA * 0.5 + 0.5 : (1 + cosA) * (1 + cosA) * 0.5;
+        ColourBytes(v->crIHalo, halo);
+        for (int k = 0; k < 3; k++)
+            halo[k] *= lit;
+        MoveToward(c, halo, (1 - (1 - r) / inner) * v->iIHaloIntensity / 100.0);
+    }
+    if (r > 0.98) {
+        double space[3];
+        SpaceBackground(j, x, y, existing, space);
+        if (v->bHalo) {
+            double halo[3];
+            ColourBytes(v->crOHalo, halo);
+            MoveToward(space, halo, cosA * 0.5 + 0.5);
+        }
+        double k = (r - 0.98) / 0.02;
+        MoveToward(c, space, k * k * k * k * k);
+    }
+}
+
+// Where the sun stands for a pixel, with the layer switches applied.
+struct Lighting {
+    double cosA, w;
+    bool darken;
+};
+
+static void LightPixel(const JobState *j, double cosLat, double cosA, Lighting *out)
+{
+    const ViewOptions *v = j->view;
+    out->cosA = cosA;
+    out->darken = true;
+    if (!v->bDay) {
+        out->w = 0;
+        out->cosA = -1;
+        out->darken = false;
+    } else if (!v->bNight) {
+        out->w = 1;
+    } else {
+        out->w = DayWeight(v, cosLat, cosA);
+    }
+}
+
+static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *p, double cosLat,
+                       double cosA, int x, int y, const double existing[3], double c[3])
+{
+    Lighting light;
+    LightPixel(j, cosLat, cosA, &light);
+    int map[3];
+    MapColour(j, p->mapX, p->mapY, map);
+    int urban = 0;
+    if (j->urban.open) {
+        uint8_t u;
+        Sample(&j->urban, p->mapX, p->mapY, j->bilinear, &u);
+        urban = u;
+    }
+    CloudShade cloud = {0, 0};
+    if (j->clouds.open)
+        ShadeClouds(j, p->mapX, p->mapY, p->longitude, p->latitude, &cloud);
+    double day[3] = {0, 0, 0}, base[3] = {(double)map[0], (double)map[1], (double)map[2]};
+    if (light.w > 0) {
+        DayColour(j, map, urban, light.cosA, cloud.alpha, day);
+        if (j->clouds.open)
+            ApplyClouds(&cloud, day);
+    }
+    if (j->clouds.open)
+        ApplyClouds(&cloud, base);
+    double ramp = s->dayRamp[(int)(256 * light.w)];
+    if (ramp >= 1) {
+        memcpy(c, day, sizeof day);
+    } else {
+        NightColour(j, base, urban, light.cosA, light.w, light.darken, cloud.alpha, c);
+        for (int k = 0; k < 3; k++)
+            c[k] += ramp * (day[k] - c[k]);
+    }
+    if (!j->projection.flat)
+        ShadeEdge(j, x, y, p->distance, light.cosA, existing, c);
+}
+
+// --- The render loop ---
+
+static uint8_t *StoredPixel(const ComposeState *s, int x, int y)
+{
+    int column = WrapIndex(x + s->shiftX, s->width), row = WrapIndex(y + s->shiftY, s->height);
+    return s->pixels + (size_t)(s->height - 1 - row) * s->stride + (size_t)column * 3;
+}
+
+static void StorePixel(uint8_t *out, const double c[3])
+{
+    out[0] = (uint8_t)ClampByte((int)c[2]);
+    out[1] = (uint8_t)ClampByte((int)c[1]);
+    out[2] = (uint8_t)ClampByte((int)c[0]);
+}
+
+// Cosines of the sun angle that depend only on the column of a flat map.
+static double *FlatColumnCosines(const JobState *j)
+{
+    const int *clip = j->view->iClpArea;
+    int n = clip[2] - clip[0] + 1;
+    double *column = (double *)malloc((size_t)(n > 0 ? n : 1) * sizeof(double));
+    if (!column)
+        return 0;
+    MapProjection p;
+    for (int i = 0; i < n; i++) {
+        ProjectPrepared(clip[0] + i, clip[1], &j->projection, &p);
+        column[i] = tableCosine(p.longitude - j->sunLongitude);
+    }
+    return column;
+}
+
+static void ReportRows(const ComposeState *s, const JobState *j, int rowsDone)
+{
+    if (j->view->iMapW == MAP_MINI_WIDTH || rowsDone % 100)
+        return;
+    int64_t total = (int64_t)s->height * s->jobCount;
+    UpdateTrayIcon((int)(((int64_t)s->jobIndex * s->height + rowsDone) * 100 / total));
+}
+
+static void ShadePixel(JobState *j, const ComposeState *s, int x, int y, const MapProjection *p,
+                       double sinLat, double cosLat, double columnCos)
+{
+    uint8_t *out = StoredPixel(s, x, y);
+    double existing[3] = {(double)out[2], (double)out[1], (double)out[0]}, c[3];
+    bool earth = j->earthOn && p->valid;
+    bool ring = !j->projection.flat && j->view->bHalo && p->distance > 1;
+    double cosA = -1;
+    if (earth || ring) {
+        cosA = sinLat * j->sinDecl + cosLat * j->cosDecl * columnCos;
+        cosA = cosA < -1 ? -1 : cosA > 1 ? 1 : cosA;
+    }
+    if (earth)
+        ShadeEarth(j, s, p, cosLat, cosA, x, y, existing, c);
+    else
+        ShadeSpace(j, x, y, j->earthOn ? p->distance : 0, cosA, existing, c);
+    StorePixel(out, c);
+}
+
+// A globe pixel beyond the reach of the outer halo needs no map position:
+// shades it as space and answers true.
+static bool FarSpace(JobState *j, const ComposeState *s, int x, int y)
+{
+    const ViewOptions *v = j->view;
+    double r = GlobeDistance(x, y, &j->projection);
+    if (r <= 1 || (v->bHalo && r <= 1 + v->iOHaloRadius / 1000.0))
+        return false;
+    uint8_t *out = StoredPixel(s, x, y);
+    double existing[3] = {(double)out[2], (double)out[1], (double)out[0]}, c[3];
+    ShadeSpace(j, x, y, j->earthOn ? r : 0, -1, existing, c);
+    StorePixel(out, c);
+    return true;
+}
+
+// Renders one job's clip rectangle; false when cancelled.
+static bool RenderJob(JobState *j, const ComposeState *s)
+{
+    const ViewOptions *v = j->view;
+    int left = v->iClpArea[0] > 0 ? v->iClpArea[0] : 0;
+    int top = v->iClpArea[1] > 0 ? v->iClpArea[1] : 0;
+    int right = v->iClpArea[2] < s->width - 1 ? v->iClpArea[2] : s->width - 1;
+    int bottom = v->iClpArea[3] < s->height - 1 ? v->iClpArea[3] : s->height - 1;
+    double *columns = j->projection.flat ? FlatColumnCosines(j) : 0;
+    bool cancelled = false;
+    MapProjection p;
+    for (int y = top; y <= bottom && !cancelled; y++) {
+        while (j->starsOn && j->starRow < (y - v->iClpArea[1]) / STAR_CELL_PIXELS)
+            advanceLightSpots(j->stars, j->starDensity, j->starCells, &j->starRow);
+        double sinLat = 0, cosLat = 0;
+        if (columns) {
+            ProjectPrepared(left, y, &j->projection, &p);
+            sinLat = sineFromTable(p.latitude);
+            cosLat = tableCosine(p.latitude);
+        }
+        for (int x = left; x <= right; x++) {
+            if (!columns && FarSpace(j, s, x, y)) {
+                if (*s->cancel) {
+                    cancelled = true;
+                    break;
+                }
+                continue;
+            }
+            ProjectPrepared(x, y, &j->projection, &p);
+            double columnCos;
+            if (columns) {
+                columnCos = columns[x - v->iClpArea[0]];
+            } else {
+                sinLat = sineFromTable(p.latitude);
+                cosLat = tableCosine(p.latitude);
+                columnCos = tableCosine(p.longitude - j->sunLongitude);
+            }
+            ShadePixel(j, s, x, y, &p, sinLat, cosLat, columnCos);
+            if (*s->cancel) {
+                cancelled = true;
+                break;
+            }
+        }
+        ReportRows(s, j, y - top + 1);
+    }
+    free(columns);
+    return !cancelled;
+}
+
+// --- The whole call ---
+
+static bool MakeTemporaryName(const char *path, char *out, int size)
+{
+    for (int attempt = 0; attempt < 1000; attempt++) {
+        if (snprintf(out, size, "%s%08X.tmp", path, (unsigned)GetTickCount()) >= size)
+            return false;
+        if (GetFileAttributesA(out) == INVALID_FILE_ATTRIBUTES)
+            return true;
+        Sleep(1);
+    }
+    return false;
+}
+
+static void DesktopShift(const ViewOptions *first, int output, ComposeState *s)
+{
+    s->shiftX = s->shiftY = 0;
+    if (gApp.osCode >= 8 || output != RENDER_OUTPUT_WALLPAPER)
+        return;
+    if (first->iOutputW == ScreenWidth())
+        s->shiftX = WrapIndex(gScreenX, s->width);
+    if (first->iOutputH == ScreenHeight())
+        s->shiftY = WrapIndex(gScreenY, s->height);
+}
+
+// The job's labels, drawn into the mapped picture.
+static int DrawLabels(ViewOptions *v, const ComposeState *s, uint8_t *bitmap)
+{
+    return drawCityLabels(bitmap, v, s->shiftX, s->shiftY);
+}
+
+// Renders every job into the mapped file; the status of the last one.
+static int RenderJobs(ViewList *jobs, ComposeState *s, uint8_t *bitmap, bool *cancelled)
+{
+    int status = RENDER_OK;
+    for (int i = 0; i < jobs->count && !*cancelled; i++) {
+        JobState *j = new (std::nothrow) JobState();
+        if (!j)
+            return RENDER_NO_MEMORY;
+        s->jobIndex = i;
+        int jobStatus = PrepareJob(j, &jobs->data[i]);
+        if (jobStatus == RENDER_OK)
+            *cancelled = !RenderJob(j, s);
+        FinishJob(j);
+        if (jobStatus == RENDER_OK && !*cancelled && j->view->bCities && j->view->iCityNumber >= 1)
+            status = DrawLabels(j->view, s, bitmap);
+        delete j;
+        if (jobStatus != RENDER_OK)
+            return jobStatus;
+    }
+    return status;
+}
+
+// Moves the finished picture over the target; the target may be held open
+// for a while by a reader of the previous picture.
+static bool ReplaceTarget(const char *temporary, const char *path)
+{
+    for (int attempt = 0; attempt < gComposeCopyAttempts; attempt++) {
+        if (attempt)
+            Sleep(gComposeCopyPauseMs);
+        if (MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+            return true;
+    }
+    return false;
+}
+
+static void BuildDayRamp(ComposeState *s)
+{
+    for (int i = 0; i < DAY_RAMP_ENTRIES; i++)
+        s->dayRamp[i] = (sin(-PI / 2 + i * DAY_RAMP_STEP) + 1) * 0.5;
+}
+
+int ComposeImage(volatile uint8_t *cancel, ViewList *jobs, const char *path, int output)
+{
+    static volatile uint8_t never = 0;
+    if (!jobs || jobs->count < 1)
+        return RENDER_NO_JOBS;
+    ComposeState *s = (ComposeState *)calloc(1, sizeof(ComposeState));
+    if (!s)
+        return RENDER_NO_TEMPORARY;
+    s->cancel = cancel ? cancel : &never;
+    s->width = jobs->data[0].iOutputW;
+    s->height = jobs->data[0].iOutputH;
+    s->jobCount = jobs->count;
+    s->stride = ((s->width * 24 + 31) / 32) * 4;
+    char temporary[MAX_PATH + 16];
+    CMappedFile file;
+    int64_t size = (int64_t)s->height * s->stride + BMP_HEADER_BYTES;
+    int status = RENDER_OK;
+    if (s->width < 1 || s->height < 1 || s->width > 65535 || s->height > 65535 || size > 0x7FFFFFFF ||
+        !MakeTemporaryName(path, temporary, sizeof temporary) ||
+        file.Open(temporary, MAPPED_READ_WRITE, (DWORD)size, 0) != MAPPED_OK) {
+        status = RENDER_NO_TEMPORARY;
+    } else if (WriteBmpHeader(&file, s->width, s->height) != 0) {
+        status = RENDER_NO_HEADER;
+    } else {
+        s->pixels = file.base + BMP_HEADER_BYTES;
+        DesktopShift(&jobs->data[0], output, s);
+        BuildDayRamp(s);
+        bool cancelled = false;
+        status = RenderJobs(jobs, s, file.base, &cancelled);
+        UpdateTrayIcon(100);
+        file.Close();
+        if (status == RENDER_OK && !cancelled && !ReplaceTarget(temporary, path))
+            status = RENDER_COPY_FAILED;
+    }
+    file.Close();
+    DeleteFileA(temporary);
+    free(s);
+    return status;
+}
+
+// --- Season mask ---
+
+bool SetSeasonMask(const CDibImage *picture)
+{
+    if (!picture || picture->GetWidth() != SEASON_MASK_WIDTH ||
+        picture->GetHeight() != SEASON_MASK_HEIGHT)
+        return false;
+    uint8_t *mask = (uint8_t *)malloc(SEASON_MASK_WIDTH * SEASON_MASK_HEIGHT);
+    if (!mask)
+        return false;
+    for (int y = 0; y < SEASON_MASK_HEIGHT; y++)
+        for (int x = 0; x < SEASON_MASK_WIDTH; x++)
+            mask[y * SEASON_MASK_WIDTH + x] =
+                picture->GetPixelGray(x, SEASON_MASK_HEIGHT - 1 - y);   // rows stored bottom-up
+    FreeSeasonMask();
+    SeasonMask = mask;
+    return true;
+}
+
+void FreeSeasonMask()
+{
+    free(SeasonMask);
+    SeasonMask = 0;
+}
