@@ -24,6 +24,10 @@
 #include "imaging/image.h"
 
 static const double PI = 3.14159265358979323846;
+
+// Helpers of the pixel loop that answer a double are inlined: on this
+// target a double returned from a call travels through the x87 stack.
+#define PIXEL_HELPER static inline __attribute__((always_inline))
 static const double TWILIGHT_SPAN = 3.267256359733385;   // 1.04 pi
 static const double DAY_RAMP_STEP = 0.01227184630308513; // pi / 256
 
@@ -106,8 +110,9 @@ int gComposeCopyPauseMs = 1000;
 struct ColourAdjust {
     int identity;          // all three settings 0: nothing changes
     int saturation, contrast, brightness;
-    double d, h;
+    double d, h, scale;
     uint8_t curve[256];    // 255 (c / 255) ^ ((100 - bri) / 100), brightness >= 1
+    uint8_t *table;        // the result for [grey][channel], or null
 };
 
 static void PrepareAdjust(ColourAdjust *a, int saturation, int contrast, int brightness)
@@ -118,6 +123,7 @@ static void PrepareAdjust(ColourAdjust *a, int saturation, int contrast, int bri
     a->identity = saturation == 0 && contrast == 0 && brightness == 0;
     a->d = saturation < 0 ? 1 + saturation / 100.0 : 1 + 2 * saturation / 100.0;
     a->h = 1 + contrast / 100.0;
+    a->scale = 1 + brightness / 100.0;
     if (brightness >= 1)
         for (int c = 0; c < 256; c++)
             a->curve[c] = (uint8_t)(int)(255 * pow(c / 255.0, (100 - brightness) / 100.0));
@@ -130,7 +136,7 @@ static int AdjustChannel(const ColourAdjust *a, int c, int grey)
     if (a->contrast)
         c = (int)(c * a->h + (1 - a->h) * 80);
     if (a->brightness < 1)
-        c = (int)(c * (1 + a->brightness / 100.0));
+        c = (int)(c * a->scale);
     else if (c < 0)
         c = 0;   // the power of a negative channel has no value: black
     else
@@ -138,13 +144,38 @@ static int AdjustChannel(const ColourAdjust *a, int c, int grey)
     return c < 0 ? 0 : c > 255 ? 255 : c;
 }
 
+// A channel's result depends only on the channel and the grey, both bytes
+// in the render loop: the renders look it up in a table of all of them.
+static void TabulateAdjust(ColourAdjust *a)
+{
+    a->table = a->identity ? 0 : (uint8_t *)malloc(256 * 256);
+    if (a->table)
+        for (int grey = 0; grey < 256; grey++)
+            for (int c = 0; c < 256; c++)
+                a->table[grey * 256 + c] = (uint8_t)AdjustChannel(a, c, grey);
+}
+
+static void FreeAdjust(ColourAdjust *a)
+{
+    free(a->table);
+    a->table = 0;
+}
+
 // Adjusts rgb in place; answers the grey taken before any change.
 static int ApplyAdjust(const ColourAdjust *a, int rgb[3])
 {
     int grey = (2 * rgb[0] + 5 * rgb[1] + rgb[2]) / 8;
-    if (!a->identity)
+    if (a->identity)
+        return grey;
+    bool bytes = (unsigned)rgb[0] < 256 && (unsigned)rgb[1] < 256 && (unsigned)rgb[2] < 256;
+    if (a->table && bytes) {
+        const uint8_t *row = a->table + grey * 256;
+        for (int k = 0; k < 3; k++)
+            rgb[k] = row[rgb[k]];
+    } else {
         for (int k = 0; k < 3; k++)
             rgb[k] = AdjustChannel(a, rgb[k], grey);
+    }
     return grey;
 }
 
@@ -152,6 +183,7 @@ int AdjustColour(int *r, int *g, int *b, int saturation, int contrast, int brigh
 {
     ColourAdjust a;
     PrepareAdjust(&a, saturation, contrast, brightness);
+    a.table = 0;
     int rgb[3] = {*r, *g, *b};
     for (int k = 0; k < 3; k++)
         rgb[k] = rgb[k] < 0 ? 0 : rgb[k] > 255 ? 255 : rgb[k];
@@ -309,7 +341,7 @@ static void PreparePowerCurve(PowerCurve *c, double exponent, int side)
 }
 
 // The curve at a sun cosine on the curve's side.
-static double PowerOf(const PowerCurve *c, double cosA)
+PIXEL_HELPER double PowerOf(const PowerCurve *c, double cosA)
 {
     double v = 1 - c->side * cosA;
     v = v < 0 ? 0 : v > 1 ? 1 : v;
@@ -321,6 +353,42 @@ static double PowerOf(const PowerCurve *c, double cosA)
 }
 
 // --- Per-job state ---
+
+// One axis of a bilinear season-mask sample, as SampleSeasonMask takes it.
+struct MaskAxis {
+    int valid;
+    int i0, i1;
+    double d;
+};
+
+static void MaskAxisAt(double v, int size, MaskAxis *a)
+{
+    a->valid = v == v && absValue(v) <= 1e9;
+    if (!a->valid)
+        return;
+    int i = (int)v;
+    a->d = v - i;
+    a->i0 = WrapIndex(i, size);
+    a->i1 = WrapIndex(i + 1, size);
+}
+
+// SampleSeasonMask from prepared axes, bit for bit.
+static int MaskFromAxes(const MaskAxis *x, const MaskAxis *y)
+{
+    if (!x->valid || !y->valid)
+        return 0;
+    const uint8_t *row0 = SeasonMask + (size_t)y->i0 * SEASON_MASK_WIDTH;
+    const uint8_t *row1 = SeasonMask + (size_t)y->i1 * SEASON_MASK_WIDTH;
+    uint8_t top = (uint8_t)(int)(row0[x->i1] * x->d + row0[x->i0] * (1 - x->d));
+    uint8_t bottom = (uint8_t)(int)(row1[x->i1] * x->d + row1[x->i0] * (1 - x->d));
+    return (int)(top * (1 - y->d) + bottom * y->d);
+}
+
+// The twilight band at one latitude: day weight 0 at lower, 1 at upper.
+struct Twilight {
+    double lower, upper;
+};
+
 
 struct BackgroundPicture {
     CImage image;
@@ -342,7 +410,8 @@ struct JobState {
     double cloudAlpha[256];     // (v / 255) ^ exponent x opacity
     int dayThreshold, nightThreshold;
     int bilinear;
-    double sunLongitude, sunDeclination, sinDecl, cosDecl;
+    double sunLongitude, sunDeclination, sinDecl, cosDecl, cosSunLongitude, sinSunLongitude;
+    Twilight *twilight;         // TWILIGHT_STEPS + 2 bands over cosLat 0..1 (globe)
     ColourAdjust dayAdjust, nightAdjust;
     PowerCurve glint, darkening;
     double nightColour[3];      // R G B of crNightColorization
@@ -351,9 +420,20 @@ struct JobState {
     int starsOn;
     LightSpot *stars;
     int starCells, starRow;
+    float *starCoverage;        // the current cell row's 32 rows, starCells x 32 wide
+    int starCoverageRow;        // the cell row it holds; -1 none
     float starDensity;
     int earthOn;                // day or night layer on
+    // Percent settings as factors, worked out once: divisions are slow.
+    double dayUrban;            // iDayUrban / 100 / 255
+    double glintScale;          // iDaySunBright / 100 x 0.8 x 255
+    double dayRemap, nightRemap;   // 255 / (255.001 - threshold)
+    double nightColorization, nightDarkBright, nightLights;
+    double twilightSlope, twilightBase;
+    double innerHalo, innerIntensity, outerRing, outerExponent;
+    double maskScaleX, maskScaleY;
 };
+
 
 struct ComposeState {
     volatile uint8_t *cancel;
@@ -555,6 +635,67 @@ static void PrepareStars(JobState *j)
     const ViewOptions *v = j->view;
     j->starsOn = v->bBackground == 1 && v->bStars && v->iStarsBrightness && v->iStarsDensity &&
                  buildLightSpots(v, &j->starCells, &j->stars, &j->starDensity, &j->starRow);
+    j->starCoverageRow = -1;
+    if (j->starsOn) {
+        j->starCoverage = (float *)malloc((size_t)j->starCells * STAR_CELL_PIXELS *
+                                          STAR_CELL_PIXELS * sizeof(float));
+        j->starsOn = j->starCoverage != 0;
+    }
+}
+
+static void PrepareFactors(JobState *j)
+{
+    const ViewOptions *v = j->view;
+    j->dayUrban = v->iDayUrban / 100.0 / 255;
+    j->glintScale = v->iDaySunBright / 100.0 * 0.8 * 255;
+    j->dayRemap = 255 / (255.001 - j->dayThreshold);
+    j->nightRemap = 255 / (255.001 - j->nightThreshold);
+    j->nightColorization = v->iNightColorization / 100.0;
+    j->nightDarkBright = v->iNightDarkBright / 100.0;
+    j->nightLights = v->iNightLights / 100.0;
+    j->twilightSlope = (v->iNightPol - v->iNightEqu) / 720.0 * 0.5;
+    j->twilightBase = v->iNightEqu / 720.0 * 0.5;
+    j->innerHalo = v->iIHaloRadius / 100.0;
+    j->innerIntensity = v->iIHaloIntensity / 100.0;
+    j->outerRing = v->iOHaloRadius / 1000.0;
+    j->outerExponent = 2 * (1 - v->iOHaloIntensity / 100.0);
+    j->maskScaleX = (double)SEASON_MASK_WIDTH / v->iMapW;
+    j->maskScaleY = (double)SEASON_MASK_HEIGHT / v->iMapH;
+}
+
+static void TwilightAt(const JobState *j, double cosLat, Twilight *out)
+{
+    double t = (1 - cosLat) * j->twilightSlope + j->twilightBase;
+    out->lower = tableCosine((1 + t) * TWILIGHT_SPAN * 0.5);
+    out->upper = tableCosine((1 - 3 * t) * TWILIGHT_SPAN * 0.5);
+}
+
+// The twilight band over the cosine of the latitude, for globes, where the
+// latitude changes from pixel to pixel; read with linear interpolation.
+enum { TWILIGHT_STEPS = 1024 };
+
+static void PrepareTwilight(JobState *j)
+{
+    j->twilight = (Twilight *)malloc((TWILIGHT_STEPS + 2) * sizeof(Twilight));
+    if (!j->twilight)
+        return;   // then each pixel works its band out
+    for (int i = 0; i <= TWILIGHT_STEPS; i++)
+        TwilightAt(j, (double)i / TWILIGHT_STEPS, &j->twilight[i]);
+    j->twilight[TWILIGHT_STEPS + 1] = j->twilight[TWILIGHT_STEPS];
+}
+
+static void TwilightOf(const JobState *j, double cosLat, Twilight *out)
+{
+    if (!j->twilight) {
+        TwilightAt(j, cosLat, out);
+        return;
+    }
+    double at = (cosLat < 0 ? 0 : cosLat > 1 ? 1 : cosLat) * TWILIGHT_STEPS;
+    int i = (int)at;
+    double f = at - i;
+    const Twilight *a = &j->twilight[i], *b = &j->twilight[i + 1];
+    out->lower = a->lower + f * (b->lower - a->lower);
+    out->upper = a->upper + f * (b->upper - a->upper);
 }
 
 static int PrepareJob(JobState *j, ViewOptions *v)
@@ -574,9 +715,12 @@ static int PrepareJob(JobState *j, ViewOptions *v)
     PrepareClouds(j);
     j->dayThreshold = 255 - (int)(2.55 * v->iDayUrbanDensity);
     j->nightThreshold = 255 - (int)(2.55 * v->iNightLightsDensity);
+    PrepareFactors(j);
     j->bilinear = v->dSMpZoom > 1 && !preview;
     PrepareAdjust(&j->dayAdjust, v->iDaySaturation, v->iDayContrast, v->iDayBrightness);
     PrepareAdjust(&j->nightAdjust, v->iNightSaturation, v->iNightContrast, v->iNightBrightness);
+    TabulateAdjust(&j->dayAdjust);
+    TabulateAdjust(&j->nightAdjust);
     ColourBytes(v->crNightColorization, j->nightColour);
     PreparePowerCurve(&j->glint, (100 - v->iDaySunSize) / 10.0, 1);
     PreparePowerCurve(&j->darkening, 2 * (1 - v->iNightDarkSize / 100.0) + 1, -1);
@@ -589,6 +733,9 @@ static int PrepareJob(JobState *j, ViewOptions *v)
     subSolarPoint(&v->tTime, &j->sunLongitude, &j->sunDeclination);
     j->sinDecl = sineFromTable(j->sunDeclination);
     j->cosDecl = tableCosine(j->sunDeclination);
+    j->cosSunLongitude = cos(j->sunLongitude);
+    j->sinSunLongitude = sin(j->sunLongitude);
+    PrepareTwilight(j);
     PrepareProjection(v, &j->projection);
     return RENDER_OK;
 }
@@ -601,11 +748,17 @@ static void FinishJob(JobState *j)
     CloseMapImage(&j->clouds);
     free(j->stars);
     j->stars = 0;
+    free(j->starCoverage);
+    j->starCoverage = 0;
+    free(j->twilight);
+    j->twilight = 0;
+    FreeAdjust(&j->dayAdjust);
+    FreeAdjust(&j->nightAdjust);
 }
 
 // --- Per-pixel shading ---
 
-static double Clamp01(double v) { return v < 0 ? 0 : v > 1 ? 1 : v; }
+PIXEL_HELPER double Clamp01(double v) { return v < 0 ? 0 : v > 1 ? 1 : v; }
 static int ClampByte(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
 
 static void MoveToward(double c[3], const double target[3], double amount)
@@ -630,7 +783,11 @@ static void SpaceBackground(const JobState *j, int x, int y, const double existi
 static void AddStars(const JobState *j, int x, int y, double c[3])
 {
     const int *clip = j->view->iClpArea;
-    float coverage = lightSpotCoverage(x - clip[0], y - clip[1], j->starRow, j->stars, j->starCells);
+    int width = j->starCells * STAR_CELL_PIXELS, rx = x - clip[0];
+    int ry = y - clip[1] - j->starRow * STAR_CELL_PIXELS;
+    if (rx < 0 || rx >= width || ry < 0 || ry >= STAR_CELL_PIXELS)
+        return;
+    float coverage = j->starCoverage[(size_t)ry * width + rx];
     if (coverage <= 0)
         return;
     double a = Clamp01(j->view->iStarsBrightness * coverage / 100.0);
@@ -645,43 +802,57 @@ static void ShadeSpace(const JobState *j, int x, int y, double r, double cosA,
     SpaceBackground(j, x, y, existing, c);
     if (j->starsOn)
         AddStars(j, x, y, c);
-    double ring = v->iOHaloRadius / 1000.0;
+    double ring = j->outerRing;
     if (v->bHalo && !j->projection.flat && r > 1 && ring > 0 && r <= 1 + ring) {
-        double amount = pow(1 - (r - 1) / ring, 2 * (1 - v->iOHaloIntensity / 100.0)) *
-                        (cosA * 0.5 + 0.5);
+        double amount = pow(1 - (r - 1) / ring, j->outerExponent) * (cosA * 0.5 + 0.5);
         double halo[3];
         ColourBytes(v->crOHalo, halo);
         MoveToward(c, halo, amount);
     }
 }
 
-// Day weight of the twilight ramp at a latitude.
-static double DayWeight(const ViewOptions *v, double cosLat, double cosA)
+
+// Day weight of the twilight ramp.
+PIXEL_HELPER double DayWeight(const Twilight *band, double cosA)
 {
-    double t = ((1 - cosLat) * (v->iNightPol - v->iNightEqu) + v->iNightEqu) / 720 * 0.5;
-    double lower = tableCosine((1 + t) * TWILIGHT_SPAN * 0.5);
-    double upper = tableCosine((1 - 3 * t) * TWILIGHT_SPAN * 0.5);
-    if (cosA <= lower)
+    if (cosA <= band->lower)
         return 0;
-    if (cosA >= upper)
+    if (cosA >= band->upper)
         return 1;
-    return (cosA - lower) / (upper - lower);
+    return (cosA - band->lower) / (band->upper - band->lower);
 }
 
 static bool IsWater(const uint8_t bgr[3]) { return bgr[0] > 1.1 * bgr[2] && bgr[0] > 1.1 * bgr[1]; }
 
 // Weight of this month against the next one at a map point.
-static double SeasonWeight(const JobState *j, double mapX, double mapY, const uint8_t a[3],
-                           const uint8_t b[3])
+// Where a pixel of a flat map drawn with nearest samples reads its maps,
+// worked out per column and per row instead of per pixel. Null members
+// mean "not planned": that part samples as usual.
+struct PixelPlan {
+    const uint8_t *dayPixel, *nextPixel, *urbanPixel;
+    const uint8_t *cloudRow;    // the cloud map's row, or null
+    int cloudX, cloudY;
+    double dLon, dLat;          // from the sun's point, wrapped
+    const MaskAxis *maskX, *maskY;   // on the season mask
+};
+
+static int SeasonMaskAt(const JobState *j, double mapX, double mapY, const PixelPlan *plan)
+{
+    if (plan)
+        return MaskFromAxes(plan->maskX, plan->maskY);
+    return SampleSeasonMask(SeasonMask, SEASON_MASK_WIDTH, SEASON_MASK_HEIGHT,
+                            mapX * j->maskScaleX, mapY * j->maskScaleY);
+}
+
+PIXEL_HELPER double SeasonWeight(const JobState *j, double mapX, double mapY, const PixelPlan *plan,
+                           const uint8_t a[3], const uint8_t b[3])
 {
     const ViewOptions *v = j->view;
     double f = j->mixFraction;
     int mode = v->iSeasonMixMode;
     if (!SeasonMask || !(mode == 1 || (mode >= 2 && (IsWater(a) || IsWater(b)))))
         return 1 - f;
-    double mask = SampleSeasonMask(SeasonMask, SEASON_MASK_WIDTH, SEASON_MASK_HEIGHT,
-                                   mapX * SEASON_MASK_WIDTH / v->iMapW,
-                                   mapY * SEASON_MASK_HEIGHT / v->iMapH) / 255.0;
+    double mask = SeasonMaskAt(j, mapX, mapY, plan) * (1 / 255.0);
     if (mask == 0)
         mask = 1e-13;
     double weight;
@@ -695,10 +866,19 @@ static double SeasonWeight(const JobState *j, double mapX, double mapY, const ui
 }
 
 // The season-mixed map colour, R G B.
-static void MapColour(JobState *j, double mapX, double mapY, int rgb[3])
+static void PlannedOrSampled(MapImage *m, const uint8_t *planned, const JobState *j, double mapX,
+                             double mapY, uint8_t *out)
+{
+    if (planned)
+        memcpy(out, planned, m->bytes);
+    else
+        Sample(m, mapX, mapY, j->bilinear, out);
+}
+
+static void MapColour(JobState *j, double mapX, double mapY, const PixelPlan *plan, int rgb[3])
 {
     uint8_t here[3];
-    Sample(&j->day, mapX, mapY, j->bilinear, here);
+    PlannedOrSampled(&j->day, plan ? plan->dayPixel : 0, j, mapX, mapY, here);
     if (!j->next.open) {
         rgb[0] = here[2];
         rgb[1] = here[1];
@@ -706,8 +886,8 @@ static void MapColour(JobState *j, double mapX, double mapY, int rgb[3])
         return;
     }
     uint8_t next[3];
-    Sample(&j->next, mapX, mapY, j->bilinear, next);
-    double weight = SeasonWeight(j, mapX, mapY, here, next);
+    PlannedOrSampled(&j->next, plan ? plan->nextPixel : 0, j, mapX, mapY, next);
+    double weight = SeasonWeight(j, mapX, mapY, plan, here, next);
     for (int k = 0; k < 3; k++)
         rgb[k] = (int)(next[2 - k] + weight * (here[2 - k] - next[2 - k]));
 }
@@ -727,17 +907,20 @@ static const signed char kCloudOctants[8][4][2] = {
 
 // Sector row and the position t inside it for the direction from the sun's
 // point to the pixel.
-static int CloudOctant(const JobState *j, double lon, double lat, double *t)
+PIXEL_HELPER double SunLongitudeOffset(const JobState *j, double lon)
 {
-    double dLon = lon - j->sunLongitude, dLat = lat - j->sunDeclination;
-    if (dLon > PI)
-        dLon -= 2 * PI;
-    else if (dLon < -PI)
-        dLon += 2 * PI;
-    if (dLat > PI / 2)
-        dLat -= PI;
-    else if (dLat < -PI / 2)
-        dLat += PI;
+    double d = lon - j->sunLongitude;
+    return d > PI ? d - 2 * PI : d < -PI ? d + 2 * PI : d;
+}
+
+PIXEL_HELPER double SunLatitudeOffset(const JobState *j, double lat)
+{
+    double d = lat - j->sunDeclination;
+    return d > PI / 2 ? d - PI : d < -PI / 2 ? d + PI : d;
+}
+
+static int CloudOctant(double dLon, double dLat, double *t)
+{
     *t = 0;
     if (!(dLon != 0 || dLat != 0))
         return 0;   // no direction (or not a number)
@@ -745,31 +928,44 @@ static int CloudOctant(const JobState *j, double lon, double lat, double *t)
     double b = fastAtan2(absValue(dLat), dLon);
     if (dLat >= 0)
         b = -b;
-    double sector = absValue(b) / (PI / 4);
+    double sector = absValue(b) * (4 / PI);
     int k = (int)sector;
     k = k > 3 ? 3 : k;
     *t = sector - k;
     return b >= 0 ? k : 4 + k;
 }
 
-static void ShadeClouds(JobState *j, double mapX, double mapY, double lon, double lat,
+static void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *plan,
                         CloudShade *out)
 {
-    double cx = mapX * j->cloudScale, cy = mapY * j->cloudScale;
-    uint8_t sample;
-    Sample(&j->clouds, cx, cy, j->bilinear, &sample);
-    int q = sample;
+    int q, ix, iy;
+    double dLon, dLat;
+    if (plan && plan->cloudRow) {
+        ix = plan->cloudX;
+        iy = plan->cloudY;
+        q = plan->cloudRow[ix];
+        dLon = plan->dLon;
+        dLat = plan->dLat;
+    } else {
+        double cx = p->mapX * j->cloudScale, cy = p->mapY * j->cloudScale;
+        uint8_t sample;
+        Sample(&j->clouds, cx, cy, j->bilinear, &sample);
+        q = sample;
+        ix = NearestIndex(cx, j->clouds.width);
+        iy = NearestIndex(cy, j->clouds.height);
+        dLon = SunLongitudeOffset(j, p->longitude);
+        dLat = SunLatitudeOffset(j, p->latitude);
+    }
     out->shadow = 0;
     if (j->view->iCloudsShadow) {
         double t;
-        const signed char(*o)[2] = kCloudOctants[CloudOctant(j, lon, lat, &t)];
-        int ix = NearestIndex(cx, j->clouds.width), iy = NearestIndex(cy, j->clouds.height);
+        const signed char(*o)[2] = kCloudOctants[CloudOctant(dLon, dLat, &t)];
         int a = PixelAt(&j->clouds, ix + o[0][0], iy + o[0][1]);
         int b = PixelAt(&j->clouds, ix + o[1][0], iy + o[1][1]);
         int e = PixelAt(&j->clouds, ix + o[2][0], iy + o[2][1]);
         int f = PixelAt(&j->clouds, ix + o[3][0], iy + o[3][1]);
         double shadow = abs(j->cloudLevel[e] - j->cloudLevel[q]) * 3 * j->shadowStrength;
-        out->shadow = (shadow > 255 ? 255 : shadow) / 255;
+        out->shadow = (shadow > 255 ? 255 : shadow) * (1 / 255.0);
         int g1 = ClampByte(q + 2 * (b - a)), g2 = ClampByte(q + 2 * (f - e));
         int relief = ClampByte((int)(((int)(g1 + (g2 - g1) * t) - q) * j->shadowStrength * 0.5 + 127));
         q = ClampByte(relief + q - 127);
@@ -780,7 +976,7 @@ static void ShadeClouds(JobState *j, double mapX, double mapY, double lon, doubl
 static void ApplyClouds(const CloudShade *cloud, double c[3])
 {
     if (cloud->shadow > 0) {
-        double luma = (299 * c[0] + 587 * c[1] + 114 * c[2]) / 1000 / 255;
+        double luma = (299 * c[0] + 587 * c[1] + 114 * c[2]) * (1 / 255000.0);
         double s = cloud->shadow > 1 ? 1 : cloud->shadow;
         for (int k = 0; k < 3; k++)
             c[k] += s * (c[k] * luma - c[k]);
@@ -789,7 +985,8 @@ static void ApplyClouds(const CloudShade *cloud, double c[3])
         c[k] += cloud->alpha * (255 - c[k]);
 }
 
-static double Remap(int u, int threshold) { return (u - threshold) / (255.001 - threshold) * 255; }
+// Urban value above its threshold on 0..255 (negative below it).
+PIXEL_HELPER double Remap(int u, int threshold, double scale) { return (u - threshold) * scale; }
 
 // Day colour: adjusted map colour, urban greying and sun glint.
 static void DayColour(const JobState *j, const int map[3], int urban, double cosA, double cloudAlpha,
@@ -800,17 +997,17 @@ static void DayColour(const JobState *j, const int map[3], int urban, double cos
     int grey = ApplyAdjust(&j->dayAdjust, rgb);
     for (int k = 0; k < 3; k++)
         c[k] = rgb[k];
-    double u = Remap(urban, j->dayThreshold);
+    double u = Remap(urban, j->dayThreshold, j->dayRemap);
     if (v->iDayUrban && u > 0) {
-        double k = u * v->iDayUrban / 100 / 255 * (j->clouds.open ? 1 - cloudAlpha : 1);
+        double k = u * j->dayUrban * (j->clouds.open ? 1 - cloudAlpha : 1);
         for (int i = 0; i < 3; i++)
             c[i] += k * (grey - c[i]);
     }
     if (cosA > 0 && v->iDaySunBright >= 1 && c[2] > 1.1 * c[0] && c[2] > 1.1 * c[1]) {
-        double g = PowerOf(&j->glint, cosA) * v->iDaySunBright / 100 * 0.8 * 255;
+        double g = PowerOf(&j->glint, cosA) * j->glintScale;
         g = g > 204 ? 204 : g;
         for (int k = 0; k < 3; k++)
-            c[k] = g + (255 - g) / 255 * c[k];
+            c[k] = g + (255 - g) * (1 / 255.0) * c[k];
     }
 }
 
@@ -819,23 +1016,22 @@ static void NightColour(const JobState *j, const double map[3], int urban, doubl
                         bool darken, double cloudAlpha, double c[3])
 {
     const ViewOptions *v = j->view;
-    double g8 = (2 * map[0] + 5 * map[1] + map[2]) / 2040;
+    double g8 = (2 * map[0] + 5 * map[1] + map[2]) * (1 / 2040.0);
     int rgb[3];
     for (int k = 0; k < 3; k++)
-        rgb[k] = ClampByte((int)(map[k] + v->iNightColorization / 100.0 *
-                                              (g8 * j->nightColour[k] - map[k])));
+        rgb[k] = ClampByte((int)(map[k] + j->nightColorization * (g8 * j->nightColour[k] - map[k])));
     ApplyAdjust(&j->nightAdjust, rgb);
     for (int k = 0; k < 3; k++)
         c[k] = rgb[k];
     if (darken && cosA < 0 && v->iNightDarkBright >= 1) {
-        double bright = v->iNightDarkBright / 100.0;
+        double bright = j->nightDarkBright;
         double f = (1 - PowerOf(&j->darkening, cosA)) * bright + (1 - bright);
         for (int k = 0; k < 3; k++)
             c[k] *= f;
     }
-    double n = Remap(urban, j->nightThreshold);
+    double n = Remap(urban, j->nightThreshold, j->nightRemap);
     if (n >= 1 && v->iNightLights) {
-        double k = (1 - w) * v->iNightLights / 100 * (j->clouds.open ? 1 - cloudAlpha : 1);
+        double k = (1 - w) * j->nightLights * (j->clouds.open ? 1 - cloudAlpha : 1);
         int index = (int)((1 - w) * (1 - w) * (1 - w) * n);
         index = index < 0 ? 0 : index > 255 ? 255 : index;
         double light[3] = {(double)LightPalette[index][0], (double)LightPalette[index][1],
@@ -849,13 +1045,13 @@ static void ShadeEdge(const JobState *j, int x, int y, double r, double cosA,
                       const double existing[3], double c[3])
 {
     const ViewOptions *v = j->view;
-    double inner = v->iIHaloRadius / 100.0;
+    double inner = j->innerHalo;
     if (v->bHalo && inner > 0 && r > 1 - inner) {
         double halo[3], lit = cosA >= 0 ? cosA * 0.5 + 0.5 : (1 + cosA) * (1 + cosA) * 0.5;
         ColourBytes(v->crIHalo, halo);
         for (int k = 0; k < 3; k++)
             halo[k] *= lit;
-        MoveToward(c, halo, (1 - (1 - r) / inner) * v->iIHaloIntensity / 100.0);
+        MoveToward(c, halo, (1 - (1 - r) / inner) * j->innerIntensity);
     }
     if (r > 0.98) {
         double space[3];
@@ -876,7 +1072,7 @@ struct Lighting {
     bool darken;
 };
 
-static void LightPixel(const JobState *j, double cosLat, double cosA, Lighting *out)
+static void LightPixel(const JobState *j, const Twilight *band, double cosA, Lighting *out)
 {
     const ViewOptions *v = j->view;
     out->cosA = cosA;
@@ -888,26 +1084,29 @@ static void LightPixel(const JobState *j, double cosLat, double cosA, Lighting *
     } else if (!v->bNight) {
         out->w = 1;
     } else {
-        out->w = DayWeight(v, cosLat, cosA);
+        out->w = DayWeight(band, cosA);
     }
 }
 
-static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *p, double cosLat,
-                       double cosA, int x, int y, const double existing[3], double c[3])
+// plan: where a flat map's pixel reads its maps, or null.
+static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *p,
+                       const PixelPlan *plan,
+                       const Twilight *band, double cosA, int x, int y, const double existing[3],
+                       double c[3])
 {
     Lighting light;
-    LightPixel(j, cosLat, cosA, &light);
+    LightPixel(j, band, cosA, &light);
     int map[3];
-    MapColour(j, p->mapX, p->mapY, map);
+    MapColour(j, p->mapX, p->mapY, plan, map);
     int urban = 0;
     if (j->urban.open) {
         uint8_t u;
-        Sample(&j->urban, p->mapX, p->mapY, j->bilinear, &u);
+        PlannedOrSampled(&j->urban, plan ? plan->urbanPixel : 0, j, p->mapX, p->mapY, &u);
         urban = u;
     }
     CloudShade cloud = {0, 0};
     if (j->clouds.open)
-        ShadeClouds(j, p->mapX, p->mapY, p->longitude, p->latitude, &cloud);
+        ShadeClouds(j, p, plan, &cloud);
     double day[3] = {0, 0, 0}, base[3] = {(double)map[0], (double)map[1], (double)map[2]};
     if (light.w > 0) {
         DayColour(j, map, urban, light.cosA, cloud.alpha, day);
@@ -943,20 +1142,73 @@ static void StorePixel(uint8_t *out, const double c[3])
     out[2] = (uint8_t)ClampByte((int)c[0]);
 }
 
-// Cosines of the sun angle that depend only on the column of a flat map.
-static double *FlatColumnCosines(const JobState *j)
+// What a flat map's pixel needs that depends only on its column.
+struct FlatColumn {
+    double sunCos;      // cos(longitude - the sun's longitude)
+    double dLon;        // longitude offset from the sun's point, wrapped
+    int mapX, cloudX;   // nearest map and cloud-map columns
+    MaskAxis mask;      // on the season mask
+};
+
+// And what depends only on its row.
+struct FlatRow {
+    double sinLat, cosLat, dLat;
+    Twilight band;
+    int mapY, cloudY;
+    MaskAxis mask;
+};
+
+static FlatColumn *PrepareFlatColumns(const JobState *j)
 {
     const int *clip = j->view->iClpArea;
     int n = clip[2] - clip[0] + 1;
-    double *column = (double *)malloc((size_t)(n > 0 ? n : 1) * sizeof(double));
-    if (!column)
+    FlatColumn *columns = (FlatColumn *)malloc((size_t)(n > 0 ? n : 1) * sizeof(FlatColumn));
+    if (!columns)
         return 0;
     MapProjection p;
     for (int i = 0; i < n; i++) {
+        FlatColumn *c = &columns[i];
         ProjectPrepared(clip[0] + i, clip[1], &j->projection, &p);
-        column[i] = tableCosine(p.longitude - j->sunLongitude);
+        c->sunCos = tableCosine(p.longitude - j->sunLongitude);
+        c->dLon = SunLongitudeOffset(j, p.longitude);
+        c->mapX = NearestIndex(p.mapX, j->view->iMapW);
+        c->cloudX = j->clouds.open ? NearestIndex(p.mapX * j->cloudScale, j->clouds.width) : 0;
+        MaskAxisAt(p.mapX * j->maskScaleX, SEASON_MASK_WIDTH, &c->mask);
     }
-    return column;
+    return columns;
+}
+
+static void PrepareFlatRow(const JobState *j, int y, FlatRow *row)
+{
+    MapProjection p;
+    ProjectPrepared(j->view->iClpArea[0], y, &j->projection, &p);
+    row->sinLat = sineFromTable(p.latitude);
+    row->cosLat = tableCosine(p.latitude);
+    row->dLat = SunLatitudeOffset(j, p.latitude);
+    TwilightAt(j, row->cosLat, &row->band);
+    row->mapY = NearestIndex(p.mapY, j->view->iMapH);
+    row->cloudY = j->clouds.open ? NearestIndex(p.mapY * j->cloudScale, j->clouds.height) : 0;
+    MaskAxisAt(p.mapY * j->maskScaleY, SEASON_MASK_HEIGHT, &row->mask);
+}
+
+// The planned reads of one flat-map pixel; parts whose map is not held whole
+// in memory, or is sampled bilinearly, stay unplanned.
+static void PlanFlatPixel(const JobState *j, const FlatColumn *c, const FlatRow *r, PixelPlan *plan)
+{
+    bool nearest = !j->bilinear;
+    size_t at = (size_t)r->mapY * j->view->iMapW + c->mapX;
+    plan->dayPixel = nearest && j->day.direct ? j->day.direct + 3 * at : 0;
+    plan->nextPixel = nearest && j->next.direct ? j->next.direct + 3 * at : 0;
+    plan->urbanPixel = nearest && j->urban.direct ? j->urban.direct + at : 0;
+    plan->cloudRow = nearest && j->clouds.direct
+                         ? j->clouds.direct + (size_t)r->cloudY * j->clouds.width
+                         : 0;
+    plan->cloudX = c->cloudX;
+    plan->cloudY = r->cloudY;
+    plan->dLon = c->dLon;
+    plan->dLat = r->dLat;
+    plan->maskX = &c->mask;
+    plan->maskY = &r->mask;
 }
 
 static void ReportRows(const ComposeState *s, const JobState *j, int rowsDone)
@@ -967,8 +1219,11 @@ static void ReportRows(const ComposeState *s, const JobState *j, int rowsDone)
     UpdateTrayIcon((int)(((int64_t)s->jobIndex * s->height + rowsDone) * 100 / total));
 }
 
+// rowBand: the twilight band of the row when every pixel of it has the same
+// latitude (flat maps), else null.
 static void ShadePixel(JobState *j, const ComposeState *s, int x, int y, const MapProjection *p,
-                       double sinLat, double cosLat, double columnCos)
+                       double sinLat, double cosLat, double columnCos, const Twilight *rowBand,
+                       const PixelPlan *plan)
 {
     uint8_t *out = StoredPixel(s, x, y);
     double existing[3] = {(double)out[2], (double)out[1], (double)out[0]}, c[3];
@@ -979,8 +1234,14 @@ static void ShadePixel(JobState *j, const ComposeState *s, int x, int y, const M
         cosA = sinLat * j->sinDecl + cosLat * j->cosDecl * columnCos;
         cosA = cosA < -1 ? -1 : cosA > 1 ? 1 : cosA;
     }
-    if (earth)
-        ShadeEarth(j, s, p, cosLat, cosA, x, y, existing, c);
+    if (earth) {
+        Twilight band;
+        if (!rowBand) {
+            TwilightOf(j, cosLat, &band);
+            rowBand = &band;
+        }
+        ShadeEarth(j, s, p, plan, rowBand, cosA, x, y, existing, c);
+    }
     else
         ShadeSpace(j, x, y, j->earthOn ? p->distance : 0, cosA, existing, c);
     StorePixel(out, c);
@@ -992,13 +1253,73 @@ static bool FarSpace(JobState *j, const ComposeState *s, int x, int y)
 {
     const ViewOptions *v = j->view;
     double r = GlobeDistance(x, y, &j->projection);
-    if (r <= 1 || (v->bHalo && r <= 1 + v->iOHaloRadius / 1000.0))
+    if (r <= 1 || (v->bHalo && r <= 1 + j->outerRing))
         return false;
     uint8_t *out = StoredPixel(s, x, y);
     double existing[3] = {(double)out[2], (double)out[1], (double)out[0]}, c[3];
     ShadeSpace(j, x, y, j->earthOn ? r : 0, -1, existing, c);
     StorePixel(out, c);
     return true;
+}
+
+// Renders one job's clip rectangle; false when cancelled.
+// One row of a flat map; false when cancelled.
+static bool RenderFlatRow(JobState *j, const ComposeState *s, const FlatColumn *columns, int y,
+                          int left, int right)
+{
+    FlatRow row;
+    PrepareFlatRow(j, y, &row);
+    MapProjection p;
+    PixelPlan plan;
+    for (int x = left; x <= right; x++) {
+        const FlatColumn *c = &columns[x - j->view->iClpArea[0]];
+        ProjectPrepared(x, y, &j->projection, &p);
+        PlanFlatPixel(j, c, &row, &plan);
+        ShadePixel(j, s, x, y, &p, row.sinLat, row.cosLat, c->sunCos, &row.band, &plan);
+        if (*s->cancel)
+            return false;
+    }
+    return true;
+}
+
+// One row of a globe (or of a flat map without its column tables).
+static bool RenderGlobeRow(JobState *j, const ComposeState *s, int y, int left, int right)
+{
+    MapProjection p;
+    for (int x = left; x <= right; x++) {
+        if (j->projection.flat || !FarSpace(j, s, x, y)) {
+            ProjectPrepared(x, y, &j->projection, &p);
+            double sinLat, cosLat, sunCos;
+            if (p.valid && !j->projection.flat) {
+                // On the globe the point's own vector gives the sines and
+                // cosines, without a trip through the big table.
+                sinLat = p.vz;
+                cosLat = p.across;
+                sunCos = p.across > 0
+                             ? (p.vx * j->cosSunLongitude + p.vy * j->sinSunLongitude) / p.across
+                             : 0;
+            } else {
+                sinLat = sineFromTable(p.latitude);
+                cosLat = tableCosine(p.latitude);
+                sunCos = tableCosine(p.longitude - j->sunLongitude);
+            }
+            ShadePixel(j, s, x, y, &p, sinLat, cosLat, sunCos, 0, 0);
+        }
+        if (*s->cancel)
+            return false;
+    }
+    return true;
+}
+
+static void AdvanceStars(JobState *j, int y)
+{
+    while (j->starRow < (y - j->view->iClpArea[1]) / STAR_CELL_PIXELS)
+        advanceLightSpots(j->stars, j->starDensity, j->starCells, &j->starRow);
+    if (j->starCoverageRow != j->starRow) {
+        rasterLightSpots(j->stars, j->starCells, j->starRow, j->starCoverage,
+                         j->starCells * STAR_CELL_PIXELS);
+        j->starCoverageRow = j->starRow;
+    }
 }
 
 // Renders one job's clip rectangle; false when cancelled.
@@ -1009,41 +1330,13 @@ static bool RenderJob(JobState *j, const ComposeState *s)
     int top = v->iClpArea[1] > 0 ? v->iClpArea[1] : 0;
     int right = v->iClpArea[2] < s->width - 1 ? v->iClpArea[2] : s->width - 1;
     int bottom = v->iClpArea[3] < s->height - 1 ? v->iClpArea[3] : s->height - 1;
-    double *columns = j->projection.flat ? FlatColumnCosines(j) : 0;
+    FlatColumn *columns = j->projection.flat ? PrepareFlatColumns(j) : 0;
     bool cancelled = false;
-    MapProjection p;
     for (int y = top; y <= bottom && !cancelled; y++) {
-        while (j->starsOn && j->starRow < (y - v->iClpArea[1]) / STAR_CELL_PIXELS)
-            advanceLightSpots(j->stars, j->starDensity, j->starCells, &j->starRow);
-        double sinLat = 0, cosLat = 0;
-        if (columns) {
-            ProjectPrepared(left, y, &j->projection, &p);
-            sinLat = sineFromTable(p.latitude);
-            cosLat = tableCosine(p.latitude);
-        }
-        for (int x = left; x <= right; x++) {
-            if (!columns && FarSpace(j, s, x, y)) {
-                if (*s->cancel) {
-                    cancelled = true;
-                    break;
-                }
-                continue;
-            }
-            ProjectPrepared(x, y, &j->projection, &p);
-            double columnCos;
-            if (columns) {
-                columnCos = columns[x - v->iClpArea[0]];
-            } else {
-                sinLat = sineFromTable(p.latitude);
-                cosLat = tableCosine(p.latitude);
-                columnCos = tableCosine(p.longitude - j->sunLongitude);
-            }
-            ShadePixel(j, s, x, y, &p, sinLat, cosLat, columnCos);
-            if (*s->cancel) {
-                cancelled = true;
-                break;
-            }
-        }
+        if (j->starsOn)
+            AdvanceStars(j, y);
+        cancelled = columns ? !RenderFlatRow(j, s, columns, y, left, right)
+                            : !RenderGlobeRow(j, s, y, left, right);
         ReportRows(s, j, y - top + 1);
     }
     free(columns);

@@ -59,23 +59,16 @@ double slowTableCosine(double x)
     return CosineTable[index];
 }
 
-double sineFromTable(double x) { return tableCosine(x - PI / 2); }
 
 // --- Arc tangents ---
 
-// atan(c) and its first three derivative terms at c = i / 256, so that
-// atan(c + d) = T + d (D1 + d (D2 + d D3)) for |d| <= 1/512 leaves an error
-// near 1e-12 radians with a single division per call.
-struct AtanNode {
-    double value, d1, d2, d3;
-};
-static AtanNode AtanTable[257];
+AtanNode AtanTable[ATAN_TABLE_NODES];
 
 // Filled before main, so any thread may read it.
 static struct AtanTableBuilder {
     AtanTableBuilder()
     {
-        for (int i = 0; i <= 256; i++) {
+        for (int i = 0; i < ATAN_TABLE_NODES; i++) {
             double c = i / 256.0, q = 1 / (1 + c * c);
             AtanTable[i].value = atan(c);
             AtanTable[i].d1 = q;
@@ -85,27 +78,7 @@ static struct AtanTableBuilder {
     }
 } gAtanTableBuilder;
 
-// atan of a ratio in [0, 1].
-static inline double AtanUnit(double a)
-{
-    int i = (int)(a * 256 + 0.5);
-    const AtanNode *n = &AtanTable[i];
-    double d = a - i / 256.0;
-    return n->value + d * (n->d1 + d * (n->d2 + d * n->d3));
-}
-
-double fastAtan2(double y, double x)
-{
-    double ax = absValue(x), ay = absValue(y);
-    if (!(ax + ay < 1e300))
-        return atan2(y, x);   // infinite or NaN: rare, leave it to the runtime
-    if (x == 0)
-        return y > 0 ? PI / 2 : -PI / 2;
-    double r = ay > ax ? PI / 2 - AtanUnit(ax / ay) : AtanUnit(ay / ax);
-    if (x < 0)
-        r = PI - r;
-    return y < 0 ? -r : r;
-}
+double slowAtan2(double y, double x) { return atan2(y, x); }
 
 double fastAtan(double x) { return x == 0 ? x : fastAtan2(x, 1); }
 
@@ -215,6 +188,42 @@ float lightSpotCoverage(int x, int y, int cellRow, const LightSpot *window, int 
         }
     }
     return f;
+}
+
+void rasterLightSpots(const LightSpot *window, int cellsAcross, int cellRow, float *coverage,
+                      int width)
+{
+    memset(coverage, 0, (size_t)STAR_CELL_PIXELS * width * sizeof(float));
+    int bandTop = cellRow * STAR_CELL_PIXELS;
+    // Cells in row-major order: every pixel meets its cells in the order
+    // lightSpotCoverage takes them, so the sums come out bit for bit alike.
+    for (int dy = 0; dy < STAR_WINDOW_ROWS; dy++) {
+        int top = (cellRow + dy - 1) * STAR_CELL_PIXELS;
+        for (int c = 0; c < cellsAcross; c++) {
+            const LightSpot *spot = window + ((size_t)dy * cellsAcross + c) * STAR_CELL_SLOTS;
+            // Pixels that take this cell: its own column and the two beside it.
+            int columnsFrom = (c - 1) * STAR_CELL_PIXELS, columnsTo = (c + 2) * STAR_CELL_PIXELS - 1;
+            for (int i = 0; i < STAR_CELL_SLOTS && spot[i].radius != 0; i++) {
+                float cx = c * STAR_CELL_PIXELS + spot[i].x, cy = top + spot[i].y, r = spot[i].radius;
+                int x0 = (int)floorf(cx - r) - 1, x1 = (int)ceilf(cx + r) + 1;
+                int y0 = (int)floorf(cy - r) - 1, y1 = (int)ceilf(cy + r) + 1;
+                x0 = x0 < columnsFrom ? columnsFrom : x0 < 0 ? 0 : x0;
+                x1 = x1 > columnsTo ? columnsTo : x1 >= width ? width - 1 : x1;
+                y0 = y0 < bandTop ? bandTop : y0;
+                y1 = y1 > bandTop + STAR_CELL_PIXELS - 1 ? bandTop + STAR_CELL_PIXELS - 1 : y1;
+                for (int y = y0; y <= y1; y++) {
+                    float *row = coverage + (size_t)(y - bandTop) * width;
+                    for (int x = x0; x <= x1; x++) {
+                        float sx = c * STAR_CELL_PIXELS + spot[i].x - x;
+                        float sy = (cellRow + dy - 1) * STAR_CELL_PIXELS + spot[i].y - y;
+                        float d2 = sx * sx + sy * sy, r2 = spot[i].radius * spot[i].radius;
+                        if (d2 <= r2)
+                            row[x] += (r2 - d2) / r2 * (1 - row[x]) * spot[i].intensity;
+                    }
+                }
+            }
+        }
+    }
 }
 
 uint8_t brightenByStars(uint8_t value, float coverage, int starsBrightness)

@@ -31,8 +31,8 @@ extern float StarBrightness[STAR_BRIGHTNESS_LEVELS];
 
 bool buildCosineTable();                 // false when memory runs out
 void buildRandomTable(int startIndex);   // shuffles with rand(), unseeded
-double sineFromTable(double x);          // sin x to within one table step
 double slowTableCosine(double x);        // the rare angles tableCosine hands on
+double slowAtan2(double y, double x);
 
 // The C library's fabs and floor are x87 code here, which stalls the SSE
 // arithmetic of the render loops; these are exact replacements.
@@ -55,10 +55,45 @@ inline double tableCosine(double x)
     return CosineTable[index];
 }
 
-// Arc tangents to full double precision without the runtime's slow ones:
-// a 257-entry table of atan(i / 256) and a short series for the rest.
+// sin x to within one table step.
+inline double sineFromTable(double x) { return tableCosine(x - 1.5707963267948966); }
+
+// Arc tangents to full double precision without the runtime's slow ones.
+// atan(c) and its first three derivative terms at c = i / 256, so that
+// atan(c + d) = T + d (D1 + d (D2 + d D3)) for |d| <= 1/512 leaves an error
+// near 1e-12 radians with a single division per call. Inline: on this
+// target a double returned from another file goes through the x87 stack.
+enum { ATAN_TABLE_NODES = 257 };
+struct AtanNode {
+    double value, d1, d2, d3;
+};
+extern AtanNode AtanTable[ATAN_TABLE_NODES];
+
+// atan of a ratio in [0, 1].
+inline double atanUnit(double a)
+{
+    int i = (int)(a * 256 + 0.5);
+    const AtanNode *n = &AtanTable[i];
+    double d = a - i / 256.0;
+    return n->value + d * (n->d1 + d * (n->d2 + d * n->d3));
+}
+
+// atan2, and +-pi/2 for x = 0.
+inline double fastAtan2(double y, double x)
+{
+    const double halfPi = 1.5707963267948966, pi = 3.141592653589793;
+    double ax = absValue(x), ay = absValue(y);
+    if (!(ax + ay < 1e300))
+        return slowAtan2(y, x);   // infinite or NaN: rare, leave it to the runtime
+    if (x == 0)
+        return y > 0 ? halfPi : -halfPi;
+    double r = ay > ax ? halfPi - atanUnit(ax / ay) : atanUnit(ay / ax);
+    if (x < 0)
+        r = pi - r;
+    return y < 0 ? -r : r;
+}
+
 double fastAtan(double x);
-double fastAtan2(double y, double x);   // atan2, and +-pi/2 for x = 0
 double fastAcos(double x);              // x clamped to [-1, 1]
 
 // One star of a cell; radius 0 ends the cell's list.
@@ -78,6 +113,11 @@ void fillLightSpotRow(int windowRow, LightSpot *window, float density, int cells
 void advanceLightSpots(LightSpot *window, float density, int cellsAcross, int *row);
 // Coverage 0..1 of the pixel by the stars around its cell.
 float lightSpotCoverage(int x, int y, int cellRow, const LightSpot *window, int cellsAcross);
+// lightSpotCoverage of every pixel of the cell row's 32 picture rows at once,
+// into coverage (32 rows of width floats, the picture's columns 0..width-1):
+// the same values, drawn star by star instead of searched pixel by pixel.
+void rasterLightSpots(const LightSpot *window, int cellsAcross, int cellRow, float *coverage,
+                      int width);
 // The background brightened by the coverage: v + a (255 - v) per channel.
 uint8_t brightenByStars(uint8_t value, float coverage, int starsBrightness);
 

@@ -412,6 +412,9 @@ void PrepareProjection(const ViewOptions *view, ProjectionSetup *setup)
         return;
     }
     setup->radius = (d[2] - d[0] + 1) / 2.0;
+    setup->inverseRadius = 1 / setup->radius;
+    setup->centreX = d[0] + setup->radius;
+    setup->centreY = d[1] + setup->radius - 0.5;
     setup->cosT = cosFromTable(view->dRotateY);
     setup->sinT = sineFromTable(view->dRotateY);
     setup->cosO = cosFromTable(view->dRotateZ);
@@ -438,21 +441,6 @@ static void ProjectFlat(int x, int y, const ProjectionSetup *setup, MapProjectio
     out->distance = 0;
 }
 
-static void GlobePlane(int x, int y, const ProjectionSetup *setup, double *e, double *g)
-{
-    const int *d = setup->view->iDtpArea;
-    double radius = setup->radius;
-    *e = (x - (d[0] + radius)) / radius;
-    *g = (d[1] + radius - y - 0.5) / radius;
-}
-
-double GlobeDistance(int x, int y, const ProjectionSetup *setup)
-{
-    double e, g;
-    GlobePlane(x, y, setup, &e, &g);
-    return sqrt(e * e + g * g);
-}
-
 static void ProjectGlobe(int x, int y, const ProjectionSetup *setup, MapProjection *out)
 {
     const ViewOptions *view = setup->view;
@@ -469,6 +457,10 @@ static void ProjectGlobe(int x, int y, const ProjectionSetup *setup, MapProjecti
     else
         out->longitude = fastAtan2(my, mx);
     double across = sqrt(mx * mx + my * my);
+    out->vx = mx;
+    out->vy = my;
+    out->vz = s;
+    out->across = across;
     out->latitude = across == 0 ? (s > 0 ? PI / 2 : -PI / 2) : fastAtan2(s, across);
     out->mapX = view->iMapW * out->longitude / (2 * PI) + view->iMapW / 2.0;
     out->mapY = view->iMapH / 2.0 - view->iMapH * out->latitude / PI;
@@ -508,7 +500,7 @@ int SampleSeasonMask(const uint8_t *mask, int maskWidth, int maskHeight, double 
     if (!mask || maskWidth <= 0 || maskHeight <= 0 || !(x == x) || !(y == y) || absValue(x) > 1e9 ||
         absValue(y) > 1e9)
         return 0;
-    int64_t ix = (int64_t)x, iy = (int64_t)y;
+    int ix = (int)x, iy = (int)y;   // within 1e9: an int, and no slow 64-bit conversion
     double dx = x - ix, dy = y - iy;
     int x0 = WrapIndex(ix, maskWidth), x1 = WrapIndex(ix + 1, maskWidth);
     int y0 = WrapIndex(iy, maskHeight), y1 = WrapIndex(iy + 1, maskHeight);

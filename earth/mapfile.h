@@ -91,6 +91,10 @@ struct MapProjection {
     double longitude, latitude;   // radians
     double distance;              // from the globe centre; 0 flat; -1 clipped
     int valid;
+    // Globe: the point as a vector (x towards longitude 0 on the equator,
+    // y towards 90 degrees east, z north; a unit vector on the globe) and
+    // its distance from the axis, the cosine of the latitude there.
+    double vx, vy, vz, across;
 };
 void ProjectPixel(int x, int y, const ViewOptions *view, MapProjection *out);
 
@@ -99,12 +103,25 @@ struct ProjectionSetup {
     const ViewOptions *view;
     int flat;
     double radius;                  // globe: in output pixels
+    double inverseRadius;
+    double centreX, centreY;        // globe: its centre's x and y + 0.5
     double cosT, sinT, cosO, sinO;  // globe: the view centre's rotation
 };
 void PrepareProjection(const ViewOptions *view, ProjectionSetup *setup);
 // Distance of an output pixel from the globe's centre, in globe radii: the
 // distance ProjectPrepared gives, without the rest.
-double GlobeDistance(int x, int y, const ProjectionSetup *setup);
+inline void GlobePlane(int x, int y, const ProjectionSetup *setup, double *e, double *g)
+{
+    *e = (x - setup->centreX) * setup->inverseRadius;
+    *g = (setup->centreY - y) * setup->inverseRadius;
+}
+
+inline double GlobeDistance(int x, int y, const ProjectionSetup *setup)
+{
+    double e, g;
+    GlobePlane(x, y, setup, &e, &g);
+    return __builtin_sqrt(e * e + g * g);
+}
 // ProjectPixel with the setup of PrepareProjection; the same results.
 void ProjectPrepared(int x, int y, const ProjectionSetup *setup, MapProjection *out);
 

@@ -323,3 +323,49 @@ TEST_F(Files, SizedFileSetsTheSizeUpFront)
     EXPECT_EQ(file.file, (HANDLE)0);
     EXPECT_EQ(ReadWhole(path), bytes);
 }
+
+TEST(Stars, RasterGivesTheSameCoverageBitForBit)
+{
+    BuildTables();
+    for (int density : {100, 40}) {
+        StarField field;
+        int width = 32 * 9 - 7;
+        ASSERT_TRUE(buildLightSpots(View(width, density).get(), &field.cells, &field.window,
+                                    &field.density, &field.row));
+        int across = field.cells * STAR_CELL_PIXELS;
+        std::vector<float> raster((size_t)across * STAR_CELL_PIXELS);
+        for (int band = 0; band < 4; band++) {
+            rasterLightSpots(field.window, field.cells, field.row, raster.data(), across);
+            int lit = 0;
+            for (int dy = 0; dy < STAR_CELL_PIXELS; dy++)
+                for (int x = 0; x < across; x++) {
+                    int y = field.row * STAR_CELL_PIXELS + dy;
+                    float want = lightSpotCoverage(x, y, field.row, field.window, field.cells);
+                    ASSERT_EQ(0, memcmp(&want, &raster[(size_t)dy * across + x], sizeof want))
+                        << x << "," << y << " density " << density;
+                    lit += want > 0;
+                }
+            EXPECT_GT(lit, 0);
+            advanceLightSpots(field.window, field.density, field.cells, &field.row);
+        }
+    }
+}
+
+TEST(Tables, FastArcTangentsMatchTheLibrary)
+{
+    double worst = 0;
+    for (int i = 0; i < 20000; i++) {
+        double y = sin(i * 0.7) * pow(10, (i % 7) - 3), x = cos(i * 1.3) * pow(10, (i % 5) - 2);
+        worst = std::max(worst, fabs(fastAtan2(y, x) - atan2(y, x)));
+        worst = std::max(worst, fabs(fastAtan(y / x) - atan(y / x)));
+        double c = sin(i * 0.37);
+        worst = std::max(worst, fabs(fastAcos(c) - acos(c)));
+    }
+    EXPECT_LT(worst, 1e-11);
+    EXPECT_DOUBLE_EQ(PI / 2, fastAtan2(1, 0));
+    EXPECT_DOUBLE_EQ(-PI / 2, fastAtan2(-1, 0));
+    EXPECT_DOUBLE_EQ(PI, fastAtan2(0, -1));
+    EXPECT_DOUBLE_EQ(0, fastAcos(1));
+    EXPECT_DOUBLE_EQ(PI, fastAcos(-1.5));   // clamped
+    EXPECT_TRUE(fastAtan2(NAN, 1) != fastAtan2(NAN, 1));
+}
