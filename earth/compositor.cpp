@@ -204,7 +204,41 @@ struct MapImage {
     int width, height, bytes;
     const uint8_t *direct;   // the image's first byte, or null
     int open;
+    HANDLE mapping;          // the mapped view of the image, when mapped
+    void *view;
 };
+
+// Maps just the image's bytes of the file: a monthly map of the largest
+// size is hundreds of megabytes, more than a 32-bit process can map whole.
+static bool MapImageView(MapImage *m, int64_t size)
+{
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    int64_t start = m->offset - m->offset % system.dwAllocationGranularity;
+    m->mapping = CreateFileMappingA(m->reader.file, 0, PAGE_READONLY, 0, 0, 0);
+    if (!m->mapping)
+        return false;
+    m->view = MapViewOfFile(m->mapping, FILE_MAP_READ, (DWORD)(start >> 32), (DWORD)start,
+                            (SIZE_T)(m->offset - start + size));
+    if (!m->view) {
+        CloseHandle(m->mapping);
+        m->mapping = 0;
+        return false;
+    }
+    m->direct = (const uint8_t *)m->view + (m->offset - start);
+    return true;
+}
+
+// Whole-image access: mapped, or else read into a window of the whole image.
+static void HoldWholeImage(MapImage *m, const char *path, int64_t size)
+{
+    if (MapImageView(m, size) || m->reader.Open(path, (int)size) != 0)
+        return;
+    uint8_t first;
+    if (m->reader.windowSize == (int)size && m->reader.Read(m->offset, 1, &first) &&
+        m->reader.windowStart == m->offset && (int64_t)m->reader.bytesRead >= size)
+        m->direct = m->reader.buffer;
+}
 
 static bool OpenMapImage(MapImage *m, const char *path, int width, int height, int bytes,
                          int64_t offset, bool lowMemory)
@@ -214,8 +248,8 @@ static bool OpenMapImage(MapImage *m, const char *path, int width, int height, i
     int64_t size = (int64_t)width * height * bytes;
     if (width <= 0 || height <= 0 || size > 0x40000000)
         return false;
-    int window = lowMemory ? 256 : (int)size;
-    if (m->reader.Open(path, window) != 0)
+    // The reader starts small; the whole image is mapped, or read, below.
+    if (m->reader.Open(path, 256) != 0)
         return false;
     if (m->reader.fileSize < offset + size) {
         m->reader.Close();   // a file too short for its stated size
@@ -226,15 +260,19 @@ static bool OpenMapImage(MapImage *m, const char *path, int width, int height, i
     m->height = height;
     m->bytes = bytes;
     m->open = 1;
-    uint8_t first;
-    if (!lowMemory && m->reader.windowSize == window && m->reader.Read(offset, 1, &first) &&
-        m->reader.windowStart == offset && (int64_t)m->reader.bytesRead >= size)
-        m->direct = m->reader.buffer;
+    if (!lowMemory)
+        HoldWholeImage(m, path, size);
     return true;
 }
 
 static void CloseMapImage(MapImage *m)
 {
+    if (m->view)
+        UnmapViewOfFile(m->view);
+    if (m->mapping)
+        CloseHandle(m->mapping);
+    m->view = 0;
+    m->mapping = 0;
     m->reader.Close();
     m->open = 0;
     m->direct = 0;
@@ -833,6 +871,7 @@ struct PixelPlan {
     const uint8_t *cloudRow;    // the cloud map's row, or null
     int cloudX, cloudY;
     double dLon, dLat;          // from the sun's point, wrapped
+    double inverseLon, inverseLat;   // 1 / |dLon|, 1 / |dLat|
     const MaskAxis *maskX, *maskY;   // on the season mask
 };
 
@@ -869,8 +908,10 @@ PIXEL_HELPER double SeasonWeight(const JobState *j, double mapX, double mapY, co
 static void PlannedOrSampled(MapImage *m, const uint8_t *planned, const JobState *j, double mapX,
                              double mapY, uint8_t *out)
 {
-    if (planned)
-        memcpy(out, planned, m->bytes);
+    if (planned) {
+        for (int c = 0; c < m->bytes; c++)   // not memcpy: a library call per pixel
+            out[c] = planned[c];
+    }
     else
         Sample(m, mapX, mapY, j->bilinear, out);
 }
@@ -887,6 +928,13 @@ static void MapColour(JobState *j, double mapX, double mapY, const PixelPlan *pl
     }
     uint8_t next[3];
     PlannedOrSampled(&j->next, plan ? plan->nextPixel : 0, j, mapX, mapY, next);
+    if (here[0] == next[0] && here[1] == next[1] && here[2] == next[2]) {
+        // Any weight gives the same colour (water is alike in every month).
+        rgb[0] = next[2];
+        rgb[1] = next[1];
+        rgb[2] = next[0];
+        return;
+    }
     double weight = SeasonWeight(j, mapX, mapY, plan, here, next);
     for (int k = 0; k < 3; k++)
         rgb[k] = (int)(next[2 - k] + weight * (here[2 - k] - next[2 - k]));
@@ -919,33 +967,60 @@ PIXEL_HELPER double SunLatitudeOffset(const JobState *j, double lat)
     return d > PI / 2 ? d - PI : d < -PI / 2 ? d + PI : d;
 }
 
-static int CloudOctant(double dLon, double dLat, double *t)
+// The angle b of the direction is taken octant by octant from one arc
+// tangent of a ratio below 1; inverseLon and inverseLat are 1 / |dLon| and
+// 1 / |dLat|, which a flat map works out once per column and per row.
+PIXEL_HELPER int CloudOctant(double dLon, double dLat, double inverseLon, double inverseLat,
+                             double *t)
 {
+    double ax = absValue(dLon), ay = absValue(dLat);
     *t = 0;
-    if (!(dLon != 0 || dLat != 0))
+    if (!(ax == ax && ay == ay) || (ax == 0 && ay == 0))
         return 0;   // no direction (or not a number)
-    // acos(dLon / distance), the angle from east, as an arc tangent.
-    double b = fastAtan2(absValue(dLat), dLon);
-    if (dLat >= 0)
-        b = -b;
-    double sector = absValue(b) * (4 / PI);
-    int k = (int)sector;
-    k = k > 3 ? 3 : k;
-    *t = sector - k;
-    return b >= 0 ? k : 4 + k;
+    int k;
+    double quarter;   // the angle inside its octant, in quarter turns of pi / 4
+    if (ay <= ax) {
+        quarter = atanUnit(ay * inverseLon) * (4 / PI);
+        k = dLon >= 0 ? 0 : 3;
+        *t = dLon >= 0 ? quarter : 1 - quarter;
+    } else {
+        quarter = atanUnit(ax * inverseLat) * (4 / PI);
+        k = dLon >= 0 ? 1 : 2;
+        *t = dLon >= 0 ? 1 - quarter : quarter;
+    }
+    // b runs negative for points north of the sun's (y grows downwards);
+    // exactly east of it b is 0, which counts as positive.
+    bool positive = dLat < 0 || (ay == 0 && dLon > 0);
+    return positive ? k : 4 + k;
+}
+
+// Whether the cloud pixel and its eight neighbours are alike: then every
+// direction gives no shadow and a relief of 127, which leaves q as it is.
+PIXEL_HELPER bool UniformAround(const JobState *j, const PixelPlan *plan)
+{
+    const MapImage *m = &j->clouds;
+    int x = plan->cloudX, w = m->width;
+    if (x < 1 || x >= w - 1 || plan->cloudY < 1 || plan->cloudY >= m->height - 1)
+        return false;   // the edges wrap; leave them to the full rule
+    const uint8_t *row = plan->cloudRow, *up = row - w, *down = row + w;
+    uint8_t q = row[x];
+    return up[x - 1] == q && up[x] == q && up[x + 1] == q && row[x - 1] == q && row[x + 1] == q &&
+           down[x - 1] == q && down[x] == q && down[x + 1] == q;
 }
 
 static void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *plan,
                         CloudShade *out)
 {
     int q, ix, iy;
-    double dLon, dLat;
+    double dLon, dLat, inverseLon, inverseLat;
     if (plan && plan->cloudRow) {
         ix = plan->cloudX;
         iy = plan->cloudY;
         q = plan->cloudRow[ix];
         dLon = plan->dLon;
         dLat = plan->dLat;
+        inverseLon = plan->inverseLon;
+        inverseLat = plan->inverseLat;
     } else {
         double cx = p->mapX * j->cloudScale, cy = p->mapY * j->cloudScale;
         uint8_t sample;
@@ -955,11 +1030,13 @@ static void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *pl
         iy = NearestIndex(cy, j->clouds.height);
         dLon = SunLongitudeOffset(j, p->longitude);
         dLat = SunLatitudeOffset(j, p->latitude);
+        inverseLon = 1 / absValue(dLon);
+        inverseLat = 1 / absValue(dLat);
     }
     out->shadow = 0;
-    if (j->view->iCloudsShadow) {
+    if (j->view->iCloudsShadow && !(plan && plan->cloudRow && UniformAround(j, plan))) {
         double t;
-        const signed char(*o)[2] = kCloudOctants[CloudOctant(dLon, dLat, &t)];
+        const signed char(*o)[2] = kCloudOctants[CloudOctant(dLon, dLat, inverseLon, inverseLat, &t)];
         int a = PixelAt(&j->clouds, ix + o[0][0], iy + o[0][1]);
         int b = PixelAt(&j->clouds, ix + o[1][0], iy + o[1][1]);
         int e = PixelAt(&j->clouds, ix + o[2][0], iy + o[2][1]);
@@ -1144,17 +1221,21 @@ static void StorePixel(uint8_t *out, const double c[3])
 
 // What a flat map's pixel needs that depends only on its column.
 struct FlatColumn {
+    double mapX, longitude;   // as ProjectPrepared gives them
     double sunCos;      // cos(longitude - the sun's longitude)
     double dLon;        // longitude offset from the sun's point, wrapped
-    int mapX, cloudX;   // nearest map and cloud-map columns
+    double inverseLon;  // 1 / |dLon|
+    int nearestX, cloudX;   // nearest map and cloud-map columns
     MaskAxis mask;      // on the season mask
 };
 
 // And what depends only on its row.
 struct FlatRow {
-    double sinLat, cosLat, dLat;
+    double mapY, latitude;
+    int valid;
+    double sinLat, cosLat, dLat, inverseLat;
     Twilight band;
-    int mapY, cloudY;
+    int nearestY, cloudY;
     MaskAxis mask;
 };
 
@@ -1169,9 +1250,12 @@ static FlatColumn *PrepareFlatColumns(const JobState *j)
     for (int i = 0; i < n; i++) {
         FlatColumn *c = &columns[i];
         ProjectPrepared(clip[0] + i, clip[1], &j->projection, &p);
+        c->mapX = p.mapX;
+        c->longitude = p.longitude;
         c->sunCos = tableCosine(p.longitude - j->sunLongitude);
         c->dLon = SunLongitudeOffset(j, p.longitude);
-        c->mapX = NearestIndex(p.mapX, j->view->iMapW);
+        c->inverseLon = 1 / absValue(c->dLon);
+        c->nearestX = NearestIndex(p.mapX, j->view->iMapW);
         c->cloudX = j->clouds.open ? NearestIndex(p.mapX * j->cloudScale, j->clouds.width) : 0;
         MaskAxisAt(p.mapX * j->maskScaleX, SEASON_MASK_WIDTH, &c->mask);
     }
@@ -1182,11 +1266,15 @@ static void PrepareFlatRow(const JobState *j, int y, FlatRow *row)
 {
     MapProjection p;
     ProjectPrepared(j->view->iClpArea[0], y, &j->projection, &p);
+    row->mapY = p.mapY;
+    row->latitude = p.latitude;
+    row->valid = p.valid;
     row->sinLat = sineFromTable(p.latitude);
     row->cosLat = tableCosine(p.latitude);
     row->dLat = SunLatitudeOffset(j, p.latitude);
+    row->inverseLat = 1 / absValue(row->dLat);
     TwilightAt(j, row->cosLat, &row->band);
-    row->mapY = NearestIndex(p.mapY, j->view->iMapH);
+    row->nearestY = NearestIndex(p.mapY, j->view->iMapH);
     row->cloudY = j->clouds.open ? NearestIndex(p.mapY * j->cloudScale, j->clouds.height) : 0;
     MaskAxisAt(p.mapY * j->maskScaleY, SEASON_MASK_HEIGHT, &row->mask);
 }
@@ -1196,7 +1284,7 @@ static void PrepareFlatRow(const JobState *j, int y, FlatRow *row)
 static void PlanFlatPixel(const JobState *j, const FlatColumn *c, const FlatRow *r, PixelPlan *plan)
 {
     bool nearest = !j->bilinear;
-    size_t at = (size_t)r->mapY * j->view->iMapW + c->mapX;
+    size_t at = (size_t)r->nearestY * j->view->iMapW + c->nearestX;
     plan->dayPixel = nearest && j->day.direct ? j->day.direct + 3 * at : 0;
     plan->nextPixel = nearest && j->next.direct ? j->next.direct + 3 * at : 0;
     plan->urbanPixel = nearest && j->urban.direct ? j->urban.direct + at : 0;
@@ -1207,6 +1295,8 @@ static void PlanFlatPixel(const JobState *j, const FlatColumn *c, const FlatRow 
     plan->cloudY = r->cloudY;
     plan->dLon = c->dLon;
     plan->dLat = r->dLat;
+    plan->inverseLon = c->inverseLon;
+    plan->inverseLat = r->inverseLat;
     plan->maskX = &c->mask;
     plan->maskY = &r->mask;
 }
@@ -1270,10 +1360,16 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const FlatColumn *
     FlatRow row;
     PrepareFlatRow(j, y, &row);
     MapProjection p;
+    memset(&p, 0, sizeof p);
+    p.mapY = row.mapY;
+    p.latitude = row.latitude;
+    p.valid = row.valid;
     PixelPlan plan;
     for (int x = left; x <= right; x++) {
         const FlatColumn *c = &columns[x - j->view->iClpArea[0]];
-        ProjectPrepared(x, y, &j->projection, &p);
+        // A flat map's x depends on the column alone and its y on the row.
+        p.mapX = c->mapX;
+        p.longitude = c->longitude;
         PlanFlatPixel(j, c, &row, &plan);
         ShadePixel(j, s, x, y, &p, row.sinLat, row.cosLat, c->sunCos, &row.band, &plan);
         if (*s->cancel)
