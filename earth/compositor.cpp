@@ -1185,17 +1185,18 @@ static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *
     if (j->clouds.open)
         ShadeClouds(j, p, plan, &cloud);
     double day[3] = {0, 0, 0}, base[3] = {(double)map[0], (double)map[1], (double)map[2]};
+    bool clouded = j->clouds.open && (cloud.alpha > 0 || cloud.shadow > 0);
     if (light.w > 0) {
         DayColour(j, map, urban, light.cosA, cloud.alpha, day);
-        if (j->clouds.open)
+        if (clouded)
             ApplyClouds(&cloud, day);
     }
-    if (j->clouds.open)
-        ApplyClouds(&cloud, base);
     double ramp = s->dayRamp[(int)(256 * light.w)];
     if (ramp >= 1) {
-        memcpy(c, day, sizeof day);
+        memcpy(c, day, sizeof day);   // full day: the night colour is not needed
     } else {
+        if (clouded)
+            ApplyClouds(&cloud, base);
         NightColour(j, base, urban, light.cosA, light.w, light.darken, cloud.alpha, c);
         for (int k = 0; k < 3; k++)
             c[k] += ramp * (day[k] - c[k]);
