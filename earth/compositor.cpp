@@ -290,18 +290,6 @@ static int WrapIndex(int value, int size)
     return value < 0 ? value + size : value;
 }
 
-// The nearest rule of SampleMap: one size added or taken, then the edge.
-static int NearestIndex(double v, int size)
-{
-    if (v < 0)
-        v += size;
-    else if (v >= size)
-        v -= size;
-    if (!(v >= 0))
-        v = 0;
-    int index = (int)v;
-    return index >= size ? size - 1 : index;
-}
 
 // SampleMap's result, bit for bit, without going through the reader.
 static void SampleDirect(const MapImage *m, double x, double y, bool bilinear, uint8_t *out)
@@ -309,7 +297,7 @@ static void SampleDirect(const MapImage *m, double x, double y, bool bilinear, u
     const uint8_t *p = m->direct;
     int w = m->width, n = m->bytes;
     if (!bilinear) {
-        const uint8_t *s = p + (size_t)n * (NearestIndex(x, w) + (size_t)w * NearestIndex(y, m->height));
+        const uint8_t *s = p + (size_t)n * (MapNearestIndex(x, w) + (size_t)w * MapNearestIndex(y, m->height));
         for (int c = 0; c < n; c++)
             out[c] = s[c];
         return;
@@ -1026,8 +1014,8 @@ static void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *pl
         uint8_t sample;
         Sample(&j->clouds, cx, cy, j->bilinear, &sample);
         q = sample;
-        ix = NearestIndex(cx, j->clouds.width);
-        iy = NearestIndex(cy, j->clouds.height);
+        ix = MapNearestIndex(cx, j->clouds.width);
+        iy = MapNearestIndex(cy, j->clouds.height);
         dLon = SunLongitudeOffset(j, p->longitude);
         dLat = SunLatitudeOffset(j, p->latitude);
         inverseLon = 1 / absValue(dLon);
@@ -1256,8 +1244,8 @@ static FlatColumn *PrepareFlatColumns(const JobState *j)
         c->sunCos = tableCosine(p.longitude - j->sunLongitude);
         c->dLon = SunLongitudeOffset(j, p.longitude);
         c->inverseLon = 1 / absValue(c->dLon);
-        c->nearestX = NearestIndex(p.mapX, j->view->iMapW);
-        c->cloudX = j->clouds.open ? NearestIndex(p.mapX * j->cloudScale, j->clouds.width) : 0;
+        c->nearestX = MapNearestIndex(p.mapX, j->view->iMapW);
+        c->cloudX = j->clouds.open ? MapNearestIndex(p.mapX * j->cloudScale, j->clouds.width) : 0;
         MaskAxisAt(p.mapX * j->maskScaleX, SEASON_MASK_WIDTH, &c->mask);
     }
     return columns;
@@ -1275,8 +1263,8 @@ static void PrepareFlatRow(const JobState *j, int y, FlatRow *row)
     row->dLat = SunLatitudeOffset(j, p.latitude);
     row->inverseLat = 1 / absValue(row->dLat);
     TwilightAt(j, row->cosLat, &row->band);
-    row->nearestY = NearestIndex(p.mapY, j->view->iMapH);
-    row->cloudY = j->clouds.open ? NearestIndex(p.mapY * j->cloudScale, j->clouds.height) : 0;
+    row->nearestY = MapNearestIndex(p.mapY, j->view->iMapH);
+    row->cloudY = j->clouds.open ? MapNearestIndex(p.mapY * j->cloudScale, j->clouds.height) : 0;
     MaskAxisAt(p.mapY * j->maskScaleY, SEASON_MASK_HEIGHT, &row->mask);
 }
 

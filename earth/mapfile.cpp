@@ -362,18 +362,6 @@ static bool ReadPixel(BufferedReader *reader, int width, int column, int row, in
     return reader->Read(at, bytes, out);
 }
 
-// One coordinate pulled back into [0, size) for a nearest sample.
-static int NearestIndex(double v, int size)
-{
-    if (v < 0)
-        v += size;
-    else if (v >= size)
-        v -= size;
-    if (!(v >= 0))
-        v = 0;   // still outside, or NaN: the edge, never a read outside the map
-    int index = (int)v;
-    return index >= size ? size - 1 : index;
-}
 
 bool SampleMap(BufferedReader *reader, int width, double x, double y, int64_t imageOffset,
                int height, uint8_t *out, int bytes, bool bilinear)
@@ -381,7 +369,7 @@ bool SampleMap(BufferedReader *reader, int width, double x, double y, int64_t im
     if (width <= 0 || height <= 0 || bytes < 1 || bytes > 3)
         return false;
     if (!bilinear)
-        return ReadPixel(reader, width, NearestIndex(x, width), NearestIndex(y, height),
+        return ReadPixel(reader, width, MapNearestIndex(x, width), MapNearestIndex(y, height),
                          imageOffset, bytes, out);
     if (!(x == x) || !(y == y) || absValue(x) > 1e9 || absValue(y) > 1e9)
         return false;

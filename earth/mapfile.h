@@ -80,6 +80,20 @@ int ReadMapTrailer(const char *path, ViewOptions *view, MapTrailer *trailer);
 // Both BMP headers at the start of a mapped output file; 0 or 41.
 int WriteBmpHeader(CMappedFile *file, int width, int height);
 
+// The column (or row) of a nearest map sample: one size added or taken,
+// then the edge, so that no coordinate reads outside the map.
+inline int MapNearestIndex(double v, int size)
+{
+    if (v < 0)
+        v += size;
+    else if (v >= size)
+        v -= size;
+    if (!(v >= 0))
+        v = 0;   // still outside, or NaN
+    int index = (int)v;
+    return index >= size ? size - 1 : index;
+}
+
 // One pixel of a map through a windowed reader into out (bytes channels, as
 // stored). Both directions wrap. False when the read fails.
 bool SampleMap(BufferedReader *reader, int width, double x, double y, int64_t imageOffset,
