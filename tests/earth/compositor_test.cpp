@@ -632,3 +632,46 @@ TEST_F(Compositor, GoldenFlatMaps)
     }
     free(v);
 }
+
+TEST_F(Compositor, CityLabelsAreDrawnIntoThePicture)
+{
+    // The time-zone table the city tests generate lies beside this test.
+    ASSERT_TRUE(CopyFileA("cities\\Timezones.txt", (gMaps + "\\Timezones.txt").c_str(), FALSE));
+    ViewOptions *v = (ViewOptions *)calloc(1, sizeof(ViewOptions));
+    PlainFlatView(v, 128, 64);
+    v->iOutputW = 256;
+    v->iOutputH = 128;
+    SetRect(v->iDtpArea, 0, 0, 255, 127);
+    SetRect(v->iClpArea, 0, 0, 255, 127);
+    v->dSMpZoom = 2;
+    ASSERT_EQ(RENDER_OK, RenderOne(*v, gOut + "\\nolabel.bmp"));
+    CityEntry *city = &v->City[0];
+    memset(city, 0, sizeof *city);
+    CopyText(city->city, "Berlin", sizeof city->city);
+    CopyText(city->timezone, "Europe/Berlin", sizeof city->timezone);
+    CopyText(city->text, "#CCI", sizeof city->text);
+    city->lat = 52.52f;
+    city->lon = 13.405f;
+    city->fontsize = 10;
+    city->opacity = 100;
+    city->framesize = 1;
+    city->crtext[0] = city->crtext[1] = RGB(255, 255, 255);
+    city->crframe[0] = city->crframe[1] = RGB(255, 0, 0);
+    v->bCities = 1;
+    v->iCityNumber = 1;
+    ASSERT_EQ(RENDER_OK, RenderOne(*v, gOut + "\\label.bmp"));
+    std::string a = ReadWhole(gOut + "\\nolabel.bmp"), b = ReadWhole(gOut + "\\label.bmp");
+    ASSERT_EQ(a.size(), b.size());
+    // Berlin lies at about (137, 27). The picture is small beside the screen,
+    // so the box is drawn shrunk by screen height / picture height.
+    int changed = 0, elsewhere = 0;
+    for (int y = 0; y < 128; y++)
+        for (int x = 0; x < 256; x++)
+            if (memcmp(BmpPixel(a, x, y), BmpPixel(b, x, y), 3)) {
+                changed++;
+                elsewhere += x < 117 || x > 160 || y < 7 || y > 47;
+            }
+    EXPECT_GT(changed, 20);
+    EXPECT_EQ(0, elsewhere);
+    free(v);
+}
