@@ -958,28 +958,46 @@ PIXEL_HELPER double SunLatitudeOffset(const JobState *j, double lat)
 // The angle b of the direction is taken octant by octant from one arc
 // tangent of a ratio below 1; inverseLon and inverseLat are 1 / |dLon| and
 // 1 / |dLat|, which a flat map works out once per column and per row.
-PIXEL_HELPER int CloudOctant(double dLon, double dLat, double inverseLon, double inverseLat,
-                             double *t)
+// The sun's direction from a pixel, for the cloud relief.
+struct SunDirection {
+    double dLon, dLat, inverseLon, inverseLat;
+};
+
+// Row of the octant table for the direction.
+PIXEL_HELPER int CloudOctant(const SunDirection *d)
 {
-    double ax = absValue(dLon), ay = absValue(dLat);
-    *t = 0;
+    double ax = absValue(d->dLon), ay = absValue(d->dLat);
     if (!(ax == ax && ay == ay) || (ax == 0 && ay == 0))
         return 0;   // no direction (or not a number)
-    int k;
-    double quarter;   // the angle inside its octant, in quarter turns of pi / 4
-    if (ay <= ax) {
-        quarter = atanUnit(ay * inverseLon) * (4 / PI);
-        k = dLon >= 0 ? 0 : 3;
-        *t = dLon >= 0 ? quarter : 1 - quarter;
-    } else {
-        quarter = atanUnit(ax * inverseLat) * (4 / PI);
-        k = dLon >= 0 ? 1 : 2;
-        *t = dLon >= 0 ? 1 - quarter : quarter;
-    }
+    int k = ay <= ax ? (d->dLon >= 0 ? 0 : 3) : (d->dLon >= 0 ? 1 : 2);
     // b runs negative for points north of the sun's (y grows downwards);
     // exactly east of it b is 0, which counts as positive.
-    bool positive = dLat < 0 || (ay == 0 && dLon > 0);
+    bool positive = d->dLat < 0 || (ay == 0 && d->dLon > 0);
     return positive ? k : 4 + k;
+}
+
+// Position t inside the octant (0 at the row's first direction, 1 at its
+// second), from one arc tangent of a ratio below 1.
+PIXEL_HELPER double OctantPosition(const SunDirection *d)
+{
+    double ax = absValue(d->dLon), ay = absValue(d->dLat);
+    if (!(ax == ax && ay == ay) || (ax == 0 && ay == 0))
+        return 0;
+    if (ay <= ax) {
+        double quarter = atanUnit(ay * d->inverseLon) * (4 / PI);
+        return d->dLon >= 0 ? quarter : 1 - quarter;
+    }
+    double quarter = atanUnit(ax * d->inverseLat) * (4 / PI);
+    return d->dLon >= 0 ? 1 - quarter : quarter;
+}
+
+// Cloud pixel at an offset of at most one, straight from the rows when
+// the pixel is not on the map's edge.
+PIXEL_HELPER int Neighbour(MapImage *m, const uint8_t *row, int x, int y, int dx, int dy)
+{
+    if (row && x >= 1 && x < m->width - 1 && y >= 1 && y < m->height - 1)
+        return row[dy * m->width + x + dx];
+    return PixelAt(m, x + dx, y + dy);
 }
 
 // Whether the cloud pixel and its eight neighbours are alike: then every
@@ -1000,15 +1018,17 @@ static void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *pl
                         CloudShade *out)
 {
     int q, ix, iy;
-    double dLon, dLat, inverseLon, inverseLat;
+    SunDirection sun;
+    const uint8_t *row = 0;
     if (plan && plan->cloudRow) {
         ix = plan->cloudX;
         iy = plan->cloudY;
-        q = plan->cloudRow[ix];
-        dLon = plan->dLon;
-        dLat = plan->dLat;
-        inverseLon = plan->inverseLon;
-        inverseLat = plan->inverseLat;
+        row = plan->cloudRow;
+        q = row[ix];
+        sun.dLon = plan->dLon;
+        sun.dLat = plan->dLat;
+        sun.inverseLon = plan->inverseLon;
+        sun.inverseLat = plan->inverseLat;
     } else {
         double cx = p->mapX * j->cloudScale, cy = p->mapY * j->cloudScale;
         uint8_t sample;
@@ -1016,23 +1036,25 @@ static void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *pl
         q = sample;
         ix = MapNearestIndex(cx, j->clouds.width);
         iy = MapNearestIndex(cy, j->clouds.height);
-        dLon = SunLongitudeOffset(j, p->longitude);
-        dLat = SunLatitudeOffset(j, p->latitude);
-        inverseLon = 1 / absValue(dLon);
-        inverseLat = 1 / absValue(dLat);
+        sun.dLon = SunLongitudeOffset(j, p->longitude);
+        sun.dLat = SunLatitudeOffset(j, p->latitude);
+        sun.inverseLon = 1 / absValue(sun.dLon);
+        sun.inverseLat = 1 / absValue(sun.dLat);
     }
     out->shadow = 0;
-    if (j->view->iCloudsShadow && !(plan && plan->cloudRow && UniformAround(j, plan))) {
-        double t;
-        const signed char(*o)[2] = kCloudOctants[CloudOctant(dLon, dLat, inverseLon, inverseLat, &t)];
-        int a = PixelAt(&j->clouds, ix + o[0][0], iy + o[0][1]);
-        int b = PixelAt(&j->clouds, ix + o[1][0], iy + o[1][1]);
-        int e = PixelAt(&j->clouds, ix + o[2][0], iy + o[2][1]);
-        int f = PixelAt(&j->clouds, ix + o[3][0], iy + o[3][1]);
+    if (j->view->iCloudsShadow && !(row && UniformAround(j, plan))) {
+        const signed char(*o)[2] = kCloudOctants[CloudOctant(&sun)];
+        MapImage *m = &j->clouds;
+        int a = Neighbour(m, row, ix, iy, o[0][0], o[0][1]);
+        int b = Neighbour(m, row, ix, iy, o[1][0], o[1][1]);
+        int e = Neighbour(m, row, ix, iy, o[2][0], o[2][1]);
+        int f = Neighbour(m, row, ix, iy, o[3][0], o[3][1]);
         double shadow = abs(j->cloudLevel[e] - j->cloudLevel[q]) * 3 * j->shadowStrength;
         out->shadow = (shadow > 255 ? 255 : shadow) * (1 / 255.0);
         int g1 = ClampByte(q + 2 * (b - a)), g2 = ClampByte(q + 2 * (f - e));
-        int relief = ClampByte((int)(((int)(g1 + (g2 - g1) * t) - q) * j->shadowStrength * 0.5 + 127));
+        // Where both gradients agree the position in the octant does not matter.
+        int g = g1 == g2 ? g1 : (int)(g1 + (g2 - g1) * OctantPosition(&sun));
+        int relief = ClampByte((int)((g - q) * j->shadowStrength * 0.5 + 127));
         q = ClampByte(relief + q - 127);
     }
     out->alpha = j->cloudAlpha[q];
