@@ -37,43 +37,13 @@ static double DrawRandom()
 
 static int Trunc(double value) { return (int)value; }
 
-// One round of waiting for another thread. Only the thread of the hidden
-// window has messages to keep flowing; any other thread just sleeps.
-static void PumpMessagesFor(int milliseconds)
-{
-    HWND hidden = gApp.hiddenWindow;
-    if (!hidden || GetWindowThreadProcessId(hidden, 0) != GetCurrentThreadId()) {
-        Sleep(milliseconds);
-        return;
-    }
-    DWORD start = GetTickCount();
-    bool quit = false;
-    WPARAM quitCode = 0;
-    while (GetTickCount() - start < (DWORD)milliseconds) {
-        MSG msg;
-        // After WM_QUIT stop taking messages, or the reposted one comes back.
-        while (!quit && PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                quit = true;
-                quitCode = msg.wParam;
-                break;
-            }
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        Sleep(0);
-    }
-    if (quit)
-        PostQuitMessage((int)quitCode);
-}
-
 // Cancels the job and waits for it, at most the given rounds. A render that
 // ignores its cancel byte finishes on its own.
 static void CancelAndWait(int job, int rounds)
 {
     while (gRenderJobs.running[job] && rounds > 0) {
         gRenderJobs.cancel[job] = 1;
-        PumpMessagesFor(RENDER_WAIT_ROUND_MS);
+        gApp.PumpFor(RENDER_WAIT_ROUND_MS);
         rounds--;
     }
 }
@@ -689,7 +659,7 @@ static void CancelOutputsAndWait()
         while (gRenderJobs.running[job] && rounds > 0) {
             gRenderJobs.cancel[job] = 1;
             gRenderJobs.pending[job] = 1;
-            PumpMessagesFor(RENDER_WAIT_ROUND_MS);
+            gApp.PumpFor(RENDER_WAIT_ROUND_MS);
             rounds--;
         }
     }

@@ -23,7 +23,8 @@ CApplication::CApplication()
       osCode(0), wow64(0), taskbarMessage(0), controlMessage(0), signalled(0), inLoop(0),
       token(0), autoStart(0), minimize(0), taskScheduler(0), restartMode(0),
       broadcastRestart(0), doubleClickTime(0), placementInvalid(0), accelerators(1),
-      appIcon(0)
+      appIcon(0), openMenu(0), menuOpen(0), openMenuItem(0), activeFrame(0), hourlyTicks(0),
+      pendingOwner(0), pendingCommand(0)
 {
     productName[0] = commandLine[0] = ownFolder[0] = ownPath[0] = 0;
     dataFolder[0] = secondFolder[0] = restartParameters[0] = 0;
@@ -34,6 +35,15 @@ CApplication::CApplication()
     appRecord.colors[0] = 0x00EE6E18;
     appRecord.colors[2] = 0x0055ADFF;
     OleInitialize(0);
+}
+
+HWND CApplication::GetOwnForegroundWindow() const
+{
+    HWND window = GetForegroundWindow();
+    DWORD process = 0;
+    if (window)
+        GetWindowThreadProcessId(window, &process);
+    return (window && process == GetCurrentProcessId()) ? window : 0;
 }
 
 int IsElevated()

@@ -6,18 +6,11 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "framework/commands.h"
+#include "framework/errors.h"
 #include "framework/growarray.h"
 #include "framework/stringtable.h"
 
-enum {
-    QRF_ERR_INDEX = 0xF006,
-    QRF_ERR_IMAGELIST = 0xF00A,
-    QRF_ERR_COMMANDTABLE = 0xF00B,
-    QRF_ERR_INSTANCE = 0xF012,
-    QRF_ERR_COMCTL = 0xF015,
-    QRF_ERR_INSTALLRECORD = 0xF016,
-    QRF_ERR_DATAFOLDER = 0xF019,
-};
 
 enum { MAX_TEXT = 260, MAX_LONG_TEXT = 1040, INSTALL_RECORD_SIZE = 1326 };
 
@@ -78,6 +71,18 @@ public:
     HICON appIcon;
     CStringTable strings;
     CGrowArray<SwitchRecord> switches;
+    CGrowArray<CUIItem *> items;
+    CGrowArray<CommandEntry> commands;
+    CGrowArray<AcceleratorEntry> acceleratorTable;
+    CGrowArray<CUIItem *> navigationItems;
+    CUIItem *openMenu;           // the open top popup menu
+    uint8_t menuOpen;
+    CUIItem *openMenuItem;       // the item whose menu is open
+    uint16_t activeFrame;
+    int hourlyTicks;
+    // A command clicked while a menu was open; the closing menu sends it.
+    HWND pendingOwner;
+    WPARAM pendingCommand;
 
     CApplication();
 
@@ -85,9 +90,44 @@ public:
     int FindSwitch(const char *name) const;
     void FreeSwitches();
     bool CanRestorePlacement() const { return !placementInvalid; }
+    HWND GetOwnForegroundWindow() const;
+
+    // Command table.
+    int AddCommand(uint16_t id, uint16_t type, uint32_t flags, int16_t imageId, int16_t stringId,
+                   uint32_t data, uint32_t valueA, uint32_t valueB);
+    int FindCommand(uint16_t id) const;
+    CommandEntry *CommandById(uint16_t id);
+    int GetCommand(uint16_t id, CommandEntry *out) const;
+    int SetCommand(uint16_t id, const CommandEntry &entry);
+    int EnableCommand(uint16_t id, bool enable);
+    int CheckCommand(uint16_t id, bool check);
+    void SetItemState(CUIItem *item, uint32_t setBits, uint32_t clearBits);
+    void RefreshCommand(uint16_t id, bool relayout, int value);
+    int AddStandardCommands();
+
+    // Item events from the UI-item window procedure.
+    void OnItemButtonDown(CUIItem *item);
+    void OnItemClick(CUIItem *item, int buttons);
+    void OnItemDoubleClick(CUIItem *item, int buttons);
+    void OnItemHover(CUIItem *item);
+    void OnItemLeave(CUIItem *item);
+    void OnItemMouseMove(CUIItem *item);
+
+    // Message loop.
+    int Run();
+    bool PreTranslate(MSG *msg);
+    bool PumpFor(int milliseconds);
+    void RequestRestart(int mode, const char *parameters, bool broadcast);
+    LRESULT SendToMainWindow(UINT message, WPARAM wParam, LPARAM lParam);
+    CUIItem *CloseMenu(CUIItem *item);
+    int MenuKeyboardMode(int type);
 };
 
 extern CApplication gApp;
+
+// The hidden "QRFPhantom" window's procedure: inter-instance control,
+// taskbar re-creation, the hourly timer, session end and display changes.
+LRESULT CALLBACK PhantomWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // 1 elevated (or a system before Vista), 0 not, -1 when the token cannot be read.
 int IsElevated();

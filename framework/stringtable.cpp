@@ -5,8 +5,8 @@
 
 #include "framework/application.h"
 
-// The framework's language-0 texts. The standard commands' texts (ids 0xF100
-// to 0xF16B) join this table with the command table.
+// The framework's language-0 texts, with those of the standard commands
+// (0xF002 for 0xF100, then 0xF105 to 0xF16B: variant 0 menu text, 2 status).
 StringTableRecord gFrameworkStrings[] = {
     {0xF002, {" * ", 0, "Displays additional items", "Additional Items"}},
     {0xF003, {"Error initializing the application!\nError code 0x%08X."}},
@@ -33,6 +33,44 @@ StringTableRecord gFrameworkStrings[] = {
               "Please enter a valid path!", "Please enter a valid filename!",
               "Could not create the archive file!\nPlease check the path and filename."}},
     {0xF105, {""}},
+    {0xF110, {"Always on Top", 0, "Keeps the window on top of all others"}},
+    {0xF111, {"Show on Taskbar", 0, "Shows the window on the Taskbar"}},
+    {0xF120, {"Caption", 0, "Caption menu"}},
+    {0xF121, {"Normal", 0, "Normal size window caption"}},
+    {0xF122, {"Small", 0, "Small window caption"}},
+    {0xF123, {"No Caption", 0, "No window caption"}},
+    {0xF124, {"Borderless", 0, "No window borders at all"}},
+    {0xF130, {"Color", 0, "Color menu"}},
+    {0xF131, {"None", 0, "No color scheme"}},
+    {0xF132, {"Default", 0, "Default color scheme"}},
+    {0xF133, {"Custom", 0, "Custom color scheme"}},
+    {0xF134, {"Background", 0, "Sets the background color"}},
+    {0xF135, {"Focus", 0, "Sets the focus color"}},
+    {0xF136, {"Text", 0, "Sets the text color"}},
+    {0xF137, {"Highlighted Text", 0, "Sets the highlighted text color"}},
+    {0xF140, {"Font", 0, "Selects the user interface font"}},
+    {0xF141, {"Default", 0, "Selects the default user interface font"}},
+    {0xF142, {"Custom...", 0, "Selects a custom user interface font"}},
+    {0xF150, {"Lock", 0, "Lock menu"}},
+    {0xF151, {"Bar Positions", 0, "Locks the positions of the stoolbars"}},
+    {0xF152, {"Bar Sizes", 0, "Locks the sizes of the toolbars"}},
+    {0xF153, {"Window Position", 0, "Locks the position of the window"}},
+    {0xF154, {"Window Size", 0, "Locks the size of the window"}},
+    {0xF155, {"Lock All", 0, "Locks all window parameters"}},
+    {0xF156, {"Resolution Change", 0,
+              "Locks the size and position of the window if the screen resolution changes"}},
+    {0xF160, {"Transparency", 0, "Sets the transparency"}},
+    {0xF161, {"Off", 0, "Switches transparency off"}},
+    {0xF162, {"10%", 0, "10% transparency"}},
+    {0xF163, {"20%", 0, "20% transparency"}},
+    {0xF164, {"30%", 0, "30% transparency"}},
+    {0xF165, {"40%", 0, "40% transparency"}},
+    {0xF166, {"50%", 0, "50% transparency"}},
+    {0xF167, {"60%", 0, "60% transparency"}},
+    {0xF168, {"70%", 0, "70% transparency"}},
+    {0xF169, {"80%", 0, "80% transparency"}},
+    {0xF16A, {"90%", 0, "90% transparency"}},
+    {0xF16B, {"Ghost", 0, "Let the mouse click through the window"}},
     {0xF200, {"OK", "Cancel", "Apply", "Help", "Yes", "No"}},
     {STRING_TABLE_END, {0}},
 };

@@ -1,0 +1,112 @@
+// The command table: one CommandEntry per command id, shared by every UI
+// item that shows the command. Items keep only the id; their text, image
+// and state come from the entry.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "framework/errors.h"
+
+class CUIItem;   // the UI item family; items are opaque to the command table
+
+
+enum CommandType {
+    CMD_BUTTON = 1,
+    CMD_STATIC = 2,
+    CMD_MENU = 3,
+    CMD_SEPARATOR = 4,
+    CMD_TREE = 5,
+    CMD_LIST = 6,
+    CMD_SLIDER = 9,
+    CMD_BRUSHSIZE = 10,
+    CMD_COLOR = 11,
+    CMD_PALETTE = 12,
+    CMD_CUSTOMITEM = 99,
+};
+
+enum CommandFlag {
+    CMDF_ENABLED = 0x1,
+    CMDF_HOT = 0x200,
+    CMDF_PRESSED = 0x400,
+    CMDF_CHECKED = 0x800,
+    CMDF_INSERTED = 0x1000,
+    CMDF_NOPRESSEDLOOK = 0x8000,
+    CMDF_SPLITMENU = 0x1000000,
+    CMDF_MENUOPEN = 0x2000000,
+    CMDF_ACCELWHENDISABLED = 0x8000000,
+};
+
+enum {
+    CMD_STRING_ASKOWNER = -2,        // string id: the item asks its owner for its text
+    CMD_ID_LIST_END = 0xFFFF,        // ends a menu's sub-command list
+    CMD_DATA_OWNERLIST = 0xFFFFFFFF, // menu data: the owner supplies the sub-commands
+};
+
+// Standard command ids that other code refers to.
+enum {
+    CMD_ID_SEPARATOR = 0xF000,
+    CMD_ID_SPLITSEPARATOR = 0xF001,
+    CMD_ID_ADDITIONAL = 0xF100,
+    CMD_ID_CONTEXTMENU = 0xF105,
+};
+
+struct CommandEntry {
+    uint16_t id;
+    uint16_t type;
+    uint32_t valueA;
+    uint32_t valueB;
+    uint32_t flags;
+    int16_t imageId;
+    int16_t stringId;
+    uint32_t data;       // menus: address of a 0xFFFF-ended id list, or CMD_DATA_OWNERLIST
+    char text[260];      // used when the string table has no text
+};
+
+// What the command code needs to know of an item.
+struct ItemFacts {
+    HWND window;
+    HWND owner;
+    uint16_t commandId;
+    uint8_t insideMenu;  // the item sits in a popup menu
+    void *bar;           // the bar holding the item, or null
+};
+
+// Work that only the windows, items and menus can do. They are built on top
+// of this table and install their functions here; a null hook does nothing
+// (and answers false, 0 or null).
+struct WindowHooks {
+    bool (*describeItem)(CUIItem *item, ItemFacts *out);
+    bool (*onArrowStrip)(CUIItem *item);      // cursor on the split button's arrow
+    void (*openItemPopup)(CUIItem *item);     // at the item's window rectangle
+    void (*closeMenu)(CUIItem *menu);         // the menu's Close
+    bool (*refreshItem)(CUIItem *item, int hint);
+    void (*layoutBar)(void *bar);
+    int (*frameCount)();
+    HWND (*frameWindow)(int index);
+    uint32_t (*frameOptions)(int index);
+    void (*showAllFrames)();
+    void (*showStatusText)(HWND owner, const char *text);
+    void (*restoreStatusText)();              // the active frame's default text
+    bool (*preTranslateFrames)(MSG *msg);     // menu keys, edge sizing, Tab focus
+    int (*menuKeyboardMode)(int type);        // with an active frame window
+    void (*moveFrame)(int index, const RECT *placed);
+    bool (*framePlacement)(int index, RECT *placed);
+    void (*saveLayout)();
+    void (*dailyChecks)();                    // update check and archive
+    int (*addCommandImage)(uint16_t id, int resource);  // resource 0: the colour swatch
+};
+extern WindowHooks gWindowHooks;
+
+// One accelerator: the key with the modifiers it requires.
+struct AcceleratorEntry {
+    uint16_t key;
+    uint8_t shift, ctrl, alt;
+    uint16_t commandId;
+    uint16_t frameIndex;     // ACCEL_ANY_WINDOW = whichever own window is in front
+};
+enum { ACCEL_ANY_WINDOW = 0xFFFF };
+
+// Frame rectangle after a display change: each edge scaled by the ratio of
+// the new monitor size to the old, rounded half away from zero.
+RECT ScaleFrameRect(const RECT &placed, const RECT &newMonitor, const RECT &oldMonitor);
