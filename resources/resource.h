@@ -1,0 +1,50 @@
+// Resource ids shared by the resource scripts and the code that loads them.
+// Plain #defines only: windres reads this file too.
+#ifndef VT_RESOURCES_RESOURCE_H
+#define VT_RESOURCES_RESOURCE_H
+
+// Icons. 1 is the product icon (also the idle tray icon); the tray shows
+// progress as 10 + twelfth of the way done.
+#define IDI_PROGRAM          1
+#define IDI_MESSAGE          2
+#define IDI_PROGRESS_FIRST   10
+#define IDI_PROGRESS_LAST    21
+#define IDI_SETUP            101
+#define IDI_UNINSTALL        102
+
+// Framework command images, in the order of the standard commands.
+#define IDI_FW_CAPTION       0xC350
+#define IDI_FW_COLOR         0xC351
+#define IDI_FW_FONT          0xC352
+#define IDI_FW_LOCK          0xC353
+#define IDI_FW_ONTOP         0xC354
+#define IDI_FW_TASKBAR       0xC355
+#define IDI_FW_TRANSPARENCY  0xC356
+#define IDI_FW_RING_BOLD     0xC357   // drawn over value items when their flag is set
+#define IDI_FW_RING_THIN     0xC358   // ... and when it is clear
+
+#define IDC_FW_EYEDROPPER    0xC3B9
+
+// Framework message box.
+#define IDD_FW_MESSAGEBOX    0xC3B4
+#define IDC_MSGBOX_LINE1     50108
+#define IDC_MSGBOX_LINES     50109
+#define IDC_MSGBOX_ICON      50110    // owner-drawn; the dialog paints the icon itself
+
+// Start-up progress dialog of the main program.
+#define IDD_PROGRESS         107
+#define IDC_PROGRESS_BAR     1133
+#define IDC_STATUS_TEXT      1232
+#define IDC_PROGRESS_TEXT    1234
+#define IDC_PROGRESS_ICON    1235
+
+// Seasonal mix mask, a grey JPEG of the resource type "JPG".
+#define IDR_SEASON_MASK      300
+
+// Screen saver: the description the system lists, the configure notice and
+// the configuration dialog the platform library opens.
+#define IDS_SAVER_DESCRIPTION 1
+#define IDS_SAVER_CONFIGURE   2
+#define IDD_SAVER_CONFIGURE   2003
+
+#endif
