@@ -1,17 +1,48 @@
 #include "earth/progress.h"
 
+#include <commctrl.h>
+#include <string.h>
+
 #include "framework/application.h"
+#include "framework/dialogs.h"
+#include "resources/resource.h"
+
+// Posted to the progress dialog: end with wParam as the result.
+enum { PROGRESS_END = WM_APP + 0x107 };
 
 static char gProgressText[PROGRESS_TEXT_SIZE] = "Idle";
 static volatile int gProgressPercent = -1;
 static volatile HWND gProgressWindow = 0;
 static volatile int gLastProgressResult = 0;
 
+// The status text control is only written when its text changes, so a worker
+// reporting percentages does not make it flicker.
+static void ShowStatusText(HWND window, const char *text)
+{
+    HWND control = GetDlgItem(window, IDC_STATUS_TEXT);
+    if (!control)
+        return;
+    char shown[PROGRESS_TEXT_SIZE];
+    if (!GetWindowTextA(control, shown, sizeof shown))
+        shown[0] = 0;
+    if (strcmp(shown, text) != 0)
+        SetWindowTextA(control, text);
+}
+
 void SetProgressStatus(const char *text, int percent)
 {
     if (text)
         CopyText(gProgressText, text, PROGRESS_TEXT_SIZE);
     gProgressPercent = percent;
+    HWND window = gProgressWindow;
+    if (!window)
+        return;
+    HWND bar = GetDlgItem(window, IDC_PROGRESS_BAR);
+    EnableWindow(bar, percent >= 0);
+    SendMessageA(bar, PBM_SETPOS, (WPARAM)percent, 0);
+    char current[PROGRESS_TEXT_SIZE];
+    CopyText(current, gProgressText, PROGRESS_TEXT_SIZE);
+    ShowStatusText(window, current);
 }
 
 const char *GetProgressText() { return gProgressText; }
@@ -25,10 +56,42 @@ void EndProgressDialog(int result)
     gLastProgressResult = result;
     HWND window = gProgressWindow;
     if (window)
-        EndDialog(window, result);
+        PostMessageA(window, PROGRESS_END, (WPARAM)result, 0);
 }
 
 int GetLastProgressResult() { return gLastProgressResult; }
+
+static void SetStatusFont(HWND dialog, int dpi)
+{
+    SendDlgItemMessageA(dialog, IDC_STATUS_TEXT, WM_SETFONT, (WPARAM)DialogFont(dpi, false), TRUE);
+}
+
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        InitDialog(dialog);
+        SetWindowTextA(dialog, gApp.productName[0] ? gApp.productName : "Veltaspar");
+        SetStatusFont(dialog, DialogDpi(dialog));
+        RegisterProgressWindow(dialog);
+        return TRUE;
+    case WM_DESTROY:
+        if (gProgressWindow == dialog)
+            RegisterProgressWindow(0);
+        return FALSE;
+    case WM_DPICHANGED:
+        UpdateDialogFonts(dialog, LOWORD(wParam));
+        SetStatusFont(dialog, LOWORD(wParam));
+        return TRUE;
+    case PBM_SETPOS:
+        SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, PBM_SETPOS, wParam, 0);
+        return TRUE;
+    case PROGRESS_END:
+        EndDialog(dialog, (INT_PTR)wParam);
+        return TRUE;
+    }
+    return FALSE;
+}
 
 void (*gTrayIconHook)(int percent);
 

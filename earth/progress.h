@@ -1,7 +1,6 @@
 // The process-wide progress sink of long workers: the latest status text and
-// percentage, and the window that shows them while one is registered. The
-// progress dialog itself comes with the windows; until then the sink only
-// stores, and a registered window is only ended with the worker's result.
+// percentage, and the window that shows them (text 1232, bar 1133) while one
+// is registered; and the start-up progress dialog 107 that the workers end.
 #pragma once
 
 #include <windows.h>
@@ -22,9 +21,14 @@ void RegisterProgressWindow(HWND window);
 HWND GetProgressWindow();
 
 // Ends the registered progress dialog with a worker's result and remembers
-// the result; without a dialog it only remembers it.
+// the result; without a dialog it only remembers it. Any thread: the dialog
+// ends itself on its own thread.
 void EndProgressDialog(int result);
 int GetLastProgressResult();
+
+// Dialog 107, shown through DoModal; registers itself as the status window
+// while it exists.
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The tray icon's progress picture: 0..100 progress, -1 idle, -2 removed.
 // The tray sets the hook when it exists; until then the call does nothing.

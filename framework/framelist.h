@@ -1,0 +1,45 @@
+// The list of frame windows and the helpers the rest of the program reaches
+// the windows through: finding frames, the tray icon, opacity, colour
+// scheme, layout saving, the autostart shortcut and the DPI queries.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "framework/errors.h"
+#include "framework/growarray.h"
+#include "framework/utilities.h"
+#include "framework/ui/framewindow.h"
+
+extern CGrowArray<CFrameWindow *> gFrames;
+
+int CreateFrameWindow(uint16_t index, WNDPROC procedure, const char *title, uint16_t iconId,
+                      uint32_t options, int x, int y, int width, int height);
+void DestroyFrameWindows();
+CFrameWindow *FindFrameByIndex(uint16_t index);
+CFrameWindow *FindFrameByHwnd(HWND window);
+CFrameWindow *FindParentFrame(HWND window);
+
+// tip: printf-style, null for the product name; icon id 0 removes the icon.
+// False when the shell refused every call.
+bool SetTrayIcon(uint16_t frameIndex, uint16_t iconId, const char *format, ...);
+
+int SetColorScheme(int scheme);
+bool SetWindowOpacity(HWND window, int percent, bool clickThrough);
+uint8_t OpacityAlpha(int percent);
+void RedrawFrames();
+void SaveLayout();
+int SetAutostartShortcut(bool create, const char *extraArguments, bool keepExisting,
+                         const char *iconPath, const char *linkName);
+
+BOOL AdjustWindowRectForDpi(RECT *rect, DWORD style, BOOL menu, DWORD exStyle, UINT dpi);
+int GetWindowDpi(HWND window);
+int GetRectDpi(const RECT *rect, HMONITOR monitor);
+
+// A frame's placed rectangle after a display change, scaled within its own
+// monitor: the offset from that monitor's corner and the size follow the
+// monitor's change of size, so a window on a secondary monitor stays there.
+RECT RescaleOnOwnMonitor(const RECT &placed, const MonitorTable &before, const MonitorTable &now);
+
+// Fills the frame hooks of the command table and the message loop.
+void InstallFrameHooks();
