@@ -294,17 +294,14 @@ void CMenu::PaintArrowZone(HDC dc, const RECT &zone, uint32_t colour, int direct
 
 void CMenu::Paint(HDC target, const RECT &client)
 {
-    if (!gGraphics)
+    PaintState p;
+    if (!BeginItemPaint(target, client, &p))
         return;
-    CMemoryDC memory;
-    HDC dc = target;
-    memory.Begin(&dc, client.right + 1, client.bottom + 1);
-    CommandEntry entry;
-    ReadEntry(&entry);
-    int background;
-    uint32_t colour;
-    bool centre, bold;
-    int a = GetDrawState(entry.flags, &background, &colour, &centre, &bold);
+    HDC dc = p.dc;
+    const CommandEntry &entry = p.entry;
+    int background = p.background, a = p.inset;
+    uint32_t colour = p.colour;
+    bool centre = p.centre, bold = p.bold;
     if (open && !(entry.flags & CMDF_HOT)) {
         background = BACKGROUND_PRESSED;
         colour = COLOUR_HIGHLIGHTED;
@@ -347,7 +344,7 @@ void CMenu::Paint(HDC target, const RECT &client)
         PaintArrowZone(dc, zone, colour, ARROW_RIGHT);
     else if (entry.flags & ITEMF_ARROWZONE)
         PaintArrowZone(dc, zone, colour, ARROW_DOWN);
-    memory.End();
+    p.memory.End();
 }
 
 static void PaintPopup(CMenu *menu, HWND window)

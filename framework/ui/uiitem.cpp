@@ -337,24 +337,32 @@ void CUIItem::PaintParts(HDC dc, const RECT &client, const CommandEntry &entry, 
     }
 }
 
-void CUIItem::PaintButtonLike(HDC target, const RECT &client)
+bool CUIItem::BeginItemPaint(HDC target, const RECT &client, PaintState *p)
 {
     if (!gGraphics)
+        return false;
+    p->dc = target;
+    p->memory.Begin(&p->dc, client.right + 1, client.bottom + 1);
+    ReadEntry(&p->entry);
+    p->inset = GetDrawState(p->entry.flags, &p->background, &p->colour, &p->centre, &p->bold);
+    return true;
+}
+
+void CUIItem::PaintButtonLike(HDC target, const RECT &client)
+{
+    PaintState p;
+    if (!BeginItemPaint(target, client, &p))
         return;
-    CMemoryDC memory;
-    HDC dc = target;
-    memory.Begin(&dc, client.right + 1, client.bottom + 1);
-    CommandEntry entry;
-    ReadEntry(&entry);
-    int background;
-    uint32_t colour;
-    bool centre, bold;
-    int a = GetDrawState(entry.flags, &background, &colour, &centre, &bold);
+    HDC dc = p.dc;
+    const CommandEntry &entry = p.entry;
+    int background = p.background, a = p.inset;
+    uint32_t colour = p.colour;
+    bool centre = p.centre, bold = p.bold;
     int checkWidth = InMenu() ? textHeight + 2 * SpaceWidth() : 0;
     gGraphics->DrawItemBackground(dc, &client, background, background ? 15 : 0, checkWidth, -1,
                                   -1, -1);
     PaintParts(dc, client, entry, a, colour, centre, bold);
-    memory.End();
+    p.memory.End();
 }
 
 void CButton::Paint(HDC dc, const RECT &client) { PaintButtonLike(dc, client); }
@@ -402,17 +410,14 @@ static void DrawPercentBar(HDC dc, int dpi, const RECT &textRect, int textWidth,
 
 void CStatic::Paint(HDC target, const RECT &client)
 {
-    if (!gGraphics)
+    PaintState p;
+    if (!BeginItemPaint(target, client, &p))
         return;
-    CMemoryDC memory;
-    HDC dc = target;
-    memory.Begin(&dc, client.right + 1, client.bottom + 1);
-    CommandEntry entry;
-    ReadEntry(&entry);
-    int ignored;
-    uint32_t colour;
-    bool centre, bold;
-    int a = GetDrawState(entry.flags, &ignored, &colour, &centre, &bold);
+    HDC dc = p.dc;
+    const CommandEntry &entry = p.entry;
+    int a = p.inset;
+    uint32_t colour = p.colour;
+    bool centre = p.centre, bold = p.bold;
     int background = (entry.flags & ITEMF_ARROWZONE)  ? BACKGROUND_RAISED
                      : (entry.flags & ITEMF_SUNKEN) ? BACKGROUND_SUNKEN
                                                     : BACKGROUND_PARENT;
@@ -439,7 +444,7 @@ void CStatic::Paint(HDC target, const RECT &client)
         if (percent >= 0)
             DrawPercentBar(dc, dpi, r, w, s, percent, colour);
     }
-    memory.End();
+    p.memory.End();
 }
 
 void CStatic::OnSize()

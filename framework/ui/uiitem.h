@@ -9,6 +9,7 @@
 
 #include "framework/commands.h"
 #include "framework/errors.h"
+#include "framework/ui/graphics.h"
 
 class CMenu;
 
@@ -89,6 +90,19 @@ public:
     bool InMenu() const { return parentItem != 0; }
     // The command entry, or a disabled blank one when the id is gone.
     bool ReadEntry(CommandEntry *entry) const;
+    // The start every painter shares: a memory DC over the client area, the
+    // command's entry and its draw state. False when there is nothing to
+    // paint with yet.
+    struct PaintState {
+        CMemoryDC memory;
+        HDC dc;
+        CommandEntry entry;
+        int background;
+        uint32_t colour;
+        bool centre, bold;
+        int inset;   // the draw state's result
+    };
+    bool BeginItemPaint(HDC target, const RECT &client, PaintState *p);
 
 protected:
     void PaintButtonLike(HDC dc, const RECT &client);
