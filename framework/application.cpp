@@ -24,7 +24,7 @@ CApplication::CApplication()
       token(0), autoStart(0), minimize(0), taskScheduler(0), restartMode(0),
       broadcastRestart(0), doubleClickTime(0), placementInvalid(0), accelerators(1),
       appIcon(0), openMenu(0), menuOpen(0), openMenuItem(0), activeFrame(0), hourlyTicks(0),
-      pendingOwner(0), pendingCommand(0)
+      pendingOwner(0), pendingCommand(0), started(0), hiddenWindowDpi(0)
 {
     productName[0] = commandLine[0] = ownFolder[0] = ownPath[0] = 0;
     dataFolder[0] = secondFolder[0] = restartParameters[0] = 0;

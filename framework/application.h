@@ -84,7 +84,18 @@ public:
     HWND pendingOwner;
     WPARAM pendingCommand;
 
+    uint8_t started;             // Startup returned 0: the destructor tears the framework down
+    int hiddenWindowDpi;         // DPI of the hidden window's monitor at start-up
+
     CApplication();
+    ~CApplication();
+
+    // Start-up: 0 running, or a QRF_ERR_ code (or 1, the graphics' first stage).
+    int Startup(HINSTANCE module, uint16_t productId, StringTableRecord *programTable,
+                bool allowSeveral, int settingsVersion, const char *startCommandLine);
+    void SetConfigFileTypes(const char *extraMasks, const char *identity);
+    // The destructor's work: windows, layout, restart. Runs once.
+    void Shutdown();
 
     int ParseCommandLine(const char *text);
     int FindSwitch(const char *name) const;
@@ -124,6 +135,25 @@ public:
 };
 
 extern CApplication gApp;
+
+// Start-up's calls into the update check and the configuration archive,
+// which come with the HTTP client; a null hook does nothing.
+struct StartupHooks {
+    void (*importArchive)(const char *archivePath);  // a pending configuration archive
+    void (*startUpdateCheck)();
+    void (*startArchive)();
+};
+extern StartupHooks gStartupHooks;
+
+// Pieces of start-up that depend only on their inputs.
+// 6 Vista, 7, 8 (8 and 8.1), 10, 11, else 0.
+int OsCodeFromVersion(DWORD major, DWORD minor, DWORD build);
+// Applies the stored record to this run; true when stored window placements
+// are not to be restored (another settings version).
+bool AdoptAppRecord(QRFAppRecord *record, int settingsVersion);
+// Copies the files below source to the same relative paths under target,
+// never over an existing file and without making sub-folders.
+void CopyFirstRunFiles(const char *source, const char *target);
 
 // The hidden "QRFPhantom" window's procedure: inter-instance control,
 // taskbar re-creation, the hourly timer, session end and display changes.

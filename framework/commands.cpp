@@ -9,6 +9,53 @@
 
 WindowHooks gWindowHooks;
 
+// Every chained hook with the slot it calls on; walking these from the head
+// finds whether a hook is already in the chain.
+struct PreTranslateLink {
+    PreTranslateHook hook;
+    PreTranslateHook *earlier;
+};
+enum { PRETRANSLATE_LINKS = 8 };
+static PreTranslateLink gPreTranslateLinks[PRETRANSLATE_LINKS];
+
+static PreTranslateLink *FindLink(PreTranslateHook hook)
+{
+    for (int i = 0; i < PRETRANSLATE_LINKS; i++)
+        if (gPreTranslateLinks[i].hook == hook)
+            return &gPreTranslateLinks[i];
+    return 0;
+}
+
+static bool InPreTranslateChain(PreTranslateHook hook)
+{
+    // Bounded: a foreign hook or a stale link ends the walk.
+    PreTranslateHook current = gWindowHooks.preTranslateFrames;
+    for (int steps = 0; current && steps <= PRETRANSLATE_LINKS; steps++) {
+        if (current == hook)
+            return true;
+        PreTranslateLink *link = FindLink(current);
+        if (!link)
+            return false;
+        current = *link->earlier;
+    }
+    return false;
+}
+
+void ChainPreTranslate(PreTranslateHook hook, PreTranslateHook *earlier)
+{
+    if (!hook || !earlier || InPreTranslateChain(hook))
+        return;
+    PreTranslateLink *link = FindLink(hook);
+    if (!link)
+        link = FindLink(0);
+    if (!link)
+        return;
+    *earlier = gWindowHooks.preTranslateFrames;
+    gWindowHooks.preTranslateFrames = hook;
+    link->hook = hook;
+    link->earlier = earlier;
+}
+
 int CApplication::AddCommand(uint16_t id, uint16_t type, uint32_t flags, int16_t imageId,
                              int16_t stringId, uint32_t data, uint32_t valueA, uint32_t valueB)
 {

@@ -98,6 +98,12 @@ struct WindowHooks {
 };
 extern WindowHooks gWindowHooks;
 
+typedef bool (*PreTranslateHook)(MSG *msg);
+// Puts hook at the head of the pre-translation chain; *earlier receives what
+// ran before it, which the hook calls on. A hook already in the chain stays
+// where it is, so that installing twice never makes the chain a loop.
+void ChainPreTranslate(PreTranslateHook hook, PreTranslateHook *earlier);
+
 // One accelerator: the key with the modifiers it requires.
 struct AcceleratorEntry {
     uint16_t key;

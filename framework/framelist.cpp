@@ -427,10 +427,7 @@ void InstallFrameHooks()
     gWindowHooks.showAllFrames = HookShowAllFrames;
     gWindowHooks.showStatusText = HookShowStatusText;
     gWindowHooks.restoreStatusText = HookRestoreStatusText;
-    if (gWindowHooks.preTranslateFrames != HookPreTranslate) {
-        gEarlierPreTranslate = gWindowHooks.preTranslateFrames;
-        gWindowHooks.preTranslateFrames = HookPreTranslate;
-    }
+    ChainPreTranslate(HookPreTranslate, &gEarlierPreTranslate);
     gWindowHooks.moveFrame = HookMoveFrame;
     gWindowHooks.framePlacement = HookFramePlacement;
     gWindowHooks.saveLayout = SaveLayout;

@@ -670,9 +670,6 @@ void InstallMenuHooks()
     gWindowHooks.openItemPopup = OpenItemPopup;
     gWindowHooks.closeMenu = CloseItemMenu;
     gWindowHooks.refreshItem = RefreshItem;
-    if (gWindowHooks.preTranslateFrames != PreTranslateMenusFirst) {
-        gFramesPreTranslate = gWindowHooks.preTranslateFrames;
-        gWindowHooks.preTranslateFrames = PreTranslateMenusFirst;
-    }
+    ChainPreTranslate(PreTranslateMenusFirst, &gFramesPreTranslate);
     RegisterUIItemClass();
 }
