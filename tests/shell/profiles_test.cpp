@@ -1,0 +1,564 @@
+// Profiles: first-start migration, presets and camera paths on disk, loading
+// and switching checked through the stores left on disk, the screen trigger
+// after a display change, name checks and what a refused rename or add
+// leaves behind, and the "-PROFILE" switch.
+#include <gtest/gtest.h>
+
+#include <math.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "earth/compositor.h"
+#include "earth/settings.h"
+#include "framework/application.h"
+#include "framework/configstore.h"
+#include "framework/recordfile.h"
+#include "framework/utilities.h"
+#include "shell/profiles.h"
+#include "testutil.h"
+
+static const double kPi = 3.14159265358979323846;
+
+static std::vector<std::string> gEvents;
+
+static void NoteCancel() { gEvents.push_back("cancel"); }
+static void NoteLoaded(const char *name) { gEvents.push_back(std::string("loaded ") + name); }
+static void NoteWallpaper(bool active) { gEvents.push_back(active ? "wallpaper 1" : "wallpaper 0"); }
+static void NoteSaver(bool active) { gEvents.push_back(active ? "saver 1" : "saver 0"); }
+
+class Profiles : public ::testing::Test {
+protected:
+    std::string folder;
+    ViewList list;
+
+    void SetUp() override
+    {
+        folder = FreshTempFolder(std::string("profiles-") +
+                                 testing::UnitTest::GetInstance()->current_test_info()->name());
+        CopyText(gApp.dataFolder, folder.c_str(), MAX_TEXT);
+        gPrefs = kDefaultPrefs;
+        memset(&gCurProfileSettings, 0, sizeof gCurProfileSettings);
+        memset(&gMonitors, 0, sizeof gMonitors);
+        gProfileHooks = ProfileHooks();
+        gProfileHooks.cancelRenderJobs = NoteCancel;
+        gProfileHooks.profileLoaded = NoteLoaded;
+        gProfileHooks.installWallpaper = NoteWallpaper;
+        gProfileHooks.startScreenSaver = NoteSaver;
+        gEvents.clear();
+        SetLists(1);
+    }
+    void TearDown() override
+    {
+        list.RemoveAll();
+        FreeViewLists();
+        gProfileHooks = ProfileHooks();
+        RemoveTree(folder);
+    }
+
+    // Both lists one default view, the wallpaper view's iActive marked.
+    static void SetLists(int mark)
+    {
+        ASSERT_TRUE(ResizeViewList(&gViewLists[0], 1));
+        ASSERT_TRUE(ResizeViewList(&gViewLists[1], 1));
+        SetDefaultView(&gViewLists[0].data[0], 0);
+        SetDefaultView(&gViewLists[1].data[0], 1);
+        gViewLists[0].data[0].iActive = mark;
+    }
+
+    // A profile on disk whose wallpaper view carries mark.
+    void MakeProfile(const char *name, int mark, int trigger = 0, int x = 0, int y = 0,
+                     int w = 0, int h = 0)
+    {
+        ProfileSettings keep = gCurProfileSettings;
+        SetLists(mark);
+        gCurProfileSettings.scrtrigger = (uint8_t)trigger;
+        gCurProfileSettings.scrx = x;
+        gCurProfileSettings.scry = y;
+        gCurProfileSettings.scrw = w;
+        gCurProfileSettings.scrh = h;
+        ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_SAVE, name)) << name;
+        gCurProfileSettings = keep;
+    }
+
+    std::string In(const std::string &file) const { return folder + "\\" + file; }
+    std::string InProfile(const std::string &name, const std::string &file) const
+    {
+        return folder + "\\Profile-" + name + "\\" + file;
+    }
+    bool Exists(const std::string &path) const
+    {
+        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+    // The stored mark of a profile's wallpaper list, -1 without a store.
+    int StoredMark(const char *name)
+    {
+        list.RemoveAll();
+        if (ViewOptionsIO(0, &list, "%s\\Profile-%s\\%s.rgc", folder.c_str(), name, "Options0") ||
+            list.count < 1)
+            return -1;
+        return list.data[0].iActive;
+    }
+};
+
+// ---------------------------------------------------------------- start-up
+
+TEST_F(Profiles, FirstStartMovesRootFilesIntoDefault)
+{
+    SetLists(77);
+    gViewLists[1].data[0].iActive = 78;
+    ASSERT_EQ(0, ViewOptionsIO(1, &gViewLists[0], "%s\\%s.rgc", folder.c_str(), "Options0"));
+    ASSERT_EQ(0, ViewOptionsIO(1, &gViewLists[1], "%s\\%s.rgc", folder.c_str(), "Options1"));
+    WriteWhole(In("Veltaspar.bmp"), "old wallpaper");
+    WriteWhole(In("VTMapPrv.bmp"), "old preview");
+    SetLists(1);
+
+    EXPECT_EQ(0, ProfilesStartup());
+
+    EXPECT_STREQ("Default", gPrefs.szCurProfile);
+    EXPECT_STREQ("Default", gCurProfileSettings.name);
+    EXPECT_TRUE(Exists(InProfile("Default", "Settings.rgc")));
+    EXPECT_TRUE(Exists(InProfile("Default", "Options0.rgc")));
+    EXPECT_TRUE(Exists(InProfile("Default", "Options1.rgc")));
+    EXPECT_FALSE(Exists(In("Options0.rgc")));
+    EXPECT_FALSE(Exists(In("Options1.rgc")));
+    EXPECT_EQ("old preview", ReadWhole(InProfile("Default", "VTMapPrv.bmp")));
+    EXPECT_FALSE(Exists(In("VTMapPrv.bmp")));
+    // The old views are the loaded ones, and the desktop's copy is back.
+    ASSERT_EQ(1, gViewLists[0].count);
+    EXPECT_EQ(77, gViewLists[0].data[0].iActive);
+    EXPECT_EQ(78, gViewLists[1].data[0].iActive);
+    EXPECT_EQ("old wallpaper", ReadWhole(InProfile("Default", "Veltaspar.bmp")));
+    EXPECT_EQ("old wallpaper", ReadWhole(In("Veltaspar.bmp")));
+}
+
+TEST_F(Profiles, ProfileSwitchAtStartupOverridesFirstStart)
+{
+    MakeProfile("Night Shift", 42);
+    const char *cmd = "-AUTOSTART -profile \"Night Shift\"";
+    ASSERT_GT(WriteRecordFile("(QRF)Cmd", -1, cmd, (int)strlen(cmd) + 1, 0), 0);
+    SetLists(1);
+
+    ProfilesStartup();
+
+    EXPECT_STREQ("Night Shift", gPrefs.szCurProfile);
+    EXPECT_EQ(42, gViewLists[0].data[0].iActive);
+    EXPECT_FALSE(Exists(folder + "\\Profile-Default"));
+}
+
+TEST_F(Profiles, ProfileSwitchWithAReservedNameIsIgnored)
+{
+    MakeProfile("Home", 5);
+    CopyText(gPrefs.szCurProfile, "Home", PROFILE_NAME_SIZE);
+    const char *cmd = "-PROFILE ..\\..\\Windows";
+    ASSERT_GT(WriteRecordFile("(QRF)Cmd", -1, cmd, (int)strlen(cmd) + 1, 0), 0);
+
+    ProfilesStartup();
+
+    EXPECT_STREQ("Home", gPrefs.szCurProfile);
+    EXPECT_EQ(5, gViewLists[0].data[0].iActive);
+}
+
+// ---------------------------------------------------------------- -PROFILE
+
+TEST_F(Profiles, FindProfileSwitchTakesTheFirstArgument)
+{
+    char name[PROFILE_NAME_SIZE] = "unchanged";
+    EXPECT_TRUE(FindProfileSwitch("-PROFILE Work", name));
+    EXPECT_STREQ("Work", name);
+    EXPECT_TRUE(FindProfileSwitch("-MINIMIZE  -Profile   Home Other -QUIT", name));
+    EXPECT_STREQ("Home", name);
+    EXPECT_TRUE(FindProfileSwitch("-PROFILE \"Two Screens\" -MINIMIZE", name));
+    EXPECT_STREQ("Two Screens", name);
+    EXPECT_TRUE(FindProfileSwitch("-PROFILE \"Unclosed quote", name));
+    EXPECT_STREQ("Unclosed quote", name);
+}
+
+TEST_F(Profiles, FindProfileSwitchWithoutArgumentIsIgnored)
+{
+    char name[PROFILE_NAME_SIZE] = "unchanged";
+    EXPECT_FALSE(FindProfileSwitch("-PROFILE", name));
+    EXPECT_FALSE(FindProfileSwitch("-PROFILE   ", name));
+    EXPECT_FALSE(FindProfileSwitch("-PROFILE -MINIMIZE Work", name));
+    EXPECT_FALSE(FindProfileSwitch("Work -PROFILES Home", name));
+    EXPECT_FALSE(FindProfileSwitch("-PROFILE \"\"", name));
+    EXPECT_FALSE(FindProfileSwitch("", name));
+    EXPECT_FALSE(FindProfileSwitch(0, name));
+    EXPECT_STREQ("unchanged", name);
+}
+
+TEST_F(Profiles, GetProfileSwitchReadsTheStoredCommandLine)
+{
+    char name[PROFILE_NAME_SIZE] = "";
+    EXPECT_FALSE(GetProfileSwitch(name));
+    const char *cmd = "-PROFILE Travel";
+    ASSERT_GT(WriteRecordFile("(QRF)Cmd", -1, cmd, (int)strlen(cmd) + 1, 0), 0);
+    EXPECT_TRUE(GetProfileSwitch(name));
+    EXPECT_STREQ("Travel", name);
+}
+
+// ---------------------------------------------------------------- presets
+
+TEST_F(Profiles, PresetsRoundTripThroughTheirFiles)
+{
+    MakeBuiltInPresets();
+    EXPECT_EQ(0, WriteBuiltInPresets());
+    for (int i = 0; i < BUILTIN_PRESETS; i++) {
+        list.RemoveAll();
+        ASSERT_EQ(0, ViewOptionsIO(0, &list, "%s\\%s.vtp", folder.c_str(), kBuiltInPresetNames[i]))
+            << kBuiltInPresetNames[i];
+        ASSERT_EQ(1, list.count);
+        const ViewOptions &stored = list.data[0], &preset = *BuiltInPreset(i);
+        EXPECT_STREQ(preset.szMap, stored.szMap);
+        EXPECT_EQ(preset.iViewMode, stored.iViewMode);
+        EXPECT_EQ(preset.iPrjType, stored.iPrjType);
+        EXPECT_EQ(preset.bNight, stored.bNight);
+        EXPECT_EQ(preset.bClouds, stored.bClouds);
+        EXPECT_EQ(preset.bCities, stored.bCities);
+        EXPECT_DOUBLE_EQ(preset.dVSLon, stored.dVSLon);
+        for (int k = 0; k < 4; k++)
+            EXPECT_DOUBLE_EQ(preset.sSelScr.p[k], stored.sSelScr.p[k]);
+    }
+    EXPECT_EQ(0, memcmp(DefaultView(1), BuiltInPreset(PRESET_GLOBE_VIEW), sizeof(ViewOptions)));
+    const ViewOptions *bare = BuiltInPreset(PRESET_MAP_ONLY);
+    EXPECT_EQ(DefaultView(0)->iViewMode, bare->iViewMode);
+    EXPECT_EQ(1, bare->bDay);
+    EXPECT_EQ(0, bare->bNight + bare->bClouds + bare->bCities + bare->bHalo + bare->bStars);
+}
+
+TEST_F(Profiles, PresetsFitTheFirstOfSeveralMonitors)
+{
+    // The first monitor right of a smaller one at negative x.
+    gMonitors.count = 2;
+    SetRect(&gMonitors.rect[0], 0, 0, 1920, 1080);
+    SetRect(&gMonitors.rect[1], -1280, 56, 0, 1080);
+    gScreenX = -1280;
+    gScreenY = 0;
+    gScreenW = 3200;
+    gScreenH = 1080;
+    MakeBuiltInPresets();
+    for (int i = 0; i < 2; i++) {
+        const FractionRect &r = BuiltInPreset(i)->sSelScr;
+        EXPECT_DOUBLE_EQ(0.4, r.p[0]);
+        EXPECT_DOUBLE_EQ(0.0, r.p[1]);
+        EXPECT_DOUBLE_EQ(1.0, r.p[2]);
+        EXPECT_DOUBLE_EQ(1.0, r.p[3]);
+    }
+    EXPECT_DOUBLE_EQ(0.0, BuiltInPreset(PRESET_MAP_ONLY)->sSelScr.p[0]);
+
+    gMonitors.count = 1;
+    MakeBuiltInPresets();
+    EXPECT_DOUBLE_EQ(0.0, BuiltInPreset(PRESET_MAP_VIEW)->sSelScr.p[0]);
+}
+
+TEST_F(Profiles, StartupWritesPresetsAndCameraPaths)
+{
+    ProfilesStartup();
+    for (int i = 0; i < BUILTIN_PRESETS; i++)
+        EXPECT_TRUE(Exists(In(std::string(kBuiltInPresetNames[i]) + ".vtp")));
+
+    CameraPath path;
+    ASSERT_EQ(0, CameraPathIO(0, path, "%s\\%s.vtc", folder.c_str(), "Around the Equator"));
+    EXPECT_DOUBLE_EQ(0.0, path[0].lat);
+    EXPECT_NEAR(-kPi, path[0].lon, 1e-12);
+    EXPECT_DOUBLE_EQ(1.0, path[0].zoom);
+    EXPECT_EQ(0, path[0].time);
+    EXPECT_NEAR(kPi, path[1].lon, 1e-12);
+    EXPECT_EQ(60, path[1].time);
+    EXPECT_EQ(-1, path[2].time);
+
+    ASSERT_EQ(0, CameraPathIO(0, path, "%s\\%s.vtc", folder.c_str(), "From Pole to Pole"));
+    EXPECT_NEAR(kPi / 2, path[0].lat, 1e-12);
+    EXPECT_NEAR(-kPi / 2, path[1].lat, 1e-12);
+    EXPECT_EQ(30, path[3].time);
+    EXPECT_EQ(-1, path[4].time);
+
+    ASSERT_EQ(0, CameraPathIO(0, path, "%s\\%s.vtc", folder.c_str(),
+                              "Around the World in 80 Minutes"));
+    EXPECT_NEAR(51.5 * kPi / 180, path[0].lat, 1e-12);
+    EXPECT_NEAR(-0.17 * kPi / 180, path[0].lon, 1e-12);
+    EXPECT_EQ(525, path[0].time);
+    EXPECT_NEAR(37.78 * kPi / 180, path[13].lat, 1e-12);
+    EXPECT_EQ(11, path[13].time);
+    EXPECT_EQ(1, path[18].time);
+    EXPECT_EQ(-1, path[19].time);
+    EXPECT_DOUBLE_EQ(0.0, path[19].zoom);
+}
+
+// ---------------------------------------------------------------- load, save, switch
+
+TEST_F(Profiles, LoadMakesTheProfileCurrentAndTellsTheShell)
+{
+    MakeProfile("Home", 3);
+    WriteWhole(InProfile("Home", "Veltaspar.bmp"), "home wallpaper");
+    WriteWhole(InProfile("Home", "VTScrsvr.bmp"), "home saver");
+    WriteWhole(InProfile("Home", "job.tmp"), "left over");
+    SetLists(1);
+    gViewLists[1].data[0].bActive = 0;
+    // Written after the views above: the loaded ones must not be these.
+    ViewOptionsIO(1, &gViewLists[1], "%s\\Profile-%s\\%s.rgc", folder.c_str(), "Home", "Options1");
+    SetLists(1);
+
+    EXPECT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "Home"));
+
+    EXPECT_STREQ("Home", gPrefs.szCurProfile);
+    EXPECT_STREQ("Home", gCurProfileSettings.name);
+    EXPECT_EQ(3, gViewLists[0].data[0].iActive);
+    EXPECT_EQ("home wallpaper", ReadWhole(In("Veltaspar.bmp")));
+    EXPECT_EQ("home saver", ReadWhole(In("VTScrsvr.bmp")));
+    EXPECT_FALSE(Exists(InProfile("Home", "job.tmp")));
+    std::vector<std::string> expected = {"loaded Home", "wallpaper 1", "saver 0"};
+    EXPECT_EQ(expected, gEvents);
+}
+
+TEST_F(Profiles, ProfileWithoutSettingsIsNeitherLoadedNorSaved)
+{
+    MakeProfile("Home", 3);
+    CopyText(gPrefs.szCurProfile, "Home", PROFILE_NAME_SIZE);
+    CreateDirectoryA((folder + "\\Profile-Broken").c_str(), 0);
+    ViewOptionsIO(1, &gViewLists[0], "%s\\Profile-%s\\%s.rgc", folder.c_str(), "Broken", "Options0");
+    SetLists(9);
+
+    EXPECT_EQ(PROFILE_NO_SETTINGS, ProfileIO(PROFILE_LOAD, "Broken"));
+    EXPECT_STREQ("Home", gPrefs.szCurProfile);
+    EXPECT_EQ(9, gViewLists[0].data[0].iActive);
+    EXPECT_TRUE(gEvents.empty());
+    EXPECT_EQ(PROFILE_BAD_NAME, ProfileIO(PROFILE_SAVE, ""));
+    EXPECT_FALSE(Exists(folder + "\\Profile-"));
+}
+
+TEST_F(Profiles, LoadDoesNotKeepThePreviousTrigger)
+{
+    MakeProfile("Plain", 1);
+    // A "Settings" store without any trigger keys.
+    CConfigStore store(SETTINGS_STORE_VERSION, "");
+    CopyText(store.key, "unrelated", sizeof store.key);
+    store.AppendEntry("1");
+    ASSERT_GT(store.SaveFile(InProfile("Plain", "Settings.rgc").c_str()), 0);
+    gCurProfileSettings.scrtrigger = 1;
+    gCurProfileSettings.scrw = 1920;
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "Plain"));
+    EXPECT_EQ(0, gCurProfileSettings.scrtrigger);
+    EXPECT_EQ(0, gCurProfileSettings.scrw);
+}
+
+TEST_F(Profiles, SwitchSavesTheCurrentProfileBeforeLoadingTheNext)
+{
+    MakeProfile("A", 11);
+    MakeProfile("B", 22);
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "A"));
+    gViewLists[0].data[0].iActive = 33;   // edited, not yet saved
+    gCurProfileSettings.scrtrigger = 1;
+    gCurProfileSettings.scrh = 777;
+    gEvents.clear();
+
+    EXPECT_EQ(PROFILE_DONE, SwitchProfile("B"));
+
+    EXPECT_EQ(33, StoredMark("A"));
+    EXPECT_EQ(22, StoredMark("B"));
+    EXPECT_EQ(22, gViewLists[0].data[0].iActive);
+    EXPECT_STREQ("B", gPrefs.szCurProfile);
+    EXPECT_EQ(0, gCurProfileSettings.scrh);
+    ProfileSettings stored;
+    memset(&stored, 0, sizeof stored);
+    ASSERT_EQ(0, ProfileSettingsIO(0, &stored, "%s\\Profile-%s\\%s.rgc", folder.c_str(), "A",
+                                   "Settings"));
+    EXPECT_EQ(1, stored.scrtrigger);
+    EXPECT_EQ(777, stored.scrh);
+    ASSERT_FALSE(gEvents.empty());
+    EXPECT_EQ("cancel", gEvents[0]);
+    EXPECT_EQ("loaded B", gEvents[1]);
+}
+
+TEST_F(Profiles, SwitchToAMissingProfileKeepsTheCurrentOne)
+{
+    MakeProfile("A", 11);
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "A"));
+    gViewLists[0].data[0].iActive = 44;
+
+    EXPECT_EQ(PROFILE_NO_SETTINGS, SwitchProfile("Nowhere"));
+
+    EXPECT_STREQ("A", gPrefs.szCurProfile);
+    EXPECT_EQ(44, StoredMark("A"));
+    EXPECT_FALSE(Exists(folder + "\\Profile-Nowhere"));
+}
+
+// ---------------------------------------------------------------- screen triggers
+
+TEST_F(Profiles, DisplayChangeSelectsTheProfileOfTheLayout)
+{
+    MakeProfile("Laptop", 1, 1, 0, 0, 1920, 1080);
+    MakeProfile("Docked", 2, 1, -1280, 0, 3200, 1080);
+    MakeProfile("Untriggered", 3, 0, 0, 0, 800, 600);
+    MakeProfile("Current", 4);
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "Current"));
+    gViewLists[0].data[0].iActive = 40;
+
+    EXPECT_EQ(PROFILE_DONE, SwitchProfileForScreen(-1280, 0, 3200, 1080));
+    EXPECT_STREQ("Docked", gPrefs.szCurProfile);
+    EXPECT_EQ(2, gViewLists[0].data[0].iActive);
+    EXPECT_EQ(40, StoredMark("Current"));   // saved on the way out
+
+    gMonitors.virtualWidth = 1920;   // the laptop alone again
+    gMonitors.virtualHeight = 1080;
+    EXPECT_EQ(PROFILE_DONE, SwitchProfileForMonitors());
+    EXPECT_STREQ("Laptop", gPrefs.szCurProfile);
+
+    // Same size, other origin: no match. A trigger that is off never matches.
+    EXPECT_EQ(PROFILE_NOT_FOUND, SwitchProfileForScreen(0, 0, 3200, 1080));
+    EXPECT_EQ(PROFILE_NOT_FOUND, SwitchProfileForScreen(0, 0, 800, 600));
+    EXPECT_STREQ("Laptop", gPrefs.szCurProfile);
+
+    // The current profile's record, newer than its store, wins over others.
+    gCurProfileSettings.scrx = -1280;
+    gCurProfileSettings.scrw = 3200;
+    EXPECT_EQ(PROFILE_NOT_FOUND, SwitchProfileForScreen(-1280, 0, 3200, 1080));
+    EXPECT_STREQ("Laptop", gPrefs.szCurProfile);
+}
+
+// ---------------------------------------------------------------- the list
+
+TEST_F(Profiles, ListIsSortedAndTheCommandsHoldTheFirstSixteen)
+{
+    for (int i = 17; i >= 0; i--) {
+        char name[16];
+        sprintf(name, "p%02d", i);
+        MakeProfile(name, i);
+    }
+    MakeProfile("Alpha", 0);
+    EXPECT_EQ(19, FillProfileList("p05"));
+    EXPECT_STREQ("p05", gPrefs.szCurProfile);
+    EXPECT_STREQ("Alpha", gProfileCommandNames[0]);
+    EXPECT_STREQ("p00", gProfileCommandNames[1]);
+    EXPECT_STREQ("p14", gProfileCommandNames[15]);
+
+    EXPECT_EQ(19, FillProfileList("missing"));
+    EXPECT_STREQ("Alpha", gPrefs.szCurProfile);
+
+    RemoveTree(folder + "\\Profile-p00");
+    for (int i = 1; i < 18; i++)
+        RemoveTree(folder + "\\Profile-p" + (i < 10 ? "0" : "") + std::to_string(i));
+    EXPECT_EQ(1, FillProfileList(0));
+    EXPECT_STREQ("", gProfileCommandNames[1]);
+}
+
+// ---------------------------------------------------------------- names
+
+TEST_F(Profiles, NameCheckRefusesWhatCannotBeAFolderOfItsOwn)
+{
+    MakeProfile("Work", 1);
+    EXPECT_EQ(NAME_OK, CheckProfileName("Home Office", 0));
+    EXPECT_EQ(NAME_OK, CheckProfileName("COM0", 0));
+    EXPECT_EQ(NAME_OK, CheckProfileName("CONSOLE", 0));
+    EXPECT_EQ(NAME_OK, CheckProfileName(".hidden", 0));
+    EXPECT_EQ(NAME_EMPTY, CheckProfileName("", 0));
+    EXPECT_EQ(NAME_EMPTY, CheckProfileName(0, 0));
+    for (const char *bad : {"a\\b", "a/b", "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b", "a|b",
+                            "tab\there"})
+        EXPECT_EQ(NAME_RESERVED_CHAR, CheckProfileName(bad, 0)) << bad;
+    for (const char *device : {"CON", "con", "Prn", "AUX", "NUL", "nul.txt", "COM1", "lpt9",
+                               "CON .x"})
+        EXPECT_EQ(NAME_DEVICE, CheckProfileName(device, 0)) << device;
+    EXPECT_EQ(NAME_TRAILING, CheckProfileName("Work.", 0));
+    EXPECT_EQ(NAME_TRAILING, CheckProfileName("Work ", 0));
+    EXPECT_EQ(NAME_TRAILING, CheckProfileName(" ", 0));
+    EXPECT_EQ(NAME_EXISTS, CheckProfileName("Work", 0));
+    EXPECT_EQ(NAME_EXISTS, CheckProfileName("WORK", "Home"));
+    EXPECT_EQ(NAME_OK, CheckProfileName("work", "Work"));   // a new case of itself
+}
+
+TEST_F(Profiles, LongestAllowedNameCanBeSaved)
+{
+    // data folder + "\Profile-" + name + "\" + a render's temporary file
+    // ("Veltaspar.bmp" + 8 hex digits + ".tmp") must stay <= 258.
+    int longest = 258 - (int)strlen(gApp.dataFolder) - 10 - 25;
+    ASSERT_GT(longest, 0);
+    std::string name(longest, 'n');
+    EXPECT_EQ(NAME_TOO_LONG, CheckProfileName((name + "n").c_str(), 0));
+    ASSERT_EQ(NAME_OK, CheckProfileName(name.c_str(), 0));
+    EXPECT_EQ(PROFILE_DONE, ProfileIO(PROFILE_SAVE, name.c_str()));
+    EXPECT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, name.c_str()));
+    EXPECT_EQ(NAME_TOO_LONG, CheckProfileName(std::string(300, 'x').c_str(), 0));
+}
+
+// ---------------------------------------------------------------- rename, add, delete
+
+TEST_F(Profiles, RenameOntoAnotherProfileKeepsTheOldName)
+{
+    MakeProfile("Work", 50);
+    MakeProfile("Home", 60);
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "Home"));
+    // What the settings dialog leaves after OK.
+    strcpy(gCurProfileSettings.name, "work");
+    gCurProfileSettings.nameChanged = 1;
+
+    EXPECT_EQ(PROFILE_BAD_NAME, RenameProfile(gCurProfileSettings.name));
+
+    EXPECT_STREQ("Home", gPrefs.szCurProfile);
+    EXPECT_STREQ("Home", gCurProfileSettings.name);
+    EXPECT_EQ(0, gCurProfileSettings.nameChanged);
+    for (const char *bad : {"", "a|b", "NUL", "Home.", "..\\Work"}) {
+        EXPECT_EQ(PROFILE_BAD_NAME, RenameProfile(bad)) << bad;
+        EXPECT_STREQ("Home", gPrefs.szCurProfile);
+        EXPECT_STREQ("Home", gCurProfileSettings.name);
+    }
+    // The next save goes to the old profile, never over the other one.
+    gViewLists[0].data[0].iActive = 61;
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_SAVE, gPrefs.szCurProfile));
+    EXPECT_EQ(61, StoredMark("Home"));
+    EXPECT_EQ(50, StoredMark("Work"));
+}
+
+TEST_F(Profiles, RenameMovesTheFolder)
+{
+    MakeProfile("Home", 60);
+    MakeProfile("Work", 50);
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "Home"));
+
+    EXPECT_EQ(PROFILE_DONE, RenameProfile("Office"));
+
+    EXPECT_STREQ("Office", gPrefs.szCurProfile);
+    EXPECT_STREQ("Office", gCurProfileSettings.name);
+    EXPECT_FALSE(Exists(folder + "\\Profile-Home"));
+    EXPECT_EQ(60, StoredMark("Office"));
+    EXPECT_STREQ("Office", gProfileCommandNames[0]);
+    EXPECT_STREQ("Work", gProfileCommandNames[1]);
+    EXPECT_EQ(PROFILE_DONE, RenameProfile("Office"));   // unchanged: nothing to do
+    EXPECT_STREQ("Office", gPrefs.szCurProfile);
+}
+
+TEST_F(Profiles, AddCopiesTheSavedCurrentProfile)
+{
+    MakeProfile("Home", 60);
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "Home"));
+    gViewLists[0].data[0].iActive = 65;
+
+    EXPECT_EQ(PROFILE_DONE, AddProfile("Travel"));
+
+    EXPECT_STREQ("Travel", gPrefs.szCurProfile);
+    EXPECT_EQ(65, StoredMark("Home"));
+    EXPECT_EQ(65, StoredMark("Travel"));
+    EXPECT_EQ(65, gViewLists[0].data[0].iActive);
+
+    EXPECT_EQ(PROFILE_BAD_NAME, AddProfile("home"));
+    EXPECT_EQ(PROFILE_BAD_NAME, AddProfile("a:b"));
+    EXPECT_STREQ("Travel", gPrefs.szCurProfile);
+}
+
+TEST_F(Profiles, DeleteLeavesTheLastProfileAlone)
+{
+    MakeProfile("Home", 60);
+    MakeProfile("Work", 50);
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "Work"));
+    WriteWhole(InProfile("Work", "VTMapPrv.bmp"), "preview");
+
+    EXPECT_EQ(PROFILE_DONE, DeleteCurrentProfile());
+
+    EXPECT_FALSE(Exists(folder + "\\Profile-Work"));
+    EXPECT_STREQ("Home", gPrefs.szCurProfile);
+    EXPECT_EQ(60, gViewLists[0].data[0].iActive);
+    EXPECT_EQ(PROFILE_LAST_ONE, DeleteCurrentProfile());
+    EXPECT_TRUE(Exists(folder + "\\Profile-Home"));
+}
