@@ -278,17 +278,6 @@ static void CloseMapImage(MapImage *m)
     m->direct = 0;
 }
 
-static int WrapIndex(int value, int size)
-{
-    if ((unsigned)value < (unsigned)size)
-        return value;   // the common case, without a division
-    if (value < 0 && value >= -size)
-        return value + size;
-    if (value >= size && value < 2 * size)
-        return value - size;
-    value %= size;
-    return value < 0 ? value + size : value;
-}
 
 
 // SampleMap's result, bit for bit, without going through the reader.
@@ -303,15 +292,12 @@ static void SampleDirect(const MapImage *m, double x, double y, bool bilinear, u
         return;
     }
     double fx = floorValue(x), fy = floorValue(y), dx = x - fx, dy = y - fy;
-    int x0 = WrapIndex((int)fx, w), x1 = WrapIndex((int)fx + 1, w);
-    int y0 = WrapIndex((int)fy, m->height), y1 = WrapIndex((int)fy + 1, m->height);
+    int x0 = MapWrapIndex((int)fx, w), x1 = MapWrapIndex((int)fx + 1, w);
+    int y0 = MapWrapIndex((int)fy, m->height), y1 = MapWrapIndex((int)fy + 1, m->height);
     const uint8_t *tl = p + (size_t)n * (x0 + (size_t)w * y0), *tr = p + (size_t)n * (x1 + (size_t)w * y0);
     const uint8_t *bl = p + (size_t)n * (x0 + (size_t)w * y1), *br = p + (size_t)n * (x1 + (size_t)w * y1);
-    for (int c = 0; c < n; c++) {
-        int top = (int)(tl[c] * (1 - dx) + tr[c] * dx);
-        int bottom = (int)(bl[c] * (1 - dx) + br[c] * dx);
-        out[c] = (uint8_t)((int)(top * (1 - dy) + bottom * dy) & 255);
-    }
+    for (int c = 0; c < n; c++)
+        out[c] = MapBilinearChannel(tl[c], tr[c], bl[c], br[c], dx, dy);
 }
 
 static void Sample(MapImage *m, double x, double y, bool bilinear, uint8_t *out)
@@ -325,8 +311,8 @@ static void Sample(MapImage *m, double x, double y, bool bilinear, uint8_t *out)
 // Whole pixel of a one-byte map, both directions wrapping.
 static int PixelAt(MapImage *m, int x, int y)
 {
-    x = WrapIndex(x, m->width);
-    y = WrapIndex(y, m->height);
+    x = MapWrapIndex(x, m->width);
+    y = MapWrapIndex(y, m->height);
     if (m->direct)
         return m->direct[x + (size_t)m->width * y];
     uint8_t v = 0;
@@ -380,35 +366,6 @@ PIXEL_HELPER double PowerOf(const PowerCurve *c, double cosA)
 
 // --- Per-job state ---
 
-// One axis of a bilinear season-mask sample, as SampleSeasonMask takes it.
-struct MaskAxis {
-    int valid;
-    int i0, i1;
-    double d;
-};
-
-static void MaskAxisAt(double v, int size, MaskAxis *a)
-{
-    a->valid = v == v && absValue(v) <= 1e9;
-    if (!a->valid)
-        return;
-    int i = (int)v;
-    a->d = v - i;
-    a->i0 = WrapIndex(i, size);
-    a->i1 = WrapIndex(i + 1, size);
-}
-
-// SampleSeasonMask from prepared axes, bit for bit.
-static int MaskFromAxes(const MaskAxis *x, const MaskAxis *y)
-{
-    if (!x->valid || !y->valid)
-        return 0;
-    const uint8_t *row0 = SeasonMask + (size_t)y->i0 * SEASON_MASK_WIDTH;
-    const uint8_t *row1 = SeasonMask + (size_t)y->i1 * SEASON_MASK_WIDTH;
-    uint8_t top = (uint8_t)(int)(row0[x->i1] * x->d + row0[x->i0] * (1 - x->d));
-    uint8_t bottom = (uint8_t)(int)(row1[x->i1] * x->d + row1[x->i0] * (1 - x->d));
-    return (int)(top * (1 - y->d) + bottom * y->d);
-}
 
 // The twilight band at one latitude: day weight 0 at lower, 1 at upper.
 struct Twilight {
@@ -639,8 +596,8 @@ static bool BackgroundPixel(const BackgroundPicture *b, int x, int y, double rgb
     if (b->tiled) {
         int px = (int)((x - b->left) * b->tileScale) + b->offsetX;
         int py = (int)((y - b->top) * b->tileScale) + b->offsetY;
-        px = WrapIndex(px, pw);
-        py = WrapIndex(py, ph);
+        px = MapWrapIndex(px, pw);
+        py = MapWrapIndex(py, ph);
         c = b->image.GetPixelColor(px, ph - 1 - py);
     } else {
         double fx = (x - b->left) / b->width * pw, fy = (y - b->top) / b->height * ph;
@@ -866,7 +823,7 @@ struct PixelPlan {
 static int SeasonMaskAt(const JobState *j, double mapX, double mapY, const PixelPlan *plan)
 {
     if (plan)
-        return MaskFromAxes(plan->maskX, plan->maskY);
+        return MaskFromAxes(SeasonMask, SEASON_MASK_WIDTH, plan->maskX, plan->maskY);
     return SampleSeasonMask(SeasonMask, SEASON_MASK_WIDTH, SEASON_MASK_HEIGHT,
                             mapX * j->maskScaleX, mapY * j->maskScaleY);
 }
@@ -1219,7 +1176,7 @@ static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *
 
 static uint8_t *StoredPixel(const ComposeState *s, int x, int y)
 {
-    int column = WrapIndex(x + s->shiftX, s->width), row = WrapIndex(y + s->shiftY, s->height);
+    int column = MapWrapIndex(x + s->shiftX, s->width), row = MapWrapIndex(y + s->shiftY, s->height);
     return s->pixels + (size_t)(s->height - 1 - row) * s->stride + (size_t)column * 3;
 }
 
@@ -1470,9 +1427,9 @@ static void DesktopShift(const ViewOptions *first, int output, ComposeState *s)
     if (gApp.osCode >= 8 || output != RENDER_OUTPUT_WALLPAPER)
         return;
     if (first->iOutputW == ScreenWidth())
-        s->shiftX = WrapIndex(gScreenX, s->width);
+        s->shiftX = MapWrapIndex(gScreenX, s->width);
     if (first->iOutputH == ScreenHeight())
-        s->shiftY = WrapIndex(gScreenY, s->height);
+        s->shiftY = MapWrapIndex(gScreenY, s->height);
 }
 
 // The job's labels, drawn into the mapped picture.
@@ -1503,14 +1460,15 @@ static int RenderJobs(ViewList *jobs, ComposeState *s, uint8_t *bitmap, bool *ca
     return status;
 }
 
-// Moves the finished picture over the target; the target may be held open
-// for a while by a reader of the previous picture.
-static bool ReplaceTarget(const char *temporary, const char *path)
+bool ReplaceFileWithRetries(const char *source, const char *target, bool keepSource)
 {
     for (int attempt = 0; attempt < gComposeCopyAttempts; attempt++) {
         if (attempt)
             Sleep(gComposeCopyPauseMs);
-        if (MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+        bool done = keepSource ? CopyFileA(source, target, FALSE) != 0
+                               : MoveFileExA(source, target,
+                                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+        if (done)
             return true;
     }
     return false;
@@ -1553,7 +1511,7 @@ int ComposeImage(volatile uint8_t *cancel, ViewList *jobs, const char *path, int
         status = RenderJobs(jobs, s, file.base, &cancelled);
         UpdateTrayIcon(100);
         file.Close();
-        if (status == RENDER_OK && !cancelled && !ReplaceTarget(temporary, path))
+        if (status == RENDER_OK && !cancelled && !ReplaceFileWithRetries(temporary, path, false))
             status = RENDER_COPY_FAILED;
     }
     file.Close();

@@ -46,6 +46,11 @@ extern int gScreenX, gScreenY, gScreenW, gScreenH;
 extern int gComposeCopyAttempts;
 extern int gComposeCopyPauseMs;
 
+// Puts source over target (moved, or copied when keepSource), retrying
+// gComposeCopyAttempts times: a reader of the previous picture, such as the
+// screen saver, may hold the target for a while.
+bool ReplaceFileWithRetries(const char *source, const char *target, bool keepSource);
+
 // Renders the job list into path. cancel is polled per pixel; a cancelled
 // render answers RENDER_OK and leaves the target as it was. output is
 // RENDER_OUTPUT_WALLPAPER or RENDER_OUTPUT_SCREENSAVER. The jobs are the

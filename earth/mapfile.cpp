@@ -345,15 +345,6 @@ int WriteBmpHeader(CMappedFile *file, int width, int height)
 
 // --- Per-pixel helpers ---
 
-static int WrapIndex(int64_t value, int size)
-{
-    if (value >= 0 && value < size)
-        return (int)value;   // the common case, without a 64-bit division
-    if (value < 0 && value >= -size)
-        return (int)(value + size);
-    int64_t wrapped = value % size;
-    return (int)(wrapped < 0 ? wrapped + size : wrapped);
-}
 
 static bool ReadPixel(BufferedReader *reader, int width, int column, int row, int64_t imageOffset,
                       int bytes, uint8_t *out)
@@ -374,19 +365,16 @@ bool SampleMap(BufferedReader *reader, int width, double x, double y, int64_t im
     if (!(x == x) || !(y == y) || absValue(x) > 1e9 || absValue(y) > 1e9)
         return false;
     double fx = floorValue(x), fy = floorValue(y), dx = x - fx, dy = y - fy;
-    int x0 = WrapIndex((int64_t)fx, width), x1 = WrapIndex((int64_t)fx + 1, width);
-    int y0 = WrapIndex((int64_t)fy, height), y1 = WrapIndex((int64_t)fy + 1, height);
+    int x0 = MapWrapIndex((int64_t)fx, width), x1 = MapWrapIndex((int64_t)fx + 1, width);
+    int y0 = MapWrapIndex((int64_t)fy, height), y1 = MapWrapIndex((int64_t)fy + 1, height);
     uint8_t tl[3], tr[3], bl[3], br[3];
     if (!ReadPixel(reader, width, x0, y0, imageOffset, bytes, tl) ||
         !ReadPixel(reader, width, x1, y0, imageOffset, bytes, tr) ||
         !ReadPixel(reader, width, x0, y1, imageOffset, bytes, bl) ||
         !ReadPixel(reader, width, x1, y1, imageOffset, bytes, br))
         return false;
-    for (int c = 0; c < bytes; c++) {
-        int top = (int)(tl[c] * (1 - dx) + tr[c] * dx);
-        int bottom = (int)(bl[c] * (1 - dx) + br[c] * dx);
-        out[c] = (uint8_t)((int)(top * (1 - dy) + bottom * dy) & 255);
-    }
+    for (int c = 0; c < bytes; c++)
+        out[c] = MapBilinearChannel(tl[c], tr[c], bl[c], br[c], dx, dy);
     return true;
 }
 
@@ -485,15 +473,10 @@ double SunCosine(double sunLongitude, double latitude, double sunDeclination, do
 
 int SampleSeasonMask(const uint8_t *mask, int maskWidth, int maskHeight, double x, double y)
 {
-    if (!mask || maskWidth <= 0 || maskHeight <= 0 || !(x == x) || !(y == y) || absValue(x) > 1e9 ||
-        absValue(y) > 1e9)
+    if (!mask || maskWidth <= 0 || maskHeight <= 0)
         return 0;
-    int ix = (int)x, iy = (int)y;   // within 1e9: an int, and no slow 64-bit conversion
-    double dx = x - ix, dy = y - iy;
-    int x0 = WrapIndex(ix, maskWidth), x1 = WrapIndex(ix + 1, maskWidth);
-    int y0 = WrapIndex(iy, maskHeight), y1 = WrapIndex(iy + 1, maskHeight);
-    const uint8_t *row0 = mask + (size_t)y0 * maskWidth, *row1 = mask + (size_t)y1 * maskWidth;
-    uint8_t top = (uint8_t)(int)(row0[x1] * dx + row0[x0] * (1 - dx));
-    uint8_t bottom = (uint8_t)(int)(row1[x1] * dx + row1[x0] * (1 - dx));
-    return (int)(top * (1 - dy) + bottom * dy);
+    MaskAxis across, down;
+    MaskAxisAt(x, maskWidth, &across);
+    MaskAxisAt(y, maskHeight, &down);
+    return MaskFromAxes(mask, maskWidth, &across, &down);
 }

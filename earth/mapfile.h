@@ -80,6 +80,58 @@ int ReadMapTrailer(const char *path, ViewOptions *view, MapTrailer *trailer);
 // Both BMP headers at the start of a mapped output file; 0 or 41.
 int WriteBmpHeader(CMappedFile *file, int width, int height);
 
+// An index brought into [0, size): both directions of a map wrap.
+inline int MapWrapIndex(int64_t value, int size)
+{
+    if (value >= 0 && value < size)
+        return (int)value;   // the common case, without a division
+    if (value < 0 && value >= -size)
+        return (int)(value + size);
+    int64_t wrapped = value % size;
+    return (int)(wrapped < 0 ? wrapped + size : wrapped);
+}
+
+// One channel of a bilinear map sample from its four corners, as the map
+// sampler rounds it.
+inline uint8_t MapBilinearChannel(int topLeft, int topRight, int bottomLeft, int bottomRight,
+                                  double dx, double dy)
+{
+    int top = (int)(topLeft * (1 - dx) + topRight * dx);
+    int bottom = (int)(bottomLeft * (1 - dx) + bottomRight * dx);
+    return (uint8_t)((int)(top * (1 - dy) + bottom * dy) & 255);
+}
+
+// One axis of a bilinear season-mask sample; not valid for a coordinate
+// that is not a number or lies beyond 1e9.
+struct MaskAxis {
+    int valid;
+    int i0, i1;
+    double d;
+};
+
+inline void MaskAxisAt(double v, int size, MaskAxis *a)
+{
+    a->valid = v == v && __builtin_fabs(v) <= 1e9;
+    if (!a->valid)
+        return;
+    int i = (int)v;   // within 1e9: an int, and no slow 64-bit conversion
+    a->d = v - i;
+    a->i0 = MapWrapIndex(i, size);
+    a->i1 = MapWrapIndex(i + 1, size);
+}
+
+// The season mask's value at the two axes (0 when either is not valid).
+inline int MaskFromAxes(const uint8_t *mask, int maskWidth, const MaskAxis *x, const MaskAxis *y)
+{
+    if (!x->valid || !y->valid)
+        return 0;
+    const uint8_t *row0 = mask + (size_t)y->i0 * maskWidth;
+    const uint8_t *row1 = mask + (size_t)y->i1 * maskWidth;
+    uint8_t top = (uint8_t)(int)(row0[x->i1] * x->d + row0[x->i0] * (1 - x->d));
+    uint8_t bottom = (uint8_t)(int)(row1[x->i1] * x->d + row1[x->i0] * (1 - x->d));
+    return (int)(top * (1 - y->d) + bottom * y->d);
+}
+
 // The column (or row) of a nearest map sample: one size added or taken,
 // then the edge, so that no coordinate reads outside the map.
 inline int MapNearestIndex(double v, int size)

@@ -109,19 +109,6 @@ void RenderCopyPath(char *out, int size, int job)
     out[size - 1] = 0;
 }
 
-// The finished output over its data-folder copy, retried while the desktop
-// may still hold the old picture open.
-static bool CopyOverTarget(const char *source, const char *target)
-{
-    for (int attempt = 0; attempt < gComposeCopyAttempts; attempt++) {
-        if (attempt > 0)
-            Sleep(gComposeCopyPauseMs);
-        if (CopyFileA(source, target, FALSE))
-            return true;
-    }
-    return false;
-}
-
 // ---- camera path ------------------------------------------------------------
 
 // Points in use: iCamSteps, cut at a later point that ends the path.
@@ -473,7 +460,7 @@ static int RenderOutput(int index)
     if (status != RENDER_OK || gRenderJobs.cancel[index])
         return status;
     RenderCopyPath(copy, MAX_PATH, index);
-    if (CopyOverTarget(picture, copy) && index == RENDER_JOB_WALLPAPER)
+    if (ReplaceFileWithRetries(picture, copy, true) && index == RENDER_JOB_WALLPAPER)
         gWallpaperReady = 1;
     return status;
 }
