@@ -92,6 +92,16 @@ extern PrefsRecord gPrefs;                 // holds the defaults until loaded
 extern const PrefsRecord kDefaultPrefs;
 extern ViewList gViewLists[2];             // VIEW_LIST_WALLPAPER, VIEW_LIST_SCREENSAVER
 
+// The first view of a list decides whether its output is on at all.
+inline ViewOptions *FirstView(int list)
+{
+    return gViewLists[list].count > 0 ? &gViewLists[list].data[0] : 0;
+}
+inline bool FirstViewActive(int list)
+{
+    return gViewLists[list].count > 0 && gViewLists[list].data[0].bActive;
+}
+
 // The built-in view records: 0 the wallpaper view, 1 the screen-saver view.
 // SetDefaultView zero-fills the record first.
 void SetDefaultView(ViewOptions *view, int which);

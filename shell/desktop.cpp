@@ -112,11 +112,6 @@ static void SetSystemSaver(const char *path, int seconds)
     SystemParametersInfoA(SPI_SETSCREENSAVETIMEOUT, (UINT)seconds, 0, kSetFlags);
 }
 
-static ViewOptions *FirstView(int list)
-{
-    return gViewLists[list].count > 0 ? &gViewLists[list].data[0] : 0;
-}
-
 // ---------------------------------------------------------------- ownership
 
 bool IsOurWallpaperPath(const char *path)

@@ -133,10 +133,6 @@ static void ShowProfileRenders(const char *name)
     }
 }
 
-static bool FirstViewActive(int list)
-{
-    return gViewLists[list].count > 0 && gViewLists[list].data[0].bActive;
-}
 
 static void AnnounceLoad(const char *name)
 {

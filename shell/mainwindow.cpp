@@ -1,0 +1,334 @@
+// The hidden main window: the one-second timer that keeps the outputs
+// current and hands a new wallpaper to the desktop, the tray menu's and the
+// options dialog's commands, and profile switching on display changes.
+#include "shell/mainwindow.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include "earth/compositor.h"
+#include "earth/renderjobs.h"
+#include "earth/settings.h"
+#include "framework/application.h"
+#include "framework/dialogs.h"
+#include "framework/framelist.h"
+#include "framework/messages.h"
+#include "framework/recordfile.h"
+#include "shell/desktop.h"
+#include "shell/profiles.h"
+#include "shell/program.h"
+
+HWND gOptionsDialog;
+volatile uint8_t gTimerBusy;
+int64_t gLastDownloadCheck;
+int64_t gLastSaverPoll;
+int gSaverActive;
+
+enum {
+    CANCEL_ROUNDS = 50,
+    CANCEL_ROUND_MS = 50,
+    OUTPUT_REPORT_FLAGS = 0x114,
+    OPTIONS_CLOSE = 0x8002,
+};
+
+// ---------------------------------------------------------------- defaults
+
+static int64_t ClockNow()
+{
+    return (int64_t)time(0);
+}
+
+static int ReadSaverActiveRecord()
+{
+    int32_t value = 0;
+    if (ReadRecordFile("ScreenSaverActive", -1, &value, sizeof value, 0) != (int)sizeof value)
+        return 0;
+    return value;
+}
+
+static int RequestRenderDefault(int which, int order, int wait)
+{
+    return RequestRender(which, order, wait);
+}
+
+static void ReportOutputDefault(int job, int code)
+{
+    const char *format = gApp.strings.GetText(103, job);
+    FrameworkMessageBox(gOptionsDialog, gApp.strings.GetText(0, 0), format ? format : "%d",
+                        OUTPUT_REPORT_FLAGS, 0, code);
+}
+
+MainHooks gMainHooks = {
+    ClockNow, 0, 0, 0, 0, ReadSaverActiveRecord, RequestRenderDefault, IsDesktopVisible,
+    IsOurWallpaper, InstallWallpaper, ReportOutputDefault, 0, 0,
+};
+
+HWND MainWindow()
+{
+    CFrameWindow *frame = FindFrameByIndex(0);
+    return frame ? frame->window : 0;
+}
+
+// ---------------------------------------------------------------- the timer
+
+static bool FirstViewDue(int list, int64_t now)
+{
+    const ViewOptions *view = FirstView(list);
+    return view && view->bActive && view->bUpdate &&
+           now - view->tLastUpdate >= (int64_t)view->iUpdate * 60;
+}
+
+int DueOutputs(int64_t now)
+{
+    int what = -1;
+    // The screen-saver image only matters while the screen saver shows it.
+    if (FirstViewDue(VIEW_LIST_SCREENSAVER, now) && gSaverActive)
+        what = 1;
+    if (FirstViewDue(VIEW_LIST_WALLPAPER, now))
+        what++;
+    return what;
+}
+
+static bool WorkerBusy(bool (*busy)())
+{
+    return busy && busy();
+}
+
+static void StartDownloads(int64_t now)
+{
+    if (now - gLastDownloadCheck < DOWNLOAD_CHECK_SECONDS)
+        return;
+    if (gPrefs.iCloudsData != 3 && !WorkerBusy(gMainHooks.cloudWorkerBusy) &&
+        gMainHooks.startCloudDownload)
+        gMainHooks.startCloudDownload(1);
+    // The weather worker also fetches the METAR reports.
+    if (gPrefs.iWeatherData == 1 && !WorkerBusy(gMainHooks.weatherWorkerBusy) &&
+        gMainHooks.startWeatherDownload)
+        gMainHooks.startWeatherDownload(1);
+    gLastDownloadCheck = now;
+}
+
+static void PollScreenSaver(int64_t now)
+{
+    if (now - gLastSaverPoll < SAVER_POLL_SECONDS)
+        return;
+    gSaverActive = gMainHooks.readSaverActive ? gMainHooks.readSaverActive() : 0;
+    gLastSaverPoll = now;
+}
+
+// A new wallpaper waits (the flag stays up) while nothing of the desktop can
+// be seen, so that hidden desktops are not repainted for nothing.
+static void HandOverWallpaper()
+{
+    if (!gWallpaperReady || gOutputStatus[RENDER_JOB_WALLPAPER] != 0)
+        return;
+    if (!FirstViewActive(VIEW_LIST_WALLPAPER))
+        return;
+    if (!gSaverActive && !gPrefs.bForceWPUpdate && gMainHooks.desktopVisible &&
+        !gMainHooks.desktopVisible())
+        return;
+    gWallpaperReady = 0;
+    ViewOptions &view = *FirstView(VIEW_LIST_WALLPAPER);
+    view.bActive = gMainHooks.ourWallpaper ? gMainHooks.ourWallpaper() : 1;
+    if (view.bActive && gMainHooks.installWallpaper)
+        gOutputStatus[RENDER_JOB_WALLPAPER] = gMainHooks.installWallpaper(DESKTOP_INSTALL);
+}
+
+static void ReportOutputs()
+{
+    for (int i = 0; i < RENDER_REPORTED_JOBS; i++) {
+        int code = gOutputStatus[i];
+        if (code == 0)
+            continue;
+        gOutputStatus[i] = 0;   // cleared first: each failure is shown once
+        if (gMainHooks.reportOutput)
+            gMainHooks.reportOutput(i, code);
+    }
+}
+
+void MainTimerTick()
+{
+    if (gTimerBusy)
+        return;
+    gTimerBusy = 1;
+    int64_t now = gMainHooks.now();
+    StartDownloads(now);
+    PollScreenSaver(now);
+    int what = DueOutputs(now);
+    if (gMainHooks.requestRender)
+        gMainHooks.requestRender(what, what, 0);
+    HandOverWallpaper();
+    ReportOutputs();
+    gTimerBusy = 0;
+}
+
+// ---------------------------------------------------------------- commands
+
+void CancelAllRenderJobs()
+{
+    gTimerBusy = 1;
+    for (int round = 0; round < CANCEL_ROUNDS; round++) {
+        bool running = false;
+        for (int i = 0; i < RENDER_JOBS; i++)
+            running = running || gRenderJobs.running[i];
+        if (!running)
+            break;
+        for (int i = 0; i < RENDER_JOBS; i++)
+            gRenderJobs.cancel[i] = 1;
+        gApp.PumpFor(CANCEL_ROUND_MS);
+    }
+    gTimerBusy = 0;
+}
+
+void SaveEverything()
+{
+    ProfileIO(PROFILE_SAVE, gPrefs.szCurProfile);
+    PrefsIO(1);
+    SetAutostartShortcut(gPrefs.bAutoStart != 0, "", true, 0, 0);
+}
+
+static void QuitProgram()
+{
+    if (gOptionsDialog) {
+        SendMessageA(gOptionsDialog, OPTIONS_CLOSE, 0, 0);
+        if (gMainHooks.closeOptions)
+            gMainHooks.closeOptions();
+        else
+            DestroyWindow(gOptionsDialog);
+        gOptionsDialog = 0;
+    }
+    SaveEverything();
+    PostQuitMessage(0);
+}
+
+static void StartCloudsNow()
+{
+    if (!WorkerBusy(gMainHooks.cloudWorkerBusy) && gMainHooks.startCloudDownload)
+        gMainHooks.startCloudDownload(2);
+}
+
+void RunMainCommand(int id, LPARAM lParam)
+{
+    if (id >= CMD_PROFILE_FIRST && id < CMD_PROFILE_FIRST + PROFILE_COMMANDS) {
+        const char *name = gApp.strings.GetText((uint16_t)id, 0);
+        if (name && *name)
+            SwitchProfile(name);
+        return;
+    }
+    switch (id) {
+    case CMD_OPTIONS:
+        if (gMainHooks.openOptions)
+            gMainHooks.openOptions(lParam == -1);
+        break;
+    case CMD_SCREEN_SAVER:
+        if (FirstViewActive(VIEW_LIST_SCREENSAVER))
+            SendMessageA(MainWindow(), WM_SYSCOMMAND, SC_SCREENSAVE, 0);
+        break;
+    case CMD_DOWNLOAD_CLOUDS:
+        StartCloudsNow();
+        break;
+    case CMD_CANCEL_UPDATES:
+        gRenderJobs.cancel[RENDER_JOB_WALLPAPER] = 1;
+        gRenderJobs.cancel[RENDER_JOB_SCREENSAVER] = 1;
+        break;
+    case CMD_QUIT:
+        QuitProgram();
+        break;
+    case CMD_UPDATE_WALLPAPER:
+        if (gMainHooks.requestRender)
+            gMainHooks.requestRender(RENDER_JOB_WALLPAPER, 0, 1);
+        break;
+    }
+}
+
+const uint16_t *ProfileMenuCommands()
+{
+    static uint16_t ids[PROFILE_COMMANDS + 1];
+    int n = 0;
+    for (int i = 0; i < PROFILE_COMMANDS; i++) {
+        uint16_t id = (uint16_t)(CMD_PROFILE_FIRST + i);
+        const char *name = gApp.strings.GetText(id, 0);
+        if (!name || !*name)
+            break;
+        ids[n++] = id;
+        gApp.CheckCommand(id, strcmp(name, gPrefs.szCurProfile) == 0);
+    }
+    ids[n] = 0xFFFF;
+    return ids;
+}
+
+// ---------------------------------------------------------------- messages
+
+static void OnDisplayChange(WPARAM wParam)
+{
+    MeasureOutputScreen();
+    if (wParam != STARTUP_POST)
+        SwitchProfileForScreen(gScreenX, gScreenY, gScreenW, gScreenH);
+}
+
+static void OnShow(HWND window, WPARAM wParam)
+{
+    char name[PROFILE_NAME_SIZE];
+    if (GetProfileSwitch(name))
+        SwitchProfile(name);
+    if (wParam != STARTUP_POST && !gApp.minimize)
+        PostMessageA(window, QRFM_COMMAND, CMD_OPTIONS, 0);
+}
+
+static void OnHelp(WPARAM wParam)
+{
+    const char *topic = (const char *)wParam;
+    if (topic && _stricmp(topic, "About") == 0)
+        topic = "ConfigurationInformation.htm";
+    char path[MAX_TEXT];
+    snprintf(path, sizeof path, "%s\\%s", gApp.ownFolder, "Veltaspar.chm");
+    ShowHelp(path, topic);
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        SetTimer(window, MAIN_TIMER_ID, MAIN_TIMER_MS, 0);
+        break;
+    case WM_DESTROY:
+        KillTimer(window, MAIN_TIMER_ID);
+        break;
+    case WM_QUIT:   // sent, not posted: the setup engine asks the program to close
+        SendMessageA(window, QRFM_COMMAND, CMD_QUIT, lParam);
+        return 0;
+    case WM_DISPLAYCHANGE:
+        OnDisplayChange(wParam);
+        break;
+    case WM_TIMER:
+        MainTimerTick();
+        return 0;
+    case QRFM_SAVENOW:
+        SaveEverything();
+        return 0;
+    case QRFM_COMMAND:
+        RunMainCommand(LOWORD(wParam), lParam);
+        return 0;
+    case QRFM_GETMENUCOMMANDS:
+        return wParam == CMD_PROFILE_MENU ? (LRESULT)ProfileMenuCommands() : 0;
+    case QRFM_TRAY:
+        if (gModalCount == 0)
+            OnTrayMouse(lParam);
+        return 0;
+    case QRFM_HELP:
+        OnHelp(wParam);
+        return 0;
+    case QRFM_SHOW:
+        OnShow(window, wParam);
+        return 0;
+    case QRFM_TASKBARCREATED:
+        ForgetTrayIcon();
+        ShowTrayIcon(gPrefs.bTrayIcon ? TRAY_IDLE : TRAY_REMOVE);
+        return 0;
+    case QRFM_QUIT:
+        PostMessageA(window, QRFM_COMMAND, CMD_QUIT, 0);
+        return 0;
+    }
+    return DefFrameWindowProc(window, message, wParam, lParam);
+}

@@ -1,0 +1,30 @@
+// The main program's language-0 texts (ids below 0xF000). Variants: 0 menu
+// text, 2 status text, 3 tooltip or caption.
+#include "shell/entry.h"
+
+#define PROFILE_SLOT(id) {id, {"", 0, "", "Profile selection"}}
+
+StringTableRecord gProgramStrings[] = {
+    {0, {"Veltaspar"}},
+    {102, {"Could not open the map file!\nError code: %d\nPlease reinstall the program or the "
+           "map file!"}},
+    {103, {"The wallpaper image could not be updated!\nError code: %d.",
+           "The screen saver image could not be updated!\nError code: %d.",
+           "The screen preview could not be updated!\nError code: %d.",
+           "The map preview could not be updated!\nError code: %d."}},
+    {106, {"Could not create the cloud files!\nError code: %d\nPlease reinstall the program!"}},
+    {1000, {"Tray", 0, "Tray menu"}},
+    {1100, {"Profile", 0, "", "Profile selection"}},
+    // The profile commands' texts point at the profile list's name buffers.
+    PROFILE_SLOT(1101), PROFILE_SLOT(1102), PROFILE_SLOT(1103), PROFILE_SLOT(1104),
+    PROFILE_SLOT(1105), PROFILE_SLOT(1106), PROFILE_SLOT(1107), PROFILE_SLOT(1108),
+    PROFILE_SLOT(1109), PROFILE_SLOT(1110), PROFILE_SLOT(1111), PROFILE_SLOT(1112),
+    PROFILE_SLOT(1113), PROFILE_SLOT(1114), PROFILE_SLOT(1115), PROFILE_SLOT(1116),
+    {4000, {"Options...", 0, "Opens the options dialog", "Options"}},
+    {4001, {"Screen Saver", 0, "", "Screen Saver"}},
+    {4002, {"Download Clouds", 0, "", "Download Clouds"}},
+    {4004, {"Cancel Updates", 0, "", "Cancel Updates"}},
+    {4005, {"Quit Veltaspar", 0, "", "Quit Veltaspar"}},
+    {4006, {"Update Wallpaper", 0, "", "Update Wallpaper"}},
+    {STRING_TABLE_END, {0}},
+};

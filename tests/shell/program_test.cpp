@@ -1,0 +1,359 @@
+// The program end to end: an installation laid out in a temporary folder
+// (the program, its screen saver and the default data set's maps, with the
+// installation record pointing at it), a user's own wallpaper and screen
+// saver in place, then Veltaspar.exe started on a desktop of its own. It must
+// make its folders and backups, render the Earth, put it on the desktop (the
+// registry values and the desktop's own pixels), register its screen saver,
+// and after "-QUIT" give everything back and leave no temporary file.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "setup/setupinfo.h"
+#include "testutil.h"
+
+namespace {
+
+const char kDesktop[] = "VtProgram";
+const int kWidth = 640, kHeight = 400;
+
+std::string Winpath(const char *unixPath)
+{
+    std::string path = std::string("Z:") + unixPath;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+std::string ReadDesktopValue(const char *name)
+{
+    char value[MAX_PATH] = "";
+    DWORD size = sizeof value;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, KEY_READ, &key) != 0)
+        return "<no key>";
+    if (RegQueryValueExA(key, name, 0, 0, (BYTE *)value, &size) != 0)
+        strcpy(value, "<missing>");
+    RegCloseKey(key);
+    return value;
+}
+
+void WriteDesktopValue(const char *name, const char *value)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, 0, 0, KEY_WRITE, 0, &key,
+                        0) != 0)
+        return;
+    RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)value, (DWORD)strlen(value) + 1);
+    RegCloseKey(key);
+}
+
+std::string SystemSaver()
+{
+    char value[MAX_PATH] = "";
+    GetPrivateProfileStringA("boot", "SCRNSAVE.EXE", "", value, MAX_PATH, "SYSTEM.INI");
+    return value;
+}
+
+bool Exists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A 24-bit BMP's pixels, bottom row first as stored.
+struct Bmp {
+    int width = 0, height = 0, stride = 0;
+    std::string bytes;
+    const uint8_t *Pixel(int x, int y) const   // y from the top
+    {
+        int offset = *(const int32_t *)(bytes.data() + 10);
+        return (const uint8_t *)bytes.data() + offset + (height - 1 - y) * stride + x * 3;
+    }
+};
+
+bool ReadBmp(const std::string &path, Bmp *bmp)
+{
+    bmp->bytes = ReadWhole(path);
+    if (bmp->bytes.size() < 54 || bmp->bytes.compare(0, 2, "BM") != 0)
+        return false;
+    bmp->width = *(const int32_t *)(bmp->bytes.data() + 18);
+    bmp->height = *(const int32_t *)(bmp->bytes.data() + 22);
+    bmp->stride = (bmp->width * 3 + 3) & ~3;
+    return bmp->width > 0 && bmp->height > 0 &&
+           bmp->bytes.size() >= 54 + (size_t)bmp->stride * bmp->height;
+}
+
+// The Earth has oceans; the placeholder before the first render is black
+// and grey.
+bool LooksLikeEarth(const Bmp &bmp)
+{
+    int blue = 0, total = 0;
+    for (int y = 0; y < bmp.height; y += 4)
+        for (int x = 0; x < bmp.width; x += 4) {
+            const uint8_t *p = bmp.Pixel(x, y);
+            total++;
+            blue += p[0] > p[2] + 20;
+        }
+    return total > 0 && blue * 20 > total;
+}
+
+void WriteGreyBmp(const std::string &path, int width, int height)
+{
+    int stride = (width * 3 + 3) & ~3;
+    std::string b(54 + stride * height, '\x80');
+    memset(&b[0], 0, 54);
+    b[0] = 'B';
+    b[1] = 'M';
+    *(int32_t *)&b[2] = (int32_t)b.size();
+    *(int32_t *)&b[10] = 54;
+    *(int32_t *)&b[14] = 40;
+    *(int32_t *)&b[18] = width;
+    *(int32_t *)&b[22] = height;
+    *(int16_t *)&b[26] = 1;
+    *(int16_t *)&b[28] = 24;
+    WriteWhole(path, b);
+}
+
+// The desktop's pixels, read on a thread of its own that joins the
+// program's desktop (a thread with windows cannot).
+struct Capture {
+    std::string bits;   // 24-bit rows, top-down, kWidth wide
+    bool ok = false;
+};
+
+DWORD WINAPI CaptureThread(void *parameter)
+{
+    Capture *capture = (Capture *)parameter;
+    HDESK desk = OpenDesktopA(kDesktop, 0, FALSE, GENERIC_ALL);
+    if (!desk || !SetThreadDesktop(desk))
+        return 1;
+    HDC screen = GetDC(0);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = kWidth;
+    info.bmiHeader.biHeight = -kHeight;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void *bits = 0;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, 0, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    capture->ok = BitBlt(memory, 0, 0, kWidth, kHeight, screen, 0, 0, SRCCOPY) != 0;
+    GdiFlush();
+    int stride = (kWidth * 3 + 3) & ~3;
+    capture->bits.assign((const char *)bits, (size_t)stride * kHeight);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(0, screen);
+    CloseDesktop(desk);
+    return 0;
+}
+
+// Mean absolute channel difference between the desktop and the picture.
+double DesktopDifference(const Bmp &picture)
+{
+    Capture capture;
+    HANDLE thread = CreateThread(0, 0, CaptureThread, &capture, 0, 0);
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    if (!capture.ok)
+        return 1e9;
+    int stride = (kWidth * 3 + 3) & ~3;
+    double sum = 0;
+    int n = 0;
+    for (int y = 0; y < kHeight; y += 2)
+        for (int x = 0; x < kWidth; x += 2) {
+            const uint8_t *a = (const uint8_t *)capture.bits.data() + y * stride + x * 3;
+            const uint8_t *b = picture.Pixel(x, y);
+            for (int c = 0; c < 3; c++, n++)
+                sum += abs(a[c] - b[c]);
+        }
+    return sum / n;
+}
+
+HANDLE StartOnDesktop(const std::string &commandLine)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = (char *)kDesktop;
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    if (!CreateProcessA(0, &line[0], 0, 0, FALSE, 0, 0, 0, &startup, &process))
+        return 0;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+template <class Test> bool WaitFor(Test test, int seconds)
+{
+    for (int i = 0; i < seconds * 4; i++) {
+        if (test())
+            return true;
+        Sleep(250);
+    }
+    return test();
+}
+
+class Program : public ::testing::Test {
+protected:
+    std::string root, install, data, exe, userWallpaper, keptWallpaper, keptStyle, keptSaver;
+
+    void SetUp() override
+    {
+        root = FreshTempFolder("program");
+        install = root + "\\Veltaspar";
+        data = root + "\\data";
+        CreateDirectoryA(install.c_str(), 0);
+        exe = install + "\\Veltaspar.exe";
+        ASSERT_TRUE(CopyFileA(Winpath(VT_PROGRAM_PATH).c_str(), exe.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA(Winpath(VT_SAVER_PATH).c_str(),
+                              (install + "\\Veltaspar.scr").c_str(), FALSE));
+        static const char *const kData[] = {
+            "Seasonal (10 km).map", "Seasonal (10 km).min", "Urban-2048.map", "Urban-300.map",
+            "CloudsH.int", "CloudsM.int", "CloudsL.int", "Cities.txt", "Timezones.txt"};
+        std::string dataset = Winpath(VT_DATASET_DIR);
+        for (const char *name : kData)
+            ASSERT_TRUE(CopyFileA((dataset + "\\" + name).c_str(),
+                                  (install + "\\" + name).c_str(), FALSE))
+                << name;
+
+        SetupInfoRecord record;
+        BuildSetupInfo(&record, "Veltaspar", "4.0", 1, 1, 0, install.c_str(), data.c_str(), 0,
+                       0, 0);
+        ASSERT_TRUE(WriteSetupInfo("Veltaspar", &record));
+
+        // The user's own desktop, to be given back.
+        keptWallpaper = ReadDesktopValue("Wallpaper");
+        keptStyle = ReadDesktopValue("WallpaperStyle");
+        keptSaver = SystemSaver();
+        userWallpaper = root + "\\mine.bmp";
+        WriteGreyBmp(userWallpaper, 8, 8);
+        WriteDesktopValue("Wallpaper", userWallpaper.c_str());
+        WriteDesktopValue("WallpaperStyle", "2");
+        WritePrivateProfileStringA("boot", "SCRNSAVE.EXE", "C:\\windows\\mine.scr", "SYSTEM.INI");
+
+        // A desktop of its own size, shown as Wine's virtual desktop.
+        HKEY key;
+        ASSERT_EQ(0, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops", 0,
+                                     0, 0, KEY_WRITE, 0, &key, 0));
+        char size[32];
+        snprintf(size, sizeof size, "%dx%d", kWidth, kHeight);
+        RegSetValueExA(key, kDesktop, 0, REG_SZ, (const BYTE *)size, (DWORD)strlen(size) + 1);
+        RegCloseKey(key);
+    }
+    void TearDown() override
+    {
+        WriteDesktopValue("Wallpaper", keptWallpaper == "<missing>" ? "" : keptWallpaper.c_str());
+        WriteDesktopValue("WallpaperStyle", keptStyle == "<missing>" ? "" : keptStyle.c_str());
+        WritePrivateProfileStringA("boot", "SCRNSAVE.EXE", keptSaver.c_str(), "SYSTEM.INI");
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Kestrova", 0, KEY_WRITE, &key) == 0) {
+            RegDeleteValueA(key, "Veltaspar");
+            RegCloseKey(key);
+        }
+        RemoveTree(root);
+    }
+};
+
+TEST_F(Program, RendersInstallsAndGivesTheDesktopBack)
+{
+    HANDLE program = StartOnDesktop("\"" + exe + "\"");
+    ASSERT_TRUE(program);
+
+    // Folders and backups.
+    ASSERT_TRUE(WaitFor([&] { return Exists(data + "\\Profile-Default"); }, 120));
+    ASSERT_TRUE(WaitFor([&] { return Exists(data + "\\BackupSSTimeout.rgc"); }, 30));
+    EXPECT_EQ(userWallpaper, ReadWhole(data + "\\BackupWPPath.rgc").c_str());
+    EXPECT_STREQ("C:\\windows\\mine.scr", ReadWhole(data + "\\BackupSSPath.rgc").c_str());
+
+    // The rendered Earth becomes the wallpaper.
+    std::string ours = data + "\\Veltaspar.bmp";
+    Bmp picture;
+    bool rendered = WaitFor(
+        [&] {
+            return ReadDesktopValue("Wallpaper") == ours && ReadBmp(ours, &picture) &&
+                   LooksLikeEarth(picture);
+        },
+        180);
+    ASSERT_TRUE(rendered) << ReadDesktopValue("Wallpaper");
+    EXPECT_EQ(kWidth, picture.width);
+    EXPECT_EQ(kHeight, picture.height);
+    // The desktop repaints with it; its pixels are the picture's.
+    double difference = 1e9;
+    WaitFor(
+        [&] {
+            ReadBmp(ours, &picture);
+            difference = DesktopDifference(picture);
+            return difference < 2.0;
+        },
+        20);
+    EXPECT_LT(difference, 2.0);
+    printf("desktop against the picture: mean difference %.3f\n", difference);
+
+    // The screen saver is ours, by its short or long path.
+    std::string saver = SystemSaver();
+    char shortPath[MAX_PATH] = "";
+    GetShortPathNameA((install + "\\Veltaspar.scr").c_str(), shortPath, MAX_PATH);
+    EXPECT_TRUE(_stricmp(saver.c_str(), shortPath) == 0 ||
+                _stricmp(saver.c_str(), (install + "\\Veltaspar.scr").c_str()) == 0)
+        << saver;
+
+    // A second start with "-QUIT" ends the first; the desktop is the user's again.
+    HANDLE quitter = StartOnDesktop("\"" + exe + "\" -QUIT");
+    ASSERT_TRUE(quitter);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(quitter, 60000));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(program, 60000));
+    DWORD code = 99;
+    GetExitCodeProcess(program, &code);
+    EXPECT_EQ(0u, code);
+    CloseHandle(quitter);
+    CloseHandle(program);
+    WaitFor([&] { return SystemSaver() == "C:\\windows\\mine.scr"; }, 10);
+
+    EXPECT_EQ(userWallpaper, ReadDesktopValue("Wallpaper"));
+    EXPECT_EQ("2", ReadDesktopValue("WallpaperStyle"));
+    EXPECT_EQ("C:\\windows\\mine.scr", SystemSaver());
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((data + "\\*.tmp").c_str(), &entry);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, find) << entry.cFileName;
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+}
+
+// A program that was killed leaves its own wallpaper on the desktop; the next
+// start must not take that for the user's, so its quit still gives the
+// user's wallpaper back.
+TEST_F(Program, StartAfterACrashKeepsTheUsersBackup)
+{
+    std::string ours = data + "\\Veltaspar.bmp";
+    HANDLE program = StartOnDesktop("\"" + exe + "\"");
+    ASSERT_TRUE(program);
+    ASSERT_TRUE(WaitFor([&] { return ReadDesktopValue("Wallpaper") == ours; }, 120));
+    TerminateProcess(program, 9);
+    WaitForSingleObject(program, 10000);
+    CloseHandle(program);
+    EXPECT_EQ(ours, ReadDesktopValue("Wallpaper"));
+
+    program = StartOnDesktop("\"" + exe + "\"");
+    ASSERT_TRUE(program);
+    Bmp picture;
+    ASSERT_TRUE(WaitFor([&] { return ReadBmp(ours, &picture) && LooksLikeEarth(picture); }, 120));
+    EXPECT_EQ(userWallpaper, ReadWhole(data + "\\BackupWPPath.rgc").c_str());
+    HANDLE quitter = StartOnDesktop("\"" + exe + "\" -QUIT");
+    ASSERT_TRUE(quitter);
+    WaitForSingleObject(quitter, 60000);
+    CloseHandle(quitter);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(program, 60000));
+    CloseHandle(program);
+    EXPECT_EQ(userWallpaper, ReadDesktopValue("Wallpaper"));
+    EXPECT_EQ("2", ReadDesktopValue("WallpaperStyle"));
+}
+
+}  // namespace

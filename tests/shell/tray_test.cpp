@@ -1,0 +1,591 @@
+// Tray icon: the progress pictures, the tooltip and its download times in a
+// forced month/day/year format, what reaches the shell (recorded through the
+// tray's shell seam) across idle, removal, the taskbar's re-creation and the
+// tray setting, and the tray menu under Wine: its enabling, a right-click
+// opening the real popup and a left click posting the options command.
+#include <gtest/gtest.h>
+
+#include <limits.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "earth/progress.h"
+#include "earth/renderjobs.h"
+#include "earth/settings.h"
+#include "framework/application.h"
+#include "framework/commands.h"
+#include "framework/framelist.h"
+#include "framework/messages.h"
+#include "framework/ui/graphics.h"
+#include "framework/ui/menu.h"
+#include "framework/utilities.h"
+#include "shell/program.h"
+#include "testutil.h"
+
+// The main window's globals live with the main window; this executable has
+// its own.
+HWND gOptionsDialog;
+static HWND gTestMain;
+HWND MainWindow() { return gTestMain; }
+
+namespace {
+
+struct TrayCall {
+    uint16_t frame;
+    uint16_t icon;
+    std::string tip;
+};
+std::vector<TrayCall> gCalls;
+// The tray's own shell call, before any test replaced it.
+bool (*const kShellTraySetIcon)(uint16_t, uint16_t, const char *) = gTraySetIcon;
+
+bool RecordTrayCall(uint16_t frameIndex, uint16_t iconId, const char *tip)
+{
+    gCalls.push_back({frameIndex, iconId, tip ? tip : ""});
+    return true;
+}
+
+void Pump(int milliseconds)
+{
+    ULONGLONG end = GetTickCount64() + milliseconds;
+    do {
+        MSG msg;
+        while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        Sleep(5);
+    } while (GetTickCount64() < end);
+}
+
+// Settings every test starts from: the tray on, all downloads off.
+void ResetPrefs()
+{
+    gPrefs = kDefaultPrefs;
+    gPrefs.bTrayIcon = 1;
+    gPrefs.iCloudsData = 0;
+    gPrefs.iWeatherData = 0;
+    gPrefs.iMetarData = 0;
+    gPrefs.tCloudsDown = gPrefs.tWeatherDown = gPrefs.tMetarDown = 0;
+    CopyText(gApp.productName, "Veltaspar", MAX_TEXT);
+}
+
+// Seconds since 1970 of a local calendar time.
+int64_t LocalSeconds(int year, int month, int day, int hour, int minute)
+{
+    SYSTEMTIME local = {}, utc;
+    local.wYear = (WORD)year;
+    local.wMonth = (WORD)month;
+    local.wDay = (WORD)day;
+    local.wHour = (WORD)hour;
+    local.wMinute = (WORD)minute;
+    local.wSecond = 10;
+    TzSpecificLocalTimeToSystemTime(0, &local, &utc);
+    FILETIME file;
+    SystemTimeToFileTime(&utc, &file);
+    ULONGLONG ticks = ((ULONGLONG)file.dwHighDateTime << 32) | file.dwLowDateTime;
+    return (int64_t)((ticks - 116444736000000000ULL) / 10000000ULL);
+}
+
+std::string DownloadText(int64_t t)
+{
+    char text[LAST_DOWNLOAD_TEXT_SIZE];
+    memset(text, 'x', sizeof text);
+    LastDownloadText(t, text);
+    return text;
+}
+
+std::string Tooltip()
+{
+    char tip[260];
+    TrayTooltip(tip, sizeof tip);
+    return tip;
+}
+
+std::string Trimmed(const char *date, int year)
+{
+    char text[64];
+    CopyText(text, date, sizeof text);
+    TrimShortDate(text, year);
+    return text;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- pictures
+
+TEST(TrayIcon, ProgressPicturesAndTheIdleIcon)
+{
+    struct Case {
+        int percent, icon;
+    } cases[] = {
+        {0, 10},   {8, 10},  {9, 11},  {16, 11},  {17, 12},   {50, 16},      {91, 20},
+        {92, 21},  {99, 21}, {100, 1}, {101, 1},  {1000, 1},  {TRAY_IDLE, 1}, {TRAY_REMOVE, 1},
+        {-3, 1},   {-100, 1}, {INT_MIN, 1}, {INT_MAX, 1},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(c.icon, TrayIconForPercent(c.percent)) << c.percent;
+}
+
+// ---------------------------------------------------------------- texts
+
+TEST(TrayTexts, YearAndOuterNonDigitsLeaveTheShortDate)
+{
+    EXPECT_EQ("12/31", Trimmed("12/31/2026", 2026));
+    EXPECT_EQ("31.12", Trimmed("31.12.2026", 2026));
+    EXPECT_EQ("12-31", Trimmed("2026-12-31", 2026));
+    EXPECT_EQ("12/31", Trimmed("2026/12/31", 2026));
+    // The year only as a whole number: day 20 of 2020 stays.
+    EXPECT_EQ("20.12", Trimmed("20.12.2020", 2020));
+    EXPECT_EQ("12/20", Trimmed("12/20/2020", 2020));
+    EXPECT_EQ("12/26", Trimmed("12/26/2026", 2026));
+    // Two-digit years at either end.
+    EXPECT_EQ("31/12", Trimmed("31/12/26", 2026));
+    // Both ends alike: the end, where day-first and month-first formats
+    // keep the year.
+    EXPECT_EQ("26/12", Trimmed("26/12/26", 2026));
+    EXPECT_EQ("12.31", Trimmed("26.12.31", 2026));
+    // Letters around the digits go as well.
+    EXPECT_EQ("12\xe6\x9c\x88" "31", Trimmed("2026\xe5\xb9\xb4" "12\xe6\x9c\x88" "31\xe6\x97\xa5", 2026));
+    EXPECT_EQ("", Trimmed("2026", 2026));
+}
+
+TEST(TrayTexts, ZeroTimeIsNotAvailable)
+{
+    EXPECT_EQ("n/a", DownloadText(0));
+    EXPECT_EQ("n/a", DownloadText(-5));
+}
+
+// The user's format forced to month/day/year and a 24-hour clock, restored
+// afterwards.
+class ForcedLocale : public ::testing::Test {
+protected:
+    char savedDate[80] = {0}, savedTime[80] = {0};
+    bool forced = false;
+    void SetUp() override
+    {
+        GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, savedDate, sizeof savedDate);
+        GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIMEFORMAT, savedTime, sizeof savedTime);
+        forced = SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, "MM/dd/yyyy") &&
+                 SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIMEFORMAT, "HH:mm:ss");
+    }
+    void TearDown() override
+    {
+        if (savedDate[0])
+            SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, savedDate);
+        if (savedTime[0])
+            SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIMEFORMAT, savedTime);
+    }
+};
+
+TEST_F(ForcedLocale, MonthDayYearKeepsMonthDayThenTheTimeWithoutSeconds)
+{
+    ASSERT_TRUE(forced);
+    EXPECT_EQ("12/31 - 13:45", DownloadText(LocalSeconds(2026, 12, 31, 13, 45)));
+    EXPECT_EQ("01/02 - 07:05", DownloadText(LocalSeconds(2020, 1, 2, 7, 5)));
+    ASSERT_TRUE(SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, "yyyy-MM-dd"));
+    ASSERT_TRUE(SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIMEFORMAT, "h:mm:ss tt"));
+    EXPECT_EQ("12-31 - 1:45 PM", DownloadText(LocalSeconds(2026, 12, 31, 13, 45)));
+}
+
+class TrayTooltips : public ::testing::Test {
+protected:
+    void SetUp() override { ResetPrefs(); }
+};
+
+TEST_F(TrayTooltips, CloudsOffIsDemoAndOtherLinesOnlyWhenOn)
+{
+    EXPECT_EQ("Veltaspar\nClouds: Demo", Tooltip());
+    // A download time without the download still says Demo.
+    gPrefs.tCloudsDown = LocalSeconds(2026, 5, 6, 7, 8);
+    EXPECT_EQ("Veltaspar\nClouds: Demo", Tooltip());
+    gPrefs.iWeatherData = 1;
+    EXPECT_EQ("Veltaspar\nClouds: Demo\nWeather: n/a", Tooltip());
+    gPrefs.iWeatherData = 0;
+    gPrefs.iMetarData = 1;
+    EXPECT_EQ("Veltaspar\nClouds: Demo\nMETAR: n/a", Tooltip());
+}
+
+TEST_F(TrayTooltips, EveryLineCarriesItsOwnTime)
+{
+    gPrefs.iCloudsData = 2;
+    gPrefs.iWeatherData = 1;
+    gPrefs.iMetarData = 1;
+    EXPECT_EQ("Veltaspar\nClouds: n/a\nWeather: n/a\nMETAR: n/a", Tooltip());
+    gPrefs.tCloudsDown = LocalSeconds(2026, 3, 4, 5, 6);
+    gPrefs.tWeatherDown = LocalSeconds(2026, 7, 8, 9, 10);
+    gPrefs.tMetarDown = LocalSeconds(2025, 11, 12, 13, 14);
+    std::string expected = "Veltaspar\nClouds: " + DownloadText(gPrefs.tCloudsDown) +
+                           "\nWeather: " + DownloadText(gPrefs.tWeatherDown) + "\nMETAR: " +
+                           DownloadText(gPrefs.tMetarDown);
+    EXPECT_EQ(expected, Tooltip());
+    EXPECT_NE(DownloadText(gPrefs.tCloudsDown), DownloadText(gPrefs.tMetarDown));
+}
+
+// ---------------------------------------------------------------- shell calls
+
+class TrayCalls : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetPrefs();
+        gOptionsDialog = 0;
+        gCalls.clear();
+        gTraySetIcon = RecordTrayCall;
+        ForgetTrayIcon();
+    }
+    void TearDown() override
+    {
+        gTrayIconHook = 0;
+        gOptionsDialog = 0;
+    }
+    // The icons handed to the shell since the last look.
+    std::vector<int> Icons()
+    {
+        std::vector<int> icons;
+        for (const TrayCall &call : gCalls)
+            icons.push_back(call.icon);
+        gCalls.clear();
+        return icons;
+    }
+};
+
+TEST_F(TrayCalls, UnchangedIconIsNotSentAgain)
+{
+    ShowTrayIcon(TRAY_IDLE);
+    ShowTrayIcon(TRAY_IDLE);
+    ShowTrayIcon(100);
+    EXPECT_EQ(std::vector<int>({1}), Icons());
+    ShowTrayIcon(50);
+    ShowTrayIcon(51);
+    ShowTrayIcon(58);
+    ShowTrayIcon(59);
+    EXPECT_EQ(std::vector<int>({16, 17}), Icons());
+}
+
+TEST_F(TrayCalls, RemovalAfterTheIdleIconReachesTheShell)
+{
+    ShowTrayIcon(TRAY_IDLE);
+    ShowTrayIcon(TRAY_REMOVE);
+    EXPECT_EQ(std::vector<int>({1, 0}), Icons());
+    ShowTrayIcon(TRAY_REMOVE);
+    EXPECT_TRUE(Icons().empty());
+    // And back again after a removal.
+    ShowTrayIcon(TRAY_IDLE);
+    EXPECT_EQ(std::vector<int>({1}), Icons());
+}
+
+TEST_F(TrayCalls, TaskbarRestartAddsTheSameIconAgain)
+{
+    ShowTrayIcon(TRAY_IDLE);
+    ForgetTrayIcon();
+    ShowTrayIcon(TRAY_IDLE);
+    ShowTrayIcon(TRAY_IDLE);
+    EXPECT_EQ(std::vector<int>({1, 1}), Icons());
+    ShowTrayIcon(30);
+    ForgetTrayIcon();
+    ShowTrayIcon(30);
+    EXPECT_EQ(std::vector<int>({13, 13}), Icons());
+}
+
+TEST_F(TrayCalls, TraySettingOffRemovesAtTheNextCallAndOnBringsItBack)
+{
+    ShowTrayIcon(TRAY_IDLE);
+    gPrefs.bTrayIcon = 0;
+    ShowTrayIcon(TRAY_IDLE);
+    ShowTrayIcon(TRAY_IDLE);
+    EXPECT_EQ(std::vector<int>({1, 0}), Icons());
+    // Progress while the tray is off never adds an icon.
+    ShowTrayIcon(40);
+    EXPECT_EQ(std::vector<int>({0}), Icons());
+    gPrefs.bTrayIcon = 1;
+    ShowTrayIcon(40);
+    EXPECT_EQ(std::vector<int>({14}), Icons());
+}
+
+TEST_F(TrayCalls, CallsGoToFrameZeroWithTheTooltip)
+{
+    gPrefs.iWeatherData = 1;
+    ShowTrayIcon(TRAY_IDLE);
+    ASSERT_EQ(1u, gCalls.size());
+    EXPECT_EQ(0, gCalls[0].frame);
+    EXPECT_EQ("Veltaspar\nClouds: Demo\nWeather: n/a", gCalls[0].tip);
+    EXPECT_EQ(Tooltip(), gCalls[0].tip);
+}
+
+TEST_F(TrayCalls, ProgressModuleReachesTheTrayThroughItsHook)
+{
+    UpdateTrayIcon(TRAY_IDLE);
+    EXPECT_TRUE(Icons().empty());
+    InstallTrayHook();
+    UpdateTrayIcon(75);
+    UpdateTrayIcon(TRAY_REMOVE);
+    EXPECT_EQ(std::vector<int>({19, 0}), Icons());
+}
+
+namespace {
+std::vector<std::pair<WPARAM, LPARAM>> gSetIcons;
+LRESULT CALLBACK DialogStandIn(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_SETICON)
+        gSetIcons.push_back({wParam, lParam});
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+HWND MakeDialogStandIn()
+{
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = DialogStandIn;
+        wc.hInstance = GetModuleHandleA(0);
+        wc.lpszClassName = "VtTrayDialogStandIn";
+        RegisterClassA(&wc);
+        registered = true;
+    }
+    return CreateWindowExA(0, "VtTrayDialogStandIn", "", WS_POPUP, 0, 0, 10, 10, 0, 0,
+                           GetModuleHandleA(0), 0);
+}
+}  // namespace
+
+TEST_F(TrayCalls, OptionsDialogTakesTheSameIconBothSizes)
+{
+    HWND dialog = MakeDialogStandIn();
+    ASSERT_TRUE(dialog != 0);
+    gSetIcons.clear();
+    ShowTrayIcon(TRAY_IDLE);
+    gOptionsDialog = dialog;
+    // A dialog opened after the icon was shown gets it at the next call.
+    ShowTrayIcon(TRAY_IDLE);
+    Pump(50);
+    HICON expected = LoadIconA(GetModuleHandleA(0), MAKEINTRESOURCEA(1));
+    ASSERT_EQ(2u, gSetIcons.size());
+    EXPECT_EQ((WPARAM)ICON_SMALL, gSetIcons[0].first);
+    EXPECT_EQ((WPARAM)ICON_BIG, gSetIcons[1].first);
+    EXPECT_EQ((LPARAM)expected, gSetIcons[0].second);
+    EXPECT_EQ((LPARAM)expected, gSetIcons[1].second);
+    gSetIcons.clear();
+    ShowTrayIcon(TRAY_IDLE);
+    Pump(20);
+    EXPECT_TRUE(gSetIcons.empty());
+    EXPECT_EQ(std::vector<int>({1, 1}), Icons());
+    gOptionsDialog = 0;
+    DestroyWindow(dialog);
+}
+
+// ---------------------------------------------------------------- menu
+
+namespace {
+
+const uint16_t kTrayItems[] = {CMD_PROFILE_MENU,    CMD_ID_SEPARATOR,   CMD_UPDATE_WALLPAPER,
+                               CMD_CANCEL_UPDATES,  CMD_DOWNLOAD_CLOUDS, CMD_ID_SEPARATOR,
+                               CMD_SCREEN_SAVER,    CMD_OPTIONS,        CMD_ID_SEPARATOR,
+                               CMD_QUIT,            CMD_ID_LIST_END};
+const uint16_t kProfileItems[] = {CMD_PROFILE_FIRST, CMD_ID_LIST_END};
+
+std::vector<WPARAM> gCommands;
+
+LRESULT CALLBACK TestMainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case QRFM_COMMAND:
+        gCommands.push_back(wParam);
+        return 0;
+    case QRFM_GETMENUCOMMANDS:
+        return wParam == CMD_PROFILE_MENU ? (LRESULT)kProfileItems : 0;
+    }
+    return DefFrameWindowProc(window, message, wParam, lParam);
+}
+
+void AddNamed(uint16_t id, uint16_t type, const char *name, uint32_t data = 0)
+{
+    ASSERT_GE(gApp.AddCommand(id, type, 128, 0, -1, data, 0, 0), 0);
+    CopyText(gApp.CommandById(id)->text, name, 260);
+}
+
+bool Enabled(uint16_t id)
+{
+    CommandEntry *entry = gApp.CommandById(id);
+    return entry && (entry->flags & CMDF_ENABLED);
+}
+
+HWND gFoundPopup;
+BOOL CALLBACK FindVisiblePopup(HWND window, LPARAM)
+{
+    char name[64];
+    if (GetClassNameA(window, name, sizeof name) && strcmp(name, MENU_POPUP_CLASS) == 0 &&
+        IsWindowVisible(window)) {
+        gFoundPopup = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+class TrayMenu : public ::testing::Test {
+protected:
+    // One main window for all tests: destroying a shown window costs Wine
+    // seconds.
+    static std::string folder;
+    static void SetUpTestSuite()
+    {
+        folder = FreshTempFolder("tray");
+        CopyText(gApp.dataFolder, folder.c_str(), MAX_TEXT);
+        memset(&gWindowHooks, 0, sizeof gWindowHooks);
+        InstallFrameHooks();
+        InstallMenuHooks();
+        int position = CreateFrameWindow(0, TestMainProc, "Veltaspar", 0, 0, 20, 20, 200, 100);
+        gTestMain = position < 0 ? 0 : gFrames.data[position]->window;
+    }
+    static void TearDownTestSuite()
+    {
+        DestroyFrameWindows();
+        gTestMain = 0;
+        memset(&gWindowHooks, 0, sizeof gWindowHooks);
+        RemoveTree(folder);
+    }
+    CGraphics graphics;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(gTestMain != 0);
+        ASSERT_EQ(graphics.Init(), 0);
+        gGraphics = &graphics;
+        graphics.LoadColours();
+        ResetPrefs();
+        gCommands.clear();
+        memset((void *)&gRenderJobs, 0, sizeof gRenderJobs);
+        ResizeViewList(&gViewLists[VIEW_LIST_WALLPAPER], 1);
+        ResizeViewList(&gViewLists[VIEW_LIST_SCREENSAVER], 1);
+        gViewLists[VIEW_LIST_WALLPAPER].data[0].bActive = 0;
+        gViewLists[VIEW_LIST_SCREENSAVER].data[0].bActive = 0;
+        gApp.commands.RemoveAll();
+        gApp.openMenu = 0;
+        gApp.menuOpen = 0;
+        SetCursorPos(300, 300);
+        AddNamed(CMD_ID_SEPARATOR, CMD_SEPARATOR, "");
+        AddNamed(CMD_UPDATE_WALLPAPER, CMD_BUTTON, "Update Wallpaper");
+        AddNamed(CMD_CANCEL_UPDATES, CMD_BUTTON, "Cancel Updates");
+        AddNamed(CMD_DOWNLOAD_CLOUDS, CMD_BUTTON, "Download Clouds");
+        AddNamed(CMD_SCREEN_SAVER, CMD_BUTTON, "Screen Saver");
+        AddNamed(CMD_OPTIONS, CMD_BUTTON, "Options...");
+        AddNamed(CMD_QUIT, CMD_BUTTON, "Quit Veltaspar");
+        AddNamed(CMD_PROFILE_MENU, CMD_MENU, "Profile", CMD_DATA_OWNERLIST);
+        AddNamed(CMD_PROFILE_FIRST, CMD_BUTTON, "Default");
+        AddNamed(CMD_TRAY_MENU, CMD_MENU, "Tray", (uint32_t)(uintptr_t)kTrayItems);
+    }
+    void TearDown() override
+    {
+        gApp.CloseMenu(0);
+        delete gPopupMenu;
+        gPopupMenu = 0;
+        Pump(20);
+        gApp.commands.RemoveAll();
+        gApp.openMenu = 0;
+        gApp.menuOpen = 0;
+        FreeViewLists();
+        gGraphics = 0;
+    }
+    void Enables(bool wallpaper, bool cancel, bool clouds, bool saver)
+    {
+        EnableTrayCommands();
+        EXPECT_EQ(wallpaper, Enabled(CMD_UPDATE_WALLPAPER));
+        EXPECT_EQ(cancel, Enabled(CMD_CANCEL_UPDATES));
+        EXPECT_EQ(clouds, Enabled(CMD_DOWNLOAD_CLOUDS));
+        EXPECT_EQ(saver, Enabled(CMD_SCREEN_SAVER));
+        // The rest are never touched.
+        EXPECT_TRUE(Enabled(CMD_OPTIONS));
+        EXPECT_TRUE(Enabled(CMD_QUIT));
+    }
+};
+
+std::string TrayMenu::folder;
+
+TEST_F(TrayMenu, CommandsAreEnabledByWhatCanRunNow)
+{
+    Enables(false, false, false, false);
+    gViewLists[VIEW_LIST_WALLPAPER].data[0].bActive = 1;
+    Enables(true, false, false, false);
+    gViewLists[VIEW_LIST_WALLPAPER].data[0].bActive = 0;
+    gPrefs.iCloudsData = 3;
+    Enables(false, false, true, false);
+    gPrefs.iCloudsData = 0;
+    gViewLists[VIEW_LIST_SCREENSAVER].data[0].bActive = 1;
+    Enables(false, false, false, true);
+    gViewLists[VIEW_LIST_SCREENSAVER].data[0].bActive = 0;
+    gRenderJobs.running[RENDER_JOB_SCREENSAVER] = 1;
+    Enables(false, true, false, false);
+    gRenderJobs.running[RENDER_JOB_SCREENSAVER] = 0;
+    gRenderJobs.running[RENDER_JOB_WALLPAPER] = 1;
+    Enables(false, true, false, false);
+    // The previews are not updates the menu cancels.
+    gRenderJobs.running[RENDER_JOB_WALLPAPER] = 0;
+    gRenderJobs.running[RENDER_JOB_MAP_PREVIEW] = 1;
+    gRenderJobs.running[RENDER_JOB_SCREEN_PREVIEW] = 1;
+    Enables(false, false, false, false);
+    // Without views there is nothing to update.
+    gPrefs.iCloudsData = 1;
+    gViewLists[VIEW_LIST_WALLPAPER].RemoveAll();
+    gViewLists[VIEW_LIST_SCREENSAVER].RemoveAll();
+    Enables(false, false, true, false);
+}
+
+TEST_F(TrayMenu, RightClickOpensTheTrayMenuAtTheCursor)
+{
+    gViewLists[VIEW_LIST_WALLPAPER].data[0].bActive = 1;
+    gPrefs.iCloudsData = 1;
+    OnTrayMouse(WM_RBUTTONDOWN);
+    Pump(50);
+    ASSERT_TRUE(gPopupMenu != 0);
+    EXPECT_EQ(CMD_TRAY_MENU, gPopupMenu->commandId);
+    EXPECT_TRUE(gPopupMenu->open);
+    gFoundPopup = 0;
+    EnumWindows(FindVisiblePopup, 0);
+    ASSERT_TRUE(gFoundPopup != 0);
+    EXPECT_EQ(gPopupMenu->popup, gFoundPopup);
+    // One item per listed command, the enabling applied before it opened.
+    ASSERT_EQ(10, gPopupMenu->items.count);
+    EXPECT_EQ(CMD_PROFILE_MENU, gPopupMenu->items.data[0]->commandId);
+    EXPECT_EQ(CMD_QUIT, gPopupMenu->items.data[9]->commandId);
+    EXPECT_TRUE(Enabled(CMD_UPDATE_WALLPAPER));
+    EXPECT_TRUE(Enabled(CMD_DOWNLOAD_CLOUDS));
+    EXPECT_FALSE(Enabled(CMD_SCREEN_SAVER));
+    EXPECT_FALSE(Enabled(CMD_CANCEL_UPDATES));
+    RECT r;
+    GetWindowRect(gFoundPopup, &r);
+    POINT cursor;
+    GetCursorPos(&cursor);
+    EXPECT_TRUE(r.left == cursor.x || r.right == cursor.x) << r.left << " " << r.right;
+    EXPECT_TRUE(r.top == cursor.y || r.bottom == cursor.y) << r.top << " " << r.bottom;
+    EXPECT_TRUE(gCommands.empty());
+}
+
+TEST_F(TrayMenu, LeftClickAndDoubleClickPostTheOptionsCommand)
+{
+    OnTrayMouse(WM_LBUTTONDOWN);
+    // Posted, not sent: nothing arrives before the loop runs.
+    EXPECT_TRUE(gCommands.empty());
+    Pump(30);
+    EXPECT_EQ(std::vector<WPARAM>({CMD_OPTIONS}), gCommands);
+    OnTrayMouse(WM_LBUTTONDBLCLK);
+    Pump(30);
+    EXPECT_EQ(std::vector<WPARAM>({CMD_OPTIONS, CMD_OPTIONS}), gCommands);
+    EXPECT_TRUE(gPopupMenu == 0 || !gPopupMenu->open);
+}
+
+// The real shell path: whatever Wine's notification area answers, the frame's
+// record of its entry follows the icon and is gone after the removal.
+TEST_F(TrayMenu, RealShellEntryFollowsIdleAndRemoval)
+{
+    gTraySetIcon = kShellTraySetIcon;
+    ForgetTrayIcon();
+    CFrameWindow *frame = FindFrameByIndex(0);
+    ASSERT_TRUE(frame != 0);
+    ShowTrayIcon(TRAY_IDLE);
+    printf("tray entry under Wine after the idle icon: %d\n", frame->trayEntry);
+    ShowTrayIcon(TRAY_REMOVE);
+    EXPECT_EQ(0, frame->trayEntry);
+    ForgetTrayIcon();
+}
