@@ -294,8 +294,7 @@ int RescaleDemoCloudFiles(const char *folder)
 
 static DWORD WINAPI RescaleDemoCloudsThread(LPVOID)
 {
-    for (int check = 0; check < gProgressDialogWaitChecks && !GetProgressWindow(); check++)
-        Sleep(10);
+    WaitForProgressDialog();
     int result = RescaleDemoCloudFiles(gApp.ownFolder);
     EndProgressDialog(result);
     return (DWORD)result;
@@ -305,17 +304,7 @@ int RescaleDemoClouds()
 {
     if (DemoCloudsPresent(gApp.ownFolder))
         return CLOUDS_OK;
-    HANDLE thread = CreateThread(0, 0, RescaleDemoCloudsThread, 0, 0, 0);
-    if (!thread)
-        return CLOUDS_NO_THREAD;
-    DoModal(0, IDD_PROGRESS, ProgressDialogProc, 0);
-    // Without a dialog the worker runs alone; its exit code is the result
-    // either way.
-    WaitForSingleObject(thread, INFINITE);
-    DWORD code = CLOUDS_NO_THREAD;
-    GetExitCodeThread(thread, &code);
-    CloseHandle(thread);
-    return (int)code;
+    return RunBehindProgressDialog(RescaleDemoCloudsThread);
 }
 
 // ------------------------------------------------------------------ download
@@ -457,16 +446,10 @@ int StartCloudDownload(int mode, bool regenerate)
     if (InterlockedCompareExchange(&gCloudUpdaterBusy, 1, 0) != 0)
         return CLOUDS_BUSY;
     int parameter = mode + (regenerate ? CLOUD_MODE_REGENERATE : 0);
-    HANDLE thread = CreateThread(0, 0, CloudDownloadThread, (LPVOID)(INT_PTR)parameter,
-                                 CREATE_SUSPENDED, 0);
-    if (!thread) {
+    if (!StartWorkerThread(CloudDownloadThread, parameter)) {
         gCloudUpdaterBusy = 0;
         return CLOUDS_NO_THREAD;
     }
-    if (gPrefs.bUseIdle)
-        SetThreadPriority(thread, THREAD_PRIORITY_IDLE);
-    ResumeThread(thread);
-    CloseHandle(thread);
     return CLOUDS_OK;
 }
 

@@ -9,7 +9,6 @@
 #include "framework/zip.h"
 
 volatile uint8_t gStopConversion = 0;
-int gProgressDialogWaitChecks = MAINT_DIALOG_WAIT_CHECKS;
 
 static int CloudMapNotBuildable() { return MAINT_CLOUD_DECODER_MISSING; }
 int (*gGenerateCloudMap)() = CloudMapNotBuildable;
@@ -111,14 +110,6 @@ int ConvertDataFiles(const char *folder, volatile uint8_t *cancel)
         DeleteFileA(path);
     }
     return MAINT_OK;
-}
-
-// The dialog registers itself once its window exists; without it after the
-// last check the thread works alone.
-static void WaitForProgressDialog()
-{
-    for (int check = 0; check < gProgressDialogWaitChecks && !GetProgressWindow(); check++)
-        Sleep(10);
 }
 
 static DWORD FinishThread(int result)

@@ -11,16 +11,14 @@ enum {
     MAINT_OK = 0,
     MAINT_TARGET_NOT_WRITABLE = 26,   // restart elevated with "-CONVERTDATAFILES"
     MAINT_CLOUD_DECODER_MISSING = 13, // the cloud image cannot be decoded yet
-    MAINT_DIALOG_WAIT_CHECKS = 1000,  // 10 ms apart
 };
 
 // Set by the progress dialog's cancel; cleared by the program entry before a
 // conversion starts. The converter polls it.
 extern volatile uint8_t gStopConversion;
 
-// How often the threads look for the progress dialog before working without
-// it (tests shorten it).
-extern int gProgressDialogWaitChecks;
+// The threads first wait for the progress dialog: gProgressDialogWaitChecks
+// (earth/progress.h).
 
 // Builds the cloud map; answers the cloud updater's codes. Until the updater
 // with its unscramble and decode exists, this answers

@@ -101,3 +101,28 @@ void UpdateTrayIcon(int percent)
     if (hook)
         hook(percent);
 }
+
+// ---------------------------------------------------------------- workers
+
+int gProgressDialogWaitChecks = PROGRESS_DIALOG_WAIT_CHECKS;
+
+void WaitForProgressDialog()
+{
+    for (int check = 0; check < gProgressDialogWaitChecks && !GetProgressWindow(); check++)
+        Sleep(10);
+}
+
+int RunBehindProgressDialog(LPTHREAD_START_ROUTINE worker)
+{
+    HANDLE thread = CreateThread(0, 0, worker, 0, 0, 0);
+    if (!thread)
+        return PROGRESS_NO_THREAD;
+    DoModal(0, IDD_PROGRESS, ProgressDialogProc, 0);
+    // Without a dialog the worker runs alone; its exit code is the result
+    // either way.
+    WaitForSingleObject(thread, INFINITE);
+    DWORD code = PROGRESS_NO_THREAD;
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    return (int)code;
+}

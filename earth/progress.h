@@ -5,7 +5,11 @@
 
 #include <windows.h>
 
-enum { PROGRESS_TEXT_SIZE = 260 };
+enum {
+    PROGRESS_TEXT_SIZE = 260,
+    PROGRESS_NO_THREAD = 3,
+    PROGRESS_DIALOG_WAIT_CHECKS = 1000,   // 10 ms apart
+};
 
 // Any thread may call it. A null text keeps the previous text; a negative
 // percentage means there is no progress to show.
@@ -25,6 +29,15 @@ HWND GetProgressWindow();
 // ends itself on its own thread.
 void EndProgressDialog(int result);
 int GetLastProgressResult();
+
+// A worker's first step: wait (gProgressDialogWaitChecks checks 10 ms apart)
+// for the progress dialog to register; without it the worker works alone.
+extern int gProgressDialogWaitChecks;   // tests shorten it
+void WaitForProgressDialog();
+// Runs worker on its own thread behind the modal progress dialog 107, which
+// the worker ends with its result (EndProgressDialog). The worker's exit
+// code, or 3 when its thread could not be created.
+int RunBehindProgressDialog(LPTHREAD_START_ROUTINE worker);
 
 // Dialog 107, shown through DoModal; registers itself as the status window
 // while it exists.

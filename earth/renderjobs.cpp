@@ -48,10 +48,10 @@ static void CancelAndWait(int job, int rounds)
     }
 }
 
-static bool StartJobThread(LPTHREAD_START_ROUTINE routine, int job)
+bool StartWorkerThread(LPTHREAD_START_ROUTINE routine, int parameter)
 {
     DWORD id;
-    HANDLE thread = CreateThread(0, 0, routine, (LPVOID)(INT_PTR)job, CREATE_SUSPENDED, &id);
+    HANDLE thread = CreateThread(0, 0, routine, (LPVOID)(INT_PTR)parameter, CREATE_SUSPENDED, &id);
     if (!thread)
         return false;
     if (gPrefs.bUseIdle)
@@ -626,7 +626,7 @@ static int StartPreview(int job, LPTHREAD_START_ROUTINE routine)
     gRenderJobs.cancel[job] = 0;
     gRenderJobs.status[job] = RENDER_OK;
     gRenderJobs.running[job] = 1;
-    if (StartJobThread(routine, job))
+    if (StartWorkerThread(routine, job))
         return RENDER_OK;
     return (int)FinishJob(job, RENDER_THREAD_NOT_CREATED);
 }
@@ -658,7 +658,7 @@ static int StartOutput(int job)
     gRenderJobs.cancel[job] = 0;
     gRenderJobs.running[job] = 1;
     gRenderJobs.status[job] = RENDER_OK;
-    if (StartJobThread(RenderOutputThread, job))
+    if (StartWorkerThread(RenderOutputThread, job))
         return RENDER_OK;
     return (int)FinishJob(job, RENDER_THREAD_NOT_CREATED);
 }

@@ -73,6 +73,10 @@ int StartScreenPreview();
 // Renders the camera image on the caller's thread; the compositor's status.
 int RenderCameraImage();
 
+// Starts a worker with its parameter, at idle priority when gPrefs.bUseIdle
+// says so; false when the thread could not be created.
+bool StartWorkerThread(LPTHREAD_START_ROUTINE routine, int parameter);
+
 DWORD WINAPI RenderOutputThread(LPVOID index);
 DWORD WINAPI RenderScreenPreviewThread(LPVOID);
 DWORD WINAPI RenderMapPreviewThread(LPVOID);

@@ -37,7 +37,6 @@ enum {
     COMMAND_FLAGS = 128,
     OPTIONS_COMMAND_FLAGS = 192,
     PROFILE_COMMAND_FLAGS = 0x40080,
-    WORKER_END_WAIT_MS = 10000,
     ERROR_NOT_WRITABLE = 26,
     START_ERROR_TEXT = 0xF003,    // the framework's "Error initializing the application!"
 };
@@ -128,23 +127,6 @@ static bool FolderHasExtension(const char *extension)
 {
     CFileFind find("%s\\*.%s", InstallFolder(), extension);
     return find.FindNext();
-}
-
-int RunBehindProgressDialog(LPTHREAD_START_ROUTINE worker)
-{
-    DWORD id;
-    HANDLE thread = CreateThread(0, 0, worker, 0, 0, &id);
-    if (!thread)
-        return ENTRY_NO_THREAD;
-    int result = DoModal(0, IDD_PROGRESS, ProgressDialogProc, 0);
-    // The worker ends the dialog with its result at its end.
-    if (WaitForSingleObject(thread, WORKER_END_WAIT_MS) == WAIT_OBJECT_0) {
-        DWORD code = 0;
-        if (GetExitCodeThread(thread, &code))
-            result = (int)code;
-    }
-    CloseHandle(thread);
-    return result;
 }
 
 // Data packs, then data files; false when start-up ends here.

@@ -9,7 +9,6 @@
 enum {
     SETTINGS_VERSION = 400,
     ENTRY_ERROR_WINDOW = 50,      // main window, commands or options dialog failed
-    ENTRY_NO_THREAD = 3,          // a maintenance thread could not be created
 };
 
 extern StringTableRecord gProgramStrings[];
@@ -18,9 +17,6 @@ extern char gScreenSaverImage[MAX_TEXT];   // "<data folder>\VTScrsvr.bmp"
 // The whole program: start-up, the loop, shutdown. Always 0.
 int ProgramMain(HINSTANCE instance, const char *commandLine);
 
-// Runs one start-up worker behind the modal progress dialog; the worker's
-// result, ENTRY_NO_THREAD when its thread could not be created.
-int RunBehindProgressDialog(LPTHREAD_START_ROUTINE worker);
 // The main window's commands and the tray menu; 0 or the error to report.
 int AddProgramCommands();
 // Fills the hooks through which profiles and the main window reach the

@@ -308,7 +308,7 @@ TEST_F(Clouds, DemoCloudsAreRescaledFromTheHighPicture)
     WriteWhole(OwnFile("CloudsL.int"), "stale");   // only one present: both are made
     gProgressDialogWaitChecks = 1;                 // the test has no dialog template
     EXPECT_EQ(RescaleDemoClouds(), 0);
-    gProgressDialogWaitChecks = MAINT_DIALOG_WAIT_CHECKS;
+    gProgressDialogWaitChecks = PROGRESS_DIALOG_WAIT_CHECKS;
     ExpectPictureSize(OwnFile("CloudsM.int"), 4096, 2048);
     ExpectPictureSize(OwnFile("CloudsL.int"), 2048, 1024);
     EXPECT_EQ(GetProgressPercent(), 70);

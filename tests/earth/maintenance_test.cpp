@@ -162,5 +162,5 @@ TEST(MaintenanceThreads, WithoutADialogTheThreadsWorkAloneAndEnd)
     EXPECT_EQ(RunThread(UnpackDataPacksThread), 0);    // no packs: done at once
     EXPECT_EQ(RunThread(BuildCloudMapThread), MAINT_CLOUD_DECODER_MISSING);
     EXPECT_EQ(GetLastProgressResult(), MAINT_CLOUD_DECODER_MISSING);
-    gProgressDialogWaitChecks = MAINT_DIALOG_WAIT_CHECKS;
+    gProgressDialogWaitChecks = PROGRESS_DIALOG_WAIT_CHECKS;
 }

@@ -331,4 +331,40 @@ TEST_F(MainTimer, ScreenSaverRecordIsReadFromTheDataFolder)
     EXPECT_EQ(0, kProgramHooks.readSaverActive());
 }
 
+// The start-up posts carry 1234: they neither switch profiles by the screen
+// nor open the options dialog; real ones do.
+TEST_F(MainTimer, StartupPostsNeitherSwitchProfilesNorOpenOptions)
+{
+    gPrefs.bMultiMon = 0;
+    ProfileSettings keep = gCurProfileSettings;
+    gCurProfileSettings.scrtrigger = 1;
+    gCurProfileSettings.scrx = gCurProfileSettings.scry = 0;
+    gCurProfileSettings.scrw = GetSystemMetrics(SM_CXSCREEN);
+    gCurProfileSettings.scrh = GetSystemMetrics(SM_CYSCREEN);
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_SAVE, "Desk"));
+    gCurProfileSettings = ProfileSettings();
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_SAVE, "Default"));
+    CopyText(gPrefs.szCurProfile, "Default", sizeof gPrefs.szCurProfile);
+
+    MainWindowProc(0, WM_DISPLAYCHANGE, STARTUP_POST, 0);
+    EXPECT_STREQ("Default", gPrefs.szCurProfile);
+    MainWindowProc(0, WM_DISPLAYCHANGE, 24, 0);
+    EXPECT_STREQ("Desk", gPrefs.szCurProfile);
+
+    MSG msg;
+    while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
+    }
+    gApp.minimize = 0;
+    MainWindowProc(0, QRFM_SHOW, STARTUP_POST, 0);
+    EXPECT_FALSE(PeekMessageA(&msg, 0, QRFM_COMMAND, QRFM_COMMAND, PM_REMOVE));
+    MainWindowProc(0, QRFM_SHOW, 0, 0);
+    ASSERT_TRUE(PeekMessageA(&msg, 0, QRFM_COMMAND, QRFM_COMMAND, PM_REMOVE));
+    EXPECT_EQ((WPARAM)CMD_OPTIONS, msg.wParam);
+    gApp.minimize = 1;   // "-MINIMIZE": nothing opens by itself
+    MainWindowProc(0, QRFM_SHOW, 0, 0);
+    EXPECT_FALSE(PeekMessageA(&msg, 0, QRFM_COMMAND, QRFM_COMMAND, PM_REMOVE));
+    gApp.minimize = 0;
+    gCurProfileSettings = keep;
+}
+
 }  // namespace
