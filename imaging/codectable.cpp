@@ -8,22 +8,31 @@ bool EncodeBmp(CDibImage *ghost, CByteStream *stream);
 bool DecodeIco(CDibImage *out, CByteStream *stream);
 bool EncodeIco(CDibImage *ghost, CByteStream *stream);
 
+bool DecodeGif(CDibImage *out, CByteStream *stream);
+bool EncodeGif(CDibImage *ghost, CByteStream *stream);
+
 bool DecodePng(CDibImage *out, CByteStream *stream);
 bool EncodePng(CDibImage *ghost, CByteStream *stream);
 
 bool DecodeJpeg(CDibImage *out, CByteStream *stream);
 bool EncodeJpeg(CDibImage *ghost, CByteStream *stream);
 
+bool DecodeTga(CDibImage *out, CByteStream *stream);
+bool EncodeTga(CDibImage *ghost, CByteStream *stream);
+
+bool DecodePcx(CDibImage *out, CByteStream *stream);
+bool EncodePcx(CDibImage *ghost, CByteStream *stream);
+
 static ImageCodec gImageCodecs[FORMAT_COUNT] = {
     {0, 0},   // unknown: tries all formats, never encodes
     {DecodeBmp, EncodeBmp},   // BMP
-    {0, 0},   // GIF
+    {DecodeGif, EncodeGif},   // GIF
     {DecodeJpeg, EncodeJpeg},   // JPG
     {DecodePng, EncodePng},   // PNG
     {DecodeIco, EncodeIco},   // ICO
     {0, 0},   // TIF
-    {0, 0},   // TGA
-    {0, 0},   // PCX
+    {DecodeTga, EncodeTga},   // TGA
+    {DecodePcx, EncodePcx},   // PCX
     {0, 0},   // no format
     {0, 0},   // WMF and EMF (decode only)
 };
