@@ -366,7 +366,7 @@ static void ShowDownloadProgress(void *, int64_t done, int64_t total)
         SetProgressStatus(0, (int)(done * 100 / total));
 }
 
-static void FillProxy(HttpFileRequest *request)
+void FillHttpProxy(HttpFileRequest *request)
 {
     if (gPrefs.iProxyType != 1)
         return;
@@ -409,7 +409,7 @@ int DownloadToFile(char *url, int urlSize, const char *file, const char *user,
     request.url = url;
     request.user = user;
     request.password = password;
-    FillProxy(&request);
+    FillHttpProxy(&request);
     // Without the old file an unchanged answer would leave us with nothing.
     if (modified && file && FileExists(file))
         request.ifModifiedSince = modified;

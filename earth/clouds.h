@@ -84,6 +84,8 @@ struct HttpFileRequest {
 // codes (100..106), an HTTP status (300, 400, 401, 403, 404, 407, ...) or
 // the body callback's code.
 extern int (*gHttpGetToFile)(HttpFileRequest *request);
+// The proxy settings of gPrefs into a request (none unless iProxyType is 1).
+void FillHttpProxy(HttpFileRequest *request);
 
 // What the worker calls outside the earth model. The shell sets
 // optionsDialogOpen (null: there is no options dialog); tests replace the rest.

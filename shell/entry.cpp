@@ -18,6 +18,7 @@
 #include "earth/progress.h"
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
+#include "earth/weather.h"
 #include "framework/dialogs.h"
 #include "framework/filefind.h"
 #include "framework/framelist.h"
@@ -76,6 +77,16 @@ static bool CloudsBusyHook()
     return gCloudUpdaterBusy != 0;
 }
 
+static int StartWeatherHook(int mode)
+{
+    return StartWeatherDownload(mode);
+}
+
+static bool WeatherBusyHook()
+{
+    return gWeatherBusy != 0;
+}
+
 static bool OptionsDialogOpen()
 {
     return gOptionsDialog != 0;
@@ -89,6 +100,8 @@ void InstallProgramHooks()
     gProfileHooks.setAutostart = SetAutostartHook;
     gMainHooks.startCloudDownload = StartCloudsHook;
     gMainHooks.cloudWorkerBusy = CloudsBusyHook;
+    gMainHooks.startWeatherDownload = StartWeatherHook;
+    gMainHooks.weatherWorkerBusy = WeatherBusyHook;
     gCloudHooks.optionsDialogOpen = OptionsDialogOpen;
     InstallTrayHook();
 }

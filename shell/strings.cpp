@@ -13,6 +13,11 @@ StringTableRecord gProgramStrings[] = {
            "The screen preview could not be updated!\nError code: %d.",
            "The map preview could not be updated!\nError code: %d."}},
     {106, {"Could not create the cloud files!\nError code: %d\nPlease reinstall the program!"}},
+    {107, {0, 0,
+           "The weather data come from OpenWeatherMap, which asks every user for a personal "
+           "API key.\nPlease get your free key at openweathermap.org and enter it on the "
+           "Weather page.\nDo you want to read more about it now?",
+           "n/a"}},
     {1000, {"Tray", 0, "Tray menu"}},
     {1100, {"Profile", 0, "", "Profile selection"}},
     // The profile commands' texts point at the profile list's name buffers.

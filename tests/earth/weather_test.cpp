@@ -1,0 +1,297 @@
+// The weather updater against a fake transport that answers by URL and
+// records every request: one request per distinct city, the coarser
+// coordinates after a refused answer, the values copied to every city at
+// the place, METAR wind, gust and pressure conversions, old reports left
+// alone, the page's markers, and the final status texts.
+#include <gtest/gtest.h>
+
+#include <math.h>
+#include <string.h>
+#include <time.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "earth/clouds.h"
+#include "earth/labels.h"
+#include "earth/settings.h"
+#include "earth/weather.h"
+#include "framework/application.h"
+
+namespace {
+
+std::vector<std::string> gRequests;
+// URL part -> code, body; the longest matching part answers.
+std::map<std::string, std::pair<int, std::string>> gAnswers;
+
+int FakeGet(HttpFileRequest *request)
+{
+    gRequests.push_back(request->url);
+    const std::pair<int, std::string> *best = 0;
+    size_t bestLength = 0;
+    for (const auto &answer : gAnswers)
+        if (strstr(request->url, answer.first.c_str()) && answer.first.size() > bestLength) {
+            best = &answer.second;
+            bestLength = answer.first.size();
+        }
+    if (!best)
+        return 404;
+    if (best->first != 0)
+        return best->first;
+    return request->body(request->context, best->second.data(), (uint32_t)best->second.size());
+}
+
+int Requests(const std::string &part)
+{
+    int n = 0;
+    for (const std::string &url : gRequests)
+        n += url.find(part) != std::string::npos;
+    return n;
+}
+
+std::string Utc(const char *format, time_t t)
+{
+    char text[64];
+    strftime(text, sizeof text, format, gmtime(&t));
+    return text;
+}
+
+const char kBerlinJson[] =
+    "{\"coord\":{\"lon\":13.4,\"lat\":52.52},\"weather\":[{\"id\":500,\"main\":\"Rain\"}],"
+    "\"main\":{\"temp\":\"7,5\",\"pressure\":1012,\"humidity\":81},"
+    "\"wind\":{\"speed\":4.1,\"deg\":250},\"id\":2950159,\"cod\":200}";
+
+class Weather : public ::testing::Test {
+protected:
+    time_t now = time(0);
+
+    void SetUp() override
+    {
+        gPrefs = kDefaultPrefs;
+        CopyText(gPrefs.szWeatherApiKey, "key", sizeof gPrefs.szWeatherApiKey);
+        gPrefs.iWeatherInterval = 60;
+        gPrefs.iMetarData = 1;
+        gPrefs.iMetarSource = 1;   // the station file
+        CopyText(gPrefs.szMetarURL, "http://metar.test/#ICAO#.TXT", sizeof gPrefs.szMetarURL);
+        gHttpGetToFile = FakeGet;
+        gRequests.clear();
+        gAnswers.clear();
+        ASSERT_TRUE(ResizeViewList(&gViewLists[0], 2));
+        ASSERT_TRUE(ResizeViewList(&gViewLists[1], 1));
+        SetDefaultView(&gViewLists[0].data[0], 0);
+        SetDefaultView(&gViewLists[0].data[1], 0);
+        SetDefaultView(&gViewLists[1].data[0], 1);
+        // Berlin in two wallpaper views and the screen saver; Tokyo once.
+        AddCity(&gViewLists[0].data[0], "Berlin", 52.52f, 13.4f, "EDDB");
+        AddCity(&gViewLists[0].data[0], "Tokyo", 35.68f, 139.69f, "");
+        AddCity(&gViewLists[0].data[1], "Berlin", 52.52f, 13.4f, "EDDB");
+        AddCity(&gViewLists[1].data[0], "Berlin", 52.52f, 13.4f, "EDDB");
+        // First run with this key: forces the run and clears old errors.
+    }
+    void TearDown() override
+    {
+        FreeViewLists();
+        gHttpGetToFile = 0;
+    }
+    static void AddCity(ViewOptions *view, const char *name, float lat, float lon,
+                        const char *icao)
+    {
+        view->bCities = 1;
+        CityEntry &city = view->City[view->iCityNumber++];
+        memset(&city, 0, sizeof city);
+        snprintf(city.cityline, sizeof city.cityline, "%s;line", name);
+        CopyText(city.city, name, sizeof city.city);
+        CopyText(city.icao, icao, sizeof city.icao);
+        city.lat = lat;
+        city.lon = lon;
+    }
+    CityEntry &City(int list, int view, int i) { return gViewLists[list].data[view].City[i]; }
+    void Run(int mode) { WeatherDownloadThread((LPVOID)(INT_PTR)mode); }
+    std::string Metar(const char *groups)
+    {
+        return Utc("%Y/%m/%d %H:%M\n", now) + "EDDB " + Utc("%d%H%MZ ", now) + groups + "\n";
+    }
+};
+
+TEST_F(Weather, OneRequestPerCityAndValuesReachEveryCityAtThePlace)
+{
+    gAnswers["lat=52.520000&lon=13.400000"] = {0, kBerlinJson};
+    gAnswers["lat=35.680000"] = {0, "{\"weather\":[{\"id\":800}],\"main\":{\"temp\":20},\"cod\":200}"};
+    gAnswers["EDDB.TXT"] = {0, Metar("27012G25KT 9999 FEW030 M02/M05 A2992")};
+    Run(WEATHER_MODE_NOW);
+
+    EXPECT_EQ(1, Requests("lat=52.520000"));
+    EXPECT_EQ(1, Requests("lat=35.680000"));
+    EXPECT_EQ(1, Requests("EDDB.TXT"));
+    EXPECT_EQ(0, Requests(".TXT") - 1);   // Tokyo has no station
+    EXPECT_NE(std::string::npos, gRequests[0].find("units=metric&APPID=key"));
+
+    for (CityEntry *c : {&City(0, 0, 0), &City(0, 1, 0), &City(1, 0, 0)}) {
+        // The service's condition stays (it is preferred); METAR gives the rest.
+        EXPECT_EQ(WeatherConditionIndex(500), c->weatherdescr);
+        EXPECT_FLOAT_EQ(-2.0f, c->temp);
+        EXPECT_NEAR(29.92 * 33.863788, c->pressure, 0.01);
+        EXPECT_NEAR(25 / 1.9438444924, c->wind, 1e-4);   // the gust
+        EXPECT_FLOAT_EQ(270.0f, c->winddir);
+        // Below 0 °C over ice: 100 x 10^(9.5 x -5 / 260.5) / 10^(9.5 x -2 / 263.5).
+        EXPECT_NEAR(100 * pow(10, 9.5 * -5 / 260.5) / pow(10, 9.5 * -2 / 263.5), c->humidity,
+                    0.01);
+        EXPECT_NE(0, c->lupd);
+        EXPECT_EQ(0, strncmp(c->metar, "EDDB ", 5));
+    }
+    EXPECT_EQ(WeatherConditionIndex(800), City(0, 0, 1).weatherdescr);
+    EXPECT_FLOAT_EQ(20.0f, City(0, 0, 1).temp);
+    EXPECT_STREQ("Download finished successfully.", gWeatherStatus);
+    EXPECT_STREQ("Download finished successfully.", gMetarStatus);
+    EXPECT_EQ(gPrefs.tWeatherCheck, gPrefs.tWeatherDown);
+    EXPECT_EQ(gPrefs.tWeatherCheck, gPrefs.tMetarDown);
+}
+
+TEST_F(Weather, ServiceValuesWithADecimalCommaAndMetarOnlyWhenMetarIsOff)
+{
+    gPrefs.iMetarData = 0;
+    gAnswers["lat=52.520000"] = {0, kBerlinJson};
+    gAnswers["lat=35.680000"] = {0, kBerlinJson};
+    Run(WEATHER_MODE_NOW);
+    EXPECT_EQ(0, Requests(".TXT"));
+    EXPECT_FLOAT_EQ(7.5f, City(0, 0, 0).temp);
+    EXPECT_FLOAT_EQ(1012.0f, City(0, 0, 0).pressure);
+    EXPECT_FLOAT_EQ(81.0f, City(0, 0, 0).humidity);
+    EXPECT_FLOAT_EQ(4.1f, City(0, 0, 0).wind);
+    EXPECT_FLOAT_EQ(250.0f, City(0, 0, 0).winddir);
+}
+
+TEST_F(Weather, RefusedCoordinatesAreRetriedCoarserThenReportedAsParsingError)
+{
+    gPrefs.iMetarData = 0;
+    // Berlin's precise coordinates are refused (no "cod"); two decimals pass.
+    for (const char *lat : {"lat=52.520000&", "lat=52.52000&", "lat=52.5200&", "lat=52.520&"})
+        gAnswers[lat] = {0, "{\"message\":\"no\"}"};
+    gAnswers["lat=52.52&lon=13.40"] = {0, kBerlinJson};
+    gAnswers["lon=139."] = {0, "{\"message\":\"no\"}"};   // Tokyo never gets a "cod"
+    Run(WEATHER_MODE_NOW);
+    EXPECT_EQ(5, Requests("lat=52.52"));   // 6, 5, 4, 3 decimals refused, then 2
+    EXPECT_EQ(6, Requests("lon=139."));
+    EXPECT_FLOAT_EQ(7.5f, City(0, 0, 0).temp);
+    EXPECT_STREQ("Download failed (weather parsing error, city: Tokyo )", gWeatherStatus);
+}
+
+TEST_F(Weather, KeyErrorsAndRequestFailuresStopTheWeatherRequests)
+{
+    gPrefs.iMetarData = 0;
+    gAnswers["openweathermap"] = {401, ""};
+    Run(WEATHER_MODE_NOW);
+    EXPECT_EQ(1, Requests("openweathermap"));   // the second city is not asked
+    EXPECT_STREQ("Download failed (invalid API key)", gWeatherStatus);
+
+    gPrefs.szWeatherApiKey[0] = 0;
+    gRequests.clear();
+    Run(WEATHER_MODE_NOW);
+    EXPECT_STREQ("Download failed (missing API key)", gWeatherStatus);
+
+    gAnswers["openweathermap"] = {105, ""};
+    Run(WEATHER_MODE_NOW);
+    EXPECT_STREQ("Download failed - Can't connect to server.", gWeatherStatus);
+}
+
+TEST_F(Weather, MetarWindUnitsAndOldReports)
+{
+    EXPECT_NEAR(5.14, WindMetresPerSecond(10, "KT"), 0.005);
+    EXPECT_NEAR(12.86, WindMetresPerSecond(25, "KT"), 0.005);
+    EXPECT_FLOAT_EQ(7.0f, WindMetresPerSecond(7, "MPS"));
+    EXPECT_NEAR(10.0, WindMetresPerSecond(36, "KMH"), 1e-5);
+    EXPECT_EQ(WEATHER_MISSING, WindMetresPerSecond(10, ""));
+
+    gPrefs.iMetarData = 2;   // METAR only: its condition counts
+    gAnswers["EDDB.TXT"] = {0, Metar("24010KT 9999 -RA OVC010 05/03 Q1003")};
+    Run(WEATHER_MODE_NOW);
+    EXPECT_EQ(0, Requests("openweathermap"));
+    EXPECT_NEAR(5.14, City(0, 0, 0).wind, 0.005);
+    EXPECT_FLOAT_EQ(1003.0f, City(0, 0, 0).pressure);
+    EXPECT_EQ(WeatherConditionIndex(500), City(0, 0, 0).weatherdescr);
+
+    // A report of another day changes nothing.
+    time_t old = now - 3 * 86400;
+    gAnswers["EDDB.TXT"] = {0, "EDDB " + Utc("%d%H%MZ", old) + " 09005KT 9999 20/10 Q1030\n"};
+    City(0, 0, 0).temp = 99;
+    Run(WEATHER_MODE_NOW);
+    EXPECT_FLOAT_EQ(99.0f, City(0, 0, 0).temp);
+    EXPECT_STREQ("No new data available", gMetarStatus);
+}
+
+TEST_F(Weather, AviationPageMarkersAndStatusTexts)
+{
+    char out[260];
+    std::string page = "<html><!-- Data starts here -->\n<code>EDDB 091250Z 27005KT CAVOK "
+                       "04/M01 Q1020</code><br/>";
+    EXPECT_EQ(0, ExtractMetarReport(page.c_str(), "EDDB", true, out, sizeof out));
+    EXPECT_STREQ("EDDB 091250Z 27005KT CAVOK 04/M01 Q1020", out);
+    EXPECT_EQ(METAR_NO_MARKER, ExtractMetarReport("<code>EDDB</code>", "EDDB", true, out, 260));
+    EXPECT_EQ(METAR_NO_CODE_START,
+              ExtractMetarReport("<!-- Data starts here --> EDDB", "EDDB", true, out, 260));
+    EXPECT_EQ(METAR_NO_CODE_END,
+              ExtractMetarReport("<!-- Data starts here --><code>EDDB", "EDDB", true, out, 260));
+    // A station file: from the code to the line end, cut to the buffer.
+    EXPECT_EQ(0, ExtractMetarReport("2026/12/09 12:50\r\nEDDB 091250Z 27005KT\r\n", "EDDB",
+                                    false, out, 12));
+    EXPECT_STREQ("EDDB 091250", out);
+
+    gPrefs.iMetarSource = 0;
+    gPrefs.iMetarData = 2;
+    gAnswers["aviationweather"] = {0, "<!-- Data starts here --><p>nothing</p>"};
+    Run(WEATHER_MODE_NOW);
+    EXPECT_EQ(1, Requests("ids=EDDB&format=raw&hours=0&taf=off&layout=off"));
+    EXPECT_STREQ("Download failed (metar parsing error, ICAO: EDDB )", gMetarStatus);
+}
+
+TEST_F(Weather, DueRuleAndFreshCitiesAreSkipped)
+{
+    gPrefs.iWeatherInterval = 3;
+    EXPECT_TRUE(weatherDue(now));
+    EXPECT_EQ(10, gPrefs.iWeatherInterval);   // raised and kept
+    gPrefs.tWeatherDown = now - 300;
+    gPrefs.tMetarDown = now - 3600;
+    EXPECT_FALSE(weatherDue(now));
+    gPrefs.tWeatherDown = now - 601;
+    gPrefs.tMetarDown = now - 601;
+    EXPECT_TRUE(weatherDue(now));
+
+    gPrefs.iMetarData = 0;
+    Run(WEATHER_MODE_NOW);   // the key is remembered here
+    gAnswers["openweathermap"] = {0, kBerlinJson};
+    gRequests.clear();
+    // Due, but Berlin is fresh everywhere: only Tokyo is asked.
+    for (CityEntry *c : {&City(0, 0, 0), &City(0, 1, 0), &City(1, 0, 0)})
+        c->lupd = now;
+    City(0, 0, 1).lupd = 0;
+    gPrefs.tWeatherDown = gPrefs.tMetarDown = 0;
+    Run(WEATHER_MODE_AUTO);
+    EXPECT_EQ(0, Requests("lat=52.52"));
+    EXPECT_EQ(1, Requests("lat=35.68"));
+
+    // Not due: nothing is asked at all.
+    gRequests.clear();
+    gPrefs.tWeatherDown = gPrefs.tMetarDown = now;
+    Run(WEATHER_MODE_AUTO);
+    EXPECT_TRUE(gRequests.empty());
+    EXPECT_STREQ("No new data available", gWeatherStatus);
+}
+
+TEST_F(Weather, JsonLookupScansOneObjectDeep)
+{
+    char out[64];
+    const char *json = "{\"a\":{\"id\":1},\"weather\":[{\"id\":701,\"main\":\"Mist\"}],"
+                       "\"name\":\"Sao \\\"Paulo\",\"cod\":\"404\"}";
+    ASSERT_TRUE(jsonLookup(json, "weather", "id", out, sizeof out));
+    EXPECT_STREQ("701", out);
+    ASSERT_TRUE(jsonLookup(json, "cod", 0, out, sizeof out));
+    EXPECT_STREQ("404", out);
+    EXPECT_FALSE(jsonLookup(json, "id", 0, out, sizeof out));   // only at depth 2
+    EXPECT_FALSE(jsonLookup(json, "weather", "speed", out, sizeof out));
+    EXPECT_FALSE(jsonLookup("{\"a\":1", "b", 0, out, sizeof out));
+    ASSERT_TRUE(jsonLookup("{\"k\":\"abcdefghij\"}", "k", 0, out, 4));
+    EXPECT_STREQ("abc", out);
+}
+
+}  // namespace
