@@ -16,7 +16,7 @@
 #include "imaging/image.h"
 #include "resources/resource.h"
 
-int (*gHttpGetToFile)(HttpFileRequest *request) = 0;
+int (*gHttpGetToFile)(HttpFileRequest *request) = CloudsHttpGetToFile;
 CloudUpdaterHooks gCloudHooks = {0, StartScreenPreview, RequestRender};
 int gCloudCopyRetries = 60;
 int gCloudCopyPauseMs = 1000;

@@ -79,11 +79,13 @@ struct HttpFileRequest {
     void *context;
 };
 
-// The HTTP client fills this; while it is null every download answers
-// HTTP_CANT_CONNECT. Answers 0 (whole body delivered), 304, the transport's
+// The transport; tests put their own. While it is null every download
+// answers HTTP_CANT_CONNECT. Answers 0 (whole body delivered), 304, the transport's
 // codes (100..106), an HTTP status (300, 400, 401, 403, 404, 407, ...) or
 // the body callback's code.
 extern int (*gHttpGetToFile)(HttpFileRequest *request);
+// The transport on the framework's HTTP client, gHttpGetToFile's default.
+int CloudsHttpGetToFile(HttpFileRequest *request);
 // The proxy settings of gPrefs into a request (none unless iProxyType is 1).
 void FillHttpProxy(HttpFileRequest *request);
 

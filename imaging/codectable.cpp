@@ -23,6 +23,9 @@ bool EncodeTga(CDibImage *ghost, CByteStream *stream);
 bool DecodePcx(CDibImage *out, CByteStream *stream);
 bool EncodePcx(CDibImage *ghost, CByteStream *stream);
 
+bool DecodeWmf(CDibImage *out, CByteStream *stream);
+bool EncodeWmf(CDibImage *ghost, CByteStream *stream);   // refuses with its own message
+
 static ImageCodec gImageCodecs[FORMAT_COUNT] = {
     {0, 0},   // unknown: tries all formats, never encodes
     {DecodeBmp, EncodeBmp},   // BMP
@@ -34,7 +37,7 @@ static ImageCodec gImageCodecs[FORMAT_COUNT] = {
     {DecodeTga, EncodeTga},   // TGA
     {DecodePcx, EncodePcx},   // PCX
     {0, 0},   // no format
-    {0, 0},   // WMF and EMF (decode only)
+    {DecodeWmf, EncodeWmf},   // WMF and EMF (decode only)
 };
 
 const ImageCodec *GetImageCodec(int format)

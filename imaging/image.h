@@ -247,6 +247,9 @@ public:
     bool RotateRight(CDibImage *target = 0);
     bool IncreaseBpp(int bits);
     bool Negative();
+    // Paints into a rectangle of dc (draw.cpp); -1 sizes are the image's own.
+    bool Draw(HDC dc, int x, int y, int w = -1, int h = -1, const RECT *clip = 0,
+              bool smooth = false, bool flip = false);
 
     // Format dispatch (imageload.cpp)
     bool Decode(CByteStream *stream, int format);

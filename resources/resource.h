@@ -31,6 +31,18 @@
 #define IDC_MSGBOX_LINES     50109
 #define IDC_MSGBOX_ICON      50110    // owner-drawn; the dialog paints the icon itself
 
+// Update check dialog.
+#define IDD_FW_UPDATECHECK   0xC3B5
+#define IDC_UPD_OWN          50135
+#define IDC_UPD_LABEL        50136
+#define IDC_UPD_REPLY        50137
+#define IDC_UPD_STATUS       50138
+#define IDC_UPD_DAYS         50139
+#define IDC_UPD_CHECKNOW     50141
+#define IDC_UPD_ENABLED      50142
+#define IDC_UPD_INTERVAL     50143
+#define IDC_UPD_DOWNLOAD     50147
+
 // Start-up progress dialog of the main program.
 #define IDD_PROGRESS         107
 #define IDC_PROGRESS_BAR     1133

@@ -23,6 +23,7 @@
 #include "framework/filefind.h"
 #include "framework/framelist.h"
 #include "framework/messages.h"
+#include "framework/updatecheck.h"
 #include "imaging/image.h"
 #include "resources/resource.h"
 #include "shell/desktop.h"
@@ -329,6 +330,7 @@ static void ShutDownProgram(int pendingError)
 static bool StartProgram(HINSTANCE instance, const char *commandLine)
 {
     gApp.SetConfigFileTypes("*.vtp;*.vtc", "");
+    InstallUpdateCheckHooks();
     if (gApp.Startup(instance, 0, gProgramStrings, false, SETTINGS_VERSION, commandLine) != 0)
         return false;
     if (gApp.autoStart)

@@ -1,0 +1,103 @@
+// CConnection: one TCP client connection over a non-blocking socket,
+// optionally carrying a TLS session (OpenSSL), with a receive time-out, a
+// cancel byte polled during every wait and a progress callback. Only the HTTP
+// client (httpclient.h) uses it. Also the Base64 encoder of HTTP Basic
+// credentials.
+//
+// The header names no socket or TLS type, so its users need neither
+// <winsock2.h> nor OpenSSL's headers.
+#pragma once
+
+#include <stdint.h>
+
+#include "framework/growarray.h"
+
+enum ConnectionResult {
+    CONN_OK = 0,
+    CONN_SOCKET_ERROR = 1,
+    CONN_ALREADY_OPEN = 2,
+    CONN_NOT_OPEN = 3,
+    CONN_HOST_NOT_RESOLVED = 4,
+    CONN_CONNECT_FAILED = 5,
+    CONN_TIMEOUT = 6,             // also a cancel noticed while connecting
+    CONN_SHORT_SEND = 7,
+    CONN_CANCELLED = 8,
+    CONN_STARTUP_FAILED = 11,     // the socket library would not start
+    CONN_RECEIVE_FAILED = 12,
+    CONN_TLS_FAILED = 13,
+};
+
+// TLS types: 0 (or less) plain; 1 SSL 3.0, 2 TLS 1.0, 3 TLS 1.1, any other
+// value TLS 1.2 (the HTTP client passes 4). No certificate verification, no
+// server name indication, no client certificate.
+enum {
+    CONN_TLS_NONE = 0,
+    CONN_TLS_SSL3 = 1,
+    CONN_TLS_1_0 = 2,
+    CONN_TLS_1_1 = 3,
+    CONN_TLS_1_2 = 4,
+
+    CONN_CHUNK = 1500,             // pending buffer, send and read pieces
+    CONN_DEFAULT_TIMEOUT_MS = 20000,
+};
+
+// ReadSome's answers besides a byte count.
+enum { CONN_READ_CLOSED = -1, CONN_READ_TIMEOUT = -2 };
+
+typedef void (*ConnectionProgress)(int received, int total);
+
+struct ssl_ctx_st;
+struct ssl_st;
+
+class CConnection {
+public:
+    intptr_t socket;              // -1: closed
+    int tlsType;                  // type in force, 0 = plain
+    int timeoutMs;                // receive (and send) time-out without progress
+    ConnectionProgress progress;
+    int total;                    // passed to progress
+    const volatile unsigned char *cancel;   // may be null; nonzero cancels
+    unsigned char pending[CONN_CHUNK];      // received, not yet handed out
+    int pendingCount;
+    ssl_ctx_st *tlsContext;       // owned; null when plain
+    ssl_st *tlsSession;
+    unsigned char tlsLibraryReady;
+
+    CConnection();
+    ~CConnection();   // closes an open connection
+
+    // Opens the connection (tlsType <= 0: plain) with a connect time-out of
+    // seconds. 0, or 1, 2 (already open), 4, 5, 6, 11, 13.
+    int Connect(const char *host, int port, int tlsType, int seconds);
+    // A TLS client session on the open socket: 0, 8 (cancelled) or 13.
+    int StartTls(int type);
+    void EndTls();
+    // 3 when not open; 1 when the socket would not close; else 0.
+    int Close();
+    bool IsOpen() const { return socket != -1; }
+
+    // length 0: the text's length. 0, 1, 3, 6, 7 or 8.
+    int Send(const void *buffer, int length, bool reportProgress);
+    // Empties target, then fills it: up to count bytes (-1 unlimited), up to
+    // and including terminator when one is given (bytes past it stay
+    // pending), or until the peer closes after some data. 0, 3, 6, 8, 12.
+    int Receive(CGrowArray<unsigned char> *target, const char *terminator, int count,
+                bool reportProgress);
+    // Up to n (at most 1500) bytes: their count, 0 nothing yet, -1 closed or
+    // error, -2 time-out.
+    int ReadSome(void *buffer, int n);
+    // select() for readability: > 0 readable, 0 not, < 0 failure.
+    int WaitReadable(int milliseconds);
+    void SetTotal(int newTotal) { total = newTotal; }
+
+private:
+    bool Cancelled() const { return cancel && *cancel; }
+    void Report(int done);
+    void PushBack(const unsigned char *bytes, int n);
+};
+
+// Base64 (RFC 4648 alphabet, "=" padding), CR LF after every 76 output
+// characters, NUL-terminated. The result is malloc'd: the caller frees it.
+// Empty or null input gives null.
+char *Base64Encode(const void *bytes, int length);
+char *Base64EncodeString(const char *text);

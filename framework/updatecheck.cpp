@@ -1,0 +1,344 @@
+// The update check's worker and dialog. The record moves only on a
+// successful reply, so a failed or cancelled check is tried again as soon as
+// the interval allows; the user hears of it only through the dialog.
+#include "framework/updatecheck.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include "framework/application.h"
+#include "framework/dialogs.h"
+#include "framework/framelist.h"
+#include "framework/httpclient.h"
+#include "framework/messages.h"
+#include "framework/recordfile.h"
+#include "framework/utilities.h"
+#include "resources/resource.h"
+
+UpdateCheckRecord gUpdateRecord;
+volatile uint8_t gUpdateRunning;
+volatile uint8_t gUpdateCancel;
+HWND gUpdateDialog;
+
+enum {
+    TEXT_ID = 0xF00C,
+    TEXT_LAST_CHECK = 0,
+    TEXT_CHECKING = 1,
+    TEXT_DOWNLOAD_ERROR = 2,
+    TEXT_FORMAT_ERROR = 3,
+    TEXT_NEWER = 4,
+    TEXT_NOT_NEWER = 5,
+    TEXT_NOT_STARTED = 6,
+    TEXT_TITLE = 11,
+    DAY_SECONDS = 86400,
+    UPDATE_TEXT_WAIT_MS = 2000,
+};
+
+static const char kRecordName[] = "(QRF)UpdateCheck";
+
+static int FetchVersionHttp(const char *url, volatile uint8_t *cancel, char *reply, int size)
+{
+    CHttpRequest request;
+    request.SetCancelFlag(cancel);
+    int result = request.Get(url, false, 0, 0, 0, false);
+    if (result != 0)
+        return result;
+    int n = request.response.count < size - 1 ? request.response.count : size - 1;
+    memcpy(reply, request.response.data, (size_t)n);
+    reply[n] = 0;
+    return 0;
+}
+
+static int64_t UpdateClock()
+{
+    return (int64_t)time(0);
+}
+
+int (*gUpdateFetch)(const char *, volatile uint8_t *, char *, int) = FetchVersionHttp;
+int64_t (*gUpdateNow)() = UpdateClock;
+
+// ---------------------------------------------------------------- record
+
+void ReadUpdateRecord()
+{
+    UpdateCheckRecord record;
+    memset(&record, 0, sizeof record);
+    ReadRecordFile(kRecordName, -1, &record, (int)sizeof record, 0);
+    record.seenVersion[UPDATE_TEXT_SIZE - 1] = 0;
+    if (record.intervalDays == 0)
+        record.enabled = 1;   // never configured
+    if (record.intervalDays <= UPDATE_MIN_DAYS)
+        record.intervalDays = UPDATE_MIN_DAYS;
+    gUpdateRecord = record;
+}
+
+void WriteUpdateRecord()
+{
+    gUpdateRecord.zero1 = 0;
+    gUpdateRecord.zero2 = 0;
+    WriteRecordFile(kRecordName, -1, &gUpdateRecord, (int)sizeof gUpdateRecord, 0);
+}
+
+bool ParseVersionReply(const char *text, int version[3])
+{
+    return text && sscanf(text, "%d.%d.%d", &version[0], &version[1], &version[2]) == 3;
+}
+
+bool IsNewerVersion(const int version[3])
+{
+    const int own[3] = {gApp.versionMajor, gApp.versionMinor, gApp.versionBuild};
+    for (int i = 0; i < 3; i++)
+        if (version[i] != own[i])
+            return version[i] > own[i];
+    return false;
+}
+
+static const char *InstallText(int offset)
+{
+    return (const char *)gApp.installRecord + offset;
+}
+
+// ---------------------------------------------------------------- starting
+
+int LaunchUpdateCheck()
+{
+    for (int round = 0; gUpdateRunning && round < UPDATE_STOP_ROUNDS; round++) {
+        gUpdateCancel = 1;
+        Sleep(10);
+    }
+    if (gUpdateRunning)
+        return UPDATE_STILL_RUNNING;
+    gUpdateCancel = 0;
+    gUpdateRunning = 1;
+    HANDLE thread = CreateThread(0, 0, UpdateCheckThread, 0, 0, 0);
+    if (!thread) {
+        gUpdateRunning = 0;
+        return UPDATE_NO_THREAD;
+    }
+    CloseHandle(thread);
+    return UPDATE_STARTED;
+}
+
+static bool UpdateDue()
+{
+    return gUpdateRecord.enabled &&
+           gUpdateNow() - gUpdateRecord.lastCheck > (int64_t)gUpdateRecord.intervalDays * DAY_SECONDS;
+}
+
+int StartUpdateCheck()
+{
+    ReadUpdateRecord();
+    return UpdateDue() ? LaunchUpdateCheck() : UPDATE_NOT_DUE;
+}
+
+static void StartUpdateCheckHook()
+{
+    StartUpdateCheck();
+}
+
+void InstallUpdateCheckHooks()
+{
+    gStartupHooks.startUpdateCheck = StartUpdateCheckHook;
+    gWindowHooks.dailyChecks = StartUpdateCheckHook;
+}
+
+// ---------------------------------------------------------------- dialog texts
+
+// Texts go to the dialog from the worker as well: never wait long on the
+// dialog's thread, which may itself be waiting for the worker to stop.
+static void SetDialogText(HWND dialog, int id, const char *text)
+{
+    HWND control = GetDlgItem(dialog, id);
+    if (control)
+        SendMessageTimeoutA(control, WM_SETTEXT, 0, (LPARAM)text, SMTO_ABORTIFHUNG,
+                            UPDATE_TEXT_WAIT_MS, 0);
+}
+
+static void ShowStatus(int variant)
+{
+    HWND dialog = gUpdateDialog;
+    const char *text = gApp.strings.GetText(TEXT_ID, variant);
+    if (dialog)
+        SetDialogText(dialog, IDC_UPD_STATUS, text ? text : "");
+}
+
+static void ShowLastCheck(HWND dialog)
+{
+    char text[UPDATE_TEXT_SIZE];
+    time_t when = (time_t)gUpdateRecord.lastCheck;
+    struct tm *day = gmtime(&when);
+    const char *format = gApp.strings.GetText(TEXT_ID, TEXT_LAST_CHECK);
+    snprintf(text, sizeof text, format ? format : "%02d.%02d.%04d", day ? day->tm_mday : 1,
+             day ? day->tm_mon + 1 : 1, day ? day->tm_year + 1900 : 1970);
+    SetDialogText(dialog, IDC_UPD_STATUS, text);
+}
+
+static void ShowReply(HWND dialog, const char *reply, bool newer)
+{
+    SetDialogText(dialog, IDC_UPD_REPLY, reply);
+    ShowStatus(newer ? TEXT_NEWER : TEXT_NOT_NEWER);
+    EnableWindow(GetDlgItem(dialog, IDC_UPD_DOWNLOAD), newer);
+}
+
+// ---------------------------------------------------------------- worker
+
+static HWND CreateUpdateDialog(HWND owner)
+{
+    HWND dialog = CreateDialogParamA(ResourceModule(), MAKEINTRESOURCEA(IDD_FW_UPDATECHECK), owner,
+                                     UpdateCheckDialogProc, 0);
+    if (dialog) {
+        gUpdateDialog = dialog;
+        ShowWindow(dialog, SW_SHOWNORMAL);
+    }
+    return dialog;
+}
+
+static void ServeOwnDialog(HWND dialog)
+{
+    MSG msg;
+    while (gUpdateDialog == dialog && GetMessageA(&msg, 0, 0, 0) > 0) {
+        if (!IsDialogMessageA(dialog, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
+DWORD WINAPI UpdateCheckThread(LPVOID)
+{
+    ReadUpdateRecord();
+    ShowStatus(TEXT_CHECKING);
+    char reply[UPDATE_TEXT_SIZE];
+    int version[3];
+    HWND created = 0;
+    if (gUpdateFetch(InstallText(UPDATE_CHECK_URL_OFFSET), &gUpdateCancel, reply, sizeof reply) != 0) {
+        ShowStatus(TEXT_DOWNLOAD_ERROR);
+    } else if (!ParseVersionReply(reply, version)) {
+        ShowStatus(TEXT_FORMAT_ERROR);
+    } else if (!gUpdateCancel) {
+        bool newer = IsNewerVersion(version);
+        gUpdateRecord.newer = newer;
+        // A newer version the user was already shown opens nothing again.
+        if (newer && !gUpdateDialog && strcmp(reply, gUpdateRecord.seenVersion) != 0)
+            created = CreateUpdateDialog(0);
+        if (gUpdateDialog)
+            ShowReply(gUpdateDialog, reply, newer);
+        gUpdateRecord.lastCheck = gUpdateNow() / DAY_SECONDS * DAY_SECONDS;
+        CopyText(gUpdateRecord.seenVersion, reply, UPDATE_TEXT_SIZE);
+        WriteUpdateRecord();
+        if (created)
+            ServeOwnDialog(created);
+    }
+    gUpdateRunning = 0;
+    return 0;
+}
+
+// ---------------------------------------------------------------- dialog
+
+static void FollowEnabled(HWND dialog)
+{
+    bool on = IsDlgButtonChecked(dialog, IDC_UPD_ENABLED) == BST_CHECKED;
+    EnableWindow(GetDlgItem(dialog, IDC_UPD_INTERVAL), on);
+    EnableWindow(GetDlgItem(dialog, IDC_UPD_DAYS), on);
+}
+
+static void InitUpdateDialog(HWND dialog)
+{
+    InitDialog(dialog);
+    char text[UPDATE_TEXT_SIZE];
+    const char *title = gApp.strings.GetText(TEXT_ID, TEXT_TITLE);
+    snprintf(text, sizeof text, "%s %s", gApp.productName, title ? title : "");
+    SetWindowTextA(dialog, text);
+    snprintf(text, sizeof text, "%d.%d.%d", gApp.versionMajor, gApp.versionMinor,
+             gApp.versionBuild);
+    SetDlgItemTextA(dialog, IDC_UPD_OWN, text);
+    CheckDlgButton(dialog, IDC_UPD_ENABLED, gUpdateRecord.enabled ? BST_CHECKED : BST_UNCHECKED);
+    FollowEnabled(dialog);
+    SetDlgItemInt(dialog, IDC_UPD_INTERVAL, (UINT)gUpdateRecord.intervalDays, FALSE);
+    SetDlgItemTextA(dialog, IDC_UPD_REPLY, gUpdateRecord.seenVersion);
+    EnableWindow(GetDlgItem(dialog, IDC_UPD_DOWNLOAD), gUpdateRecord.newer);
+    ShowLastCheck(dialog);
+}
+
+static void CloseUpdateDialog(HWND dialog)
+{
+    gUpdateCancel = 1;   // a running check ends
+    if (gUpdateDialog == dialog)
+        gUpdateDialog = 0;
+    DestroyWindow(dialog);
+}
+
+static void AcceptUpdateDialog(HWND dialog)
+{
+    gUpdateRecord.enabled = IsDlgButtonChecked(dialog, IDC_UPD_ENABLED) == BST_CHECKED;
+    int days = GetDlgItemNumber(dialog, IDC_UPD_INTERVAL, UPDATE_MIN_DAYS, UPDATE_MAX_DAYS, false);
+    gUpdateRecord.intervalDays = days < UPDATE_MIN_DAYS   ? UPDATE_MIN_DAYS
+                                 : days > UPDATE_MAX_DAYS ? UPDATE_MAX_DAYS
+                                                          : days;
+    WriteUpdateRecord();
+    ReadUpdateRecord();
+    bool due = UpdateDue();
+    CloseUpdateDialog(dialog);
+    if (due)
+        LaunchUpdateCheck();
+}
+
+static void RunUpdateCommand(HWND dialog, int id)
+{
+    switch (id) {
+    case IDC_UPD_ENABLED:
+        FollowEnabled(dialog);
+        break;
+    case IDC_UPD_CHECKNOW:
+        if (LaunchUpdateCheck() != UPDATE_STARTED)
+            ShowStatus(TEXT_NOT_STARTED);
+        break;
+    case IDC_UPD_DOWNLOAD:
+        ShellExecuteUnelevated(InstallText(UPDATE_DOWNLOAD_URL_OFFSET), 0, 0, 0, SW_SHOWNORMAL);
+        break;
+    case IDOK:
+        AcceptUpdateDialog(dialog);
+        break;
+    case IDCANCEL:
+        CloseUpdateDialog(dialog);
+        break;
+    case 9:   // help
+        if (gFrames.count > 0)
+            PostMessageA(gFrames.data[0]->window, QRFM_HELP, (WPARAM) "About", 0);
+        break;
+    }
+}
+
+INT_PTR CALLBACK UpdateCheckDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        InitUpdateDialog(dialog);
+        return TRUE;
+    case WM_SHOWWINDOW:
+        if (wParam)
+            gUpdateDialog = dialog;
+        return FALSE;
+    case WM_COMMAND:
+        RunUpdateCommand(dialog, LOWORD(wParam));
+        return TRUE;
+    case WM_HELP:
+        RunUpdateCommand(dialog, 9);
+        return TRUE;
+    case WM_DPICHANGED:
+        UpdateDialogFonts(dialog, HIWORD(wParam));
+        return FALSE;
+    }
+    return FALSE;
+}
+
+HWND OpenUpdateCheckDialog(HWND owner)
+{
+    if (gUpdateDialog) {
+        SetForegroundWindow(gUpdateDialog);
+        return gUpdateDialog;
+    }
+    ReadUpdateRecord();
+    return CreateUpdateDialog(owner);
+}

@@ -1,0 +1,409 @@
+#!/usr/bin/env python3
+"""Local servers for framework_http_tests (python3 standard library only).
+
+All of them listen on 127.0.0.1 on free ports, which are written as shell
+assignments to the --ports file once every server is listening:
+
+  VT_HTTP_PORT        plain HTTP (http.server) with the test routes below
+  VT_HTTPS_PORT       the same routes over TLS (ssl, the given certificate)
+  VT_PROXY_PORT       an HTTP proxy: absolute-URL GETs and CONNECT tunnels
+  VT_AUTH_PROXY_PORT  the same proxy, requiring Proxy-Authorization puser:ppass
+  VT_SINK_PORT        accepts and stays silent (a TLS handshake that never ends)
+  VT_CLOSED_PORT      a port nobody listens on
+
+The proxies know the host "veltaspar.invalid": port 80 is the HTTP server,
+443 the HTTPS server; 127.0.0.1 reaches any of our own ports; anything else
+gets 502. "GET /log" sent to a proxy directly answers the last request head
+it received (not counting /log itself); the proxies never forward to
+themselves.
+
+Everything stops by itself after --lifetime seconds, or when the parent that
+started it is gone, or on SIGTERM.
+"""
+import argparse
+import base64
+import email.utils
+import http.server
+import os
+import selectors
+import signal
+import socket
+import socketserver
+import ssl
+import sys
+import threading
+import time
+import urllib.parse
+
+LAST_MODIFIED = "Sat, 01 Feb 2025 10:00:00 GMT"
+USER, PASSWORD = "veltaspar", "secret"
+PROXY_USER, PROXY_PASSWORD = "puser", "ppass"
+MAX_WAIT = 10.0           # no route sleeps longer than this, in seconds
+
+counters = {}
+counters_lock = threading.Lock()
+ports = {}
+
+
+def count(name):
+    with counters_lock:
+        counters[name] = counters.get(name, 0) + 1
+
+
+def pattern(size):
+    """The bytes of /file and the other bodies: i * 31 + i // 256, low byte."""
+    return bytes((i * 31 + i // 256) & 255 for i in range(size))
+
+
+def basic(user, password):
+    return "Basic " + base64.b64encode(f"{user}:{password}".encode()).decode()
+
+
+class RecordingReader:
+    """Wraps the handler's rfile and keeps every line read (the raw head)."""
+
+    def __init__(self, raw):
+        self.raw = raw
+        self.data = bytearray()
+
+    def readline(self, *args):
+        line = self.raw.readline(*args)
+        self.data += line
+        return line
+
+    def read(self, *args):
+        return self.raw.read(*args)
+
+    def __getattr__(self, name):
+        return getattr(self.raw, name)
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.0"
+    timeout = 30
+    server_version = "VeltasparTest/1.0"
+
+    def setup(self):
+        if isinstance(self.request, ssl.SSLSocket):
+            self.request.settimeout(15)
+            try:
+                self.request.do_handshake()
+            except (OSError, ssl.SSLError):
+                pass
+        super().setup()
+        self.rfile = RecordingReader(self.rfile)
+
+    def log_message(self, *args):
+        pass
+
+    # ------------------------------------------------------------ helpers
+
+    def reply(self, code, body=b"", headers=(), length=True):
+        self.send_response(code)
+        for name, value in headers:
+            self.send_header(name, value)
+        if length:
+            self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if body:
+            self.wfile.write(body)
+
+    def raw(self, data):
+        try:
+            self.wfile.write(data)
+            self.wfile.flush()
+        except OSError:
+            pass
+
+    def own_url(self):
+        if "://" in self.path:
+            return self.path
+        scheme = "https" if isinstance(self.request, ssl.SSLSocket) else "http"
+        return f"{scheme}://{self.headers.get('Host', '')}{self.path}"
+
+    # ------------------------------------------------------------ routes
+
+    def do_GET(self):
+        target = urllib.parse.urlsplit(self.path)
+        query = dict(urllib.parse.parse_qsl(target.query, keep_blank_values=True))
+        route = target.path
+        count(route)
+        size = int(query.get("size", "0") or 0)
+        wait = min(float(query.get("ms", "3000")) / 1000.0, MAX_WAIT)
+
+        if route == "/echo":
+            self.reply(200, bytes(self.rfile.data), [("Content-Type", "text/plain")])
+        elif route == "/file":
+            since = self.headers.get("If-Modified-Since")
+            if since is not None:
+                try:
+                    if email.utils.parsedate_to_datetime(since) >= \
+                            email.utils.parsedate_to_datetime(LAST_MODIFIED):
+                        self.reply(304, length=False)
+                        return
+                except (TypeError, ValueError, IndexError):
+                    pass   # an empty or bad date: unconditional
+            self.reply(200, pattern(size), [("Last-Modified", LAST_MODIFIED)])
+        elif route == "/onesegment":
+            body = b"BODY-AFTER-HEADER"
+            self.raw(b"HTTP/1.0 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body) + body)
+        elif route == "/nolength":
+            self.raw(b"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n"
+                     + pattern(size))
+        elif route == "/short":
+            self.raw(b"HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n" + pattern(500))
+        elif route == "/slow":
+            chunk = int(query.get("chunk", "1000"))
+            delay = float(query.get("delay", "20")) / 1000.0
+            self.raw(b"HTTP/1.0 200 OK\r\nContent-Length: %d\r\n\r\n" % size)
+            body = pattern(size)
+            deadline = time.time() + 60
+            for start in range(0, size, chunk):
+                try:
+                    self.wfile.write(body[start:start + chunk])
+                    self.wfile.flush()
+                except OSError:
+                    return
+                if time.time() > deadline:
+                    return
+                time.sleep(delay)
+        elif route == "/silent":
+            self.raw(b"HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" + pattern(10))
+            time.sleep(wait)
+            self.raw(pattern(100)[10:])
+        elif route == "/silenthead":
+            time.sleep(wait)
+            self.reply(200, b"late")
+        elif route == "/status":
+            self.reply(int(query.get("code", "200")), b"status body")
+        elif route == "/redirect":
+            to = query.get("to", "")
+            if to == "self":
+                to = self.own_url()
+            headers = [("Location", to)] if to or "empty" in query else []
+            self.reply(int(query.get("code", "302")), b"moved", headers)
+        elif route == "/loop":
+            n = int(query.get("n", "0"))
+            self.reply(302, b"", [("Location", f"/loop?n={n + 1}")] if n < 1000 else [])
+        elif route == "/count":
+            with counters_lock:
+                value = counters.get(query.get("name", ""), 0)
+            self.reply(200, str(value).encode())
+        elif route == "/reset":
+            with counters_lock:
+                counters.clear()
+            self.reply(200, b"reset")
+        elif route == "/auth":
+            given = self.headers.get("Authorization")
+            if given is None:
+                self.reply(401, b"who?", [("WWW-Authenticate", 'Basic realm="test"')])
+            elif given == basic(USER, PASSWORD):
+                self.reply(200, b"welcome")
+            else:
+                self.reply(403, b"wrong")
+        else:
+            self.reply(404, b"not here")
+
+
+class HttpServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+class HttpsServer(HttpServer):
+    def __init__(self, address, handler, cert, key):
+        super().__init__(address, handler)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        self.socket = context.wrap_socket(self.socket, server_side=True,
+                                          do_handshake_on_connect=False)
+
+
+# ---------------------------------------------------------------- proxy
+
+def pipe(a, b, limit=60.0):
+    """Copies both ways until one side closes (or limit seconds pass)."""
+    selector = selectors.DefaultSelector()
+    selector.register(a, selectors.EVENT_READ, b)
+    selector.register(b, selectors.EVENT_READ, a)
+    deadline = time.time() + limit
+    try:
+        while time.time() < deadline:
+            for key, _ in selector.select(timeout=0.5):
+                try:
+                    data = key.fileobj.recv(65536)
+                except OSError:
+                    return
+                if not data:
+                    return
+                key.data.sendall(data)
+    except OSError:
+        return
+    finally:
+        selector.close()
+
+
+class ProxyHandler(socketserver.BaseRequestHandler):
+    def read_head(self):
+        data = b""
+        self.request.settimeout(15)
+        while b"\r\n\r\n" not in data and len(data) < 65536:
+            piece = self.request.recv(4096)
+            if not piece:
+                break
+            data += piece
+        head, _, rest = data.partition(b"\r\n\r\n")
+        return head + b"\r\n\r\n", rest
+
+    def target(self, host, port):
+        if host == "veltaspar.invalid" and port == 80:
+            return ("127.0.0.1", ports["VT_HTTP_PORT"])
+        if host == "veltaspar.invalid" and port == 443:
+            return ("127.0.0.1", ports["VT_HTTPS_PORT"])
+        proxies = (ports.get("VT_PROXY_PORT"), ports.get("VT_AUTH_PROXY_PORT"))
+        if host == "127.0.0.1" and port in ports.values() and port not in proxies:
+            return ("127.0.0.1", port)
+        return None
+
+    def handle(self):
+        try:
+            self.serve()
+        except OSError:
+            pass
+
+    def serve(self):
+        head, rest = self.read_head()
+        lines = head.decode("latin-1").split("\r\n")
+        parts = lines[0].split(" ")
+        if len(parts) != 3:
+            return
+        method, where, _ = parts
+        # The client names the whole URL even when it talks to us directly.
+        own = f"http://127.0.0.1:{self.server.server_address[1]}/log"
+        if method == "GET" and where in ("/log", own):
+            body = self.server.log[-1] if self.server.log else b""
+            self.request.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body)
+                                 + body)
+            return
+        self.server.log.append(head)
+        headers = {}
+        for line in lines[1:]:
+            name, sep, value = line.partition(":")
+            if sep:
+                headers[name.strip().lower()] = value.strip()
+        if self.server.auth and headers.get("proxy-authorization") != self.server.auth:
+            self.request.sendall(b"HTTP/1.0 407 Proxy Authentication Required\r\n"
+                                 b"Proxy-Authenticate: Basic realm=\"proxy\"\r\n"
+                                 b"Content-Length: 0\r\n\r\n")
+            return
+        if method == "CONNECT":
+            host, _, port = where.rpartition(":")
+            address = self.target(host, int(port or 0))
+            if not address:
+                self.request.sendall(b"HTTP/1.0 502 Bad Gateway\r\n\r\n")
+                return
+            upstream = socket.create_connection(address, timeout=10)
+            self.request.sendall(b"HTTP/1.0 200 Connection established\r\n\r\n")
+            if rest:
+                upstream.sendall(rest)
+        elif method == "GET" and "://" in where:
+            url = urllib.parse.urlsplit(where)
+            address = self.target(url.hostname or "", url.port or 80)
+            if not address or url.scheme != "http":
+                self.request.sendall(b"HTTP/1.0 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n")
+                return
+            upstream = socket.create_connection(address, timeout=10)
+            upstream.sendall(head + rest)   # as the client sent it
+        else:
+            self.request.sendall(b"HTTP/1.0 400 Bad Request\r\nContent-Length: 0\r\n\r\n")
+            return
+        try:
+            self.request.settimeout(None)
+            upstream.settimeout(None)
+            pipe(self.request, upstream)
+        finally:
+            upstream.close()
+
+
+class ProxyServer(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, address, auth):
+        super().__init__(address, ProxyHandler)
+        self.auth = auth
+        self.log = []
+
+
+# ---------------------------------------------------------------- sink
+
+class SinkHandler(socketserver.BaseRequestHandler):
+    def handle(self):
+        self.request.settimeout(0.5)
+        deadline = time.time() + MAX_WAIT
+        while time.time() < deadline:
+            try:
+                if not self.request.recv(4096):
+                    return
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+
+
+class SinkServer(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+# ---------------------------------------------------------------- main
+
+def closed_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cert", required=True)
+    parser.add_argument("--key", required=True)
+    parser.add_argument("--ports", required=True)
+    parser.add_argument("--lifetime", type=float, default=900)
+    args = parser.parse_args()
+
+    servers = {
+        "VT_HTTP_PORT": HttpServer(("127.0.0.1", 0), Handler),
+        "VT_HTTPS_PORT": HttpsServer(("127.0.0.1", 0), Handler, args.cert, args.key),
+        "VT_PROXY_PORT": ProxyServer(("127.0.0.1", 0), None),
+        "VT_AUTH_PROXY_PORT": ProxyServer(("127.0.0.1", 0), basic(PROXY_USER, PROXY_PASSWORD)),
+        "VT_SINK_PORT": SinkServer(("127.0.0.1", 0), SinkHandler),
+    }
+    for name, server in servers.items():
+        ports[name] = server.server_address[1]
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+    ports["VT_CLOSED_PORT"] = closed_port()
+
+    temporary = args.ports + ".tmp"
+    with open(temporary, "w") as out:
+        for name, port in ports.items():
+            out.write(f"{name}={port}\n")
+    os.replace(temporary, args.ports)
+
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    signal.signal(signal.SIGINT, lambda *_: stop.set())
+    parent = os.getppid()
+    deadline = time.time() + args.lifetime
+    while not stop.is_set() and time.time() < deadline and os.getppid() == parent:
+        stop.wait(0.5)
+    for server in servers.values():
+        server.shutdown()
+        server.server_close()
+    sys.exit(0)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,233 @@
+// The update check with a fake fetch and clock: the record's layout and
+// normalisation, the due rule, version comparison, a newer reply opening
+// the dialog only the first time, failures and cancellation leaving the
+// record alone, and the dialog's settings.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "framework/application.h"
+#include "framework/recordfile.h"
+#include "framework/updatecheck.h"
+#include "resources/resource.h"
+#include "testutil.h"
+
+namespace {
+
+std::string gReply;
+int gFetchResult;
+int gFetches;
+HANDLE gFetchGate;   // when set, the fetch waits for it (or the cancel byte)
+int64_t gNow = 1765000000;
+
+int FakeFetch(const char *url, volatile uint8_t *cancel, char *reply, int size)
+{
+    gFetches++;
+    if (gFetchGate)
+        while (!*cancel && WaitForSingleObject(gFetchGate, 10) == WAIT_TIMEOUT) {
+        }
+    if (*cancel)
+        return 102;
+    CopyText(reply, gReply.c_str(), size);
+    return gFetchResult;
+}
+int64_t FakeNow() { return gNow; }
+
+bool WaitIdle()
+{
+    for (int i = 0; i < 500 && gUpdateRunning; i++)
+        Sleep(10);
+    return !gUpdateRunning;
+}
+
+HWND WaitForDialog()
+{
+    for (int i = 0; i < 300 && !gUpdateDialog; i++)
+        Sleep(10);
+    return gUpdateDialog;
+}
+
+std::string DialogText(HWND dialog, int id)
+{
+    char text[260] = "";
+    SendMessageTimeoutA(GetDlgItem(dialog, id), WM_GETTEXT, sizeof text, (LPARAM)text,
+                        SMTO_ABORTIFHUNG, 2000, 0);
+    return text;
+}
+
+class UpdateCheck : public ::testing::Test {
+protected:
+    std::string folder;
+    void SetUp() override
+    {
+        folder = FreshTempFolder("update-" + std::string(::testing::UnitTest::GetInstance()
+                                                             ->current_test_info()
+                                                             ->name()));
+        CopyText(gApp.dataFolder, folder.c_str(), MAX_TEXT);
+        CopyText(gApp.productName, "Veltaspar", MAX_TEXT);
+        gApp.versionMajor = 2;
+        gApp.versionMinor = 9;
+        gApp.versionBuild = 15;
+        gApp.instance = GetModuleHandleA(0);
+        strcpy((char *)gApp.installRecord + UPDATE_CHECK_URL_OFFSET, "http://127.0.0.1/v.txt");
+        gUpdateFetch = FakeFetch;
+        gUpdateNow = FakeNow;
+        gReply = "2.10.3";
+        gFetchResult = 0;
+        gFetches = 0;
+        gFetchGate = 0;
+    }
+    void TearDown() override
+    {
+        if (gUpdateDialog)
+            PostMessageA(gUpdateDialog, WM_COMMAND, IDCANCEL, 0);
+        WaitIdle();
+        RemoveTree(folder);
+    }
+    static void Store(int64_t lastCheck, int interval, bool enabled, const char *seen)
+    {
+        UpdateCheckRecord record = {};
+        CopyText(record.seenVersion, seen, UPDATE_TEXT_SIZE);
+        record.lastCheck = lastCheck;
+        record.enabled = enabled;
+        record.intervalDays = interval;
+        ASSERT_EQ(280, WriteRecordFile("(QRF)UpdateCheck", -1, &record, sizeof record, 0));
+    }
+    UpdateCheckRecord Stored()
+    {
+        UpdateCheckRecord record = {};
+        ReadRecordFile("(QRF)UpdateCheck", -1, &record, sizeof record, 0);
+        return record;
+    }
+};
+
+TEST_F(UpdateCheck, RecordIsNormalisedAndDueAfterTheInterval)
+{
+    Store(0, 0, false, "");
+    ReadUpdateRecord();
+    EXPECT_EQ(1, gUpdateRecord.enabled);   // never configured
+    EXPECT_EQ(7, gUpdateRecord.intervalDays);
+    Store(0, 3, false, "");
+    ReadUpdateRecord();
+    EXPECT_EQ(0, gUpdateRecord.enabled);
+    EXPECT_EQ(7, gUpdateRecord.intervalDays);
+
+    Store(gNow - 7 * 86400, 7, true, "");
+    EXPECT_EQ(UPDATE_NOT_DUE, StartUpdateCheck());
+    gReply = "2.9.15";   // not newer: no dialog
+    Store(gNow - 7 * 86400 - 1, 7, true, "");
+    EXPECT_EQ(UPDATE_STARTED, StartUpdateCheck());
+    ASSERT_TRUE(WaitIdle());
+    Store(0, 30, false, "");
+    EXPECT_EQ(UPDATE_NOT_DUE, StartUpdateCheck());   // switched off
+    EXPECT_EQ(1, gFetches);
+}
+
+TEST_F(UpdateCheck, VersionsCompareMajorFirst)
+{
+    int v[3];
+    ASSERT_TRUE(ParseVersionReply("2.10.3\r\n", v));
+    EXPECT_TRUE(IsNewerVersion(v));
+    ASSERT_TRUE(ParseVersionReply("2.9.15", v));
+    EXPECT_FALSE(IsNewerVersion(v));
+    ASSERT_TRUE(ParseVersionReply("3.0.0", v));
+    EXPECT_TRUE(IsNewerVersion(v));
+    ASSERT_TRUE(ParseVersionReply("2.9.14", v));
+    EXPECT_FALSE(IsNewerVersion(v));
+    EXPECT_FALSE(ParseVersionReply("abc", v));
+    EXPECT_FALSE(ParseVersionReply("2.9", v));
+}
+
+TEST_F(UpdateCheck, ANewerReplyOpensTheDialogOnlyTheFirstTime)
+{
+    Store(0, 7, true, "");
+    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck());
+    HWND dialog = WaitForDialog();
+    ASSERT_TRUE(dialog);
+    // The worker fills the dialog after creating it.
+    for (int i = 0; i < 100 && DialogText(dialog, IDC_UPD_STATUS) != "New version available"; i++)
+        Sleep(10);
+    EXPECT_EQ("New version available", DialogText(dialog, IDC_UPD_STATUS));
+    EXPECT_EQ("2.10.3", DialogText(dialog, IDC_UPD_REPLY));
+    EXPECT_EQ("2.9.15", DialogText(dialog, IDC_UPD_OWN));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_UPD_DOWNLOAD)));
+    char title[260];
+    GetWindowTextA(dialog, title, sizeof title);
+    EXPECT_STREQ("Veltaspar Update Check", title);
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_FALSE(gUpdateDialog);
+
+    UpdateCheckRecord record = Stored();
+    EXPECT_STREQ("2.10.3", record.seenVersion);
+    EXPECT_EQ(gNow / 86400 * 86400, record.lastCheck);
+    EXPECT_EQ(1, record.newer);
+
+    // The same reply again: the record moves, nothing opens.
+    gNow += 8 * 86400;
+    ASSERT_EQ(UPDATE_STARTED, StartUpdateCheck());
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_FALSE(gUpdateDialog);
+    EXPECT_EQ(gNow / 86400 * 86400, Stored().lastCheck);
+}
+
+TEST_F(UpdateCheck, FailuresAndCancelLeaveTheRecordAlone)
+{
+    Store(12 * 86400, 7, true, "1.0.0");
+    gReply = "abc";
+    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck());
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(12 * 86400, Stored().lastCheck);
+    EXPECT_STREQ("1.0.0", Stored().seenVersion);
+
+    gReply = "9.0.0";
+    gFetchResult = 404;
+    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck());
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(12 * 86400, Stored().lastCheck);
+
+    // A new start cancels the running check, which ends without writing.
+    gFetchResult = 0;
+    gFetchGate = CreateEventA(0, TRUE, FALSE, 0);
+    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck());
+    Sleep(50);
+    gUpdateCancel = 1;
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(12 * 86400, Stored().lastCheck);
+    CloseHandle(gFetchGate);
+    gFetchGate = 0;
+}
+
+TEST_F(UpdateCheck, TheUsersDialogShowsAndStoresTheSettings)
+{
+    Store(gNow - 2 * 86400, 14, true, "2.9.15");
+    HWND dialog = OpenUpdateCheckDialog(0);
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(dialog, gUpdateDialog);
+    EXPECT_EQ("2.9.15", DialogText(dialog, IDC_UPD_REPLY));
+    EXPECT_EQ("14", DialogText(dialog, IDC_UPD_INTERVAL));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_UPD_DOWNLOAD)));
+    time_t last = (time_t)(gNow - 2 * 86400);
+    char expected[64];
+    struct tm *day = gmtime(&last);
+    snprintf(expected, sizeof expected, "Last check: %02d.%02d.%04d", day->tm_mday,
+             day->tm_mon + 1, day->tm_year + 1900);
+    EXPECT_EQ(expected, DialogText(dialog, IDC_UPD_STATUS));
+
+    // Switching off greys the interval; OK stores it clamped.
+    SendMessageA(GetDlgItem(dialog, IDC_UPD_ENABLED), BM_CLICK, 0, 0);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_UPD_INTERVAL)));
+    SendMessageA(GetDlgItem(dialog, IDC_UPD_ENABLED), BM_CLICK, 0, 0);
+    SetDlgItemTextA(dialog, IDC_UPD_INTERVAL, "3");
+    SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_FALSE(gUpdateDialog);
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_EQ(7, Stored().intervalDays);
+    EXPECT_EQ(1, Stored().enabled);
+    EXPECT_EQ(0, gFetches);   // two days ago is within seven
+}
+
+}  // namespace
