@@ -23,6 +23,9 @@ bool EncodeTga(CDibImage *ghost, CByteStream *stream);
 bool DecodePcx(CDibImage *out, CByteStream *stream);
 bool EncodePcx(CDibImage *ghost, CByteStream *stream);
 
+bool DecodeTif(CDibImage *out, CByteStream *stream);
+bool EncodeTif(CDibImage *ghost, CByteStream *stream);
+
 bool DecodeWmf(CDibImage *out, CByteStream *stream);
 bool EncodeWmf(CDibImage *ghost, CByteStream *stream);   // refuses with its own message
 
@@ -33,7 +36,7 @@ static ImageCodec gImageCodecs[FORMAT_COUNT] = {
     {DecodeJpeg, EncodeJpeg},   // JPG
     {DecodePng, EncodePng},   // PNG
     {DecodeIco, EncodeIco},   // ICO
-    {0, 0},   // TIF
+    {DecodeTif, EncodeTif},   // TIF
     {DecodeTga, EncodeTga},   // TGA
     {DecodePcx, EncodePcx},   // PCX
     {0, 0},   // no format

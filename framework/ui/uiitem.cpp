@@ -11,7 +11,9 @@
 #include "framework/application.h"
 #include "framework/messages.h"
 #include "framework/ui/graphics.h"
+#include "framework/ui/listitems.h"
 #include "framework/ui/menu.h"
+#include "framework/ui/valueitems.h"
 #include "framework/utilities.h"
 
 // Hover and press state of the item windows; the press times find double
@@ -495,6 +497,18 @@ CUIItem *NewItemForType(int type)
         return new CMenu;
     case CMD_SEPARATOR:
         return new CSeparator;
+    case CMD_TREE:
+        return new CTree;
+    case CMD_LIST:
+        return new CList;
+    case CMD_SLIDER:
+        return new CSlider;
+    case CMD_BRUSHSIZE:
+        return new CBrushSize;
+    case CMD_COLOR:
+        return new CColor;
+    case CMD_PALETTE:
+        return new CPalette;
     default:
         return 0;
     }

@@ -157,7 +157,7 @@ protected:
         AddNamed(ID_CLOUDS, CMD_BUTTON, 0x80 | CMDF_CHECKED, "Show Clouds");
         AddNamed(ID_EXPORT, CMD_BUTTON, 0x80, "Export Picture");
         gApp.EnableCommand(ID_EXPORT, false);
-        AddNamed(ID_TREE, CMD_TREE, 0, "Tree");
+        AddNamed(ID_TREE, 7, 0, "Tree");   // a type without an item class
         AddNamed(ID_MORE, CMD_MENU, 0x80, "More Views", (uint32_t)(uintptr_t)kMoreItems);
         AddNamed(ID_EXIT, CMD_BUTTON, 0x80, "Exit");
         AddNamed(ID_DAY, CMD_BUTTON, 0x80, "Day Side");
@@ -230,7 +230,7 @@ TEST_F(Menus, OpensFromCommandListWithOneItemPerCommand)
 {
     ASSERT_EQ(Open(ID_TOP), 0);
     CMenu *menu = gPopupMenu;
-    // The tree has no class among these items and is left out.
+    // Type 7 has no item class and is left out.
     ASSERT_EQ(menu->items.count, 6);
     EXPECT_TRUE(menu->open);
     EXPECT_TRUE(IsWindowVisible(menu->popup));
