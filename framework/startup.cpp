@@ -18,6 +18,7 @@
 #include "framework/recordfile.h"
 #include "framework/utilities.h"
 #include "framework/ui/graphics.h"
+#include "framework/ui/dockbay.h"
 #include "framework/ui/menu.h"
 #include "framework/ui/uiitem.h"
 
@@ -334,6 +335,7 @@ static void InstallWindowHooks()
 {
     InstallFrameHooks();
     InstallMenuHooks();
+    InstallDockBayHooks();   // after the menus: it wraps their item description
     gFramePopupMenu = FramePopupMenu;
     gFrameMessageBox = FrameMessageBox;
     gGraphics = &gAppGraphics;

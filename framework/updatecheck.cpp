@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include "framework/application.h"
+#include "framework/configarchive.h"
 #include "framework/dialogs.h"
 #include "framework/framelist.h"
 #include "framework/httpclient.h"
@@ -140,7 +141,7 @@ static void StartUpdateCheckHook()
 void InstallUpdateCheckHooks()
 {
     gStartupHooks.startUpdateCheck = StartUpdateCheckHook;
-    gWindowHooks.dailyChecks = StartUpdateCheckHook;
+    gWindowHooks.dailyChecks = RunDailyChecks;   // the update check and the archive
 }
 
 // ---------------------------------------------------------------- dialog texts

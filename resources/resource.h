@@ -43,6 +43,20 @@
 #define IDC_UPD_INTERVAL     50143
 #define IDC_UPD_DOWNLOAD     50147
 
+// Configuration archive dialog.
+#define IDD_FW_ARCHIVE       0xC3B7
+#define IDC_ARC_DAYS         50139
+#define IDC_ARC_NOW          50141
+#define IDC_ARC_ENABLED      50142
+#define IDC_ARC_INTERVAL     50143
+#define IDC_ARC_FOLDER       50144
+#define IDC_ARC_BROWSE       50145
+#define IDC_ARC_KEEP         50146
+#define IDC_ARC_NAME         50147
+#define IDC_ARC_DEFAULTS     50148
+#define IDC_ARC_FOLDER_SHOWN 50149
+#define IDC_ARC_NAME_SHOWN   50150
+
 // Start-up progress dialog of the main program.
 #define IDD_PROGRESS         107
 #define IDC_PROGRESS_BAR     1133

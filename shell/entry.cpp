@@ -19,6 +19,7 @@
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
 #include "earth/weather.h"
+#include "framework/configarchive.h"
 #include "framework/dialogs.h"
 #include "framework/filefind.h"
 #include "framework/framelist.h"
@@ -331,6 +332,7 @@ static bool StartProgram(HINSTANCE instance, const char *commandLine)
 {
     gApp.SetConfigFileTypes("*.vtp;*.vtc", "");
     InstallUpdateCheckHooks();
+    InstallConfigArchiveHooks();
     if (gApp.Startup(instance, 0, gProgramStrings, false, SETTINGS_VERSION, commandLine) != 0)
         return false;
     if (gApp.autoStart)

@@ -31,5 +31,11 @@ StringTableRecord gProgramStrings[] = {
     {4004, {"Cancel Updates", 0, "", "Cancel Updates"}},
     {4005, {"Quit Veltaspar", 0, "", "Quit Veltaspar"}},
     {4006, {"Update Wallpaper", 0, "", "Update Wallpaper"}},
+    {10, {"The selected file will be deleted!\nDo you want to continue?",
+          "Veltaspar has to be restarted!\nDo you want to restart now?"}},
+    {104, {"The preset could not be saved!"}},
+    {105, {"The camera path could not be saved!"}},
+    {20, {"Fill", "Fit", "Stretch", "Tile", "Center"}},
+    {30, {"Apply current display settings to all cities?"}},
     {STRING_TABLE_END, {0}},
 };

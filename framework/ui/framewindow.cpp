@@ -337,6 +337,8 @@ int CFrameWindow::SavePlacement()
 {
     if (index == FRAME_NO_INDEX)
         return 0;
+    if (gFrameBarHooks.savePlacements)
+        gFrameBarHooks.savePlacements(index);
     FramePlacementRecord record;
     record.x = (int16_t)currentRect.left;
     record.y = (int16_t)currentRect.top;

@@ -78,6 +78,7 @@ struct FrameBarHooks {
     void (*setOpacity)(uint16_t frame, int percent, bool clickThrough);
     void (*setModal)(uint16_t frame, bool modal);
     void (*scaleExtents)(uint16_t frame, double ratio);
+    void (*savePlacements)(uint16_t frame);       // the frame's bars write "(QRF)Bar"
 };
 extern FrameBarHooks gFrameBarHooks;
 

@@ -1,0 +1,844 @@
+// The configuration archive: export, restore and reset, the start-up import,
+// the automatic archive with its rotation and the settings dialog.
+//
+// An import replaces the whole configuration, so it first unpacks the
+// archive into a staging folder and only then clears the data folder: a
+// damaged archive, or one whose names would climb out of the data folder,
+// leaves the configuration as it was.
+#include "framework/configarchive.h"
+
+#include <shellapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "framework/application.h"
+#include "framework/bytes.h"
+#include "framework/dialogs.h"
+#include "framework/filefind.h"
+#include "framework/framelist.h"
+#include "framework/messages.h"
+#include "framework/recordfile.h"
+#include "framework/updatecheck.h"
+#include "framework/utilities.h"
+#include "framework/zip.h"
+#include "resources/resource.h"
+
+ArchiveRecord gArchiveRecord;
+volatile uint8_t gArchiveRunning;
+HWND gArchiveDialog;
+
+enum {
+    TEXT_EXCHANGE = 0xF009,     // 0 overwrite warning, 1 file error, 2 restore error,
+                                // 3 wrong product, 4 files not backed up
+    TEXT_SUCCESS = 0xF00A,      // 0 restored, 1 backed up, 2 reset
+    TEXT_RESTART = 0xF00B,
+    TEXT_DIALOG = 0xF00F,       // 0 browse title, 1 finished, 2 bad path, 3 bad name, 4 failed
+    ASK_FLAGS = MBF_QUESTION | MBF_YESNOCANCEL | MBF_EMPHASISE_FIRST | MBF_DEFAULT_CANCEL,
+    ERROR_FLAGS = MBF_STOP | MBF_OK | MBF_EMPHASISE_FIRST,
+    DONE_FLAGS = MBF_WARNING | MBF_OK | MBF_EMPHASISE_FIRST,
+    RESTART_FLAGS = MBF_QUESTION | MBF_OKCANCEL | MBF_EMPHASISE_FIRST,
+    DAY_SECONDS = 86400,
+    ZIP_END_SEARCH = 65535 + 22,   // the end record and the longest comment
+    CENTRAL_NAME_OFFSET = 46,
+};
+
+static const char kRecordName[] = "(QRF)Archive";
+static const char kDefaultFolder[] = "%CONFIGDIR%\\Backup";
+static const char kDefaultName[] = "%PROGRAM%-%YEAR%.%MONTH%.%DAY%";
+static const char kOwnMasks[] = "*.rgc";
+static const char kStagingSuffix[] = ".import";
+static const char kFilters[] = "Kestrova Configuration Data\0*." ARCHIVE_FILE_EXTENSION
+                               "\0All files\0*.*\0";
+
+static int64_t ArchiveClock()
+{
+    return (int64_t)time(0);
+}
+
+static const char *PickFile(bool save, const char *filters, const char *initialPath)
+{
+    return ShowFileDialog(save, filters, 0, 0, 0, initialPath);
+}
+
+int64_t (*gArchiveNow)() = ArchiveClock;
+const char *(*gArchiveFileDialog)(bool, const char *, const char *) = PickFile;
+
+// ---------------------------------------------------------------- settings
+
+void LoadArchiveSettings()
+{
+    ArchiveRecord record;
+    memset(&record, 0, sizeof record);
+    ReadRecordFile(kRecordName, -1, &record, (int)sizeof record, 0);
+    record.folderTemplate[ARCHIVE_TEXT_SIZE - 1] = 0;
+    record.nameTemplate[ARCHIVE_TEXT_SIZE - 1] = 0;
+    if (!record.folderTemplate[0])
+        CopyText(record.folderTemplate, kDefaultFolder, ARCHIVE_TEXT_SIZE);
+    if (!record.nameTemplate[0])
+        CopyText(record.nameTemplate, kDefaultName, ARCHIVE_TEXT_SIZE);
+    if (record.intervalDays <= 0)
+        record.intervalDays = ARCHIVE_DEFAULT_INTERVAL;
+    if (record.keepCount <= 0)
+        record.keepCount = ARCHIVE_DEFAULT_KEEP;
+    gArchiveRecord = record;
+}
+
+void SaveArchiveSettings()
+{
+    memset(gArchiveRecord.zero1, 0, sizeof gArchiveRecord.zero1);
+    gArchiveRecord.zero2 = 0;
+    WriteRecordFile(kRecordName, -1, &gArchiveRecord, (int)sizeof gArchiveRecord, 0);
+}
+
+// ---------------------------------------------------------------- templates
+
+static void LocalNow(SYSTEMTIME *local)
+{
+    int64_t ticks = (gArchiveNow() * 10000000LL) + 116444736000000000LL;
+    FILETIME utc, here;
+    utc.dwLowDateTime = (DWORD)ticks;
+    utc.dwHighDateTime = (DWORD)(ticks >> 32);
+    if (!FileTimeToLocalFileTime(&utc, &here) || !FileTimeToSystemTime(&here, local))
+        GetLocalTime(local);
+}
+
+bool ExpandVariables(const char *text, char *output, int outputSize)
+{
+    if (!output || outputSize < 1)
+        return false;
+    output[0] = 0;
+    char buffer[ARCHIVE_EXPAND_SIZE];
+    int capacity = outputSize < ARCHIVE_EXPAND_SIZE ? outputSize : ARCHIVE_EXPAND_SIZE;
+    if (!text || (int)strlen(text) >= capacity)
+        return false;
+    strcpy(buffer, text);
+
+    SYSTEMTIME now;
+    LocalNow(&now);
+    char version[48], year[8], month[4], day[4], hour[4], minute[4], second[4], date[16],
+        clock[16];
+    snprintf(version, sizeof version, "%d.%d.%d", gApp.versionMajor, gApp.versionMinor,
+             gApp.versionBuild);
+    snprintf(year, sizeof year, "%04d", now.wYear);
+    snprintf(month, sizeof month, "%02d", now.wMonth);
+    snprintf(day, sizeof day, "%02d", now.wDay);
+    snprintf(hour, sizeof hour, "%02d", now.wHour);
+    snprintf(minute, sizeof minute, "%02d", now.wMinute);
+    snprintf(second, sizeof second, "%02d", now.wSecond);
+    snprintf(date, sizeof date, "%02d.%02d.%04d", now.wDay, now.wMonth, now.wYear);
+    snprintf(clock, sizeof clock, "%02d-%02d-%02d", now.wHour, now.wMinute, now.wSecond);
+    const char *pairs[][2] = {
+        {"%PROGRAM%", gApp.productName},
+        {"%CONFIGDIR%", (const char *)gApp.installRecord + 280},
+        {"%PROGVER%", version},
+        {"%YEAR%", year},
+        {"%MONTH%", month},
+        {"%DAY%", day},
+        {"%HOUR%", hour},
+        {"%MINUTE%", minute},
+        {"%SECOND%", second},
+        {"%DATE%", date},
+        {"%TIME%", clock},
+    };
+    for (size_t i = 0; i < sizeof pairs / sizeof pairs[0]; i++)
+        if (ReplaceAll(buffer, capacity, pairs[i][0], pairs[i][1]) < 0)
+            return false;
+    DWORD needed = ExpandEnvironmentStringsA(buffer, output, (DWORD)outputSize);
+    if (needed == 0 || needed > (DWORD)outputSize) {
+        output[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+void GetPendingArchivePath(char *path)
+{
+    snprintf(path, MAX_TEXT, "%s\\%s.%s", gApp.dataFolder, gApp.productName,
+             ARCHIVE_FILE_EXTENSION);
+}
+
+// ---------------------------------------------------------------- entry names
+
+// A stored name must stay below the folder it is unpacked into: no root, no
+// drive or stream colon, no parent component (Windows also takes ". ." and
+// "..." as the parent, dropping trailing dots and spaces).
+static bool IsSafeEntryName(const uint8_t *name, int length)
+{
+    if (length <= 0 || name[0] == '/' || name[0] == '\\')
+        return false;
+    int dots = 0;
+    bool onlyDots = true;
+    for (int i = 0; i <= length; i++) {
+        char c = i < length ? (char)name[i] : '/';
+        if (c == 0 || c == ':')
+            return false;
+        if (c == '/' || c == '\\') {
+            if (onlyDots && dots >= 2)
+                return false;
+            dots = 0;
+            onlyDots = true;
+        } else if (c == '.') {
+            dots++;
+        } else if (c != ' ') {
+            onlyDots = false;
+        }
+    }
+    return true;
+}
+
+static bool ReadFileAt(HANDLE file, uint64_t position, void *buffer, DWORD count)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = (LONGLONG)position;
+    DWORD read = 0;
+    return SetFilePointerEx(file, at, 0, FILE_BEGIN) && ReadFile(file, buffer, count, &read, 0) &&
+           read == count;
+}
+
+// The end record's central directory size and the record's position, found
+// from the end of the file; false when there is none.
+static bool FindCentralDirectory(HANDLE file, uint64_t *start, uint32_t *size, uint32_t *entries)
+{
+    LARGE_INTEGER fileSize;
+    if (!GetFileSizeEx(file, &fileSize) || fileSize.QuadPart < 22)
+        return false;
+    uint64_t total = (uint64_t)fileSize.QuadPart;
+    DWORD tail = total < ZIP_END_SEARCH ? (DWORD)total : (DWORD)ZIP_END_SEARCH;
+    uint8_t *bytes = (uint8_t *)malloc(tail);
+    bool found = false;
+    if (bytes && ReadFileAt(file, total - tail, bytes, tail)) {
+        for (int i = (int)tail - 22; i >= 0 && !found; i--) {
+            if (Le32(bytes + i) != 0x06054B50)
+                continue;
+            *entries = Le16(bytes + i + 10);
+            *size = Le32(bytes + i + 12);
+            uint64_t end = total - tail + (uint64_t)i;
+            // Measured back from the end record, so a stub before the
+            // archive does not matter.
+            found = *size <= end;
+            *start = end - *size;
+        }
+    }
+    free(bytes);
+    return found;
+}
+
+// True when every stored name of the archive is safe to unpack; false also
+// when the directory cannot be read (a large-archive directory included).
+static bool ArchiveNamesAreSafe(const char *path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    uint64_t start = 0;
+    uint32_t size = 0, entries = 0;
+    bool safe = FindCentralDirectory(file, &start, &size, &entries) && entries != 0xFFFF;
+    uint8_t *directory = safe ? (uint8_t *)malloc(size + 1) : 0;
+    safe = safe && directory && ReadFileAt(file, start, directory, size);
+    CloseHandle(file);
+    uint32_t at = 0, seen = 0;
+    while (safe && at + CENTRAL_NAME_OFFSET <= size && Le32(directory + at) == 0x02014B50) {
+        uint32_t nameLength = Le16(directory + at + 28);
+        uint32_t next = at + CENTRAL_NAME_OFFSET + nameLength + Le16(directory + at + 30) +
+                        Le16(directory + at + 32);
+        safe = next <= size &&
+               IsSafeEntryName(directory + at + CENTRAL_NAME_OFFSET, (int)nameLength);
+        at = next;
+        seen++;
+    }
+    free(directory);
+    return safe && seen == entries;
+}
+
+// ---------------------------------------------------------------- export
+
+static int AddIdentityEntry(ZipHandle *zip)
+{
+    char identity[MAX_TEXT + 48];
+    int length = (int)strlen(gApp.archiveIdentity);
+    memcpy(identity, gApp.archiveIdentity, (size_t)length);
+    identity[length++] = 0;
+    length += snprintf(identity + length, sizeof identity - (size_t)length, "%d.%d.%d",
+                       gApp.versionMajor, gApp.versionMinor, gApp.versionBuild);
+    return CZipWriter::AddMemory(zip, gApp.productName, identity, (uint32_t)length);
+}
+
+// The number of files that could not be added.
+static int AddConfigurationFiles(ZipHandle *zip)
+{
+    CDirScanner scanner;
+    if (gApp.archiveMasks[0])
+        scanner.SetRoot(gApp.dataFolder, "%s;%s", kOwnMasks, gApp.archiveMasks);
+    else
+        scanner.SetRoot(gApp.dataFolder, "%s", kOwnMasks);
+    int failures = 0;
+    for (int i = 0; i < scanner.files.count; i++) {
+        const char *file = scanner.files.data[i];
+        if (CZipWriter::AddFile(zip, scanner.RelativePath(file), file) != ZIP_OK)
+            failures++;
+    }
+    return failures;
+}
+
+// A half-written archive is removed: it would pass for a backup.
+static int ExportArchive(const char *target, bool withFiles)
+{
+    ZipHandle *zip = CZipWriter::Create(target, 0);
+    if (!zip)
+        return ARCHIVE_NOT_CREATED;
+    if (AddIdentityEntry(zip) != ZIP_OK) {
+        CZipWriter::Close(zip);
+        DeleteFileA(target);
+        return ARCHIVE_NOT_CREATED;
+    }
+    int failures = withFiles ? AddConfigurationFiles(zip) : 0;
+    if (CZipWriter::Close(zip) != ZIP_OK) {
+        DeleteFileA(target);
+        return ARCHIVE_NOT_CREATED;
+    }
+    return failures ? ARCHIVE_FILES_FAILED : ARCHIVE_OK;
+}
+
+// ---------------------------------------------------------------- exchange
+
+static int ShowMessage(HWND owner, int id, int variant, uint32_t flags)
+{
+    const char *text = gApp.strings.GetText((uint16_t)id, variant);
+    return FrameworkMessageBox(owner, gApp.productName, "%s", flags, 0, text ? text : "");
+}
+
+static bool AskOverwrite(HWND owner)
+{
+    return ShowMessage(owner, TEXT_EXCHANGE, 0, ASK_FLAGS) == IDYES;
+}
+
+static void DefaultArchiveName(char *name)
+{
+    char expanded[MAX_TEXT];
+    if (!ExpandVariables(gArchiveRecord.nameTemplate, expanded, MAX_TEXT))
+        expanded[0] = 0;
+    snprintf(name, MAX_TEXT, "%s.%s", expanded, ARCHIVE_FILE_EXTENSION);
+}
+
+static int RestoreArchive(HWND owner)
+{
+    char name[MAX_TEXT], chosen[MAX_TEXT], pending[MAX_TEXT];
+    DefaultArchiveName(name);
+    const char *picked = gArchiveFileDialog(false, kFilters, name);
+    if (!picked)
+        return ARCHIVE_CANCELLED;
+    CopyText(chosen, picked, MAX_TEXT);
+    ZipHandle *zip = CZipReader::Open(chosen, 0);
+    if (!zip)
+        return ARCHIVE_NOT_CREATED;
+    ZipEntryInfo info;
+    bool ours = CZipReader::FindEntry(zip, gApp.productName, 0, 0, &info) == ZIP_OK;
+    CZipReader::Close(zip);
+    if (!ours) {
+        ShowMessage(owner, TEXT_EXCHANGE, 3, ERROR_FLAGS);
+        return ARCHIVE_WRONG_PRODUCT;
+    }
+    // The import would refuse it at the next start, after the user was told
+    // that the restore succeeded.
+    if (!ArchiveNamesAreSafe(chosen)) {
+        ShowMessage(owner, TEXT_EXCHANGE, 1, ERROR_FLAGS);
+        return ARCHIVE_NOT_CREATED;
+    }
+    if (!AskOverwrite(owner))
+        return ARCHIVE_CANCELLED;
+    GetPendingArchivePath(pending);
+    if (!CopyFileA(chosen, pending, FALSE)) {
+        ShowMessage(owner, TEXT_EXCHANGE, 2, ERROR_FLAGS);
+        return ARCHIVE_COPY_FAILED;
+    }
+    return ARCHIVE_OK;
+}
+
+static void ShowExportError(HWND owner, int result)
+{
+    if (result == ARCHIVE_NOT_CREATED)
+        ShowMessage(owner, TEXT_EXCHANGE, 1, ERROR_FLAGS);
+    else if (result == ARCHIVE_FILES_FAILED)
+        ShowMessage(owner, TEXT_EXCHANGE, 4, ERROR_FLAGS);
+}
+
+int ExchangeConfigArchive(HWND owner, int mode, const char *path)
+{
+    char target[MAX_TEXT];
+    switch (mode) {
+    case ARCHIVE_MODE_RESTORE:
+        LoadArchiveSettings();
+        return RestoreArchive(owner);
+    case ARCHIVE_MODE_BACKUP: {
+        LoadArchiveSettings();
+        char name[MAX_TEXT];
+        DefaultArchiveName(name);
+        const char *picked = gArchiveFileDialog(true, kFilters, name);
+        if (!picked)
+            return ARCHIVE_CANCELLED;
+        CopyText(target, picked, MAX_TEXT);
+        break;
+    }
+    case ARCHIVE_MODE_RESET:
+        if (!AskOverwrite(owner))
+            return ARCHIVE_CANCELLED;
+        GetPendingArchivePath(target);
+        break;
+    case ARCHIVE_MODE_EXPORT:
+        if (!path || !*path)
+            return ARCHIVE_NOT_CREATED;
+        CopyText(target, path, MAX_TEXT);
+        break;
+    default:
+        return ARCHIVE_NOT_CREATED;
+    }
+    int result = ExportArchive(target, mode != ARCHIVE_MODE_RESET);
+    if (mode != ARCHIVE_MODE_EXPORT)
+        ShowExportError(owner, result);
+    return result;
+}
+
+int ShowArchiveSuccess(HWND owner, int mode)
+{
+    if (mode == ARCHIVE_MODE_BACKUP)
+        return ShowMessage(owner, TEXT_SUCCESS, 1, DONE_FLAGS);
+    const char *done = gApp.strings.GetText(TEXT_SUCCESS, mode == ARCHIVE_MODE_RESET ? 2 : 0);
+    const char *restart = gApp.strings.GetText(TEXT_RESTART, 0);
+    return FrameworkMessageBox(owner, gApp.productName, "%s\n%s", RESTART_FLAGS, 0,
+                               done ? done : "", restart ? restart : "");
+}
+
+// ---------------------------------------------------------------- import
+
+static bool SamePath(const char *a, const char *b)
+{
+    return _stricmp(a, b) == 0;
+}
+
+// Every file of the data folder that the keep list does not name, the
+// pending archive aside (start-up deletes that one itself).
+static void CollectDeleteSet(const char *keepList, const char *archivePath,
+                             CGrowArray<PathText> *doomed)
+{
+    CDirScanner keep, all;
+    if (keepList[0])
+        keep.SetRoot(gApp.dataFolder, "%s", keepList);
+    all.SetRoot(gApp.dataFolder, "%s", "*.*");
+    for (int i = 0; i < all.files.count; i++) {
+        const char *file = all.files.data[i];
+        bool kept = SamePath(file, archivePath);
+        for (int k = 0; k < keep.files.count && !kept; k++)
+            kept = SamePath(file, keep.files.data[k]);
+        if (!kept)
+            doomed->Add(all.files.data[i]);
+    }
+}
+
+static void SendToRecycleBin(const char *file)
+{
+    char from[MAX_TEXT + 2];
+    memset(from, 0, sizeof from);
+    CopyText(from, file, MAX_TEXT);   // double-NUL terminated list of one
+    SHFILEOPSTRUCTA operation;
+    memset(&operation, 0, sizeof operation);
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from;
+    operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI |
+                       FOF_NOCONFIRMMKDIR;
+    SHFileOperationA(&operation);
+}
+
+static void RemoveFolderTree(const char *folder)
+{
+    CDirScanner scanner;
+    scanner.SetRoot(folder, "%s", "*.*");
+    for (int i = 0; i < scanner.files.count; i++) {
+        SetFileAttributesA(scanner.files.data[i], FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(scanner.files.data[i]);
+    }
+    for (int i = scanner.folders.count - 1; i >= 0; i--)   // deepest last listed
+        RemoveDirectoryA(scanner.folders.data[i]);
+    RemoveDirectoryA(folder);
+}
+
+// The keep list: the identity text up to its NUL; false without identity.
+static bool ReadKeepList(ZipHandle *zip, char *keepList, int *identityIndex)
+{
+    ZipEntryInfo info;
+    if (CZipReader::FindEntry(zip, gApp.productName, 0, identityIndex, &info) != ZIP_OK)
+        return false;
+    char identity[ARCHIVE_IDENTITY_MAX + 1];
+    uint32_t size = info.uncompressedSize;
+    if (size > (uint32_t)ARCHIVE_IDENTITY_MAX)
+        size = ARCHIVE_IDENTITY_MAX;
+    memset(identity, 0, sizeof identity);
+    int result = CZipReader::ExtractToMemory(zip, *identityIndex, identity, size);
+    if (result != ZIP_OK && result != ZIP_MORE_DATA)
+        return false;
+    CopyText(keepList, identity, SCANNER_MASKS_SIZE);
+    return true;
+}
+
+// Every entry but the identity into the staging folder; false at the first failure.
+static bool UnpackToStaging(ZipHandle *zip, int identityIndex, const char *staging)
+{
+    ZipEntryInfo info;
+    if (CZipReader::GetEntry(zip, -1, &info) != ZIP_OK ||
+        CZipReader::SetBaseFolder(zip, staging) != ZIP_OK)
+        return false;
+    CreateDirectoryA(staging, 0);
+    int count = info.index;
+    for (int i = 0; i < count; i++)
+        if (i != identityIndex && CZipReader::ExtractToFile(zip, i, 0) != ZIP_OK)
+            return false;
+    return true;
+}
+
+// Moves the staged files to the same relative paths in the data folder;
+// the number that could not be moved.
+static int PlaceStagedFiles(const char *staging)
+{
+    CDirScanner scanner;
+    scanner.SetRoot(staging, "%s", "*.*");
+    int failures = 0;
+    for (int i = 0; i < scanner.folders.count; i++) {
+        char folder[MAX_TEXT];
+        snprintf(folder, sizeof folder, "%s\\%s", gApp.dataFolder,
+                 scanner.RelativePath(scanner.folders.data[i]));
+        CreateFolderPath(folder, false);
+    }
+    for (int i = 0; i < scanner.files.count; i++) {
+        char target[MAX_TEXT];
+        snprintf(target, sizeof target, "%s\\%s", gApp.dataFolder,
+                 scanner.RelativePath(scanner.files.data[i]));
+        SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
+        if (!MoveFileExA(scanner.files.data[i], target, MOVEFILE_REPLACE_EXISTING))
+            failures++;
+    }
+    return failures;
+}
+
+static int ImportOpenArchive(ZipHandle *zip, const char *path, const char *staging)
+{
+    char keepList[SCANNER_MASKS_SIZE];
+    int identityIndex = -1;
+    if (!ReadKeepList(zip, keepList, &identityIndex))
+        return IMPORT_NO_IDENTITY;
+    if (!ArchiveNamesAreSafe(path))
+        return IMPORT_UNSAFE_NAME;
+    // Listed before the staging folder exists, so it is never in the set.
+    CGrowArray<PathText> doomed;
+    CollectDeleteSet(keepList, path, &doomed);
+    int result = IMPORT_BAD_ENTRY;
+    if (UnpackToStaging(zip, identityIndex, staging)) {
+        for (int i = 0; i < doomed.count; i++)
+            SendToRecycleBin(doomed.data[i]);
+        result = PlaceStagedFiles(staging) ? IMPORT_NOT_ALL_PLACED : IMPORT_DONE;
+    }
+    doomed.RemoveAll();
+    return result;
+}
+
+int ImportConfigArchive(const char *path)
+{
+    ZipHandle *zip = CZipReader::Open(path, 0);
+    if (!zip)
+        return IMPORT_NOT_AN_ARCHIVE;
+    char staging[MAX_TEXT];
+    snprintf(staging, sizeof staging, "%s%s", path, kStagingSuffix);
+    RemoveFolderTree(staging);   // left by an import that was cut short
+    int result = ImportOpenArchive(zip, path, staging);
+    CZipReader::Close(zip);
+    RemoveFolderTree(staging);
+    return result;
+}
+
+// ---------------------------------------------------------------- automatic archive
+
+static bool ArchiveDue()
+{
+    return gArchiveRecord.enabled &&
+           gArchiveNow() - gArchiveRecord.lastArchive >
+               (int64_t)gArchiveRecord.intervalDays * DAY_SECONDS;
+}
+
+static int LaunchArchive()
+{
+    if (gArchiveRunning)
+        return ARCHIVE_STILL_RUNNING;
+    gArchiveRunning = 1;
+    HANDLE thread = CreateThread(0, 0, ArchiveThread, 0, 0, 0);
+    if (!thread) {
+        gArchiveRunning = 0;
+        return ARCHIVE_NO_THREAD;
+    }
+    CloseHandle(thread);
+    return ARCHIVE_STARTED;
+}
+
+int StartArchive()
+{
+    LoadArchiveSettings();
+    if (!ArchiveDue())
+        return ARCHIVE_NOT_DUE;
+    return LaunchArchive();
+}
+
+struct ArchiveListEntry {
+    PathText path;
+    FILETIME written;
+};
+
+// Newest first; a file as old as one listed goes behind it.
+static void InsertByAge(CGrowArray<ArchiveListEntry> *list, const ArchiveListEntry &entry)
+{
+    int low = 0, high = list->count;
+    while (low < high) {
+        int middle = (low + high) / 2;
+        if (CompareFileTime(&list->data[middle].written, &entry.written) >= 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    list->InsertAt(&entry, low, 1);
+}
+
+static void PruneArchives(const char *folder, int keepCount)
+{
+    CGrowArray<ArchiveListEntry> list;
+    CFileFind find;
+    if (find.FindFirst("%s*.%s", folder, ARCHIVE_FILE_EXTENSION)) {
+        do {
+            if (find.IsFolder() || !FindTextNoCase(find.GetFileName(), gApp.productName))
+                continue;
+            ArchiveListEntry entry;
+            snprintf(entry.path, sizeof entry.path, "%s%s", folder, find.GetFileName());
+            entry.written = find.entry.ftLastWriteTime;
+            InsertByAge(&list, entry);
+        } while (find.FindNext());
+    }
+    find.Close();
+    for (int i = keepCount; i < list.count; i++)
+        DeleteFileA(list.data[i].path);
+    list.RemoveAll();
+}
+
+static int ArchiveOnce()
+{
+    if (!gArchiveRecord.folderTemplate[0])
+        return ARCHIVE_THREAD_NO_FOLDER;
+    char folder[MAX_TEXT], name[MAX_TEXT], target[MAX_TEXT];
+    if (!ExpandVariables(gArchiveRecord.folderTemplate, folder, MAX_TEXT - 1) ||
+        !ExpandVariables(gArchiveRecord.nameTemplate, name, MAX_TEXT))
+        return ARCHIVE_THREAD_FAILED;
+    AppendBackslash(folder);
+    CreateFolderPath(folder, false);
+    if (snprintf(target, sizeof target, "%s%s.%s", folder, name, ARCHIVE_FILE_EXTENSION) >=
+        (int)sizeof target)
+        return ARCHIVE_THREAD_FAILED;   // cut, it would name another file
+    int exported = ExchangeConfigArchive(0, ARCHIVE_MODE_EXPORT, target);
+    if (exported != ARCHIVE_OK && exported != ARCHIVE_FILES_FAILED)
+        return ARCHIVE_THREAD_FAILED;
+    gArchiveRecord.lastArchive = gArchiveNow() / DAY_SECONDS * DAY_SECONDS;
+    SaveArchiveSettings();
+    PruneArchives(folder, gArchiveRecord.keepCount);
+    return ARCHIVE_THREAD_DONE;
+}
+
+// Every way out clears the running byte, a failure too: the next check
+// must be able to try again.
+DWORD WINAPI ArchiveThread(LPVOID)
+{
+    gArchiveRunning = 1;
+    int result = ArchiveOnce();
+    gArchiveRunning = 0;
+    return (DWORD)result;
+}
+
+// ---------------------------------------------------------------- dialog
+
+static void FollowEnabled(HWND dialog)
+{
+    bool on = IsDlgButtonChecked(dialog, IDC_ARC_ENABLED) == BST_CHECKED;
+    EnableWindow(GetDlgItem(dialog, IDC_ARC_INTERVAL), on);
+    EnableWindow(GetDlgItem(dialog, IDC_ARC_DAYS), on);
+}
+
+static void GetDialogText(HWND dialog, int id, char *text)
+{
+    text[0] = 0;
+    GetDlgItemTextA(dialog, id, text, ARCHIVE_TEXT_SIZE);
+}
+
+static void ShowExpansion(HWND dialog, int sourceId, int targetId)
+{
+    char text[ARCHIVE_TEXT_SIZE], expanded[MAX_TEXT];
+    GetDialogText(dialog, sourceId, text);
+    if (!ExpandVariables(text, expanded, MAX_TEXT))
+        expanded[0] = 0;
+    SetDlgItemTextA(dialog, targetId, expanded);
+}
+
+static void InitArchiveDialog(HWND dialog)
+{
+    InitDialog(dialog);
+    LoadArchiveSettings();
+    CheckDlgButton(dialog, IDC_ARC_ENABLED, gArchiveRecord.enabled ? BST_CHECKED : BST_UNCHECKED);
+    FollowEnabled(dialog);
+    SetDlgItemInt(dialog, IDC_ARC_INTERVAL, (UINT)gArchiveRecord.intervalDays, FALSE);
+    SetDlgItemInt(dialog, IDC_ARC_KEEP, (UINT)gArchiveRecord.keepCount, FALSE);
+    SetDlgItemTextA(dialog, IDC_ARC_FOLDER, gArchiveRecord.folderTemplate);
+    SetDlgItemTextA(dialog, IDC_ARC_NAME, gArchiveRecord.nameTemplate);
+    ShowExpansion(dialog, IDC_ARC_FOLDER, IDC_ARC_FOLDER_SHOWN);
+    ShowExpansion(dialog, IDC_ARC_NAME, IDC_ARC_NAME_SHOWN);
+    gArchiveDialog = dialog;
+}
+
+static void BrowseArchiveFolder(HWND dialog)
+{
+    char text[ARCHIVE_TEXT_SIZE], path[MAX_TEXT];
+    GetDialogText(dialog, IDC_ARC_FOLDER, text);
+    if (!ExpandVariables(text, path, MAX_TEXT))
+        path[0] = 0;
+    const char *title = gApp.strings.GetText(TEXT_DIALOG, 0);
+    if (BrowseForFolder(title ? title : "", path, true) == 0)
+        SetDlgItemTextA(dialog, IDC_ARC_FOLDER, path);
+}
+
+static void ArchiveNow(HWND dialog)
+{
+    gArchiveRecord.keepCount = GetDlgItemNumber(dialog, IDC_ARC_KEEP, 1, ARCHIVE_MAX_KEEP, false);
+    GetDialogText(dialog, IDC_ARC_FOLDER, gArchiveRecord.folderTemplate);
+    if (ArchiveThread(0) != ARCHIVE_THREAD_DONE)
+        ShowMessage(dialog, TEXT_DIALOG, 4, ERROR_FLAGS);
+    else
+        ShowMessage(dialog, TEXT_DIALOG, 1, DONE_FLAGS);
+}
+
+static bool TemplateExpands(const char *text)
+{
+    char expanded[MAX_TEXT];
+    return text[0] && ExpandVariables(text, expanded, MAX_TEXT);
+}
+
+static void CloseArchiveDialog(HWND dialog, int code)
+{
+    if (gArchiveDialog == dialog)
+        gArchiveDialog = 0;
+    EndDialog(dialog, code);
+}
+
+static void AcceptArchiveDialog(HWND dialog)
+{
+    ArchiveRecord record = gArchiveRecord;
+    record.enabled = IsDlgButtonChecked(dialog, IDC_ARC_ENABLED) == BST_CHECKED;
+    record.intervalDays =
+        GetDlgItemNumber(dialog, IDC_ARC_INTERVAL, 1, ARCHIVE_MAX_INTERVAL, false);
+    record.keepCount = GetDlgItemNumber(dialog, IDC_ARC_KEEP, 1, ARCHIVE_MAX_KEEP, false);
+    GetDialogText(dialog, IDC_ARC_FOLDER, record.folderTemplate);
+    GetDialogText(dialog, IDC_ARC_NAME, record.nameTemplate);
+    if (record.enabled && !TemplateExpands(record.folderTemplate)) {
+        ShowMessage(dialog, TEXT_DIALOG, 2, ERROR_FLAGS);
+        FocusDlgEdit(dialog, IDC_ARC_FOLDER);
+        return;
+    }
+    if (!TemplateExpands(record.nameTemplate)) {
+        ShowMessage(dialog, TEXT_DIALOG, 3, ERROR_FLAGS);
+        FocusDlgEdit(dialog, IDC_ARC_NAME);
+        return;
+    }
+    gArchiveRecord = record;
+    SaveArchiveSettings();
+    LoadArchiveSettings();
+    if (ArchiveDue())
+        LaunchArchive();
+    CloseArchiveDialog(dialog, IDOK);
+}
+
+static void RunArchiveCommand(HWND dialog, int id, int notification)
+{
+    switch (id) {
+    case IDC_ARC_ENABLED:
+        FollowEnabled(dialog);
+        break;
+    case IDC_ARC_FOLDER:
+        if (notification == EN_CHANGE)
+            ShowExpansion(dialog, IDC_ARC_FOLDER, IDC_ARC_FOLDER_SHOWN);
+        break;
+    case IDC_ARC_NAME:
+        if (notification == EN_CHANGE)
+            ShowExpansion(dialog, IDC_ARC_NAME, IDC_ARC_NAME_SHOWN);
+        break;
+    case IDC_ARC_BROWSE:
+        BrowseArchiveFolder(dialog);
+        break;
+    case IDC_ARC_DEFAULTS:
+        SetDlgItemTextA(dialog, IDC_ARC_FOLDER, kDefaultFolder);
+        SetDlgItemTextA(dialog, IDC_ARC_NAME, kDefaultName);
+        break;
+    case IDC_ARC_NOW:
+        ArchiveNow(dialog);
+        break;
+    case IDOK:
+        AcceptArchiveDialog(dialog);
+        break;
+    case IDCANCEL:
+        CloseArchiveDialog(dialog, IDCANCEL);
+        break;
+    case 9:   // help
+        if (gFrames.count > 0)
+            PostMessageA(gFrames.data[0]->window, QRFM_HELP, (WPARAM) "About", 0);
+        break;
+    }
+}
+
+INT_PTR CALLBACK ArchiveDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        InitArchiveDialog(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        RunArchiveCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+    case WM_HELP:
+        RunArchiveCommand(dialog, 9, 0);
+        return TRUE;
+    case WM_DPICHANGED:
+        UpdateDialogFonts(dialog, HIWORD(wParam));
+        return FALSE;
+    }
+    return FALSE;
+}
+
+int OpenArchiveDialog(HWND owner)
+{
+    return DoModal(owner, IDD_FW_ARCHIVE, ArchiveDialogProc, 0);
+}
+
+// ---------------------------------------------------------------- hooks
+
+void RunDailyChecks()
+{
+    StartUpdateCheck();
+    StartArchive();
+}
+
+static void ImportArchiveHook(const char *path)
+{
+    ImportConfigArchive(path);
+}
+
+static void StartArchiveHook()
+{
+    StartArchive();
+}
+
+void InstallConfigArchiveHooks()
+{
+    gStartupHooks.importArchive = ImportArchiveHook;
+    gStartupHooks.startArchive = StartArchiveHook;
+}

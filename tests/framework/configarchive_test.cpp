@@ -1,0 +1,763 @@
+// The configuration archive: template expansion and the record's layout,
+// export checked with Info-ZIP unzip, archives made by Info-ZIP zip restored,
+// the refusals (wrong product, unsafe names, damaged data) that must leave
+// the configuration alone, reset, the schedule and the rotation with a fake
+// clock, the settings dialog, and the import at start-up in a child copy
+// acting as the program.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/application.h"
+#include "framework/configarchive.h"
+#include "framework/recordfile.h"
+#include "framework/utilities.h"
+#include "framework/zip.h"
+#include "resources/resource.h"
+#include "testutil.h"
+
+namespace {
+
+const char kProduct[] = "VtArchive";
+int64_t gNow = 1804248000;   // 2027-03-05 12:00 UTC
+std::string gPicked;         // what the fake file dialog answers; empty: cancel
+int gPickerCalls;
+bool gPickerSave;
+
+int64_t FakeNow() { return gNow; }
+
+const char *FakePicker(bool save, const char *, const char *)
+{
+    gPickerCalls++;
+    gPickerSave = save;
+    return gPicked.empty() ? 0 : gPicked.c_str();
+}
+
+bool Exists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// ---------------------------------------------------------------- message boxes
+
+struct BoxAnswer {
+    int answer;
+    std::string text;   // first line + "|" + the rest
+    bool found;
+};
+
+DWORD WINAPI AnswerBox(LPVOID parameter)
+{
+    BoxAnswer *box = (BoxAnswer *)parameter;
+    for (int waited = 0; waited < 10000; waited += 20) {
+        HWND found = FindWindowA("#32770", gApp.productName);
+        if (found && IsWindowVisible(found)) {
+            Sleep(50);
+            char line1[512] = "", lines[512] = "";
+            GetDlgItemTextA(found, IDC_MSGBOX_LINE1, line1, sizeof line1);
+            GetDlgItemTextA(found, IDC_MSGBOX_LINES, lines, sizeof lines);
+            box->text = std::string(line1) + "|" + lines;
+            box->found = true;
+            PostMessageA(found, WM_COMMAND, (WPARAM)box->answer, 0);
+            return 0;
+        }
+        Sleep(20);
+    }
+    return 0;
+}
+
+// Runs the call while a helper thread answers the one message box it shows.
+template <typename Call> int WithAnswer(int answer, BoxAnswer *box, Call call)
+{
+    box->answer = answer;
+    box->found = false;
+    HANDLE thread = CreateThread(0, 0, AnswerBox, box, 0, 0);
+    int result = call();
+    WaitForSingleObject(thread, 15000);
+    CloseHandle(thread);
+    return result;
+}
+
+// ---------------------------------------------------------------- archives
+
+std::vector<std::string> EntryNames(const std::string &path)
+{
+    std::vector<std::string> names;
+    ZipHandle *zip = CZipReader::Open(path.c_str(), 0);
+    if (!zip)
+        return names;
+    ZipEntryInfo info;
+    CZipReader::GetEntry(zip, -1, &info);
+    int count = info.index;
+    for (int i = 0; i < count; i++)
+        if (CZipReader::GetEntry(zip, i, &info) == ZIP_OK)
+            names.push_back(info.name);
+    CZipReader::Close(zip);
+    return names;
+}
+
+std::string EntryData(const std::string &path, const char *name)
+{
+    ZipHandle *zip = CZipReader::Open(path.c_str(), 0);
+    if (!zip)
+        return "<no archive>";
+    ZipEntryInfo info;
+    int index = -1;
+    std::string data = "<no entry>";
+    if (CZipReader::FindEntry(zip, name, 0, &index, &info) == ZIP_OK) {
+        data.assign(info.uncompressedSize, '\0');
+        if (CZipReader::ExtractToMemory(zip, index, &data[0], info.uncompressedSize) != ZIP_OK)
+            data = "<unreadable>";
+    }
+    CZipReader::Close(zip);
+    return data;
+}
+
+void Put16(std::string *s, uint32_t v)
+{
+    s->push_back((char)(v & 0xFF));
+    s->push_back((char)(v >> 8 & 0xFF));
+}
+void Put32(std::string *s, uint32_t v)
+{
+    Put16(s, v & 0xFFFF);
+    Put16(s, v >> 16);
+}
+
+// A stored archive written byte by byte, with whatever names it is given.
+std::string StoredZip(const std::vector<std::pair<std::string, std::string>> &entries)
+{
+    InitCrc32Table();
+    std::string out, central;
+    for (const auto &e : entries) {
+        uint32_t crc = e.second.empty() ? 0 : Crc32(e.second.data(), (int)e.second.size());
+        uint32_t offset = (uint32_t)out.size();
+        Put32(&out, 0x04034B50);
+        Put16(&out, 20), Put16(&out, 0), Put16(&out, 0), Put16(&out, 0), Put16(&out, 0x5A65);
+        Put32(&out, crc), Put32(&out, (uint32_t)e.second.size()), Put32(&out, (uint32_t)e.second.size());
+        Put16(&out, (uint32_t)e.first.size()), Put16(&out, 0);
+        out += e.first + e.second;
+        Put32(&central, 0x02014B50);
+        Put16(&central, 20), Put16(&central, 20), Put16(&central, 0), Put16(&central, 0);
+        Put16(&central, 0), Put16(&central, 0x5A65);
+        Put32(&central, crc), Put32(&central, (uint32_t)e.second.size());
+        Put32(&central, (uint32_t)e.second.size());
+        Put16(&central, (uint32_t)e.first.size()), Put16(&central, 0), Put16(&central, 0);
+        Put16(&central, 0), Put16(&central, 0), Put32(&central, 0x20), Put32(&central, offset);
+        central += e.first;
+    }
+    uint32_t start = (uint32_t)out.size();
+    out += central;
+    Put32(&out, 0x06054B50);
+    Put16(&out, 0), Put16(&out, 0);
+    Put16(&out, (uint32_t)entries.size()), Put16(&out, (uint32_t)entries.size());
+    Put32(&out, (uint32_t)central.size()), Put32(&out, start), Put16(&out, 0);
+    return out;
+}
+
+std::string Identity(const std::string &keep = "") { return keep + std::string(1, '\0') + "3.4.5"; }
+
+// ---------------------------------------------------------------- fixture
+
+class Archive : public ::testing::Test {
+protected:
+    std::string folder, data;
+    void SetUp() override
+    {
+        folder = FreshTempFolder(std::string("arc-") +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        data = folder + "\\data";
+        CreateDirectoryA(data.c_str(), 0);
+        CopyText(gApp.dataFolder, data.c_str(), MAX_TEXT);
+        CopyText(gApp.productName, kProduct, MAX_TEXT);
+        gApp.versionMajor = 3;
+        gApp.versionMinor = 4;
+        gApp.versionBuild = 5;
+        gApp.instance = GetModuleHandleA(0);
+        gApp.SetConfigFileTypes("*.vtp;*.vtc", "");
+        CopyText((char *)gApp.installRecord + 280, data.c_str(), 260);
+        gArchiveNow = FakeNow;
+        gArchiveFileDialog = FakePicker;
+        gPicked.clear();
+        gPickerCalls = 0;
+        gNow = 1804248000;
+    }
+    void TearDown() override
+    {
+        for (int i = 0; i < 500 && gArchiveRunning; i++)
+            Sleep(10);
+        RemoveTree(folder);
+    }
+    void MakeConfiguration()
+    {
+        CreateDirectoryA((data + "\\Profiles").c_str(), 0);
+        CreateDirectoryA((data + "\\Paths").c_str(), 0);
+        WriteWhole(data + "\\(QRF)App.rgc", "app record");
+        WriteWhole(data + "\\Profiles\\main.vtp", "profile");
+        WriteWhole(data + "\\Paths\\tour.vtc", "camera path");
+        WriteWhole(data + "\\notes.txt", "not configuration");
+    }
+    std::string Pending() { return data + "\\" + kProduct + ".KestrovaConfig"; }
+    // The data folder's files and contents, for "nothing changed" checks.
+    std::string Snapshot()
+    {
+        std::string all;
+        for (const char *name : {"(QRF)App.rgc", "Profiles\\main.vtp", "Paths\\tour.vtc", "notes.txt"})
+            all += std::string(name) + "=" + ReadWhole(data + "\\" + name) + ";";
+        return all;
+    }
+    void StoreRecord(int64_t last, bool enabled, int interval, int keep, const char *folderTemplate)
+    {
+        ArchiveRecord record = {};
+        CopyText(record.folderTemplate, folderTemplate, 260);
+        record.lastArchive = last;
+        record.enabled = enabled;
+        record.intervalDays = interval;
+        record.keepCount = keep;
+        ASSERT_EQ(544, WriteRecordFile("(QRF)Archive", -1, &record, sizeof record, 0));
+    }
+};
+
+// A folder below the working directory, which the host sees through Z:.
+std::string HostFolder(const std::string &name)
+{
+    char here[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, here);
+    std::string path = std::string(here) + "\\" + name;
+    RemoveTree(path);
+    CreateDirectoryA(path.c_str(), 0);
+    return path;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- templates and record
+
+TEST_F(Archive, TemplatesExpandInOrderAndFailWhenTooLong)
+{
+    char out[MAX_TEXT];
+    ASSERT_TRUE(ExpandVariables("%PROGRAM%-%YEAR%.%MONTH%.%DAY%", out, MAX_TEXT));
+    EXPECT_STREQ(out, "VtArchive-2027.03.05");
+    ASSERT_TRUE(ExpandVariables("%CONFIGDIR%\\Backup", out, MAX_TEXT));
+    EXPECT_EQ(std::string(out), data + "\\Backup");
+    ASSERT_TRUE(ExpandVariables("%PROGVER% %DATE%", out, MAX_TEXT));
+    EXPECT_STREQ(out, "3.4.5 05.03.2027");
+    SetEnvironmentVariableA("VTARCHIVEVAR", "from-env");
+    ASSERT_TRUE(ExpandVariables("%HOUR%%MINUTE%%SECOND%|%TIME%|%VTARCHIVEVAR%", out, MAX_TEXT));
+    SYSTEMTIME local;
+    GetLocalTime(&local);   // only the shape: the zone is the host's
+    std::string text = out;
+    ASSERT_EQ(text.size(), 6 + 1 + 8 + 1 + 8u) << text;
+    EXPECT_EQ(text.substr(0, 2) + "-" + text.substr(2, 2) + "-" + text.substr(4, 2), text.substr(7, 8));
+    EXPECT_EQ(text.substr(16), "from-env");
+
+    // The product name 200 long, twelve times: past the 2048 working buffer.
+    CopyText(gApp.productName, std::string(200, 'p').c_str(), MAX_TEXT);
+    std::string many;
+    for (int i = 0; i < 12; i++)
+        many += "%PROGRAM%";
+    strcpy(out, "stale");
+    EXPECT_FALSE(ExpandVariables(many.c_str(), out, MAX_TEXT));
+    EXPECT_STREQ(out, "");
+    EXPECT_FALSE(ExpandVariables("%PROGRAM%", out, 100));   // fits the buffer, not the output
+    EXPECT_TRUE(ExpandVariables("%PROGRAM%", out, 201));
+}
+
+TEST_F(Archive, RecordLayoutAndDefaults)
+{
+    unsigned char bytes[544] = {};
+    bytes[520] = 0x80, bytes[521] = 0x51, bytes[522] = 0x01;   // 86400
+    bytes[528] = 1;
+    bytes[536] = 0xFF, bytes[537] = 0xFF, bytes[538] = 0xFF, bytes[539] = 0xFF;   // keep -1
+    ASSERT_EQ(544, WriteRecordFile("(QRF)Archive", -1, bytes, sizeof bytes, 0));
+    LoadArchiveSettings();
+    EXPECT_STREQ(gArchiveRecord.folderTemplate, "%CONFIGDIR%\\Backup");
+    EXPECT_STREQ(gArchiveRecord.nameTemplate, "%PROGRAM%-%YEAR%.%MONTH%.%DAY%");
+    EXPECT_EQ(gArchiveRecord.lastArchive, 86400);
+    EXPECT_EQ(gArchiveRecord.enabled, 1);
+    EXPECT_EQ(gArchiveRecord.intervalDays, 14);
+    EXPECT_EQ(gArchiveRecord.keepCount, 30);
+
+    strcpy(gArchiveRecord.folderTemplate, "F");
+    strcpy(gArchiveRecord.nameTemplate, "N");
+    gArchiveRecord.intervalDays = 9;
+    gArchiveRecord.keepCount = 0x0203;
+    SaveArchiveSettings();
+    std::string stored = ReadWhole(data + "\\(QRF)Archive.rgc");
+    ASSERT_EQ(stored.size(), 544u);
+    EXPECT_EQ(stored[0], 'F');
+    EXPECT_EQ(stored[260], 'N');
+    EXPECT_EQ(stored[532], 9);
+    EXPECT_EQ(stored[536], 3);
+    EXPECT_EQ(stored[537], 2);
+}
+
+// ---------------------------------------------------------------- export and interop
+
+TEST_F(Archive, ExportHoldsIdentityAndConfigurationAndUnzipAgrees)
+{
+    MakeConfiguration();
+    std::string host = HostFolder("arc-export");
+    std::string target = host + "\\out.KestrovaConfig";
+    ASSERT_EQ(ARCHIVE_OK, ExchangeConfigArchive(0, ARCHIVE_MODE_EXPORT, target.c_str()));
+    EXPECT_EQ(EntryData(target, kProduct), Identity());
+    std::vector<std::string> names = EntryNames(target);
+    EXPECT_EQ(names.size(), 4u);   // identity and three files; notes.txt stays out
+
+    std::string report;
+    int ran = RunHostScript(host,
+                            "unzip -Z1 out.KestrovaConfig | LC_ALL=C sort\n"
+                            "unzip -t out.KestrovaConfig >/dev/null && echo tested\n"
+                            "mkdir x && (cd x && unzip -q ../out.KestrovaConfig && "
+                            "od -An -c VtArchive | tr -s ' ' && cat Profiles/main.vtp '(QRF)App.rgc')",
+                            &report);
+    ASSERT_EQ(ran, 0) << report;
+    EXPECT_EQ(report, "(QRF)App.rgc\nPaths/tour.vtc\nProfiles/main.vtp\nVtArchive\ntested\n"
+                      " \\0 3 . 4 . 5\nprofileapp record");
+    RemoveTree(host);
+}
+
+TEST_F(Archive, FileInUseIsReportedButTheRestIsArchived)
+{
+    MakeConfiguration();
+    std::string target = folder + "\\busy.KestrovaConfig";
+    HANDLE busy = CreateFileA((data + "\\Profiles\\main.vtp").c_str(), GENERIC_READ | GENERIC_WRITE,
+                              0, 0, OPEN_EXISTING, 0, 0);
+    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ARCHIVE_FILES_FAILED, ExchangeConfigArchive(0, ARCHIVE_MODE_EXPORT, target.c_str()));
+    EXPECT_EQ(EntryNames(target).size(), 3u);
+    EXPECT_EQ(EntryData(target, "Paths/tour.vtc"), "camera path");
+
+    // The backup tells the user.
+    gPicked = folder + "\\chosen.KestrovaConfig";
+    BoxAnswer box;
+    int result = WithAnswer(IDOK, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_BACKUP, 0); });
+    CloseHandle(busy);
+    EXPECT_EQ(result, ARCHIVE_FILES_FAILED);
+    EXPECT_TRUE(gPickerSave);
+    EXPECT_EQ(box.text, "Some file(s) could not be backed up!|Maybe they are in use by the program.");
+    EXPECT_EQ(EntryNames(gPicked).size(), 3u);
+
+    gPicked = folder + "\\missing\\folder\\x.KestrovaConfig";
+    result = WithAnswer(IDOK, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_BACKUP, 0); });
+    EXPECT_EQ(result, ARCHIVE_NOT_CREATED);
+    EXPECT_EQ(box.text, "Configuration file error!|");
+    gPicked.clear();
+    EXPECT_EQ(ARCHIVE_CANCELLED, ExchangeConfigArchive(0, ARCHIVE_MODE_BACKUP, 0));
+}
+
+TEST_F(Archive, InfoZipArchiveRestoresAndImportReplacesTheConfiguration)
+{
+    MakeConfiguration();
+    std::string host = HostFolder("arc-infozip");
+    std::string report;
+    int ran = RunHostScript(host,
+                            "mkdir src && (cd src && mkdir Profiles && printf '\\0009.9.9' > VtArchive &&\n"
+                            "printf restored > Profiles/main.vtp && printf new > extra.vtc &&\n"
+                            "printf keep > '(QRF)App.rgc' &&\n"
+                            "zip -q -r ../made.KestrovaConfig . && echo made)",
+                            &report);
+    ASSERT_EQ(ran, 0) << report;
+    ASSERT_EQ(report, "made\n");
+    gPicked = host + "\\made.KestrovaConfig";
+
+    BoxAnswer box;
+    EXPECT_EQ(ARCHIVE_CANCELLED,
+              WithAnswer(IDNO, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_RESTORE, 0); }));
+    EXPECT_EQ(box.text, "Warning: your current configuration will be overwritten!|Do you want to continue?");
+    EXPECT_FALSE(Exists(Pending()));
+    EXPECT_EQ(ARCHIVE_OK,
+              WithAnswer(IDYES, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_RESTORE, 0); }));
+    EXPECT_FALSE(gPickerSave);
+    ASSERT_EQ(ReadWhole(Pending()), ReadWhole(gPicked));
+    EXPECT_EQ(Snapshot(), "(QRF)App.rgc=app record;Profiles\\main.vtp=profile;Paths\\tour.vtc=camera "
+                          "path;notes.txt=not configuration;");   // nothing before the next start
+
+    EXPECT_EQ(IMPORT_DONE, ImportConfigArchive(Pending().c_str()));
+    EXPECT_EQ(ReadWhole(data + "\\Profiles\\main.vtp"), "restored");
+    EXPECT_EQ(ReadWhole(data + "\\extra.vtc"), "new");
+    EXPECT_EQ(ReadWhole(data + "\\(QRF)App.rgc"), "keep");
+    EXPECT_FALSE(Exists(data + "\\notes.txt"));         // recycled: the keep list is empty
+    EXPECT_FALSE(Exists(data + "\\Paths\\tour.vtc"));
+    EXPECT_FALSE(Exists(data + "\\VtArchive"));          // the identity is not unpacked
+    EXPECT_FALSE(Exists(Pending() + ".import"));
+    EXPECT_TRUE(Exists(Pending()));                      // start-up deletes it
+    RemoveTree(host);
+}
+
+TEST_F(Archive, KeepListOfTheIdentitySurvivesTheImport)
+{
+    MakeConfiguration();
+    WriteWhole(Pending(), StoredZip({{kProduct, Identity("*.txt;*.vtc")}, {"a.rgc", "A"}}));
+    EXPECT_EQ(IMPORT_DONE, ImportConfigArchive(Pending().c_str()));
+    EXPECT_EQ(ReadWhole(data + "\\notes.txt"), "not configuration");
+    EXPECT_EQ(ReadWhole(data + "\\Paths\\tour.vtc"), "camera path");
+    EXPECT_FALSE(Exists(data + "\\(QRF)App.rgc"));
+    EXPECT_EQ(ReadWhole(data + "\\a.rgc"), "A");
+}
+
+// ---------------------------------------------------------------- refusals
+
+TEST_F(Archive, WrongProductIsRefusedAndChangesNothing)
+{
+    MakeConfiguration();
+    gPicked = folder + "\\other.KestrovaConfig";
+    WriteWhole(gPicked, StoredZip({{"OtherProduct", Identity()}, {"(QRF)App.rgc", "x"}}));
+    BoxAnswer box;
+    EXPECT_EQ(ARCHIVE_WRONG_PRODUCT,
+              WithAnswer(IDOK, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_RESTORE, 0); }));
+    EXPECT_EQ(box.text, "Wrong product!|");
+    EXPECT_FALSE(Exists(Pending()));
+    // Not a zip file: no message.
+    WriteWhole(gPicked, "not a zip archive at all");
+    EXPECT_EQ(ARCHIVE_NOT_CREATED, ExchangeConfigArchive(0, ARCHIVE_MODE_RESTORE, 0));
+    gPicked.clear();
+    EXPECT_EQ(ARCHIVE_CANCELLED, ExchangeConfigArchive(0, ARCHIVE_MODE_RESTORE, 0));
+    // Put in place by hand, the import skips it as well.
+    WriteWhole(Pending(), StoredZip({{"OtherProduct", Identity()}, {"(QRF)App.rgc", "x"}}));
+    EXPECT_EQ(IMPORT_NO_IDENTITY, ImportConfigArchive(Pending().c_str()));
+    EXPECT_EQ(ReadWhole(data + "\\(QRF)App.rgc"), "app record");
+}
+
+TEST_F(Archive, NamesLeavingTheDataFolderAreRefused)
+{
+    MakeConfiguration();
+    std::string before = Snapshot();
+    const char *names[] = {"../escaped.rgc",   "..\\escaped.rgc", "Profiles/../../escaped.rgc",
+                           "/escaped.rgc",     "\\escaped.rgc",   "C:escaped.rgc",
+                           "C:/escaped.rgc",   ". ./escaped.rgc", ".../escaped.rgc"};
+    for (const char *name : names) {
+        WriteWhole(Pending(), StoredZip({{kProduct, Identity()}, {"good.rgc", "g"}, {name, "evil"}}));
+        EXPECT_EQ(IMPORT_UNSAFE_NAME, ImportConfigArchive(Pending().c_str())) << name;
+        EXPECT_EQ(Snapshot(), before) << name;
+        EXPECT_FALSE(Exists(data + "\\good.rgc")) << name;
+        EXPECT_FALSE(Exists(data + "\\escaped.rgc")) << name;
+        EXPECT_FALSE(Exists(folder + "\\escaped.rgc")) << name;
+
+        gPicked = folder + "\\evil.KestrovaConfig";
+        CopyFileA(Pending().c_str(), gPicked.c_str(), FALSE);
+        DeleteFileA(Pending().c_str());
+        BoxAnswer box;
+        EXPECT_EQ(ARCHIVE_NOT_CREATED,
+                  WithAnswer(IDOK, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_RESTORE, 0); }))
+            << name;
+        EXPECT_EQ(box.text, "Configuration file error!|");
+        EXPECT_FALSE(Exists(Pending()));
+    }
+    // Dots inside names are fine.
+    WriteWhole(Pending(), StoredZip({{kProduct, Identity()}, {"a..b/c.d.rgc", "dots"}}));
+    EXPECT_EQ(IMPORT_DONE, ImportConfigArchive(Pending().c_str()));
+    EXPECT_EQ(ReadWhole(data + "\\a..b\\c.d.rgc"), "dots");
+}
+
+TEST_F(Archive, DamagedArchiveLeavesTheConfigurationAlone)
+{
+    MakeConfiguration();
+    std::string before = Snapshot();
+    std::string zip = StoredZip({{kProduct, Identity()}, {"first.rgc", "first"}, {"second.rgc", "second"}});
+    size_t at = zip.find("second", zip.find("second.rgc") + 10);
+    ASSERT_NE(at, std::string::npos);
+    zip[at] = 'S';   // the CRC no longer matches
+    WriteWhole(Pending(), zip);
+    EXPECT_EQ(IMPORT_BAD_ENTRY, ImportConfigArchive(Pending().c_str()));
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_FALSE(Exists(data + "\\first.rgc"));
+    EXPECT_FALSE(Exists(Pending() + ".import"));
+    WriteWhole(Pending(), "garbage");
+    EXPECT_EQ(IMPORT_NOT_AN_ARCHIVE, ImportConfigArchive(Pending().c_str()));
+    EXPECT_EQ(Snapshot(), before);
+}
+
+// ---------------------------------------------------------------- reset
+
+TEST_F(Archive, ResetWritesIdentityOnlyAndImportEmptiesTheFolder)
+{
+    MakeConfiguration();
+    BoxAnswer box;
+    EXPECT_EQ(ARCHIVE_CANCELLED,
+              WithAnswer(IDCANCEL, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_RESET, 0); }));
+    EXPECT_FALSE(Exists(Pending()));
+    EXPECT_EQ(ARCHIVE_OK,
+              WithAnswer(IDYES, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_RESET, 0); }));
+    EXPECT_EQ(box.text, "Warning: your current configuration will be overwritten!|Do you want to continue?");
+    std::vector<std::string> names = EntryNames(Pending());
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0], kProduct);
+    EXPECT_EQ(EntryData(Pending(), kProduct), Identity());
+    EXPECT_EQ(IMPORT_DONE, ImportConfigArchive(Pending().c_str()));
+    for (const char *name : {"(QRF)App.rgc", "Profiles\\main.vtp", "Paths\\tour.vtc", "notes.txt"})
+        EXPECT_FALSE(Exists(data + "\\" + name)) << name;
+}
+
+// ---------------------------------------------------------------- schedule and rotation
+
+TEST_F(Archive, ScheduleFollowsIntervalAndFailureIsRetried)
+{
+    MakeConfiguration();
+    int64_t day = gNow / 86400 * 86400;
+    gNow = day + 12 * 3600 - 1;   // now - last = 3.5 days minus a second: due
+    StoreRecord(gNow - 3 * 86400, true, 3, 0, "");
+    EXPECT_EQ(ARCHIVE_NOT_DUE, StartArchive());   // exactly the interval: not yet
+    StoreRecord(gNow - 3 * 86400 - 1, false, 3, 0, "");
+    EXPECT_EQ(ARCHIVE_NOT_DUE, StartArchive());   // disabled
+    StoreRecord(gNow - 3 * 86400 - 1, true, 3, 0, "");
+    ASSERT_EQ(ARCHIVE_STARTED, StartArchive());
+    for (int i = 0; i < 500 && gArchiveRunning; i++)
+        Sleep(10);
+    ASSERT_FALSE(gArchiveRunning);
+    std::string made = data + "\\Backup\\VtArchive-2027.03.05.KestrovaConfig";
+    EXPECT_EQ(EntryNames(made).size(), 5u);   // the archive record itself as well
+    EXPECT_EQ(EntryData(made, "Paths/tour.vtc"), "camera path");
+    LoadArchiveSettings();
+    EXPECT_EQ(gArchiveRecord.lastArchive, day);
+    EXPECT_EQ(ARCHIVE_NOT_DUE, StartArchive());
+
+    // A folder that cannot be made: no archive, the time stays, the byte clears.
+    StoreRecord(day - 20 * 86400, true, 0, 0, "%CONFIGDIR%\\notes.txt\\Backup");
+    ASSERT_EQ(ARCHIVE_STARTED, StartArchive());
+    for (int i = 0; i < 500 && gArchiveRunning; i++)
+        Sleep(10);
+    ASSERT_FALSE(gArchiveRunning);
+    LoadArchiveSettings();
+    EXPECT_EQ(gArchiveRecord.lastArchive, day - 20 * 86400);
+    EXPECT_EQ(gArchiveRecord.intervalDays, 14);
+    EXPECT_EQ(ARCHIVE_THREAD_FAILED, (int)ArchiveThread(0));
+    gArchiveRecord.folderTemplate[0] = 0;
+    EXPECT_EQ(ARCHIVE_THREAD_NO_FOLDER, (int)ArchiveThread(0));
+    EXPECT_FALSE(gArchiveRunning);
+}
+
+TEST_F(Archive, RotationKeepsTheNewestOfThisProductOnly)
+{
+    MakeConfiguration();
+    std::string backup = folder + "\\rotate";
+    CreateDirectoryA(backup.c_str(), 0);
+    const char *old[] = {"VtArchive-2027.01.01", "vtarchive-2027.01.02", "x-VTARCHIVE-2027.01.03",
+                         "VtArchive-2027.01.04"};
+    for (int i = 0; i < 4; i++) {
+        std::string path = backup + "\\" + old[i] + ".KestrovaConfig";
+        WriteWhole(path, "old");
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, 0, OPEN_EXISTING, 0, 0);
+        FILETIME when;
+        int64_t ticks = (1577836800LL + i * 86400) * 10000000LL + 116444736000000000LL;
+        when.dwLowDateTime = (DWORD)ticks;
+        when.dwHighDateTime = (DWORD)(ticks >> 32);
+        SetFileTime(file, 0, 0, &when);
+        CloseHandle(file);
+    }
+    WriteWhole(backup + "\\Other-2020.01.01.KestrovaConfig", "foreign");
+    WriteWhole(backup + "\\VtArchive-notes.txt", "not an archive");
+    StoreRecord(0, true, 1, 3, (backup + "\\").c_str());
+    LoadArchiveSettings();
+    ASSERT_EQ(ARCHIVE_THREAD_DONE, (int)ArchiveThread(0));
+    EXPECT_TRUE(Exists(backup + "\\VtArchive-2027.03.05.KestrovaConfig"));
+    EXPECT_TRUE(Exists(backup + "\\VtArchive-2027.01.04.KestrovaConfig"));
+    EXPECT_TRUE(Exists(backup + "\\x-VTARCHIVE-2027.01.03.KestrovaConfig"));
+    EXPECT_FALSE(Exists(backup + "\\vtarchive-2027.01.02.KestrovaConfig"));
+    EXPECT_FALSE(Exists(backup + "\\VtArchive-2027.01.01.KestrovaConfig"));
+    EXPECT_TRUE(Exists(backup + "\\Other-2020.01.01.KestrovaConfig"));
+    EXPECT_TRUE(Exists(backup + "\\VtArchive-notes.txt"));
+}
+
+// ---------------------------------------------------------------- dialog
+
+namespace {
+
+struct DialogScript {
+    std::string seenFolder, seenShown, seenKeep, boxText;
+    bool enabledInterval;
+};
+
+HWND WaitForArchiveDialog()
+{
+    for (int i = 0; i < 500; i++) {
+        HWND found = FindWindowA("#32770", "Configuration Archive");
+        if (found && IsWindowVisible(found))
+            return found;
+        Sleep(20);
+    }
+    return 0;
+}
+
+std::string ItemText(HWND dialog, int id)
+{
+    char text[1024] = "";
+    SendMessageTimeoutA(GetDlgItem(dialog, id), WM_GETTEXT, sizeof text, (LPARAM)text,
+                        SMTO_ABORTIFHUNG, 2000, 0);
+    return text;
+}
+
+void SetItemText(HWND dialog, int id, const std::string &text)
+{
+    SendMessageTimeoutA(GetDlgItem(dialog, id), WM_SETTEXT, 0, (LPARAM)text.c_str(), SMTO_ABORTIFHUNG,
+                        2000, 0);
+}
+
+// Reads the dialog, asks OK with a folder that does not expand (a message
+// box answers), then OK with good settings.
+DWORD WINAPI DriveDialog(LPVOID parameter)
+{
+    DialogScript *script = (DialogScript *)parameter;
+    HWND dialog = WaitForArchiveDialog();
+    if (!dialog)
+        return 0;
+    Sleep(100);
+    script->seenFolder = ItemText(dialog, IDC_ARC_FOLDER);
+    script->seenShown = ItemText(dialog, IDC_ARC_FOLDER_SHOWN);
+    script->seenKeep = ItemText(dialog, IDC_ARC_KEEP);
+    script->enabledInterval = IsWindowEnabled(GetDlgItem(dialog, IDC_ARC_INTERVAL)) != 0;
+    SendMessageTimeoutA(GetDlgItem(dialog, IDC_ARC_ENABLED), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 2000, 0);
+    std::string grows;   // short itself, too long once expanded
+    for (int i = 0; i < 20; i++)
+        grows += "%CONFIGDIR%";
+    SetItemText(dialog, IDC_ARC_FOLDER, grows);
+    BoxAnswer box;
+    box.answer = IDOK;
+    box.found = false;
+    HANDLE answer = CreateThread(0, 0, AnswerBox, &box, 0, 0);
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    WaitForSingleObject(answer, 15000);
+    CloseHandle(answer);
+    script->boxText = box.text;
+    Sleep(200);
+    SetItemText(dialog, IDC_ARC_FOLDER, "%CONFIGDIR%\\Saved");
+    SetItemText(dialog, IDC_ARC_INTERVAL, "20000");
+    SetItemText(dialog, IDC_ARC_KEEP, "0");
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(Archive, DialogShowsSettingsRefusesBadPathAndStores)
+{
+    StoreRecord(gNow, false, 5, 7, "");
+    DialogScript script = {};
+    HANDLE driver = CreateThread(0, 0, DriveDialog, &script, 0, 0);
+    int ended = OpenArchiveDialog(0);
+    WaitForSingleObject(driver, 20000);
+    CloseHandle(driver);
+    EXPECT_EQ(ended, IDOK);
+    EXPECT_EQ(script.seenFolder, "%CONFIGDIR%\\Backup");
+    EXPECT_EQ(script.seenShown, data + "\\Backup");
+    EXPECT_EQ(script.seenKeep, "7");
+    EXPECT_FALSE(script.enabledInterval);
+    EXPECT_EQ(script.boxText, "Please enter a valid path!|");
+    ArchiveRecord stored = {};
+    ReadRecordFile("(QRF)Archive", -1, &stored, sizeof stored, 0);
+    EXPECT_EQ(stored.enabled, 1);
+    EXPECT_STREQ(stored.folderTemplate, "%CONFIGDIR%\\Saved");
+    EXPECT_EQ(stored.intervalDays, 9999);
+    EXPECT_EQ(stored.keepCount, 1);
+    EXPECT_EQ(gArchiveDialog, (HWND)0);
+}
+
+// ---------------------------------------------------------------- start-up
+
+namespace {
+
+// The child: "-VTARCHIVE <product> <folder>", the program's start with the hooks.
+StringTableRecord gChildStrings[] = {{0, {0}}, {STRING_TABLE_END, {0}}};
+
+int RunChild(char **argv)
+{
+    gChildStrings[0].text[0] = argv[2];
+    InstallConfigArchiveHooks();
+    gApp.SetConfigFileTypes("*.vtp;*.vtc", "");
+    return gApp.Startup(GetModuleHandleA(0), 0, gChildStrings, false, 400, "");
+}
+
+void WriteInstallRecord(const std::string &product, const std::string &dataPath,
+                        const std::string &installPath)
+{
+    unsigned char record[1328] = {};
+    record[0] = 1;
+    record[16] = 1;
+    CopyText((char *)record + 20, installPath.c_str(), 260);
+    CopyText((char *)record + 280, dataPath.c_str(), 260);
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Kestrova", 0, 0, 0, KEY_SET_VALUE, 0,
+                              &key, 0),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, product.c_str(), 0, REG_BINARY, record, sizeof record);
+    RegCloseKey(key);
+}
+
+int RunProgramCopy(const std::string &product, const std::string &folder)
+{
+    char own[MAX_PATH];
+    GetModuleFileNameA(0, own, MAX_PATH);
+    std::string line = "\"" + std::string(own) + "\" -VTARCHIVE " + product + " " + folder;
+    std::vector<char> text(line.begin(), line.end());
+    text.push_back(0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(0, text.data(), 0, 0, FALSE, 0, 0, 0, &startup, &process))
+        return -2;
+    CloseHandle(process.hThread);
+    DWORD code = (DWORD)-1;
+    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, 99);
+    else
+        GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    return (int)code;
+}
+
+}  // namespace
+
+TEST_F(Archive, StartupImportsPendingResetBeforeTheFirstRunCopy)
+{
+    const char product[] = "VtArchiveStart";
+    std::string install = folder + "\\install";
+    CreateDirectoryA(install.c_str(), 0);
+    CreateDirectoryA((install + "\\Init").c_str(), 0);
+    WriteWhole(install + "\\Init\\default.vtp", "first run");
+    WriteInstallRecord(product, data, install);
+    MakeConfiguration();
+    WriteWhole(data + "\\Profiles\\main.vtp", "user profile");
+    CopyText(gApp.productName, product, MAX_TEXT);
+    BoxAnswer box;
+    ASSERT_EQ(ARCHIVE_OK,
+              WithAnswer(IDYES, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_RESET, 0); }));
+    std::string pending = data + "\\" + product + ".KestrovaConfig";
+    ASSERT_TRUE(Exists(pending));
+
+    EXPECT_EQ(RunProgramCopy(product, folder), 0);
+    EXPECT_FALSE(Exists(pending));
+    EXPECT_FALSE(Exists(data + "\\notes.txt"));
+    EXPECT_FALSE(Exists(data + "\\Profiles\\main.vtp"));
+    EXPECT_EQ(ReadWhole(data + "\\default.vtp"), "first run");   // copied after the import
+}
+
+// Wine sends recycled files to the host's trash: the ones from this test's
+// folders (all named "vt-arc-...") are taken out again.
+static void ForgetRecycledTestFiles()
+{
+    std::string report;
+    std::string host = HostFolder("arc-trash");
+    RunHostScript(host, R"sh(t="${XDG_DATA_HOME:-$HOME/.local/share}/Trash"
+for i in "$t"/info/*.trashinfo; do
+    [ -e "$i" ] || continue
+    if grep -q '^Path=.*/vt-arc-' "$i"; then
+        rm -rf "$t/files/$(basename "$i" .trashinfo)" && rm -f "$i"
+    fi
+done)sh", &report);
+    RemoveTree(host);
+}
+
+int main(int argc, char **argv)
+{
+    if (argc >= 4 && !strcmp(argv[1], "-VTARCHIVE"))
+        return RunChild(argv);
+    testing::InitGoogleTest(&argc, argv);
+    int failed = RUN_ALL_TESTS();
+    ForgetRecycledTestFiles();
+    return failed;
+}
