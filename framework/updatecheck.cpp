@@ -321,6 +321,11 @@ INT_PTR CALLBACK UpdateCheckDialogProc(HWND dialog, UINT message, WPARAM wParam,
         if (wParam)
             gUpdateDialog = dialog;
         return FALSE;
+    case WM_DESTROY:
+        // Destroyed with its owner, too: the handle must not outlive it.
+        if (gUpdateDialog == dialog)
+            gUpdateDialog = 0;
+        return FALSE;
     case WM_COMMAND:
         RunUpdateCommand(dialog, LOWORD(wParam));
         return TRUE;

@@ -28,9 +28,16 @@
 #include "imaging/image.h"
 #include "resources/resource.h"
 #include "shell/desktop.h"
+#include "shell/aboutdialog.h"
+#include "shell/cameradialogs.h"
+#include "shell/citiesdialog.h"
+#include "shell/mapdialogs.h"
 #include "shell/mainwindow.h"
+#include "shell/optionsdialog.h"
+#include "shell/optionspages.h"
 #include "shell/profiles.h"
 #include "shell/program.h"
+#include "shell/viewdialogs.h"
 
 char gScreenSaverImage[MAX_TEXT];
 
@@ -94,6 +101,52 @@ static bool OptionsDialogOpen()
     return gOptionsDialog != 0;
 }
 
+// The About dialog's configuration buttons; 0 when the exchange succeeded.
+static int BackupConfiguration(HWND owner)
+{
+    return ExchangeConfigArchive(owner, ARCHIVE_MODE_BACKUP, 0);
+}
+
+static int RestoreConfiguration(HWND owner)
+{
+    return ExchangeConfigArchive(owner, ARCHIVE_MODE_RESTORE, 0);
+}
+
+static int ResetConfiguration(HWND owner)
+{
+    return ExchangeConfigArchive(owner, ARCHIVE_MODE_RESET, 0);
+}
+
+static int ArchiveSettings(HWND owner)
+{
+    OpenArchiveDialog(owner);
+    return 0;
+}
+
+// A preset replaced the edited view: the options dialog shows it.
+static void PresetViewChanged()
+{
+    if (gOptionsDialog)
+        SendMessageA(gOptionsDialog, OPTIONS_REFRESH, 0, 0);
+}
+
+static void InstallDialogHooks()
+{
+    gOptionsSubDialogs.viewLayer = ShowViewLayerDialog;
+    gOptionsSubDialogs.cities = ShowCitiesDialog;
+    gOptionsSubDialogs.programOptions = ShowProgramOptions;
+    gOptionsSubDialogs.cameraPath = ShowCameraPathDialog;
+    gOptionsSubDialogs.preset = ShowPresetDialog;
+    gOptionsSubDialogs.seasonalMaps = ShowSeasonalMapsDialog;
+    gOptionsSubDialogs.additionalMaps = ShowAdditionalMapsDialog;
+    gOptionsSubDialogs.about = ShowAboutDialog;
+    gAboutArchiveHooks.backup = BackupConfiguration;
+    gAboutArchiveHooks.restore = RestoreConfiguration;
+    gAboutArchiveHooks.reset = ResetConfiguration;
+    gAboutArchiveHooks.archive = ArchiveSettings;
+    gPresetViewChanged = PresetViewChanged;
+}
+
 void InstallProgramHooks()
 {
     gProfileHooks.cancelRenderJobs = CancelAllRenderJobs;
@@ -105,6 +158,10 @@ void InstallProgramHooks()
     gMainHooks.startWeatherDownload = StartWeatherHook;
     gMainHooks.weatherWorkerBusy = WeatherBusyHook;
     gCloudHooks.optionsDialogOpen = OptionsDialogOpen;
+    gMainHooks.openOptions = OpenOptionsDialog;
+    gMainHooks.closeOptions = CloseOptionsDialog;
+    gProfileHooks.profileLoaded = OptionsProfileLoaded;
+    InstallDialogHooks();
     InstallTrayHook();
 }
 

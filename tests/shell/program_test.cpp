@@ -20,7 +20,9 @@
 namespace {
 
 const char kDesktop[] = "VtProgram";
-const int kWidth = 640, kHeight = 400;
+// The test display's own size: Wine keeps a virtual desktop's size as the
+// display mode for the whole prefix, which other tests would then see.
+const int kWidth = 1280, kHeight = 1024;
 
 std::string Winpath(const char *unixPath)
 {
@@ -178,6 +180,36 @@ double DesktopDifference(const Bmp &picture)
     return sum / n;
 }
 
+// Whether a top-level window of the class and title exists on the
+// program's desktop, asked from a thread that joins it.
+struct WindowQuery {
+    const char *className, *title;
+    bool found = false;
+};
+
+DWORD WINAPI FindWindowThread(void *parameter)
+{
+    WindowQuery *query = (WindowQuery *)parameter;
+    HDESK desk = OpenDesktopA(kDesktop, 0, FALSE, GENERIC_ALL);
+    if (!desk || !SetThreadDesktop(desk))
+        return 1;
+    HWND window = FindWindowA(query->className, query->title);
+    query->found = window && IsWindowVisible(window);
+    CloseDesktop(desk);
+    return 0;
+}
+
+bool WindowOnDesktop(const char *className, const char *title)
+{
+    WindowQuery query;
+    query.className = className;
+    query.title = title;
+    HANDLE thread = CreateThread(0, 0, FindWindowThread, &query, 0, 0);
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    return query.found;
+}
+
 HANDLE StartOnDesktop(const std::string &commandLine)
 {
     STARTUPINFOA startup = {};
@@ -264,7 +296,8 @@ protected:
 
 TEST_F(Program, RendersInstallsAndGivesTheDesktopBack)
 {
-    HANDLE program = StartOnDesktop("\"" + exe + "\"");
+    // "-MINIMIZE" keeps the options dialog closed: the whole desktop shows.
+    HANDLE program = StartOnDesktop("\"" + exe + "\" -MINIMIZE");
     ASSERT_TRUE(program);
 
     // Folders and backups.
@@ -333,7 +366,7 @@ TEST_F(Program, RendersInstallsAndGivesTheDesktopBack)
 TEST_F(Program, StartAfterACrashKeepsTheUsersBackup)
 {
     std::string ours = data + "\\Veltaspar.bmp";
-    HANDLE program = StartOnDesktop("\"" + exe + "\"");
+    HANDLE program = StartOnDesktop("\"" + exe + "\" -MINIMIZE");
     ASSERT_TRUE(program);
     ASSERT_TRUE(WaitFor([&] { return ReadDesktopValue("Wallpaper") == ours; }, 120));
     TerminateProcess(program, 9);
@@ -341,8 +374,10 @@ TEST_F(Program, StartAfterACrashKeepsTheUsersBackup)
     CloseHandle(program);
     EXPECT_EQ(ours, ReadDesktopValue("Wallpaper"));
 
+    // A start without "-MINIMIZE" opens the options dialog.
     program = StartOnDesktop("\"" + exe + "\"");
     ASSERT_TRUE(program);
+    EXPECT_TRUE(WaitFor([&] { return WindowOnDesktop("#32770", "Veltaspar"); }, 60));
     Bmp picture;
     ASSERT_TRUE(WaitFor([&] { return ReadBmp(ours, &picture) && LooksLikeEarth(picture); }, 120));
     EXPECT_EQ(userWallpaper, ReadWhole(data + "\\BackupWPPath.rgc").c_str());

@@ -1,0 +1,872 @@
+// The camera-path, preset, seasonal-maps, additional-maps and About dialogs,
+// run modally from the real templates and driven with real messages from a
+// timer inside their own modal loops.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <math.h>
+#include <string.h>
+#include <functional>
+#include <string>
+
+#include "earth/renderjobs.h"
+#include "earth/settings.h"
+#include "framework/application.h"
+#include "framework/dialogs.h"
+#include "framework/updatecheck.h"
+#include "shell/aboutdialog.h"
+#include "shell/cameradialogs.h"
+#include "shell/entry.h"
+#include "shell/mapdialogs.h"
+#include "testutil.h"
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+const double kDeg = kPi / 180;
+
+// ---------------------------------------------------------------- driving
+
+std::function<void(HWND)> gDrive;
+HWND gDriven;
+
+BOOL CALLBACK FindOwnDialog(HWND window, LPARAM found)
+{
+    char name[16];
+    if (IsWindowVisible(window) && GetClassNameA(window, name, sizeof name) &&
+        strcmp(name, "#32770") == 0 && !GetDlgItem(window, 50110)) {
+        *(HWND *)found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK DriveTimer(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND dialog = 0;
+    EnumThreadWindows(GetCurrentThreadId(), FindOwnDialog, (LPARAM)&dialog);
+    if (!dialog)
+        return;   // not shown yet: the next tick
+    KillTimer(0, timer);
+    gDriven = dialog;
+    RedrawWindow(dialog, 0, 0, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    if (gDrive)
+        gDrive(dialog);
+    if (IsWindow(dialog))   // a driver that did not end it: never hang
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
+// Shows the dialog and runs drive inside its modal loop; the dialog's result.
+int RunDialog(std::function<int()> show, std::function<void(HWND)> drive)
+{
+    gDrive = drive;
+    gDriven = 0;
+    SetTimer(0, 0, 30, DriveTimer);
+    int result = show();
+    gDrive = nullptr;
+    return result;
+}
+
+void Click(HWND dialog, int id) { SendDlgItemMessageA(dialog, id, BM_CLICK, 0, 0); }
+
+void Command(HWND dialog, int id, int code)
+{
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)GetDlgItem(dialog, id));
+}
+
+void SelectCombo(HWND dialog, int id, int index)
+{
+    SendDlgItemMessageA(dialog, id, CB_SETCURSEL, (WPARAM)index, 0);
+    Command(dialog, id, CBN_SELCHANGE);
+}
+
+void SelectListRow(HWND dialog, int id, int index)
+{
+    SendDlgItemMessageA(dialog, id, LB_SETCURSEL, (WPARAM)index, 0);
+    Command(dialog, id, LBN_SELCHANGE);
+}
+
+void SelectListText(HWND dialog, int id, const char *text)
+{
+    int index = (int)SendDlgItemMessageA(dialog, id, LB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)text);
+    ASSERT_GE(index, 0) << text;
+    SelectListRow(dialog, id, index);
+}
+
+std::string Text(HWND window)
+{
+    char text[1024] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+std::string ItemText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
+
+std::string ListRow(HWND dialog, int id, int row)
+{
+    char text[512] = "";
+    SendDlgItemMessageA(dialog, id, LB_GETTEXT, (WPARAM)row, (LPARAM)text);
+    return text;
+}
+int ListCount(HWND dialog, int id) { return (int)SendDlgItemMessageA(dialog, id, LB_GETCOUNT, 0, 0); }
+
+// A framework message box that a helper thread answers.
+struct BoxAnswer {
+    int answer;
+    bool found;
+    std::string line1, lines;
+};
+
+DWORD WINAPI AnswerBoxThread(LPVOID parameter)
+{
+    BoxAnswer *box = (BoxAnswer *)parameter;
+    for (int waited = 0; waited < 8000; waited += 20) {
+        HWND found = 0;
+        while ((found = FindWindowExA(0, found, "#32770", 0)) != 0)
+            if (IsWindowVisible(found) && GetDlgItem(found, 50110))
+                break;
+        if (found) {
+            Sleep(100);
+            box->found = true;
+            box->line1 = ItemText(found, 50108);
+            box->lines = ItemText(found, 50109);
+            PostMessageA(found, WM_COMMAND, (WPARAM)box->answer, 0);
+            return 0;
+        }
+        Sleep(20);
+    }
+    return 0;
+}
+
+// Clicks the control while a helper answers the message box it opens.
+void ClickAndAnswer(HWND dialog, int id, int code, BoxAnswer *box)
+{
+    HANDLE thread = CreateThread(0, 0, AnswerBoxThread, box, 0, 0);
+    if (code == BN_CLICKED)
+        Click(dialog, id);
+    else
+        Command(dialog, id, code);
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+}
+
+void Screenshot(HWND dialog, const char *name)
+{
+    RedrawWindow(dialog, 0, 0, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    MSG msg;
+    for (int i = 0; i < 20; i++) {
+        while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
+            if (!IsDialogMessageA(dialog, &msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+        }
+        Sleep(15);
+    }
+    char here[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, here);
+    std::string folder = std::string(here) + "\\dlg-shot";
+    CreateDirectoryA(folder.c_str(), 0);
+    std::string target = UnixPath(std::string(here) + "\\..\\..\\" + name + ".png");
+    std::string report;
+    EXPECT_EQ(RunHostScript(folder,
+                            "command -v import >/dev/null && import -window root '" + target + "'",
+                            &report),
+              0)
+        << report;
+}
+
+// ---------------------------------------------------------------- fixture
+
+// The renderer stand-in: a 24-bit picture of the asked size, ocean with a
+// green band, written where the job wants it.
+int gComposeCalls, gComposeWidth;
+int FakeCompose(volatile uint8_t *, ViewList *jobs, const char *path, int)
+{
+    gComposeCalls++;
+    int w = jobs->data[0].iOutputW, h = jobs->data[0].iOutputH;
+    gComposeWidth = w;
+    int stride = (w * 3 + 3) & ~3;
+    BITMAPFILEHEADER file = {};
+    BITMAPINFOHEADER info = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + stride * h;
+    info.biSize = sizeof info;
+    info.biWidth = w;
+    info.biHeight = h;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    std::string bytes((const char *)&file, sizeof file);
+    bytes.append((const char *)&info, sizeof info);
+    for (int y = 0; y < h; y++) {
+        std::string row(stride, 0);
+        for (int x = 0; x < w; x++) {
+            bool land = y > h / 3 && y < h * 2 / 3 && (x / (w / 6 + 1)) % 2 == 0;
+            row[x * 3] = land ? 50 : 90;
+            row[x * 3 + 1] = land ? 110 : 40;
+            row[x * 3 + 2] = land ? 60 : 20;
+        }
+        bytes += row;
+    }
+    FILE *f = fopen(path, "wb");
+    if (!f)
+        return 1;
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+    return 0;
+}
+
+int gViewChanged;
+void CountViewChanged() { gViewChanged++; }
+
+std::string gSavePath;      // what the save-file stand-in answers; empty = cancelled
+bool FakeSaveFile(HWND, const char *, const char *, char *path, int size)
+{
+    if (gSavePath.empty())
+        return false;
+    CopyText(path, gSavePath.c_str(), size);
+    return true;
+}
+
+struct DialogTest : ::testing::Test {
+    std::string data, program;
+    ViewOptions *view;
+    void SetUp() override
+    {
+        data = FreshTempFolder("dlg-data");
+        program = FreshTempFolder("dlg-program");
+        CopyText(gApp.dataFolder, data.c_str(), MAX_TEXT);
+        CopyText(gApp.ownFolder, program.c_str(), MAX_TEXT);
+        CopyText(gApp.productName, "Veltaspar", MAX_TEXT);
+        gApp.strings.SetProgramTable(0, gProgramStrings);
+        gRenderCompose = FakeCompose;
+        gChooseSaveFile = FakeSaveFile;
+        gPresetViewChanged = CountViewChanged;
+        gComposeCalls = gViewChanged = 0;
+        gSavePath.clear();
+        view = (ViewOptions *)malloc(sizeof(ViewOptions));
+        SetDefaultView(view, 0);
+    }
+    void TearDown() override { free(view); }
+    void AddPoint(double latDeg, double lonDeg, double zoom, int time)
+    {
+        CameraPoint &p = view->sCamPath[view->iCamSteps++];
+        p.lat = latDeg * kDeg;
+        p.lon = lonDeg * kDeg;
+        p.zoom = zoom;
+        p.time = time;
+    }
+    ViewOptions *Copy()
+    {
+        ViewOptions *copy = (ViewOptions *)malloc(sizeof(ViewOptions));
+        memcpy(copy, view, sizeof(ViewOptions));
+        return copy;
+    }
+    bool SameAs(ViewOptions *copy)
+    {
+        bool same = memcmp(copy, view, sizeof(ViewOptions)) == 0;
+        free(copy);
+        return same;
+    }
+    std::string DataFile(const char *name) { return data + "\\" + name; }
+    bool Exists(const std::string &path)
+    {
+        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    void WritePath(const char *name, int points, bool endAtFirst)
+    {
+        CameraPath path;
+        memset(path, 0, sizeof path);
+        for (int i = 0; i < points; i++)
+            path[i] = CameraPoint{10.0 * i * kDeg, -20.0 * i * kDeg, 1.0 + i, endAtFirst ? -1 : 5};
+        path[points].time = -1;
+        ASSERT_EQ(CameraPathIO(1, path, "%s\\%s.vtc", gApp.dataFolder, name), 0);
+    }
+    void WritePreset(const char *name, double latitude, int urban)
+    {
+        ViewList list;
+        ASSERT_TRUE(ResizeViewList(&list, 1));
+        SetDefaultView(&list.data[0], 0);
+        list.data[0].dVSLat = latitude;
+        list.data[0].iDayUrban = (int8_t)urban;
+        ASSERT_EQ(ViewOptionsIO(1, &list, "%s\\%s.vtp", gApp.dataFolder, name), 0);
+        list.RemoveAll();
+    }
+};
+
+int ShowCamera(ViewOptions *view) { return ShowCameraPathDialog(0, view); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- path rows
+
+TEST(PathRows, RowsShowDegreesHemispheresTimesAndZoom)
+{
+    HWND list = CreateWindowExA(0, "LISTBOX", "", WS_POPUP, 0, 0, 200, 100, 0, 0, 0, 0);
+    CameraPoint path[3] = {{45.5 * kDeg, -122.4 * kDeg, 1.5, 90 + 24 * 60},
+                           {-33.9 * kDeg, 151.2 * kDeg, 1.15, 0},
+                           {0, 0, 1, 10}};
+    FormatPathRow(list, 0, path);
+    FormatPathRow(list, 1, path);
+    char row[200];
+    SendMessageA(list, LB_GETTEXT, 0, (LPARAM)row);
+    EXPECT_STREQ(row, "45.5\260 N\t122.4\260 W   \t01:30\t150");   // hours wrap at 24
+    SendMessageA(list, LB_GETTEXT, 1, (LPARAM)row);
+    EXPECT_STREQ(row, "33.9\260 S\t151.2\260 E   \t0\t115");      // 1.15 shows 115, not 114
+    // An existing row is replaced in place, its selection kept.
+    SendMessageA(list, LB_SETCURSEL, 0, 0);
+    path[0].time = 7 * 60 + 5;
+    FormatPathRow(list, 0, path);
+    EXPECT_EQ(SendMessageA(list, LB_GETCOUNT, 0, 0), 2);
+    EXPECT_EQ(SendMessageA(list, LB_GETCURSEL, 0, 0), 0);
+    SendMessageA(list, LB_GETTEXT, 0, (LPARAM)row);
+    EXPECT_STREQ(row, "45.5\260 N\t122.4\260 W   \t07:05\t150");
+    DestroyWindow(list);
+}
+
+TEST(PathRows, AnglesReadTheFirstNumberAndTheHemisphere)
+{
+    EXPECT_NEAR(ParseAngle("45"), 45 * kDeg, 1e-12);
+    EXPECT_NEAR(ParseAngle("12.5\260 W"), -12.5 * kDeg, 1e-12);
+    EXPECT_NEAR(ParseAngle("S 3"), -3 * kDeg, 1e-12);
+    EXPECT_NEAR(ParseAngle("  60.0\260 N"), 60 * kDeg, 1e-12);
+    EXPECT_EQ(ParseAngle("north"), 0);
+    EXPECT_EQ(ParseAngle(""), 0);
+}
+
+// ---------------------------------------------------------------- camera path dialog
+
+TEST_F(DialogTest, CameraPathPointsAreAddedDeletedClearedAndOnlyOkWrites)
+{
+    AddPoint(10, 20, 1, 60);
+    AddPoint(-5, -40, 2, 30);
+    AddPoint(30, 100, 1, 15);
+    ViewOptions *before = Copy();
+    int result = RunDialog([&] { return ShowCamera(view); }, [&](HWND d) {
+        EXPECT_EQ(Text(d), "Camera path");
+        EXPECT_EQ(ListCount(d, IDC_PATH_POINTS), 3);
+        // The camera image was rendered once, at the map's width.
+        RECT map;
+        GetClientRect(GetDlgItem(d, IDC_PATH_MAP), &map);
+        EXPECT_EQ(gComposeCalls, 1);
+        EXPECT_GT(map.right, 100);
+        EXPECT_NEAR(gComposeWidth, map.right, 1);
+        SelectListRow(d, IDC_PATH_POINTS, 1);
+        Click(d, IDC_PATH_DELETE);
+        EXPECT_EQ(ListCount(d, IDC_PATH_POINTS), 2);
+        EXPECT_EQ(ListRow(d, IDC_PATH_POINTS, 1), "30.0\260 N\t100.0\260 E   \t15\t100");
+        Click(d, IDC_PATH_NEW);
+        EXPECT_EQ(ListRow(d, IDC_PATH_POINTS, 2), "0.0\260 N\t0.0\260 E   \t10\t100");
+        EXPECT_EQ(SendDlgItemMessageA(d, IDC_PATH_POINTS, LB_GETCURSEL, 0, 0), 2);
+        Click(d, IDCANCEL);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_TRUE(SameAs(before));
+
+    result = RunDialog([&] { return ShowCamera(view); }, [&](HWND d) {
+        Click(d, IDC_PATH_CLEAR);
+        EXPECT_EQ(ListCount(d, IDC_PATH_POINTS), 0);
+        for (int i = 0; i < 33; i++)   // the 33rd does nothing
+            Click(d, IDC_PATH_NEW);
+        EXPECT_EQ(ListCount(d, IDC_PATH_POINTS), 32);
+        SelectListRow(d, IDC_PATH_POINTS, 0);
+        Click(d, IDC_PATH_DELETE);
+        Click(d, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(view->iCamSteps, 31);
+    EXPECT_EQ(view->sCamPath[30].time, 10);
+    EXPECT_EQ(view->sCamPath[30].zoom, 1.0);
+    EXPECT_EQ(view->sCamPath[0].lat, 0.0);
+}
+
+namespace {
+
+const int kTabs[3] = {42, 88, 120};
+
+// Double-clicks the cell of the points list the way the mouse does and
+// types text into the in-place edit that opens; what the edit held first.
+std::string EditCell(HWND d, int row, int column, const char *text, int key = 13)
+{
+    HWND list = GetDlgItem(d, IDC_PATH_POINTS);
+    RECT item, tab = {column == 0 ? 0 : kTabs[column - 1], 0, 0, 0};
+    SendMessageA(list, LB_GETITEMRECT, (WPARAM)row, (LPARAM)&item);
+    MapDialogRect(d, &tab);
+    LPARAM at = MAKELPARAM(tab.left + 4, (item.top + item.bottom) / 2);
+    SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageA(list, WM_LBUTTONUP, 0, at);
+    SendMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    SendMessageA(list, WM_LBUTTONUP, 0, at);
+    HWND edit = FindWindowExA(list, 0, "Edit", 0);
+    EXPECT_TRUE(edit != 0);
+    if (!edit)
+        return "<no edit>";
+    EXPECT_EQ(GetDlgCtrlID(edit), IDC_PATH_EDIT);
+    std::string shown = Text(edit);
+    SetWindowTextA(edit, text);
+    SendMessageA(edit, WM_CHAR, (WPARAM)key, 0);
+    EXPECT_FALSE(IsWindow(edit));
+    return shown;
+}
+
+void Pump()
+{
+    MSG msg;
+    for (int i = 0; i < 5; i++) {
+        while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        Sleep(10);
+    }
+}
+
+// The map's client area drawn into a top-down 32-bit bitmap.
+struct MapPixels {
+    int w, h;
+    uint32_t *bits;
+    HBITMAP bitmap;
+    explicit MapPixels(HWND map)
+    {
+        RECT r;
+        GetClientRect(map, &r);
+        w = r.right;
+        h = r.bottom;
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = w;
+        info.bmiHeader.biHeight = -h;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        bitmap = CreateDIBSection(0, &info, DIB_RGB_COLORS, (void **)&bits, 0, 0);
+        HDC dc = CreateCompatibleDC(0);
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        SendMessageA(map, WM_PRINTCLIENT, (WPARAM)dc, PRF_CLIENT);
+        GdiFlush();
+        SelectObject(dc, old);
+        DeleteDC(dc);
+    }
+    ~MapPixels() { DeleteObject(bitmap); }
+    // Whether the colour (0xRRGGBB) is found within one pixel of (x, y).
+    bool Near(int x, int y, uint32_t rgb) const
+    {
+        for (int dy = -1; dy <= 1; dy++)
+            for (int dx = -1; dx <= 1; dx++) {
+                int px = x + dx, py = y + dy;
+                if (px >= 0 && py >= 0 && px < w && py < h && (bits[py * w + px] & 0xFFFFFF) == rgb)
+                    return true;
+            }
+        return false;
+    }
+};
+
+const uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF;
+
+int PixelX(double lonDeg, int w) { return (int)((lonDeg * kDeg + kPi) * w / (2 * kPi)); }
+int PixelY(double latDeg, int h) { return (int)((latDeg * kDeg - kPi / 2) * h / -kPi); }
+
+}  // namespace
+
+TEST_F(DialogTest, CameraPathCellsAreEditedInPlaceWithClampsAndGuards)
+{
+    AddPoint(0, 0, 1, 8 * 60 + 30);
+    AddPoint(10, 20, 1, 30);
+    int result = RunDialog([&] { return ShowCamera(view); }, [&](HWND d) {
+        EXPECT_EQ(EditCell(d, 0, 2, "7:75"), "08:30");   // minutes clamped to 59
+        EXPECT_EQ(ListRow(d, IDC_PATH_POINTS, 0), "0.0\260 N\t0.0\260 E   \t07:59\t100");
+        EXPECT_EQ(EditCell(d, 0, 0, "12.5 S"), "0.0\260 N");
+        EXPECT_EQ(EditCell(d, 0, 1, "200 W"), "0.0\260 E");   // trailing blanks dropped
+        EXPECT_EQ(EditCell(d, 0, 3, "250"), "100");
+        EXPECT_EQ(EditCell(d, 0, 3, "0"), "250");             // no zoom of zero
+        EXPECT_EQ(ListRow(d, IDC_PATH_POINTS, 0), "12.5\260 S\t180.0\260 W   \t07:59\t250");
+        EXPECT_EQ(EditCell(d, 1, 2, "-5"), "30");             // never the end marker
+        EXPECT_EQ(ListRow(d, IDC_PATH_POINTS, 1), "10.0\260 N\t20.0\260 E   \t0\t100");
+        EXPECT_EQ(EditCell(d, 1, 2, "45"), "0");
+        EXPECT_EQ(EditCell(d, 1, 0, "95 N"), "10.0\260 N");     // no further than the pole
+        EXPECT_EQ(EditCell(d, 1, 1, "99 E", 27), "20.0\260 E"); // Escape keeps the value
+        EXPECT_EQ(EditCell(d, 0, 2, "25:10"), "07:59");         // hours clamped to 23
+        Click(d, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(view->sCamPath[0].time, 23 * 60 + 10);
+    EXPECT_NEAR(view->sCamPath[0].lat, -12.5 * kDeg, 1e-12);
+    EXPECT_NEAR(view->sCamPath[0].lon, -kPi, 1e-12);
+    EXPECT_DOUBLE_EQ(view->sCamPath[0].zoom, 2.5);
+    EXPECT_EQ(view->sCamPath[1].time, 45);
+    EXPECT_NEAR(view->sCamPath[1].lat, kPi / 2, 1e-12);
+    EXPECT_NEAR(view->sCamPath[1].lon, 20 * kDeg, 1e-12);
+}
+
+TEST_F(DialogTest, CameraPathPointsAreDraggedOnTheMapAndClampedToIt)
+{
+    AddPoint(0, 0, 1, 60);
+    AddPoint(0, 0, 1, 20);   // on top of the first: the later one is picked
+    AddPoint(45, 90, 1, 20);
+    double lon = 0, lat = 0;
+    int result = RunDialog([&] { return ShowCamera(view); }, [&](HWND d) {
+        Pump();
+        HWND map = GetDlgItem(d, IDC_PATH_MAP);
+        ASSERT_TRUE(map != 0);
+        RECT r;
+        GetClientRect(map, &r);
+        int w = r.right, h = r.bottom;
+        EXPECT_NEAR(w, 2 * h, 2);   // the camera image's 2:1 shape
+        SendMessageA(map, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(w / 2 + 4, h / 2 - 5));
+        EXPECT_EQ(SendDlgItemMessageA(d, IDC_PATH_POINTS, LB_GETCURSEL, 0, 0), 1);
+        EXPECT_EQ(GetCapture(), map);
+        SendMessageA(map, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(w / 4, h / 4));
+        lon = (w / 4) * 2 * kPi / w - kPi;
+        lat = kPi / 2 - (h / 4) * kPi / h;
+        char expected[100];
+        snprintf(expected, sizeof expected, "%.1f\260 N\t%.1f\260 W   \t20\t100", lat / kDeg,
+                 -lon / kDeg);
+        EXPECT_EQ(ListRow(d, IDC_PATH_POINTS, 1), expected);
+        Screenshot(d, "dialog-camera-path");
+        SendMessageA(map, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(-50, h + 40));
+        EXPECT_EQ(ListRow(d, IDC_PATH_POINTS, 1), "90.0\260 S\t180.0\260 W   \t20\t100");
+        SendMessageA(map, WM_LBUTTONUP, 0, MAKELPARAM(-50, h + 40));
+        EXPECT_NE(GetCapture(), map);
+        SendMessageA(map, WM_MOUSEMOVE, 0, MAKELPARAM(10, 10));   // released: no drag
+        EXPECT_EQ(ListRow(d, IDC_PATH_POINTS, 1), "90.0\260 S\t180.0\260 W   \t20\t100");
+        // A press on no point keeps the selection; one on a point takes it.
+        SendMessageA(map, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(w - 2, 2));
+        SendMessageA(map, WM_LBUTTONUP, 0, MAKELPARAM(w - 2, 2));
+        EXPECT_EQ(SendDlgItemMessageA(d, IDC_PATH_POINTS, LB_GETCURSEL, 0, 0), 1);
+        SendMessageA(map, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(PixelX(90, w), PixelY(45, h)));
+        SendMessageA(map, WM_LBUTTONUP, 0, MAKELPARAM(PixelX(90, w), PixelY(45, h)));
+        EXPECT_EQ(SendDlgItemMessageA(d, IDC_PATH_POINTS, LB_GETCURSEL, 0, 0), 2);
+        Click(d, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(view->sCamPath[0].lat, 0.0);
+    EXPECT_EQ(view->sCamPath[0].lon, 0.0);
+    EXPECT_NEAR(view->sCamPath[1].lon, -kPi, 1e-12);
+    EXPECT_NEAR(view->sCamPath[1].lat, -kPi / 2, 1e-12);
+    EXPECT_NEAR(view->sCamPath[2].lat, 45 * kDeg, 1e-12);
+}
+
+TEST_F(DialogTest, CameraPathSegmentsAreRedBlueForJumpsAndGreenWhenSelected)
+{
+    AddPoint(0, 0, 1, 600);
+    AddPoint(0, 60, 1, 0);    // a jump: blue
+    AddPoint(30, 60, 1, 20);  // travelled: red
+    RunDialog([&] { return ShowCamera(view); }, [&](HWND d) {
+        Pump();
+        HWND map = GetDlgItem(d, IDC_PATH_MAP);
+        {
+            MapPixels p(map);
+            int xa = PixelX(0, p.w), xb = PixelX(60, p.w), y0 = PixelY(0, p.h);
+            int y30 = PixelY(30, p.h);
+            EXPECT_TRUE(p.Near((xa + xb) / 2, y0, kBlue));
+            EXPECT_FALSE(p.Near((xa + xb) / 2, y0, kRed));
+            EXPECT_TRUE(p.Near(xb, (y0 + y30) / 2, kRed));
+            EXPECT_TRUE(p.Near(xa - 3, y0 + 3, kRed));   // unselected points are red
+            EXPECT_FALSE(p.Near(xb + 3, y0 + 3, kGreen));
+        }
+        SelectListRow(d, IDC_PATH_POINTS, 1);
+        {
+            MapPixels p(map);
+            int xa = PixelX(0, p.w), xb = PixelX(60, p.w), y0 = PixelY(0, p.h);
+            EXPECT_TRUE(p.Near((xa + xb) / 2, y0, kGreen));
+            EXPECT_FALSE(p.Near((xa + xb) / 2, y0, kBlue));
+            EXPECT_TRUE(p.Near(xb + 3, y0 + 3, kGreen));
+        }
+        Click(d, IDCANCEL);
+    });
+}
+
+TEST_F(DialogTest, CameraPathFilesAreLoadedSavedAndDeleted)
+{
+    WritePath("Two", 2, false);
+    WritePath("Empty", 1, true);
+    AddPoint(5, 5, 1, 5);
+    ViewOptions *before = Copy();
+    int result = RunDialog([&] { return ShowCamera(view); }, [&](HWND d) {
+        ASSERT_EQ(ListCount(d, IDC_PATH_FILES), 2);
+        SelectListText(d, IDC_PATH_FILES, "Two");
+        Command(d, IDC_PATH_FILES, LBN_DBLCLK);
+        ASSERT_EQ(ListCount(d, IDC_PATH_POINTS), 2);
+        EXPECT_EQ(ListRow(d, IDC_PATH_POINTS, 1), "10.0\260 N\t20.0\260 W   \t5\t200");
+        SelectListText(d, IDC_PATH_FILES, "Empty");   // first point ends it: no points
+        Command(d, IDC_PATH_FILES, LBN_DBLCLK);
+        EXPECT_EQ(ListCount(d, IDC_PATH_POINTS), 0);
+
+        for (int i = 0; i < 3; i++)
+            Click(d, IDC_PATH_NEW);
+        gSavePath = DataFile("Route.vtc");
+        Click(d, IDC_PATH_SAVE);
+        EXPECT_EQ(ListCount(d, IDC_PATH_FILES), 3);
+        CameraPath saved;
+        memset(saved, 0x55, sizeof saved);
+        EXPECT_EQ(CameraPathIO(0, saved, "%s", gSavePath.c_str()), 0);
+        EXPECT_EQ(saved[2].time, 10);
+        EXPECT_EQ(saved[3].time, -1);   // ends after the third
+
+        BoxAnswer failed = {IDOK};
+        WriteWhole(DataFile("blocker"), "a file, not a folder");
+        gSavePath = DataFile("blocker\\Route.vtc");
+        ClickAndAnswer(d, IDC_PATH_SAVE, BN_CLICKED, &failed);
+        EXPECT_TRUE(failed.found);
+        EXPECT_EQ(failed.line1, "The camera path could not be saved!");
+
+        SelectListText(d, IDC_PATH_FILES, "Two");
+        BoxAnswer no = {IDNO};
+        ClickAndAnswer(d, IDC_PATH_FILE_DELETE, BN_CLICKED, &no);
+        EXPECT_EQ(no.line1, "The selected file will be deleted!");
+        EXPECT_EQ(no.lines, "Do you want to continue?");
+        EXPECT_TRUE(Exists(DataFile("Two.vtc")));
+        BoxAnswer yes = {IDYES};
+        ClickAndAnswer(d, IDC_PATH_FILE_DELETE, BN_CLICKED, &yes);
+        EXPECT_FALSE(Exists(DataFile("Two.vtc")));
+        EXPECT_EQ(ListCount(d, IDC_PATH_FILES), 2);
+        Click(d, IDCANCEL);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_TRUE(SameAs(before));   // loads touched the working copy only
+}
+
+// ---------------------------------------------------------------- preset dialog
+
+TEST_F(DialogTest, PresetsPreviewLiveAndCancelPutsTheViewBack)
+{
+    WritePreset("Alpha", 0.25, 11);
+    WritePreset("Beta", -0.5, 22);
+    view->dVSLat = 0.1;
+    ViewOptions *before = Copy();
+    int result = RunDialog([&] { return ShowPresetDialog(0, view); }, [&](HWND d) {
+        EXPECT_EQ(Text(d), "Preset");
+        ASSERT_EQ(ListCount(d, IDC_PRESET_LIST), 2);
+        SelectListText(d, IDC_PRESET_LIST, "Alpha");
+        EXPECT_EQ(view->dVSLat, 0.25);
+        EXPECT_EQ(view->iDayUrban, 11);
+        EXPECT_EQ(gViewChanged, 1);
+        SelectListText(d, IDC_PRESET_LIST, "Beta");
+        EXPECT_EQ(view->dVSLat, -0.5);
+        Screenshot(d, "dialog-preset");
+        Click(d, IDCANCEL);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(gViewChanged, 3);   // the restored view is shown too
+    EXPECT_TRUE(SameAs(before));
+
+    result = RunDialog([&] { return ShowPresetDialog(0, view); }, [&](HWND d) {
+        SelectListText(d, IDC_PRESET_LIST, "Alpha");
+        Click(d, IDC_PRESET_LOAD);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(view->dVSLat, 0.25);
+
+    result = RunDialog([&] { return ShowPresetDialog(0, view); }, [&](HWND d) {
+        SelectListText(d, IDC_PRESET_LIST, "Beta");
+        Command(d, IDC_PRESET_LIST, LBN_DBLCLK);   // acts as OK
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(view->dVSLat, -0.5);
+}
+
+TEST_F(DialogTest, PresetsAreSavedAndDeletedInTheDataFolder)
+{
+    WritePreset("Alpha", 0.25, 11);
+    view->iDayUrban = 77;
+    RunDialog([&] { return ShowPresetDialog(0, view); }, [&](HWND d) {
+        gSavePath = DataFile("Mine.vtp");
+        Click(d, IDC_PRESET_SAVE);
+        EXPECT_EQ(ListCount(d, IDC_PRESET_LIST), 2);
+        BoxAnswer failed = {IDOK};
+        WriteWhole(DataFile("blocker"), "a file, not a folder");
+        gSavePath = DataFile("blocker\\Mine.vtp");
+        ClickAndAnswer(d, IDC_PRESET_SAVE, BN_CLICKED, &failed);
+        EXPECT_EQ(failed.line1, "The preset could not be saved!");
+        SelectListText(d, IDC_PRESET_LIST, "Alpha");
+        BoxAnswer yes = {IDYES};
+        ClickAndAnswer(d, IDC_PRESET_DELETE, BN_CLICKED, &yes);
+        EXPECT_EQ(ListCount(d, IDC_PRESET_LIST), 1);
+        Click(d, IDOK);
+    });
+    EXPECT_FALSE(Exists(DataFile("Alpha.vtp")));
+    ViewList saved;
+    ASSERT_EQ(ViewOptionsIO(0, &saved, "%s\\Mine.vtp", gApp.dataFolder), 0);
+    ASSERT_EQ(saved.count, 1);
+    EXPECT_EQ(saved.data[0].iDayUrban, 77);
+    saved.RemoveAll();
+}
+
+// ---------------------------------------------------------------- map dialogs
+
+TEST_F(DialogTest, SeasonalMapsRoundTripAndBlendControlsFollowTheCheck)
+{
+    view->iSeasonMonth = 3;
+    view->iSeasonDay = 15;
+    view->bSeasonMixNext = 1;
+    view->iSeasonMixMode = 2;
+    ViewOptions *before = Copy();
+    int result = RunDialog([&] { return ShowSeasonalMapsDialog(0, view); }, [&](HWND d) {
+        EXPECT_EQ(Text(d), "Seasonal Maps");
+        HWND month = GetDlgItem(d, IDC_SEASON_MONTH), day = GetDlgItem(d, IDC_SEASON_DAY);
+        ASSERT_EQ(SendMessageA(month, CB_GETCOUNT, 0, 0), 13);
+        ASSERT_EQ(SendMessageA(day, CB_GETCOUNT, 0, 0), 32);
+        char text[32];
+        SendMessageA(month, CB_GETLBTEXT, 0, (LPARAM)text);
+        EXPECT_STREQ(text, "(Automatic)");
+        SendMessageA(month, CB_GETLBTEXT, 1, (LPARAM)text);
+        EXPECT_STREQ(text, "January");
+        SendMessageA(month, CB_GETLBTEXT, 12, (LPARAM)text);
+        EXPECT_STREQ(text, "December");
+        SendMessageA(day, CB_GETLBTEXT, 31, (LPARAM)text);
+        EXPECT_STREQ(text, "31");
+        EXPECT_EQ(SendMessageA(month, CB_GETCURSEL, 0, 0), 3);
+        EXPECT_EQ(SendMessageA(day, CB_GETCURSEL, 0, 0), 15);
+        EXPECT_EQ(GetDlgCheck(d, IDC_SEASON_BLEND), BST_CHECKED);
+        EXPECT_EQ(GetDlgCheck(d, IDC_SEASON_SELECTIVE), BST_CHECKED);
+        EXPECT_EQ(GetDlgCheck(d, IDC_SEASON_SIMPLE), BST_UNCHECKED);
+        EXPECT_TRUE(IsWindowEnabled(day));
+        Screenshot(d, "dialog-seasonal-maps");
+        SelectCombo(d, IDC_SEASON_MONTH, 12);
+        Click(d, IDC_SEASON_BLEND);   // commits at once
+        EXPECT_EQ(view->bSeasonMixNext, 0);
+        EXPECT_EQ(view->iSeasonMonth, 12);
+        const int blendIds[] = {IDC_SEASON_DAY_LABEL, IDC_SEASON_DAY, IDC_SEASON_MODE_LABEL,
+                                IDC_SEASON_SIMPLE, IDC_SEASON_ADVANCED, IDC_SEASON_SELECTIVE};
+        for (int id : blendIds)
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(d, id))) << id;
+        Click(d, IDCANCEL);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_TRUE(SameAs(before));
+
+    view->iSeasonMonth = 40;   // out of range: shown as the last month
+    result = RunDialog([&] { return ShowSeasonalMapsDialog(0, view); }, [&](HWND d) {
+        EXPECT_EQ(SendDlgItemMessageA(d, IDC_SEASON_MONTH, CB_GETCURSEL, 0, 0), 12);
+        SelectCombo(d, IDC_SEASON_MONTH, 0);
+        SelectCombo(d, IDC_SEASON_DAY, 31);
+        Click(d, IDC_SEASON_SIMPLE);
+        Click(d, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(view->iSeasonMonth, 0);
+    EXPECT_EQ(view->iSeasonDay, 31);
+    EXPECT_EQ(view->iSeasonMixMode, 0);
+    EXPECT_EQ(view->bSeasonMixNext, 1);
+}
+
+TEST_F(DialogTest, AdditionalMapsStoreTheInverseOfTheCheckEitherWay)
+{
+    gPrefs.bShowMapDLInfo = 1;
+    int result = RunDialog([&] { return ShowAdditionalMapsDialog(0); }, [&](HWND d) {
+        EXPECT_EQ(Text(d), "Additional Maps");
+        EXPECT_EQ(GetDlgCheck(d, IDC_MAPS_DONT_SHOW), BST_UNCHECKED);
+        EXPECT_EQ(ItemText(d, IDC_MAPS_HEADING), "Download Additional Maps");
+        LOGFONTA font = {};
+        GetObjectA((HFONT)SendDlgItemMessageA(d, IDC_MAPS_HEADING, WM_GETFONT, 0, 0), sizeof font,
+                   &font);
+        EXPECT_GE(font.lfWeight, FW_SEMIBOLD);
+        Screenshot(d, "dialog-additional-maps");
+        Click(d, IDC_MAPS_DONT_SHOW);
+        Click(d, IDCANCEL);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(gPrefs.bShowMapDLInfo, 0);
+    result = RunDialog([&] { return ShowAdditionalMapsDialog(0); }, [&](HWND d) {
+        EXPECT_EQ(GetDlgCheck(d, IDC_MAPS_DONT_SHOW), BST_CHECKED);
+        Click(d, IDC_MAPS_DONT_SHOW);
+        Click(d, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(gPrefs.bShowMapDLInfo, 1);
+}
+
+// ---------------------------------------------------------------- about dialog
+
+namespace {
+int gBackups, gRestores, gResets, gArchives, gArchiveResult;
+int Backup(HWND) { return gBackups++, gArchiveResult; }
+int Restore(HWND) { return gRestores++, gArchiveResult; }
+int Reset(HWND) { return gResets++, gArchiveResult; }
+int Archive(HWND) { return gArchives++, 0; }
+}  // namespace
+
+TEST_F(DialogTest, AboutShowsProductVersionFoldersAndDisablesMissingTools)
+{
+    gApp.versionMajor = 4;
+    gApp.versionMinor = 2;
+    gApp.versionBuild = 17;
+    gAboutArchiveHooks = AboutArchiveHooks{0, 0, 0, 0};
+    int result = RunDialog([&] { return ShowAboutDialog(0); }, [&](HWND d) {
+        EXPECT_EQ(Text(d), "Veltaspar");
+        EXPECT_EQ(ItemText(d, IDC_ABOUT_PRODUCT), "Veltaspar v4.2.17");
+        EXPECT_FALSE(ItemText(d, IDC_ABOUT_NOTICE).empty());
+        EXPECT_EQ(ItemText(d, IDC_ABOUT_WEB).compare(0, 8, "https://"), 0);
+        EXPECT_EQ(ItemText(d, IDC_ABOUT_PROGRAM_FOLDER), program);
+        EXPECT_EQ(ItemText(d, IDC_ABOUT_DATA_FOLDER), data);
+        for (int id : {(int)IDC_ABOUT_BACKUP, (int)IDC_ABOUT_RESTORE, (int)IDC_ABOUT_RESET, (int)IDC_ABOUT_ARCHIVE, 9})
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(d, id))) << id;
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(d, IDC_ABOUT_UPDATE)));
+        Click(d, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+
+    WriteWhole(program + "\\Veltaspar.chm", "ITSF");
+    gAboutArchiveHooks = AboutArchiveHooks{Backup, Restore, Reset, Archive};
+    result = RunDialog([&] { return ShowAboutDialog(0); }, [&](HWND d) {
+        for (int id : {(int)IDC_ABOUT_BACKUP, (int)IDC_ABOUT_RESTORE, (int)IDC_ABOUT_RESET, (int)IDC_ABOUT_ARCHIVE, 9})
+            EXPECT_TRUE(IsWindowEnabled(GetDlgItem(d, id))) << id;
+        Screenshot(d, "dialog-about");
+        Click(d, IDCANCEL);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    gAboutArchiveHooks = AboutArchiveHooks{0, 0, 0, 0};
+}
+
+TEST_F(DialogTest, AboutConfigurationToolsReportAndOfferTheRestart)
+{
+    gAboutArchiveHooks = AboutArchiveHooks{Backup, Restore, Reset, Archive};
+    gBackups = gRestores = gResets = gArchives = 0;
+    gApp.restartMode = 0;
+    gArchiveResult = 0;
+    int result = RunDialog([&] { return ShowAboutDialog(0); }, [&](HWND d) {
+        BoxAnswer backedUp = {IDOK};
+        ClickAndAnswer(d, IDC_ABOUT_BACKUP, BN_CLICKED, &backedUp);
+        EXPECT_EQ(gBackups, 1);
+        EXPECT_EQ(backedUp.line1, "Data backed up successfully!");
+        // Declining the restart keeps the program and the dialog running.
+        BoxAnswer later = {IDCANCEL};
+        ClickAndAnswer(d, IDC_ABOUT_RESTORE, BN_CLICKED, &later);
+        EXPECT_EQ(gRestores, 1);
+        EXPECT_EQ(later.line1, "Data restored successfully!");
+        EXPECT_EQ(later.lines.find("The program must be restarted"), 0u) << later.lines;
+        EXPECT_EQ(gApp.restartMode, 0);
+        EXPECT_TRUE(IsWindow(d));
+        Click(d, IDC_ABOUT_ARCHIVE);
+        EXPECT_EQ(gArchives, 1);
+        // A failed operation says nothing (the archive reported it).
+        gArchiveResult = 1;
+        Click(d, IDC_ABOUT_RESET);
+        EXPECT_EQ(gResets, 1);
+        gArchiveResult = 0;
+        BoxAnswer now = {IDOK};
+        ClickAndAnswer(d, IDC_ABOUT_RESET, BN_CLICKED, &now);
+        EXPECT_EQ(now.line1, "Data reset successfully!");
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_NE(gApp.restartMode, 0);
+    MSG msg;
+    EXPECT_TRUE(PeekMessageA(&msg, 0, WM_QUIT, WM_QUIT, PM_REMOVE));   // the restart's quit
+    gApp.restartMode = 0;
+    gAboutArchiveHooks = AboutArchiveHooks{0, 0, 0, 0};
+}
+
+TEST_F(DialogTest, AboutUpdateCheckOutlivesTheAboutDialog)
+{
+    HWND update = 0;
+    RunDialog([&] { return ShowAboutDialog(0); }, [&](HWND d) {
+        Click(d, IDC_ABOUT_UPDATE);
+        update = gUpdateDialog;
+        ASSERT_TRUE(update != 0);
+        EXPECT_NE(GetWindow(update, GW_OWNER), d);
+        Click(d, IDOK);
+    });
+    EXPECT_TRUE(IsWindow(update));
+    EXPECT_EQ(gUpdateDialog, update);
+    if (IsWindow(update))
+        SendMessageA(update, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(gUpdateDialog, (HWND)0);
+}
