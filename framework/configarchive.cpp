@@ -789,8 +789,7 @@ static void RunArchiveCommand(HWND dialog, int id, int notification)
         CloseArchiveDialog(dialog, IDCANCEL);
         break;
     case 9:   // help
-        if (gFrames.count > 0)
-            PostMessageA(gFrames.data[0]->window, QRFM_HELP, (WPARAM) "About", 0);
+        gApp.SendToMainWindow(QRFM_HELP, (WPARAM) "About", 0);
         break;
     }
 }

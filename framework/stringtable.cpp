@@ -11,7 +11,8 @@ StringTableRecord gFrameworkStrings[] = {
     {0xF002, {" * ", 0, "Displays additional items", "Additional Items"}},
     {0xF003, {"Error initializing the application!\nError code 0x%08X."}},
     {0xF004, {"Ready"}},
-    {0xF005, {"%s v%d.%d.%d"}},
+    {0xF005, {"%s v%d.%d.%d", "Copyright \251 Kestrova. All rights reserved.",
+              "https://www.veltaspar.net/"}},
     {0xF007, {"Could not display the manual \"%s\".\nPlease make sure that a viewer for this "
               "file type is installed on your system.",
               "Could not find the manual \"%s\".\nPlease reinstall the program."}},

@@ -305,8 +305,7 @@ static void RunUpdateCommand(HWND dialog, int id)
         CloseUpdateDialog(dialog);
         break;
     case 9:   // help
-        if (gFrames.count > 0)
-            PostMessageA(gFrames.data[0]->window, QRFM_HELP, (WPARAM) "About", 0);
+        gApp.SendToMainWindow(QRFM_HELP, (WPARAM) "About", 0);
         break;
     }
 }

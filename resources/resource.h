@@ -73,4 +73,48 @@
 #define IDS_SAVER_CONFIGURE   2
 #define IDD_SAVER_CONFIGURE   2003
 
+// Setup wizard: the frame, its pages and their items.
+#define IDD_WIZ_WELCOME       104
+#define IDD_WIZ_AGREEMENT     105
+#define IDD_WIZ_FRAME         108
+#define IDD_WIZ_FOLDERS       109
+#define IDD_WIZ_PROGRESS      110
+#define IDD_WIZ_FINISH        111
+#define IDD_WIZ_UNWELCOME     114
+#define IDD_WIZ_UNPROGRESS    115
+#define IDD_WIZ_UNFINISH      117
+#define IDR_WIZ_AGREEMENT     120
+#define IDC_WIZ_TITLE         1002
+#define IDC_WIZ_SUBTITLE      1004
+#define IDC_WIZ_WEBLINK       1031
+#define IDC_WIZ_FOLDERLINK    1036
+#define IDC_WIZ_BAND          1049
+#define IDC_WIZ_ICON          1055
+#define IDC_WIZ_BACK          1100
+#define IDC_WIZ_NEXT          1101
+#define IDC_WIZ_HEADING       1102
+#define IDC_WIZ_TEXT          1103
+#define IDC_WIZ_DESCRIPTION   1104
+#define IDC_WIZ_KEEPCFG       1105
+#define IDC_WIZ_CONFIGFOLDER  1106
+#define IDC_WIZ_AGREEMENTTEXT 1107
+#define IDC_WIZ_INSTALLPATH   1108
+#define IDC_WIZ_BROWSEINSTALL 1109
+#define IDC_WIZ_CUSTOMPATH    1110
+#define IDC_WIZ_BROWSECUSTOM  1111
+#define IDC_WIZ_ALLUSERS      1112
+#define IDC_WIZ_ONLYME        1113
+#define IDC_WIZ_STDDATA       1114
+#define IDC_WIZ_CUSTOMDATA    1115
+#define IDC_WIZ_PERUSER       1116
+#define IDC_WIZ_SHARED        1117
+#define IDC_WIZ_PROGRESSBAR   1118
+#define IDC_WIZ_STATUS1       1119
+#define IDC_WIZ_STATUS2       1120
+#define IDC_WIZ_EXECUTE       1121
+#define IDC_WIZ_README        1122
+#define IDC_WIZ_DESKTOP       1123
+#define IDC_WIZ_STARTMENU     1124
+#define IDC_WIZ_REMAINING     1125
+
 #endif
