@@ -331,8 +331,20 @@ static int CreateHiddenWindows(CApplication *app)
 
 // The windows, items and menus fill the command table's hooks; both chain
 // the message pre-translation, menus last so that their keys come first.
+// The command images of the table (resource 0: a colour swatch, which the
+// owner paints, so only its size is kept). -1 when the icon cannot be loaded.
+static int AddCommandImage(uint16_t id, int resource)
+{
+    static const int kSwatchSize[2] = {16, 16};
+    int result = resource == 0
+                     ? gAppGraphics.AddIcon(id, (UINT_PTR)kSwatchSize, ICON_SIZE_ONLY, 16)
+                     : gAppGraphics.AddIcon(id, (UINT_PTR)resource, 0, 16);
+    return result == QRF_ERR_ICON ? -1 : result;
+}
+
 static void InstallWindowHooks()
 {
+    gWindowHooks.addCommandImage = AddCommandImage;
     InstallFrameHooks();
     InstallMenuHooks();
     InstallDockBayHooks();   // after the menus: it wraps their item description

@@ -342,6 +342,32 @@ def eyedropper(px):
             (capsule(0.72, 0.22, 0.78, 0.16, 0.025), (140, 150, 190, 255))]
 
 
+# ---------------------------------------------------------------- buttons
+# The dialogs' small buttons.
+def plus_icon(px):
+    shape = lambda x, y: min(capsule(0.22, 0.5, 0.78, 0.5, 0.1)(x, y),
+                             capsule(0.5, 0.22, 0.5, 0.78, 0.1)(x, y))
+    return [(lambda x, y: shape(x, y) - 0.7 * px, (15, 90, 35, 255)),
+            (shape, (40, 170, 70, 255))]
+
+
+def minus_icon(px):
+    shape = capsule(0.22, 0.5, 0.78, 0.5, 0.1)
+    return [(lambda x, y: shape(x, y) - 0.7 * px, (110, 15, 15, 255)),
+            (shape, (215, 45, 45, 255))]
+
+
+def arrow_icon(up):
+    def layers(px):
+        f = (lambda y: y) if up else (lambda y: 1.0 - y)
+        shape = lambda x, y: min(
+            triangle((0.5, f(0.12)), (0.16, f(0.52)), (0.84, f(0.52)))(x, y),
+            box(0.36, min(f(0.5), f(0.88)), 0.64, max(f(0.5), f(0.88)), 0.02)(x, y))
+        return [(lambda x, y: shape(x, y) - 0.7 * px, (15, 60, 150, 255)),
+                (shape, (50, 120, 230, 255))]
+    return layers
+
+
 ICON_SIZES = [16, 24, 32, 48]
 TRAY_SIZES = [16, 24, 32, 48, 64]   # the tray asks for 64 x 64
 RING_SIZES = [16, 22, 24, 32, 48]   # value items measure 22 x 22
@@ -361,6 +387,10 @@ ICONS = [("program", TRAY_SIZES + [256], earth_icon()),
          ("ring-bold", RING_SIZES, ring_bold_icon),
          ("ring-thin", RING_SIZES, ring_thin_icon)]
 ICONS += [("progress%02d" % k, TRAY_SIZES, progress_icon(k)) for k in range(12)]
+ICONS += [("btn-add", ICON_SIZES, plus_icon),
+          ("btn-remove", ICON_SIZES, minus_icon),
+          ("btn-up", ICON_SIZES, arrow_icon(True)),
+          ("btn-down", ICON_SIZES, arrow_icon(False))]
 CURSOR_SIZE, CURSOR_HOTSPOT = 32, (2, 29)   # the dropper's tip
 
 

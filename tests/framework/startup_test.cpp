@@ -12,6 +12,7 @@
 #include "framework/framelist.h"
 #include "framework/messages.h"
 #include "framework/utilities.h"
+#include "framework/ui/graphics.h"
 #include "framework/ui/menu.h"
 #include "resources/resource.h"
 #include "testutil.h"
@@ -128,6 +129,11 @@ int RunChild(int argc, char **argv)
     AppendLog("log.txt", "startup " + std::to_string(result));
     if (result != 0)
         return result;
+    // The standard commands' images: icons, a swatch and an image without command.
+    int images = 0;
+    for (uint16_t id : {0xF110, 0xF120, 0xF160, 0xF134, 0xF16C})
+        images += gGraphics && gGraphics->FindIcon(id) >= 0;
+    AppendLog("log.txt", "images " + std::to_string(images));
     if (gChild.scenario == "run" || gChild.scenario == "restart") {
         CreateFrameWindow(0, MainWindowProc, gChild.product.c_str(), 1, 0, 10, 10, 200, 100);
         if (gChild.scenario == "restart")
@@ -305,6 +311,7 @@ TEST(Startup, MakesDataFolderAndWritesCommandRecord)
     EXPECT_EQ(ReadWhole(at.data + "\\(QRF)Cmd.rgc"), expected + std::string(1, '\0'));
     EXPECT_EQ(ReadWhole(at.data + "\\first.txt"), "first run");
     EXPECT_FALSE(Exists(at.folder + "\\box.txt")) << ReadWhole(at.folder + "\\box.txt");
+    EXPECT_NE(ReadWhole(at.folder + "\\log.txt").find("images 5"), std::string::npos);
     // The record is written at the end of the run with this settings version.
     std::string app = ReadWhole(at.data + "\\(QRF)App.rgc");
     ASSERT_EQ(app.size(), 297u);

@@ -46,6 +46,9 @@ std::vector<ExpectedIcon> MainIcons()
         {0xC356, kToolSizes}, {0xC357, kRingSizes}, {0xC358, kRingSizes}};
     for (int id = 10; id <= 21; id++)
         icons.push_back({id, kTraySizes});
+    // The dialogs' add, remove, up and down buttons.
+    for (int id : {22, 23, 24, 25})
+        icons.push_back({id, kToolSizes});
     return icons;
 }
 
