@@ -13,6 +13,8 @@
 #include "framework/application.h"
 #include "framework/dialogs.h"
 #include "framework/mappedfile.h"
+#include "framework/recordfile.h"
+#include "framework/utilities.h"
 #include "imaging/image.h"
 #include "resources/resource.h"
 
@@ -49,32 +51,6 @@ int CloudEnhanceKernel(int level, int kernel[9])
 
 // ------------------------------------------------------------------ files
 
-static bool FileExists(const char *path)
-{
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
-
-// The whole file into a fresh heap block (caller frees); null when unread.
-static uint8_t *ReadWholeFile(const char *path, uint32_t *size)
-{
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
-                              OPEN_EXISTING, 0, 0);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    DWORD high = 0, low = GetFileSize(file, &high);
-    uint8_t *data = 0;
-    if (low != INVALID_FILE_SIZE && high == 0 && low < 0x40000000)
-        data = (uint8_t *)malloc(low ? low : 1);
-    DWORD got = 0;
-    if (data && (!ReadFile(file, data, low, &got, 0) || got != low)) {
-        free(data);
-        data = 0;
-    }
-    CloseHandle(file);
-    *size = low;
-    return data;
-}
-
 // Writes the bytes as the whole file: 0, 17 not created, 18 short write (the
 // partial file is removed).
 static int WriteWholeFile(const char *path, const void *data, uint32_t size)
@@ -91,10 +67,13 @@ static int WriteWholeFile(const char *path, const void *data, uint32_t size)
     return DOWNLOAD_SHORT_WRITE;
 }
 
+// Cloud pictures stay below a gigabyte.
+enum { CLOUDS_SOURCE_LIMIT = 0x40000000 };
+
 int LoadScrambledJpeg(const char *path, CDibImage *image)
 {
     uint32_t size = 0;
-    uint8_t *data = ReadWholeFile(path, &size);
+    uint8_t *data = (uint8_t *)ReadWholeFile(path, &size, CLOUDS_SOURCE_LIMIT);
     if (!data)
         return CLOUDS_NOT_READABLE;
     ScrambleBytes(data, size);
@@ -270,7 +249,7 @@ static bool DemoCloudsPresent(const char *folder)
     char medium[MAX_PATH], low[MAX_PATH];
     snprintf(medium, MAX_PATH, "%s\\%s", folder, kBuiltinClouds[1]);
     snprintf(low, MAX_PATH, "%s\\%s", folder, kBuiltinClouds[0]);
-    return FileExists(medium) && FileExists(low);
+    return PathExists(medium) && PathExists(low);
 }
 
 int RescaleDemoCloudFiles(const char *folder)
@@ -411,7 +390,7 @@ int DownloadToFile(char *url, int urlSize, const char *file, const char *user,
     request.password = password;
     FillHttpProxy(&request);
     // Without the old file an unchanged answer would leave us with nothing.
-    if (modified && file && FileExists(file))
+    if (modified && file && PathExists(file))
         request.ifModifiedSince = modified;
     DownloadSink sink = {INVALID_HANDLE_VALUE, 0};
     char partPath[MAX_PATH] = "";

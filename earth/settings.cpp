@@ -4,6 +4,7 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "framework/application.h"
@@ -63,6 +64,14 @@ const ViewOptions *DefaultView(int which)
         filled = true;
     }
     return &views[which ? 1 : 0];
+}
+
+ViewOptions *CopyOfView(const ViewOptions *view)
+{
+    ViewOptions *copy = (ViewOptions *)malloc(sizeof(ViewOptions));
+    if (copy)
+        memcpy(copy, view, sizeof(ViewOptions));
+    return copy;
 }
 
 bool ResizeViewList(ViewList *list, int n)

@@ -110,6 +110,9 @@ const ViewOptions *DefaultView(int which);
 // Sets the list to n views (0..VIEW_LIST_MAX): views past the old count are
 // zero-filled. False, with the list unchanged, when memory runs out.
 bool ResizeViewList(ViewList *list, int n);
+// A view is about a megabyte: undo copies live on the heap. A malloc'd copy
+// (the caller frees it), null when memory runs out.
+ViewOptions *CopyOfView(const ViewOptions *view);
 void FreeViewLists();
 
 // Built-in camera paths, in degrees as the user sees them.

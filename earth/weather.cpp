@@ -19,6 +19,7 @@
 #include "earth/settings.h"
 #include "framework/application.h"
 #include "framework/growarray.h"
+#include "framework/utilities.h"
 
 const char kWeatherServiceUrl[] =
     "http://api.openweathermap.org/data/2.5/weather?lat=#LAT#&lon=#LON#&units=metric&APPID=#API#";
@@ -40,24 +41,6 @@ static FirstError sWeatherError, sMetarError;
 static char sLastApiKey[260];
 
 // ---------------------------------------------------------------- helpers
-
-static void ReplaceToken(char *text, int size, const char *token, const char *value)
-{
-    char out[URL_SIZE];
-    int used = 0;
-    size_t tokenLength = strlen(token);
-    for (const char *p = text; *p && used < (int)sizeof out - 1;) {
-        if (strncmp(p, token, tokenLength) == 0) {
-            for (const char *v = value; *v && used < (int)sizeof out - 1; v++)
-                out[used++] = *v;
-            p += tokenLength;
-        } else {
-            out[used++] = *p++;
-        }
-    }
-    out[used] = 0;
-    CopyText(text, out, size);
-}
 
 static void SetStatus(char *status, const char *text)
 {
@@ -344,9 +327,9 @@ static bool FetchServiceWeather(CityEntry *city, int64_t now)
         CopyText(url, kWeatherServiceUrl, sizeof url);
         snprintf(lat, sizeof lat, "%.*f", decimals, city->lat);
         snprintf(lon, sizeof lon, "%.*f", decimals, city->lon);
-        ReplaceToken(url, sizeof url, "#LAT#", lat);
-        ReplaceToken(url, sizeof url, "#LON#", lon);
-        ReplaceToken(url, sizeof url, "#API#", gPrefs.szWeatherApiKey);
+        ReplaceAllTruncate(url, sizeof url, "#LAT#", lat, true);
+        ReplaceAllTruncate(url, sizeof url, "#LON#", lon, true);
+        ReplaceAllTruncate(url, sizeof url, "#API#", gPrefs.szWeatherApiKey, true);
         char *body = 0;
         int result = downloadToMemory(url, &body, false);
         if (result != 0) {
@@ -434,7 +417,7 @@ static bool FetchMetar(CityEntry *city, int64_t now)
     char url[URL_SIZE];
     bool page = gPrefs.iMetarSource == 0;
     CopyText(url, page ? kMetarPageUrl : gPrefs.szMetarURL, sizeof url);
-    ReplaceToken(url, sizeof url, "#ICAO#", city->icao);
+    ReplaceAllTruncate(url, sizeof url, "#ICAO#", city->icao, true);
     char *body = 0;
     int result = downloadToMemory(url, &body, true);
     if (result != 0) {

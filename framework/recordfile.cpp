@@ -2,10 +2,12 @@
 #include "framework/recordfile.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 
 #include "framework/application.h"
+#include "framework/utilities.h"
 
 // Formats into a 260-character buffer; an over-long result is cut.
 static void FormatPath(char *out, const char *fmt, ...)
@@ -144,6 +146,29 @@ int WriteRecordFile(const char *name, int index, const void *buffer, int byteCou
     return WriteRecordFileEx(0, named, "rgc", buffer, byteCount, folderChoice);
 }
 
+char *ReadWholeFile(const char *path, uint32_t *size, uint32_t limit)
+{
+    *size = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                              OPEN_EXISTING, 0, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD high = 0, length = GetFileSize(file, &high);
+    char *bytes = (length != INVALID_FILE_SIZE && !high && length < limit)
+                      ? (char *)malloc((size_t)length + 1)
+                      : 0;
+    DWORD got = 0;
+    bool ok = bytes && ReadFile(file, bytes, length, &got, 0) && got == length;
+    CloseHandle(file);
+    if (!ok) {
+        free(bytes);
+        return 0;
+    }
+    bytes[length] = 0;
+    *size = length;
+    return bytes;
+}
+
 int WriteFileData(const char *path, const void *buffer, int byteCount, int mode)
 {
     if (!path || !*path || (!buffer && byteCount > 0))
@@ -156,12 +181,6 @@ int WriteFileData(const char *path, const void *buffer, int byteCount, int mode)
     int written = WriteAll(file, buffer, byteCount);
     CloseHandle(file);
     return written;
-}
-
-static bool FolderExists(const char *path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 int CreateFolderPath(const char *path, bool sleepOnFailure)

@@ -3,6 +3,8 @@
 // "<path>_tmp" and a move so readers never see a torn record.
 #pragma once
 
+#include <stdint.h>
+
 enum { RECORD_SECOND_FOLDER = 1 };
 
 void GetRecordFilePath(const char *name, int index, char *path, int folderChoice);
@@ -17,6 +19,10 @@ int WriteRecordFileEx(const char *folder, const char *name, const char *extensio
 enum { WRITE_TRUNCATE = 0, WRITE_APPEND = 1, WRITE_IN_PLACE = 2 };
 int ReadFileData(const char *path, void *buffer, int byteCount);
 int WriteFileData(const char *path, const void *buffer, int byteCount, int mode);
+// The whole file in a fresh malloc'd block with a NUL after its bytes (the
+// caller frees it); null when it cannot be opened or read in full, or its
+// size is not below limit.
+char *ReadWholeFile(const char *path, uint32_t *size, uint32_t limit);
 
 // 0 exists or created, 1 a level could not be created, 2 empty path.
 int CreateFolderPath(const char *path, bool sleepOnFailure);

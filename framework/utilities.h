@@ -27,6 +27,14 @@ bool IsUtf8(const char *text);
 
 // Paths.
 char *AppendBackslash(char *path);
+// Path tests: anything at the path; an existing folder; an existing file
+// that is not a folder.
+bool PathExists(const char *path);
+bool FolderExists(const char *path);
+bool IsExistingFile(const char *path);
+// The name after the last '\', '/' or ':' of a path (the path itself when
+// it has none).
+const char *PathFileName(const char *path);
 char *StripTrailingBackslash(char *path);
 bool GetSpecialFolderPath(int csidl, char *out);
 

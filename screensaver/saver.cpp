@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "framework/utilities.h"
 
 SaverState gSaver;
 
@@ -35,12 +36,6 @@ static void JoinPath(char *out, const char *folder, const char *file)
 void GetSaverActivePath(const char *folder, char *out)
 {
     JoinPath(out, folder, SAVER_ACTIVE_RECORD ".rgc");
-}
-
-static bool FolderExists(const char *path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 enum { FOLDER_VISIBLE_WAITS = 11, FOLDER_WAIT_MS = 100 };

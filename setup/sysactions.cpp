@@ -10,7 +10,9 @@
 #include <string.h>
 #include <taskschd.h>
 
+#include "framework/recordfile.h"
 #include "framework/zip.h"
+#include "framework/utilities.h"
 
 volatile LONG gSetupAbort = 0;
 volatile LONG gRestartNeeded = 0;
@@ -23,27 +25,6 @@ static bool FormatPath(char *out, size_t size, const char *format, const char *a
 {
     int n = snprintf(out, size, format, a, b);
     return n >= 0 && (size_t)n < size;
-}
-
-static const char *BaseName(const char *path)
-{
-    const char *base = path;
-    for (const char *p = path; *p; p++)
-        if (*p == '\\' || *p == '/' || *p == ':')
-            base = p + 1;
-    return base;
-}
-
-static bool IsFolder(const char *path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-static bool IsFile(const char *path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 static void CutTrailingSeparators(char *path)
@@ -545,23 +526,10 @@ static DWORD WriteBytesToFile(const char *path, const void *bytes, uint32_t size
 
 static int ReadDiskFile(const char *path, char **data, uint32_t *size)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
-                              OPEN_EXISTING, 0, 0);
-    if (file == INVALID_HANDLE_VALUE)
+    char *bytes = ReadWholeFile(path, size, 0x7FFFFFFF);
+    if (!bytes)
         return COPY_FAILED;
-    DWORD high = 0, length = GetFileSize(file, &high);
-    char *bytes = (length != INVALID_FILE_SIZE && !high && length < 0x7FFFFFFF)
-                      ? (char *)malloc((size_t)length + 1) : 0;
-    DWORD got = 0;
-    bool ok = bytes && ReadFile(file, bytes, length, &got, 0) && got == length;
-    CloseHandle(file);
-    if (!ok) {
-        free(bytes);
-        return COPY_FAILED;
-    }
-    bytes[length] = 0;
     *data = bytes;
-    *size = length;
     return 0;
 }
 
@@ -608,9 +576,9 @@ int LoadFileOrArchive(const char *path, char **data, uint32_t *size)
 {
     *data = 0;
     *size = 0;
-    if (IsFile(path))
+    if (IsExistingFile(path))
         return ReadDiskFile(path, data, size);
-    return ReadArchiveFile(BaseName(path), data, size);
+    return ReadArchiveFile(PathFileName(path), data, size);
 }
 
 int CreateFolderTree(const char *folder)
@@ -623,14 +591,14 @@ int CreateFolderTree(const char *folder)
     // Find the deepest existing parent, then create each level below it.
     size_t length = strlen(path);
     size_t existing = length;
-    while (existing > 0 && !IsFolder(path)) {
+    while (existing > 0 && !FolderExists(path)) {
         while (existing > 0 && path[existing - 1] != '\\' && path[existing - 1] != '/')
             existing--;
         while (existing > 0 && (path[existing - 1] == '\\' || path[existing - 1] == '/'))
             existing--;
         char keep = path[existing];
         path[existing] = 0;
-        bool found = existing == 0 || IsFolder(path) ||
+        bool found = existing == 0 || FolderExists(path) ||
                      (existing == 2 && path[1] == ':');   // a drive without its root
         path[existing] = keep;
         if (found)
@@ -643,14 +611,14 @@ int CreateFolderTree(const char *folder)
             continue;
         char keep = path[end];
         path[end] = 0;
-        for (int retry = 0; !CreateDirectoryA(path, 0) && !IsFolder(path); retry++) {
+        for (int retry = 0; !CreateDirectoryA(path, 0) && !FolderExists(path); retry++) {
             if (retry == 10)
                 return CREATEDIR_FAILED;
             Sleep(SETUP_TRY_STEP_MS);
         }
         path[end] = keep;
     }
-    return IsFolder(path) ? 0 : CREATEDIR_FAILED;
+    return FolderExists(path) ? 0 : CREATEDIR_FAILED;
 }
 
 int RemoveFolder(const char *folder)
@@ -722,14 +690,14 @@ static DWORD CopyPastLock(const CopySource *source, const char *target)
 static bool ResolveCopyTarget(const char *source, const char *target, char *out, size_t size)
 {
     size_t n = strlen(target);
-    bool folder = IsFolder(target) || (n && (target[n - 1] == '\\' || target[n - 1] == '/'));
+    bool folder = FolderExists(target) || (n && (target[n - 1] == '\\' || target[n - 1] == '/'));
     if (!folder)
         return FormatPath(out, size, "%s", target);
     const char *separator = (n && (target[n - 1] == '\\' || target[n - 1] == '/')) ? "" : "\\";
     char joined[PATH_BUFFER];
     if (!FormatPath(joined, sizeof joined, "%s%s", target, separator))
         return false;
-    return FormatPath(out, size, "%s%s", joined, BaseName(source));
+    return FormatPath(out, size, "%s%s", joined, PathFileName(source));
 }
 
 int CopySetupFile(const char *source, const char *target, int option, DWORD tryTimeMs,
@@ -738,14 +706,14 @@ int CopySetupFile(const char *source, const char *target, int option, DWORD tryT
     char path[PATH_BUFFER];
     if (finalTarget)
         finalTarget[0] = 0;
-    if (!source || !*source || !target || !*target || !*BaseName(source) ||
+    if (!source || !*source || !target || !*target || !*PathFileName(source) ||
         !ResolveCopyTarget(source, target, path, 260))
         return COPY_FAILED;
     if (finalTarget)
         strcpy(finalTarget, path);
     CopySource from = {source, 0, 0};
-    if (!IsFile(source)) {
-        int result = ReadArchiveFile(BaseName(source), &from.bytes, &from.size);
+    if (!IsExistingFile(source)) {
+        int result = ReadArchiveFile(PathFileName(source), &from.bytes, &from.size);
         if (result)
             return result;
     }
@@ -753,7 +721,7 @@ int CopySetupFile(const char *source, const char *target, int option, DWORD tryT
     if (error && IsLockError(error) && option == COPY_REBOOT_IF_LOCKED)
         error = CopyPastLock(&from, path);
     free(from.bytes);
-    if (error && option == COPY_SILENT && IsFile(path))
+    if (error && option == COPY_SILENT && IsExistingFile(path))
         error = 0;
     return error ? COPY_FAILED : 0;
 }
@@ -765,7 +733,7 @@ static bool CreateParentFolders(const char *path)
     char parent[PATH_BUFFER];
     if (!FormatPath(parent, sizeof parent, "%s", path))
         return false;
-    char *cut = (char *)BaseName(parent);
+    char *cut = (char *)PathFileName(parent);
     if (cut == parent)
         return true;
     *cut = 0;
@@ -1017,7 +985,7 @@ int RemoveSelf()
     if (!n || n >= sizeof program)
         return 1;
     strcpy(folder, program);
-    *(char *)BaseName(folder) = 0;
+    *(char *)PathFileName(folder) = 0;
     CutTrailingSeparators(folder);
     MoveFileExA(program, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
     MoveFileExA(folder, 0, MOVEFILE_DELAY_UNTIL_REBOOT);

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "framework/utilities.h"
 #include "resources/resource.h"
 #include "setup/script.h"
 #include "setup/setupinfo.h"
@@ -26,21 +27,6 @@ static void CopyCut(char *out, const char *text, size_t size)
 static bool IsDefined(const char *name)
 {
     return CopyVariable(name, 0, 0) >= 0;
-}
-
-static bool IsFolder(const char *path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-static const char *BaseName(const char *path)
-{
-    const char *base = path;
-    for (const char *p = path; *p; p++)
-        if (*p == '\\' || *p == '/' || *p == ':')
-            base = p + 1;
-    return base;
 }
 
 void ResetSetupEngine()
@@ -254,7 +240,7 @@ int ShowScriptError(HWND owner, int error)
 void SetupLogPath(char *out)
 {
     char name[MAX_PATH];
-    CopyCut(name, BaseName(gSetup.programPath), sizeof name);
+    CopyCut(name, PathFileName(gSetup.programPath), sizeof name);
     size_t n = strlen(name);
     if (n >= 4)
         name[n - 4] = 0;
@@ -322,7 +308,7 @@ int CopyUseFiles()
             continue;
         }
         char target[2 * MAX_PATH + 8];
-        snprintf(target, sizeof target, "%s\\%s", folder, BaseName(source));
+        snprintf(target, sizeof target, "%s\\%s", folder, PathFileName(source));
         if (!CopyFileA(source, target, FALSE))
             error = SE_INIT_FILES;
     }
@@ -985,7 +971,7 @@ static void BrowseFolder(bool install)
 static void ExistingParent(const char *path, char *out)
 {
     CopyCut(out, path, MAX_PATH);
-    while (out[0] && !IsFolder(out)) {
+    while (out[0] && !FolderExists(out)) {
         char *cut = strrchr(out, '\\');
         if (!cut)
             break;

@@ -119,24 +119,7 @@ void AreaSelector::Relayout()
         return;
     }
     // Without a picture yet the view keeps the shape the picture will have.
-    RECT box;
-    GetWindowRect(placeholder, &box);
-    MapWindowPoints(HWND_DESKTOP, parent, (POINT *)&box, 2);
-    box.left += 3;
-    box.top += 3;
-    box.right -= 5;
-    box.bottom -= 5;
-    int boxWidth = box.right - box.left, boxHeight = box.bottom - box.top;
-    int width = boxWidth + 1;
-    int height = (int)(width / emptyAspect);
-    if (height > boxHeight + 1) {
-        height = boxHeight + 1;
-        width = (int)(height * emptyAspect);
-    }
-    int x = box.left + (boxWidth + 1 - width) / 2, y = box.top + (boxHeight + 1 - height) / 2;
-    SetWindowPos(window, 0, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
-    displayWidth = width;
-    displayHeight = height;
+    FitToPlaceholder(emptyAspect);
 }
 
 // ---------------------------------------------------------------- geometry

@@ -88,14 +88,6 @@ void FillFileList(HWND dialog, int listId, const char *extension)
     ListDataFiles(list, extension);
 }
 
-ViewOptions *CopyOfView(const ViewOptions *view)
-{
-    ViewOptions *copy = (ViewOptions *)malloc(sizeof(ViewOptions));
-    if (copy)
-        memcpy(copy, view, sizeof(ViewOptions));
-    return copy;
-}
-
 int Round(double value) { return (int)floor(value + 0.5); }
 
 }  // namespace

@@ -856,10 +856,9 @@ int ShowCitiesDialog(HWND owner, ViewOptions *view)
         return IDCANCEL;
     CitiesDialog state = {};
     state.view = view;
-    state.kept = (ViewOptions *)malloc(sizeof *view);   // a view is about a megabyte
+    state.kept = CopyOfView(view);
     if (!state.kept)
         return IDCANCEL;
-    memcpy(state.kept, view, sizeof *view);
     int result = DoModal(owner, CITIESDLG_TEMPLATE, CitiesDialogProc, (LPARAM)&state);
     if (result != IDOK) {
         memcpy(view, state.kept, sizeof *view);

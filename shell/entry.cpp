@@ -25,6 +25,7 @@
 #include "framework/framelist.h"
 #include "framework/messages.h"
 #include "framework/updatecheck.h"
+#include "framework/utilities.h"
 #include "imaging/image.h"
 #include "resources/resource.h"
 #include "shell/desktop.h"
@@ -189,12 +190,6 @@ static void SetOutputPaths()
              "VTScrsvr.bmp");
 }
 
-static bool FolderHas(const char *pattern)
-{
-    CFileFind find(pattern, InstallFolder());
-    return find.FindNext();
-}
-
 static bool FolderHasExtension(const char *extension)
 {
     CFileFind find("%s\\*.%s", InstallFolder(), extension);
@@ -206,7 +201,7 @@ static bool PrepareProgramData()
 {
     int result = 0;
     bool worked = false;
-    if (FolderHas("%s\\*.zip")) {
+    if (FolderHasExtension("zip")) {
         gStopConversion = 0;
         result = RunBehindProgressDialog(UnpackDataPacksThread);
         worked = true;
@@ -237,7 +232,7 @@ static bool CloudFileMissing(const char *extension)
 {
     char path[MAX_TEXT];
     snprintf(path, sizeof path, "%s\\%s.%s", gApp.dataFolder, "Clouds", extension);
-    return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
+    return !PathExists(path);
 }
 
 static bool PrepareClouds()
@@ -269,7 +264,7 @@ static int WritePlaceholders()
     int width = 0, height = 0;
     OutputScreenSize(&width, &height);
     for (int i = 0; i < 2; i++) {
-        if (gPrefs.bShowOld && GetFileAttributesA(paths[i]) != INVALID_FILE_ATTRIBUTES)
+        if (gPrefs.bShowOld && PathExists(paths[i]))
             continue;
         int result = WritePlaceholderImage(paths[i], width, height);
         if (result != 0)

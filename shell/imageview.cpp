@@ -81,6 +81,16 @@ int CImageView::Create(HWND parentWindow, int placeholder, int id)
 
 void CImageView::Layout()
 {
+    if (!window || !GetDlgItem(parent, placeholderId))
+        return;
+    EnterCriticalSection(&lock);
+    double aspect = image.IsValid() ? (double)image.GetWidth() / image.GetHeight() : 0;
+    LeaveCriticalSection(&lock);
+    FitToPlaceholder(aspect);
+}
+
+void CImageView::FitToPlaceholder(double aspect)
+{
     HWND placeholder = GetDlgItem(parent, placeholderId);
     if (!window || !placeholder)
         return;
@@ -92,11 +102,8 @@ void CImageView::Layout()
     box.right -= 5;
     box.bottom -= 5;
     int boxWidth = box.right - box.left, boxHeight = box.bottom - box.top;
-
-    EnterCriticalSection(&lock);
-    double aspect = image.IsValid() ? (double)image.GetWidth() / image.GetHeight()
-                    : boxHeight > 0 ? (double)boxWidth / boxHeight : 1.0;
-    LeaveCriticalSection(&lock);
+    if (aspect <= 0)
+        aspect = boxHeight > 0 ? (double)boxWidth / boxHeight : 1.0;
     if (aspect <= 0)   // a placeholder narrower than the insets
         aspect = 1.0;
 

@@ -38,6 +38,9 @@ public:
     // 0 ok (also when the window exists already), 1 window not created.
     int Create(HWND parentWindow, int placeholder, int id);
     void Layout();
+    // Places the view over its placeholder with the given width-to-height
+    // ratio, centred; 0 or less takes the placeholder's own shape.
+    void FitToPlaceholder(double aspect);
     // A BMP file, or an empty path to clear. 0 ok, 1 load failed.
     int LoadImage(const char *path);
     // True when drawing the image failed (the view is then button-face).

@@ -108,13 +108,12 @@ INT_PTR CALLBACK SeasonalMapsDialogProc(HWND dialog, UINT message, WPARAM wParam
     if (message == WM_INITDIALOG) {
         SeasonState *state = new SeasonState();
         state->view = (ViewOptions *)lParam;
-        state->saved = (ViewOptions *)malloc(sizeof(ViewOptions));
+        state->saved = CopyOfView(state->view);
         if (!state->saved) {
             delete state;
             EndDialog(dialog, IDCANCEL);
             return TRUE;
         }
-        memcpy(state->saved, state->view, sizeof(ViewOptions));
         SetWindowLongPtrA(dialog, DWLP_USER, (LONG_PTR)state);
         InitDialog(dialog);
         FillSeasonCombos(dialog);

@@ -46,12 +46,6 @@ static bool ProfilePath(char *out, const char *name, const char *file)
     return n >= 0 && n <= SHELL_PATH_MAX;
 }
 
-static bool FolderExists(const char *path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 static bool ProfileExists(const char *name)
 {
     char folder[MAX_TEXT];

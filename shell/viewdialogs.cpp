@@ -568,14 +568,12 @@ int ShowViewLayerDialog(HWND owner, int templateId, ViewOptions *view)
     const LayerDialogType *type = FindLayerDialog(templateId);
     if (!type || !view)
         return IDCANCEL;
-    // A view is about a megabyte: the undo copy lives on the heap.
     LayerDialog state = {};
     state.type = type;
     state.view = view;
-    state.kept = (ViewOptions *)malloc(sizeof *view);
+    state.kept = CopyOfView(view);
     if (!state.kept)
         return IDCANCEL;
-    memcpy(state.kept, view, sizeof *view);
     int result = DoModal(owner, templateId, LayerDialogProc, (LPARAM)&state);
     if (result != IDOK) {
         // Also when the dialog could not be created: the view stays as it was.
