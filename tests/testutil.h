@@ -107,3 +107,70 @@ inline int RunHostScript(const std::string &folder, const std::string &body, std
     *report = ReadWhole(folder + "\\check.out");
     return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES ? 0 : 2;
 }
+
+// A top-down 32-bit DIB section in a memory DC, so that every pixel can be
+// read back; filled with one colour at first.
+struct DibCanvas {
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ old;
+    uint32_t *bits;
+    int width, height;
+
+    DibCanvas(int w, int h, COLORREF fill = RGB(255, 255, 255)) : width(w), height(h)
+    {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = w;
+        info.bmiHeader.biHeight = -h;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void *p = 0;
+        dc = CreateCompatibleDC(0);
+        bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &p, 0, 0);
+        bits = (uint32_t *)p;
+        old = SelectObject(dc, bitmap);
+        Fill(fill);
+    }
+    ~DibCanvas()
+    {
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+    void Fill(COLORREF c)
+    {
+        GdiFlush();
+        for (int i = 0; i < width * height; i++)
+            bits[i] = (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+    }
+    COLORREF At(int x, int y)
+    {
+        GdiFlush();
+        uint32_t v = bits[y * width + x];
+        return RGB((v >> 16) & 255, (v >> 8) & 255, v & 255);
+    }
+    int Count(COLORREF c, int left = 0, int top = 0, int right = -1, int bottom = -1)
+    {
+        GdiFlush();
+        int n = 0;
+        for (int y = top; y < (bottom < 0 ? height : bottom); y++)
+            for (int x = left; x < (right < 0 ? width : right); x++)
+                n += At(x, y) == c;
+        return n;
+    }
+};
+
+// Dispatches every message that arrives for the given time.
+inline void PumpMessages(int milliseconds)
+{
+    ULONGLONG end = GetTickCount64() + milliseconds;
+    do {
+        MSG msg;
+        while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        Sleep(5);
+    } while (GetTickCount64() < end);
+}

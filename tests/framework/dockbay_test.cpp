@@ -41,37 +41,24 @@ LRESULT CALLBACK TestFrameProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefFrameWindowProc(window, message, wParam, lParam);
 }
 
-void Pump(int milliseconds)
-{
-    ULONGLONG end = GetTickCount64() + milliseconds;
-    do {
-        MSG msg;
-        while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        Sleep(5);
-    } while (GetTickCount64() < end);
-}
-
 // Real input: the cursor moves, the button goes down and up through the
 // system's input queue.
 void CursorTo(POINT screen)
 {
     SetCursorPos(screen.x, screen.y);
     mouse_event(MOUSEEVENTF_MOVE, 0, 0, 0, 0);
-    Pump(60);
+    PumpMessages(60);
 }
 void Drag(POINT from, POINT to)
 {
     CursorTo(from);
     mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
-    Pump(60);
+    PumpMessages(60);
     POINT mid = {(from.x + to.x) / 2, (from.y + to.y) / 2};
     CursorTo(mid);
     CursorTo(to);
     mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
-    Pump(80);
+    PumpMessages(80);
 }
 
 RECT RectIn(HWND window, HWND reference)
@@ -165,7 +152,7 @@ protected:
         frame->Move(x, y, outer.right - outer.left, outer.bottom - outer.top, true);
         ShowWindow(frame->window, SW_SHOW);
         SetForegroundWindow(frame->window);
-        Pump(50);
+        PumpMessages(50);
         RECT client;
         GetClientRect(frame->window, &client);
         EXPECT_EQ(client.right, cw);
@@ -253,7 +240,7 @@ TEST_F(Bays, HorizontalBarDropsOptionalItemsFromTheRightAndStretches)
     GetWindowRect(frame->window, &outer);
     frame->Move(outer.left, outer.top, outer.right - outer.left - (400 - length),
                 outer.bottom - outer.top, true);
-    Pump(30);
+    PumpMessages(30);
     EXPECT_FALSE(IsWindowVisible(it[3]->window));
     EXPECT_FALSE(IsWindowVisible(it[2]->window));
     ASSERT_TRUE(IsWindowVisible(it[4]->window));
@@ -284,7 +271,7 @@ TEST_F(Bays, BarsInTwoBaysFrameTheClientAreaAndScreenshot)
     int across = (extent - W) / 2;
     EXPECT_RECT(RectIn(left->items.data[0]->window, left->window), across, 0, across + W, H);
     RedrawWindow(frame->window, 0, 0, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Pump(300);
+    PumpMessages(300);
 
     char cwd[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, cwd);

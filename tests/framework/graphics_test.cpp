@@ -5,57 +5,9 @@
 #include "framework/application.h"
 #include "framework/ui/graphics.h"
 #include "framework/utilities.h"
+#include "testutil.h"
 
-// A top-down 32-bit DIB in a memory DC, so that every pixel can be read back.
-struct Canvas {
-    HDC dc;
-    HBITMAP bitmap;
-    HGDIOBJ old;
-    uint32_t *bits;
-    int width, height;
-
-    Canvas(int w, int h, COLORREF fill = RGB(255, 255, 255)) : width(w), height(h)
-    {
-        BITMAPINFO info;
-        memset(&info, 0, sizeof(info));
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = -h;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        void *p = 0;
-        dc = CreateCompatibleDC(0);
-        bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &p, 0, 0);
-        bits = (uint32_t *)p;
-        old = SelectObject(dc, bitmap);
-        Fill(fill);
-    }
-    ~Canvas()
-    {
-        SelectObject(dc, old);
-        DeleteObject(bitmap);
-        DeleteDC(dc);
-    }
-    void Fill(COLORREF c)
-    {
-        for (int i = 0; i < width * height; i++)
-            bits[i] = SwapRedBlue(c) & 0xFFFFFF;
-    }
-    COLORREF At(int x, int y)
-    {
-        GdiFlush();
-        return SwapRedBlue(bits[y * width + x] & 0xFFFFFF);
-    }
-    int Count(COLORREF c, int left = 0, int top = 0, int right = -1, int bottom = -1)
-    {
-        GdiFlush();
-        int n = 0;
-        for (int y = top; y < (bottom < 0 ? height : bottom); y++)
-            for (int x = left; x < (right < 0 ? width : right); x++)
-                n += At(x, y) == c;
-        return n;
-    }
-};
+typedef DibCanvas Canvas;
 
 static const COLORREF kWhite = RGB(255, 255, 255), kRed = RGB(255, 0, 0),
                       kBlue = RGB(0, 0, 255), kGreen = RGB(0, 128, 0);

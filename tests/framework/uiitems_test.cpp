@@ -99,19 +99,6 @@ HWND MakeWindow(const char *className, WNDPROC procedure, HBRUSH background, DWO
                            GetModuleHandleA(nullptr), 0);
 }
 
-void Pump(int milliseconds)
-{
-    ULONGLONG end = GetTickCount64() + milliseconds;
-    do {
-        MSG msg;
-        while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        Sleep(5);
-    } while (GetTickCount64() < end);
-}
-
 // The frame stands in for a bar: it paints a face colour behind its items.
 void FillFace(HWND window, HDC dc, int dx, int dy)
 {
@@ -156,7 +143,7 @@ protected:
         owner = MakeWindow("VtItemOwner", OwnerProc, 0, WS_POPUP, 0, 0, 10, 10);
         paint = MakeWindow("VtItemPaint", DefWindowProcA, CreateSolidBrush(kPaintColour),
                            WS_POPUP | WS_VISIBLE, 700, 500, 120, 120);
-        Pump(300);
+        PumpMessages(300);
     }
     static void TearDownTestSuite()
     {
@@ -731,18 +718,18 @@ TEST_F(Lists, ClicksSelectAndReportWithTheirCodes)
             EXPECT_EQ(c.lParam, MAKELPARAM(p.x, p.y));
         }
     }
-    Pump(300);
+    PumpMessages(300);
     EXPECT_EQ(Count(QRFN_LIST_EDIT, ID_LIST), 0);   // the first click selected it
     // A second click on the selected row asks for an edit, once.
     ClickRow(1);
-    Pump(400);
+    PumpMessages(400);
     EXPECT_EQ(Count(QRFN_LIST_EDIT, ID_LIST), 1);
     // A double click is only a double click.
     ClickRow(1);
     p = RowCentre(1);
     Mouse(list->listBox, WM_LBUTTONDBLCLK, p.x, p.y, MK_LBUTTON);
     Mouse(list->listBox, WM_LBUTTONUP, p.x, p.y);
-    Pump(400);
+    PumpMessages(400);
     EXPECT_EQ(Count(QRFN_LIST_EDIT, ID_LIST), 1);
     EXPECT_EQ(Count(QRFN_LIST_DBLCLK, ID_LIST), 1);
     // The right button selects the row under it alone and reports the release.
@@ -873,7 +860,7 @@ TEST_F(Items, ScreenshotOfSliderPaletteAndList)
     SetForegroundWindow(frame);
     SetFocus(list->listBox);
     RedrawWindow(frame, 0, 0, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_FRAME);
-    Pump(400);
+    PumpMessages(400);
     char cwd[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, cwd);
     std::string folder = std::string(cwd) + "\\items-shot";

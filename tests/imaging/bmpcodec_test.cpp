@@ -8,11 +8,6 @@ static const char kFix[] = "bmpfix\\";
 
 static std::string Fixture(const char *name) { return ReadWhole(std::string(kFix) + name); }
 
-static bool DecodeBytes(CDibImage &im, const std::string &bytes, int format)
-{
-    return im.Decode((const unsigned char *)bytes.data(), (int)bytes.size(), format);
-}
-
 // Compares an image with a raw dump (top row first, `channels` bytes a
 // pixel). `keepBits` compares only the high bits of each channel; pixels
 // whose dump alpha is 0 are skipped.

@@ -9,47 +9,9 @@ namespace {
 
 const COLORREF kBack = RGB(10, 20, 30);
 
-// A 32-bit top-down DIB section selected into a memory DC, filled with kBack.
-struct Canvas {
-    HDC dc;
-    HBITMAP bitmap;
-    HGDIOBJ old;
-    uint32_t *bits;
-    int width, height;
-
-    Canvas(int w, int h) : width(w), height(h)
-    {
-        BITMAPINFO bmi = {};
-        bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
-        bmi.bmiHeader.biWidth = w;
-        bmi.bmiHeader.biHeight = -h;
-        bmi.bmiHeader.biPlanes = 1;
-        bmi.bmiHeader.biBitCount = 32;
-        void *p = 0;
-        dc = CreateCompatibleDC(0);
-        bitmap = CreateDIBSection(dc, &bmi, DIB_RGB_COLORS, &p, 0, 0);
-        bits = (uint32_t *)p;
-        old = SelectObject(dc, bitmap);
-        Fill(kBack);
-    }
-    ~Canvas()
-    {
-        SelectObject(dc, old);
-        DeleteObject(bitmap);
-        DeleteDC(dc);
-    }
-    void Fill(COLORREF c)
-    {
-        GdiFlush();
-        for (int i = 0; i < width * height; i++)
-            bits[i] = (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
-    }
-    COLORREF At(int x, int y)
-    {
-        GdiFlush();
-        uint32_t v = bits[y * width + x];
-        return RGB((v >> 16) & 255, (v >> 8) & 255, v & 255);
-    }
+// The test canvas, filled with kBack.
+struct Canvas : DibCanvas {
+    Canvas(int w, int h) : DibCanvas(w, h, kBack) {}
     // Number of pixels that differ from kBack outside the rectangle.
     int ChangedOutside(int left, int top, int right, int bottom)
     {

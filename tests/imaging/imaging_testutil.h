@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <string>
 #include "../../imaging/image.h"
 #include "../../imaging/stream.h"
 
@@ -32,4 +33,34 @@ inline void FillRgb(CDibImage &im, RGBQUAD c)
     for (int y = 0; y < im.GetHeight(); y++)
         for (int x = 0; x < im.GetWidth(); x++)
             im.SetPixelColor(x, y, c);
+}
+
+// An image encoded in the format into a byte string ("" when encoding fails).
+inline std::string EncodeToBytes(CDibImage &im, int format)
+{
+    unsigned char *buffer = 0;
+    int32_t size = 0;
+    if (!im.Encode(&buffer, &size, format))
+        return "";
+    std::string bytes((const char *)buffer, (size_t)size);
+    CDibImage::FreeEncodedBuffer(buffer);
+    return bytes;
+}
+
+inline bool DecodeBytes(CDibImage &im, const std::string &bytes, int format)
+{
+    return im.Decode((const unsigned char *)bytes.data(), (int)bytes.size(), format);
+}
+
+// Same size and every pixel the same colour, reserved byte included.
+inline void ExpectSamePixels(const CDibImage &a, const CDibImage &b, const std::string &what)
+{
+    ASSERT_EQ(a.GetWidth(), b.GetWidth()) << what;
+    ASSERT_EQ(a.GetHeight(), b.GetHeight()) << what;
+    int mismatches = 0;
+    for (int y = 0; y < a.GetHeight(); y++)
+        for (int x = 0; x < a.GetWidth(); x++)
+            if (!SameColor(a.GetPixelColor(x, y), b.GetPixelColor(x, y)))
+                mismatches++;
+    EXPECT_EQ(mismatches, 0) << what;
 }

@@ -64,7 +64,7 @@ static int CompareWithPnm(const CDibImage &im, const Pnm &pnm, double *mean = 0)
 
 static bool DecodeBytes(CDibImage &im, const std::string &bytes)
 {
-    return im.Decode((const unsigned char *)bytes.data(), (int)bytes.size(), FORMAT_JPG);
+    return DecodeBytes(im, bytes, FORMAT_JPG);
 }
 
 static Pnm LoadPnm(const std::string &name)

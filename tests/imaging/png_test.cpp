@@ -5,6 +5,11 @@
 #include <string.h>
 #include <string>
 
+static bool DecodeString(CDibImage &im, const std::string &bytes)
+{
+    return DecodeBytes(im, bytes, FORMAT_PNG);
+}
+
 static const char *kFixtures[] = {
     "grey1", "grey2", "grey4", "grey8", "grey16", "greyalpha", "greyalpha16", "rgb", "rgba",
     "rgb16", "rgbinter", "grey2inter", "rgb16inter", "pal1", "pal2", "pal4", "pal8",
@@ -50,34 +55,6 @@ static void ExpectPixelsEqualReference(const CDibImage &im, const std::string &n
                 mismatches++;
         }
     EXPECT_EQ(mismatches, 0) << name;
-}
-
-static void ExpectSamePixels(const CDibImage &a, const CDibImage &b, const char *what)
-{
-    ASSERT_EQ(a.GetWidth(), b.GetWidth()) << what;
-    ASSERT_EQ(a.GetHeight(), b.GetHeight()) << what;
-    int mismatches = 0;
-    for (int y = 0; y < a.GetHeight(); y++)
-        for (int x = 0; x < a.GetWidth(); x++)
-            if (!SameColor(a.GetPixelColor(x, y), b.GetPixelColor(x, y)))
-                mismatches++;
-    EXPECT_EQ(mismatches, 0) << what;
-}
-
-static std::string EncodeToString(CDibImage &im)
-{
-    unsigned char *buffer = 0;
-    int32_t size = 0;
-    if (!im.Encode(&buffer, &size, FORMAT_PNG))
-        return "";
-    std::string bytes((const char *)buffer, size);
-    CDibImage::FreeEncodedBuffer(buffer);
-    return bytes;
-}
-
-static bool DecodeString(CDibImage &im, const std::string &bytes)
-{
-    return im.Decode((const unsigned char *)bytes.data(), (int)bytes.size(), FORMAT_PNG);
 }
 
 // Offset of a chunk's data in a PNG file, or -1.
@@ -263,7 +240,7 @@ TEST(PngEncode, EveryFixtureReadsBackEqual)
     for (const char *name : kFixtures) {
         CDibImage im, back;
         ASSERT_TRUE(im.Load(FixturePath(name).c_str(), FORMAT_PNG)) << name;
-        std::string png = EncodeToString(im);
+        std::string png = EncodeToBytes(im, FORMAT_PNG);
         ASSERT_FALSE(png.empty()) << name << ": " << im.GetLastError();
         ASSERT_TRUE(DecodeString(back, png)) << name << ": " << back.GetLastError();
         ExpectSamePixels(im, back, name);
@@ -281,7 +258,7 @@ TEST(PngEncode, HostToolsAcceptOurFiles)
     for (const char *name : kFixtures) {
         CDibImage im;
         ASSERT_TRUE(im.Load(FixturePath(name).c_str(), FORMAT_PNG));
-        WriteWhole(folder + "\\" + name + ".png", EncodeToString(im));
+        WriteWhole(folder + "\\" + name + ".png", EncodeToBytes(im, FORMAT_PNG));
         std::string n = name, depth = Is16Bit(n) ? "" : "-depth 8 ";
         body += "pngcheck -q " + n + ".png\n";
         // 16-bit sources: compare against their high byte, as decoded.
@@ -315,7 +292,7 @@ TEST(PngEncode, TransparentIndexMovesToEntryZeroAndBack)
     MakePaletteImage(im);
     im.SetTransIndex(5);
     before.Copy(im);
-    std::string png = EncodeToString(im);
+    std::string png = EncodeToBytes(im, FORMAT_PNG);
     ASSERT_FALSE(png.empty()) << im.GetLastError();
     for (int i = 0; i < 256; i++)
         ASSERT_TRUE(SameColor(im.GetPaletteColor(i), before.GetPaletteColor(i))) << i;
@@ -354,7 +331,7 @@ TEST(PngEncode, BlackWhiteBitmapIsOneBitPalette)
     im.SetPaletteColor(0, 0, 0, 0);
     im.SetPaletteColor(1, 255, 255, 255);
     im.SetPixelIndex(3, 1, 1);
-    std::string png = EncodeToString(im);
+    std::string png = EncodeToBytes(im, FORMAT_PNG);
     long ihdr = ChunkData(png, "IHDR");
     ASSERT_GT(ihdr, 0);
     EXPECT_EQ(png[ihdr + 8], 1);   // bit depth
@@ -366,15 +343,15 @@ TEST(PngEncode, OptionWordChoosesInterlaceAndLevel)
     CDibImage im;
     ASSERT_TRUE(im.Load(FixturePath("rgb").c_str(), FORMAT_PNG));
     im.SetCodecOption(1, FORMAT_PNG);
-    std::string interlaced = EncodeToString(im);
+    std::string interlaced = EncodeToBytes(im, FORMAT_PNG);
     EXPECT_EQ(interlaced[ChunkData(interlaced, "IHDR") + 12], 1);
     // The zlib header's level field: 3 for level 9, 0 for levels 0 and 1.
     im.SetCodecOption(6, FORMAT_PNG);
-    std::string best = EncodeToString(im);
+    std::string best = EncodeToBytes(im, FORMAT_PNG);
     EXPECT_EQ(((unsigned char)best[ChunkData(best, "IDAT") + 1]) >> 6, 3);
     EXPECT_EQ(best[ChunkData(best, "IHDR") + 12], 0);
     im.SetCodecOption(4, FORMAT_PNG);
-    std::string fast = EncodeToString(im);
+    std::string fast = EncodeToBytes(im, FORMAT_PNG);
     EXPECT_EQ(((unsigned char)fast[ChunkData(fast, "IDAT") + 1]) >> 6, 0);
     EXPECT_LT(best.size(), fast.size());
 }

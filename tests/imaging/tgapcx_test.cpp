@@ -9,22 +9,6 @@
 
 static std::string Fixture(const std::string &name) { return ReadWhole("tgapcxfix\\" + name); }
 
-static bool DecodeBytes(CDibImage &im, const std::string &bytes, int format)
-{
-    return im.Decode((const unsigned char *)bytes.data(), (int)bytes.size(), format);
-}
-
-static std::string EncodeToString(CDibImage &im, int format)
-{
-    unsigned char *buffer = 0;
-    int32_t size = 0;
-    if (!im.Encode(&buffer, &size, format))
-        return "";
-    std::string bytes((const char *)buffer, (size_t)size);
-    CDibImage::FreeEncodedBuffer(buffer);
-    return bytes;
-}
-
 static int Byte(const std::string &s, size_t at) { return (unsigned char)s[at]; }
 static int Word(const std::string &s, size_t at) { return Byte(s, at) | Byte(s, at + 1) << 8; }
 
@@ -225,12 +209,12 @@ TEST(TgaEncode, HeadersAndLayout)
 {
     CDibImage four;
     MakePicture(four, 5, 3, 4);
-    EXPECT_EQ(EncodeToString(four, FORMAT_TGA), "");
+    EXPECT_EQ(EncodeToBytes(four, FORMAT_TGA), "");
     EXPECT_STREQ(four.GetLastError(), "Bit depth must be 8 or 24");
 
     CDibImage eight;
     MakePicture(eight, 5, 3, 8);
-    std::string t = EncodeToString(eight, FORMAT_TGA);
+    std::string t = EncodeToBytes(eight, FORMAT_TGA);
     ASSERT_EQ(t.size(), 18u + 768 + 15);
     EXPECT_EQ(t.substr(0, 18), TgaHeader(1, 5, 3, 8, 0, 1, 256, 24));
     RGBQUAD c = eight.GetPaletteColor(9);
@@ -241,7 +225,7 @@ TEST(TgaEncode, HeadersAndLayout)
 
     CDibImage rgb;
     MakePicture(rgb, 5, 3, 24);
-    t = EncodeToString(rgb, FORMAT_TGA);
+    t = EncodeToBytes(rgb, FORMAT_TGA);
     ASSERT_EQ(t.size(), 18u + 45);
     EXPECT_EQ(t.substr(0, 18), TgaHeader(2, 5, 3, 24));
     EXPECT_EQ(Byte(t, 18 + 15 + 3 + 2), rgb.GetPixelColor(1, 1).rgbRed);
@@ -253,7 +237,7 @@ TEST(TgaEncode, FixturesReadBackEqual)
     for (const char *name : names) {
         CDibImage im, back;
         ASSERT_TRUE(DecodeBytes(im, Fixture(std::string(name) + ".tga"), FORMAT_TGA));
-        std::string t = EncodeToString(im, FORMAT_TGA);
+        std::string t = EncodeToBytes(im, FORMAT_TGA);
         ASSERT_TRUE(DecodeBytes(back, t, FORMAT_TGA)) << name << ": " << back.GetLastError();
         EXPECT_EQ(back.GetBpp(), im.GetBpp()) << name;
         EXPECT_EQ(CountDifferences(im, back), 0) << name;
@@ -404,7 +388,7 @@ TEST(PcxEncode, OddWidthLinesArePaddedWithZero)
 {
     CDibImage im;
     MakePicture(im, 5, 2, 8);
-    std::string p = EncodeToString(im, FORMAT_PCX);
+    std::string p = EncodeToBytes(im, FORMAT_PCX);
     ASSERT_GT(p.size(), 128u + 769);
     EXPECT_EQ(Byte(p, 0), 10);
     EXPECT_EQ(Byte(p, 1), 5);
@@ -429,7 +413,7 @@ TEST(PcxEncode, WhiteBlackPaletteIsWrittenInverted)
     MakePicture(im, 11, 4, 1);
     im.SetPaletteColor(0, 255, 255, 255);
     im.SetPaletteColor(1, 0, 0, 0);
-    std::string p = EncodeToString(im, FORMAT_PCX);
+    std::string p = EncodeToBytes(im, FORMAT_PCX);
     EXPECT_EQ(p.substr(16, 6), std::string("\0\0\0\xff\xff\xff", 6));
     ASSERT_TRUE(DecodeBytes(back, p, FORMAT_PCX)) << back.GetLastError();
     EXPECT_COLOR(back.GetPaletteColor(0), 0, 0, 0);
@@ -447,7 +431,7 @@ TEST(PcxEncode, EveryDepthReadsBackEqual)
             im.SetPaletteColor(1, 255, 255, 255);
         }
         im.SetXDPI(150);
-        std::string p = EncodeToString(im, FORMAT_PCX);
+        std::string p = EncodeToBytes(im, FORMAT_PCX);
         ASSERT_TRUE(DecodeBytes(back, p, FORMAT_PCX)) << bpp << ": " << back.GetLastError();
         EXPECT_EQ(back.GetBpp(), bpp);
         EXPECT_EQ(back.GetXDPI(), 150);
@@ -472,7 +456,7 @@ TEST(Interop, ImageMagickReadsOurFiles)
         CDibImage im;
         ASSERT_TRUE(DecodeBytes(im, Fixture(c.source), c.format)) << c.source;
         std::string file = std::string(c.out) + (c.format == FORMAT_TGA ? ".tga" : ".pcx");
-        WriteWhole(folder + "\\" + file, EncodeToString(im, c.format));
+        WriteWhole(folder + "\\" + file, EncodeToBytes(im, c.format));
         body += "convert " + file + " -auto-orient -alpha off -depth 8 rgb:" + c.out + ".rgb || echo BAD\n";
     }
     std::string report;

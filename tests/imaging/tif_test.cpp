@@ -9,6 +9,11 @@
 #include <functional>
 #include <string>
 
+static bool DecodeString(CDibImage &im, const std::string &bytes)
+{
+    return DecodeBytes(im, bytes, FORMAT_TIF);
+}
+
 static std::string FixturePath(const std::string &name) { return "tiffix\\" + name + ".tif"; }
 
 static bool Is16Bit(const std::string &name) { return name.find("16") != std::string::npos; }
@@ -49,34 +54,6 @@ static int MaxDifference(const CDibImage &im, const std::string &ref)
                 worst = v > worst ? v : worst;
         }
     return worst;
-}
-
-static void ExpectSamePixels(const CDibImage &a, const CDibImage &b, const std::string &what)
-{
-    ASSERT_EQ(a.GetWidth(), b.GetWidth()) << what;
-    ASSERT_EQ(a.GetHeight(), b.GetHeight()) << what;
-    int mismatches = 0;
-    for (int y = 0; y < a.GetHeight(); y++)
-        for (int x = 0; x < a.GetWidth(); x++)
-            if (!SameColor(a.GetPixelColor(x, y), b.GetPixelColor(x, y)))
-                mismatches++;
-    EXPECT_EQ(mismatches, 0) << what;
-}
-
-static std::string EncodeToString(CDibImage &im)
-{
-    unsigned char *buffer = 0;
-    int32_t size = 0;
-    if (!im.Encode(&buffer, &size, FORMAT_TIF))
-        return "";
-    std::string bytes((const char *)buffer, size);
-    CDibImage::FreeEncodedBuffer(buffer);
-    return bytes;
-}
-
-static bool DecodeString(CDibImage &im, const std::string &bytes)
-{
-    return im.Decode((const unsigned char *)bytes.data(), (int)bytes.size(), FORMAT_TIF);
 }
 
 static bool LoadFixture(CDibImage &im, const std::string &name)
@@ -430,7 +407,7 @@ TEST(TifEncode, EveryFixtureReadsBackEqual)
         CDibImage im, back;
         ASSERT_TRUE(LoadFixture(im, f.name)) << f.name;
         im.SetCodecOption(im.GetBpp() == 24 ? COMPRESSION_LZW : 0, FORMAT_TIF);
-        std::string tif = EncodeToString(im);
+        std::string tif = EncodeToBytes(im, FORMAT_TIF);
         ASSERT_FALSE(tif.empty()) << f.name << ": " << im.GetLastError();
         ASSERT_TRUE(DecodeString(back, tif)) << f.name << ": " << back.GetLastError();
         EXPECT_EQ(back.GetBpp(), im.GetBpp()) << f.name;
@@ -450,7 +427,7 @@ TEST(TifEncode, ImageMagickReadsOurPixels)
         ASSERT_TRUE(LoadFixture(im, f.name));
         im.SetCodecOption(im.GetBpp() == 24 ? COMPRESSION_ADOBE_DEFLATE : 0, FORMAT_TIF);
         std::string n = f.name, raw;
-        WriteWhole(folder + "\\" + n + ".tif", EncodeToString(im));
+        WriteWhole(folder + "\\" + n + ".tif", EncodeToBytes(im, FORMAT_TIF));
         for (int y = im.GetHeight() - 1; y >= 0; y--)
             for (int x = 0; x < im.GetWidth(); x++) {
                 RGBQUAD c = im.GetPixelColor(x, y);
@@ -479,7 +456,7 @@ TEST(TifEncode, BlackFirstBilevelIsInvertedToWhiteIsZero)
     im.SetPaletteColor(1, 255, 255, 255);
     im.Clear(0);
     im.SetPixelIndex(3, 1, 1);   // one white pixel on black
-    std::string tif = EncodeToString(im);
+    std::string tif = EncodeToBytes(im, FORMAT_TIF);
     ASSERT_FALSE(tif.empty()) << im.GetLastError();
     WrittenTags t;
     ASSERT_TRUE(ReadWrittenTags(tif, &t));
@@ -502,7 +479,7 @@ TEST(TifEncode, TrueColourDefaultsToJpegInStripsOfEight)
     CDibImage im;
     ASSERT_TRUE(LoadFixture(im, "rgb"));
     im.SetCodecOption(0, FORMAT_TIF);
-    std::string tif = EncodeToString(im);
+    std::string tif = EncodeToBytes(im, FORMAT_TIF);
     WrittenTags t;
     ASSERT_TRUE(ReadWrittenTags(tif, &t));
     EXPECT_EQ(t.compression, COMPRESSION_JPEG);
@@ -523,7 +500,7 @@ TEST(TifEncode, GreyRampIsBlackIsZeroLzwWithPredictor)
     im.SetGrayPalette();
     im.SetXDPI(150);
     im.SetYDPI(75);
-    std::string tif = EncodeToString(im);
+    std::string tif = EncodeToBytes(im, FORMAT_TIF);
     WrittenTags t;
     ASSERT_TRUE(ReadWrittenTags(tif, &t));
     EXPECT_EQ(t.photometric, PHOTOMETRIC_MINISBLACK);
@@ -540,7 +517,7 @@ TEST(TifEncode, ColourPaletteWritesColourMapOf16BitValues)
     ASSERT_TRUE(im.Create(5, 2, 8, FORMAT_TIF));
     for (int i = 0; i < 256; i++)
         im.SetPaletteColor(i, (uint8_t)i, (uint8_t)(255 - i), (uint8_t)(i * 3));
-    std::string tif = EncodeToString(im);
+    std::string tif = EncodeToBytes(im, FORMAT_TIF);
     WrittenTags t;
     ASSERT_TRUE(ReadWrittenTags(tif, &t));
     EXPECT_EQ(t.photometric, PHOTOMETRIC_PALETTE);
@@ -558,13 +535,13 @@ TEST(TifEncode, FourBitGreyDependsOnTheRampOfFourBits)
     ASSERT_TRUE(ramp.Create(6, 2, 4, FORMAT_TIF));
     ramp.SetGrayPalette();
     WrittenTags t;
-    ASSERT_TRUE(ReadWrittenTags(EncodeToString(ramp), &t));
+    ASSERT_TRUE(ReadWrittenTags(EncodeToBytes(ramp, FORMAT_TIF), &t));
     EXPECT_EQ(t.photometric, PHOTOMETRIC_MINISBLACK);
     ASSERT_TRUE(dark.Create(6, 2, 4, FORMAT_TIF));
     for (int i = 0; i < 16; i++)
         dark.SetPaletteColor(i, (uint8_t)i, (uint8_t)i, (uint8_t)i);
     dark.Clear(15);
-    std::string tif = EncodeToString(dark);
+    std::string tif = EncodeToBytes(dark, FORMAT_TIF);
     ASSERT_TRUE(ReadWrittenTags(tif, &t));
     EXPECT_EQ(t.photometric, PHOTOMETRIC_PALETTE);
     ASSERT_TRUE(DecodeString(back, tif));
@@ -577,11 +554,11 @@ TEST(TifEncode, OptionWordChoosesCompression)
     ASSERT_TRUE(LoadFixture(im, "pal8"));
     im.SetCodecOption(COMPRESSION_PACKBITS, FORMAT_TIF);
     WrittenTags t;
-    ASSERT_TRUE(ReadWrittenTags(EncodeToString(im), &t));
+    ASSERT_TRUE(ReadWrittenTags(EncodeToBytes(im, FORMAT_TIF), &t));
     EXPECT_EQ(t.compression, COMPRESSION_PACKBITS);
     EXPECT_EQ(t.predictor, 0);
     im.SetCodecOption(COMPRESSION_CCITTFAX4, FORMAT_TIF);   // bilevel only
-    EXPECT_TRUE(EncodeToString(im).empty());
+    EXPECT_TRUE(EncodeToBytes(im, FORMAT_TIF).empty());
     EXPECT_STREQ(im.GetLastError(), "Error saving TIFF file");
 }
 
@@ -604,7 +581,7 @@ TEST(TifEncode, FailedWritesFailTheEncode)
 {
     CDibImage im;
     ASSERT_TRUE(LoadFixture(im, "grey8"));
-    long whole = (long)EncodeToString(im).size();
+    long whole = (long)EncodeToBytes(im, FORMAT_TIF).size();
     ASSERT_GT(whole, 100);
     for (long budget : {0L, 8L, whole / 2, whole - 20, whole - 1}) {
         FailingWriteStream stream(budget);

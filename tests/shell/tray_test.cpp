@@ -47,19 +47,6 @@ bool RecordTrayCall(uint16_t frameIndex, uint16_t iconId, const char *tip)
     return true;
 }
 
-void Pump(int milliseconds)
-{
-    ULONGLONG end = GetTickCount64() + milliseconds;
-    do {
-        MSG msg;
-        while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        Sleep(5);
-    } while (GetTickCount64() < end);
-}
-
 // Settings every test starts from: the tray on, all downloads off.
 void ResetPrefs()
 {
@@ -358,7 +345,7 @@ TEST_F(TrayCalls, OptionsDialogTakesTheSameIconBothSizes)
     gOptionsDialog = dialog;
     // A dialog opened after the icon was shown gets it at the next call.
     ShowTrayIcon(TRAY_IDLE);
-    Pump(50);
+    PumpMessages(50);
     HICON expected = LoadIconA(GetModuleHandleA(0), MAKEINTRESOURCEA(1));
     ASSERT_EQ(2u, gSetIcons.size());
     EXPECT_EQ((WPARAM)ICON_SMALL, gSetIcons[0].first);
@@ -367,7 +354,7 @@ TEST_F(TrayCalls, OptionsDialogTakesTheSameIconBothSizes)
     EXPECT_EQ((LPARAM)expected, gSetIcons[1].second);
     gSetIcons.clear();
     ShowTrayIcon(TRAY_IDLE);
-    Pump(20);
+    PumpMessages(20);
     EXPECT_TRUE(gSetIcons.empty());
     EXPECT_EQ(std::vector<int>({1, 1}), Icons());
     gOptionsDialog = 0;
@@ -481,7 +468,7 @@ protected:
         gApp.CloseMenu(0);
         delete gPopupMenu;
         gPopupMenu = 0;
-        Pump(20);
+        PumpMessages(20);
         gApp.commands.RemoveAll();
         gApp.openMenu = 0;
         gApp.menuOpen = 0;
@@ -537,7 +524,7 @@ TEST_F(TrayMenu, RightClickOpensTheTrayMenuAtTheCursor)
     gViewLists[VIEW_LIST_WALLPAPER].data[0].bActive = 1;
     gPrefs.iCloudsData = 1;
     OnTrayMouse(WM_RBUTTONDOWN);
-    Pump(50);
+    PumpMessages(50);
     ASSERT_TRUE(gPopupMenu != 0);
     EXPECT_EQ(CMD_TRAY_MENU, gPopupMenu->commandId);
     EXPECT_TRUE(gPopupMenu->open);
@@ -567,10 +554,10 @@ TEST_F(TrayMenu, LeftClickAndDoubleClickPostTheOptionsCommand)
     OnTrayMouse(WM_LBUTTONDOWN);
     // Posted, not sent: nothing arrives before the loop runs.
     EXPECT_TRUE(gCommands.empty());
-    Pump(30);
+    PumpMessages(30);
     EXPECT_EQ(std::vector<WPARAM>({CMD_OPTIONS}), gCommands);
     OnTrayMouse(WM_LBUTTONDBLCLK);
-    Pump(30);
+    PumpMessages(30);
     EXPECT_EQ(std::vector<WPARAM>({CMD_OPTIONS, CMD_OPTIONS}), gCommands);
     EXPECT_TRUE(gPopupMenu == 0 || !gPopupMenu->open);
 }
