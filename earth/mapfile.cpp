@@ -128,45 +128,75 @@ struct ConvertJob {
     HANDLE target;
     const MapProgress *progress;
     const char *status;
+    uint8_t *miniature;   // every image's 300 x 150 miniature, filled band by band
 };
 
-static int CopyTile(ConvertJob *job, const CDibImage *tile, int image, int tileRow, int tileColumn,
-                    uint8_t *rowBuffer)
+// A band is one row of tiles across the whole map: side rows of the full
+// width, contiguous in the file. Assembling it in memory and writing it with
+// one call keeps a large map set to a few hundred writes (each write is a
+// round trip to the system, which under load costs far more than the copy).
+static void CopyTileIntoBand(ConvertJob *job, const CDibImage *tile, int column, uint8_t *band)
 {
-    if (tile->GetWidth() != job->side || tile->GetHeight() != job->side)
-        return CONVERT_LATER_TILE_FAILED;   // rows would run into the neighbour tile
+    size_t stride = (size_t)job->trailer.width * job->bytes;
+    for (int row = 0; row < job->side; row++)
+        TileRow(tile, row, job->bytes, band + row * stride + (size_t)column * job->side * job->bytes);
+}
+
+// The miniature's rows whose source row lies in this band, sampled from it;
+// each ratio on its own axis so maps that are not 2:1 shrink correctly.
+static void SampleMiniature(ConvertJob *job, int image, int tileRow, const uint8_t *band)
+{
+    int bytes = job->bytes;
     int64_t width = job->trailer.width, height = job->trailer.height;
-    for (int row = 0; row < job->side; row++) {
-        TileRow(tile, row, job->bytes, rowBuffer);
-        int64_t at = ((image * height + (int64_t)tileRow * job->side + row) * width +
-                      (int64_t)tileColumn * job->side) * job->bytes;
-        if (!WriteAt(job->target, at, rowBuffer, (DWORD)(job->side * job->bytes)))
-            return CONVERT_TARGET_FAILED;
+    int64_t first = (int64_t)tileRow * job->side, last = first + job->side;
+    for (int row = 0; row < MAP_MINI_HEIGHT; row++) {
+        int64_t sourceY = (int64_t)(row * (double)height / MAP_MINI_HEIGHT);
+        if (sourceY < first || sourceY >= last)
+            continue;
+        const uint8_t *sourceRow = band + (size_t)(sourceY - first) * width * bytes;
+        uint8_t *miniRow = job->miniature + ((size_t)image * MAP_MINI_HEIGHT + row) * MAP_MINI_WIDTH * bytes;
+        for (int column = 0; column < MAP_MINI_WIDTH; column++) {
+            int64_t sourceX = (int64_t)(column * (double)width / MAP_MINI_WIDTH);
+            memcpy(miniRow + column * bytes, sourceRow + sourceX * bytes, bytes);
+        }
     }
-    return CONVERT_OK;
 }
 
 static int CopyTiles(ConvertJob *job)
 {
-    uint8_t *rowBuffer = (uint8_t *)malloc((size_t)job->side * 3);
-    if (!rowBuffer)
-        return CONVERT_LATER_TILE_FAILED;
+    size_t stride = (size_t)job->trailer.width * job->bytes;
+    uint8_t *band = (uint8_t *)malloc(stride * job->side);
+    if (!band)
+        return CONVERT_LATER_TILE_FAILED;   // out of memory
     int key = (int)(job->trailer.flags & 0xFFFF), index = 1, result = CONVERT_OK;
     int total = job->images * job->down * job->across;
     for (int image = 0; image < job->images && !result; image++)
-        for (int tileRow = 0; tileRow < job->down && !result; tileRow++)
+        for (int tileRow = 0; tileRow < job->down && !result; tileRow++) {
+            // Columns right of the last whole tile stay zero, as in the sized file.
+            memset(band, 0, stride * job->side);
             for (int column = 0; column < job->across && !result; column++, index++) {
                 int64_t chunk = FindChunk(job->source, key, index);
                 CDibImage tile;
                 if (chunk < 0 || !DecodeTile(job->source, chunk, &tile))
                     result = CONVERT_LATER_TILE_FAILED;
+                else if (tile.GetWidth() != job->side || tile.GetHeight() != job->side)
+                    result = CONVERT_LATER_TILE_FAILED;   // rows would run into the neighbour tile
                 else
-                    result = CopyTile(job, &tile, image, tileRow, column, rowBuffer);
+                    CopyTileIntoBand(job, &tile, column, band);
                 Report(job->progress, job->status, index * 100 / total);
                 if (!result && Cancelled(job->progress))
                     result = CONVERT_CANCELLED;
             }
-    free(rowBuffer);
+            if (result)
+                break;
+            int64_t at = ((int64_t)image * job->trailer.height + (int64_t)tileRow * job->side) *
+                         (int64_t)stride;
+            if (!WriteAt(job->target, at, band, (DWORD)(stride * job->side)))
+                result = CONVERT_TARGET_FAILED;
+            else
+                SampleMiniature(job, image, tileRow, band);
+        }
+    free(band);
     return result;
 }
 
@@ -179,38 +209,18 @@ static bool WriteTrailer(HANDLE file, int64_t at, const MapTrailer *t)
     return WriteAt(file, at, bytes, sizeof bytes);
 }
 
-// The 300 x 150 miniature, sampled from the finished map; each ratio on its
-// own axis so maps that are not 2:1 shrink correctly.
+// The miniature sampled while the bands were written, in one write.
 static int WriteMiniature(ConvertJob *job, const char *path)
 {
     MapTrailer mini = {job->trailer.flags, MAP_MINI_WIDTH, MAP_MINI_HEIGHT};
     SizedFile file;
     if (file.Open(path, true, MapFileSize(&mini)) != SIZED_OK)
         return CONVERT_MINIATURE_FAILED;
-    int bytes = job->bytes;
-    int64_t width = job->trailer.width, height = job->trailer.height;
-    uint8_t *sourceRow = (uint8_t *)malloc((size_t)width * bytes);
-    uint8_t miniRow[MAP_MINI_WIDTH * 3];
-    int result = sourceRow ? CONVERT_OK : CONVERT_MINIATURE_FAILED;
-    for (int image = 0; image < job->images && !result; image++)
-        for (int row = 0; row < MAP_MINI_HEIGHT && !result; row++) {
-            int64_t sourceY = (int64_t)(row * (double)height / MAP_MINI_HEIGHT);
-            if (!ReadAt(job->target, ((image * height + sourceY) * width) * bytes, sourceRow,
-                        (DWORD)(width * bytes)))
-                result = CONVERT_MINIATURE_FAILED;
-            for (int column = 0; column < MAP_MINI_WIDTH && !result; column++) {
-                int64_t sourceX = (int64_t)(column * (double)width / MAP_MINI_WIDTH);
-                memcpy(miniRow + column * bytes, sourceRow + sourceX * bytes, bytes);
-                if (Cancelled(job->progress))
-                    result = CONVERT_CANCELLED;
-            }
-            int64_t at = ((int64_t)image * MAP_MINI_HEIGHT + row) * MAP_MINI_WIDTH * bytes;
-            if (!result && !WriteAt(file.file, at, miniRow, MAP_MINI_WIDTH * bytes))
-                result = CONVERT_MINIATURE_FAILED;
-        }
-    if (!result && !WriteTrailer(file.file, MapFileSize(&mini) - MAP_TRAILER_BYTES, &mini))
-        result = CONVERT_MINIATURE_FAILED;
-    free(sourceRow);
+    int64_t pixels = MapFileSize(&mini) - MAP_TRAILER_BYTES;
+    int result = WriteAt(file.file, 0, job->miniature, (DWORD)pixels) &&
+                         WriteTrailer(file.file, pixels, &mini)
+                     ? CONVERT_OK
+                     : CONVERT_MINIATURE_FAILED;
     file.Close();
     return result;
 }
@@ -249,6 +259,12 @@ static int BuildSideFiles(ConvertJob *job, const char *mapSide, const char *mini
     if (target.Open(mapSide, true, size) != SIZED_OK)
         return CONVERT_TARGET_FAILED;
     job->target = target.file;
+    MapTrailer mini = {job->trailer.flags, MAP_MINI_WIDTH, MAP_MINI_HEIGHT};
+    job->miniature = (uint8_t *)calloc(1, (size_t)(MapFileSize(&mini) - MAP_TRAILER_BYTES));
+    if (!job->miniature) {
+        target.Close();
+        return CONVERT_MINIATURE_FAILED;
+    }
     Report(job->progress, job->status, 0);
     int result = CopyTiles(job);
     if (!result && !WriteTrailer(target.file, size - MAP_TRAILER_BYTES, &job->trailer))
@@ -257,6 +273,8 @@ static int BuildSideFiles(ConvertJob *job, const char *mapSide, const char *mini
         Report(job->progress, job->status, 100);
     if (!result)
         result = WriteMiniature(job, miniSide);
+    free(job->miniature);
+    job->miniature = 0;
     target.Close();
     return result;
 }

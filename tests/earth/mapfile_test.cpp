@@ -168,6 +168,35 @@ TEST(MapConvert, MonthlyUrbanMapFromGreyTiles)
     EXPECT_EQ(trailer.width, 8u);
 }
 
+// Monthly colour map with two bands per image and a width that is not a
+// whole number of tiles: each band lands at its image and tile row, and the
+// columns right of the last whole tile stay zero in map and miniature.
+TEST(MapConvert, MonthlyBandsAndColumnsRightOfTheLastTile)
+{
+    std::string folder = FreshTempFolder("map-bands");
+    uint32_t flags = 0x11;
+    WriteWhole(folder + "\\Wide.vtd", Source(flags, 10, 8, 4));
+    ASSERT_EQ(ConvertDataFile(folder.c_str(), "Wide", 0), 0);
+    std::string expected, mini;
+    for (int image = 0; image < 12; image++)
+        for (int y = 0; y < 8; y++)
+            for (int x = 0; x < 10; x++)
+                for (int c = 0; c < 3; c++)
+                    expected.push_back(x < 8 ? (char)Channel(image, x, y, c) : 0);
+    expected += Trailer(flags, 10, 8);
+    EXPECT_TRUE(ReadWhole(folder + "\\Wide.map") == expected);
+    for (int image = 0; image < 12; image++)
+        for (int row = 0; row < 150; row++)
+            for (int column = 0; column < 300; column++) {
+                int x = column * 10 / 300, y = row * 8 / 150;
+                for (int c = 0; c < 3; c++)
+                    mini.push_back(x < 8 ? (char)Channel(image, x, y, c) : 0);
+            }
+    mini += Trailer(flags, 300, 150);
+    EXPECT_TRUE(ReadWhole(folder + "\\Wide.min") == mini);
+    EXPECT_EQ(FilesIn(folder), 3);
+}
+
 struct CancelAfter {
     int reports;
     volatile uint8_t cancel;
