@@ -148,9 +148,16 @@ bool CApplication::PumpFor(int milliseconds)
                 PreTranslate(&msg);
             }
         }
-        if (GetTickCount64() >= end)
+        ULONGLONG now = GetTickCount64();
+        if (now >= end)
             break;
-        Sleep(0);
+        // Sleep until a message arrives or the time is up: a polling loop
+        // would cost a round trip to the system per turn for the whole wait.
+        DWORD left = (DWORD)(end - now);
+        if (quit)
+            Sleep(left);
+        else
+            MsgWaitForMultipleObjectsEx(0, 0, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
     if (!quit)
         return true;
