@@ -7,6 +7,27 @@
 #include <string>
 #include <vector>
 
+// True in a CI run (CI=true): what a test needs from the machine (host
+// programs, a display that hands out the foreground) must be there, so a
+// missing one fails the test instead of skipping it.
+inline bool InCI()
+{
+    char value[16];
+    DWORD n = GetEnvironmentVariableA("CI", value, sizeof value);
+    return n > 0 && n < sizeof value && lstrcmpiA(value, "true") == 0;
+}
+
+// Skips the test for a missing requirement outside CI; fails it under CI.
+#define VT_REQUIRE_OR_SKIP(condition, why)                                   \
+    do {                                                                     \
+        if (!(condition)) {                                                  \
+            if (InCI())                                                      \
+                FAIL() << (why) << " (required under CI=true)";              \
+            else                                                             \
+                GTEST_SKIP() << (why);                                       \
+        }                                                                    \
+    } while (0)
+
 // Deletes a folder and everything below it (no error when it is missing).
 inline void RemoveTree(const std::string &path)
 {

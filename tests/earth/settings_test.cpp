@@ -684,8 +684,7 @@ TEST(SettingsInterop, UnzipReadsThePrefsStore)
                             std::string("unzip -p -P ") + kConfigPassword +
                                 " Preferences.rgc > text.out",
                             &report);
-    if (ran == 1)
-        GTEST_SKIP() << "Wine cannot start host programs here";
+    VT_REQUIRE_OR_SKIP(ran != 1, "Wine cannot start host programs here");
     ASSERT_EQ(ran, 0) << report;
     ExpectGolden(Lines(ReadWhole("settings-unzip\\text.out")), "golden_prefs.txt");
     RemoveTree("settings-unzip");

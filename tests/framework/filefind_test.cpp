@@ -115,8 +115,7 @@ TEST_F(FileFind, OverLongPathsAreCut)
     std::string full = folder + "\\" + std::string(100, 'n') + ".dat";
     std::wstring wide = L"\\\\?\\" + std::wstring(full.begin(), full.end());
     HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
-    if (file == INVALID_HANDLE_VALUE)
-        GTEST_SKIP() << "this system cannot make paths beyond 259 characters";
+    VT_REQUIRE_OR_SKIP(file != INVALID_HANDLE_VALUE, "this system cannot make paths beyond 259 characters");
     CloseHandle(file);
     ASSERT_TRUE(Touch(folder + "\\s.dat"));
 

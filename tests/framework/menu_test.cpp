@@ -704,8 +704,7 @@ TEST_F(Menus, ScreenshotOfAnOpenMenu)
     std::string report;
     int started = RunHostScript(folder, "import -window root -crop 420x260+0+0 +repage '" + target + "'",
                                 &report);
-    if (started == 1)
-        GTEST_SKIP() << "no host shell";
+    VT_REQUIRE_OR_SKIP(started != 1, "no host shell");
     EXPECT_EQ(started, 0) << report;
     EXPECT_NE(GetFileAttributesA((std::string(cwd) + "\\..\\..\\menu.png").c_str()),
               INVALID_FILE_ATTRIBUTES)

@@ -6,6 +6,7 @@
 
 #include "framework/application.h"
 #include "framework/messages.h"
+#include "testutil.h"
 #include "windowlog.h"
 
 TEST(FrameworkMessages, ExactNumbers)
@@ -210,8 +211,7 @@ protected:
 TEST_F(Accelerators, UnrequiredModifiersAreNotChecked)
 {
     MakeFront();
-    if (gApp.GetOwnForegroundWindow() != front)
-        GTEST_SKIP() << "the display gives no foreground window";
+    VT_REQUIRE_OR_SKIP(gApp.GetOwnForegroundWindow() == front, "the display gives no foreground window");
     gApp.AddCommand(500, CMD_BUTTON, 0, 0, 0, 0, 0, 0);
     AddAccelerator('S', true, 500, ACCEL_ANY_WINDOW);
     HoldKeys({VK_CONTROL, VK_SHIFT});
@@ -246,8 +246,7 @@ TEST_F(Accelerators, DisabledCommandConsumesTheKeyAndSendsNothing)
 TEST_F(Accelerators, DisabledCommandMarkedForAcceleratorsStillFires)
 {
     MakeFront();
-    if (gApp.GetOwnForegroundWindow() != front)
-        GTEST_SKIP() << "the display gives no foreground window";
+    VT_REQUIRE_OR_SKIP(gApp.GetOwnForegroundWindow() == front, "the display gives no foreground window");
     gApp.AddCommand(502, CMD_BUTTON, CMDF_ACCELWHENDISABLED, 0, 0, 0, 0, 0);
     gApp.EnableCommand(502, false);
     AddAccelerator(VK_F6, false, 502, ACCEL_ANY_WINDOW);

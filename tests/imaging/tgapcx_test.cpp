@@ -461,8 +461,7 @@ TEST(Interop, ImageMagickReadsOurFiles)
     }
     std::string report;
     int run = RunHostScript(folder, body, &report);
-    if (run == 1)
-        GTEST_SKIP() << "no host shell";
+    VT_REQUIRE_OR_SKIP(run != 1, "no host shell");
     ASSERT_EQ(run, 0);
     EXPECT_EQ(report.find("BAD"), std::string::npos) << report;
     for (auto &c : cases) {
