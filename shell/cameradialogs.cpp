@@ -329,6 +329,10 @@ void RenderPathBackground(CameraPathState *state)
 {
     PreviewHooks saved = gPreviewHooks;
     CopyText(state->map.overlayText, "Rendering...", sizeof state->map.overlayText);
+    // The picture is a 2:1 world map: size the control for it first, so it is
+    // rendered at the width it is shown at, whatever the dialog font makes
+    // of the placeholder's shape.
+    state->map.FitToPlaceholder(2.0);
     gPreviewHooks.cameraImageWidth = state->map.displayWidth;
     gPreviewHooks.showCameraImage = ShowCameraImage;
     gPreviewHooks.clearCameraCaption = ClearCameraCaption;
