@@ -19,6 +19,7 @@
 #include "framework/application.h"
 #include "framework/connection.h"
 #include "framework/httpclient.h"
+#include "framework/updatecheck.h"
 #include "testutil.h"
 
 // The transport of earth/clouds_http.cpp (it has no header of its own).
@@ -1072,4 +1073,22 @@ TEST_F(Http, CloudWorkerKeepsTheLastGoodPictureWhenTheBodyIsCut)
     CopyText(gApp.dataFolder, savedData, MAX_TEXT);
     memcpy(&gPrefs, &kDefaultPrefs, sizeof gPrefs);
     RemoveTree(folder);
+}
+
+// The update check's own fetch against the local server: the version text,
+// and nothing that is far longer than any version text.
+TEST_F(Http, UpdateCheckFetchesTheVersionTextAndNoMore)
+{
+    volatile uint8_t cancel = 0;
+    char reply[UPDATE_TEXT_SIZE];
+    std::string url = Url("/status?code=200");
+    ASSERT_EQ(gUpdateFetch(url.c_str(), &cancel, reply, sizeof reply), 0);
+    EXPECT_STREQ(reply, "status body");
+    url = Url("/nolength?size=4096");
+    EXPECT_EQ(gUpdateFetch(url.c_str(), &cancel, reply, sizeof reply), 0);
+    EXPECT_EQ(strlen(reply), (size_t)0);   // the pattern starts with a NUL byte
+    url = Url("/nolength?size=4097");
+    EXPECT_EQ(gUpdateFetch(url.c_str(), &cancel, reply, sizeof reply), HTTP_TOO_LARGE);
+    url = Url("/cut?size=100&sent=10");
+    EXPECT_EQ(gUpdateFetch(url.c_str(), &cancel, reply, sizeof reply), HTTP_RECEIVE_FAILED);
 }

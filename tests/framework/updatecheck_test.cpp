@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -259,6 +260,15 @@ TEST_F(UpdateCheck, CheckNowInTheWorkersOwnDialogChecksAgainInPlace)
     EXPECT_TRUE(gUpdateRunning);   // the same worker, still serving its dialog
     EXPECT_EQ(dialog, gUpdateDialog);
     EXPECT_STREQ("2.9.15", Stored().seenVersion);
+    // What the user sees now, for a look by eye.
+    char here[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, here);
+    std::string shots = std::string(here) + "\\update-shot", report;
+    CreateDirectoryA(shots.c_str(), 0);
+    int shot = RunHostScript(
+        shots, "command -v import >/dev/null && import -window root ../update-checknow.png", &report);
+    if (getenv("CI") && !strcmp(getenv("CI"), "true"))
+        EXPECT_EQ(0, shot) << "no screenshot of the dialog";
 
     // While the slow check runs in place, the dialog still answers.
     gDeafMs = 1500;
