@@ -1,6 +1,9 @@
 // The update check's worker and dialog. The record moves only on a
 // successful reply, so a failed or cancelled check is tried again as soon as
-// the interval allows; the user hears of it only through the dialog.
+// the interval allows; the user hears of it only through the dialog. A
+// worker that opened the dialog serves it until it closes and runs any
+// further check itself, and nothing waits for a check without serving its
+// own windows.
 #include "framework/updatecheck.h"
 
 #include <stdio.h>
@@ -295,8 +298,9 @@ static int FetchVersion(char *reply, int size, bool serving)
     job.result = HTTP_SEND_FAILED;
     HANDLE helper = serving ? CreateThread(0, 0, FetchThread, &job, 0, 0) : 0;
     if (helper) {
-        while (!WaitServingMessages(helper, INFINITE - 1)) {
-        }
+        // Only a WM_QUIT ends the serving wait early: then wait plainly.
+        if (!WaitServingMessages(helper, INFINITE - 1))
+            WaitForSingleObject(helper, INFINITE);
         CloseHandle(helper);
     } else {
         FetchThread(&job);
