@@ -298,6 +298,7 @@ static const struct {
     {104, "Can't connect to proxy server"},
     {105, "Can't connect to server"},
     {106, "Bad URL format"},
+    {107, "Answer too large"},
     {300, "Bad redirection"},
     {400, "Bad request"},
     {401, "Authorization required"},
@@ -388,6 +389,7 @@ int DownloadToFile(char *url, int urlSize, const char *file, const char *user,
     request.url = url;
     request.user = user;
     request.password = password;
+    request.maxBody = CLOUDS_MAX_DOWNLOAD;
     FillHttpProxy(&request);
     // Without the old file an unchanged answer would leave us with nothing.
     if (modified && file && PathExists(file))

@@ -33,6 +33,8 @@ enum {
     DOWNLOAD_SHORT_WRITE = 18,
     DOWNLOAD_NOT_MODIFIED = 304,
     HTTP_CANT_CONNECT = 105,          // also the answer while there is no transport
+    HTTP_ANSWER_TOO_LARGE = 107,      // longer than the request's maxBody
+    CLOUDS_MAX_DOWNLOAD = 64 << 20,   // far above any cloud picture, far below the address space
 
     // gPrefs.iCloudsData
     CLOUDS_DATA_BUILTIN = 0,
@@ -72,6 +74,7 @@ struct HttpFileRequest {
     const char *proxyUser;            // null: no proxy authorisation
     const char *proxyPassword;
     const char *ifModifiedSince;      // null or "": unconditional
+    int maxBody;                      // the longest body the caller takes; 0: the client's default
     char lastModified[HTTP_MODIFIED_SIZE];   // out: the answer's Last-Modified, "" none
     char finalUrl[HTTP_URL_SIZE];            // out: the URL after redirects, "" unchanged
     int (*body)(void *context, const void *data, uint32_t size);
@@ -81,7 +84,7 @@ struct HttpFileRequest {
 
 // The transport; tests put their own. While it is null every download
 // answers HTTP_CANT_CONNECT. Answers 0 (whole body delivered), 304, the transport's
-// codes (100..106), an HTTP status (300, 400, 401, 403, 404, 407, ...) or
+// codes (100..107; 101 also for a body cut short), an HTTP status (300, 400, 401, 403, 404, 407, ...) or
 // the body callback's code.
 extern int (*gHttpGetToFile)(HttpFileRequest *request);
 // The transport on the framework's HTTP client, gHttpGetToFile's default.

@@ -69,6 +69,8 @@ int CloudsHttpGetToFile(HttpFileRequest *request)
     if (request->proxyServer && request->proxyServer[0])
         http->SetProxy(request->proxyServer, request->proxyPort, request->proxyConnection != 0,
                        request->proxyUser, request->proxyUser ? request->proxyPassword : 0);
+    if (request->maxBody > 0)
+        http->maxBody = request->maxBody;
     TransferState state = {request, http, 0, 0, 0};
     http->SetCancelFlag(&state.cancel);
     http->SetProgressCallback(OnProgress, -1);   // -1: total unknown until a length comes

@@ -131,7 +131,9 @@ bool ExpandVariables(const char *text, char *output, int outputSize)
     snprintf(clock, sizeof clock, "%02d-%02d-%02d", now.wHour, now.wMinute, now.wSecond);
     const char *pairs[][2] = {
         {"%PROGRAM%", gApp.productName},
-        {"%CONFIGDIR%", (const char *)gApp.installRecord + 280},
+        // This user's data folder: the installation record names the
+        // installing account's, which other users cannot or must not share.
+        {"%CONFIGDIR%", gApp.dataFolder},
         {"%PROGVER%", version},
         {"%YEAR%", year},
         {"%MONTH%", month},
@@ -418,8 +420,17 @@ static bool SamePath(const char *a, const char *b)
     return _stricmp(a, b) == 0;
 }
 
+// A file with the archives' extension.
+static bool IsArchiveFile(const char *path)
+{
+    const char *name = strrchr(path, '\\');
+    const char *dot = strrchr(name ? name : path, '.');
+    return dot && _stricmp(dot + 1, ARCHIVE_FILE_EXTENSION) == 0;
+}
+
 // Every file of the data folder that the keep list does not name, the
-// pending archive aside (start-up deletes that one itself).
+// product's archives aside: the pending one (start-up deletes that one
+// itself) and the user's backups, which may lie in a folder below.
 static void CollectDeleteSet(const char *keepList, const char *archivePath,
                              CGrowArray<PathText> *doomed)
 {
@@ -429,7 +440,7 @@ static void CollectDeleteSet(const char *keepList, const char *archivePath,
     all.SetRoot(gApp.dataFolder, "%s", "*.*");
     for (int i = 0; i < all.files.count; i++) {
         const char *file = all.files.data[i];
-        bool kept = SamePath(file, archivePath);
+        bool kept = SamePath(file, archivePath) || IsArchiveFile(file);
         for (int k = 0; k < keep.files.count && !kept; k++)
             kept = SamePath(file, keep.files.data[k]);
         if (!kept)
@@ -704,7 +715,7 @@ static void BrowseArchiveFolder(HWND dialog)
     if (!ExpandVariables(text, path, MAX_TEXT))
         path[0] = 0;
     const char *title = gApp.strings.GetText(TEXT_DIALOG, 0);
-    if (BrowseForFolder(title ? title : "", path, true) == 0)
+    if (BrowseForFolder(title ? title : "", path, true) == 1)   // 1: a folder was chosen
         SetDlgItemTextA(dialog, IDC_ARC_FOLDER, path);
 }
 

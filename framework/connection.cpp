@@ -15,6 +15,7 @@ enum {
     CONNECT_ROUND_MS = 50,        // each connect round: writable, then an error
     SEND_WAIT_MS = 10,
     READ_WAIT_MS = 10,
+    TLS_WAIT_MS = 50,             // one wait of a TLS read or write for the socket
     TLS_HANDSHAKE_TRIES = 100,
     TLS_HANDSHAKE_PAUSE_MS = 100,
     CLOSE_TRIES = 200,
@@ -46,6 +47,15 @@ static int SelectOne(SOCKET s, int milliseconds, bool read, bool write, bool exc
     timeval tv;
     FillTimeout(&tv, milliseconds);
     return select(0, read ? &readSet : 0, write ? &writeSet : 0, except ? &exceptSet : 0, &tv);
+}
+
+// After a TLS call that could not finish: waits (at most milliseconds) until
+// the socket can give what the session asked for, instead of polling.
+static void WaitForTls(SOCKET s, int error, int milliseconds)
+{
+    if (SelectOne(s, milliseconds, error == SSL_ERROR_WANT_READ, error == SSL_ERROR_WANT_WRITE,
+                  false) == SOCKET_ERROR)
+        Sleep(1);   // never spin on a failing select
 }
 
 CConnection::CConnection()
@@ -173,7 +183,11 @@ int CConnection::StartTls(int type)
         EndTls();
         return CONN_TLS_FAILED;
     }
-    for (int attempt = 0; attempt < TLS_HANDSHAKE_TRIES; attempt++) {
+    // The handshake's whole time is the old bound of 100 tries 100 ms apart;
+    // each wait ends as soon as the server's next message arrives.
+    DWORD start = GetTickCount();
+    const DWORD bound = (DWORD)TLS_HANDSHAKE_TRIES * TLS_HANDSHAKE_PAUSE_MS;
+    for (;;) {
         if (Cancelled()) {
             EndTls();
             return CONN_CANCELLED;
@@ -184,9 +198,10 @@ int CConnection::StartTls(int type)
             return CONN_OK;
         }
         int error = SSL_get_error(tlsSession, answer);
-        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
+        if ((error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) ||
+            GetTickCount() - start >= bound)
             break;
-        Sleep(TLS_HANDSHAKE_PAUSE_MS);
+        WaitForTls(AsSocket(socket), error, TLS_HANDSHAKE_PAUSE_MS);
     }
     EndTls();
     return CONN_TLS_FAILED;
@@ -261,10 +276,10 @@ int CConnection::Send(const void *buffer, int length, bool reportProgress)
                         return CONN_SHORT_SEND;
                     break;
                 }
-                if (SSL_get_error(tlsSession, written) != SSL_ERROR_WANT_WRITE &&
-                    SSL_get_error(tlsSession, written) != SSL_ERROR_WANT_READ)
+                int error = SSL_get_error(tlsSession, written);
+                if (error != SSL_ERROR_WANT_WRITE && error != SSL_ERROR_WANT_READ)
                     return CONN_SHORT_SEND;
-                Sleep(1);
+                WaitForTls(s, error, TLS_WAIT_MS);
             }
         } else {
             for (;;) {
@@ -333,7 +348,7 @@ int CConnection::ReadSome(void *buffer, int n)
                     return CONN_READ_CLOSED;
                 if (GetTickCount() - start > (DWORD)timeoutMs)
                     return CONN_READ_TIMEOUT;
-                Sleep(1);
+                WaitForTls(AsSocket(socket), error, TLS_WAIT_MS);
             }
         } else {
             SOCKET s = AsSocket(socket);

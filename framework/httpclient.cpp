@@ -104,6 +104,7 @@ static bool HeaderValue(const char *header, const char *find, char *out, int siz
 }
 
 // "Basic" authorization line of user:password into line (empty on failure).
+// A header value is one line: the encoder's line breaks are taken out.
 static void BasicLine(const char *name, const char *user, const char *password, char *line,
                       int size)
 {
@@ -115,9 +116,45 @@ static void BasicLine(const char *name, const char *user, const char *password, 
     snprintf(pair, length, "%s:%s", user, password ? password : "");
     char *encoded = Base64EncodeString(pair);
     free(pair);
-    if (encoded)
-        snprintf(line, size, "%s: Basic %s\r\n", name, encoded);
+    if (encoded) {
+        char *to = encoded;
+        for (const char *from = encoded; *from; from++)
+            if (*from != '\r' && *from != '\n')
+                *to++ = *from;
+        *to = 0;
+        if (snprintf(line, size, "%s: Basic %s\r\n", name, encoded) >= size)
+            line[0] = 0;   // cut, it would end the header early
+    }
     free(encoded);
+}
+
+// The Content-Length value: its number, -1 when there is none or it is no
+// number, or limit + 1 when it is larger than limit (no overflow).
+static int ContentLengthOf(const char *header, int limit)
+{
+    char text[32];
+    if (!HeaderValue(header, "Content-Length:", text, sizeof text) ||
+        !isdigit((unsigned char)text[0]))
+        return -1;
+    long long value = 0;
+    for (const char *p = text; isdigit((unsigned char)*p); p++) {
+        value = value * 10 + (*p - '0');
+        if (value > limit)
+            return limit + 1;
+    }
+    return (int)value;
+}
+
+// A whole response header: it ends with its blank line.
+static bool EndsWithBlankLine(const CGrowArray<unsigned char> &header)
+{
+    return header.count >= 4 && memcmp(header.data + header.count - 4, "\r\n\r\n", 4) == 0;
+}
+
+// True when url's own scheme (not a later "https://" in its query) is https.
+static bool IsHttpsUrl(const char *url)
+{
+    return _strnicmp(url, "https://", 8) == 0;
 }
 
 // The status number at offset 9 of a response header; 0 when the answer is
@@ -132,7 +169,7 @@ static int StatusOf(const CGrowArray<unsigned char> &header)
 
 // ------------------------------------------------------------------ object
 
-CHttpRequest::CHttpRequest() : port(80), useConnect(0), proxyPort(0)
+CHttpRequest::CHttpRequest() : port(80), useConnect(0), proxyPort(0), maxBody(HTTP_DEFAULT_MAX_BODY)
 {
     response.SetCapacity(HTTP_INITIAL_BUFFER, -1);
     host[0] = 0;
@@ -179,7 +216,7 @@ int CHttpRequest::Connect(const char *url, int defaultPort)
     AuthorityOf(url, authority, sizeof authority);
     int explicitPort = SplitPort(authority);
     CopyText(host, authority, HTTP_TEXT_SIZE);
-    bool https = FindTextNoCase(url, "https://") != 0;
+    bool https = IsHttpsUrl(url);
     int chosen = explicitPort ? explicitPort : defaultPort;
     bool tls = chosen == 443 || (https && (explicitPort || chosen == 80));
     if (tls && !explicitPort)
@@ -197,13 +234,14 @@ int CHttpRequest::Connect(const char *url, int defaultPort)
     if (connection.Connect(proxyHost, proxyPort, 0, HTTP_CONNECT_SECONDS) != CONN_OK)
         return HTTP_PROXY_UNREACHABLE;
     if (!useConnect)
-        return HTTP_OK;   // the request goes to the proxy as it stands
+        return HTTP_OK;   // the request (with the proxy's credentials) goes to the proxy
 
     char request[HTTP_URL_TEXT_SIZE + HTTP_TEXT_SIZE];
     snprintf(request, sizeof request, "CONNECT %s:%d HTTP/1.0\r\n%s\r\n", host, port, authLine);
     if (connection.Send(request, 0, false) != CONN_OK)
         return HTTP_PROXY_UNREACHABLE;
-    if (connection.Receive(&response, "\r\n\r\n", -1, false) != CONN_OK)
+    if (connection.Receive(&response, "\r\n\r\n", HTTP_MAX_HEADER, false) != CONN_OK ||
+        !EndsWithBlankLine(response))
         return HTTP_RECEIVE_FAILED;
     response.AppendBytes("", 1);
     int status = StatusOf(response);
@@ -276,13 +314,17 @@ int CHttpRequest::Exchange(const char *url, bool reportProgress, const char *aut
         snprintf(hostLine, sizeof hostLine, "%s:%d", host, port);
     }
 
-    size_t size = strlen(url) + strlen(authLine) + strlen(hostLine) +
+    // A plain proxy reads the request itself, so it needs its credentials in it.
+    char proxyLine[HTTP_URL_TEXT_SIZE] = "";
+    if (proxyHost[0] && !useConnect && proxyUser[0])
+        BasicLine("Proxy-Authorization", proxyUser, proxyPassword, proxyLine, sizeof proxyLine);
+    size_t size = strlen(url) + strlen(authLine) + strlen(proxyLine) + strlen(hostLine) +
                   (since ? strlen(since) : 0) + 64;
     char *request = (char *)malloc(size);
     if (!request)
         return HTTP_SEND_FAILED;
-    int length = snprintf(request, size, "GET %s HTTP/1.0\r\n%sHost: %s\r\n", url, authLine,
-                          hostLine);
+    int length = snprintf(request, size, "GET %s HTTP/1.0\r\n%s%sHost: %s\r\n", url, authLine,
+                          proxyLine, hostLine);
     if (since)
         length += snprintf(request + length, size - length, "If-Modified-Since: %s\r\n", since);
     length += snprintf(request + length, size - length, "\r\n");
@@ -291,9 +333,11 @@ int CHttpRequest::Exchange(const char *url, bool reportProgress, const char *aut
     if (sent != CONN_OK)
         return HTTP_SEND_FAILED;
 
-    int received = connection.Receive(&response, "\r\n\r\n", -1, false);
+    int received = connection.Receive(&response, "\r\n\r\n", HTTP_MAX_HEADER, false);
     if (received != CONN_OK)
         return received == CONN_CANCELLED ? HTTP_CANCELLED : HTTP_RECEIVE_FAILED;
+    if (!EndsWithBlankLine(response))
+        return HTTP_RECEIVE_FAILED;   // closed in the middle, or no end within the bound
     response.AppendBytes("", 1);
     int status = StatusOf(response);
     if (status < 100)
@@ -307,23 +351,31 @@ int CHttpRequest::Exchange(const char *url, bool reportProgress, const char *aut
         return HTTP_SERVER_ERROR;
 
     if (status < 300) {
-        if (HeaderValue(header, "Modified:", lastModified, sizeof lastModified) && since &&
-            sinceSize > 0)
-            CopyText(since, lastModified, sinceSize);
-        char lengthText[32];
-        int contentLength = -1;
-        if (HeaderValue(header, "Content-Length:", lengthText, sizeof lengthText) &&
-            isdigit((unsigned char)lengthText[0]))
-            contentLength = atoi(lengthText);
+        HeaderValue(header, "Modified:", lastModified, sizeof lastModified);
+        int limit = maxBody > 0 ? maxBody : HTTP_DEFAULT_MAX_BODY;
+        int contentLength = ContentLengthOf(header, limit);
+        if (contentLength > limit)
+            return HTTP_TOO_LARGE;   // refused before anything of its size is reserved
         if (contentLength >= 0) {
             if (contentLength > response.capacity)
                 response.SetCapacity(contentLength, -1);
             connection.SetTotal(contentLength);
         }
-        int body = connection.Receive(&response, 0, contentLength, reportProgress);
-        if (body == CONN_OK)
-            return HTTP_OK;
-        return body == CONN_CANCELLED ? HTTP_CANCELLED : HTTP_RECEIVE_FAILED;
+        // Without a length: one byte past the bound tells a body that is too long.
+        int body = connection.Receive(&response, 0, contentLength >= 0 ? contentLength : limit + 1,
+                                      reportProgress);
+        if (body != CONN_OK)
+            return body == CONN_CANCELLED ? HTTP_CANCELLED : HTTP_RECEIVE_FAILED;
+        // The transport ends a read well when the server closes after some
+        // data; a body shorter than announced is still a broken one.
+        if (contentLength >= 0 && response.count < contentLength)
+            return HTTP_RECEIVE_FAILED;
+        if (contentLength < 0 && response.count > limit)
+            return HTTP_TOO_LARGE;
+        // Only a whole body moves the caller's date: a broken one is fetched again.
+        if (lastModified[0] && since && sinceSize > 0)
+            CopyText(since, lastModified, sinceSize);
+        return HTTP_OK;
     }
 
     // 300..499 others: follow a new Location (at the start of a header line).

@@ -18,6 +18,7 @@ enum HttpResult {
     HTTP_PROXY_UNREACHABLE = 104,    // also a tunnel the proxy refused
     HTTP_SERVER_UNREACHABLE = 105,
     HTTP_BAD_URL = 106,              // no "//"
+    HTTP_TOO_LARGE = 107,            // the body would exceed the caller's bound (maxBody)
     HTTP_BAD_REDIRECT = 300,         // 3xx/4xx without a usable new Location
     HTTP_NOT_MODIFIED = 304,
     HTTP_BAD_REQUEST = 400,
@@ -34,6 +35,8 @@ enum {
     HTTP_INITIAL_BUFFER = 4096,
     HTTP_CONNECT_SECONDS = 30,
     HTTP_MAX_REDIRECTS = 10,         // a longer chain answers 300
+    HTTP_DEFAULT_MAX_BODY = 1 << 20, // enough for any text answer (weather, versions)
+    HTTP_MAX_HEADER = 65536,         // a longer response header is no answer (101)
 };
 
 class CHttpRequest {
@@ -53,11 +56,17 @@ public:
     // The "Modified:" text of the latest answer below 300
     // ("" none), whether or not a since buffer was given.
     char lastModified[HTTP_TEXT_SIZE];
+    // The largest body the caller can use (HTTP_DEFAULT_MAX_BODY at
+    // construction). A longer announced or received body answers 107 before
+    // anything of that size is reserved.
+    int maxBody;
 
     CHttpRequest();
     ~CHttpRequest();
 
-    // Null or empty host: no proxy. Null user or password clears it.
+    // Null or empty host: no proxy. Null user or password clears it. The
+    // credentials go into a tunnel's CONNECT, or into every request sent to
+    // a plain proxy.
     void SetProxy(const char *host, int port, bool useConnect, const char *user,
                   const char *password);
     void SetProgressCallback(ConnectionProgress callback, int initialTotal);
@@ -65,8 +74,9 @@ public:
 
     // One GET of url (redirects followed). user null or "": no
     // Authorization. since (null: none) is sent as If-Modified-Since and,
-    // for an answer below 300 with a modification time, receives it (at most
-    // sinceSize - 1 characters). An HttpResult.
+    // for a whole body with a modification time, receives it (at most
+    // sinceSize - 1 characters). A body shorter than its Content-Length is
+    // 101; one longer than maxBody is 107. An HttpResult.
     int Get(const char *url, bool reportProgress, const char *user, const char *password,
             char *since, bool forceNewConnection, int sinceSize = HTTP_TEXT_SIZE);
     // Opens the connection for url (port: the default when the URL names

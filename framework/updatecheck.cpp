@@ -1,6 +1,9 @@
 // The update check's worker and dialog. The record moves only on a
 // successful reply, so a failed or cancelled check is tried again as soon as
-// the interval allows; the user hears of it only through the dialog.
+// the interval allows; the user hears of it only through the dialog. A
+// worker that opened the dialog serves it until it closes and runs any
+// further check itself, and nothing waits for a check without serving its
+// own windows.
 #include "framework/updatecheck.h"
 
 #include <stdio.h>
@@ -34,6 +37,7 @@ enum {
     TEXT_TITLE = 11,
     DAY_SECONDS = 86400,
     UPDATE_TEXT_WAIT_MS = 2000,
+    UPDATE_MAX_REPLY = 4096,      // a version number; anything longer is no answer
 };
 
 static const char kRecordName[] = "(QRF)UpdateCheck";
@@ -42,6 +46,7 @@ static int FetchVersionHttp(const char *url, volatile uint8_t *cancel, char *rep
 {
     CHttpRequest request;
     request.SetCancelFlag(cancel);
+    request.maxBody = UPDATE_MAX_REPLY;
     int result = request.Get(url, false, 0, 0, 0, false);
     if (result != 0)
         return result;
@@ -102,12 +107,88 @@ static const char *InstallText(int offset)
 
 // ---------------------------------------------------------------- starting
 
+// The worker that serves its own dialog (its thread id, 0 none) and a
+// request that it check again in place: that worker holds the running byte
+// for as long as its dialog is open, so waiting for it would wait for the
+// user, and from its own dialog it would wait for itself.
+static volatile LONG gServingThread;
+static volatile LONG gCheckAgain;
+
+// Handles what waits in this thread's queue; false once WM_QUIT came (it is
+// posted again for the loop that owns it).
+static bool PumpWaitingMessages()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage((int)msg.wParam);
+            return false;
+        }
+        HWND dialog = gUpdateDialog;
+        if (!dialog || !IsDialogMessageA(dialog, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    return true;
+}
+
+// Waits for handle (0: just milliseconds) while this thread's windows go on
+// being served. True when the handle was signalled.
+static bool WaitServingMessages(HANDLE handle, DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD spent = GetTickCount() - start;
+        if (spent >= milliseconds)
+            return false;
+        DWORD answer = MsgWaitForMultipleObjectsEx(handle ? 1 : 0, handle ? &handle : 0,
+                                                   milliseconds - spent, QS_ALLINPUT,
+                                                   MWMO_INPUTAVAILABLE);
+        if (handle && answer == WAIT_OBJECT_0)
+            return true;
+        if (answer == WAIT_FAILED) {
+            Sleep(1);   // never spin on a failing wait
+            continue;
+        }
+        if (!PumpWaitingMessages())
+            return handle && WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
+    }
+}
+
+// Hands a new check to the worker serving its dialog; false when there is
+// none (any more), so the caller starts a worker of its own.
+static bool AskServingWorker()
+{
+    InterlockedExchange(&gCheckAgain, 1);
+    DWORD thread = (DWORD)gServingThread;
+    if (thread) {
+        PostThreadMessageA(thread, WM_NULL, 0, 0);   // wakes its loop
+        return true;
+    }
+    // The worker left its loop meanwhile: take the request back unless it
+    // saw it already.
+    return InterlockedExchange(&gCheckAgain, 0) == 0;
+}
+
 int LaunchUpdateCheck()
 {
+    if (gUpdateRunning && gServingThread && AskServingWorker())
+        return UPDATE_STARTED;
+    // Messages are served while a running check is stopped, so a call from a
+    // window (a dialog's "Check now", the daily tick) freezes nothing.
+    static volatile LONG waiting;
+    if (InterlockedExchange(&waiting, 1))
+        return UPDATE_STARTED;   // a call further out is starting one already
     for (int round = 0; gUpdateRunning && round < UPDATE_STOP_ROUNDS; round++) {
+        if (gServingThread && AskServingWorker()) {
+            InterlockedExchange(&waiting, 0);
+            return UPDATE_STARTED;
+        }
         gUpdateCancel = 1;
-        Sleep(10);
+        WaitServingMessages(0, 10);
     }
+    InterlockedExchange(&waiting, 0);
     if (gUpdateRunning)
         return UPDATE_STILL_RUNNING;
     gUpdateCancel = 0;
@@ -195,25 +276,49 @@ static HWND CreateUpdateDialog(HWND owner)
     return dialog;
 }
 
-static void ServeOwnDialog(HWND dialog)
+struct FetchJob {
+    char reply[UPDATE_TEXT_SIZE];
+    int result;
+};
+
+static DWORD WINAPI FetchThread(LPVOID parameter)
 {
-    MSG msg;
-    while (gUpdateDialog == dialog && GetMessageA(&msg, 0, 0, 0) > 0) {
-        if (!IsDialogMessageA(dialog, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
+    FetchJob *job = (FetchJob *)parameter;
+    job->result = gUpdateFetch(InstallText(UPDATE_CHECK_URL_OFFSET), &gUpdateCancel, job->reply,
+                               sizeof job->reply);
+    return 0;
 }
 
-DWORD WINAPI UpdateCheckThread(LPVOID)
+// The version text into reply: on this thread, or, while this thread serves
+// the dialog, on a helper thread so that the dialog stays alive meanwhile.
+static int FetchVersion(char *reply, int size, bool serving)
+{
+    FetchJob job;
+    job.reply[0] = 0;
+    job.result = HTTP_SEND_FAILED;
+    HANDLE helper = serving ? CreateThread(0, 0, FetchThread, &job, 0, 0) : 0;
+    if (helper) {
+        // Only a WM_QUIT ends the serving wait early: then wait plainly.
+        if (!WaitServingMessages(helper, INFINITE - 1))
+            WaitForSingleObject(helper, INFINITE);
+        CloseHandle(helper);
+    } else {
+        FetchThread(&job);
+    }
+    CopyText(reply, job.reply, size);
+    return job.result;
+}
+
+// One check: fetch, compare, show, store. The dialog this call created (to
+// be served by the caller), or 0.
+static HWND RunCheck(bool serving)
 {
     ReadUpdateRecord();
     ShowStatus(TEXT_CHECKING);
     char reply[UPDATE_TEXT_SIZE];
     int version[3];
     HWND created = 0;
-    if (gUpdateFetch(InstallText(UPDATE_CHECK_URL_OFFSET), &gUpdateCancel, reply, sizeof reply) != 0) {
+    if (FetchVersion(reply, sizeof reply, serving) != 0) {
         ShowStatus(TEXT_DOWNLOAD_ERROR);
     } else if (!ParseVersionReply(reply, version)) {
         ShowStatus(TEXT_FORMAT_ERROR);
@@ -228,8 +333,43 @@ DWORD WINAPI UpdateCheckThread(LPVOID)
         gUpdateRecord.lastCheck = gUpdateNow() / DAY_SECONDS * DAY_SECONDS;
         CopyText(gUpdateRecord.seenVersion, reply, UPDATE_TEXT_SIZE);
         WriteUpdateRecord();
-        if (created)
-            ServeOwnDialog(created);
+    }
+    return created;
+}
+
+// The worker's own dialog until it closes. "Check now" in it, and a check
+// started elsewhere meanwhile, run here again (see LaunchUpdateCheck).
+static void ServeOwnDialog(HWND dialog)
+{
+    InterlockedExchange(&gServingThread, (LONG)GetCurrentThreadId());
+    MSG msg;
+    while (gUpdateDialog == dialog) {
+        if (InterlockedExchange(&gCheckAgain, 0)) {
+            gUpdateCancel = 0;
+            RunCheck(true);
+            continue;
+        }
+        if (GetMessageA(&msg, 0, 0, 0) <= 0)
+            break;
+        if (!IsDialogMessageA(dialog, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    InterlockedExchange(&gServingThread, 0);
+}
+
+DWORD WINAPI UpdateCheckThread(LPVOID)
+{
+    HWND created = RunCheck(false);
+    while (created) {
+        ServeOwnDialog(created);
+        // A request that came as the dialog closed is still honoured.
+        created = 0;
+        if (InterlockedExchange(&gCheckAgain, 0)) {
+            gUpdateCancel = 0;
+            created = RunCheck(false);
+        }
     }
     gUpdateRunning = 0;
     return 0;

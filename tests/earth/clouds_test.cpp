@@ -344,6 +344,7 @@ TEST_F(Clouds, ResultTexts)
         {104, "Download failed - Can't connect to proxy server"},
         {105, "Download failed - Can't connect to server"},
         {106, "Download failed - Bad URL format"},
+        {107, "Download failed - Answer too large"},
         {300, "Download failed - Bad redirection"},
         {400, "Download failed - Bad request"},
         {401, "Download failed - Authorization required"},

@@ -166,7 +166,7 @@ std::string Identity(const std::string &keep = "") { return keep + std::string(1
 
 class Archive : public ::testing::Test {
 protected:
-    std::string folder, data;
+    std::string folder, data, installer;
     void SetUp() override
     {
         folder = FreshTempFolder(std::string("arc-") +
@@ -180,7 +180,9 @@ protected:
         gApp.versionBuild = 5;
         gApp.instance = GetModuleHandleA(0);
         gApp.SetConfigFileTypes("*.vtp;*.vtc", "");
-        CopyText((char *)gApp.installRecord + 280, data.c_str(), 260);
+        // The installing account's folder: never this user's backups.
+        installer = folder + "\\installer";
+        CopyText((char *)gApp.installRecord + 280, installer.c_str(), 260);
         gArchiveNow = FakeNow;
         gArchiveFileDialog = FakePicker;
         gPicked.clear();
@@ -494,6 +496,66 @@ TEST_F(Archive, ResetWritesIdentityOnlyAndImportEmptiesTheFolder)
         EXPECT_FALSE(Exists(data + "\\" + name)) << name;
 }
 
+// Backups made by the schedule into the default folder below the data
+// folder, and one saved by hand next to the configuration, outlive a reset
+// and a restore: the user can still go back to them afterwards.
+TEST_F(Archive, ResetAndRestoreKeepTheUsersBackups)
+{
+    MakeConfiguration();
+    StoreRecord(0, true, 1, 5, "");
+    LoadArchiveSettings();
+    ASSERT_EQ(ARCHIVE_THREAD_DONE, (int)ArchiveThread(0));
+    std::string backup = data + "\\Backup\\VtArchive-2027.03.05.KestrovaConfig";
+    ASSERT_TRUE(Exists(backup));
+    std::string byHand = data + "\\before-the-trip.KestrovaConfig";
+    ASSERT_EQ(ARCHIVE_OK, ExchangeConfigArchive(0, ARCHIVE_MODE_EXPORT, byHand.c_str()));
+
+    BoxAnswer box;
+    ASSERT_EQ(ARCHIVE_OK,
+              WithAnswer(IDYES, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_RESET, 0); }));
+    ASSERT_EQ(IMPORT_DONE, ImportConfigArchive(Pending().c_str()));
+    DeleteFileA(Pending().c_str());   // as start-up does
+    EXPECT_FALSE(Exists(data + "\\(QRF)App.rgc"));
+    EXPECT_FALSE(Exists(data + "\\notes.txt"));
+    EXPECT_TRUE(Exists(backup));
+    EXPECT_TRUE(Exists(byHand));
+
+    // Restoring the automatic backup brings the configuration back and keeps both.
+    CopyFileA(backup.c_str(), Pending().c_str(), FALSE);
+    ASSERT_EQ(IMPORT_DONE, ImportConfigArchive(Pending().c_str()));
+    EXPECT_EQ(ReadWhole(data + "\\Profiles\\main.vtp"), "profile");
+    EXPECT_EQ(ReadWhole(data + "\\Paths\\tour.vtc"), "camera path");
+    EXPECT_TRUE(Exists(backup));
+    EXPECT_TRUE(Exists(byHand));
+}
+
+// Two users of one installation: "%CONFIGDIR%" is each one's own data
+// folder, not the installing account's, so neither's archives land in a
+// shared folder where same-day names collide and the rotation of one
+// deletes the other's.
+TEST_F(Archive, ConfigDirIsTheRunningUsersDataFolder)
+{
+    std::string second = folder + "\\second-user";
+    CreateDirectoryA(second.c_str(), 0);
+    std::string users[2] = {data, second};
+    for (const std::string &user : users) {
+        CopyText(gApp.dataFolder, user.c_str(), MAX_TEXT);
+        WriteWhole(user + "\\(QRF)App.rgc", "settings of " + user);
+        StoreRecord(0, true, 1, 1, "");   // the default template, keep one
+        LoadArchiveSettings();
+        ASSERT_EQ(ARCHIVE_THREAD_DONE, (int)ArchiveThread(0));
+    }
+    for (const std::string &user : users) {
+        std::string made = user + "\\Backup\\VtArchive-2027.03.05.KestrovaConfig";
+        ASSERT_TRUE(Exists(made)) << user;
+        EXPECT_EQ(EntryData(made, "(QRF)App.rgc"), "settings of " + user);
+    }
+    EXPECT_FALSE(Exists(installer));
+    char out[MAX_TEXT];
+    ASSERT_TRUE(ExpandVariables("%CONFIGDIR%", out, MAX_TEXT));
+    EXPECT_EQ(std::string(out), second);
+}
+
 // ---------------------------------------------------------------- schedule and rotation
 
 TEST_F(Archive, ScheduleFollowsIntervalAndFailureIsRetried)
@@ -655,6 +717,100 @@ TEST_F(Archive, DialogShowsSettingsRefusesBadPathAndStores)
     EXPECT_EQ(stored.intervalDays, 9999);
     EXPECT_EQ(stored.keepCount, 1);
     EXPECT_EQ(gArchiveDialog, (HWND)0);
+}
+
+namespace {
+
+struct BrowseScript {
+    std::string chosen, before, after, shownAfter;
+    bool pickerSeen;
+    int screenshot;
+};
+
+struct PickerSearch {
+    DWORD thread;
+    HWND exclude, found;
+};
+
+BOOL CALLBACK FindPicker(HWND window, LPARAM data)
+{
+    PickerSearch *search = (PickerSearch *)data;
+    char cls[16];
+    if (window == search->exclude || GetWindowThreadProcessId(window, 0) != search->thread ||
+        !IsWindowVisible(window) || !GetClassNameA(window, cls, sizeof cls) ||
+        strcmp(cls, "#32770") != 0)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+BOOL CALLBACK TypeFolder(HWND child, LPARAM text)
+{
+    char cls[16];
+    if (!GetClassNameA(child, cls, sizeof cls) || _stricmp(cls, "Edit") != 0 ||
+        !IsWindowVisible(child))
+        return TRUE;
+    SendMessageTimeoutA(child, WM_SETTEXT, 0, text, SMTO_ABORTIFHUNG, 2000, 0);
+    return FALSE;
+}
+
+// Presses "Browse...", picks the folder in the picker as a user would (types
+// it and presses OK), reads the dialog, takes a screenshot, then cancels.
+DWORD WINAPI DriveBrowse(LPVOID parameter)
+{
+    BrowseScript *script = (BrowseScript *)parameter;
+    HWND dialog = WaitForArchiveDialog();
+    if (!dialog)
+        return 0;
+    Sleep(100);
+    script->before = ItemText(dialog, IDC_ARC_FOLDER);
+    PostMessageA(GetDlgItem(dialog, IDC_ARC_BROWSE), BM_CLICK, 0, 0);
+    PickerSearch search = {GetWindowThreadProcessId(dialog, 0), dialog, 0};
+    for (int i = 0; i < 400 && !search.found; i++) {
+        Sleep(50);
+        EnumWindows(FindPicker, (LPARAM)&search);
+    }
+    script->pickerSeen = search.found != 0;
+    if (search.found) {
+        Sleep(300);
+        EnumChildWindows(search.found, TypeFolder, (LPARAM)script->chosen.c_str());
+        PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     (LPARAM)GetDlgItem(search.found, IDOK));
+        for (int i = 0; i < 100 && IsWindow(search.found); i++)
+            Sleep(50);
+        if (IsWindow(search.found))
+            PostMessageA(search.found, WM_COMMAND, IDCANCEL, 0);   // never hang
+    }
+    Sleep(200);
+    script->after = ItemText(dialog, IDC_ARC_FOLDER);
+    script->shownAfter = ItemText(dialog, IDC_ARC_FOLDER_SHOWN);
+    std::string report, shots = HostFolder("arc-shot");
+    script->screenshot = RunHostScript(
+        shots, "command -v import >/dev/null && import -window root ../archive-browse.png", &report);
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(Archive, BrowseButtonPutsTheChosenFolderIntoTheDialog)
+{
+    StoreRecord(gNow, true, 14, 30, "");
+    std::string target = folder + "\\chosen backups";
+    CreateDirectoryA(target.c_str(), 0);
+    BrowseScript script = {};
+    script.chosen = target;
+    HANDLE driver = CreateThread(0, 0, DriveBrowse, &script, 0, 0);
+    int ended = OpenArchiveDialog(0);
+    WaitForSingleObject(driver, 30000);
+    CloseHandle(driver);
+    EXPECT_EQ(ended, IDCANCEL);
+    ASSERT_TRUE(script.pickerSeen) << "the folder picker never opened";
+    EXPECT_EQ(script.before, "%CONFIGDIR%\\Backup");
+    EXPECT_TRUE(_stricmp(script.after.c_str(), target.c_str()) == 0) << script.after;
+    EXPECT_TRUE(_stricmp(script.shownAfter.c_str(), target.c_str()) == 0) << script.shownAfter;
+    if (getenv("CI") && !strcmp(getenv("CI"), "true"))
+        EXPECT_EQ(script.screenshot, 0) << "no screenshot of the dialog";
 }
 
 // ---------------------------------------------------------------- start-up

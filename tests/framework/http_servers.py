@@ -8,6 +8,7 @@ assignments to the --ports file once every server is listening:
   VT_HTTPS_PORT       the same routes over TLS (ssl, the given certificate)
   VT_PROXY_PORT       an HTTP proxy: absolute-URL GETs and CONNECT tunnels
   VT_AUTH_PROXY_PORT  the same proxy, requiring Proxy-Authorization puser:ppass
+                      (or the long proxy credentials below)
   VT_SINK_PORT        accepts and stays silent (a TLS handshake that never ends)
   VT_CLOSED_PORT      a port nobody listens on
 
@@ -36,8 +37,14 @@ import time
 import urllib.parse
 
 LAST_MODIFIED = "Sat, 01 Feb 2025 10:00:00 GMT"
+NEWER_MODIFIED = "Mon, 03 Feb 2025 10:00:00 GMT"   # of /cut
 USER, PASSWORD = "veltaspar", "secret"
 PROXY_USER, PROXY_PASSWORD = "puser", "ppass"
+# Credentials whose Base64 is longer than one 76-character line.
+LONG_USER = "veltaspar.cloud.subscriber.account@a.test"      # 41 characters
+LONG_PASSWORD = "tk_0123456789abcdefghijklmnopqrstu"           # 34 characters
+LONG_PROXY_USER = "corporate-proxy-user-with-a-long-name"
+LONG_PROXY_PASSWORD = "and-a-long-proxy-password-as-well"
 MAX_WAIT = 10.0           # no route sleeps longer than this, in seconds
 
 counters = {}
@@ -152,6 +159,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
                      + pattern(size))
         elif route == "/short":
             self.raw(b"HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n" + pattern(500))
+        elif route == "/cut":
+            # Announces size bytes with a newer date, sends only sent, closes.
+            sent = int(query.get("sent", "0"))
+            self.raw(b"HTTP/1.0 200 OK\r\nLast-Modified: %s\r\nContent-Length: %d\r\n\r\n"
+                     % (NEWER_MODIFIED.encode(), size) + pattern(sent))
+        elif route == "/huge":
+            # A hostile length; a client that believes it waits for the rest.
+            self.raw(b"HTTP/1.0 200 OK\r\nContent-Length: %s\r\n\r\n"
+                     % query.get("length", "2000000000").encode() + pattern(100))
+            time.sleep(wait)
         elif route == "/slow":
             chunk = int(query.get("chunk", "1000"))
             delay = float(query.get("delay", "20")) / 1000.0
@@ -197,7 +214,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             given = self.headers.get("Authorization")
             if given is None:
                 self.reply(401, b"who?", [("WWW-Authenticate", 'Basic realm="test"')])
-            elif given == basic(USER, PASSWORD):
+            elif given in (basic(USER, PASSWORD), basic(LONG_USER, LONG_PASSWORD)):
                 self.reply(200, b"welcome")
             else:
                 self.reply(403, b"wrong")
@@ -291,7 +308,7 @@ class ProxyHandler(socketserver.BaseRequestHandler):
             name, sep, value = line.partition(":")
             if sep:
                 headers[name.strip().lower()] = value.strip()
-        if self.server.auth and headers.get("proxy-authorization") != self.server.auth:
+        if self.server.auth and headers.get("proxy-authorization") not in self.server.auth:
             self.request.sendall(b"HTTP/1.0 407 Proxy Authentication Required\r\n"
                                  b"Proxy-Authenticate: Basic realm=\"proxy\"\r\n"
                                  b"Content-Length: 0\r\n\r\n")
@@ -378,7 +395,9 @@ def main():
         "VT_HTTP_PORT": HttpServer(("127.0.0.1", 0), Handler),
         "VT_HTTPS_PORT": HttpsServer(("127.0.0.1", 0), Handler, args.cert, args.key),
         "VT_PROXY_PORT": ProxyServer(("127.0.0.1", 0), None),
-        "VT_AUTH_PROXY_PORT": ProxyServer(("127.0.0.1", 0), basic(PROXY_USER, PROXY_PASSWORD)),
+        "VT_AUTH_PROXY_PORT": ProxyServer(("127.0.0.1", 0),
+                                          (basic(PROXY_USER, PROXY_PASSWORD),
+                                           basic(LONG_PROXY_USER, LONG_PROXY_PASSWORD))),
         "VT_SINK_PORT": SinkServer(("127.0.0.1", 0), SinkHandler),
     }
     for name, server in servers.items():

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -21,11 +22,14 @@ std::string gReply;
 int gFetchResult;
 int gFetches;
 HANDLE gFetchGate;   // when set, the fetch waits for it (or the cancel byte)
+int gDeafMs;         // the fetch takes this long whatever the cancel byte says
 int64_t gNow = 1765000000;
 
 int FakeFetch(const char *url, volatile uint8_t *cancel, char *reply, int size)
 {
     gFetches++;
+    if (gDeafMs)
+        Sleep(gDeafMs);
     if (gFetchGate)
         while (!*cancel && WaitForSingleObject(gFetchGate, 10) == WAIT_TIMEOUT) {
         }
@@ -79,6 +83,7 @@ protected:
         gFetchResult = 0;
         gFetches = 0;
         gFetchGate = 0;
+        gDeafMs = 0;
     }
     void TearDown() override
     {
@@ -228,6 +233,121 @@ TEST_F(UpdateCheck, TheUsersDialogShowsAndStoresTheSettings)
     EXPECT_EQ(7, Stored().intervalDays);
     EXPECT_EQ(1, Stored().enabled);
     EXPECT_EQ(0, gFetches);   // two days ago is within seven
+}
+
+// The worker's own dialog: "Check now" runs the check again at once on the
+// worker, without waiting for itself, and shows the new answer.
+TEST_F(UpdateCheck, CheckNowInTheWorkersOwnDialogChecksAgainInPlace)
+{
+    Store(0, 7, true, "");
+    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck());
+    HWND dialog = WaitForDialog();
+    ASSERT_TRUE(dialog);
+    for (int i = 0; i < 200 && DialogText(dialog, IDC_UPD_STATUS) != "New version available"; i++)
+        Sleep(10);
+    ASSERT_EQ(1, gFetches);
+
+    gReply = "2.9.15";   // meanwhile the newer version was withdrawn
+    DWORD start = GetTickCount();
+    PostMessageA(GetDlgItem(dialog, IDC_UPD_CHECKNOW), BM_CLICK, 0, 0);
+    for (int i = 0; i < 300 && DialogText(dialog, IDC_UPD_STATUS) != "No update available"; i++)
+        Sleep(10);
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    EXPECT_EQ("No update available", DialogText(dialog, IDC_UPD_STATUS));
+    EXPECT_EQ("2.9.15", DialogText(dialog, IDC_UPD_REPLY));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_UPD_DOWNLOAD)));
+    EXPECT_EQ(2, gFetches);
+    EXPECT_TRUE(gUpdateRunning);   // the same worker, still serving its dialog
+    EXPECT_EQ(dialog, gUpdateDialog);
+    EXPECT_STREQ("2.9.15", Stored().seenVersion);
+    // What the user sees now, for a look by eye.
+    char here[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, here);
+    std::string shots = std::string(here) + "\\update-shot", report;
+    CreateDirectoryA(shots.c_str(), 0);
+    int shot = RunHostScript(
+        shots, "command -v import >/dev/null && import -window root ../update-checknow.png", &report);
+    if (getenv("CI") && !strcmp(getenv("CI"), "true"))
+        EXPECT_EQ(0, shot) << "no screenshot of the dialog";
+
+    // While the slow check runs in place, the dialog still answers.
+    gDeafMs = 1500;
+    PostMessageA(GetDlgItem(dialog, IDC_UPD_CHECKNOW), BM_CLICK, 0, 0);
+    for (int i = 0; i < 200 && gFetches < 3; i++)
+        Sleep(10);
+    ASSERT_EQ(3, gFetches);
+    DWORD_PTR answer = 0;
+    start = GetTickCount();
+    EXPECT_TRUE(SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer));
+    EXPECT_LT(GetTickCount() - start, 500u);
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_FALSE(gUpdateDialog);
+}
+
+// A dialog the worker opened and the user left open past the interval: the
+// daily tick neither freezes for five seconds nor gives up; the worker
+// checks again.
+TEST_F(UpdateCheck, DailyTickWhileTheWorkersDialogIsOpen)
+{
+    Store(0, 7, true, "");
+    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck());
+    HWND dialog = WaitForDialog();
+    ASSERT_TRUE(dialog);
+    for (int i = 0; i < 200 && DialogText(dialog, IDC_UPD_STATUS) != "New version available"; i++)
+        Sleep(10);
+    gNow += 8 * 86400;
+    gReply = "2.11.0";
+    DWORD start = GetTickCount();
+    EXPECT_EQ(UPDATE_STARTED, StartUpdateCheck());
+    EXPECT_LT(GetTickCount() - start, 500u);
+    for (int i = 0; i < 300 && DialogText(dialog, IDC_UPD_REPLY) != "2.11.0"; i++)
+        Sleep(10);
+    EXPECT_EQ("2.11.0", DialogText(dialog, IDC_UPD_REPLY));
+    EXPECT_EQ(2, gFetches);
+    EXPECT_EQ(gNow / 86400 * 86400, Stored().lastCheck);
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(WaitIdle());
+}
+
+namespace {
+
+LONG gPumped;
+LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_APP)
+        gPumped++;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+// Stopping a running check that takes its time: the caller's windows are
+// served meanwhile.
+TEST_F(UpdateCheck, WaitingForARunningCheckServesTheCallersWindows)
+{
+    WNDCLASSA cls = {};
+    cls.lpfnWndProc = CountingProc;
+    cls.hInstance = GetModuleHandleA(0);
+    cls.lpszClassName = "VtUpdateWaitProbe";
+    RegisterClassA(&cls);
+    HWND window = CreateWindowA("VtUpdateWaitProbe", "", 0, 0, 0, 0, 0, 0, 0, cls.hInstance, 0);
+    ASSERT_TRUE(window);
+    Store(0, 7, true, "2.9.15");
+    gReply = "2.9.15";
+    gDeafMs = 700;
+    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck());
+    for (int i = 0; i < 100 && gFetches < 1; i++)
+        Sleep(10);
+    gPumped = 0;
+    PostMessageA(window, WM_APP, 0, 0);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(UPDATE_STARTED, LaunchUpdateCheck());   // waits for the first to end
+    EXPECT_GE(GetTickCount() - start, 300u);
+    EXPECT_EQ(1, gPumped);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(2, gFetches);
+    DestroyWindow(window);
 }
 
 }  // namespace
