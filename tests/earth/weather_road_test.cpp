@@ -383,8 +383,9 @@ TEST_F(WeatherRoad, ServiceAndStationReachTheLabelsInThePicture)
     EXPECT_EQ(stations, 1);
     EXPECT_EQ(log.size(), 3u);
     for (const std::string &line : log) {
-        if (line.find("stations/") != std::string::npos)
+        if (line.find("stations/") != std::string::npos) {
             EXPECT_NE(line.find("/KJFK.TXT"), std::string::npos) << line;
+        }
     }
 
     ViewList jobs;
@@ -479,6 +480,85 @@ TEST_F(WeatherRoad, TimeBiasMovesTheClocksByItsMinutesAndPicksTheBoxColours)
     const uint8_t blue[3] = {255, 0, 0};
     EXPECT_EQ(0, memcmp(Pixel(bmp, x0 + w - 1, y0 + h - 1), blue, 3));
     jobs.RemoveAll();
+}
+
+// Every row of the condition table on a label, by day and by night, with
+// its icons at 16, 32 and 48 pixels: each square shows a picture (no
+// missing resource leaves a gap). The labels are laid out on one sheet,
+// "weather-labels.bmp" in the test's output folder, for a look by eye.
+TEST(WeatherIcons, EveryConditionShowsItsIconsAtSixteenThirtyTwoAndFortyEight)
+{
+    const int cellW = 210, cellH = 96, columns = 6;
+    const int rows = (WEATHER_CONDITIONS * 2 + columns - 1) / columns;
+    Surface sheet(cellW * columns, cellH * rows);
+    PatBlt(sheet.dc, 0, 0, sheet.w, sheet.h, WHITENESS);
+    ViewOptions *v = (ViewOptions *)calloc(1, sizeof(ViewOptions));
+    AddCity(v, "Sample", "Europe/Berlin", "", 0, 0, 3);
+    CityEntry &c = v->City[0];
+    CopyText(c.text, "#WDL\r\n#WSS16 #WSS32 #WSS48", sizeof c.text);
+    int64_t now = time(0);
+    c.lupd = now;
+    for (int k = 0; k < WEATHER_CONDITIONS * 2; k++) {
+        int row = k / 2;
+        bool isday = k % 2 == 0;
+        c.weatherdescr = row;
+        expandLabelTextAt(&c, now, now);
+        Surface box(cellW, cellH);
+        LabelFonts fonts = {Font(box.dc, c, 400), Font(box.dc, c, 600)};
+        measureLabel(box.dc, &c, &fonts);
+        drawLabelBox(box.dc, &c, &fonts, isday);
+        GdiFlush();
+        DeleteObject(fonts.normal);
+        DeleteObject(fonts.bold);
+        BitBlt(sheet.dc, (k % columns) * cellW, (k / columns) * cellH, cellW, cellH, box.dc, 0, 0,
+               SRCCOPY);
+        // The icon line: three squares of 16, 32 and 48 pixels, blank-separated.
+        SIZE blank;
+        HFONT normal = Font(box.dc, c, 400);
+        HGDIOBJ old = SelectObject(box.dc, normal);
+        GetTextExtentPoint32A(box.dc, " ", 1, &blank);
+        SelectObject(box.dc, old);
+        DeleteObject(normal);
+        int f = c.framesize, top = f + (int)(0.4 * c.fontsize) + c.lihi[0];
+        int x = f + (c.width - c.liwi[1]) / 2;
+        ASSERT_EQ(c.liwi[1], 16 + 32 + 48 + 2 * blank.cx) << kWeatherConditions[row].code;
+        uint32_t bg = c.crbackground[isday ? 1 : 0];
+        uint8_t want[3] = {GetBValue(bg), GetGValue(bg), GetRValue(bg)};
+        for (int size : {16, 32, 48}) {
+            int y0 = top + (c.lihi[1] - size) / 2, shown = 0;
+            for (int y = 0; y < size; y++)
+                for (int i = 0; i < size; i++) {
+                    uint8_t got[3];
+                    box.Bgr(x + i, y0 + y, got);
+                    shown += memcmp(got, want, 3) != 0;
+                }
+            EXPECT_GT(shown, size * size / 10)
+                << kWeatherConditions[row].code << (isday ? " day" : " night") << " at " << size;
+            x += size + blank.cx;
+        }
+    }
+    free(v);
+    // The sheet as a 24-bit BMP.
+    std::string bmp(54, '\0');
+    int stride = (sheet.w * 3 + 3) & ~3;
+    uint8_t *h = (uint8_t *)&bmp[0];
+    h[0] = 'B';
+    h[1] = 'M';
+    Put32(h + 2, (uint32_t)(54 + stride * sheet.h));
+    Put32(h + 10, 54);
+    Put32(h + 14, 40);
+    Put32(h + 18, (uint32_t)sheet.w);
+    Put32(h + 22, (uint32_t)sheet.h);
+    h[26] = 1;
+    h[28] = 24;
+    for (int y = sheet.h - 1; y >= 0; y--) {
+        std::string line(stride, '\0');
+        for (int x = 0; x < sheet.w; x++)
+            sheet.Bgr(x, y, (uint8_t *)&line[x * 3]);
+        bmp += line;
+    }
+    std::string out = FreshTempFolder("road-icons");
+    WriteWhole(out + "\\weather-labels.bmp", bmp);
 }
 
 }  // namespace
