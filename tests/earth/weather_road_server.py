@@ -69,9 +69,10 @@ def weather_answer(query):
         lat, lon = float(q["lat"][0]), float(q["lon"][0])
     except (KeyError, ValueError):
         return 400, NOT_FOUND
-    if abs(lat - 52.52) < 0.01 and abs(lon - 13.405) < 0.01:
+    # The city table's coordinates of a place differ from the service's a little.
+    if abs(lat - 52.52) < 0.1 and abs(lon - 13.405) < 0.1:
         return 200, BERLIN
-    if abs(lat - 40.7128) < 0.01 and abs(lon + 74.006) < 0.01:
+    if abs(lat - 40.7128) < 0.1 and abs(lon + 74.006) < 0.1:
         return 200, NEW_YORK
     return 404, NOT_FOUND
 
