@@ -1,11 +1,18 @@
 // Checks the default data set the build made: every map file has a trailer
 // that describes it, the sizes are the ones the renderer expects, and the
-// built-in clouds and the season mask are JPEGs once restored.
+// built-in clouds and the season mask are JPEGs once restored, and the
+// cities carry their airports' ICAO codes.
 #include "testutil.h"
 
+#include <map>
+#include <string.h>
+
+#include "earth/cities.h"
 #include "earth/mapfile.h"
 #include "earth/scramble.h"
 #include "earth/settings.h"
+#include "framework/application.h"
+#include "framework/utilities.h"
 
 static std::string DatasetPath(const char *name)
 {
@@ -90,4 +97,47 @@ TEST(Dataset, SeasonMaskIsJpeg)
     ASSERT_GT(data.size(), (size_t)100);
     EXPECT_EQ(0xFF, data[0]);
     EXPECT_EQ(0xD8, data[1]);
+}
+
+// The shipped cities carry the ICAO code of their main airport (from the
+// airport data the build fetches), and the program's own parser reads it.
+TEST(Dataset, CitiesCarryTheirAirportsIcaoCodes)
+{
+    std::vector<uint8_t> data = ReadFileBytes(DatasetPath("Cities.txt"));
+    ASSERT_GT(data.size(), (size_t)1000);
+    std::string text(data.begin(), data.end());
+    // The time zones resolve against the data set's own table.
+    std::string folder = DatasetPath("");
+    folder.pop_back();
+    CopyText((char *)gApp.installRecord + 20, folder.c_str(), 260);
+    ClearTimeZoneCache();
+    int cities = 0, coded = 0;
+    std::map<std::string, std::string> codes;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        std::string line = text.substr(start, end - start);
+        if (line.empty() || line[0] == '#')
+            continue;
+        CityEntry city;
+        memset(&city, 0, sizeof city);
+        int parsed = ParseCityLine(line.c_str(), &city);
+        ASSERT_TRUE(parsed == 0 || parsed == 7) << line;   // 7: a zone without rules
+        cities++;
+        if (!city.icao[0])
+            continue;
+        coded++;
+        EXPECT_EQ(4u, strlen(city.icao)) << line;
+        for (const char *c = city.icao; *c; c++)
+            EXPECT_TRUE(*c >= 'A' && *c <= 'Z') << line;
+        codes[std::string(city.ccode) + ";" + city.city] = city.icao;
+    }
+    EXPECT_GT(cities, 300);
+    EXPECT_GT(coded * 10, cities * 8) << coded << " of " << cities;
+    // A few the data's rules must get right: the only, the named or the
+    // farther-out international airport of the city.
+    EXPECT_EQ("KJFK", codes["US;New York"]);
+    EXPECT_EQ("LFPG", codes["FR;Paris"]);
+    EXPECT_EQ("EDDB", codes["DE;Berlin"]);
+    EXPECT_EQ("KORD", codes["US;Chicago"]);
+    EXPECT_EQ("RJTT", codes["JP;Tokyo"]);
 }

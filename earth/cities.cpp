@@ -1,4 +1,5 @@
-// Cities, countries and time zones. All of it runs on the UI thread.
+// Cities, countries and time zones. All of it runs on the UI thread except
+// the time-zone cache, which render threads share (see ZoneCacheLock).
 #include "earth/cities.h"
 
 #include <windows.h>
@@ -429,13 +430,30 @@ static int LoadZoneIntoCache(const char *name, const DateTimeRecord *now)
     return result;
 }
 
+// Render threads resolve label cities while another render (a preview
+// beside an output job) or the UI thread may be filling or pruning the same
+// cache, so every touch of it holds this lock.
+struct ZoneCacheLock {
+    CRITICAL_SECTION section;
+    ZoneCacheLock() { InitializeCriticalSection(&section); }
+    ~ZoneCacheLock() { DeleteCriticalSection(&section); }
+};
+static ZoneCacheLock sZoneCacheLock;
+
+struct ZoneCacheHold {
+    ZoneCacheHold() { EnterCriticalSection(&sZoneCacheLock.section); }
+    ~ZoneCacheHold() { LeaveCriticalSection(&sZoneCacheLock.section); }
+};
+
 void ClearTimeZoneCache()
 {
+    ZoneCacheHold hold;
     gTimeZoneCache.RemoveAll();
 }
 
 int ResolveTimeZoneAt(CityEntry *city, const DateTimeRecord *now)
 {
+    ZoneCacheHold hold;
     char name[50];
     CopyText(name, city->timezone, sizeof name);
     // A miss or an expired record reads the table once, then the record answers.

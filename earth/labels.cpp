@@ -369,8 +369,9 @@ static bool PutSkyToken(LineWriter *w, const LabelContext *c, const char *t)
     else if (!strncmp(t, "WTC", 3)) PutValue(w, c, temp, "%.1f");
     else if (!strncmp(t, "WTF", 3)) PutValue(w, c, tempOk ? temp * 1.8 + 32 : temp, "%.1f");
     else if (!strncmp(t, "WWC", 3)) PutValue(w, c, tempOk ? InUnits(felt) : felt, "%.1f");
-    else if (!strncmp(t, "WDS", 3)) PutText(w, shown->shortText);
-    else if (!strncmp(t, "WDL", 3)) PutText(w, shown->longText);
+    // Stale weather prints the same marker for both lengths.
+    else if (!strncmp(t, "WDS", 3)) PutText(w, c->weatherValid ? shown->shortText : "n/a");
+    else if (!strncmp(t, "WDL", 3)) PutText(w, c->weatherValid ? shown->longText : "n/a");
     else if (!strncmp(t, "WWI", 3))
         PutValue(w, c, windOk ? WindInUnits(wind, gPrefs.iWindUnits) : wind, "%.1f");
     else if (!strncmp(t, "WWU", 3)) {
@@ -415,8 +416,9 @@ static void PrepareContext(LabelContext *c, CityEntry *city, int64_t renderTime,
     c->local = renderTime + city->utcoff;
     CivilFromDays(FloorDiv(c->local, 86400), &c->year, &c->month, &c->day);
     c->weatherValid = now - city->lupd <= (int64_t)gPrefs.iWeatherValid * 60;
-    city->shown = c->weatherValid ? WeatherConditionIndex(city->weatherdescr)
-                                  : WEATHER_NOT_AVAILABLE;
+    // The updater stores the table row, not the service's code.
+    bool row = city->weatherdescr >= 0 && city->weatherdescr < WEATHER_CONDITIONS;
+    city->shown = c->weatherValid && row ? city->weatherdescr : WEATHER_NOT_AVAILABLE;
     if (strstr(city->text, "#S"))
         ComputeSunTimes(c);
 }
@@ -805,7 +807,8 @@ int drawCityLabels(uint8_t *bmp, ViewOptions *view, int shiftX, int shiftY)
     int outH = view->iOutputH > 0 ? view->iOutputH : (int32_t)Le32(bmp + 22);
     double scale = outH > 0 ? (double)GetSystemMetrics(SM_CYSCREEN) / outH : 1;
     scale = scale < 1 ? 1 : scale;
-    int64_t when = (int64_t)time(0) + gPrefs.iTimeBias;
+    // The bias is in minutes, as the render jobs apply it to the Earth.
+    int64_t when = (int64_t)time(0) + (int64_t)gPrefs.iTimeBias * 60;
     double sun[2];
     SunAt(when, &sun[0], &sun[1]);
     for (int i = 0; i < n; i++)

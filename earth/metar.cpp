@@ -652,12 +652,13 @@ int weatherIntensity(const char *group, const char *phenomenon)
 
 enum {
     WX_TS, WX_SH, WX_FZ, WX_DZ, WX_RA, WX_BR, WX_FG, WX_FU, WX_VA, WX_SA,
-    WX_HZ, WX_SQ, WX_FC, WX_SS, WX_DUST, WX_HAIL, WX_KINDS
+    WX_HZ, WX_SQ, WX_FC, WX_SS, WX_DUST, WX_HAIL, WX_SN, WX_PL, WX_KINDS
 };
 
 static const char *const kIntensityKinds[WX_KINDS][5] = {
     {"TS"}, {"SH"}, {"FZ"}, {"DZ"}, {"RA"}, {"BR"}, {"FG"}, {"FU"}, {"VA"}, {"SA"},
     {"HZ"}, {"SQ"}, {"FC"}, {"SS"}, {"DU", "PO"}, {"PE", "PL", "GR", "GS"},
+    {"SN", "SG"}, {"PE", "PL"},
 };
 
 // Highest intensity of every kind over the filled weather slots.
@@ -693,6 +694,28 @@ static int ByIntensity(int base, int intensity)
     return base + intensity - 1;
 }
 
+// Snow, snow grains and ice pellets, alone, as showers or mixed with rain
+// or drizzle, by intensity; 0 when there is none. Without this a snowy
+// report read as its cloud cover or its mist.
+static int SnowCode(const int *wx)
+{
+    int wet = wx[WX_RA] > wx[WX_DZ] ? wx[WX_RA] : wx[WX_DZ];
+    if (wx[WX_PL]) {
+        // Ice pellets: sleet; as a shower, light or not.
+        if (wx[WX_SH])
+            return wx[WX_PL] == 1 ? 612 : 613;
+        return 611;
+    }
+    if (!wx[WX_SN])
+        return 0;
+    if (wet) {
+        // A mix is as light as its lighter part ("-RASN" holds "-RA", "SN").
+        int level = wet < wx[WX_SN] ? wet : wx[WX_SN];
+        return level == 1 ? 615 : 616;
+    }
+    return wx[WX_SH] ? ByIntensity(620, wx[WX_SN]) : ByIntensity(600, wx[WX_SN]);
+}
+
 int WeatherConditionCode(const MetarReport *r)
 {
     // A "NIL" report observed nothing; it must not read as a clear sky.
@@ -705,9 +728,12 @@ int WeatherConditionCode(const MetarReport *r)
             return 906;
         return wx[WX_DZ] ? ByIntensity(230, wx[WX_DZ]) : ByIntensity(200, wx[WX_TS]);
     }
+    if (wx[WX_RA] && wx[WX_FZ])
+        return 511;
+    int snow = SnowCode(wx);
+    if (snow)
+        return snow;
     if (wx[WX_RA]) {
-        if (wx[WX_FZ])
-            return 511;
         return wx[WX_SH] ? ByIntensity(520, wx[WX_SH]) : ByIntensity(500, wx[WX_RA]);
     }
     if (wx[WX_DZ])

@@ -357,3 +357,48 @@ TEST(CityParse, ResolveAllCitiesStaysInsideTheCityArray)
     EXPECT_STREQ(view->City[0].tzabbr[0] == 'C' ? "C" : "?", "C");
     FreeViewLists();
 }
+
+// Render threads resolve their label cities at the same time as one another
+// and as the UI thread clears the cache; every answer stays right and the
+// cache ends without duplicates.
+struct ResolveRun {
+    const char *zone;
+    int expected;
+    int wrong;
+};
+
+static DWORD WINAPI ResolveMany(LPVOID parameter)
+{
+    ResolveRun *run = (ResolveRun *)parameter;
+    DateTimeRecord summer = At(1, 7, 2024, 0);
+    for (int i = 0; i < 150; i++) {
+        CityEntry city;
+        memset(&city, 0, sizeof city);
+        CopyText(city.timezone, run->zone, sizeof city.timezone);
+        if (ResolveTimeZoneAt(&city, &summer) != 0 || city.utcoff != run->expected)
+            run->wrong++;
+    }
+    return 0;
+}
+
+TEST(CityTime, ConcurrentResolvesAndClearsKeepTheCacheSound)
+{
+    UseInstallFolder(FullPath("cities"));
+    ResolveRun runs[4] = {{"Europe/Berlin", 7200, 0}, {"America/New_York", -4 * 3600, 0},
+                          {"Asia/Tokyo", 9 * 3600, 0}, {"Asia/Kathmandu", 20700, 0}};
+    HANDLE threads[4];
+    for (int i = 0; i < 4; i++)
+        threads[i] = CreateThread(0, 0, ResolveMany, &runs[i], 0, 0);
+    for (int i = 0; i < 40; i++) {
+        ClearTimeZoneCache();
+        Sleep(1);
+    }
+    WaitForMultipleObjects(4, threads, TRUE, 60000);
+    for (int i = 0; i < 4; i++) {
+        CloseHandle(threads[i]);
+        EXPECT_EQ(runs[i].wrong, 0) << runs[i].zone;
+    }
+    for (int i = 0; i < gTimeZoneCache.count; i++)
+        for (int j = i + 1; j < gTimeZoneCache.count; j++)
+            EXPECT_STRNE(gTimeZoneCache.data[i].name, gTimeZoneCache.data[j].name);
+}

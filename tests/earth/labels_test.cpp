@@ -25,7 +25,7 @@ static void MakeBerlin(CityEntry *city, const char *text)
     city->winddir = 270.4f;
     city->humidity = 81.6f;
     city->pressure = 1013.2f;
-    city->weatherdescr = 802;
+    city->weatherdescr = WeatherConditionIndex(802);   // the updater stores the row
     city->lupd = kMoment - 600;
     strcpy(city->metar, "EDDF 121150Z 27012KT");
     strncpy(city->text, text, sizeof city->text - 1);
@@ -106,7 +106,7 @@ TEST_F(LabelTest, WeatherTokensWhenValid)
 TEST_F(LabelTest, StaleWeatherPrintsMarkers)
 {
     int64_t late = kMoment - 600 + 240 * 60 + 1;
-    EXPECT_EQ(Expand("#WTP#WTU #WDS #WDL #MET #WHU", late), "?C n/a Not available ? ?");
+    EXPECT_EQ(Expand("#WTP#WTU #WDS #WDL #MET #WHU", late), "?C n/a n/a ? ?");
     EXPECT_EQ(city.shown, WEATHER_NOT_AVAILABLE);
     EXPECT_EQ(Expand("#WTP", late - 1), "5.0");
 }

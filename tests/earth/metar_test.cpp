@@ -371,7 +371,13 @@ TEST(Metar, ConditionCodes)
         {"-SHRA", 520}, {"SHRA", 521}, {"+SHRA", 522}, {"-RA", 500}, {"RA BR", 501},
         {"+RA", 502}, {"BR", 701}, {"FG", 741}, {"FU", 711}, {"VA", 762}, {"DU", 761},
         {"PO", 761}, {"SA", 761}, {"HZ", 721}, {"SQ", 771}, {"+FC", 781}, {"SS", 731},
-        {"BR -RA", 500}, {"SN OVC010", 804}, {"FEW020", 801}, {"SCT020 FEW010", 802},
+        {"BR -RA", 500}, {"FEW020", 801}, {"SCT020 FEW010", 802},
+        // Snow, grains and ice pellets pick the snow rows, not clouds or mist.
+        {"SN OVC010", 601}, {"-SN BR", 600}, {"+SN", 602}, {"SG", 601}, {"-SG", 600},
+        {"-SHSN BKN020", 620}, {"SHSN", 621}, {"+SHSN", 622}, {"-RASN", 615},
+        {"RASN", 616}, {"+SNRA", 616}, {"-SN RA", 615}, {"-DZSN", 615}, {"PL", 611},
+        {"RAPL", 611}, {"-SHPL", 612}, {"SHPE", 613}, {"-FZRA SN", 511}, {"TSSN", 201},
+        {"TSPL", 906}, {"GS", 800},
         {"FEW010 BKN020", 803}, {"", 800},
     };
     for (const auto &c : cases) {

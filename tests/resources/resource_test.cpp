@@ -4,6 +4,7 @@
 // resources; the screen saver's and the setup engine's come from the two
 // probe DLLs built next to it.
 #include "testutil.h"
+#include "earth/labels.h"
 #include "imaging/image.h"
 #include "resources/resource.h"
 
@@ -48,6 +49,16 @@ std::vector<ExpectedIcon> MainIcons()
         icons.push_back({id, kTraySizes});
     // The dialogs' add, remove, up and down buttons.
     for (int id : {22, 23, 24, 25})
+        icons.push_back({id, kToolSizes});
+    // The labels' weather icons: every number the condition table uses, with
+    // the night pictures of 1 and 3, at resource 200 + the number.
+    std::set<int> weather;
+    for (const WeatherCondition &row : kWeatherConditions)
+        for (int i = 0; i < WEATHER_ICONS && row.icons[i]; i++) {
+            weather.insert(200 + WeatherIconForTime(row.icons[i], true));
+            weather.insert(200 + WeatherIconForTime(row.icons[i], false));
+        }
+    for (int id : weather)
         icons.push_back({id, kToolSizes});
     return icons;
 }
