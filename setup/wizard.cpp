@@ -230,8 +230,7 @@ static const struct { int number; const char *text; } kMessages[] = {
            "Please restart the computer and try again."},
     {1052, "This version of #PROGRAM# does not work on your Operating System!\n"
            "Please check our website for other versions."},
-    // The log of a cancelled wizard.
-    {SETUP_MSG_CANCELLED_BEFORE, "#SETUPMODE# was cancelled by the user before it began."},
+    // The log of a wizard cancelled while phase 1 ran.
     {SETUP_MSG_CANCELLED_PARTWAY, "#SETUPMODE# was cancelled by the user partway: what was done "
                                   "until then stays in place, the rest was not done."},
 };
@@ -324,9 +323,9 @@ bool WriteSetupLog(int error)
     return WriteLogText(text);
 }
 
-bool WriteCancelLog(bool partway)
+bool WriteCancelLog()
 {
-    return WriteLogMessage(partway ? SETUP_MSG_CANCELLED_PARTWAY : SETUP_MSG_CANCELLED_BEFORE);
+    return WriteLogMessage(SETUP_MSG_CANCELLED_PARTWAY);
 }
 
 int CopyUseFiles()
@@ -1590,8 +1589,10 @@ int SetupMain(const char *commandLine)
         return error ? SE_SCRIPT_MISSING : refusal;
     }
     error = gSetup.silent ? RunSilentSetup() : RunSetupWizard();
-    if (!gSetup.silent && error == SETUP_CANCELLED)
-        WriteCancelLog(gSetup.cancelledPartway);
+    // A wizard cancelled before phase 1 changed nothing; one cancelled while
+    // it ran leaves a half-done installation, and says so in the log.
+    if (!gSetup.silent && error == SETUP_CANCELLED && gSetup.cancelledPartway)
+        WriteCancelLog();
     ReleaseEngine();
     if (gRestartNeeded && !gSetup.silent)
         SetupMessageBox(0, 1011, MB_OK | MB_ICONEXCLAMATION);

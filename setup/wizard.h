@@ -20,8 +20,9 @@ enum {
 // The wizard's outcome when the user cancelled, also the exit code (the
 // runner's own error for a cancel has the same number).
 enum { SETUP_CANCELLED = 2 };
-// Log texts of a cancelled wizard, beyond the numbered messages.
-enum { SETUP_MSG_CANCELLED_BEFORE = 1060, SETUP_MSG_CANCELLED_PARTWAY = 1061 };
+// The log text of a wizard cancelled while phase 1 ran, beyond the numbered
+// messages.
+enum { SETUP_MSG_CANCELLED_PARTWAY = 1060 };
 
 struct SetupEngine {
     bool uninstallMode;
@@ -92,8 +93,9 @@ int RunSilentSetup();
 void SetupLogPath(char *out);
 // Overwrites the log: the error's message and the outcome line.
 bool WriteSetupLog(int error);
-// The log of a cancelled wizard: the cancel and the failure line.
-bool WriteCancelLog(bool partway);
+// The log of a wizard cancelled while phase 1 ran: the cancel and the
+// failure line.
+bool WriteCancelLog();
 // Copies the "-USE=" files into #INSTALLPATH#\Init: 0, or 32.
 int CopyUseFiles();
 

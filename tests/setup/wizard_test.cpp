@@ -692,7 +692,7 @@ TEST(Wizard, CancelDuringPhaseOneStopsTheRunner)
     EXPECT_EQ(SE_CANCELLED, gScript.currentError);
     std::string logs = FreshTempFolder("wiz-cancel-run-log");
     snprintf(gSetup.workFolder, sizeof gSetup.workFolder, "%s", logs.c_str());
-    EXPECT_TRUE(WriteCancelLog(gSetup.cancelledPartway));
+    EXPECT_TRUE(WriteCancelLog());
     EXPECT_EQ("Setup was cancelled by the user partway: what was done until then stays in "
               "place, the rest was not done.\r\nSetup failed!\r\n",
               ReadWhole(logs + "\\setup_wizard_tests.log"));
