@@ -888,6 +888,9 @@ void SetBuiltInVariables(bool uninstallMode, bool allUsersDefault)
     SetFolderVariable("#DESKTOPDIRALL#", CSIDL_COMMON_DESKTOPDIRECTORY);
     if (asUser)
         ActAsDesktopUser(false);
+    // The machine's application-data folder, where the program keeps its
+    // all-users data folder beside the user's own.
+    SetFolderVariable("#COMMONDATADIR#", CSIDL_COMMON_APPDATA);
     ChooseFolders(allUsersDefault);
     SetVariable("#BUYURL#", SETUP_MAKER_URL);
 }

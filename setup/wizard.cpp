@@ -1132,8 +1132,11 @@ static void WaitForPhaseThread()
     bool wasClosing = gSetup.closing, quit = false;
     int quitCode = 0;
     gSetup.closing = true;
-    while (MsgWaitForMultipleObjects(1, &gSetup.phaseThread, FALSE, INFINITE, QS_ALLINPUT) !=
-           WAIT_OBJECT_0) {
+    // A message dispatched here may close the wizard and wait in its turn;
+    // then the thread is gone when that returns.
+    while (gSetup.phaseThread &&
+           MsgWaitForMultipleObjects(1, &gSetup.phaseThread, FALSE, INFINITE, QS_ALLINPUT) !=
+               WAIT_OBJECT_0) {
         MSG msg;
         while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {   // kept for the loop that owns it
@@ -1147,7 +1150,8 @@ static void WaitForPhaseThread()
             DispatchMessageA(&msg);
         }
     }
-    CloseHandle(gSetup.phaseThread);
+    if (gSetup.phaseThread)
+        CloseHandle(gSetup.phaseThread);
     gSetup.phaseThread = 0;
     gSetup.closing = wasClosing;
     if (quit)

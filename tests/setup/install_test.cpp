@@ -128,6 +128,19 @@ std::string TextAt(const std::string &record, size_t offset)
     return record.size() >= offset + 260 ? std::string(record.c_str() + offset) : "<short>";
 }
 
+// A screenshot of the test's display, next to the build's other pictures.
+void Screenshot(const char *name)
+{
+    char module[MAX_PATH];
+    GetModuleFileNameA(0, module, MAX_PATH);
+    *strrchr(module, '\\') = 0;
+    std::string folder = std::string(module) + "\\install-shot";
+    CreateDirectoryA(folder.c_str(), 0);
+    std::string target = UnixPath(std::string(module) + "\\..\\..\\install-" + name + ".png");
+    std::string report;
+    EXPECT_EQ(0, RunHostScript(folder, "import -window root '" + target + "'", &report)) << report;
+}
+
 std::string SetupLog()
 {
     return ReadWhole(std::string(kWork) + "\\Setup.log");
@@ -179,6 +192,7 @@ protected:
         for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS})
             EXPECT_FALSE(Exists(ShellFolder(csidl) + "\\Veltaspar")) << csidl;
         EXPECT_FALSE(Exists(ShellFolder(CSIDL_APPDATA) + "\\Kestrova"));
+        EXPECT_FALSE(Exists(ShellFolder(CSIDL_COMMON_APPDATA) + "\\Kestrova"));
         // The user's own things.
         EXPECT_EQ(kThesisText, ReadWhole(kThesis));
         EXPECT_EQ(userWallpaper, ReadDesktopValue("Wallpaper"));
@@ -243,6 +257,8 @@ TEST_F(Install, SilentSetupRunQuitAndSilentUninstallLeaveTheUsersThings)
                                                (WindowsFolder() + "\\Veltaspar.scr").c_str()); },
                         30))
         << SystemSaver();
+    Sleep(2000);   // the desktop repaints with it
+    Screenshot("desktop");
     std::set<std::string> made;
     ListTree(kShared, "", &made);
     printf("the data folder while the program runs:\n%s", Listing(made).c_str());
@@ -288,6 +304,14 @@ TEST_F(Install, AllUsersInstallationTakesTheQuotedValueAndTheAllUsersFolders)
     EXPECT_TRUE(Exists(ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + "\\Veltaspar.lnk"));
     EXPECT_TRUE(Exists(ShellFolder(CSIDL_COMMON_PROGRAMS) + "\\Veltaspar\\Veltaspar.lnk"));
     EXPECT_FALSE(Exists(ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\Veltaspar.lnk"));
+
+    // What the program makes in the standard data folders on its start.
+    std::string data = ShellFolder(CSIDL_APPDATA) + "\\Kestrova\\Veltaspar";
+    ASSERT_EQ(0, SHCreateDirectoryExA(0, (data + "\\Profile-Default").c_str(), 0));
+    WriteWhole(data + "\\Preferences.rgc", "program");
+    WriteWhole(data + "\\Profile-Default\\Options0.rgc", "program");
+    ASSERT_EQ(0, SHCreateDirectoryExA(
+                     0, (ShellFolder(CSIDL_COMMON_APPDATA) + "\\Kestrova\\Veltaspar").c_str(), 0));
 
     code = RunAndWait("\"" + install + "\\Uninstall.exe\" -SILENT -WORKDIR=" + kWork, kWork);
     EXPECT_EQ(0u, code);
