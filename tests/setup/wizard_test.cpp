@@ -700,6 +700,53 @@ TEST(Wizard, CancelDuringPhaseOneStopsTheRunner)
     RemoveTree(marks);
 }
 
+// While the wizard waits for the runner to stop, its window goes on working:
+// a timer of the window's thread keeps firing. The runner is held in a
+// "DeleteFile" of a file the test keeps open, which takes #TRYTIME#.
+static volatile LONG gTicksWhileClosing;
+
+static void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD)
+{
+    if (gSetupAbort && gSetup.frame)
+        gTicksWhileClosing++;
+}
+
+TEST(Wizard, WindowStaysResponsiveWhileTheRunnerStops)
+{
+    std::string marks = FreshTempFolder("wiz-cancel-busy-marks");
+    std::string held = marks + "\\held.txt";
+    WriteWhole(held, "x");
+    HANDLE hold = CreateFileA(held.c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hold);
+    std::string script = SetupScript(marks, "Set #TRYTIME#, 3000\r\nDeleteFile \"" + held +
+                                                "\"\r\nCreateDir \"" + marks + "\\after\"\r\n");
+    script.replace(script.find("Set #ASKPATH#, 1\r\n"), 18, "");
+    WizardRun run(false, script, "wiz-cancel-busy");
+    Click(IDC_WIZ_NEXT);
+    Click(IDC_WIZ_NEXT);
+    ASSERT_TRUE(
+        PumpUntil([] { return PageText(IDC_WIZ_STATUS1).find("Deleting file:") == 0; }));
+    gTicksWhileClosing = 0;
+    UINT_PTR timer = SetTimer(0, 0, 50, CountTick);
+    DWORD start = GetTickCount();
+    {
+        BoxAnswerer boxes({IDYES});
+        Click(IDCANCEL);
+    }
+    DWORD waited = GetTickCount() - start;
+    KillTimer(0, timer);
+    EXPECT_TRUE(gSetup.frame == 0);
+    EXPECT_EQ(SETUP_CANCELLED, gSetup.result);
+    EXPECT_FALSE(Exists(marks + "\\after"));
+    // The delete went on trying for its time, and the window's thread meanwhile
+    // handled its timer many times over.
+    EXPECT_GT(waited, 1000u);
+    EXPECT_GT(gTicksWhileClosing, 5) << waited << " ms";
+    CloseHandle(hold);
+    MoveFileExA(held.c_str(), 0, MOVEFILE_DELAY_UNTIL_REBOOT);   // undo the scheduling
+    RemoveTree(marks);
+}
+
 TEST(Wizard, UninstallKeepsSettingsAndShowsWhatRemains)
 {
     std::string install = FreshTempFolder("wiz-uninst-inst");
