@@ -4,6 +4,7 @@
 // against a fake installation.
 #include "testutil.h"
 
+#include <ctype.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -305,7 +306,19 @@ TEST(SilentRun, SetupEndingWithAFolderNotRemovedFails)
               RunSilent("wiz-silent7", false, script, ""));
     EXPECT_FALSE(Exists(work + "\\phase2"));
     EXPECT_TRUE(Exists(work + "\\phase3"));
-    EXPECT_TRUE(Exists(full + "\\kept.txt"));   // a folder with files is never scheduled
+    EXPECT_TRUE(Exists(full + "\\kept.txt"));
+    // A folder with files in it is not left for the restart either.
+    char pending[16384] = "";
+    DWORD size = sizeof pending - 2;
+    RegGetValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                 "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, 0, pending, &size);
+    std::string names(pending, size);
+    for (char &c : names)
+        c = (char)tolower((unsigned char)c);
+    std::string name = full;
+    for (char &c : name)
+        c = (char)tolower((unsigned char)c);
+    EXPECT_EQ(std::string::npos, names.find(name.substr(2))) << names;
     RemoveTree(work);
 }
 
