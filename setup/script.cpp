@@ -480,10 +480,10 @@ static const char *LastPart(const char *path, char *folder)
 static void DeleteMatchingFiles(const char *mask)
 {
     char folder[SCRIPT_VALUE_SIZE], path[LONG_TEXT];
-    const char *spec = LastPart(mask, folder);
+    const char *pattern = LastPart(mask, folder);
     // The search also matches short names: "*.rgc" would find a user's
     // "notes.rgcx" by its "NOTES~1.RGC". Only the long name counts.
-    bool everything = !strcmp(spec, "*") || !strcmp(spec, "*.*");
+    bool everything = !strcmp(pattern, "*") || !strcmp(pattern, "*.*");
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA(mask, &entry);
     if (find == INVALID_HANDLE_VALUE)
@@ -491,7 +491,7 @@ static void DeleteMatchingFiles(const char *mask)
     do {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
-        if (!everything && !PathMatchSpecA(entry.cFileName, spec))
+        if (!everything && !PathMatchSpecA(entry.cFileName, pattern))
             continue;
         snprintf(path, sizeof path, "%s%s", folder, entry.cFileName);
         ShowStatus(0, "Deleting file: %s", path);
