@@ -1,6 +1,7 @@
-// Helpers of the tests that run the program on a desktop of its own: the
-// desktop's registry values and screen saver, 24-bit BMP files, and starting
-// a process on a named desktop.
+// Helpers of the end-to-end install test, which runs the program on a
+// desktop of its own: the desktop's registry values and screen saver, 24-bit
+// BMP files, and starting a process on a named desktop. (The program test
+// keeps its own copies of the first ones.)
 #pragma once
 
 #include <windows.h>
