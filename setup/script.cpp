@@ -3,6 +3,7 @@
 #include "setup/script.h"
 
 #include <shlobj.h>
+#include <shlwapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -459,29 +460,101 @@ static int CopyFileCommand()
     return CopySetupFile(a[0], a[1], option, TryTime(), 0);
 }
 
-static int DeleteFileCommand()
+static bool HasWildcard(const char *text)
 {
-    const char *mask = gScript.arguments[0];
-    char folder[SCRIPT_VALUE_SIZE], path[LONG_TEXT];
-    strcpy(folder, mask);
-    char *cut = folder;
-    for (char *p = folder; *p; p++)
+    return strpbrk(text, "*?") != 0;
+}
+
+// Splits path into its folder (with the trailing separator) and its last part.
+static const char *LastPart(const char *path, char *folder)
+{
+    const char *cut = path;
+    for (const char *p = path; *p; p++)
         if (*p == '\\' || *p == '/' || *p == ':')
             cut = p + 1;
-    *cut = 0;
+    memcpy(folder, path, cut - path);
+    folder[cut - path] = 0;
+    return cut;
+}
+
+static void DeleteMatchingFiles(const char *mask)
+{
+    char folder[SCRIPT_VALUE_SIZE], path[LONG_TEXT];
+    const char *pattern = LastPart(mask, folder);
+    // The search also matches short names: "*.rgc" would find a user's
+    // "notes.rgcx" by its "NOTES~1.RGC". Only the long name counts.
+    bool everything = !strcmp(pattern, "*") || !strcmp(pattern, "*.*");
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA(mask, &entry);
     if (find == INVALID_HANDLE_VALUE)
-        return 0;
+        return;
     do {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        if (!everything && !PathMatchSpecA(entry.cFileName, pattern))
             continue;
         snprintf(path, sizeof path, "%s%s", folder, entry.cFileName);
         ShowStatus(0, "Deleting file: %s", path);
         DeleteFileRetrying(path, TryTime());
     } while (FindNextFileA(find, &entry));
     FindClose(find);
+}
+
+// Calls act(folder path) for every folder matching pattern, whose last part
+// may hold wildcards (the program's folders of user-chosen names, such as
+// its profiles); a pattern without wildcards is the one folder itself.
+template <typename Act> static void ForEachFolder(const char *pattern, Act act)
+{
+    char parent[SCRIPT_VALUE_SIZE], path[LONG_TEXT];
+    const char *last = LastPart(pattern, parent);
+    if (!HasWildcard(last)) {
+        act(pattern);
+        return;
+    }
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(pattern, &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            !strcmp(entry.cFileName, ".") || !strcmp(entry.cFileName, ".."))
+            continue;
+        snprintf(path, sizeof path, "%s%s", parent, entry.cFileName);
+        act(path);
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+}
+
+// "DeleteFile": the mask's file part may hold wildcards, and so may the last
+// folder of its path ("#CONFIGPATH#\Profile-*\Options0.rgc").
+static int DeleteFileCommand()
+{
+    char folder[SCRIPT_VALUE_SIZE], mask[LONG_TEXT];
+    const char *name = LastPart(gScript.arguments[0], folder);
+    size_t n = strlen(folder);
+    if (n > 1 && (folder[n - 1] == '\\' || folder[n - 1] == '/') && folder[n - 2] != ':' &&
+        HasWildcard(folder)) {
+        folder[n - 1] = 0;
+        ForEachFolder(folder, [&](const char *each) {
+            snprintf(mask, sizeof mask, "%s\\%s", each, name);
+            DeleteMatchingFiles(mask);
+        });
+        return 0;
+    }
+    DeleteMatchingFiles(gScript.arguments[0]);
     return 0;
+}
+
+// "RemoveDir": every matching empty folder goes; 20 when one stays.
+static int RemoveDirCommand()
+{
+    int result = 0;
+    ForEachFolder(gScript.arguments[0], [&](const char *folder) {
+        ShowStatus(0, "Removing directory: %s", folder);
+        if (RemoveFolder(folder))
+            result = SE_REMOVEDIR;
+    });
+    return result;
 }
 
 static int CreateSetupInfoCommand()
@@ -588,8 +661,7 @@ static int RunFileCommand(int command)
     case SC_DELETEFILE:
         return DeleteFileCommand();
     case SC_REMOVEDIR:
-        ShowStatus(0, "Removing directory: %s", a[0]);
-        return RemoveFolder(a[0]) ? SE_REMOVEDIR : 0;
+        return RemoveDirCommand();
     case SC_PATCHFILE:
         ShowStatus(0, "Patching file: %s", a[0]);
         return ApplyPatch(a[0], a[1], a[2], TryTime());
@@ -720,6 +792,9 @@ int RunPhase(int n)
             break;
         int command = MatchCommand(start, &arguments, &lineEnd);
         bool condition = command == SC_IF || command == SC_ELSE || command == SC_ENDIF;
+        // The user cancelled: nothing more is done, and nobody is asked.
+        if (command >= 0 && gSetupAbort)
+            return gScript.currentError = SE_CANCELLED;
         if (command >= 0 && (condition || !Skipping()))
             gScript.currentError = RunCommand(command, arguments, lineEnd);
         const char *next = SkipBlanks(lineEnd);
@@ -813,6 +888,9 @@ void SetBuiltInVariables(bool uninstallMode, bool allUsersDefault)
     SetFolderVariable("#DESKTOPDIRALL#", CSIDL_COMMON_DESKTOPDIRECTORY);
     if (asUser)
         ActAsDesktopUser(false);
+    // The machine's application-data folder, where the program keeps its
+    // all-users data folder beside the user's own.
+    SetFolderVariable("#COMMONDATADIR#", CSIDL_COMMON_APPDATA);
     ChooseFolders(allUsersDefault);
     SetVariable("#BUYURL#", SETUP_MAKER_URL);
 }

@@ -33,6 +33,7 @@ enum {
 enum ScriptError {
     SCRIPT_OK = 0,
     SE_SERVICE_MANAGER = 1,
+    SE_CANCELLED = 2,           // the user cancelled; the runner stopped before a command
     SE_ARGUMENTS = 3,
     SE_NOT_STORED = 4,
     SE_PROGRAM_RUNNING = 6,

@@ -625,9 +625,15 @@ int RemoveFolder(const char *folder)
 {
     if (!folder || !*folder)
         return REMOVEDIR_LATER;
-    if (RemoveDirectoryA(folder) || GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES)
+    if (RemoveDirectoryA(folder))
         return 0;
-    MoveFileExA(folder, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
+    DWORD why = GetLastError();
+    if (GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    // A folder that still holds files (the user's own, in a data folder the
+    // user chose) stays; only one held by someone is left for the restart.
+    if (why != ERROR_DIR_NOT_EMPTY)
+        MoveFileExA(folder, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
     return REMOVEDIR_LATER;
 }
 

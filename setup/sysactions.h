@@ -102,8 +102,9 @@ LONG DeleteRegistryTree(HKEY root, const char *key, bool view64);
 int StopServiceByName(const char *name);
 // Creates the folder with every missing parent: 0 or 7.
 int CreateFolderTree(const char *folder);
-// Removes the empty folder: 0, or 20 when it is only scheduled for removal
-// at the next restart. A folder that does not exist is removed already.
+// Removes the empty folder: 0, or 20 when it stays: scheduled for removal at
+// the next restart, or not at all when it still holds files. A folder that
+// does not exist is removed already.
 int RemoveFolder(const char *folder);
 // Deletes the file, retrying for tryTimeMs (at least 1000); a file that
 // stays is scheduled for deletion at the next restart. True when gone now.

@@ -17,6 +17,8 @@
 
 SetupEngine gSetup;
 
+static_assert((int)SETUP_CANCELLED == (int)SE_CANCELLED, "a cancelled wizard ends as its runner did");
+
 enum { TEXT_SIZE = SCRIPT_VALUE_SIZE, BASE_DPI = 96 };
 
 static void CopyCut(char *out, const char *text, size_t size)
@@ -47,63 +49,90 @@ bool IsSetupModule(HMODULE module)
     return FindResourceA(module, "Setup.qis", (LPCSTR)RT_RCDATA) != 0;
 }
 
-// A switch's value: quoted up to the closing quote, else up to the next blank,
-// so that an unquoted value does not swallow the switches after it.
-static const char *ReadSwitchValue(const char *p, char *out, size_t size)
+// The next argument of a command line, split the way the C runtime splits
+// argv on Windows: blanks separate arguments outside quotes; 2n backslashes
+// before a quote give n backslashes and the quote opens or closes quoting;
+// 2n+1 give n backslashes and a literal quote; "" inside quotes is a literal
+// quote; other backslashes are kept. So "-INSTALL=C:\a b" (the form cmd and
+// launchers write) and -INSTALL="C:\a b" both give -INSTALL=C:\a b. Null at
+// the end of the line.
+const char *NextCommandLineArgument(const char *p, char *out, size_t size)
 {
     size_t n = 0;
-    while (*p == ' ' || *p == '\t')
+    auto put = [&](char c) {
+        if (n + 1 < size)
+            out[n++] = c;
+    };
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')
         p++;
-    if (*p == '"') {
-        for (p++; *p && *p != '"'; p++)
-            if (n + 1 < size)
-                out[n++] = *p;
-        if (*p == '"')
+    if (!*p)
+        return 0;
+    bool quoted = false;
+    while (*p && (quoted || (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n'))) {
+        if (*p == '\\') {
+            size_t slashes = 0;
+            while (*p == '\\') {
+                slashes++;
+                p++;
+            }
+            if (*p != '"') {
+                while (slashes--)
+                    put('\\');
+                continue;
+            }
+            for (size_t i = 0; i < slashes / 2; i++)
+                put('\\');
+            if (slashes % 2) {
+                put('"');
+                p++;
+                continue;
+            }
+        }
+        if (*p == '"') {
+            if (quoted && p[1] == '"') {
+                put('"');
+                p += 2;
+                continue;
+            }
+            quoted = !quoted;
             p++;
-    } else {
-        for (; *p && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\n'; p++)
-            if (n + 1 < size)
-                out[n++] = *p;
+            continue;
+        }
+        put(*p++);
     }
     out[n] = 0;
     return p;
 }
 
-static bool SwitchAt(const char *p, const char *name)
+// The argument's value when it is the switch (compared without case).
+static const char *SwitchValue(const char *argument, const char *name)
 {
-    return _strnicmp(p, name, strlen(name)) == 0;
+    size_t n = strlen(name);
+    return _strnicmp(argument, name, n) == 0 ? argument + n : 0;
 }
 
 void ParseSetupCommandLine(const char *commandLine)
 {
-    char value[TEXT_SIZE];
+    char argument[TEXT_SIZE];
     const char *p = commandLine ? commandLine : "";
-    while (*p) {
-        if (*p != '-') {
-            p++;
-        } else if (SwitchAt(p, "-SILENT")) {
+    while ((p = NextCommandLineArgument(p, argument, sizeof argument)) != 0) {
+        const char *value;
+        if (!_stricmp(argument, "-SILENT")) {
             gSetup.silent = true;
-            p += 7;
-        } else if (SwitchAt(p, "-WORKDIR=")) {
-            p = ReadSwitchValue(p + 9, value, sizeof value);
-            size_t n = strlen(value);
-            if (n && value[n - 1] == '\\')
-                value[n - 1] = 0;
+        } else if ((value = SwitchValue(argument, "-WORKDIR=")) != 0) {
             CopyCut(gSetup.workFolder, value, sizeof gSetup.workFolder);
-        } else if (SwitchAt(p, "-INSTALL=")) {
-            p = ReadSwitchValue(p + 9, value, sizeof value);
+            size_t n = strlen(gSetup.workFolder);
+            if (n && gSetup.workFolder[n - 1] == '\\')
+                gSetup.workFolder[n - 1] = 0;
+        } else if ((value = SwitchValue(argument, "-INSTALL=")) != 0) {
             SetVariable("#INSTALLPATH#", value);
             gSetup.installGiven = gSetup.silent = true;
-        } else if (SwitchAt(p, "-DATA=")) {
-            p = ReadSwitchValue(p + 6, value, sizeof value);
+        } else if ((value = SwitchValue(argument, "-DATA=")) != 0) {
             SetVariable("#CUSTOMPATH#", value);
             gSetup.dataGiven = true;
-        } else if (SwitchAt(p, "-USE=")) {
-            p = ReadSwitchValue(p + 5, value, sizeof value);
+        } else if ((value = SwitchValue(argument, "-USE=")) != 0) {
             if (gSetup.useCount < SETUP_USE_FILES && value[0])
                 CopyCut(gSetup.useFiles[gSetup.useCount++], value, SETUP_PATH_SIZE);
-        } else {
-            p++;
         }
     }
     gSetup.allUsersDefault = gSetup.installGiven && !gSetup.dataGiven;
@@ -201,6 +230,9 @@ static const struct { int number; const char *text; } kMessages[] = {
            "Please restart the computer and try again."},
     {1052, "This version of #PROGRAM# does not work on your Operating System!\n"
            "Please check our website for other versions."},
+    // The log of a wizard cancelled while phase 1 ran.
+    {SETUP_MSG_CANCELLED_PARTWAY, "#SETUPMODE# was cancelled by the user partway: what was done "
+                                  "until then stays in place, the rest was not done."},
 };
 
 const char *SetupMessageText(int number)
@@ -291,6 +323,11 @@ bool WriteSetupLog(int error)
     return WriteLogText(text);
 }
 
+bool WriteCancelLog()
+{
+    return WriteLogMessage(SETUP_MSG_CANCELLED_PARTWAY);
+}
+
 int CopyUseFiles()
 {
     if (!gSetup.useCount)
@@ -327,7 +364,10 @@ int RunSilentSetup()
     int error = RunPhase(0);
     if (!error)
         error = RunPhase(1);
-    if (error == SE_REMOVEDIR)   // only left for the next restart: done
+    // A folder an uninstall only left for the next restart (or one that still
+    // holds the user's own files) is done; in setup every failed line is a
+    // failed installation.
+    if (error == SE_REMOVEDIR && gSetup.uninstallMode)
         error = 0;
     SetVariable("#EXECUTE#", "0");
     SetVariable("#README#", "0");
@@ -337,7 +377,7 @@ int RunSilentSetup()
     } else {
         RunPhase(3);
     }
-    if (error == SE_REMOVEDIR)
+    if (error == SE_REMOVEDIR && gSetup.uninstallMode)
         error = 0;
     // A failed uninstall keeps its uninstaller so that it can be run again.
     if (gSetup.uninstallMode && !error)
@@ -763,11 +803,15 @@ static bool CommonPageMessage(HWND page, UINT message, WPARAM wParam, LPARAM lPa
 
 static void ConfirmCancel()
 {
-    if (SetupMessageBox(gSetup.frame, 1000, MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2) !=
-        IDYES)
+    if (gSetup.closing ||
+        SetupMessageBox(gSetup.frame, 1000, MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2) !=
+            IDYES)
         return;
+    // The phase runner stops before its next command; a "Call" in progress
+    // is ended. The wizard then closes once the runner has let go.
     gSetupAbort = 1;
     gSetup.result = SETUP_CANCELLED;
+    gSetup.cancelledPartway = gSetup.phaseThread != 0;
     CloseSetupWizard();
 }
 
@@ -1070,23 +1114,48 @@ static void FoldersNext()
 static DWORD WINAPI PhaseOneThread(void *)
 {
     int error = RunPhase(1);
-    // In the wizard a stop comes without an end-of-phase message.
-    if (error && !gScript.uninstallMode)
+    // In the wizard a stop comes without an end-of-phase message; a cancel
+    // needs none, the wizard is already closing.
+    if (error && error != SE_CANCELLED && !gScript.uninstallMode)
         PostMessageA(gSetup.page, SETUPM_PHASEFAILED, (WPARAM)error, 0);
     return (DWORD)error;
 }
 
+// Waits for phase 1 to end while the window stays alive: the phase's sent
+// messages are answered and everything else is dispatched, so the wizard
+// repaints and moves. gSetup.closing keeps the buttons and the phase's
+// posted messages from starting anything meanwhile.
 static void WaitForPhaseThread()
 {
     if (!gSetup.phaseThread)
         return;
-    while (MsgWaitForMultipleObjects(1, &gSetup.phaseThread, FALSE, INFINITE, QS_SENDMESSAGE) !=
-           WAIT_OBJECT_0) {
-        MSG msg;   // answers the phase's sent messages meanwhile
-        PeekMessageA(&msg, 0, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    bool wasClosing = gSetup.closing, quit = false;
+    int quitCode = 0;
+    gSetup.closing = true;
+    // A message dispatched here may close the wizard and wait in its turn;
+    // then the thread is gone when that returns.
+    while (gSetup.phaseThread &&
+           MsgWaitForMultipleObjects(1, &gSetup.phaseThread, FALSE, INFINITE, QS_ALLINPUT) !=
+               WAIT_OBJECT_0) {
+        MSG msg;
+        while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {   // kept for the loop that owns it
+                quit = true;
+                quitCode = (int)msg.wParam;
+                continue;
+            }
+            if (gSetup.frame && IsDialogMessageA(gSetup.frame, &msg))
+                continue;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
     }
-    CloseHandle(gSetup.phaseThread);
+    if (gSetup.phaseThread)
+        CloseHandle(gSetup.phaseThread);
     gSetup.phaseThread = 0;
+    gSetup.closing = wasClosing;
+    if (quit)
+        PostQuitMessage(quitCode);
 }
 
 static void FailWizard(int error)
@@ -1114,6 +1183,14 @@ static void InitProgress()
 
 static INT_PTR ProgressMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (gSetup.closing) {   // cancelled: no box, no next page, the runner stops
+        if (message == SETUPM_ERROR) {
+            SetWindowLongPtrA(gSetup.page, DWLP_MSGRESULT, IDCANCEL);
+            return TRUE;
+        }
+        if (message == SETUPM_PHASEEND || message == SETUPM_PHASEFAILED)
+            return TRUE;
+    }
     switch (message) {
     case SETUPM_STATUS:
         SetDlgItemTextA(gSetup.page, wParam ? IDC_WIZ_STATUS2 : IDC_WIZ_STATUS1,
@@ -1261,6 +1338,8 @@ static void InitPage()
 
 static void PageCommand(int id)
 {
+    if (gSetup.closing)
+        return;
     if (id == IDCANCEL) {
         ConfirmCancel();
         return;
@@ -1514,6 +1593,10 @@ int SetupMain(const char *commandLine)
         return error ? SE_SCRIPT_MISSING : refusal;
     }
     error = gSetup.silent ? RunSilentSetup() : RunSetupWizard();
+    // A wizard cancelled before phase 1 changed nothing; one cancelled while
+    // it ran leaves a half-done installation, and says so in the log.
+    if (!gSetup.silent && error == SETUP_CANCELLED && gSetup.cancelledPartway)
+        WriteCancelLog();
     ReleaseEngine();
     if (gRestartNeeded && !gSetup.silent)
         SetupMessageBox(0, 1011, MB_OK | MB_ICONEXCLAMATION);

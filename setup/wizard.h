@@ -17,8 +17,12 @@ enum {
     SETUPM_PHASEFAILED = WM_APP + 11,   // phase 1 stopped on an error
 };
 
-// The wizard's outcome when the user cancelled (no script error has this number).
+// The wizard's outcome when the user cancelled, also the exit code (the
+// runner's own error for a cancel has the same number).
 enum { SETUP_CANCELLED = 2 };
+// The log text of a wizard cancelled while phase 1 ran, beyond the numbered
+// messages.
+enum { SETUP_MSG_CANCELLED_PARTWAY = 1060 };
 
 struct SetupEngine {
     bool uninstallMode;
@@ -36,6 +40,8 @@ struct SetupEngine {
     int pageId;
     HANDLE phaseThread;
     bool phaseFailed;
+    bool closing;               // cancelled or closing: waiting for phase 1 to stop
+    bool cancelledPartway;      // the cancel came while phase 1 ran
     HFONT titleFont, boldFont, linkFont;
     HBRUSH background;
     int dpi;
@@ -51,8 +57,12 @@ void ResetSetupEngine();
 // Setup mode when the module carries an RCDATA resource "Setup.qis".
 bool IsSetupModule(HMODULE module);
 // Reads the switches into gSetup and the variables #INSTALLPATH# and
-// #CUSTOMPATH#; unknown characters are skipped.
+// #CUSTOMPATH#. The line is split into arguments as the C runtime splits
+// argv; each argument is one switch with its value, others are ignored.
 void ParseSetupCommandLine(const char *commandLine);
+// The next argument after p into out[size] by those rules; the position
+// after it, or null when none is left.
+const char *NextCommandLineArgument(const char *p, char *out, size_t size);
 // Mode, built-in variables, the script (file in the current folder, else the
 // resource archive), phase 0 and the derived variables: 0, or 13 when the
 // script is missing or phase 0 fails.
@@ -83,6 +93,9 @@ int RunSilentSetup();
 void SetupLogPath(char *out);
 // Overwrites the log: the error's message and the outcome line.
 bool WriteSetupLog(int error);
+// The log of a wizard cancelled while phase 1 ran: the cancel and the
+// failure line.
+bool WriteCancelLog();
 // Copies the "-USE=" files into #INSTALLPATH#\Init: 0, or 32.
 int CopyUseFiles();
 

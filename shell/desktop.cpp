@@ -36,7 +36,15 @@ void SetDesktopPaths()
 {
     _snprintf(gWallpaperImage, MAX_TEXT, "%s\\%s", gApp.dataFolder, kWallpaperFile);
     gWallpaperImage[MAX_TEXT - 1] = 0;
-    _snprintf(gScreenSaverModule, MAX_TEXT, "%s\\%s", gApp.ownFolder, kSaverFile);
+    // Setup puts the screen-saver module into the Windows folder, where the
+    // system's screen-saver choice lists it.
+    char windows[MAX_PATH];
+    UINT n = GetWindowsDirectoryA(windows, MAX_PATH);
+    if (!n || n >= MAX_PATH) {
+        gScreenSaverModule[0] = 0;   // an empty path is never taken for ours
+        return;
+    }
+    _snprintf(gScreenSaverModule, MAX_TEXT, "%s\\%s", windows, kSaverFile);
     gScreenSaverModule[MAX_TEXT - 1] = 0;
 }
 

@@ -47,7 +47,7 @@ struct WallpaperLayout {
 extern const char *const kLayoutValueNames[LAYOUT_VALUES];
 
 extern char gWallpaperImage[MAX_TEXT];      // "<data folder>\Veltaspar.bmp"
-extern char gScreenSaverModule[MAX_TEXT];   // "<program folder>\Veltaspar.scr"
+extern char gScreenSaverModule[MAX_TEXT];   // "<Windows folder>\Veltaspar.scr"
 extern uint8_t gWallpaperInstalled;         // this run put its image on the desktop
 extern uint8_t gDesktopVisible;
 

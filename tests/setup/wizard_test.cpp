@@ -4,8 +4,10 @@
 // against a fake installation.
 #include "testutil.h"
 
+#include <ctype.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "resources/resource.h"
@@ -90,9 +92,57 @@ TEST(CommandLine, SwitchesAndQuotedValues)
     EXPECT_TRUE(gSetup.silent);
     ParseSetupCommandLine("");
     ResetSetupEngine();
-    ParseSetupCommandLine("SILENT -WORKDIR=\"C:\\a b\\\\\"");
-    EXPECT_FALSE(gSetup.silent);   // no dash: skipped character by character
+    ParseSetupCommandLine("SILENT -SILENTLY -WORKDIR=\"C:\\a b\\\\\\\\\"");
+    EXPECT_FALSE(gSetup.silent);   // a switch is a whole argument
     EXPECT_STREQ("C:\\a b\\", gSetup.workFolder);   // only one backslash is removed
+}
+
+// The line is split the way the C runtime splits argv, so the forms cmd,
+// launchers and people write all give the same folder.
+TEST(CommandLine, SplitLikeArgv)
+{
+    const char *forms[] = {
+        "-SILENT \"-INSTALL=C:\\Program Files\\Veltaspar\"",
+        "-SILENT -INSTALL=\"C:\\Program Files\\Veltaspar\"",
+        "-SILENT -INSTALL=C:\\Program\" \"Files\\Veltaspar",
+        "  -SILENT\t-INSTALL=\"C:\\Program Files\\Veltaspar\"   ",
+    };
+    for (const char *line : forms) {
+        ResetSetupEngine();
+        ParseSetupCommandLine(line);
+        EXPECT_EQ("C:\\Program Files\\Veltaspar", Var("#INSTALLPATH#")) << line;
+        EXPECT_TRUE(gSetup.silent) << line;
+    }
+    ResetSetupEngine();
+    // The usual trap: a folder's last backslash before the closing quote must
+    // be doubled, as for every Windows program.
+    ParseSetupCommandLine("\"-DATA=D:\\My Data\" \"-WORKDIR=C:\\Log Files\\\\\" -USE=\"a b.ini\"");
+    EXPECT_EQ("D:\\My Data", Var("#CUSTOMPATH#"));
+    EXPECT_STREQ("C:\\Log Files", gSetup.workFolder);
+    ASSERT_EQ(1, gSetup.useCount);
+    EXPECT_STREQ("a b.ini", gSetup.useFiles[0]);
+
+    // Backslashes before a quote: 2n give n and the quote delimits, 2n+1 give
+    // n and a literal quote; elsewhere they are kept; "" in quotes is a quote.
+    char out[64];
+    const char *p = NextCommandLineArgument("a\\\\\"b c\" d\\\"e \"f\"\"g\" h\\i", out, sizeof out);
+    EXPECT_STREQ("a\\b c", out);
+    p = NextCommandLineArgument(p, out, sizeof out);
+    EXPECT_STREQ("d\"e", out);
+    p = NextCommandLineArgument(p, out, sizeof out);
+    EXPECT_STREQ("f\"g", out);
+    p = NextCommandLineArgument(p, out, sizeof out);
+    EXPECT_STREQ("h\\i", out);
+    EXPECT_EQ(nullptr, NextCommandLineArgument(p, out, sizeof out));
+    // An overlong argument is cut, and the next one still starts after it.
+    std::string longLine = std::string(100, 'x') + " next";
+    p = NextCommandLineArgument(longLine.c_str(), out, 8);
+    EXPECT_STREQ("xxxxxxx", out);
+    NextCommandLineArgument(p, out, sizeof out);
+    EXPECT_STREQ("next", out);
+    // An unclosed quote runs to the end.
+    NextCommandLineArgument("\"-INSTALL=C:\\a b", out, sizeof out);
+    EXPECT_STREQ("-INSTALL=C:\\a b", out);
 }
 
 // ---------------------------------------------------------------- mode and start-up
@@ -168,7 +218,7 @@ static std::string RunSilent(const std::string &tag, bool uninstall, const std::
     ScriptFolder folder(tag, uninstall ? "Uninstall.qis" : "Setup.qis", script);
     std::string logs = FreshTempFolder(tag + "-log");
     ResetSetupEngine();
-    ParseSetupCommandLine(("-SILENT -WORKDIR=\"" + logs + "\\\" " + switches).c_str());
+    ParseSetupCommandLine(("-SILENT \"-WORKDIR=" + logs + "\\\\\" " + switches).c_str());
     EXPECT_EQ(0, StartSetupEngineInMode(uninstall));
     RunSilentSetup();
     char path[MAX_PATH];
@@ -235,6 +285,40 @@ TEST(SilentRun, UninstallEndingWithAFolderLeftForTheRestartSucceeds)
     EXPECT_TRUE(gSetup.removeSelf);
     CloseHandle(hold);
     MoveFileExA(locked.c_str(), 0, MOVEFILE_DELAY_UNTIL_REBOOT);   // undo the scheduling
+    RemoveTree(work);
+}
+
+// Only an uninstall may end with a folder left behind; a setup whose phase 1
+// failed on any line has failed, and phase 2 does not run.
+TEST(SilentRun, SetupEndingWithAFolderNotRemovedFails)
+{
+    std::string work = FreshTempFolder("wiz-silent-busy-setup");
+    std::string full = work + "\\Full";
+    CreateDirectoryA(full.c_str(), 0);
+    WriteWhole(full + "\\kept.txt", "x");
+    std::string script = "PhaseBegin 0\r\nSet #PROGRAM#, VtWizardNoRecord\r\nPhaseEnd\r\n"
+                         "PhaseBegin 1\r\nRemoveDir \"" + full + "\"\r\nPhaseEnd\r\n"
+                         "PhaseBegin 2\r\nCreateDir \"" + work + "\\phase2\"\r\nPhaseEnd\r\n"
+                         "PhaseBegin 3\r\nCreateDir \"" + work + "\\phase3\"\r\nPhaseEnd\r\n";
+    ResetSetupEngine();
+    EXPECT_EQ("A critical error has occured. Setup can not continue.\n"
+              "Maybe the Setup file is corrupt!\r\nSetup failed!\r\n",
+              RunSilent("wiz-silent7", false, script, ""));
+    EXPECT_FALSE(Exists(work + "\\phase2"));
+    EXPECT_TRUE(Exists(work + "\\phase3"));
+    EXPECT_TRUE(Exists(full + "\\kept.txt"));
+    // A folder with files in it is not left for the restart either.
+    char pending[16384] = "";
+    DWORD size = sizeof pending - 2;
+    RegGetValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                 "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, 0, pending, &size);
+    std::string names(pending, size);
+    for (char &c : names)
+        c = (char)tolower((unsigned char)c);
+    std::string name = full;
+    for (char &c : name)
+        c = (char)tolower((unsigned char)c);
+    EXPECT_EQ(std::string::npos, names.find(name.substr(2))) << names;
     RemoveTree(work);
 }
 
@@ -587,6 +671,95 @@ TEST(Wizard, CancelAsksAndOnlyYesQuits)
     EXPECT_FALSE(gSetup.removeSelf);
 }
 
+// Cancel while phase 1 runs: the runner stops before its next command (a
+// "Call" in progress is ended), phase 1 does not complete, and the outcome
+// and the log say that it was cancelled partway.
+TEST(Wizard, CancelDuringPhaseOneStopsTheRunner)
+{
+    std::string marks = FreshTempFolder("wiz-cancel-run-marks");
+    std::string gate = marks + "\\gate.cmd";
+    WriteWhole(gate, "@ping -n 16 127.0.0.1 >nul\r\n");
+    std::string script = SetupScript(marks, "CreateDir \"" + marks + "\\before\"\r\n"
+                                            "Call cmd.exe, /c ^" + gate + "^, , H\r\n"
+                                            "CreateDir \"" + marks + "\\after\"\r\n");
+    script.replace(script.find("Set #ASKPATH#, 1\r\n"), 18, "");
+    WizardRun run(false, script, "wiz-cancel-run");
+    Click(IDC_WIZ_NEXT);
+    Click(IDC_WIZ_NEXT);
+    ASSERT_EQ(IDD_WIZ_PROGRESS, gSetup.pageId);
+    ASSERT_TRUE(
+        PumpUntil([] { return PageText(IDC_WIZ_STATUS1).find("Executing: cmd.exe") == 0; }));
+    DWORD start = GetTickCount();
+    {
+        BoxAnswerer boxes({IDYES});
+        Click(IDCANCEL);
+        ASSERT_EQ(1u, boxes.texts.size());
+    }
+    EXPECT_LT(GetTickCount() - start, 10000u);   // the call was ended, not waited for
+    EXPECT_TRUE(gSetup.frame == 0);
+    EXPECT_EQ(SETUP_CANCELLED, gSetup.result);
+    EXPECT_TRUE(gSetup.cancelledPartway);
+    EXPECT_TRUE(Exists(marks + "\\before"));
+    EXPECT_FALSE(Exists(marks + "\\after"));
+    EXPECT_FALSE(Exists(marks + "\\phase2-111"));
+    EXPECT_EQ(SE_CANCELLED, gScript.currentError);
+    std::string logs = FreshTempFolder("wiz-cancel-run-log");
+    snprintf(gSetup.workFolder, sizeof gSetup.workFolder, "%s", logs.c_str());
+    EXPECT_TRUE(WriteCancelLog());
+    EXPECT_EQ("Setup was cancelled by the user partway: what was done until then stays in "
+              "place, the rest was not done.\r\nSetup failed!\r\n",
+              ReadWhole(logs + "\\setup_wizard_tests.log"));
+    RemoveTree(logs);
+    RemoveTree(marks);
+}
+
+// While the wizard waits for the runner to stop, its window goes on working:
+// a timer of the window's thread keeps firing. The runner is held in a
+// "DeleteFile" of a file the test keeps open, which takes #TRYTIME#.
+static volatile LONG gTicksWhileClosing;
+
+static void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD)
+{
+    if (gSetupAbort && gSetup.frame)
+        gTicksWhileClosing++;
+}
+
+TEST(Wizard, WindowStaysResponsiveWhileTheRunnerStops)
+{
+    std::string marks = FreshTempFolder("wiz-cancel-busy-marks");
+    std::string held = marks + "\\held.txt";
+    WriteWhole(held, "x");
+    HANDLE hold = CreateFileA(held.c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hold);
+    std::string script = SetupScript(marks, "Set #TRYTIME#, 3000\r\nDeleteFile \"" + held +
+                                                "\"\r\nCreateDir \"" + marks + "\\after\"\r\n");
+    script.replace(script.find("Set #ASKPATH#, 1\r\n"), 18, "");
+    WizardRun run(false, script, "wiz-cancel-busy");
+    Click(IDC_WIZ_NEXT);
+    Click(IDC_WIZ_NEXT);
+    ASSERT_TRUE(
+        PumpUntil([] { return PageText(IDC_WIZ_STATUS1).find("Deleting file:") == 0; }));
+    gTicksWhileClosing = 0;
+    UINT_PTR timer = SetTimer(0, 0, 50, CountTick);
+    DWORD start = GetTickCount();
+    {
+        BoxAnswerer boxes({IDYES});
+        Click(IDCANCEL);
+    }
+    DWORD waited = GetTickCount() - start;
+    KillTimer(0, timer);
+    EXPECT_TRUE(gSetup.frame == 0);
+    EXPECT_EQ(SETUP_CANCELLED, gSetup.result);
+    EXPECT_FALSE(Exists(marks + "\\after"));
+    // The delete went on trying for its time, and the window's thread meanwhile
+    // handled its timer many times over.
+    EXPECT_GT(waited, 1000u);
+    EXPECT_GT(gTicksWhileClosing, 5) << waited << " ms";
+    CloseHandle(hold);
+    MoveFileExA(held.c_str(), 0, MOVEFILE_DELAY_UNTIL_REBOOT);   // undo the scheduling
+    RemoveTree(marks);
+}
+
 TEST(Wizard, UninstallKeepsSettingsAndShowsWhatRemains)
 {
     std::string install = FreshTempFolder("wiz-uninst-inst");
@@ -731,11 +904,15 @@ TEST(ShippedScript, IsEmbeddedAndDoesWhatAnUninstallMust)
         "DeleteFile \"#INSTALLPATH#\\#PROGRAM#.scr\"\r\n",
         "DeleteRegVal LM, Software\\Kestrova, #PROGRAM#\r\n",
         "DeleteRegKey LM, Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\#PROGRAM#\r\n",
+        "DeleteFile \"#WINDOWSDIR#\\#PROGRAM#.scr\"\r\n",
         "If #KEEPCFG#, !, 1\r\n",
-        "DeleteFile \"#CONFIGPATH#\\*.*\"\r\n",
+        "RemoveDir \"#CONFIGPATH#\"\r\n",
     };
     for (const char *line : needed)
         EXPECT_NE(std::string::npos, text.find(line)) << line;
+    // Nothing in the data folder goes by a mask that takes every file.
+    EXPECT_EQ(std::string::npos, text.find("#CONFIGPATH#\\*.*"));
+    EXPECT_EQ(std::string::npos, text.find("#CONFIGPATH#\\*\""));
     // Closing comes first; the record goes only after the files.
     EXPECT_LT(text.find("CloseProgram"), text.find("DeleteFile"));
     EXPECT_LT(text.find("#PROGRAM#.exe"), text.find("DeleteRegVal"));
@@ -756,6 +933,82 @@ TEST(ShippedScript, IsEmbeddedAndDoesWhatAnUninstallMust)
     EXPECT_EQ(ifs, endifs);
     EXPECT_GT(commands, 30);
     SetScriptText(0);
+}
+
+static void ListTree(const std::string &folder, const std::string &prefix, std::string *out)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<std::string> names;
+    do {
+        std::string name = entry.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    for (const std::string &name : names) {
+        *out += prefix + name + "\n";
+        ListTree(folder + "\\" + name, prefix + name + "\\", out);
+    }
+}
+
+// The shipped script (under a name of the test's own) against a data folder
+// the user chose and shares with files of their own: what the program made
+// there goes, the user's files and the folders that hold them stay.
+TEST(ShippedScript, RemovesOnlyWhatTheProgramMadeInTheDataFolder)
+{
+    const char program[] = "VtShippedUninstall";
+    std::string text = ShippedScript();
+    size_t at = text.find("Set #PROGRAM#, Veltaspar\r\n");
+    ASSERT_NE(std::string::npos, at);
+    text.replace(at, 24, std::string("Set #PROGRAM#, ") + program);
+    std::string root = FreshTempFolder("wiz-shipped");
+    std::string install = root + "\\Program Files\\Velta", data = root + "\\Shared";
+    CreateFolderTree(install.c_str());
+    CreateFolderTree((data + "\\Profile-Default").c_str());
+    CreateFolderTree((data + "\\Profile-Work Days").c_str());
+    CreateFolderTree((data + "\\Backup").c_str());
+    const char *programFiles[] = {
+        "(QRF)App.rgc", "(QRF)Win.rgc_tmp", "Preferences.rgc", "BackupWPPath.rgc",
+        "ScreenSaverActive.rgc", "Veltaspar.bmp", "Veltaspar.bmp0A1B2C3D.tmp", "VTCamImg.bmp",
+        "Clouds.net", "Clouds.map", "Clouds.min", "Default Map View.vtp",
+        "Around the World in 80 Minutes.vtc", "VtShippedUninstall.KestrovaConfig",
+        "Backup\\Veltaspar 2026-12-09.KestrovaConfig", "Profile-Default\\Options0.rgc",
+        "Profile-Default\\Options1.rgc", "Profile-Default\\Settings.rgc",
+        "Profile-Default\\Veltaspar.bmp", "Profile-Default\\VTScrsvr.bmp",
+        "Profile-Work Days\\Options0.rgc", "Profile-Work Days\\VTMapPrv.bmp"};
+    for (const char *name : programFiles)
+        WriteWhole(data + "\\" + name, "made by the program");
+    const char *userFiles[] = {"MyThesis.docx", "notes.rgcx", "Backup plan.txt",
+                               "My Own View.vtp", "Clouds.jpg", "Profile-Work Days\\todo.txt"};
+    for (const char *name : userFiles)
+        WriteWhole(data + "\\" + name, "the user's");
+    WriteWhole(install + "\\" + program + ".exe", "program");
+    WriteWhole(install + "\\Urban.vtd", "data");
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    std::string saver = std::string(windows) + "\\" + program + ".scr";
+    WriteWhole(saver, "saver");
+    SetupInfoRecord record;
+    BuildSetupInfo(&record, program, "4.0", 0, 1, 0, install.c_str(), data.c_str(), 0, 0, 0);
+    ASSERT_TRUE(WriteSetupInfo(program, &record));
+
+    EXPECT_EQ("Uninstall finished successfully!\r\n", RunSilent("wiz-shipped-run", true, text, ""));
+    std::string left;
+    ListTree(data, "", &left);
+    EXPECT_EQ("Backup plan.txt\nClouds.jpg\nMy Own View.vtp\nMyThesis.docx\n"
+              "Profile-Work Days\nProfile-Work Days\\todo.txt\nnotes.rgcx\n",
+              left);
+    EXPECT_EQ("the user's", ReadWhole(data + "\\MyThesis.docx"));
+    EXPECT_FALSE(Exists(install + "\\" + program + ".exe"));
+    EXPECT_FALSE(Exists(install + "\\Urban.vtd"));
+    EXPECT_FALSE(Exists(saver));
+    EXPECT_FALSE(ReadSetupInfo(program, &record));
+    RemoveRecord(program);
+    RemoveTree(root);
 }
 
 static DWORD RunProgram(const std::string &commandLine, const std::string &folder)

@@ -205,6 +205,18 @@ TEST_F(Desktop, AnotherProgramsWallpaperCountsAsOursOnlyWithoutDetection)
     EXPECT_FALSE(IsOurWallpaper());
 }
 
+// The program points the system at the module setup puts into the Windows
+// folder, wherever the program itself lives.
+TEST_F(Desktop, ScreenSaverModuleIsTheOneInTheWindowsFolder)
+{
+    char windows[MAX_PATH] = "";
+    ASSERT_NE(0u, GetWindowsDirectoryA(windows, MAX_PATH));
+    EXPECT_EQ(std::string(windows) + "\\Veltaspar.scr", gScreenSaverModule);
+    EXPECT_EQ(folder + "\\Veltaspar.bmp", gWallpaperImage);
+    EXPECT_TRUE(IsOurScreenSaverPath((std::string(windows) + "\\VELTASPAR.SCR").c_str()));
+    EXPECT_FALSE(IsOurScreenSaverPath((folder + "\\Program\\Veltaspar.scr").c_str()));
+}
+
 TEST_F(Desktop, AnEmptyScreenSaverPathIsNeverOurs)
 {
     EXPECT_FALSE(IsOurScreenSaverPath(""));
