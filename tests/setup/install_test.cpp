@@ -1,5 +1,5 @@
 // The product installed, run and removed as a user does it, in a prefix of
-// its own (fresh_prefix.sh): the built Setup.exe run silently with the
+// its own (scripts/wine-run): the built Setup.exe run silently with the
 // installation folder (with blanks) passed as cmd writes it, a custom data
 // folder that already holds a file of the user's, and the user's own
 // wallpaper and screen saver in place; the installed Veltaspar.exe started
