@@ -401,10 +401,8 @@ struct JobState {
     BackgroundPicture background;
     int hasBackgroundColour;
     int starsOn;
-    LightSpot *stars;
+    LightSpot *stars;           // every cell row the job reaches, row 0 the one above it
     int starCells, starRow;
-    float *starCoverage;        // the current cell row's 32 rows, starCells x 32 wide
-    int starCoverageRow;        // the cell row it holds; -1 none
     float starDensity;
     int earthOn;                // day or night layer on
     // Percent settings as factors, worked out once: divisions are slow.
@@ -618,12 +616,28 @@ static void PrepareStars(JobState *j)
     const ViewOptions *v = j->view;
     j->starsOn = v->bBackground == 1 && v->bStars && v->iStarsBrightness && v->iStarsDensity &&
                  buildLightSpots(v, &j->starCells, &j->stars, &j->starDensity, &j->starRow);
-    j->starCoverageRow = -1;
-    if (j->starsOn) {
-        j->starCoverage = (float *)malloc((size_t)j->starCells * STAR_CELL_PIXELS *
-                                          STAR_CELL_PIXELS * sizeof(float));
-        j->starsOn = j->starCoverage != 0;
-    }
+}
+
+// The star field's cell rows for the whole job, drawn up front in the order
+// a pass from the top would draw them (the random table is consumed the
+// same way), so that any thread can render any row. Rows 0..2 are the
+// window buildLightSpots made; row r + 1 is cell row r. False when memory
+// runs out: the job then has no stars, as when the window itself fails.
+static bool DrawAllStarRows(JobState *j, int top, int bottom)
+{
+    int last = bottom >= top ? (bottom - j->view->iClpArea[1]) / STAR_CELL_PIXELS : 0;
+    size_t rowBytes = (size_t)j->starCells * STAR_CELL_BYTES;
+    LightSpot *all = (LightSpot *)malloc((size_t)(last + 3) * rowBytes);
+    if (!all)
+        return false;
+    memcpy(all, j->stars, STAR_WINDOW_ROWS * rowBytes);
+    for (int r = 3; r <= last + 2; r++)
+        fillLightSpotRow(2, all + (size_t)(r - 2) * j->starCells * STAR_CELL_SLOTS, j->starDensity,
+                         j->starCells);
+    free(j->stars);
+    j->stars = all;
+    j->starRow = last;
+    return true;
 }
 
 static void PrepareFactors(JobState *j)
@@ -731,8 +745,6 @@ static void FinishJob(JobState *j)
     CloseMapImage(&j->clouds);
     free(j->stars);
     j->stars = 0;
-    free(j->starCoverage);
-    j->starCoverage = 0;
     free(j->twilight);
     j->twilight = 0;
     FreeAdjust(&j->dayAdjust);
@@ -763,14 +775,20 @@ static void SpaceBackground(const JobState *j, int x, int y, const double existi
         ColourBytes(v->crBackground, c);
 }
 
-static void AddStars(const JobState *j, int x, int y, double c[3])
+// One thread's star coverage of the cell row it is rendering.
+struct StarBand {
+    float *coverage;   // the cell row's 32 rows, starCells x 32 wide
+    int row;           // the cell row it holds; -1 none
+};
+
+static void AddStars(const JobState *j, const StarBand *band, int x, int y, double c[3])
 {
     const int *clip = j->view->iClpArea;
     int width = j->starCells * STAR_CELL_PIXELS, rx = x - clip[0];
-    int ry = y - clip[1] - j->starRow * STAR_CELL_PIXELS;
+    int ry = y - clip[1] - band->row * STAR_CELL_PIXELS;
     if (rx < 0 || rx >= width || ry < 0 || ry >= STAR_CELL_PIXELS)
         return;
-    float coverage = j->starCoverage[(size_t)ry * width + rx];
+    float coverage = band->coverage[(size_t)ry * width + rx];
     if (coverage <= 0)
         return;
     double a = Clamp01(j->view->iStarsBrightness * coverage / 100.0);
@@ -778,13 +796,13 @@ static void AddStars(const JobState *j, int x, int y, double c[3])
         c[k] += a * (255 - c[k]);
 }
 
-static void ShadeSpace(const JobState *j, int x, int y, double r, double cosA,
+static void ShadeSpace(const JobState *j, const StarBand *band, int x, int y, double r, double cosA,
                        const double existing[3], double c[3])
 {
     const ViewOptions *v = j->view;
     SpaceBackground(j, x, y, existing, c);
     if (j->starsOn)
-        AddStars(j, x, y, c);
+        AddStars(j, band, x, y, c);
     double ring = j->outerRing;
     if (v->bHalo && !j->projection.flat && r > 1 && ring > 0 && r <= 1 + ring) {
         double amount = pow(1 - (r - 1) / ring, j->outerExponent) * (cosA * 0.5 + 0.5);
@@ -1279,7 +1297,8 @@ static void ReportRows(const ComposeState *s, const JobState *j, int rowsDone)
 
 // rowBand: the twilight band of the row when every pixel of it has the same
 // latitude (flat maps), else null.
-static void ShadePixel(JobState *j, const ComposeState *s, int x, int y, const MapProjection *p,
+static void ShadePixel(JobState *j, const ComposeState *s, const StarBand *band, int x, int y,
+                       const MapProjection *p,
                        double sinLat, double cosLat, double columnCos, const Twilight *rowBand,
                        const PixelPlan *plan)
 {
@@ -1301,13 +1320,13 @@ static void ShadePixel(JobState *j, const ComposeState *s, int x, int y, const M
         ShadeEarth(j, s, p, plan, rowBand, cosA, x, y, existing, c);
     }
     else
-        ShadeSpace(j, x, y, j->earthOn ? p->distance : 0, cosA, existing, c);
+        ShadeSpace(j, band, x, y, j->earthOn ? p->distance : 0, cosA, existing, c);
     StorePixel(out, c);
 }
 
 // A globe pixel beyond the reach of the outer halo needs no map position:
 // shades it as space and answers true.
-static bool FarSpace(JobState *j, const ComposeState *s, int x, int y)
+static bool FarSpace(JobState *j, const ComposeState *s, const StarBand *band, int x, int y)
 {
     const ViewOptions *v = j->view;
     double r = GlobeDistance(x, y, &j->projection);
@@ -1315,15 +1334,15 @@ static bool FarSpace(JobState *j, const ComposeState *s, int x, int y)
         return false;
     uint8_t *out = StoredPixel(s, x, y);
     double existing[3] = {(double)out[2], (double)out[1], (double)out[0]}, c[3];
-    ShadeSpace(j, x, y, j->earthOn ? r : 0, -1, existing, c);
+    ShadeSpace(j, band, x, y, j->earthOn ? r : 0, -1, existing, c);
     StorePixel(out, c);
     return true;
 }
 
 // Renders one job's clip rectangle; false when cancelled.
 // One row of a flat map; false when cancelled.
-static bool RenderFlatRow(JobState *j, const ComposeState *s, const FlatColumn *columns, int y,
-                          int left, int right)
+static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *band,
+                          const FlatColumn *columns, int y, int left, int right)
 {
     FlatRow row;
     PrepareFlatRow(j, y, &row);
@@ -1339,7 +1358,7 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const FlatColumn *
         p.mapX = c->mapX;
         p.longitude = c->longitude;
         PlanFlatPixel(j, c, &row, &plan);
-        ShadePixel(j, s, x, y, &p, row.sinLat, row.cosLat, c->sunCos, &row.band, &plan);
+        ShadePixel(j, s, band, x, y, &p, row.sinLat, row.cosLat, c->sunCos, &row.band, &plan);
         if (*s->cancel)
             return false;
     }
@@ -1347,11 +1366,12 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const FlatColumn *
 }
 
 // One row of a globe (or of a flat map without its column tables).
-static bool RenderGlobeRow(JobState *j, const ComposeState *s, int y, int left, int right)
+static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *band, int y,
+                           int left, int right)
 {
     MapProjection p;
     for (int x = left; x <= right; x++) {
-        if (j->projection.flat || !FarSpace(j, s, x, y)) {
+        if (j->projection.flat || !FarSpace(j, s, band, x, y)) {
             ProjectPrepared(x, y, &j->projection, &p);
             double sinLat, cosLat, sunCos;
             if (p.valid && !j->projection.flat) {
@@ -1367,7 +1387,7 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, int y, int left, 
                 cosLat = tableCosine(p.latitude);
                 sunCos = tableCosine(p.longitude - j->sunLongitude);
             }
-            ShadePixel(j, s, x, y, &p, sinLat, cosLat, sunCos, 0, 0);
+            ShadePixel(j, s, band, x, y, &p, sinLat, cosLat, sunCos, 0, 0);
         }
         if (*s->cancel)
             return false;
@@ -1375,14 +1395,160 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, int y, int left, 
     return true;
 }
 
-static void AdvanceStars(JobState *j, int y)
+// --- Rows over the processor's cores ---
+//
+// A job's rows are handed out one at a time to the calling thread and to
+// worker threads started for that job alone, so a render is still one job
+// (one output render at a time) that merely finishes sooner. Every pixel
+// depends only on its position and on what the set-up prepared, and the
+// star field is drawn for the whole job before any row, so the picture is
+// the same byte for byte whatever the number of threads.
+
+int gRenderThreads = 0;
+
+enum {
+    RENDER_MAX_THREADS = 32,
+    ROWS_PER_THREAD = 16,          // fewer rows are not worth a thread
+    ROW_THREAD_STACK = 256 * 1024, // the row loop needs little stack
+};
+
+// The rows of one job, shared by the threads that render them.
+struct RowShare {
+    JobState *job;
+    const ComposeState *state;
+    const FlatColumn *columns;   // flat maps: the column tables, or null
+    int left, right, top, bottom;
+    volatile LONG handedOut;     // rows taken so far, from the top
+    volatile LONG rowsDone;
+    volatile LONG cancelled;
+};
+
+struct RowWorker {
+    RowShare *share;
+    StarBand band;
+    HANDLE thread;
+};
+
+// The cores this process may run on.
+static int ProcessorCores()
 {
-    while (j->starRow < (y - j->view->iClpArea[1]) / STAR_CELL_PIXELS)
-        advanceLightSpots(j->stars, j->starDensity, j->starCells, &j->starRow);
-    if (j->starCoverageRow != j->starRow) {
-        rasterLightSpots(j->stars, j->starCells, j->starRow, j->starCoverage,
-                         j->starCells * STAR_CELL_PIXELS);
-        j->starCoverageRow = j->starRow;
+    DWORD_PTR process = 0, system = 0;
+    int n = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+        for (; process; process &= process - 1)
+            n++;
+    if (n < 1) {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        n = (int)info.dwNumberOfProcessors;
+    }
+    return n < 1 ? 1 : n;
+}
+
+// Whether threads may share the job's maps: a map read through a window
+// moves that window, so only maps held whole in memory are shared.
+static bool MapsShareable(const JobState *j)
+{
+    const MapImage *maps[4] = {&j->day, &j->next, &j->urban, &j->clouds};
+    for (int i = 0; i < 4; i++)
+        if (maps[i]->open && !maps[i]->direct)
+            return false;
+    return true;
+}
+
+static int ThreadsFor(const JobState *j, int rows)
+{
+    int n = gRenderThreads > 0 ? gRenderThreads : ProcessorCores();
+    int useful = rows / ROWS_PER_THREAD;
+    n = n < useful ? n : useful;
+    n = n < RENDER_MAX_THREADS ? n : RENDER_MAX_THREADS;
+    return n > 1 && MapsShareable(j) ? n : 1;
+}
+
+// Puts the star coverage of row y's cell row into the band.
+static void BandForRow(const JobState *j, StarBand *band, int y)
+{
+    int row = (y - j->view->iClpArea[1]) / STAR_CELL_PIXELS;
+    if (band->row == row)
+        return;
+    // Cell row r's window starts at row r of the job's rows (r - 1 above it).
+    const LightSpot *window = j->stars + (size_t)row * j->starCells * STAR_CELL_SLOTS;
+    rasterLightSpots(window, j->starCells, row, band->coverage, j->starCells * STAR_CELL_PIXELS);
+    band->row = row;
+}
+
+// Takes rows until none are left. The calling thread passes reported, the
+// rows it has told the tray about, and reports the progress as it goes, so
+// the tray hears it from one thread and in order. False when cancelled.
+static bool RenderRows(RowShare *share, StarBand *band, int *reported)
+{
+    JobState *j = share->job;
+    while (!share->cancelled) {
+        int y = share->top + (int)InterlockedIncrement(&share->handedOut) - 1;
+        if (y > share->bottom)
+            return true;
+        if (j->starsOn)
+            BandForRow(j, band, y);
+        bool done = share->columns
+                        ? RenderFlatRow(j, share->state, band, share->columns, y, share->left,
+                                        share->right)
+                        : RenderGlobeRow(j, share->state, band, y, share->left, share->right);
+        if (!done) {
+            InterlockedExchange(&share->cancelled, 1);
+            return false;
+        }
+        int rows = (int)InterlockedIncrement(&share->rowsDone);
+        for (; reported && !*share->state->cancel && *reported + 100 <= rows; *reported += 100)
+            ReportRows(share->state, j, *reported + 100);
+    }
+    return false;
+}
+
+static DWORD WINAPI RowWorkerThread(LPVOID parameter)
+{
+    RowWorker *w = (RowWorker *)parameter;
+    RenderRows(w->share, &w->band, 0);
+    return 0;
+}
+
+// Starts up to count - 1 workers at the calling thread's priority (the
+// job's); answers how many started. A worker that cannot be made is left
+// out: the others, and the calling thread, take its rows.
+static int StartRowWorkers(RowShare *share, RowWorker *workers, int count, size_t coverageBytes)
+{
+    int priority = GetThreadPriority(GetCurrentThread());
+    int started = 0;
+    for (int i = 1; i < count; i++) {
+        RowWorker *w = &workers[started];
+        w->share = share;
+        w->band.row = -1;
+        w->band.coverage = coverageBytes ? (float *)malloc(coverageBytes) : 0;
+        if (coverageBytes && !w->band.coverage)
+            break;
+        w->thread = CreateThread(0, ROW_THREAD_STACK, RowWorkerThread, w,
+                                 CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, 0);
+        if (!w->thread) {
+            free(w->band.coverage);
+            break;
+        }
+        if (priority != THREAD_PRIORITY_ERROR_RETURN)
+            SetThreadPriority(w->thread, priority);
+        ResumeThread(w->thread);
+        started++;
+    }
+    return started;
+}
+
+static void JoinRowWorkers(RowWorker *workers, int started)
+{
+    HANDLE handles[RENDER_MAX_THREADS];
+    for (int i = 0; i < started; i++)
+        handles[i] = workers[i].thread;
+    if (started)
+        WaitForMultipleObjects((DWORD)started, handles, TRUE, INFINITE);
+    for (int i = 0; i < started; i++) {
+        CloseHandle(workers[i].thread);
+        free(workers[i].band.coverage);
     }
 }
 
@@ -1390,21 +1556,40 @@ static void AdvanceStars(JobState *j, int y)
 static bool RenderJob(JobState *j, const ComposeState *s)
 {
     const ViewOptions *v = j->view;
-    int left = v->iClpArea[0] > 0 ? v->iClpArea[0] : 0;
-    int top = v->iClpArea[1] > 0 ? v->iClpArea[1] : 0;
-    int right = v->iClpArea[2] < s->width - 1 ? v->iClpArea[2] : s->width - 1;
-    int bottom = v->iClpArea[3] < s->height - 1 ? v->iClpArea[3] : s->height - 1;
-    FlatColumn *columns = j->projection.flat ? PrepareFlatColumns(j) : 0;
-    bool cancelled = false;
-    for (int y = top; y <= bottom && !cancelled; y++) {
-        if (j->starsOn)
-            AdvanceStars(j, y);
-        cancelled = columns ? !RenderFlatRow(j, s, columns, y, left, right)
-                            : !RenderGlobeRow(j, s, y, left, right);
-        ReportRows(s, j, y - top + 1);
+    RowShare share;
+    memset(&share, 0, sizeof share);
+    share.job = j;
+    share.state = s;
+    share.left = v->iClpArea[0] > 0 ? v->iClpArea[0] : 0;
+    share.top = v->iClpArea[1] > 0 ? v->iClpArea[1] : 0;
+    share.right = v->iClpArea[2] < s->width - 1 ? v->iClpArea[2] : s->width - 1;
+    share.bottom = v->iClpArea[3] < s->height - 1 ? v->iClpArea[3] : s->height - 1;
+    size_t coverageBytes = 0;
+    StarBand own = {0, -1};
+    if (j->starsOn) {
+        coverageBytes = (size_t)j->starCells * STAR_CELL_PIXELS * STAR_CELL_PIXELS * sizeof(float);
+        own.coverage = (float *)malloc(coverageBytes);
+        j->starsOn = own.coverage && DrawAllStarRows(j, share.top, share.bottom);
     }
+    if (!j->starsOn)
+        coverageBytes = 0;
+    FlatColumn *columns = j->projection.flat ? PrepareFlatColumns(j) : 0;
+    share.columns = columns;
+    RowWorker *workers = 0;
+    int started = 0, threads = ThreadsFor(j, share.bottom - share.top + 1);
+    if (threads > 1 && (workers = (RowWorker *)malloc(threads * sizeof(RowWorker))) != 0)
+        started = StartRowWorkers(&share, workers, threads, coverageBytes);
+    int reported = 0;
+    bool finished = RenderRows(&share, &own, &reported);
+    JoinRowWorkers(workers, started);
+    // A cancel that came while the last rows were drawn still counts.
+    finished = finished && !share.cancelled && !*s->cancel;
+    for (; finished && reported + 100 <= share.rowsDone; reported += 100)
+        ReportRows(s, j, reported + 100);   // rows the workers finished last
+    free(workers);
+    free(own.coverage);
     free(columns);
-    return !cancelled;
+    return finished;
 }
 
 // --- The whole call ---
