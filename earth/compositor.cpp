@@ -280,6 +280,56 @@ static void CloseMapImage(MapImage *m)
 
 
 
+// Where a bilinear sample reads: the four corner pixels' indices and the
+// fractions. The day map, the next month and the urban map share one
+// geometry, so a globe pixel works it out once for the three of them.
+struct Corners {
+    size_t topLeft, topRight, bottomLeft, bottomRight;
+    double dx, dy;
+};
+
+// MapWrapIndex for an int: on this target the 64-bit one costs a pixel
+// loop dearly.
+PIXEL_HELPER int WrapInt(int value, int size)
+{
+    if (value >= 0 && value < size)
+        return value;
+    if (value < 0 && value >= -size)
+        return value + size;
+    int wrapped = value % size;
+    return wrapped < 0 ? wrapped + size : wrapped;
+}
+
+// The corners of (x, y) on a map of width x height, as SampleDirect takes
+// them; false for coordinates it would hand on to the reader.
+PIXEL_HELPER bool CornersAt(double x, double y, int width, int height, Corners *at)
+{
+    if (!(absValue(x) < 1e9 && absValue(y) < 1e9))
+        return false;
+    double fx = floorValue(x), fy = floorValue(y);
+    at->dx = x - fx;
+    at->dy = y - fy;
+    size_t x0 = WrapInt((int)fx, width), x1 = WrapInt((int)fx + 1, width);
+    size_t y0 = WrapInt((int)fy, height) * (size_t)width;
+    size_t y1 = WrapInt((int)fy + 1, height) * (size_t)width;
+    at->topLeft = x0 + y0;
+    at->topRight = x1 + y0;
+    at->bottomLeft = x0 + y1;
+    at->bottomRight = x1 + y1;
+    return true;
+}
+
+// SampleDirect's bilinear result from corners worked out before.
+PIXEL_HELPER void SampleCorners(const MapImage *m, const Corners *at, uint8_t *out)
+{
+    const uint8_t *p = m->direct;
+    int n = m->bytes;
+    const uint8_t *tl = p + n * at->topLeft, *tr = p + n * at->topRight;
+    const uint8_t *bl = p + n * at->bottomLeft, *br = p + n * at->bottomRight;
+    for (int c = 0; c < n; c++)
+        out[c] = MapBilinearChannel(tl[c], tr[c], bl[c], br[c], at->dx, at->dy);
+}
+
 // SampleMap's result, bit for bit, without going through the reader.
 static void SampleDirect(const MapImage *m, double x, double y, bool bilinear, uint8_t *out)
 {
@@ -291,13 +341,25 @@ static void SampleDirect(const MapImage *m, double x, double y, bool bilinear, u
             out[c] = s[c];
         return;
     }
-    double fx = floorValue(x), fy = floorValue(y), dx = x - fx, dy = y - fy;
-    int x0 = MapWrapIndex((int)fx, w), x1 = MapWrapIndex((int)fx + 1, w);
-    int y0 = MapWrapIndex((int)fy, m->height), y1 = MapWrapIndex((int)fy + 1, m->height);
-    const uint8_t *tl = p + (size_t)n * (x0 + (size_t)w * y0), *tr = p + (size_t)n * (x1 + (size_t)w * y0);
-    const uint8_t *bl = p + (size_t)n * (x0 + (size_t)w * y1), *br = p + (size_t)n * (x1 + (size_t)w * y1);
-    for (int c = 0; c < n; c++)
-        out[c] = MapBilinearChannel(tl[c], tr[c], bl[c], br[c], dx, dy);
+    Corners at;
+    CornersAt(x, y, w, m->height, &at);   // the caller checked the range
+    SampleCorners(m, &at, out);
+}
+
+// Whether two colour maps hold the same four corner pixels: then their
+// samples are the same.
+PIXEL_HELPER bool SameCorners(const MapImage *a, const MapImage *b, const Corners *at)
+{
+    const size_t corners[4] = {at->topLeft, at->topRight, at->bottomLeft, at->bottomRight};
+    for (int k = 0; k < 4; k++) {
+        const uint8_t *p = a->direct + 3 * corners[k], *q = b->direct + 3 * corners[k];
+        uint16_t p01, q01;
+        __builtin_memcpy(&p01, p, 2);   // one load for two bytes
+        __builtin_memcpy(&q01, q, 2);
+        if (p01 != q01 || p[2] != q[2])
+            return false;
+    }
+    return true;
 }
 
 static void Sample(MapImage *m, double x, double y, bool bilinear, uint8_t *out)
@@ -311,8 +373,8 @@ static void Sample(MapImage *m, double x, double y, bool bilinear, uint8_t *out)
 // Whole pixel of a one-byte map, both directions wrapping.
 static int PixelAt(MapImage *m, int x, int y)
 {
-    x = MapWrapIndex(x, m->width);
-    y = MapWrapIndex(y, m->height);
+    x = WrapInt(x, m->width);
+    y = WrapInt(y, m->height);
     if (m->direct)
         return m->direct[x + (size_t)m->width * y];
     uint8_t v = 0;
@@ -868,21 +930,24 @@ PIXEL_HELPER double SeasonWeight(const JobState *j, double mapX, double mapY, co
 }
 
 // The season-mixed map colour, R G B.
-static void PlannedOrSampled(MapImage *m, const uint8_t *planned, const JobState *j, double mapX,
-                             double mapY, uint8_t *out)
+// at: the shared corners of a bilinear sample, or null.
+static void PlannedOrSampled(MapImage *m, const uint8_t *planned, const Corners *at,
+                             const JobState *j, double mapX, double mapY, uint8_t *out)
 {
     if (planned) {
         for (int c = 0; c < m->bytes; c++)   // not memcpy: a library call per pixel
             out[c] = planned[c];
-    }
+    } else if (at && m->direct)
+        SampleCorners(m, at, out);
     else
         Sample(m, mapX, mapY, j->bilinear, out);
 }
 
-static void MapColour(JobState *j, double mapX, double mapY, const PixelPlan *plan, int rgb[3])
+static void MapColour(JobState *j, double mapX, double mapY, const PixelPlan *plan,
+                      const Corners *at, int rgb[3])
 {
     uint8_t here[3];
-    PlannedOrSampled(&j->day, plan ? plan->dayPixel : 0, j, mapX, mapY, here);
+    PlannedOrSampled(&j->day, plan ? plan->dayPixel : 0, at, j, mapX, mapY, here);
     if (!j->next.open) {
         rgb[0] = here[2];
         rgb[1] = here[1];
@@ -890,7 +955,12 @@ static void MapColour(JobState *j, double mapX, double mapY, const PixelPlan *pl
         return;
     }
     uint8_t next[3];
-    PlannedOrSampled(&j->next, plan ? plan->nextPixel : 0, j, mapX, mapY, next);
+    bool same = at && j->day.direct && j->next.direct && SameCorners(&j->day, &j->next, at);
+    if (same) {
+        for (int c = 0; c < 3; c++)
+            next[c] = here[c];
+    } else
+        PlannedOrSampled(&j->next, plan ? plan->nextPixel : 0, at, j, mapX, mapY, next);
     if (here[0] == next[0] && here[1] == next[1] && here[2] == next[2]) {
         // Any weight gives the same colour (water is alike in every month).
         rgb[0] = next[2];
@@ -975,17 +1045,16 @@ PIXEL_HELPER int Neighbour(MapImage *m, const uint8_t *row, int x, int y, int dx
     return PixelAt(m, x + dx, y + dy);
 }
 
-// Whether the cloud pixel and its eight neighbours are alike: then every
-// direction gives no shadow and a relief of 127, which leaves q as it is.
-PIXEL_HELPER bool UniformAround(const JobState *j, const PixelPlan *plan)
+// Whether the cloud value q, the pixel at (x, y) and its eight neighbours
+// are alike: then every direction gives no shadow and a relief of 127,
+// which leaves q as it is.
+PIXEL_HELPER bool UniformAround(const MapImage *m, const uint8_t *row, int x, int y, int q)
 {
-    const MapImage *m = &j->clouds;
-    int x = plan->cloudX, w = m->width;
-    if (x < 1 || x >= w - 1 || plan->cloudY < 1 || plan->cloudY >= m->height - 1)
+    int w = m->width;
+    if (x < 1 || x >= w - 1 || y < 1 || y >= m->height - 1)
         return false;   // the edges wrap; leave them to the full rule
-    const uint8_t *row = plan->cloudRow, *up = row - w, *down = row + w;
-    uint8_t q = row[x];
-    return up[x - 1] == q && up[x] == q && up[x + 1] == q && row[x - 1] == q && row[x + 1] == q &&
+    const uint8_t *up = row - w, *down = row + w;
+    return row[x] == q && up[x - 1] == q && up[x] == q && up[x + 1] == q && row[x - 1] == q && row[x + 1] == q &&
            down[x - 1] == q && down[x] == q && down[x + 1] == q;
 }
 
@@ -1011,13 +1080,15 @@ static void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *pl
         q = sample;
         ix = MapNearestIndex(cx, j->clouds.width);
         iy = MapNearestIndex(cy, j->clouds.height);
+        if (j->clouds.direct)
+            row = j->clouds.direct + (size_t)iy * j->clouds.width;
         sun.dLon = SunLongitudeOffset(j, p->longitude);
         sun.dLat = SunLatitudeOffset(j, p->latitude);
         sun.inverseLon = 1 / absValue(sun.dLon);
         sun.inverseLat = 1 / absValue(sun.dLat);
     }
     out->shadow = 0;
-    if (j->view->iCloudsShadow && !(row && UniformAround(j, plan))) {
+    if (j->view->iCloudsShadow && !(row && UniformAround(&j->clouds, row, ix, iy, q))) {
         const signed char(*o)[2] = kCloudOctants[CloudOctant(&sun)];
         MapImage *m = &j->clouds;
         int a = Neighbour(m, row, ix, iy, o[0][0], o[0][1]);
@@ -1159,11 +1230,15 @@ static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *
     Lighting light;
     LightPixel(j, band, cosA, &light);
     int map[3];
-    MapColour(j, p->mapX, p->mapY, plan, map);
+    Corners corners, *at = 0;
+    if (!plan && j->bilinear &&
+        CornersAt(p->mapX, p->mapY, j->view->iMapW, j->view->iMapH, &corners))
+        at = &corners;
+    MapColour(j, p->mapX, p->mapY, plan, at, map);
     int urban = 0;
     if (j->urban.open) {
         uint8_t u;
-        PlannedOrSampled(&j->urban, plan ? plan->urbanPixel : 0, j, p->mapX, p->mapY, &u);
+        PlannedOrSampled(&j->urban, plan ? plan->urbanPixel : 0, at, j, p->mapX, p->mapY, &u);
         urban = u;
     }
     CloudShade cloud = {0, 0};
@@ -1194,7 +1269,7 @@ static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *
 
 static uint8_t *StoredPixel(const ComposeState *s, int x, int y)
 {
-    int column = MapWrapIndex(x + s->shiftX, s->width), row = MapWrapIndex(y + s->shiftY, s->height);
+    int column = WrapInt(x + s->shiftX, s->width), row = WrapInt(y + s->shiftY, s->height);
     return s->pixels + (size_t)(s->height - 1 - row) * s->stride + (size_t)column * 3;
 }
 
@@ -1366,10 +1441,77 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *ba
 }
 
 // One row of a globe (or of a flat map without its column tables).
+// Columns of row y that may lie on the globe or its outer halo: every
+// pixel outside [*nearLeft, *nearRight] is one that FarSpace would shade
+// as space. Two pixels of margin cover the rounding of the distance.
+static void NearSpan(const JobState *j, int y, int *nearLeft, int *nearRight)
+{
+    const ProjectionSetup *p = &j->projection;
+    double reach = 1;
+    if (j->view->bHalo && j->outerRing > 0)
+        reach += j->outerRing;
+    double r = reach * p->radius, dy = absValue(p->centreY - y);
+    if (!(dy <= r + 2)) {
+        *nearLeft = 1;
+        *nearRight = 0;   // the whole row is far
+        return;
+    }
+    double half = r * r - dy * dy;
+    half = (half > 0 ? sqrt(half) : 0) + 2;
+    double a = p->centreX - half, b = p->centreX + half;
+    *nearLeft = a < -1e9 ? -1000000000 : (int)floorValue(a);
+    *nearRight = b > 1e9 ? 1000000000 : (int)b + 1;
+}
+
+// Pixels of a row beyond the globe and its halo: background and stars, as
+// FarSpace shades them, without the distance.
+static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *band, int y, int x0,
+                           int x1)
+{
+    double colour[3];
+    ColourBytes(j->view->crBackground, colour);
+    bool plain = !j->background.loaded;
+    for (int x = x0; x <= x1; x++) {
+        uint8_t *out = StoredPixel(s, x, y);
+        double c[3];
+        if (!plain) {
+            double existing[3] = {(double)out[2], (double)out[1], (double)out[0]};
+            ShadeSpace(j, band, x, y, 0, -1, existing, c);
+        } else {
+            if (j->hasBackgroundColour) {
+                c[0] = colour[0];
+                c[1] = colour[1];
+                c[2] = colour[2];
+            } else {
+                c[0] = out[2];
+                c[1] = out[1];
+                c[2] = out[0];
+            }
+            if (j->starsOn)
+                AddStars(j, band, x, y, c);
+        }
+        StorePixel(out, c);
+        if (*s->cancel)
+            return false;
+    }
+    return true;
+}
+
 static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *band, int y,
                            int left, int right)
 {
     MapProjection p;
+    if (!j->projection.flat) {
+        int nearLeft, nearRight;
+        NearSpan(j, y, &nearLeft, &nearRight);
+        if (nearLeft > nearRight)
+            return RenderFarSpace(j, s, band, y, left, right);
+        if (!RenderFarSpace(j, s, band, y, left, nearLeft - 1 < right ? nearLeft - 1 : right) ||
+            !RenderFarSpace(j, s, band, y, nearRight + 1 > left ? nearRight + 1 : left, right))
+            return false;
+        left = nearLeft > left ? nearLeft : left;
+        right = nearRight < right ? nearRight : right;
+    }
     for (int x = left; x <= right; x++) {
         if (j->projection.flat || !FarSpace(j, s, band, x, y)) {
             ProjectPrepared(x, y, &j->projection, &p);

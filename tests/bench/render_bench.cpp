@@ -5,10 +5,12 @@
 //
 // usage: render_bench <map folder> <data folder> <output folder> <width>
 //        <height> <unix time> [runs] [threads: 0 one per core, default 1]
+//        [globe | flat: only that one]
 #include <windows.h>
 #include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 
 #include "earth/compositor.h"
@@ -93,6 +95,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "render_bench: no season mask at %s\n", path);
     static const char *names[2] = {"globe", "flat"};
     for (int k = 0; k < 2; k++) {
+        if (argc > 9 && strcmp(argv[9], names[k]))
+            continue;
         snprintf(path, sizeof path, "%s\\%s.bmp", argv[3], names[k]);
         double best = 1e9;
         int status = 0;
