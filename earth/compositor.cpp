@@ -930,24 +930,29 @@ PIXEL_HELPER double SeasonWeight(const JobState *j, double mapX, double mapY, co
 }
 
 // The season-mixed map colour, R G B.
-// at: the shared corners of a bilinear sample, or null.
-static void PlannedOrSampled(MapImage *m, const uint8_t *planned, const Corners *at,
-                             const JobState *j, double mapX, double mapY, uint8_t *out)
+// at: the shared corners of a bilinear sample, or null. bytes: the map's
+// bytes a pixel, a constant at every call.
+PIXEL_HELPER void PlannedOrSampled(MapImage *m, int bytes, const uint8_t *planned,
+                                   const Corners *at, const JobState *j, double mapX, double mapY,
+                                   uint8_t *out)
 {
     if (planned) {
-        for (int c = 0; c < m->bytes; c++)   // not memcpy: a library call per pixel
-            out[c] = planned[c];
+        out[0] = planned[0];   // not memcpy: a library call per pixel
+        if (bytes == 3) {
+            out[1] = planned[1];
+            out[2] = planned[2];
+        }
     } else if (at && m->direct)
         SampleCorners(m, at, out);
     else
         Sample(m, mapX, mapY, j->bilinear, out);
 }
 
-static void MapColour(JobState *j, double mapX, double mapY, const PixelPlan *plan,
+PIXEL_HELPER void MapColour(JobState *j, double mapX, double mapY, const PixelPlan *plan,
                       const Corners *at, int rgb[3])
 {
     uint8_t here[3];
-    PlannedOrSampled(&j->day, plan ? plan->dayPixel : 0, at, j, mapX, mapY, here);
+    PlannedOrSampled(&j->day, 3, plan ? plan->dayPixel : 0, at, j, mapX, mapY, here);
     if (!j->next.open) {
         rgb[0] = here[2];
         rgb[1] = here[1];
@@ -960,7 +965,7 @@ static void MapColour(JobState *j, double mapX, double mapY, const PixelPlan *pl
         for (int c = 0; c < 3; c++)
             next[c] = here[c];
     } else
-        PlannedOrSampled(&j->next, plan ? plan->nextPixel : 0, at, j, mapX, mapY, next);
+        PlannedOrSampled(&j->next, 3, plan ? plan->nextPixel : 0, at, j, mapX, mapY, next);
     if (here[0] == next[0] && here[1] == next[1] && here[2] == next[2]) {
         // Any weight gives the same colour (water is alike in every month).
         rgb[0] = next[2];
@@ -1058,7 +1063,7 @@ PIXEL_HELPER bool UniformAround(const MapImage *m, const uint8_t *row, int x, in
            down[x - 1] == q && down[x] == q && down[x + 1] == q;
 }
 
-static void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *plan,
+PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *plan,
                         CloudShade *out)
 {
     int q, ix, iy;
@@ -1106,7 +1111,7 @@ static void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *pl
     out->alpha = j->cloudAlpha[q];
 }
 
-static void ApplyClouds(const CloudShade *cloud, double c[3])
+PIXEL_HELPER void ApplyClouds(const CloudShade *cloud, double c[3])
 {
     if (cloud->shadow > 0) {
         double luma = (299 * c[0] + 587 * c[1] + 114 * c[2]) * (1 / 255000.0);
@@ -1122,7 +1127,7 @@ static void ApplyClouds(const CloudShade *cloud, double c[3])
 PIXEL_HELPER double Remap(int u, int threshold, double scale) { return (u - threshold) * scale; }
 
 // Day colour: adjusted map colour, urban greying and sun glint.
-static void DayColour(const JobState *j, const int map[3], int urban, double cosA, double cloudAlpha,
+PIXEL_HELPER void DayColour(const JobState *j, const int map[3], int urban, double cosA, double cloudAlpha,
                       double c[3])
 {
     const ViewOptions *v = j->view;
@@ -1145,7 +1150,7 @@ static void DayColour(const JobState *j, const int map[3], int urban, double cos
 }
 
 // Night colour from the cloud-shaded map colour.
-static void NightColour(const JobState *j, const double map[3], int urban, double cosA, double w,
+PIXEL_HELPER void NightColour(const JobState *j, const double map[3], int urban, double cosA, double w,
                         bool darken, double cloudAlpha, double c[3])
 {
     const ViewOptions *v = j->view;
@@ -1205,7 +1210,7 @@ struct Lighting {
     bool darken;
 };
 
-static void LightPixel(const JobState *j, const Twilight *band, double cosA, Lighting *out)
+PIXEL_HELPER void LightPixel(const JobState *j, const Twilight *band, double cosA, Lighting *out)
 {
     const ViewOptions *v = j->view;
     out->cosA = cosA;
@@ -1238,7 +1243,7 @@ static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *
     int urban = 0;
     if (j->urban.open) {
         uint8_t u;
-        PlannedOrSampled(&j->urban, plan ? plan->urbanPixel : 0, at, j, p->mapX, p->mapY, &u);
+        PlannedOrSampled(&j->urban, 1, plan ? plan->urbanPixel : 0, at, j, p->mapX, p->mapY, &u);
         urban = u;
     }
     CloudShade cloud = {0, 0};
