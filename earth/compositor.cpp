@@ -4,9 +4,11 @@
 // Per view the work is split into a set-up (maps, tables of the byte-valued
 // power curves, background picture, star field) and a per-pixel shader that
 // follows the plain formulas; what depends only on the row or the column is
-// worked out once for it.
+// worked out once for it. The rows of a view are shared out among worker
+// threads, one per processor core, inside the one render.
 #include "earth/compositor.h"
 
+#include <emmintrin.h>
 #include <math.h>
 #include <new>
 #include <stdio.h>
@@ -346,6 +348,50 @@ static void SampleDirect(const MapImage *m, double x, double y, bool bilinear, u
     SampleCorners(m, &at, out);
 }
 
+// One corner for SampleFour: a colour pixel's three bytes and one byte of
+// a grey map in the four bytes of an int.
+PIXEL_HELPER int CornerBytes(const uint8_t *colour, const uint8_t *grey)
+{
+    uint16_t low;
+    __builtin_memcpy(&low, colour, 2);   // not 4 bytes: the map's last pixel may end its view
+    return low | colour[2] << 16 | (grey ? *grey : 0) << 24;
+}
+
+// The bilinear samples of a colour map (and of a grey map of the same size,
+// or none) at shared corners: its four channels in the lanes of SSE2 doubles,
+// each lane rounded exactly as MapBilinearChannel rounds a channel.
+PIXEL_HELPER void SampleFour(const uint8_t *colour, const uint8_t *grey, const Corners *at,
+                             uint8_t out[3], uint8_t *greyOut)
+{
+    const size_t corners[4] = {at->topLeft, at->topRight, at->bottomLeft, at->bottomRight};
+    int v[4];
+    for (int k = 0; k < 4; k++)
+        v[k] = CornerBytes(colour + 3 * corners[k], grey ? grey + corners[k] : 0);
+    __m128i bytes = _mm_setr_epi32(v[0], v[1], v[2], v[3]), zero = _mm_setzero_si128();
+    __m128i upper = _mm_unpacklo_epi8(bytes, zero), lower = _mm_unpackhi_epi8(bytes, zero);
+    __m128i tl = _mm_unpacklo_epi16(upper, zero), tr = _mm_unpackhi_epi16(upper, zero);
+    __m128i bl = _mm_unpacklo_epi16(lower, zero), br = _mm_unpackhi_epi16(lower, zero);
+    __m128d dx = _mm_set1_pd(at->dx), dy = _mm_set1_pd(at->dy);
+    __m128d ox = _mm_set1_pd(1 - at->dx), oy = _mm_set1_pd(1 - at->dy);
+    __m128i result[2];
+    for (int half = 0; half < 2; half++) {
+        __m128d a = _mm_cvtepi32_pd(half ? _mm_shuffle_epi32(tl, _MM_SHUFFLE(3, 2, 3, 2)) : tl);
+        __m128d b = _mm_cvtepi32_pd(half ? _mm_shuffle_epi32(tr, _MM_SHUFFLE(3, 2, 3, 2)) : tr);
+        __m128d c = _mm_cvtepi32_pd(half ? _mm_shuffle_epi32(bl, _MM_SHUFFLE(3, 2, 3, 2)) : bl);
+        __m128d d = _mm_cvtepi32_pd(half ? _mm_shuffle_epi32(br, _MM_SHUFFLE(3, 2, 3, 2)) : br);
+        // top = trunc(tl (1 - dx) + tr dx), bottom likewise, then the rows.
+        __m128d top = _mm_cvtepi32_pd(_mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(a, ox), _mm_mul_pd(b, dx))));
+        __m128d bottom =
+            _mm_cvtepi32_pd(_mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(c, ox), _mm_mul_pd(d, dx))));
+        result[half] = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(top, oy), _mm_mul_pd(bottom, dy)));
+    }
+    out[0] = (uint8_t)_mm_cvtsi128_si32(result[0]);
+    out[1] = (uint8_t)_mm_cvtsi128_si32(_mm_srli_si128(result[0], 4));
+    out[2] = (uint8_t)_mm_cvtsi128_si32(result[1]);
+    if (greyOut)
+        *greyOut = (uint8_t)_mm_cvtsi128_si32(_mm_srli_si128(result[1], 4));
+}
+
 // Whether two colour maps hold the same four corner pixels: then their
 // samples are the same.
 PIXEL_HELPER bool SameCorners(const MapImage *a, const MapImage *b, const Corners *at)
@@ -444,6 +490,8 @@ struct BackgroundPicture {
     int offsetX, offsetY;
 };
 
+enum { CLOUD_LEVEL_DIFFERENCES = 1024 };   // levels reach 255 x 1.27 either side of 0
+
 struct JobState {
     ViewOptions *view;
     ProjectionSetup projection;
@@ -453,6 +501,10 @@ struct JobState {
     double shadowStrength, cloudExponent, cloudOpacity;
     int cloudLevel[256];        // trunc(255 opacity (v / 255) ^ exponent)
     double cloudAlpha[256];     // (v / 255) ^ exponent x opacity
+    // The shadow (0..1) for a difference of two cloud levels, and the
+    // relief for g - q + 255: both are functions of a small integer.
+    double cloudShadow[CLOUD_LEVEL_DIFFERENCES];
+    uint8_t cloudRelief[511];
     int dayThreshold, nightThreshold;
     int bilinear;
     double sunLongitude, sunDeclination, sinDecl, cosDecl, cosSunLongitude, sinSunLongitude;
@@ -576,6 +628,14 @@ static void PrepareClouds(JobState *j)
         double curve = pow(q / 255.0, j->cloudExponent);
         j->cloudLevel[q] = (int)(255 * j->cloudOpacity * curve);
         j->cloudAlpha[q] = curve * j->cloudOpacity;
+    }
+    for (int d = 0; d < CLOUD_LEVEL_DIFFERENCES; d++) {
+        double shadow = d * 3 * j->shadowStrength;
+        j->cloudShadow[d] = (shadow > 255 ? 255 : shadow) * (1 / 255.0);
+    }
+    for (int d = -255; d <= 255; d++) {
+        int relief = (int)(d * j->shadowStrength * 0.5 + 127);
+        j->cloudRelief[d + 255] = (uint8_t)(relief < 0 ? 0 : relief > 255 ? 255 : relief);
     }
 }
 
@@ -948,11 +1008,17 @@ PIXEL_HELPER void PlannedOrSampled(MapImage *m, int bytes, const uint8_t *planne
         Sample(m, mapX, mapY, j->bilinear, out);
 }
 
+// sampled: the day map's sample when the caller has taken it, or null.
 PIXEL_HELPER void MapColour(JobState *j, double mapX, double mapY, const PixelPlan *plan,
-                      const Corners *at, int rgb[3])
+                            const Corners *at, const uint8_t *sampled, int rgb[3])
 {
     uint8_t here[3];
-    PlannedOrSampled(&j->day, 3, plan ? plan->dayPixel : 0, at, j, mapX, mapY, here);
+    if (sampled) {
+        here[0] = sampled[0];
+        here[1] = sampled[1];
+        here[2] = sampled[2];
+    } else
+        PlannedOrSampled(&j->day, 3, plan ? plan->dayPixel : 0, at, j, mapX, mapY, here);
     if (!j->next.open) {
         rgb[0] = here[2];
         rgb[1] = here[1];
@@ -964,7 +1030,9 @@ PIXEL_HELPER void MapColour(JobState *j, double mapX, double mapY, const PixelPl
     if (same) {
         for (int c = 0; c < 3; c++)
             next[c] = here[c];
-    } else
+    } else if (at && j->next.direct)
+        SampleFour(j->next.direct, 0, at, next, 0);
+    else
         PlannedOrSampled(&j->next, 3, plan ? plan->nextPixel : 0, at, j, mapX, mapY, next);
     if (here[0] == next[0] && here[1] == next[1] && here[2] == next[2]) {
         // Any weight gives the same colour (water is alike in every month).
@@ -1064,7 +1132,7 @@ PIXEL_HELPER bool UniformAround(const MapImage *m, const uint8_t *row, int x, in
 }
 
 PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *plan,
-                        CloudShade *out)
+                              CloudShade *out)
 {
     int q, ix, iy;
     SunDirection sun;
@@ -1100,12 +1168,20 @@ PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPl
         int b = Neighbour(m, row, ix, iy, o[1][0], o[1][1]);
         int e = Neighbour(m, row, ix, iy, o[2][0], o[2][1]);
         int f = Neighbour(m, row, ix, iy, o[3][0], o[3][1]);
-        double shadow = abs(j->cloudLevel[e] - j->cloudLevel[q]) * 3 * j->shadowStrength;
-        out->shadow = (shadow > 255 ? 255 : shadow) * (1 / 255.0);
+        int level = abs(j->cloudLevel[e] - j->cloudLevel[q]);
+        if (level < CLOUD_LEVEL_DIFFERENCES) {
+            out->shadow = j->cloudShadow[level];
+        } else {
+            double shadow = level * 3 * j->shadowStrength;
+            out->shadow = (shadow > 255 ? 255 : shadow) * (1 / 255.0);
+        }
         int g1 = ClampByte(q + 2 * (b - a)), g2 = ClampByte(q + 2 * (f - e));
         // Where both gradients agree the position in the octant does not matter.
         int g = g1 == g2 ? g1 : (int)(g1 + (g2 - g1) * OctantPosition(&sun));
-        int relief = ClampByte((int)((g - q) * j->shadowStrength * 0.5 + 127));
+        unsigned at = (unsigned)(g - q + 255);
+        int relief = at < sizeof j->cloudRelief
+                         ? j->cloudRelief[at]
+                         : ClampByte((int)((g - q) * j->shadowStrength * 0.5 + 127));
         q = ClampByte(relief + q - 127);
     }
     out->alpha = j->cloudAlpha[q];
@@ -1127,8 +1203,8 @@ PIXEL_HELPER void ApplyClouds(const CloudShade *cloud, double c[3])
 PIXEL_HELPER double Remap(int u, int threshold, double scale) { return (u - threshold) * scale; }
 
 // Day colour: adjusted map colour, urban greying and sun glint.
-PIXEL_HELPER void DayColour(const JobState *j, const int map[3], int urban, double cosA, double cloudAlpha,
-                      double c[3])
+PIXEL_HELPER void DayColour(const JobState *j, const int map[3], int urban, double cosA,
+                            double cloudAlpha, double c[3])
 {
     const ViewOptions *v = j->view;
     int rgb[3] = {map[0], map[1], map[2]};
@@ -1150,8 +1226,8 @@ PIXEL_HELPER void DayColour(const JobState *j, const int map[3], int urban, doub
 }
 
 // Night colour from the cloud-shaded map colour.
-PIXEL_HELPER void NightColour(const JobState *j, const double map[3], int urban, double cosA, double w,
-                        bool darken, double cloudAlpha, double c[3])
+PIXEL_HELPER void NightColour(const JobState *j, const double map[3], int urban, double cosA,
+                              double w, bool darken, double cloudAlpha, double c[3])
 {
     const ViewOptions *v = j->view;
     double g8 = (2 * map[0] + 5 * map[1] + map[2]) * (1 / 2040.0);
@@ -1239,11 +1315,17 @@ static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *
     if (!plan && j->bilinear &&
         CornersAt(p->mapX, p->mapY, j->view->iMapW, j->view->iMapH, &corners))
         at = &corners;
-    MapColour(j, p->mapX, p->mapY, plan, at, map);
+    // The day map and the urban map at once where both are in memory.
+    uint8_t sampled[3], sampledUrban = 0;
+    bool four = at && j->day.direct && (!j->urban.open || j->urban.direct);
+    if (four)
+        SampleFour(j->day.direct, j->urban.open ? j->urban.direct : 0, at, sampled, &sampledUrban);
+    MapColour(j, p->mapX, p->mapY, plan, at, four ? sampled : 0, map);
     int urban = 0;
     if (j->urban.open) {
-        uint8_t u;
-        PlannedOrSampled(&j->urban, 1, plan ? plan->urbanPixel : 0, at, j, p->mapX, p->mapY, &u);
+        uint8_t u = sampledUrban;
+        if (!four)
+            PlannedOrSampled(&j->urban, 1, plan ? plan->urbanPixel : 0, at, j, p->mapX, p->mapY, &u);
         urban = u;
     }
     CloudShade cloud = {0, 0};
