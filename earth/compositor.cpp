@@ -360,13 +360,16 @@ PIXEL_HELPER int CornerBytes(const uint8_t *colour, const uint8_t *grey)
 // The bilinear samples of a colour map (and of a grey map of the same size,
 // or none) at shared corners: its four channels in the lanes of SSE2 doubles,
 // each lane rounded exactly as MapBilinearChannel rounds a channel.
-PIXEL_HELPER void SampleFour(const uint8_t *colour, const uint8_t *grey, const Corners *at,
-                             uint8_t out[3], uint8_t *greyOut)
+PIXEL_HELPER void CornerInts(const uint8_t *colour, const uint8_t *grey, const Corners *at,
+                             int v[4])
 {
     const size_t corners[4] = {at->topLeft, at->topRight, at->bottomLeft, at->bottomRight};
-    int v[4];
     for (int k = 0; k < 4; k++)
         v[k] = CornerBytes(colour + 3 * corners[k], grey ? grey + corners[k] : 0);
+}
+
+PIXEL_HELPER void SampleFour(const int v[4], const Corners *at, uint8_t out[3], uint8_t *greyOut)
+{
     __m128i bytes = _mm_setr_epi32(v[0], v[1], v[2], v[3]), zero = _mm_setzero_si128();
     __m128i upper = _mm_unpacklo_epi8(bytes, zero), lower = _mm_unpackhi_epi8(bytes, zero);
     __m128i tl = _mm_unpacklo_epi16(upper, zero), tr = _mm_unpackhi_epi16(upper, zero);
@@ -390,22 +393,6 @@ PIXEL_HELPER void SampleFour(const uint8_t *colour, const uint8_t *grey, const C
     out[2] = (uint8_t)_mm_cvtsi128_si32(result[1]);
     if (greyOut)
         *greyOut = (uint8_t)_mm_cvtsi128_si32(_mm_srli_si128(result[1], 4));
-}
-
-// Whether two colour maps hold the same four corner pixels: then their
-// samples are the same.
-PIXEL_HELPER bool SameCorners(const MapImage *a, const MapImage *b, const Corners *at)
-{
-    const size_t corners[4] = {at->topLeft, at->topRight, at->bottomLeft, at->bottomRight};
-    for (int k = 0; k < 4; k++) {
-        const uint8_t *p = a->direct + 3 * corners[k], *q = b->direct + 3 * corners[k];
-        uint16_t p01, q01;
-        __builtin_memcpy(&p01, p, 2);   // one load for two bytes
-        __builtin_memcpy(&q01, q, 2);
-        if (p01 != q01 || p[2] != q[2])
-            return false;
-    }
-    return true;
 }
 
 static void Sample(MapImage *m, double x, double y, bool bilinear, uint8_t *out)
@@ -1008,9 +995,11 @@ PIXEL_HELPER void PlannedOrSampled(MapImage *m, int bytes, const uint8_t *planne
         Sample(m, mapX, mapY, j->bilinear, out);
 }
 
-// sampled: the day map's sample when the caller has taken it, or null.
+// sampled: the day map's sample when the caller has taken it, or null;
+// then dayCorners are its corner pixels (CornerInts).
 PIXEL_HELPER void MapColour(JobState *j, double mapX, double mapY, const PixelPlan *plan,
-                            const Corners *at, const uint8_t *sampled, int rgb[3])
+                            const Corners *at, const uint8_t *sampled, const int *dayCorners,
+                            int rgb[3])
 {
     uint8_t here[3];
     if (sampled) {
@@ -1026,13 +1015,19 @@ PIXEL_HELPER void MapColour(JobState *j, double mapX, double mapY, const PixelPl
         return;
     }
     uint8_t next[3];
-    bool same = at && j->day.direct && j->next.direct && SameCorners(&j->day, &j->next, at);
-    if (same) {
-        for (int c = 0; c < 3; c++)
-            next[c] = here[c];
-    } else if (at && j->next.direct)
-        SampleFour(j->next.direct, 0, at, next, 0);
-    else
+    if (sampled && j->next.direct) {
+        // Where both months hold the same corner pixels the samples agree.
+        int v[4];
+        CornerInts(j->next.direct, 0, at, v);
+        bool same = true;
+        for (int k = 0; k < 4; k++)
+            same = same && v[k] == (dayCorners[k] & 0xFFFFFF);
+        if (same) {
+            for (int c = 0; c < 3; c++)
+                next[c] = here[c];
+        } else
+            SampleFour(v, at, next, 0);
+    } else
         PlannedOrSampled(&j->next, 3, plan ? plan->nextPixel : 0, at, j, mapX, mapY, next);
     if (here[0] == next[0] && here[1] == next[1] && here[2] == next[2]) {
         // Any weight gives the same colour (water is alike in every month).
@@ -1317,10 +1312,13 @@ static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *
         at = &corners;
     // The day map and the urban map at once where both are in memory.
     uint8_t sampled[3], sampledUrban = 0;
+    int corners4[4];
     bool four = at && j->day.direct && (!j->urban.open || j->urban.direct);
-    if (four)
-        SampleFour(j->day.direct, j->urban.open ? j->urban.direct : 0, at, sampled, &sampledUrban);
-    MapColour(j, p->mapX, p->mapY, plan, at, four ? sampled : 0, map);
+    if (four) {
+        CornerInts(j->day.direct, j->urban.open ? j->urban.direct : 0, at, corners4);
+        SampleFour(corners4, at, sampled, &sampledUrban);
+    }
+    MapColour(j, p->mapX, p->mapY, plan, at, four ? sampled : 0, corners4, map);
     int urban = 0;
     if (j->urban.open) {
         uint8_t u = sampledUrban;
@@ -1557,27 +1555,48 @@ static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *b
 {
     double colour[3];
     ColourBytes(j->view->crBackground, colour);
-    bool plain = !j->background.loaded;
+    uint8_t fill[3] = {(uint8_t)colour[2], (uint8_t)colour[1], (uint8_t)colour[0]};
+    // The star coverage of this row, over the picture's columns from the
+    // clip rectangle's left.
+    const float *coverage = 0;
+    int coverageWidth = 0, clipLeft = j->view->iClpArea[0];
+    if (j->starsOn) {
+        coverageWidth = j->starCells * STAR_CELL_PIXELS;
+        int ry = y - j->view->iClpArea[1] - band->row * STAR_CELL_PIXELS;
+        if (ry >= 0 && ry < STAR_CELL_PIXELS)
+            coverage = band->coverage + (size_t)ry * coverageWidth;
+    }
     for (int x = x0; x <= x1; x++) {
         uint8_t *out = StoredPixel(s, x, y);
         double c[3];
-        if (!plain) {
+        if (j->background.loaded) {
             double existing[3] = {(double)out[2], (double)out[1], (double)out[0]};
             ShadeSpace(j, band, x, y, 0, -1, existing, c);
+            StorePixel(out, c);
         } else {
-            if (j->hasBackgroundColour) {
-                c[0] = colour[0];
-                c[1] = colour[1];
-                c[2] = colour[2];
+            int rx = x - clipLeft;
+            bool star = coverage && rx >= 0 && rx < coverageWidth && coverage[rx] > 0;
+            if (!star) {
+                // The background colour, or the pixel as it is.
+                if (j->hasBackgroundColour) {
+                    out[0] = fill[0];
+                    out[1] = fill[1];
+                    out[2] = fill[2];
+                }
             } else {
-                c[0] = out[2];
-                c[1] = out[1];
-                c[2] = out[0];
-            }
-            if (j->starsOn)
+                if (j->hasBackgroundColour) {
+                    c[0] = colour[0];
+                    c[1] = colour[1];
+                    c[2] = colour[2];
+                } else {
+                    c[0] = out[2];
+                    c[1] = out[1];
+                    c[2] = out[0];
+                }
                 AddStars(j, band, x, y, c);
+                StorePixel(out, c);
+            }
         }
-        StorePixel(out, c);
         if (*s->cancel)
             return false;
     }
