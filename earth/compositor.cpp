@@ -4,9 +4,11 @@
 // Per view the work is split into a set-up (maps, tables of the byte-valued
 // power curves, background picture, star field) and a per-pixel shader that
 // follows the plain formulas; what depends only on the row or the column is
-// worked out once for it.
+// worked out once for it. The rows of a view are shared out among worker
+// threads, one per processor core, inside the one render.
 #include "earth/compositor.h"
 
+#include <emmintrin.h>
 #include <math.h>
 #include <new>
 #include <stdio.h>
@@ -280,6 +282,56 @@ static void CloseMapImage(MapImage *m)
 
 
 
+// Where a bilinear sample reads: the four corner pixels' indices and the
+// fractions. The day map, the next month and the urban map share one
+// geometry, so a globe pixel works it out once for the three of them.
+struct Corners {
+    size_t topLeft, topRight, bottomLeft, bottomRight;
+    double dx, dy;
+};
+
+// MapWrapIndex for an int: on this target the 64-bit one costs a pixel
+// loop dearly.
+PIXEL_HELPER int WrapInt(int value, int size)
+{
+    if (value >= 0 && value < size)
+        return value;
+    if (value < 0 && value >= -size)
+        return value + size;
+    int wrapped = value % size;
+    return wrapped < 0 ? wrapped + size : wrapped;
+}
+
+// The corners of (x, y) on a map of width x height, as SampleDirect takes
+// them; false for coordinates it would hand on to the reader.
+PIXEL_HELPER bool CornersAt(double x, double y, int width, int height, Corners *at)
+{
+    if (!(absValue(x) < 1e9 && absValue(y) < 1e9))
+        return false;
+    double fx = floorValue(x), fy = floorValue(y);
+    at->dx = x - fx;
+    at->dy = y - fy;
+    size_t x0 = WrapInt((int)fx, width), x1 = WrapInt((int)fx + 1, width);
+    size_t y0 = WrapInt((int)fy, height) * (size_t)width;
+    size_t y1 = WrapInt((int)fy + 1, height) * (size_t)width;
+    at->topLeft = x0 + y0;
+    at->topRight = x1 + y0;
+    at->bottomLeft = x0 + y1;
+    at->bottomRight = x1 + y1;
+    return true;
+}
+
+// SampleDirect's bilinear result from corners worked out before.
+PIXEL_HELPER void SampleCorners(const MapImage *m, const Corners *at, uint8_t *out)
+{
+    const uint8_t *p = m->direct;
+    int n = m->bytes;
+    const uint8_t *tl = p + n * at->topLeft, *tr = p + n * at->topRight;
+    const uint8_t *bl = p + n * at->bottomLeft, *br = p + n * at->bottomRight;
+    for (int c = 0; c < n; c++)
+        out[c] = MapBilinearChannel(tl[c], tr[c], bl[c], br[c], at->dx, at->dy);
+}
+
 // SampleMap's result, bit for bit, without going through the reader.
 static void SampleDirect(const MapImage *m, double x, double y, bool bilinear, uint8_t *out)
 {
@@ -291,13 +343,56 @@ static void SampleDirect(const MapImage *m, double x, double y, bool bilinear, u
             out[c] = s[c];
         return;
     }
-    double fx = floorValue(x), fy = floorValue(y), dx = x - fx, dy = y - fy;
-    int x0 = MapWrapIndex((int)fx, w), x1 = MapWrapIndex((int)fx + 1, w);
-    int y0 = MapWrapIndex((int)fy, m->height), y1 = MapWrapIndex((int)fy + 1, m->height);
-    const uint8_t *tl = p + (size_t)n * (x0 + (size_t)w * y0), *tr = p + (size_t)n * (x1 + (size_t)w * y0);
-    const uint8_t *bl = p + (size_t)n * (x0 + (size_t)w * y1), *br = p + (size_t)n * (x1 + (size_t)w * y1);
-    for (int c = 0; c < n; c++)
-        out[c] = MapBilinearChannel(tl[c], tr[c], bl[c], br[c], dx, dy);
+    Corners at;
+    CornersAt(x, y, w, m->height, &at);   // the caller checked the range
+    SampleCorners(m, &at, out);
+}
+
+// One corner for SampleFour: a colour pixel's three bytes and one byte of
+// a grey map in the four bytes of an int.
+PIXEL_HELPER int CornerBytes(const uint8_t *colour, const uint8_t *grey)
+{
+    uint16_t low;
+    __builtin_memcpy(&low, colour, 2);   // not 4 bytes: the map's last pixel may end its view
+    return low | colour[2] << 16 | (grey ? *grey : 0) << 24;
+}
+
+// The bilinear samples of a colour map (and of a grey map of the same size,
+// or none) at shared corners: its four channels in the lanes of SSE2 doubles,
+// each lane rounded exactly as MapBilinearChannel rounds a channel.
+PIXEL_HELPER void CornerInts(const uint8_t *colour, const uint8_t *grey, const Corners *at,
+                             int v[4])
+{
+    const size_t corners[4] = {at->topLeft, at->topRight, at->bottomLeft, at->bottomRight};
+    for (int k = 0; k < 4; k++)
+        v[k] = CornerBytes(colour + 3 * corners[k], grey ? grey + corners[k] : 0);
+}
+
+PIXEL_HELPER void SampleFour(const int v[4], const Corners *at, uint8_t out[3], uint8_t *greyOut)
+{
+    __m128i bytes = _mm_setr_epi32(v[0], v[1], v[2], v[3]), zero = _mm_setzero_si128();
+    __m128i upper = _mm_unpacklo_epi8(bytes, zero), lower = _mm_unpackhi_epi8(bytes, zero);
+    __m128i tl = _mm_unpacklo_epi16(upper, zero), tr = _mm_unpackhi_epi16(upper, zero);
+    __m128i bl = _mm_unpacklo_epi16(lower, zero), br = _mm_unpackhi_epi16(lower, zero);
+    __m128d dx = _mm_set1_pd(at->dx), dy = _mm_set1_pd(at->dy);
+    __m128d ox = _mm_set1_pd(1 - at->dx), oy = _mm_set1_pd(1 - at->dy);
+    __m128i result[2];
+    for (int half = 0; half < 2; half++) {
+        __m128d a = _mm_cvtepi32_pd(half ? _mm_shuffle_epi32(tl, _MM_SHUFFLE(3, 2, 3, 2)) : tl);
+        __m128d b = _mm_cvtepi32_pd(half ? _mm_shuffle_epi32(tr, _MM_SHUFFLE(3, 2, 3, 2)) : tr);
+        __m128d c = _mm_cvtepi32_pd(half ? _mm_shuffle_epi32(bl, _MM_SHUFFLE(3, 2, 3, 2)) : bl);
+        __m128d d = _mm_cvtepi32_pd(half ? _mm_shuffle_epi32(br, _MM_SHUFFLE(3, 2, 3, 2)) : br);
+        // top = trunc(tl (1 - dx) + tr dx), bottom likewise, then the rows.
+        __m128d top = _mm_cvtepi32_pd(_mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(a, ox), _mm_mul_pd(b, dx))));
+        __m128d bottom =
+            _mm_cvtepi32_pd(_mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(c, ox), _mm_mul_pd(d, dx))));
+        result[half] = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(top, oy), _mm_mul_pd(bottom, dy)));
+    }
+    out[0] = (uint8_t)_mm_cvtsi128_si32(result[0]);
+    out[1] = (uint8_t)_mm_cvtsi128_si32(_mm_srli_si128(result[0], 4));
+    out[2] = (uint8_t)_mm_cvtsi128_si32(result[1]);
+    if (greyOut)
+        *greyOut = (uint8_t)_mm_cvtsi128_si32(_mm_srli_si128(result[1], 4));
 }
 
 static void Sample(MapImage *m, double x, double y, bool bilinear, uint8_t *out)
@@ -311,8 +406,8 @@ static void Sample(MapImage *m, double x, double y, bool bilinear, uint8_t *out)
 // Whole pixel of a one-byte map, both directions wrapping.
 static int PixelAt(MapImage *m, int x, int y)
 {
-    x = MapWrapIndex(x, m->width);
-    y = MapWrapIndex(y, m->height);
+    x = WrapInt(x, m->width);
+    y = WrapInt(y, m->height);
     if (m->direct)
         return m->direct[x + (size_t)m->width * y];
     uint8_t v = 0;
@@ -382,6 +477,8 @@ struct BackgroundPicture {
     int offsetX, offsetY;
 };
 
+enum { CLOUD_LEVEL_DIFFERENCES = 1024 };   // levels reach 255 x 1.27 either side of 0
+
 struct JobState {
     ViewOptions *view;
     ProjectionSetup projection;
@@ -391,6 +488,10 @@ struct JobState {
     double shadowStrength, cloudExponent, cloudOpacity;
     int cloudLevel[256];        // trunc(255 opacity (v / 255) ^ exponent)
     double cloudAlpha[256];     // (v / 255) ^ exponent x opacity
+    // The shadow (0..1) for a difference of two cloud levels, and the
+    // relief for g - q + 255: both are functions of a small integer.
+    double cloudShadow[CLOUD_LEVEL_DIFFERENCES];
+    uint8_t cloudRelief[511];
     int dayThreshold, nightThreshold;
     int bilinear;
     double sunLongitude, sunDeclination, sinDecl, cosDecl, cosSunLongitude, sinSunLongitude;
@@ -401,10 +502,8 @@ struct JobState {
     BackgroundPicture background;
     int hasBackgroundColour;
     int starsOn;
-    LightSpot *stars;
+    LightSpot *stars;           // every cell row the job reaches, row 0 the one above it
     int starCells, starRow;
-    float *starCoverage;        // the current cell row's 32 rows, starCells x 32 wide
-    int starCoverageRow;        // the cell row it holds; -1 none
     float starDensity;
     int earthOn;                // day or night layer on
     // Percent settings as factors, worked out once: divisions are slow.
@@ -517,6 +616,14 @@ static void PrepareClouds(JobState *j)
         j->cloudLevel[q] = (int)(255 * j->cloudOpacity * curve);
         j->cloudAlpha[q] = curve * j->cloudOpacity;
     }
+    for (int d = 0; d < CLOUD_LEVEL_DIFFERENCES; d++) {
+        double shadow = d * 3 * j->shadowStrength;
+        j->cloudShadow[d] = (shadow > 255 ? 255 : shadow) * (1 / 255.0);
+    }
+    for (int d = -255; d <= 255; d++) {
+        int relief = (int)(d * j->shadowStrength * 0.5 + 127);
+        j->cloudRelief[d + 255] = (uint8_t)(relief < 0 ? 0 : relief > 255 ? 255 : relief);
+    }
 }
 
 // --- Background picture ---
@@ -618,12 +725,28 @@ static void PrepareStars(JobState *j)
     const ViewOptions *v = j->view;
     j->starsOn = v->bBackground == 1 && v->bStars && v->iStarsBrightness && v->iStarsDensity &&
                  buildLightSpots(v, &j->starCells, &j->stars, &j->starDensity, &j->starRow);
-    j->starCoverageRow = -1;
-    if (j->starsOn) {
-        j->starCoverage = (float *)malloc((size_t)j->starCells * STAR_CELL_PIXELS *
-                                          STAR_CELL_PIXELS * sizeof(float));
-        j->starsOn = j->starCoverage != 0;
-    }
+}
+
+// The star field's cell rows for the whole job, drawn up front in the order
+// a pass from the top would draw them (the random table is consumed the
+// same way), so that any thread can render any row. Rows 0..2 are the
+// window buildLightSpots made; row r + 1 is cell row r. False when memory
+// runs out: the job then has no stars, as when the window itself fails.
+static bool DrawAllStarRows(JobState *j, int top, int bottom)
+{
+    int last = bottom >= top ? (bottom - j->view->iClpArea[1]) / STAR_CELL_PIXELS : 0;
+    size_t rowBytes = (size_t)j->starCells * STAR_CELL_BYTES;
+    LightSpot *all = (LightSpot *)malloc((size_t)(last + 3) * rowBytes);
+    if (!all)
+        return false;
+    memcpy(all, j->stars, STAR_WINDOW_ROWS * rowBytes);
+    for (int r = 3; r <= last + 2; r++)
+        fillLightSpotRow(2, all + (size_t)(r - 2) * j->starCells * STAR_CELL_SLOTS, j->starDensity,
+                         j->starCells);
+    free(j->stars);
+    j->stars = all;
+    j->starRow = last;
+    return true;
 }
 
 static void PrepareFactors(JobState *j)
@@ -731,8 +854,6 @@ static void FinishJob(JobState *j)
     CloseMapImage(&j->clouds);
     free(j->stars);
     j->stars = 0;
-    free(j->starCoverage);
-    j->starCoverage = 0;
     free(j->twilight);
     j->twilight = 0;
     FreeAdjust(&j->dayAdjust);
@@ -763,14 +884,20 @@ static void SpaceBackground(const JobState *j, int x, int y, const double existi
         ColourBytes(v->crBackground, c);
 }
 
-static void AddStars(const JobState *j, int x, int y, double c[3])
+// One thread's star coverage of the cell row it is rendering.
+struct StarBand {
+    float *coverage;   // the cell row's 32 rows, starCells x 32 wide
+    int row;           // the cell row it holds; -1 none
+};
+
+static void AddStars(const JobState *j, const StarBand *band, int x, int y, double c[3])
 {
     const int *clip = j->view->iClpArea;
     int width = j->starCells * STAR_CELL_PIXELS, rx = x - clip[0];
-    int ry = y - clip[1] - j->starRow * STAR_CELL_PIXELS;
+    int ry = y - clip[1] - band->row * STAR_CELL_PIXELS;
     if (rx < 0 || rx >= width || ry < 0 || ry >= STAR_CELL_PIXELS)
         return;
-    float coverage = j->starCoverage[(size_t)ry * width + rx];
+    float coverage = band->coverage[(size_t)ry * width + rx];
     if (coverage <= 0)
         return;
     double a = Clamp01(j->view->iStarsBrightness * coverage / 100.0);
@@ -778,13 +905,13 @@ static void AddStars(const JobState *j, int x, int y, double c[3])
         c[k] += a * (255 - c[k]);
 }
 
-static void ShadeSpace(const JobState *j, int x, int y, double r, double cosA,
+static void ShadeSpace(const JobState *j, const StarBand *band, int x, int y, double r, double cosA,
                        const double existing[3], double c[3])
 {
     const ViewOptions *v = j->view;
     SpaceBackground(j, x, y, existing, c);
     if (j->starsOn)
-        AddStars(j, x, y, c);
+        AddStars(j, band, x, y, c);
     double ring = j->outerRing;
     if (v->bHalo && !j->projection.flat && r > 1 && ring > 0 && r <= 1 + ring) {
         double amount = pow(1 - (r - 1) / ring, j->outerExponent) * (cosA * 0.5 + 0.5);
@@ -850,21 +977,37 @@ PIXEL_HELPER double SeasonWeight(const JobState *j, double mapX, double mapY, co
 }
 
 // The season-mixed map colour, R G B.
-static void PlannedOrSampled(MapImage *m, const uint8_t *planned, const JobState *j, double mapX,
-                             double mapY, uint8_t *out)
+// at: the shared corners of a bilinear sample, or null. bytes: the map's
+// bytes a pixel, a constant at every call.
+PIXEL_HELPER void PlannedOrSampled(MapImage *m, int bytes, const uint8_t *planned,
+                                   const Corners *at, const JobState *j, double mapX, double mapY,
+                                   uint8_t *out)
 {
     if (planned) {
-        for (int c = 0; c < m->bytes; c++)   // not memcpy: a library call per pixel
-            out[c] = planned[c];
-    }
+        out[0] = planned[0];   // not memcpy: a library call per pixel
+        if (bytes == 3) {
+            out[1] = planned[1];
+            out[2] = planned[2];
+        }
+    } else if (at && m->direct)
+        SampleCorners(m, at, out);
     else
         Sample(m, mapX, mapY, j->bilinear, out);
 }
 
-static void MapColour(JobState *j, double mapX, double mapY, const PixelPlan *plan, int rgb[3])
+// sampled: the day map's sample when the caller has taken it, or null;
+// then dayCorners are its corner pixels (CornerInts).
+PIXEL_HELPER void MapColour(JobState *j, double mapX, double mapY, const PixelPlan *plan,
+                            const Corners *at, const uint8_t *sampled, const int *dayCorners,
+                            int rgb[3])
 {
     uint8_t here[3];
-    PlannedOrSampled(&j->day, plan ? plan->dayPixel : 0, j, mapX, mapY, here);
+    if (sampled) {
+        here[0] = sampled[0];
+        here[1] = sampled[1];
+        here[2] = sampled[2];
+    } else
+        PlannedOrSampled(&j->day, 3, plan ? plan->dayPixel : 0, at, j, mapX, mapY, here);
     if (!j->next.open) {
         rgb[0] = here[2];
         rgb[1] = here[1];
@@ -872,7 +1015,20 @@ static void MapColour(JobState *j, double mapX, double mapY, const PixelPlan *pl
         return;
     }
     uint8_t next[3];
-    PlannedOrSampled(&j->next, plan ? plan->nextPixel : 0, j, mapX, mapY, next);
+    if (sampled && j->next.direct) {
+        // Where both months hold the same corner pixels the samples agree.
+        int v[4];
+        CornerInts(j->next.direct, 0, at, v);
+        bool same = true;
+        for (int k = 0; k < 4; k++)
+            same = same && v[k] == (dayCorners[k] & 0xFFFFFF);
+        if (same) {
+            for (int c = 0; c < 3; c++)
+                next[c] = here[c];
+        } else
+            SampleFour(v, at, next, 0);
+    } else
+        PlannedOrSampled(&j->next, 3, plan ? plan->nextPixel : 0, at, j, mapX, mapY, next);
     if (here[0] == next[0] && here[1] == next[1] && here[2] == next[2]) {
         // Any weight gives the same colour (water is alike in every month).
         rgb[0] = next[2];
@@ -957,22 +1113,21 @@ PIXEL_HELPER int Neighbour(MapImage *m, const uint8_t *row, int x, int y, int dx
     return PixelAt(m, x + dx, y + dy);
 }
 
-// Whether the cloud pixel and its eight neighbours are alike: then every
-// direction gives no shadow and a relief of 127, which leaves q as it is.
-PIXEL_HELPER bool UniformAround(const JobState *j, const PixelPlan *plan)
+// Whether the cloud value q, the pixel at (x, y) and its eight neighbours
+// are alike: then every direction gives no shadow and a relief of 127,
+// which leaves q as it is.
+PIXEL_HELPER bool UniformAround(const MapImage *m, const uint8_t *row, int x, int y, int q)
 {
-    const MapImage *m = &j->clouds;
-    int x = plan->cloudX, w = m->width;
-    if (x < 1 || x >= w - 1 || plan->cloudY < 1 || plan->cloudY >= m->height - 1)
+    int w = m->width;
+    if (x < 1 || x >= w - 1 || y < 1 || y >= m->height - 1)
         return false;   // the edges wrap; leave them to the full rule
-    const uint8_t *row = plan->cloudRow, *up = row - w, *down = row + w;
-    uint8_t q = row[x];
-    return up[x - 1] == q && up[x] == q && up[x + 1] == q && row[x - 1] == q && row[x + 1] == q &&
+    const uint8_t *up = row - w, *down = row + w;
+    return row[x] == q && up[x - 1] == q && up[x] == q && up[x + 1] == q && row[x - 1] == q && row[x + 1] == q &&
            down[x - 1] == q && down[x] == q && down[x + 1] == q;
 }
 
-static void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *plan,
-                        CloudShade *out)
+PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *plan,
+                              CloudShade *out)
 {
     int q, ix, iy;
     SunDirection sun;
@@ -993,31 +1148,41 @@ static void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *pl
         q = sample;
         ix = MapNearestIndex(cx, j->clouds.width);
         iy = MapNearestIndex(cy, j->clouds.height);
+        if (j->clouds.direct)
+            row = j->clouds.direct + (size_t)iy * j->clouds.width;
         sun.dLon = SunLongitudeOffset(j, p->longitude);
         sun.dLat = SunLatitudeOffset(j, p->latitude);
         sun.inverseLon = 1 / absValue(sun.dLon);
         sun.inverseLat = 1 / absValue(sun.dLat);
     }
     out->shadow = 0;
-    if (j->view->iCloudsShadow && !(row && UniformAround(j, plan))) {
+    if (j->view->iCloudsShadow && !(row && UniformAround(&j->clouds, row, ix, iy, q))) {
         const signed char(*o)[2] = kCloudOctants[CloudOctant(&sun)];
         MapImage *m = &j->clouds;
         int a = Neighbour(m, row, ix, iy, o[0][0], o[0][1]);
         int b = Neighbour(m, row, ix, iy, o[1][0], o[1][1]);
         int e = Neighbour(m, row, ix, iy, o[2][0], o[2][1]);
         int f = Neighbour(m, row, ix, iy, o[3][0], o[3][1]);
-        double shadow = abs(j->cloudLevel[e] - j->cloudLevel[q]) * 3 * j->shadowStrength;
-        out->shadow = (shadow > 255 ? 255 : shadow) * (1 / 255.0);
+        int level = abs(j->cloudLevel[e] - j->cloudLevel[q]);
+        if (level < CLOUD_LEVEL_DIFFERENCES) {
+            out->shadow = j->cloudShadow[level];
+        } else {
+            double shadow = level * 3 * j->shadowStrength;
+            out->shadow = (shadow > 255 ? 255 : shadow) * (1 / 255.0);
+        }
         int g1 = ClampByte(q + 2 * (b - a)), g2 = ClampByte(q + 2 * (f - e));
         // Where both gradients agree the position in the octant does not matter.
         int g = g1 == g2 ? g1 : (int)(g1 + (g2 - g1) * OctantPosition(&sun));
-        int relief = ClampByte((int)((g - q) * j->shadowStrength * 0.5 + 127));
+        unsigned at = (unsigned)(g - q + 255);
+        int relief = at < sizeof j->cloudRelief
+                         ? j->cloudRelief[at]
+                         : ClampByte((int)((g - q) * j->shadowStrength * 0.5 + 127));
         q = ClampByte(relief + q - 127);
     }
     out->alpha = j->cloudAlpha[q];
 }
 
-static void ApplyClouds(const CloudShade *cloud, double c[3])
+PIXEL_HELPER void ApplyClouds(const CloudShade *cloud, double c[3])
 {
     if (cloud->shadow > 0) {
         double luma = (299 * c[0] + 587 * c[1] + 114 * c[2]) * (1 / 255000.0);
@@ -1033,8 +1198,8 @@ static void ApplyClouds(const CloudShade *cloud, double c[3])
 PIXEL_HELPER double Remap(int u, int threshold, double scale) { return (u - threshold) * scale; }
 
 // Day colour: adjusted map colour, urban greying and sun glint.
-static void DayColour(const JobState *j, const int map[3], int urban, double cosA, double cloudAlpha,
-                      double c[3])
+PIXEL_HELPER void DayColour(const JobState *j, const int map[3], int urban, double cosA,
+                            double cloudAlpha, double c[3])
 {
     const ViewOptions *v = j->view;
     int rgb[3] = {map[0], map[1], map[2]};
@@ -1056,8 +1221,8 @@ static void DayColour(const JobState *j, const int map[3], int urban, double cos
 }
 
 // Night colour from the cloud-shaded map colour.
-static void NightColour(const JobState *j, const double map[3], int urban, double cosA, double w,
-                        bool darken, double cloudAlpha, double c[3])
+PIXEL_HELPER void NightColour(const JobState *j, const double map[3], int urban, double cosA,
+                              double w, bool darken, double cloudAlpha, double c[3])
 {
     const ViewOptions *v = j->view;
     double g8 = (2 * map[0] + 5 * map[1] + map[2]) * (1 / 2040.0);
@@ -1116,7 +1281,7 @@ struct Lighting {
     bool darken;
 };
 
-static void LightPixel(const JobState *j, const Twilight *band, double cosA, Lighting *out)
+PIXEL_HELPER void LightPixel(const JobState *j, const Twilight *band, double cosA, Lighting *out)
 {
     const ViewOptions *v = j->view;
     out->cosA = cosA;
@@ -1141,11 +1306,24 @@ static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *
     Lighting light;
     LightPixel(j, band, cosA, &light);
     int map[3];
-    MapColour(j, p->mapX, p->mapY, plan, map);
+    Corners corners, *at = 0;
+    if (!plan && j->bilinear &&
+        CornersAt(p->mapX, p->mapY, j->view->iMapW, j->view->iMapH, &corners))
+        at = &corners;
+    // The day map and the urban map at once where both are in memory.
+    uint8_t sampled[3], sampledUrban = 0;
+    int corners4[4];
+    bool four = at && j->day.direct && (!j->urban.open || j->urban.direct);
+    if (four) {
+        CornerInts(j->day.direct, j->urban.open ? j->urban.direct : 0, at, corners4);
+        SampleFour(corners4, at, sampled, &sampledUrban);
+    }
+    MapColour(j, p->mapX, p->mapY, plan, at, four ? sampled : 0, corners4, map);
     int urban = 0;
     if (j->urban.open) {
-        uint8_t u;
-        PlannedOrSampled(&j->urban, plan ? plan->urbanPixel : 0, j, p->mapX, p->mapY, &u);
+        uint8_t u = sampledUrban;
+        if (!four)
+            PlannedOrSampled(&j->urban, 1, plan ? plan->urbanPixel : 0, at, j, p->mapX, p->mapY, &u);
         urban = u;
     }
     CloudShade cloud = {0, 0};
@@ -1176,7 +1354,7 @@ static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *
 
 static uint8_t *StoredPixel(const ComposeState *s, int x, int y)
 {
-    int column = MapWrapIndex(x + s->shiftX, s->width), row = MapWrapIndex(y + s->shiftY, s->height);
+    int column = WrapInt(x + s->shiftX, s->width), row = WrapInt(y + s->shiftY, s->height);
     return s->pixels + (size_t)(s->height - 1 - row) * s->stride + (size_t)column * 3;
 }
 
@@ -1279,7 +1457,8 @@ static void ReportRows(const ComposeState *s, const JobState *j, int rowsDone)
 
 // rowBand: the twilight band of the row when every pixel of it has the same
 // latitude (flat maps), else null.
-static void ShadePixel(JobState *j, const ComposeState *s, int x, int y, const MapProjection *p,
+static void ShadePixel(JobState *j, const ComposeState *s, const StarBand *band, int x, int y,
+                       const MapProjection *p,
                        double sinLat, double cosLat, double columnCos, const Twilight *rowBand,
                        const PixelPlan *plan)
 {
@@ -1301,13 +1480,13 @@ static void ShadePixel(JobState *j, const ComposeState *s, int x, int y, const M
         ShadeEarth(j, s, p, plan, rowBand, cosA, x, y, existing, c);
     }
     else
-        ShadeSpace(j, x, y, j->earthOn ? p->distance : 0, cosA, existing, c);
+        ShadeSpace(j, band, x, y, j->earthOn ? p->distance : 0, cosA, existing, c);
     StorePixel(out, c);
 }
 
 // A globe pixel beyond the reach of the outer halo needs no map position:
 // shades it as space and answers true.
-static bool FarSpace(JobState *j, const ComposeState *s, int x, int y)
+static bool FarSpace(JobState *j, const ComposeState *s, const StarBand *band, int x, int y)
 {
     const ViewOptions *v = j->view;
     double r = GlobeDistance(x, y, &j->projection);
@@ -1315,15 +1494,15 @@ static bool FarSpace(JobState *j, const ComposeState *s, int x, int y)
         return false;
     uint8_t *out = StoredPixel(s, x, y);
     double existing[3] = {(double)out[2], (double)out[1], (double)out[0]}, c[3];
-    ShadeSpace(j, x, y, j->earthOn ? r : 0, -1, existing, c);
+    ShadeSpace(j, band, x, y, j->earthOn ? r : 0, -1, existing, c);
     StorePixel(out, c);
     return true;
 }
 
 // Renders one job's clip rectangle; false when cancelled.
 // One row of a flat map; false when cancelled.
-static bool RenderFlatRow(JobState *j, const ComposeState *s, const FlatColumn *columns, int y,
-                          int left, int right)
+static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *band,
+                          const FlatColumn *columns, int y, int left, int right)
 {
     FlatRow row;
     PrepareFlatRow(j, y, &row);
@@ -1339,7 +1518,7 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const FlatColumn *
         p.mapX = c->mapX;
         p.longitude = c->longitude;
         PlanFlatPixel(j, c, &row, &plan);
-        ShadePixel(j, s, x, y, &p, row.sinLat, row.cosLat, c->sunCos, &row.band, &plan);
+        ShadePixel(j, s, band, x, y, &p, row.sinLat, row.cosLat, c->sunCos, &row.band, &plan);
         if (*s->cancel)
             return false;
     }
@@ -1347,11 +1526,100 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const FlatColumn *
 }
 
 // One row of a globe (or of a flat map without its column tables).
-static bool RenderGlobeRow(JobState *j, const ComposeState *s, int y, int left, int right)
+// Columns of row y that may lie on the globe or its outer halo: every
+// pixel outside [*nearLeft, *nearRight] is one that FarSpace would shade
+// as space. Two pixels of margin cover the rounding of the distance.
+static void NearSpan(const JobState *j, int y, int *nearLeft, int *nearRight)
+{
+    const ProjectionSetup *p = &j->projection;
+    double reach = 1;
+    if (j->view->bHalo && j->outerRing > 0)
+        reach += j->outerRing;
+    double r = reach * p->radius, dy = absValue(p->centreY - y);
+    if (!(dy <= r + 2)) {
+        *nearLeft = 1;
+        *nearRight = 0;   // the whole row is far
+        return;
+    }
+    double half = r * r - dy * dy;
+    half = (half > 0 ? sqrt(half) : 0) + 2;
+    double a = p->centreX - half, b = p->centreX + half;
+    *nearLeft = a < -1e9 ? -1000000000 : (int)floorValue(a);
+    *nearRight = b > 1e9 ? 1000000000 : (int)b + 1;
+}
+
+// Pixels of a row beyond the globe and its halo: background and stars, as
+// FarSpace shades them, without the distance.
+static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *band, int y, int x0,
+                           int x1)
+{
+    double colour[3];
+    ColourBytes(j->view->crBackground, colour);
+    uint8_t fill[3] = {(uint8_t)colour[2], (uint8_t)colour[1], (uint8_t)colour[0]};
+    // The star coverage of this row, over the picture's columns from the
+    // clip rectangle's left.
+    const float *coverage = 0;
+    int coverageWidth = 0, clipLeft = j->view->iClpArea[0];
+    if (j->starsOn) {
+        coverageWidth = j->starCells * STAR_CELL_PIXELS;
+        int ry = y - j->view->iClpArea[1] - band->row * STAR_CELL_PIXELS;
+        if (ry >= 0 && ry < STAR_CELL_PIXELS)
+            coverage = band->coverage + (size_t)ry * coverageWidth;
+    }
+    for (int x = x0; x <= x1; x++) {
+        uint8_t *out = StoredPixel(s, x, y);
+        double c[3];
+        if (j->background.loaded) {
+            double existing[3] = {(double)out[2], (double)out[1], (double)out[0]};
+            ShadeSpace(j, band, x, y, 0, -1, existing, c);
+            StorePixel(out, c);
+        } else {
+            int rx = x - clipLeft;
+            bool star = coverage && rx >= 0 && rx < coverageWidth && coverage[rx] > 0;
+            if (!star) {
+                // The background colour, or the pixel as it is.
+                if (j->hasBackgroundColour) {
+                    out[0] = fill[0];
+                    out[1] = fill[1];
+                    out[2] = fill[2];
+                }
+            } else {
+                if (j->hasBackgroundColour) {
+                    c[0] = colour[0];
+                    c[1] = colour[1];
+                    c[2] = colour[2];
+                } else {
+                    c[0] = out[2];
+                    c[1] = out[1];
+                    c[2] = out[0];
+                }
+                AddStars(j, band, x, y, c);
+                StorePixel(out, c);
+            }
+        }
+        if (*s->cancel)
+            return false;
+    }
+    return true;
+}
+
+static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *band, int y,
+                           int left, int right)
 {
     MapProjection p;
+    if (!j->projection.flat) {
+        int nearLeft, nearRight;
+        NearSpan(j, y, &nearLeft, &nearRight);
+        if (nearLeft > nearRight)
+            return RenderFarSpace(j, s, band, y, left, right);
+        if (!RenderFarSpace(j, s, band, y, left, nearLeft - 1 < right ? nearLeft - 1 : right) ||
+            !RenderFarSpace(j, s, band, y, nearRight + 1 > left ? nearRight + 1 : left, right))
+            return false;
+        left = nearLeft > left ? nearLeft : left;
+        right = nearRight < right ? nearRight : right;
+    }
     for (int x = left; x <= right; x++) {
-        if (j->projection.flat || !FarSpace(j, s, x, y)) {
+        if (j->projection.flat || !FarSpace(j, s, band, x, y)) {
             ProjectPrepared(x, y, &j->projection, &p);
             double sinLat, cosLat, sunCos;
             if (p.valid && !j->projection.flat) {
@@ -1367,7 +1635,7 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, int y, int left, 
                 cosLat = tableCosine(p.latitude);
                 sunCos = tableCosine(p.longitude - j->sunLongitude);
             }
-            ShadePixel(j, s, x, y, &p, sinLat, cosLat, sunCos, 0, 0);
+            ShadePixel(j, s, band, x, y, &p, sinLat, cosLat, sunCos, 0, 0);
         }
         if (*s->cancel)
             return false;
@@ -1375,14 +1643,160 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, int y, int left, 
     return true;
 }
 
-static void AdvanceStars(JobState *j, int y)
+// --- Rows over the processor's cores ---
+//
+// A job's rows are handed out one at a time to the calling thread and to
+// worker threads started for that job alone, so a render is still one job
+// (one output render at a time) that merely finishes sooner. Every pixel
+// depends only on its position and on what the set-up prepared, and the
+// star field is drawn for the whole job before any row, so the picture is
+// the same byte for byte whatever the number of threads.
+
+int gRenderThreads = 0;
+
+enum {
+    RENDER_MAX_THREADS = 32,
+    ROWS_PER_THREAD = 16,          // fewer rows are not worth a thread
+    ROW_THREAD_STACK = 256 * 1024, // the row loop needs little stack
+};
+
+// The rows of one job, shared by the threads that render them.
+struct RowShare {
+    JobState *job;
+    const ComposeState *state;
+    const FlatColumn *columns;   // flat maps: the column tables, or null
+    int left, right, top, bottom;
+    volatile LONG handedOut;     // rows taken so far, from the top
+    volatile LONG rowsDone;
+    volatile LONG cancelled;
+};
+
+struct RowWorker {
+    RowShare *share;
+    StarBand band;
+    HANDLE thread;
+};
+
+// The cores this process may run on.
+static int ProcessorCores()
 {
-    while (j->starRow < (y - j->view->iClpArea[1]) / STAR_CELL_PIXELS)
-        advanceLightSpots(j->stars, j->starDensity, j->starCells, &j->starRow);
-    if (j->starCoverageRow != j->starRow) {
-        rasterLightSpots(j->stars, j->starCells, j->starRow, j->starCoverage,
-                         j->starCells * STAR_CELL_PIXELS);
-        j->starCoverageRow = j->starRow;
+    DWORD_PTR process = 0, system = 0;
+    int n = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+        for (; process; process &= process - 1)
+            n++;
+    if (n < 1) {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        n = (int)info.dwNumberOfProcessors;
+    }
+    return n < 1 ? 1 : n;
+}
+
+// Whether threads may share the job's maps: a map read through a window
+// moves that window, so only maps held whole in memory are shared.
+static bool MapsShareable(const JobState *j)
+{
+    const MapImage *maps[4] = {&j->day, &j->next, &j->urban, &j->clouds};
+    for (int i = 0; i < 4; i++)
+        if (maps[i]->open && !maps[i]->direct)
+            return false;
+    return true;
+}
+
+static int ThreadsFor(const JobState *j, int rows)
+{
+    int n = gRenderThreads > 0 ? gRenderThreads : ProcessorCores();
+    int useful = rows / ROWS_PER_THREAD;
+    n = n < useful ? n : useful;
+    n = n < RENDER_MAX_THREADS ? n : RENDER_MAX_THREADS;
+    return n > 1 && MapsShareable(j) ? n : 1;
+}
+
+// Puts the star coverage of row y's cell row into the band.
+static void BandForRow(const JobState *j, StarBand *band, int y)
+{
+    int row = (y - j->view->iClpArea[1]) / STAR_CELL_PIXELS;
+    if (band->row == row)
+        return;
+    // Cell row r's window starts at row r of the job's rows (r - 1 above it).
+    const LightSpot *window = j->stars + (size_t)row * j->starCells * STAR_CELL_SLOTS;
+    rasterLightSpots(window, j->starCells, row, band->coverage, j->starCells * STAR_CELL_PIXELS);
+    band->row = row;
+}
+
+// Takes rows until none are left. The calling thread passes reported, the
+// rows it has told the tray about, and reports the progress as it goes, so
+// the tray hears it from one thread and in order. False when cancelled.
+static bool RenderRows(RowShare *share, StarBand *band, int *reported)
+{
+    JobState *j = share->job;
+    while (!share->cancelled) {
+        int y = share->top + (int)InterlockedIncrement(&share->handedOut) - 1;
+        if (y > share->bottom)
+            return true;
+        if (j->starsOn)
+            BandForRow(j, band, y);
+        bool done = share->columns
+                        ? RenderFlatRow(j, share->state, band, share->columns, y, share->left,
+                                        share->right)
+                        : RenderGlobeRow(j, share->state, band, y, share->left, share->right);
+        if (!done) {
+            InterlockedExchange(&share->cancelled, 1);
+            return false;
+        }
+        int rows = (int)InterlockedIncrement(&share->rowsDone);
+        for (; reported && !*share->state->cancel && *reported + 100 <= rows; *reported += 100)
+            ReportRows(share->state, j, *reported + 100);
+    }
+    return false;
+}
+
+static DWORD WINAPI RowWorkerThread(LPVOID parameter)
+{
+    RowWorker *w = (RowWorker *)parameter;
+    RenderRows(w->share, &w->band, 0);
+    return 0;
+}
+
+// Starts up to count - 1 workers at the calling thread's priority (the
+// job's); answers how many started. A worker that cannot be made is left
+// out: the others, and the calling thread, take its rows.
+static int StartRowWorkers(RowShare *share, RowWorker *workers, int count, size_t coverageBytes)
+{
+    int priority = GetThreadPriority(GetCurrentThread());
+    int started = 0;
+    for (int i = 1; i < count; i++) {
+        RowWorker *w = &workers[started];
+        w->share = share;
+        w->band.row = -1;
+        w->band.coverage = coverageBytes ? (float *)malloc(coverageBytes) : 0;
+        if (coverageBytes && !w->band.coverage)
+            break;
+        w->thread = CreateThread(0, ROW_THREAD_STACK, RowWorkerThread, w,
+                                 CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, 0);
+        if (!w->thread) {
+            free(w->band.coverage);
+            break;
+        }
+        if (priority != THREAD_PRIORITY_ERROR_RETURN)
+            SetThreadPriority(w->thread, priority);
+        ResumeThread(w->thread);
+        started++;
+    }
+    return started;
+}
+
+static void JoinRowWorkers(RowWorker *workers, int started)
+{
+    HANDLE handles[RENDER_MAX_THREADS];
+    for (int i = 0; i < started; i++)
+        handles[i] = workers[i].thread;
+    if (started)
+        WaitForMultipleObjects((DWORD)started, handles, TRUE, INFINITE);
+    for (int i = 0; i < started; i++) {
+        CloseHandle(workers[i].thread);
+        free(workers[i].band.coverage);
     }
 }
 
@@ -1390,21 +1804,40 @@ static void AdvanceStars(JobState *j, int y)
 static bool RenderJob(JobState *j, const ComposeState *s)
 {
     const ViewOptions *v = j->view;
-    int left = v->iClpArea[0] > 0 ? v->iClpArea[0] : 0;
-    int top = v->iClpArea[1] > 0 ? v->iClpArea[1] : 0;
-    int right = v->iClpArea[2] < s->width - 1 ? v->iClpArea[2] : s->width - 1;
-    int bottom = v->iClpArea[3] < s->height - 1 ? v->iClpArea[3] : s->height - 1;
-    FlatColumn *columns = j->projection.flat ? PrepareFlatColumns(j) : 0;
-    bool cancelled = false;
-    for (int y = top; y <= bottom && !cancelled; y++) {
-        if (j->starsOn)
-            AdvanceStars(j, y);
-        cancelled = columns ? !RenderFlatRow(j, s, columns, y, left, right)
-                            : !RenderGlobeRow(j, s, y, left, right);
-        ReportRows(s, j, y - top + 1);
+    RowShare share;
+    memset(&share, 0, sizeof share);
+    share.job = j;
+    share.state = s;
+    share.left = v->iClpArea[0] > 0 ? v->iClpArea[0] : 0;
+    share.top = v->iClpArea[1] > 0 ? v->iClpArea[1] : 0;
+    share.right = v->iClpArea[2] < s->width - 1 ? v->iClpArea[2] : s->width - 1;
+    share.bottom = v->iClpArea[3] < s->height - 1 ? v->iClpArea[3] : s->height - 1;
+    size_t coverageBytes = 0;
+    StarBand own = {0, -1};
+    if (j->starsOn) {
+        coverageBytes = (size_t)j->starCells * STAR_CELL_PIXELS * STAR_CELL_PIXELS * sizeof(float);
+        own.coverage = (float *)malloc(coverageBytes);
+        j->starsOn = own.coverage && DrawAllStarRows(j, share.top, share.bottom);
     }
+    if (!j->starsOn)
+        coverageBytes = 0;
+    FlatColumn *columns = j->projection.flat ? PrepareFlatColumns(j) : 0;
+    share.columns = columns;
+    RowWorker *workers = 0;
+    int started = 0, threads = ThreadsFor(j, share.bottom - share.top + 1);
+    if (threads > 1 && (workers = (RowWorker *)malloc(threads * sizeof(RowWorker))) != 0)
+        started = StartRowWorkers(&share, workers, threads, coverageBytes);
+    int reported = 0;
+    bool finished = RenderRows(&share, &own, &reported);
+    JoinRowWorkers(workers, started);
+    // A cancel that came while the last rows were drawn still counts.
+    finished = finished && !share.cancelled && !*s->cancel;
+    for (; finished && reported + 100 <= share.rowsDone; reported += 100)
+        ReportRows(s, j, reported + 100);   // rows the workers finished last
+    free(workers);
+    free(own.coverage);
     free(columns);
-    return !cancelled;
+    return finished;
 }
 
 // --- The whole call ---

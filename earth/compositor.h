@@ -46,6 +46,11 @@ extern int gScreenX, gScreenY, gScreenW, gScreenH;
 extern int gComposeCopyAttempts;
 extern int gComposeCopyPauseMs;
 
+// Threads a render spreads each view's rows over: 0 one per processor core
+// the process may use (the default), 1 the calling thread alone. The
+// picture is the same either way.
+extern int gRenderThreads;
+
 // Puts source over target (moved, or copied when keepSource), retrying
 // gComposeCopyAttempts times: a reader of the previous picture, such as the
 // screen saver, may hold the target for a while.

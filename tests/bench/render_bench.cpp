@@ -1,12 +1,16 @@
 // Renders the default data set at a screen size, globe and flat map with
 // every layer on, and prints the milliseconds a frame takes (best of a few
-// runs). The pictures stay in the output folder to be looked at.
+// runs) and the process's peak working set. The pictures stay in the output
+// folder to be looked at.
 //
 // usage: render_bench <map folder> <data folder> <output folder> <width>
-//        <height> <unix time> [runs]
+//        <height> <unix time> [runs] [threads: 0 one per core, default 1]
+//        [globe | flat: only that one]
 #include <windows.h>
+#include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 
 #include "earth/compositor.h"
@@ -80,6 +84,7 @@ int main(int argc, char **argv)
     CopyText(gApp.dataFolder, argv[2], MAX_TEXT);
     gApp.osCode = 10;
     int width = atoi(argv[4]), height = atoi(argv[5]), runs = argc > 7 ? atoi(argv[7]) : 3;
+    gRenderThreads = argc > 8 ? atoi(argv[8]) : 1;
     time_t when = (time_t)_atoi64(argv[6]);
     buildCosineTable();
     buildRandomTable(0);
@@ -90,6 +95,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "render_bench: no season mask at %s\n", path);
     static const char *names[2] = {"globe", "flat"};
     for (int k = 0; k < 2; k++) {
+        if (argc > 9 && strcmp(argv[9], names[k]))
+            continue;
         snprintf(path, sizeof path, "%s\\%s.bmp", argv[3], names[k]);
         double best = 1e9;
         int status = 0;
@@ -98,6 +105,12 @@ int main(int argc, char **argv)
             best = ms < best ? ms : best;
         }
         printf("%s %dx%d: %.0f ms (status %d)\n", names[k], width, height, best, status);
+        fflush(stdout);
     }
+    PROCESS_MEMORY_COUNTERS memory;
+    memory.cb = sizeof memory;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory))
+        printf("peak working set: %.0f MB, peak private bytes: %.0f MB\n",
+               memory.PeakWorkingSetSize / 1048576.0, memory.PeakPagefileUsage / 1048576.0);
     return 0;
 }

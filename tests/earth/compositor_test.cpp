@@ -12,6 +12,7 @@
 #include "earth/compositor.h"
 #include "earth/compositor_helpers.h"
 #include "earth/mapfile.h"
+#include "earth/progress.h"
 #include "earth/settings.h"
 #include "framework/application.h"
 #include "framework/bytes.h"
@@ -114,6 +115,8 @@ protected:
         gScreenH = 1080;
         gComposeCopyAttempts = 61;
         gComposeCopyPauseMs = 1000;
+        gRenderThreads = 0;
+        gTrayIconHook = 0;
         srand(7);
         buildRandomTable(0);
     }
@@ -509,6 +512,119 @@ TEST_F(Compositor, DecemberMixesWithJanuary)
         checked++;
     }
     EXPECT_EQ(1, checked);
+    free(v);
+}
+
+// --- Rows over several threads ---
+
+// Renders the list with the given number of threads from the same random
+// table; the picture's bytes, and where the table's index ended.
+static std::string RenderWithThreads(const ViewList &list, int threads, int *randomEnd)
+{
+    ViewList jobs;
+    EXPECT_TRUE(ResizeViewList(&jobs, list.count));
+    for (int i = 0; i < list.count; i++)
+        jobs.data[i] = list.data[i];
+    gRenderThreads = threads;
+    srand(5);
+    buildRandomTable(0);
+    gRandomTableStart = 100;
+    EXPECT_EQ(RENDER_OK, Render(&jobs, gOut + "\\threads.bmp"));
+    *randomEnd = gRandomTableStart;
+    jobs.RemoveAll();
+    return ReadWhole(gOut + "\\threads.bmp");
+}
+
+TEST_F(Compositor, RowsOverThreadsGiveTheSameBytes)
+{
+    // Every layer, stars reaching over several cell rows, a globe and a flat
+    // map, and a list whose second view paints over part of the first.
+    ViewList list;
+    ASSERT_TRUE(ResizeViewList(&list, 2));
+    FullGlobeView(&list.data[0], 190, 150, 0.4, 2.5);
+    SetMoment(&list.data[0], 2024, 6, 21, 20);
+    list.data[0].bSeasonMixNext = 1;
+    list.data[0].iSeasonMixMode = 2;
+    list.data[0].iStarsDensity = 100;
+    FullFlatView(&list.data[1], 190, 150);
+    SetMoment(&list.data[1], 2024, 6, 21, 20);
+    SetRect(list.data[1].iClpArea, 20, 90, 170, 149);
+    int end1, endN;
+    list.count = 1;
+    std::string one = RenderWithThreads(list, 1, &end1);
+    for (int threads = 2; threads <= 9; threads += 7) {
+        std::string many = RenderWithThreads(list, threads, &endN);
+        ASSERT_EQ(one.size(), many.size());
+        EXPECT_TRUE(one == many) << "globe, " << threads << " threads";
+        EXPECT_EQ(end1, endN) << "the star field drew the same random values";
+    }
+    list.count = 2;
+    one = RenderWithThreads(list, 1, &end1);
+    std::string cores = RenderWithThreads(list, 0, &endN);   // one per core
+    EXPECT_TRUE(one == cores) << "globe and flat map";
+    EXPECT_EQ(end1, endN);
+    // Stars are in the picture at all: some space pixels are brighter than
+    // the background colour.
+    int bright = 0;
+    for (int y = 0; y < 80; y++)
+        for (int x = 0; x < 30; x++)
+            bright += BmpPixel(one, x, y)[1] > 8;
+    EXPECT_GT(bright, 3);
+    // Low-memory reading keeps its window to one thread and the same bytes.
+    gPrefs.bLowMemMode = 1;
+    std::string windowed = RenderWithThreads(list, 4, &endN);
+    gPrefs.bLowMemMode = 0;
+    EXPECT_TRUE(one == windowed);
+    list.RemoveAll();
+}
+
+static volatile uint8_t gThreadCancel;
+static int gReports[8], gReportCount;
+
+static void CancelAtFirstReport(int percent)
+{
+    if (gReportCount < 8)
+        gReports[gReportCount] = percent;
+    gReportCount++;
+    gThreadCancel = 1;
+}
+
+TEST_F(Compositor, CancelStopsEveryRowThread)
+{
+    // 400 rows on four threads; the calling thread's first progress report
+    // (100 rows done) sets the cancel byte.
+    ViewOptions *v = (ViewOptions *)calloc(1, sizeof(ViewOptions));
+    FullGlobeView(v, 300, 400, 0.2, 0.3);
+    std::string path = gOut + "\\cancel-threads.bmp";
+    WriteWhole(path, "the previous picture");
+    ViewList jobs;
+    ASSERT_TRUE(ResizeViewList(&jobs, 1));
+    jobs.data[0] = *v;
+    gRenderThreads = 4;
+    gThreadCancel = 0;
+    gReportCount = 0;
+    gTrayIconHook = CancelAtFirstReport;
+    EXPECT_EQ(RENDER_OK, Render(&jobs, path, &gThreadCancel));
+    gTrayIconHook = 0;
+    EXPECT_EQ("the previous picture", ReadWhole(path));
+    EXPECT_TRUE(NoTemporaryFiles(gOut));
+    // 25 % when cancelled, then the closing 100 %: no later rows reported.
+    ASSERT_EQ(2, gReportCount);
+    EXPECT_EQ(25, gReports[0]);
+    EXPECT_EQ(100, gReports[1]);
+    // Without the cancel the same render reports every 100 rows in order.
+    gReportCount = 0;
+    gTrayIconHook = CancelAtFirstReport;
+    gThreadCancel = 0;
+    jobs.data[0] = *v;
+    EXPECT_EQ(RENDER_OK, Render(&jobs, path, 0));
+    gTrayIconHook = 0;
+    ASSERT_EQ(5, gReportCount);
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(25 * (i + 1), gReports[i]);
+    EXPECT_EQ(100, gReports[4]);
+    EXPECT_EQ('B', ReadWhole(path)[0]);
+    jobs.RemoveAll();
     free(v);
 }
 
