@@ -583,4 +583,135 @@ TEST_F(FrameFixture, TabCyclesThroughTabStopsBothWays)
     EXPECT_FALSE(gWindowHooks.preTranslateFrames(&other));
 }
 
+// ---------------------------------------------------------------- edge sizing
+
+TEST(EdgeSizing, FiveColumnMarginGivesTheEdgeTypes)
+{
+    const int w = 300, h = 200;
+    EXPECT_EQ(EDGE_TOP_LEFT, FrameEdgeAt(0, 0, w, h));
+    EXPECT_EQ(EDGE_TOP_LEFT, FrameEdgeAt(4, 4, w, h));
+    EXPECT_EQ(EDGE_LEFT, FrameEdgeAt(4, 5, w, h));
+    EXPECT_EQ(EDGE_BOTTOM_LEFT, FrameEdgeAt(4, 195, w, h));
+    EXPECT_EQ(EDGE_LEFT, FrameEdgeAt(4, 194, w, h));
+    EXPECT_EQ(EDGE_BOTTOM, FrameEdgeAt(150, 195, w, h));
+    EXPECT_EQ(EDGE_BOTTOM_RIGHT, FrameEdgeAt(295, 199, w, h));
+    EXPECT_EQ(EDGE_RIGHT, FrameEdgeAt(295, 100, w, h));
+    EXPECT_EQ(EDGE_TOP_RIGHT, FrameEdgeAt(299, 0, w, h));
+    EXPECT_EQ(EDGE_TOP, FrameEdgeAt(150, 4, w, h));
+    EXPECT_EQ(EDGE_NONE, FrameEdgeAt(5, 5, w, h));
+    EXPECT_EQ(EDGE_NONE, FrameEdgeAt(294, 194, w, h));
+
+    RECT r = {100, 100, 400, 300};
+    int grab[4] = {2, 3, 298, 197};
+    POINT cursor = {52, 60};
+    RECT top = SizeByEdge(r, EDGE_TOP_LEFT, cursor, grab);
+    EXPECT_EQ(50, top.left);
+    EXPECT_EQ(57, top.top);
+    EXPECT_EQ(400, top.right);
+    EXPECT_EQ(300, top.bottom);
+    RECT bottom = SizeByEdge(r, EDGE_BOTTOM, cursor, grab);
+    EXPECT_EQ(100, bottom.left);
+    EXPECT_EQ(257, bottom.bottom);
+}
+
+class EdgeFixture : public FrameFixture {
+protected:
+    // A posted mouse message at a screen point, run through the loop's
+    // pre-translation as the message loop would; true when it was taken.
+    bool Mouse(HWND window, UINT message, WPARAM keys, int screenX, int screenY)
+    {
+        POINT p = {screenX, screenY};
+        ScreenToClient(window, &p);
+        PostMessageA(window, message, keys, MAKELPARAM(p.x, p.y));
+        MSG msg;
+        bool taken = false;
+        while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE))
+            if (msg.message == message)
+                taken = gApp.PreTranslate(&msg);
+            else
+                gApp.PreTranslate(&msg);
+        return taken;
+    }
+    RECT Rect(HWND window)
+    {
+        RECT r;
+        GetWindowRect(window, &r);
+        return r;
+    }
+};
+
+TEST_F(EdgeFixture, BorderlessFrameIsSizedByDraggingItsEdges)
+{
+    CFrameWindow *frame = Make(1, FRAME_BORDERLESS, 100, 100, 300, 200);
+    ASSERT_NE(nullptr, frame);
+    HWND w = frame->window;
+    ShowWindow(w, SW_SHOW);
+    RECT start = Rect(w);
+    ASSERT_EQ(300, start.right - start.left);
+
+    // Onto the right edge: the sizing cursor, and the move is taken.
+    EXPECT_TRUE(Mouse(w, WM_MOUSEMOVE, 0, start.right - 2, start.top + 100));
+    EXPECT_EQ(LoadCursorA(0, IDC_SIZEWE), GetCursor());
+    EXPECT_TRUE(Mouse(w, WM_LBUTTONDOWN, MK_LBUTTON, start.right - 2, start.top + 100));
+    EXPECT_TRUE(FrameEdgeSizing());
+    EXPECT_EQ(w, GetCapture());
+    EXPECT_TRUE(Mouse(w, WM_MOUSEMOVE, MK_LBUTTON, start.right + 48, start.top + 130));
+    EXPECT_TRUE(Mouse(w, WM_LBUTTONUP, 0, start.right + 48, start.top + 130));
+    EXPECT_FALSE(FrameEdgeSizing());
+    EXPECT_EQ(0, GetCapture());
+    RECT wider = Rect(w);
+    EXPECT_EQ(start.left, wider.left);
+    EXPECT_EQ(start.right + 50, wider.right);
+    EXPECT_EQ(start.bottom, wider.bottom);   // a side edge leaves the height
+
+    // The top-left corner follows the cursor in both directions.
+    EXPECT_TRUE(Mouse(w, WM_MOUSEMOVE, 0, wider.left + 1, wider.top + 1));
+    EXPECT_EQ(LoadCursorA(0, IDC_SIZENWSE), GetCursor());
+    EXPECT_TRUE(Mouse(w, WM_LBUTTONDOWN, MK_LBUTTON, wider.left + 1, wider.top + 1));
+    EXPECT_TRUE(Mouse(w, WM_MOUSEMOVE, MK_LBUTTON, wider.left - 19, wider.top + 11));
+    EXPECT_TRUE(Mouse(w, WM_LBUTTONUP, 0, wider.left - 19, wider.top + 11));
+    RECT moved = Rect(w);
+    EXPECT_EQ(wider.left - 20, moved.left);
+    EXPECT_EQ(wider.top + 10, moved.top);
+    EXPECT_EQ(wider.right, moved.right);
+    EXPECT_EQ(wider.bottom, moved.bottom);
+
+    // The bottom edge dragged far up stops at the frame's minimum height.
+    EXPECT_TRUE(Mouse(w, WM_MOUSEMOVE, 0, moved.left + 100, moved.bottom - 1));
+    EXPECT_EQ(LoadCursorA(0, IDC_SIZENS), GetCursor());
+    EXPECT_TRUE(Mouse(w, WM_LBUTTONDOWN, MK_LBUTTON, moved.left + 100, moved.bottom - 1));
+    EXPECT_TRUE(Mouse(w, WM_MOUSEMOVE, MK_LBUTTON, moved.left + 100, moved.top - 300));
+    EXPECT_TRUE(Mouse(w, WM_LBUTTONUP, 0, moved.left + 100, moved.top - 300));
+    RECT small = Rect(w);
+    EXPECT_EQ(moved.top, small.top);
+    EXPECT_EQ(frame->minHeight, small.bottom - small.top);
+
+    // Inside, away from the edges, nothing is taken.
+    EXPECT_FALSE(Mouse(w, WM_MOUSEMOVE, 0, small.left + 50, small.top + 40));
+    EXPECT_FALSE(Mouse(w, WM_LBUTTONDOWN, MK_LBUTTON, small.left + 50, small.top + 40));
+    EXPECT_FALSE(FrameEdgeSizing());
+    ReleaseCapture();
+}
+
+TEST_F(EdgeFixture, FramesWithBordersOrALockedSizeAreNotEdgeSized)
+{
+    CFrameWindow *locked = Make(1, FRAME_BORDERLESS | FRAME_LOCKSIZE, 100, 100, 300, 200);
+    CFrameWindow *bordered = Make(2, 0, 450, 100, 300, 200);
+    ASSERT_NE(nullptr, locked);
+    ASSERT_NE(nullptr, bordered);
+    ShowWindow(locked->window, SW_SHOW);
+    ShowWindow(bordered->window, SW_SHOW);
+    RECT r = Rect(locked->window);
+    EXPECT_FALSE(Mouse(locked->window, WM_MOUSEMOVE, 0, r.right - 2, r.top + 100));
+    EXPECT_FALSE(Mouse(locked->window, WM_LBUTTONDOWN, MK_LBUTTON, r.right - 2, r.top + 100));
+    EXPECT_FALSE(FrameEdgeSizing());
+    RECT client;
+    GetClientRect(bordered->window, &client);
+    POINT p = {client.right - 2, 100};
+    ClientToScreen(bordered->window, &p);
+    EXPECT_FALSE(Mouse(bordered->window, WM_MOUSEMOVE, 0, p.x, p.y));
+    EXPECT_FALSE(FrameEdgeSizing());
+    ReleaseCapture();
+}
+
 }  // namespace
