@@ -12,6 +12,7 @@
 #include "framework/application.h"
 #include "framework/messages.h"
 #include "framework/recordfile.h"
+#include "framework/ui/dockbay.h"
 #include "framework/ui/graphics.h"
 
 CGrowArray<CFrameWindow *> gFrames;
@@ -128,6 +129,10 @@ int SetColorScheme(int scheme)
     }
     for (int i = 0; i < gFrames.count; i++)
         RedrawWhole(gFrames.data[i]->window);
+    // Floating bars are windows of their own, outside every frame.
+    for (int i = 0; i < gBars.count; i++)
+        if (gBars.data[i]->window)
+            RedrawWhole(gBars.data[i]->window);
     return 0;
 }
 
@@ -162,6 +167,9 @@ void RedrawFrames()
         if (gFrames.data[i]->options & FRAME_NOCAPTION)
             SendMessageA(window, WM_NCPAINT, 1, 0);
     }
+    for (int i = 0; i < gBars.count; i++)
+        if (gBars.data[i]->window)
+            SendMessageA(gBars.data[i]->window, WM_NCACTIVATE, 0, 0);
 }
 
 void SaveLayout()
