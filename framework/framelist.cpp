@@ -17,6 +17,7 @@
 
 CGrowArray<CFrameWindow *> gFrames;
 
+enum { INSTALL_FOLDER_OFFSET = 20 };   // in the installation record
 enum { TRAY_ICON_SIZE = 64, TRAY_TIP_SHOWN = 127, TRAY_DATA_SIZE = 508 };
 static_assert(sizeof(NOTIFYICONDATAA) >= TRAY_DATA_SIZE, "tray record of the Vista shell");
 
@@ -220,8 +221,12 @@ int SetAutostartShortcut(bool create, const char *extraArguments, bool keepExist
     char arguments[MAX_LONG_TEXT];
     snprintf(arguments, sizeof arguments, "%s %s %s", "-WAITFORDATAPATH", "-AUTOSTART",
              extraArguments ? extraArguments : "");
+    // The installed program, wherever this copy runs from; without an
+    // installation record the running program's folder.
+    const char *installed = (const char *)gApp.installRecord + INSTALL_FOLDER_OFFSET;
     char target[MAX_PATH];
-    snprintf(target, sizeof target, "%s\\%s.exe", gApp.ownFolder, gApp.productName);
+    snprintf(target, sizeof target, "%s\\%s.exe", installed[0] ? installed : gApp.ownFolder,
+             gApp.productName);
     const char *icon = iconPath && *iconPath ? iconPath : target;
     return SaveShellLink(target, arguments, icon, linkPath) ? 0 : QRF_ERR_SHORTCUT;
 }

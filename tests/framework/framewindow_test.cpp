@@ -2,6 +2,9 @@
 // opacity, the status-text mutex, display-change rescaling and the tray icon.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <string>
 #include <stdio.h>
 #include <string.h>
 
@@ -712,6 +715,52 @@ TEST_F(EdgeFixture, FramesWithBordersOrALockedSizeAreNotEdgeSized)
     EXPECT_FALSE(Mouse(bordered->window, WM_MOUSEMOVE, 0, p.x, p.y));
     EXPECT_FALSE(FrameEdgeSizing());
     ReleaseCapture();
+}
+
+// The autostart link starts the installed program with the start-up
+// switches, also when another copy made the link.
+TEST(Autostart, LinkTargetsTheInstallationFolder)
+{
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(0)) || true);
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    std::string installed = std::string(temp) + "vt-installed";
+    CreateDirectoryA(installed.c_str(), 0);
+    std::string exe = installed + "\\Veltaspar.exe";
+    FILE *f = fopen(exe.c_str(), "wb");
+    ASSERT_TRUE(f != 0);
+    fputs("MZ", f);
+    fclose(f);
+    CopyText(gApp.productName, "Veltaspar", MAX_TEXT);
+    CopyText(gApp.ownFolder, "C:\\elsewhere", MAX_TEXT);
+    memset(gApp.installRecord, 0, sizeof gApp.installRecord);
+    CopyText((char *)gApp.installRecord + 20, installed.c_str(), 260);
+
+    ASSERT_EQ(0, SetAutostartShortcut(true, "-PROFILE Work", false, 0, "VtAutostartTest"));
+    char startup[MAX_PATH];
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(0, CSIDL_STARTUP, 0, 0, startup)));
+    std::string link = std::string(startup) + "\\VtAutostartTest.lnk";
+    IShellLinkA *shell = 0;
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, 0, CLSCTX_INPROC_SERVER,
+                                           IID_IShellLinkA, (void **)&shell)));
+    IPersistFile *file = 0;
+    ASSERT_TRUE(SUCCEEDED(shell->QueryInterface(IID_IPersistFile, (void **)&file)));
+    wchar_t wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
+    EXPECT_TRUE(SUCCEEDED(file->Load(wide, STGM_READ)));
+    char target[MAX_PATH] = "", arguments[MAX_PATH] = "";
+    shell->GetPath(target, sizeof target, 0, 0);
+    shell->GetArguments(arguments, sizeof arguments);
+    file->Release();
+    shell->Release();
+    EXPECT_STREQ(exe.c_str(), target);
+    EXPECT_STREQ("-WAITFORDATAPATH -AUTOSTART -PROFILE Work", arguments);
+
+    EXPECT_EQ(0, SetAutostartShortcut(false, 0, false, 0, "VtAutostartTest"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(link.c_str()));
+    memset(gApp.installRecord, 0, sizeof gApp.installRecord);
+    DeleteFileA(exe.c_str());
+    RemoveDirectoryA(installed.c_str());
 }
 
 }  // namespace
