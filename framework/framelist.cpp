@@ -538,6 +538,25 @@ static bool EdgeSizing(const MSG *msg)
 
 bool FrameEdgeSizing() { return sEdge.sizing; }
 
+bool KeepEdgeCursor(HWND frameWindow)
+{
+    if (!frameWindow || sEdge.frame != frameWindow)
+        return false;
+    int edge = sEdge.edge;
+    if (!sEdge.sizing) {
+        POINT p;
+        RECT client;
+        if (!GetCursorPos(&p) || !ScreenToClient(frameWindow, &p) ||
+            !GetClientRect(frameWindow, &client))
+            return false;
+        edge = FrameEdgeAt(p.x, p.y, client.right, client.bottom);
+        if (edge == EDGE_NONE)
+            return false;
+    }
+    gApp.SetSizeCursor(edge);
+    return true;
+}
+
 // Whatever was installed before (the menus' keys) keeps going first.
 static bool (*gEarlierPreTranslate)(MSG *msg);
 

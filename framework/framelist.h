@@ -54,6 +54,9 @@ int FrameEdgeAt(int x, int y, int width, int height);
 RECT SizeByEdge(const RECT &current, int edge, POINT cursor, const int grab[4]);
 // A frame is being sized from its edge.
 bool FrameEdgeSizing();
+// WM_SETCURSOR of a frame: true, with the sizing cursor set, while the
+// cursor is on the edge the loop found (the class cursor would flicker).
+bool KeepEdgeCursor(HWND frameWindow);
 
 BOOL AdjustWindowRectForDpi(RECT *rect, DWORD style, BOOL menu, DWORD exStyle, UINT dpi);
 int GetWindowDpi(HWND window);

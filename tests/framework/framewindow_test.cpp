@@ -689,6 +689,14 @@ TEST_F(EdgeFixture, BorderlessFrameIsSizedByDraggingItsEdges)
     EXPECT_EQ(moved.top, small.top);
     EXPECT_EQ(frame->minHeight, small.bottom - small.top);
 
+    // The frame keeps the sizing cursor against its class cursor while the
+    // cursor stays on the edge.
+    SetCursorPos(small.left + 100, small.bottom - 1);
+    EXPECT_TRUE(Mouse(w, WM_MOUSEMOVE, 0, small.left + 100, small.bottom - 1));
+    SetCursor(LoadCursorA(0, IDC_ARROW));
+    SendMessageA(w, WM_SETCURSOR, (WPARAM)w, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(LoadCursorA(0, IDC_SIZENS), GetCursor());
+
     // Inside, away from the edges, nothing is taken.
     EXPECT_FALSE(Mouse(w, WM_MOUSEMOVE, 0, small.left + 50, small.top + 40));
     EXPECT_FALSE(Mouse(w, WM_LBUTTONDOWN, MK_LBUTTON, small.left + 50, small.top + 40));
