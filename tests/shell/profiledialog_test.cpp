@@ -16,6 +16,7 @@
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
 #include "framework/application.h"
+#include "framework/messages.h"
 #include "framework/utilities.h"
 #include "shell/areaselector.h"
 #include "shell/mainwindow.h"
@@ -399,6 +400,17 @@ TEST_F(ProfileDialogFixture, DisplayChangeGivesTheScreenSelectorTheNewMonitors)
     SendMessageA(view, WM_LBUTTONUP, 0, MAKELPARAM(target, y));
     Pump();
     EXPECT_NEAR((double)(width / 2) / width, gViewLists[0].data[0].sSelScr.p[2], 1e-9);
+
+    // The framework refreshes its monitor table when its own window hears of
+    // the change, which may come after the main window did: its notice to
+    // the frames brings the outlines up to date once more.
+    gMonitors.count = 3;
+    SetRect(&gMonitors.rect[1], width / 2, 0, 3 * width / 4, height);
+    SetRect(&gMonitors.rect[2], 3 * width / 4, 0, width, height);
+    MainWindowProc(0, QRFM_DISPLAYCHANGE, 0, 0);
+    Pump();
+    ASSERT_EQ(3, selector->background.count);
+    EXPECT_NEAR(0.75, selector->background.data[2].p[0], 1.0 / width);
     RefreshMonitors();
 }
 
