@@ -92,12 +92,12 @@ static int OpenFirstEntry(const char *archivePath, ZipHandle **zip, ZipEntryInfo
 // Maps the text file; an empty file is an empty text, not a failure.
 static int MapTextFile(const char *textPath, CMappedFile *mapped, DWORD *size)
 {
+    // An empty table maps to nothing: it fails as a missing one does, also
+    // when the archive beside it has lines.
     long long length = FileSizeOf(textPath);
-    if (length < 0)
-        return 1;
     *size = 0;
-    if (length == 0)
-        return 0;
+    if (length <= 0)
+        return 1;
     if (mapped->Open(textPath, 0, 0, 0) != MAPPED_OK || mapped->sizeHigh ||
         mapped->sizeLow > 0x7FFFFFF0)
         return 1;

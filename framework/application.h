@@ -132,6 +132,8 @@ public:
     LRESULT SendToMainWindow(UINT message, WPARAM wParam, LPARAM lParam);
     CUIItem *CloseMenu(CUIItem *item);
     int MenuKeyboardMode(int type);
+    // The sizing cursor of an edge type (1-8, as FrameEdgeAt); others nothing.
+    void SetSizeCursor(int edge);
 };
 
 extern CApplication gApp;

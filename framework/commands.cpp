@@ -279,6 +279,10 @@ void CApplication::OnItemClick(CUIItem *item, int buttons)
         return;
     bool menuWasOpen = openMenu != 0;
     CloseMenu(0);
+    // A value item has already sent its change; a second command would make
+    // the owner act twice on one click.
+    if (facts.ownNotices)
+        return;
     WPARAM command = ((WPARAM)(buttons & 0xFFFF) << 16) | facts.commandId;
     if (menuWasOpen) {
         pendingOwner = facts.owner;

@@ -70,6 +70,7 @@ struct ItemFacts {
     uint16_t commandId;
     uint8_t insideMenu;  // the item sits in a popup menu
     void *bar;           // the bar holding the item, or null
+    uint8_t ownNotices;  // the item tells its owner itself: a click sends nothing
 };
 
 // Work that only the windows, items and menus can do. They are built on top

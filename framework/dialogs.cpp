@@ -397,9 +397,6 @@ static void SetUpButtons(HWND dialog, uint32_t flags)
     int defaultId = DefaultButton(flags);
     SendMessageA(dialog, DM_SETDEFID, (WPARAM)defaultId, 0);
     SendMessageA(dialog, WM_NEXTDLGCTL, (WPARAM)GetDlgItem(dialog, defaultId), TRUE);
-    // Without a Cancel button only OK may close the box; Yes/No must be answered.
-    if (!ShowsButton(flags, IDCANCEL) && !ShowsButton(flags, IDOK))
-        EnableMenuItem(GetSystemMenu(dialog, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
 }
 
 static void InitMessageBox(HWND dialog, MessageBoxState *state)
@@ -446,14 +443,11 @@ static INT_PTR Answer(HWND dialog, LRESULT result)
 
 static bool EndMessageBox(HWND dialog, MessageBoxState *state, int id)
 {
-    if (id == IDCANCEL && !ShowsButton(state->flags, IDCANCEL)) {
-        if (!ShowsButton(state->flags, IDOK))
-            return false;     // Escape or the close box cannot answer a Yes/No question
-        id = IDOK;
-    }
     if (id != IDOK && id != IDCANCEL && id != IDYES && id != IDNO)
         return false;
-    if (!ShowsButton(state->flags, id))
+    // Escape and the close box end every box with Cancel, also one without
+    // a Cancel button: callers take anything but their Yes or OK as "no".
+    if (id != IDCANCEL && !ShowsButton(state->flags, id))
         return false;
     HWND owner = GetWindow(dialog, GW_OWNER);
     EndDialog(dialog, id);

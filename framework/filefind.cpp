@@ -259,22 +259,31 @@ int CDirScanner::Scan(bool reset)
         folders.RemoveAll();
         files.RemoveAll();
     }
-    if (IndexOfPath(&folders, root) < 0)
-        folders.Add(root);
+    // Only the root and the folders this scan adds are searched: a scan
+    // without reset adds to what an earlier one listed.
+    int first = folders.count;
+    int rootIndex = IndexOfPath(&folders, root);
+    if (rootIndex < 0)
+        rootIndex = folders.Add(root);
     CollectFolders(root);
-    for (int i = 0; i < folders.count; i++) {
-        if (!IsInsideRoot(folders.data[i]))
-            continue;
+    auto searchFolder = [this](const char *folder) {
         const char *next = masks;
+        // An empty mask (also one after a trailing separator) ends the list.
         while (*next) {
             const char *end = strchr(next, separator);
             int length = end ? (int)(end - next) : (int)strlen(next);
+            if (length == 0)
+                break;
             PathText mask;
             CopyText(mask, next, length + 1 < PATH_SIZE ? length + 1 : PATH_SIZE);
-            if (mask[0])
-                CollectFiles(folders.data[i], mask);
+            CollectFiles(folder, mask);
             next += end ? length + 1 : length;
         }
-    }
+    };
+    if (rootIndex >= 0)
+        searchFolder(folders.data[rootIndex]);
+    for (int i = first; i < folders.count; i++)
+        if (i != rootIndex)
+            searchFolder(folders.data[i]);
     return files.count;
 }

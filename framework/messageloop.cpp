@@ -108,6 +108,19 @@ bool CApplication::PreTranslate(MSG *msg)
     return false;
 }
 
+void CApplication::SetSizeCursor(int edge)
+{
+    LPCSTR cursor;
+    switch (edge) {
+    case 1: case 5: cursor = IDC_SIZENWSE; break;
+    case 3: case 7: cursor = IDC_SIZENESW; break;
+    case 2: case 6: cursor = IDC_SIZEWE; break;
+    case 4: case 8: cursor = IDC_SIZENS; break;
+    default: return;
+    }
+    SetCursor(LoadCursorA(0, cursor));
+}
+
 int CApplication::MenuKeyboardMode(int type)
 {
     if (type == 0)

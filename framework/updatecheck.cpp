@@ -17,6 +17,7 @@
 #include "framework/httpclient.h"
 #include "framework/messages.h"
 #include "framework/recordfile.h"
+#include "framework/ui/graphics.h"
 #include "framework/utilities.h"
 #include "resources/resource.h"
 
@@ -384,9 +385,19 @@ static void FollowEnabled(HWND dialog)
     EnableWindow(GetDlgItem(dialog, IDC_UPD_DAYS), on);
 }
 
+// The version, label, reply and status texts take the dialog font, which
+// the dialog's own child preparation gives only to buttons.
+static void SetTextFonts(HWND dialog, HFONT font)
+{
+    if (!font)
+        return;
+    for (int id = IDC_UPD_OWN; id <= IDC_UPD_STATUS; id++)
+        SendDlgItemMessageA(dialog, id, WM_SETFONT, (WPARAM)font, TRUE);
+}
+
 static void InitUpdateDialog(HWND dialog)
 {
-    InitDialog(dialog);
+    SetTextFonts(dialog, InitDialog(dialog));
     char text[UPDATE_TEXT_SIZE];
     const char *title = gApp.strings.GetText(TEXT_ID, TEXT_TITLE);
     snprintf(text, sizeof text, "%s %s", gApp.productName, title ? title : "");
@@ -444,9 +455,12 @@ static void RunUpdateCommand(HWND dialog, int id)
     case IDCANCEL:
         CloseUpdateDialog(dialog);
         break;
-    case 9:   // help
-        gApp.SendToMainWindow(QRFM_HELP, (WPARAM) "About", 0);
+    case 9: {   // help, asked of the first frame window
+        HWND first = gFirstFrameWindow ? gFirstFrameWindow() : 0;
+        if (first)
+            SendMessageA(first, QRFM_HELP, (WPARAM) "About", 0);
         break;
+    }
     }
 }
 
@@ -472,7 +486,7 @@ INT_PTR CALLBACK UpdateCheckDialogProc(HWND dialog, UINT message, WPARAM wParam,
         RunUpdateCommand(dialog, 9);
         return TRUE;
     case WM_DPICHANGED:
-        UpdateDialogFonts(dialog, HIWORD(wParam));
+        SetTextFonts(dialog, UpdateDialogFonts(dialog, HIWORD(wParam)));
         return FALSE;
     }
     return FALSE;

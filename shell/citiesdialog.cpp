@@ -580,9 +580,10 @@ void ApplyToAll(HWND dialog, CitiesDialog *state)
                             MBF_QUESTION | MBF_YESNOCANCEL, 0) != IDYES)
         return;
     CommitLabel(dialog, state);
-    // The look runs from the colours to the end of the record; the label
-    // text, the city and its weather stay each city's own.
-    size_t first = offsetof(CityEntry, crtext);
+    // The label settings run from the font to the end of the record; the
+    // colours, the position, the text, the city and its weather stay each
+    // city's own.
+    size_t first = offsetof(CityEntry, font);
     for (int i = DisplayedCount(dialog) - 1; i >= 0; i--) {
         CityEntry *city = DisplayedRecord(dialog, i);
         if (city && city != source)

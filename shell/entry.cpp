@@ -334,6 +334,18 @@ static void PostStartupMessages()
     }
 }
 
+int OpenOptionsAtStart()
+{
+    if (!gPrefs.bShowMain) {
+        gApp.minimize = 1;
+        return 0;
+    }
+    if (gApp.minimize || gApp.autoStart || !gMainHooks.openOptions)
+        return 0;
+    gMainHooks.openOptions(false);
+    return gOptionsDialog && IsWindow(gOptionsDialog) ? 0 : ENTRY_ERROR_WINDOW;
+}
+
 // The placeholders, the desktop, the window and its commands; 0 or the
 // code shown after shutdown.
 static int StartOutputs()
@@ -345,10 +357,9 @@ static int StartOutputs()
     result = CreateMainWindow();
     if (result != 0)
         return result;
-    if (!gPrefs.bShowMain)
-        gApp.minimize = 1;
-    else if (!gApp.minimize && !gApp.autoStart && gMainHooks.openOptions)
-        gMainHooks.openOptions(false);
+    result = OpenOptionsAtStart();
+    if (result != 0)
+        return result;
     if (gPrefs.bTrayIcon)
         UpdateTrayIcon(TRAY_IDLE);
     PostStartupMessages();

@@ -19,6 +19,10 @@ int ProgramMain(HINSTANCE instance, const char *commandLine);
 
 // The main window's commands and the tray menu; 0 or the error to report.
 int AddProgramCommands();
+// The options dialog at start unless the main window is to stay hidden
+// (which then sets the "-MINIMIZE" byte) or this start asked for none:
+// 0, or ENTRY_ERROR_WINDOW when the dialog could not be created.
+int OpenOptionsAtStart();
 // Fills the hooks through which profiles and the main window reach the
 // desktop, the render jobs and the workers.
 void InstallProgramHooks();

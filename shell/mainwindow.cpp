@@ -16,6 +16,7 @@
 #include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "shell/desktop.h"
+#include "shell/optionsdialog.h"
 #include "shell/profiles.h"
 #include "shell/program.h"
 
@@ -265,6 +266,7 @@ static void OnDisplayChange(WPARAM wParam)
     MeasureOutputScreen();
     if (wParam != STARTUP_POST)
         SwitchProfileForScreen(gScreenX, gScreenY, gScreenW, gScreenH);
+    OptionsDisplayChanged();
 }
 
 static void OnShow(HWND window, WPARAM wParam)
@@ -272,7 +274,13 @@ static void OnShow(HWND window, WPARAM wParam)
     char name[PROFILE_NAME_SIZE];
     if (GetProfileSwitch(name))
         SwitchProfile(name);
-    if (wParam != STARTUP_POST && !gApp.minimize)
+    if (wParam == STARTUP_POST) {
+        // "-MINIMIZE", "-AUTOSTART" and a hidden main window hold for this
+        // start only: a later start of the program opens the options.
+        gApp.minimize = 0;
+        return;
+    }
+    if (!gApp.minimize)
         PostMessageA(window, QRFM_COMMAND, CMD_OPTIONS, 0);
 }
 
@@ -301,6 +309,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DISPLAYCHANGE:
         OnDisplayChange(wParam);
         break;
+    case QRFM_DISPLAYCHANGE:
+        // The framework's monitor table may be refreshed only after this
+        // window saw WM_DISPLAYCHANGE: the outlines follow once more.
+        OptionsDisplayChanged();
+        return 0;
     case WM_TIMER:
         MainTimerTick();
         return 0;

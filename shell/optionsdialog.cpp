@@ -15,6 +15,8 @@
 #include "framework/messages.h"
 #include "shell/desktop.h"
 #include "shell/mainwindow.h"
+#include "shell/optionspages.h"
+#include "shell/profiledialogs.h"
 #include "shell/profiles.h"
 #include "shell/program.h"
 
@@ -754,40 +756,21 @@ void OptionsProfileLoaded(const char *name)
     ReloadFromLists(dialog);
 }
 
-static INT_PTR CALLBACK ProfileNameDialogProc(HWND dialog, UINT message, WPARAM wParam,
-                                              LPARAM lParam)
+// After a display change (gScreenX.. and the monitor table already new):
+// the screen-area selector takes the new monitor outlines, for its snapping
+// as well, and the new shape of the screen; the pixel edits and the screen
+// preview follow with the refresh.
+void OptionsDisplayChanged()
 {
-    switch (message) {
-    case WM_INITDIALOG:
-        InitDialog(dialog);
-        SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
-        SetDlgItemTextA(dialog, IDC_PROFILE_NAME_EDIT, (const char *)lParam);
-        SendDlgItemMessageA(dialog, IDC_PROFILE_NAME_EDIT, EM_SETSEL, 0, -1);
-        SetFocus(GetDlgItem(dialog, IDC_PROFILE_NAME_EDIT));
-        return FALSE;
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDOK:
-            GetDlgItemTextA(dialog, IDC_PROFILE_NAME_EDIT,
-                            (char *)GetWindowLongPtrA(dialog, GWLP_USERDATA), PROFILE_NAME_SIZE);
-            EndDialog(dialog, IDOK);
-            return TRUE;
-        case IDCANCEL:
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
-        case IDC_OPT_HELP: {
-            char path[MAX_TEXT];
-            snprintf(path, sizeof path, "%s\\%s", gApp.ownFolder, "Veltaspar.chm");
-            ShowHelp(path, "Profiles.htm");
-            return TRUE;
-        }
-        }
-        break;
-    case WM_DPICHANGED:
-        UpdateDialogFonts(dialog, HIWORD(wParam));
-        return TRUE;
-    }
-    return FALSE;
+    HWND dialog = gOptionsDialog;
+    if (!dialog || !sScreenSelector.window)
+        return;
+    sScreenSelector.emptyAspect = gScreenH > 0 ? (double)gScreenW / gScreenH : 0;
+    sScreenSelector.showMonitors = gPrefs.bMultiMon != 0;
+    sScreenSelector.LoadMonitors();
+    sScreenSelector.Relayout();
+    sScreenSelector.Redraw(true);
+    PostMessageA(dialog, OPTIONS_REFRESH, 0, 0);
 }
 
 static bool AskProfileName(HWND dialog, char *name)
@@ -815,9 +798,9 @@ static void OnProfileSelected(HWND dialog)
 static void OnProfileButton(HWND dialog, int id)
 {
     char name[PROFILE_NAME_SIZE];
-    if (id == IDC_OPT_PROFILE_SETTINGS && AskProfileName(dialog, name)) {
-        RenameProfile(name);
-        RefillProfiles(dialog, gPrefs.szCurProfile);
+    if (id == IDC_OPT_PROFILE_SETTINGS) {
+        if (RunProfileSettings(dialog) == IDOK)
+            RefillProfiles(dialog, gPrefs.szCurProfile);
     } else if (id == IDC_OPT_PROFILE_ADD && AskProfileName(dialog, name)) {
         Commit(dialog);
         AddProfile(name);
@@ -893,13 +876,36 @@ static void OnApply(HWND dialog)
         PostMessageA(MainWindow(), QRFM_COMMAND, CMD_SCREEN_SAVER, 0);
 }
 
+// The list as the snapshot had it; the times the render jobs stamped on
+// the views meanwhile stay, or the timer would render them again at once.
+static void RestoreViewList(ViewList *list, const ViewList *snapshot)
+{
+    int count = list->count < snapshot->count ? list->count : snapshot->count;
+    decltype(ViewOptions::tLastUpdate) stamped[VIEW_LIST_MAX];
+    for (int i = 0; i < count && i < VIEW_LIST_MAX; i++)
+        stamped[i] = list->data[i].tLastUpdate;
+    CopyViewList(list, snapshot);
+    for (int i = 0; i < count && i < VIEW_LIST_MAX && i < list->count; i++)
+        list->data[i].tLastUpdate = stamped[i];
+}
+
+// The settings as the snapshot had them, but for what the download workers
+// wrote while the dialog was open.
+static void RestorePrefs(const PrefsRecord *snapshot)
+{
+    PrefsRecord now;
+    memcpy(&now, &gPrefs, sizeof now);
+    memcpy(&gPrefs, snapshot, sizeof gPrefs);
+    KeepWorkerPrefs(&gPrefs, &now);
+}
+
 static void OnCancel(HWND dialog)
 {
     DestroyWindow(dialog);
     int which = OutputsToRender(gOptions.cancelLists, &gOptions.cancelPrefs);
     for (int i = 0; i < 2; i++)
-        CopyViewList(&gViewLists[i], &gOptions.cancelLists[i]);
-    memcpy(&gPrefs, &gOptions.cancelPrefs, sizeof gPrefs);
+        RestoreViewList(&gViewLists[i], &gOptions.cancelLists[i]);
+    RestorePrefs(&gOptions.cancelPrefs);
     if (gOptions.currentView >= EditedList()->count)
         gOptions.currentView = EditedList()->count - 1;
     // What an Apply installed follows the restored switches.

@@ -14,7 +14,6 @@
 
 enum {
     IDD_OPTIONS = 108,
-    IDD_PROFILE_NAME = 120,
 
     OPTIONS_REFRESH = 0x8001,   // write every control from the settings
     OPTIONS_COMMIT = 0x8002,    // read every control into the current view
@@ -88,7 +87,6 @@ enum {
     IDC_OPT_MAP_LABEL = 1285,
     IDC_OPT_ZOOM_LABEL = 1286,
     IDC_OPT_PERCENT_LABEL = 1287,
-    IDC_PROFILE_NAME_EDIT = 1303,
 
     ZOOM_BAR_MAX = 1000,
     OUTPUT_NONE = -1,
@@ -141,6 +139,9 @@ void CloseOptionsDialog();
 // Selects the profile in the list and reloads the dialog from the settings
 // (gProfileHooks.profileLoaded while the dialog exists).
 void OptionsProfileLoaded(const char *name);
+
+// The screen-area selector and the pixel edits follow a display change.
+void OptionsDisplayChanged();
 
 INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // WM_INITDIALOG's work: 0, or the selector error (the dialog then ends).

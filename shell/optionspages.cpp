@@ -860,21 +860,27 @@ static void AcceptProgramOptions(HWND dialog)
         gProgramOptionsHooks.startWeatherDownload(WEATHER_MODE_AUTO);
 }
 
-// The dialog's edits go; what the workers wrote meanwhile (times, the
+// What the download workers wrote while a dialog was open (times, the
 // answer's date stamp, a redirected address) and a reminder already shown
-// today stay.
+// today, from now into a restored copy.
+void KeepWorkerPrefs(PrefsRecord *restored, const PrefsRecord *now)
+{
+    restored->iWeatherWarnApiKey = now->iWeatherWarnApiKey;
+    restored->tCloudsDown = now->tCloudsDown;
+    restored->tCloudsCheck = now->tCloudsCheck;
+    restored->tWeatherDown = now->tWeatherDown;
+    restored->tWeatherCheck = now->tWeatherCheck;
+    restored->tMetarDown = now->tMetarDown;
+    memcpy(restored->szModified, now->szModified, sizeof restored->szModified);
+    memcpy(restored->szCloudsUrl, now->szCloudsUrl, sizeof restored->szCloudsUrl);
+}
+
+// The dialog's edits go; what the workers wrote meanwhile stays.
 static void RestorePrefs()
 {
     PrefsRecord now = gPrefs;
     gPrefs = sSavedPrefs;
-    gPrefs.iWeatherWarnApiKey = now.iWeatherWarnApiKey;
-    gPrefs.tCloudsDown = now.tCloudsDown;
-    gPrefs.tCloudsCheck = now.tCloudsCheck;
-    gPrefs.tWeatherDown = now.tWeatherDown;
-    gPrefs.tWeatherCheck = now.tWeatherCheck;
-    gPrefs.tMetarDown = now.tMetarDown;
-    memcpy(gPrefs.szModified, now.szModified, sizeof gPrefs.szModified);
-    memcpy(gPrefs.szCloudsUrl, now.szCloudsUrl, sizeof gPrefs.szCloudsUrl);
+    KeepWorkerPrefs(&gPrefs, &now);
 }
 
 static void CancelProgramOptions(HWND dialog)

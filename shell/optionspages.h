@@ -59,6 +59,12 @@ extern const char kConnectionTestUrl[];
 // (gPrefs as before, but for what the workers wrote meanwhile).
 int ShowProgramOptions(HWND owner);
 
+// Copies what the download workers write into the settings (times, the
+// answer's date stamp, the clouds address, the API-key reminder) from now
+// into restored, so that a Cancel that restores a snapshot keeps them.
+struct PrefsRecord;
+void KeepWorkerPrefs(PrefsRecord *restored, const PrefsRecord *now);
+
 // The page window of index while the dialog exists, else 0.
 HWND ProgramOptionsPageWindow(int index);
 

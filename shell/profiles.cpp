@@ -374,9 +374,28 @@ static void ApplyProfileSwitch()
         CopyText(gPrefs.szCurProfile, name, PROFILE_NAME_SIZE);
 }
 
+// The current profile could not be loaded: a "-PROFILE" name without a
+// folder falls back to the stored profile; without that either, the
+// current one gets its folder now. A current name without a folder would
+// later be replaced in the list by another profile that the next save then
+// overwrites with these settings.
+static void LoadOrCreateCurrent(const char *stored)
+{
+    if (ProfileIO(PROFILE_LOAD, gPrefs.szCurProfile) == PROFILE_DONE)
+        return;
+    if (stored[0] && strcmp(stored, gPrefs.szCurProfile) != 0 &&
+        ProfileIO(PROFILE_LOAD, stored) == PROFILE_DONE)
+        return;
+    // A folder whose "Settings" cannot be read is left alone.
+    if (!ProfileExists(gPrefs.szCurProfile))
+        ProfileIO(PROFILE_SAVE, gPrefs.szCurProfile);
+}
+
 int ProfilesStartup()
 {
     PrefsIO(0);
+    char stored[PROFILE_NAME_SIZE];
+    CopyText(stored, gPrefs.szCurProfile, PROFILE_NAME_SIZE);
     ApplyProfileSwitch();
     if (!gPrefs.szCurProfile[0])
         MigrateIntoDefault();
@@ -388,7 +407,9 @@ int ProfilesStartup()
     SetSingleView(&gViewLists[VIEW_LIST_SCREENSAVER], &sPresets[PRESET_GLOBE_VIEW]);
     ReadFirstMapTrailer(&gViewLists[VIEW_LIST_WALLPAPER]);
     ReadFirstMapTrailer(&gViewLists[VIEW_LIST_SCREENSAVER]);
-    ProfileIO(PROFILE_LOAD, gPrefs.szCurProfile);
+    LoadOrCreateCurrent(stored);
+    // The tray's profile menu is there before the options dialog ever was.
+    RefillProfileCommands();
     if (gProfileHooks.setAutostart)
         gProfileHooks.setAutostart(gPrefs.bAutoStart != 0);
     return 0;
@@ -424,13 +445,24 @@ static int FindListed(const char *name, int count)
     return -1;
 }
 
-int FillProfileList(const char *name)
+static int FillProfileCommands()
 {
     int count = ListProfiles(sListed, PROFILE_LIST_MAX);
     for (int j = 0; j < PROFILE_COMMANDS; j++) {
         CopyText(gProfileCommandNames[j], j < count ? sListed[j] : "", PROFILE_NAME_SIZE);
         gApp.strings.SetText((uint16_t)(PROFILE_COMMAND_FIRST + j), 0, gProfileCommandNames[j]);
     }
+    return count;
+}
+
+int RefillProfileCommands()
+{
+    return FillProfileCommands();
+}
+
+int FillProfileList(const char *name)
+{
+    int count = FillProfileCommands();
     int selected = FindListed(name, count);
     if (selected < 0 && count > 0)
         selected = 0;

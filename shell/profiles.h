@@ -95,6 +95,8 @@ int ListProfiles(char (*names)[PROFILE_NAME_SIZE], int max);
 // Refills the profile commands and makes name current when it is listed,
 // else the first profile. The number of profiles.
 int FillProfileList(const char *name);
+// Only the profile commands, the current profile left alone; their number.
+int RefillProfileCommands();
 
 // A profile whose stored screen trigger matches the layout, the current one
 // preferred; false when none.

@@ -799,6 +799,10 @@ static bool HandleFrameMessage(CFrameWindow *frame, UINT message, WPARAM wParam,
         return false;
     }
     case WM_SETCURSOR:
+        if (KeepEdgeCursor(window)) {
+            *result = 1;
+            return true;
+        }
         if (!(frame->options & FRAME_LOCKSIZE))
             return false;
         SetCursor(LoadCursorA(0, frame->busyOverlay ? IDC_WAIT : IDC_ARROW));

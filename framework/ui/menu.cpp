@@ -7,6 +7,8 @@
 #include <string.h>
 
 #include "framework/application.h"
+#include "framework/dialogs.h"
+#include "framework/framelist.h"
 #include "framework/messages.h"
 #include "framework/ui/graphics.h"
 #include "framework/utilities.h"
@@ -210,6 +212,13 @@ static void ForgetUnderParent(CMenu *menu)
         gApp.openMenu = 0;
 }
 
+// The frame window object the owner belongs to, or null.
+static CFrameWindow *OwnersFrame(HWND owner)
+{
+    CFrameWindow *frame = FindFrameByHwnd(owner);
+    return frame ? frame : FindParentFrame(owner);
+}
+
 int CMenu::Open(const RECT &opener)
 {
     if (!popup)
@@ -222,7 +231,8 @@ int CMenu::Open(const RECT &opener)
     ReadEntry(&entry);
     const uint16_t *list = ListOfEntry(entry);
     if (!list)
-        list = (const uint16_t *)SendMessageA(owner, QRFM_GETMENUCOMMANDS, commandId, 0);
+        list = (const uint16_t *)SendMessageA(owner, QRFM_GETMENUCOMMANDS, commandId,
+                                              (LPARAM)OwnersFrame(owner));
     if (!list)
         return QRF_ERR_NOMENUCOMMANDS;
     commandList = list;
@@ -313,9 +323,11 @@ void CMenu::Paint(HDC target, const RECT &client)
     int arrowShift = 0;
     if ((entry.flags & ITEMF_ARROWZONE) && extraWidth > 0) {
         int mainType = background, zoneType = background, mainCorners = 15;
+        int mainCheck = checkWidth;
         if (entry.flags & CMDF_CHECKED) {
             mainType = BACKGROUND_CHECKED;
             zoneType = BACKGROUND_PARENT;
+            mainCheck = textHeight + 2 * SpaceWidth();   // also on a bar
         }
         if (entry.flags & CMDF_HOT) {
             mainType = arrowHot ? BACKGROUND_PRESSED : BACKGROUND_HOT;
@@ -330,7 +342,7 @@ void CMenu::Paint(HDC target, const RECT &client)
             arrowShift = 1;
         }
         gGraphics->DrawItemBackground(dc, &main, mainType, mainType ? mainCorners : 0,
-                                      checkWidth, -1, -1, -1);
+                                      mainCheck, -1, -1, -1);
         gGraphics->DrawItemBackground(dc, &zone, zoneType,
                                       zoneType ? CORNER_TOP_RIGHT | CORNER_BOTTOM_RIGHT : 0, 0,
                                       -1, -1, -1);
@@ -604,7 +616,10 @@ int PopupMenuAt(uint16_t id, HWND frame, const POINT *point)
     if (!gPopupMenu)
         gPopupMenu = new CMenu;
     gPopupMenu->Destroy();
+    // Creation's or opening's result is the framework's last error, so a
+    // caller that only sees a null menu can ask why.
     int result = gPopupMenu->Create(id, frame, frame, 0);
+    gFrameworkLastError = result;
     if (result != 0)
         return result;
     POINT at;
@@ -615,7 +630,9 @@ int PopupMenuAt(uint16_t id, HWND frame, const POINT *point)
     if (frame)
         SetForegroundWindow(frame);
     RECT rect = {at.x, at.y, at.x, at.y};
-    return gPopupMenu->Open(rect);
+    result = gPopupMenu->Open(rect);
+    gFrameworkLastError = result;
+    return result;
 }
 
 // ---------------------------------------------------------------- hooks
@@ -629,6 +646,7 @@ static bool DescribeItem(CUIItem *item, ItemFacts *out)
     out->commandId = item->commandId;
     out->insideMenu = item->InMenu() ? 1 : 0;
     out->bar = 0;
+    out->ownNotices = item->ownNotices;
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "framework/application.h"
+#include "framework/framelist.h"
 #include "framework/messages.h"
 #include "framework/ui/graphics.h"
 #include "framework/ui/listitems.h"
@@ -31,7 +32,7 @@ CUIItem::CUIItem()
       iconWidth(0), iconHeight(0), contentWidth(0), contentHeight(0), textWidth(0),
       textHeight(0), shortcutWidth(0), shortcutHeight(0), extraWidth(0), extraHeight(0),
       parentItem(0), iconColumn(0), lastMousePosition(0), dragging(0), mouseCallback(0),
-      hasTooltip(0)
+      ownNotices(0), hasTooltip(0)
 {
     SetRectEmpty(&iconRect);
     SetRectEmpty(&textRect);
@@ -486,9 +487,11 @@ CUIItem *ItemFromWindow(HWND window)
     return window ? (CUIItem *)GetWindowLongPtrA(window, GWLP_USERDATA) : 0;
 }
 
-CUIItem *NewItemForType(int type)
+CUIItem *NewItemForType(int type, CUIItem *callersObject)
 {
     switch (type) {
+    case ITEM_TYPE_CALLERS:
+        return callersObject;
     case CMD_BUTTON:
         return new CButton;
     case CMD_STATIC:
@@ -525,6 +528,14 @@ void DeleteItemSafely(CUIItem *item)
     if (item->window)
         ShowWindow(item->window, SW_HIDE);
     gRetiredItems.Add(item);
+}
+
+static bool IsRetired(const CUIItem *item)
+{
+    for (int i = 0; i < gRetiredItems.count; i++)
+        if (gRetiredItems.data[i] == item)
+            return true;
+    return false;
 }
 
 static void DeleteRetiredItems()
@@ -684,6 +695,11 @@ static bool HandleItemMessage(CUIItem *item, HWND window, UINT message, WPARAM w
     case WM_SIZE:
         item->OnSize();
         break;
+    case WM_SETFOCUS:
+        // The frame keeps the window the item took the focus from.
+        if (CFrameWindow *frame = FindParentFrame(window))
+            frame->focusLostToItem = (HWND)wParam;
+        break;
     case WM_MOUSEMOVE:
         OnMouseMove(item, window, lParam);
         break;
@@ -701,7 +717,6 @@ static bool HandleItemMessage(CUIItem *item, HWND window, UINT message, WPARAM w
         OnMouseLeave(item, window);
         break;
     }
-    (void)wParam;
     return false;
 }
 
@@ -715,11 +730,19 @@ LRESULT CALLBACK UIItemWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         item->window = 0;
         return DefWindowProcA(window, message, wParam, lParam);
     }
-    if (item->mouseCallback && item->mouseCallback(window, message, wParam, lParam, item))
-        return 0;
+    // The callback may tell the owner, which may close the menu holding this
+    // item: inside the depth guard the item then outlives both handlers.
     gProcedureDepth++;
-    LRESULT result;
-    bool handled = HandleItemMessage(item, window, message, wParam, lParam, &result);
+    LRESULT result = 0;
+    bool handled = item->mouseCallback && item->mouseCallback(window, message, wParam, lParam, item);
+    if (!handled && IsRetired(item)) {
+        // Retired by the callback's owner: no more item work, no capture kept.
+        if (GetCapture() == window)
+            ReleaseCapture();
+        handled = true;
+    } else if (!handled) {
+        handled = HandleItemMessage(item, window, message, wParam, lParam, &result);
+    }
     gProcedureDepth--;
     // The item may be retired by now: only the window handle is used below.
     if (gProcedureDepth == 0) {

@@ -17,7 +17,7 @@ class CMenu;
 
 // Item kinds as written by the subclass constructors; only the menu's is
 // tested by other code.
-enum { ITEM_TYPE_MENU = 3 };
+enum { ITEM_TYPE_MENU = 3, ITEM_TYPE_CALLERS = 99 };
 
 enum ItemOrientation { ORIENT_HORIZONTAL, ORIENT_VERTICAL, ORIENT_FLOATING };
 
@@ -62,6 +62,7 @@ public:
     uint8_t dragging;
     RECT iconRect, textRect, contentRect, shortcutRect;
     ItemMouseCallback mouseCallback;
+    uint8_t ownNotices;   // sends its own QRFM_COMMAND; the generic click sends none
 
     CUIItem();
     virtual ~CUIItem();
@@ -138,8 +139,9 @@ public:
 CUIItem *ItemFromWindow(HWND window);
 
 // An item of the class that shows commands of this type, or null when the
-// type has no class here.
-CUIItem *NewItemForType(int type);
+// type has no class here. For ITEM_TYPE_CALLERS it is the caller's own
+// object (a class of the program's), which the caller made.
+CUIItem *NewItemForType(int type, CUIItem *callersObject = 0);
 
 // Deletes an item, or, while any item window procedure is running, hides it
 // and deletes it when the outermost one returns: an item must not vanish

@@ -117,6 +117,7 @@ static void PaintTexts(CUIItem *item, const CUIItem::PaintState &p)
 int CSlider::OnCreate(const CommandEntry &entry, HWND, HWND, CMenu *)
 {
     range = (RangeValue *)BindRecord(entry, this, SliderMouseProc);
+    ownNotices = 1;   // a track click has sent its step already
     return range ? 0 : QRF_ERR_NOCOMMAND;
 }
 
@@ -286,6 +287,7 @@ int CBrushSize::OnCreate(const CommandEntry &entry, HWND, HWND, CMenu *)
     range = (RangeValue *)BindRecord(entry, this, BrushSizeMouseProc);
     if (!range)
         return QRF_ERR_NOCOMMAND;
+    ownNotices = 1;   // the release that ends a drag sends the value
     AddNoPressedLook(this);
     return 0;
 }
@@ -398,6 +400,7 @@ int CColor::OnCreate(const CommandEntry &entry, HWND, HWND, CMenu *)
     colour = (ColorValue *)BindRecord(entry, this, ColorMouseProc);
     if (!colour)
         return QRF_ERR_NOCOMMAND;
+    ownNotices = 1;   // only a colour picked outside is sent
     AddNoPressedLook(this);
     return 0;
 }

@@ -323,8 +323,13 @@ TEST(CityArchive, MissingFilesAndBrokenArchives)
     std::string folder = FreshTempFolder("city-archive");
     std::string dat = folder + "\\Cities.dat";
     CopyFileA("cities_dat\\Cities.dat", dat.c_str(), FALSE);
-    // Without the text file loading fails even though the archive exists.
+    // Without the text file loading fails even though the archive exists;
+    // an empty one fails the same way.
     EXPECT_EQ(LoadLineTable(&table, (folder + "\\Cities.txt").c_str(), dat.c_str()), 1);
+    WriteWhole(folder + "\\Cities.txt", "");
+    EXPECT_EQ(LoadLineTable(&table, (folder + "\\Cities.txt").c_str(), dat.c_str()), 1);
+    UseInstallFolder(folder);
+    EXPECT_EQ(LoadCityDatabase(), 1);
     WriteWhole(folder + "\\Cities.txt", "#;Extra;XX\r\n");
     EXPECT_EQ(LoadLineTable(&table, (folder + "\\Cities.txt").c_str(),
                             (folder + "\\none.dat").c_str()), 2);

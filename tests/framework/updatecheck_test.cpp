@@ -11,7 +11,9 @@
 #include <string>
 
 #include "framework/application.h"
+#include "framework/messages.h"
 #include "framework/recordfile.h"
+#include "framework/ui/graphics.h"
 #include "framework/updatecheck.h"
 #include "resources/resource.h"
 #include "testutil.h"
@@ -348,6 +350,48 @@ TEST_F(UpdateCheck, WaitingForARunningCheckServesTheCallersWindows)
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(2, gFetches);
     DestroyWindow(window);
+
+HWND gHelpFrame;
+WPARAM gHelpTopic;
+int gHelpCount;
+LRESULT CALLBACK HelpFrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == QRFM_HELP) {
+        gHelpCount++;
+        gHelpTopic = wParam;
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+HWND HelpFrame() { return gHelpFrame; }
+
+// The texts carry the dialog font, as its buttons do; Help goes to the first
+// frame window with the topic "About".
+TEST_F(UpdateCheck, TextsTakeTheDialogFontAndHelpGoesToTheFirstFrame)
+{
+    Store(gNow - 2 * 86400, 14, true, "2.9.15");
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = HelpFrameProc;
+    wc.hInstance = GetModuleHandleA(0);
+    wc.lpszClassName = "VtHelpFrame";
+    RegisterClassA(&wc);
+    gHelpFrame = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 10, 10, 0, 0,
+                                 wc.hInstance, 0);
+    HWND (*earlier)() = gFirstFrameWindow;
+    gFirstFrameWindow = HelpFrame;
+    gHelpCount = 0;
+    HWND dialog = OpenUpdateCheckDialog(0);
+    ASSERT_TRUE(dialog);
+    HFONT buttonFont = (HFONT)SendDlgItemMessageA(dialog, IDOK, WM_GETFONT, 0, 0);
+    ASSERT_TRUE(buttonFont != 0);
+    for (int id : {IDC_UPD_OWN, IDC_UPD_LABEL, IDC_UPD_REPLY, IDC_UPD_STATUS})
+        EXPECT_EQ(buttonFont, (HFONT)SendDlgItemMessageA(dialog, id, WM_GETFONT, 0, 0)) << id;
+    SendMessageA(GetDlgItem(dialog, 9), BM_CLICK, 0, 0);
+    EXPECT_EQ(1, gHelpCount);
+    EXPECT_STREQ("About", (const char *)gHelpTopic);
+    SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    gFirstFrameWindow = earlier;
+    DestroyWindow(gHelpFrame);
 }
 
 }  // namespace

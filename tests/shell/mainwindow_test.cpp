@@ -18,6 +18,7 @@
 #include "shell/desktop.h"
 #include "shell/entry.h"
 #include "shell/mainwindow.h"
+#include "shell/optionsdialog.h"
 #include "shell/profiles.h"
 #include "shell/program.h"
 #include "testutil.h"
@@ -365,6 +366,55 @@ TEST_F(MainTimer, StartupPostsNeitherSwitchProfilesNorOpenOptions)
     EXPECT_FALSE(PeekMessageA(&msg, 0, QRFM_COMMAND, QRFM_COMMAND, PM_REMOVE));
     gApp.minimize = 0;
     gCurProfileSettings = keep;
+}
+
+// "-AUTOSTART" (or "-MINIMIZE", or a hidden main window) keeps the options
+// closed at that start only: the next start of the program, which reaches
+// this one as QRFM_SHOW, opens them.
+TEST_F(MainTimer, MinimizedStartLetsALaterStartOpenTheOptions)
+{
+    MSG msg;
+    while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
+    }
+    gApp.autoStart = 1;
+    gApp.minimize = 1;
+    MainWindowProc(0, QRFM_SHOW, STARTUP_POST, 0);
+    EXPECT_FALSE(PeekMessageA(&msg, 0, QRFM_COMMAND, QRFM_COMMAND, PM_REMOVE));
+    EXPECT_EQ(0, gApp.minimize);
+    MainWindowProc(0, QRFM_SHOW, 0, 0);
+    ASSERT_TRUE(PeekMessageA(&msg, 0, QRFM_COMMAND, QRFM_COMMAND, PM_REMOVE));
+    EXPECT_EQ((WPARAM)CMD_OPTIONS, msg.wParam);
+    gApp.autoStart = 0;
+}
+
+int gOpenCalls;
+void CountOpen(bool) { gOpenCalls++; }
+
+// The options dialog at start: a hidden main window sets the minimize byte
+// and opens nothing; a dialog that cannot be created (this test program has
+// no dialog templates) is error 50.
+TEST_F(MainTimer, OptionsAtStartReportTheirFailure)
+{
+    gOpenCalls = 0;
+    gMainHooks.openOptions = CountOpen;
+    gPrefs.bShowMain = 0;
+    gApp.minimize = gApp.autoStart = 0;
+    EXPECT_EQ(0, OpenOptionsAtStart());
+    EXPECT_EQ(1, gApp.minimize);
+    EXPECT_EQ(0, gOpenCalls);
+
+    gPrefs.bShowMain = 1;
+    gApp.minimize = 0;
+    gApp.autoStart = 1;
+    EXPECT_EQ(0, OpenOptionsAtStart());
+    EXPECT_EQ(0, gOpenCalls);
+
+    gApp.autoStart = 0;
+    gMainHooks.openOptions = OpenOptionsDialog;
+    EXPECT_EQ(ENTRY_ERROR_WINDOW, OpenOptionsAtStart());
+    EXPECT_EQ(50, ENTRY_ERROR_WINDOW);
+    EXPECT_EQ(0, gOptionsDialog);
+    gApp.minimize = 0;
 }
 
 }  // namespace

@@ -562,3 +562,59 @@ TEST_F(Profiles, DeleteLeavesTheLastProfileAlone)
     EXPECT_EQ(PROFILE_LAST_ONE, DeleteCurrentProfile());
     EXPECT_TRUE(Exists(folder + "\\Profile-Home"));
 }
+
+// The tray's profile submenu is there from the start, also when the options
+// dialog never opens (a start with "-AUTOSTART").
+TEST_F(Profiles, StartupFillsTheTrayProfileCommands)
+{
+    MakeProfile("Beta", 2);
+    MakeProfile("alpha", 1);
+    CopyText(gPrefs.szCurProfile, "Beta", PROFILE_NAME_SIZE);
+    const char *cmd = "-AUTOSTART";
+    ASSERT_GT(WriteRecordFile("(QRF)Cmd", -1, cmd, (int)strlen(cmd) + 1, 0), 0);
+    memset(gProfileCommandNames, 0, sizeof gProfileCommandNames);
+
+    ProfilesStartup();
+
+    EXPECT_STREQ("Beta", gPrefs.szCurProfile);
+    EXPECT_EQ(2, gViewLists[0].data[0].iActive);
+    EXPECT_STREQ("alpha", gProfileCommandNames[0]);
+    EXPECT_STREQ("Beta", gProfileCommandNames[1]);
+    EXPECT_STREQ("", gProfileCommandNames[2]);
+}
+
+// A "-PROFILE" name without a folder: the stored profile is loaded instead;
+// the unknown name neither becomes current nor gets a folder.
+TEST_F(Profiles, StartupWithAnUnknownProfileSwitchKeepsTheStoredProfile)
+{
+    MakeProfile("Home", 5);
+    CopyText(gPrefs.szCurProfile, "Home", PROFILE_NAME_SIZE);
+    const char *cmd = "-PROFILE Nowhere";
+    ASSERT_GT(WriteRecordFile("(QRF)Cmd", -1, cmd, (int)strlen(cmd) + 1, 0), 0);
+    SetLists(1);
+
+    ProfilesStartup();
+
+    EXPECT_STREQ("Home", gPrefs.szCurProfile);
+    EXPECT_EQ(5, gViewLists[0].data[0].iActive);
+    EXPECT_FALSE(Exists(folder + "\\Profile-Nowhere"));
+    EXPECT_STREQ("Home", gProfileCommandNames[0]);
+}
+
+// A current profile whose folder is gone gets one at start, so that the
+// list holds it and no other profile is taken for it and overwritten.
+TEST_F(Profiles, StartupGivesAMissingCurrentProfileItsFolder)
+{
+    MakeProfile("Other", 9);
+    CopyText(gPrefs.szCurProfile, "Gone", PROFILE_NAME_SIZE);
+    const char *cmd = "";
+    ASSERT_GT(WriteRecordFile("(QRF)Cmd", -1, cmd, 1, 0), 0);
+
+    ProfilesStartup();
+
+    EXPECT_STREQ("Gone", gPrefs.szCurProfile);
+    EXPECT_TRUE(Exists(InProfile("Gone", "Settings.rgc")));
+    EXPECT_EQ(9, StoredMark("Other"));
+    EXPECT_EQ(2, FillProfileList(gPrefs.szCurProfile));
+    EXPECT_STREQ("Gone", gPrefs.szCurProfile);
+}

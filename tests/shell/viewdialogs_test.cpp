@@ -523,6 +523,9 @@ TEST_F(CitiesDialogs, OkWritesLabelsZoneStationAndAppliesToAll)
     ViewHolder h;
     AddCity(h.view, kBerlin);
     AddCity(h.view, kKabul);
+    int kabulPosition = h.view->City[1].labelpos;
+    ASSERT_NE(1, kabulPosition);
+    h.view->City[1].crtext[0] = 0x123456;
     std::string restoredFilter, zoneInfo, dstInfo, berlinDst, shownSize, shownArrow;
     HWND box = 0;
     Drive drive = {"Cities", [&](HWND d) {
@@ -573,10 +576,13 @@ TEST_F(CitiesDialogs, OkWritesLabelsZoneStationAndAppliesToAll)
                  "DE;Berlin;most of Germany;0;52.5000;13.3667;Asia/Kathmandu;EDDB");
     EXPECT_STREQ(berlin->timezone, "Asia/Kathmandu");
     EXPECT_EQ(berlin->utcoff, 5 * 3600 + 45 * 60);
-    // Applied to all: the look, not the text or the city.
+    // Applied to all: the font and what follows it, not the colours, the
+    // position, the text or the city.
     EXPECT_EQ(kabul->fontsize, CITIESDLG_FONT_SIZE_MAX);
     EXPECT_EQ(kabul->framesize, 7);
-    EXPECT_EQ(kabul->labelpos, 1);
+    EXPECT_EQ(kabul->opacity, 100);
+    EXPECT_EQ(kabul->labelpos, kabulPosition);
+    EXPECT_EQ(0x123456u, (uint32_t)kabul->crtext[0]);
     EXPECT_STRNE(kabul->text, "#CCI");
     EXPECT_STREQ(kabul->cityline, kKabul);
     EXPECT_EQ(drive.shotResult, 0);
