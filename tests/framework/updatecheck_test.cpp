@@ -350,6 +350,7 @@ TEST_F(UpdateCheck, WaitingForARunningCheckServesTheCallersWindows)
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(2, gFetches);
     DestroyWindow(window);
+}
 
 HWND gHelpFrame;
 WPARAM gHelpTopic;
