@@ -1,7 +1,6 @@
-// Helpers of the end-to-end install test, which runs the program on a
-// desktop of its own: the desktop's registry values and screen saver, 24-bit
-// BMP files, and starting a process on a named desktop. (The program test
-// keeps its own copies of the first ones.)
+// Helpers of the end-to-end program and install tests, which run the
+// program on a desktop of its own: the desktop's registry values and screen
+// saver, 24-bit BMP files, and starting a process on a named desktop.
 #pragma once
 
 #include <windows.h>
