@@ -109,7 +109,8 @@ TEST(Dataset, CitiesCarryTheirAirportsIcaoCodes)
     // The time zones resolve against the data set's own table.
     std::string folder = DatasetPath("");
     folder.pop_back();
-    CopyText((char *)gApp.installRecord + 20, folder.c_str(), 260);
+    CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, folder.c_str(),
+             INSTALL_RECORD_TEXT_BYTES);
     ClearTimeZoneCache();
     int cities = 0, coded = 0;
     std::map<std::string, std::string> codes;

@@ -17,7 +17,6 @@ CGrowArray<TimeZoneRecord> gTimeZoneCache;
 CGrowArray<TimeZoneRecord> gTimeZoneList;
 char gCityFilter[CITY_FILTER_SIZE];
 
-enum { INSTALL_PATH_OFFSET = 20 };
 
 // The password XOR (position + 100), so that it never sits in the binary as text.
 static const unsigned char kStoredPassword[] = {0x32, 0x16, 0x16, 0x4A, 0x29, 0x1D, 0x06,
@@ -188,7 +187,8 @@ static bool HasFieldAfter(const char *line, int index)
 static void JoinInstallPath(char *out, const char *name)
 {
     char folder[260];
-    CopyText(folder, (const char *)gApp.installRecord + INSTALL_PATH_OFFSET, sizeof folder);
+    CopyText(folder, InstallRecordText(gApp.installRecord, INSTALL_RECORD_INSTALL_PATH),
+             sizeof folder);
     if (_snprintf(out, 260, "%s\\%s", folder, name) < 0)
         out[259] = 0;
     out[259] = 0;

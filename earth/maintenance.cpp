@@ -13,7 +13,10 @@ volatile uint8_t gStopConversion = 0;
 static int CloudMapNotBuildable() { return MAINT_CLOUD_DECODER_MISSING; }
 int (*gGenerateCloudMap)() = CloudMapNotBuildable;
 
-const char *InstallFolder() { return (const char *)gApp.installRecord + 20; }
+const char *InstallFolder()
+{
+    return InstallRecordText(gApp.installRecord, INSTALL_RECORD_INSTALL_PATH);
+}
 
 // One entry to its own name below the base folder; its failing code or 0.
 static int ExtractEntry(ZipHandle *zip, int index)

@@ -9,10 +9,11 @@
 #include "framework/commands.h"
 #include "framework/errors.h"
 #include "framework/growarray.h"
+#include "framework/installrecord.h"
 #include "framework/stringtable.h"
 
 
-enum { MAX_TEXT = 260, MAX_LONG_TEXT = 1040, INSTALL_RECORD_SIZE = 1326 };
+enum { MAX_TEXT = 260, MAX_LONG_TEXT = 1040, INSTALL_RECORD_SIZE = INSTALL_RECORD_MAIN_BYTES };
 
 #pragma pack(push, 1)
 // "(QRF)App" record file: 297 bytes.

@@ -553,7 +553,8 @@ int ShowHelp(const char *fileName, const char *topic)
     if (GetFileAttributesA(fileName) != INVALID_FILE_ATTRIBUTES)
         CopyText(path, fileName, MAX_PATH);
     else
-        snprintf(path, MAX_PATH, "%s\\%s", (const char *)gApp.installRecord + 20, fileName);
+        snprintf(path, MAX_PATH, "%s\\%s",
+                 InstallRecordText(gApp.installRecord, INSTALL_RECORD_INSTALL_PATH), fileName);
     if (GetShortPathNameA(path, shortPath, MAX_PATH) == 0)
         CopyText(shortPath, path, MAX_PATH);
 

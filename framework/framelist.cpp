@@ -17,7 +17,6 @@
 
 CGrowArray<CFrameWindow *> gFrames;
 
-enum { INSTALL_FOLDER_OFFSET = 20 };   // in the installation record
 enum { TRAY_ICON_SIZE = 64, TRAY_TIP_SHOWN = 127, TRAY_DATA_SIZE = 508 };
 static_assert(sizeof(NOTIFYICONDATAA) >= TRAY_DATA_SIZE, "tray record of the Vista shell");
 
@@ -223,7 +222,7 @@ int SetAutostartShortcut(bool create, const char *extraArguments, bool keepExist
              extraArguments ? extraArguments : "");
     // The installed program, wherever this copy runs from; without an
     // installation record the running program's folder.
-    const char *installed = (const char *)gApp.installRecord + INSTALL_FOLDER_OFFSET;
+    const char *installed = InstallRecordText(gApp.installRecord, INSTALL_RECORD_INSTALL_PATH);
     char target[MAX_PATH];
     snprintf(target, sizeof target, "%s\\%s.exe", installed[0] ? installed : gApp.ownFolder,
              gApp.productName);

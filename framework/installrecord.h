@@ -18,13 +18,39 @@ enum {
     INSTALL_RECORD_SAVER_BYTES = 544,  // what the screen saver keeps and needs
 };
 
+// Where the fields lie, in bytes from the start. Numbers are little-endian;
+// the record version is the 16-bit number at 0. Readers that only hold the
+// bytes (the main program's copy) reach the fields by these.
+enum {
+    INSTALL_RECORD_NAME_CRC = 6,            // 32 bits: CRC-32 of the program name
+    INSTALL_RECORD_VERSION_MAJOR = 10,      // 16 bits each
+    INSTALL_RECORD_VERSION_MINOR = 12,
+    INSTALL_RECORD_FOR_WHOM = 14,           // 1 all users
+    INSTALL_RECORD_CUSTOM_LOCATION = 16,    // 1 configuration data in the custom folder
+    INSTALL_RECORD_INDIVIDUAL = 18,         // 1 a folder per user name below it
+    INSTALL_RECORD_INSTALL_PATH = 20,       // the texts, INSTALL_RECORD_TEXT_BYTES each
+    INSTALL_RECORD_CUSTOM_PATH = 280,
+    INSTALL_RECORD_BUY_URL = 540,
+    INSTALL_RECORD_VERSION_URL = 800,       // the update check's address
+    INSTALL_RECORD_DOWNLOAD_URL = 1060,
+    INSTALL_RECORD_FINISH_CHOICES = 1320,   // four 16-bit finish-page choices
+    INSTALL_RECORD_TEXT_BYTES = 260,
+};
+
 // Registry bytes need not be terminated: the last byte of every text field
-// (the folders and addresses from offset 20 on, 260 bytes each) is forced to
-// NUL so that readers never run past a field.
+// is forced to NUL so that readers never run past a field.
 inline void TerminateInstallRecordTexts(unsigned char *bytes, int size)
 {
-    for (int end = 20 + 259; end < 1320 && end < size; end += 260)
+    for (int end = INSTALL_RECORD_INSTALL_PATH + INSTALL_RECORD_TEXT_BYTES - 1;
+         end < INSTALL_RECORD_FINISH_CHOICES && end < size; end += INSTALL_RECORD_TEXT_BYTES)
         bytes[end] = 0;
+}
+
+// The text field at offset (one of the INSTALL_RECORD_*_PATH or _URL) of a
+// record's bytes.
+inline const char *InstallRecordText(const void *record, int offset)
+{
+    return (const char *)record + offset;
 }
 
 // Zeroes out[size] and copies the first min(value size, size) bytes of the

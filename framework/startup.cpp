@@ -125,21 +125,14 @@ static uint16_t RecordWord(const uint8_t *record, int offset)
     return value;
 }
 
-enum {
-    RECORD_CUSTOM_FLAG = 16,
-    RECORD_INDIVIDUAL_FLAG = 18,
-    RECORD_INSTALL_FOLDER = 20,
-    RECORD_CUSTOM_PATH = 280,
-};
-
 static void NameFolders(CApplication *app)
 {
-    const char *custom = (const char *)app->installRecord + RECORD_CUSTOM_PATH;
-    if (RecordWord(app->installRecord, RECORD_CUSTOM_FLAG)) {
+    const char *custom = InstallRecordText(app->installRecord, INSTALL_RECORD_CUSTOM_PATH);
+    if (RecordWord(app->installRecord, INSTALL_RECORD_CUSTOM_LOCATION)) {
         CopyText(app->secondFolder, custom, MAX_TEXT);
         char user[MAX_TEXT] = "";
         DWORD size = sizeof user;
-        if (RecordWord(app->installRecord, RECORD_INDIVIDUAL_FLAG) && GetUserNameA(user, &size))
+        if (RecordWord(app->installRecord, INSTALL_RECORD_INDIVIDUAL) && GetUserNameA(user, &size))
             snprintf(app->dataFolder, MAX_TEXT, "%s\\%s", custom, user);
         else
             CopyText(app->dataFolder, custom, MAX_TEXT);
@@ -221,7 +214,7 @@ static void CopyFirstRunFilesOnce(CApplication *app)
         return;
     char init[MAX_TEXT];
     snprintf(init, sizeof init, "%s\\Init",
-             (const char *)app->installRecord + RECORD_INSTALL_FOLDER);
+             InstallRecordText(app->installRecord, INSTALL_RECORD_INSTALL_PATH));
     CopyFirstRunFiles(init, app->dataFolder);
 }
 

@@ -254,6 +254,11 @@ static bool EndsInBackslash(const char *path, size_t length)
     return last == path + length - 1 && *last == '\\';
 }
 
+bool EndsWithBackslash(const char *path)
+{
+    return path && EndsInBackslash(path, strlen(path));
+}
+
 char *AppendBackslash(char *path)
 {
     if (!path)

@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "framework/installrecord.h"
+
 enum {
     UPDATE_STARTED = 0,
     UPDATE_STILL_RUNNING = 1,
@@ -17,8 +19,8 @@ enum {
     UPDATE_MAX_DAYS = 9999,
     UPDATE_STOP_ROUNDS = 500,     // 10 ms apart
     UPDATE_TEXT_SIZE = 260,
-    UPDATE_CHECK_URL_OFFSET = 800,     // in the installation record
-    UPDATE_DOWNLOAD_URL_OFFSET = 1060,
+    UPDATE_CHECK_URL_OFFSET = INSTALL_RECORD_VERSION_URL,
+    UPDATE_DOWNLOAD_URL_OFFSET = INSTALL_RECORD_DOWNLOAD_URL,
 };
 
 #pragma pack(push, 1)

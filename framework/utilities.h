@@ -27,6 +27,9 @@ bool IsUtf8(const char *text);
 
 // Paths.
 char *AppendBackslash(char *path);
+// True when the last character is a backslash (not the trail byte of a
+// double-byte character); false for null and "".
+bool EndsWithBackslash(const char *path);
 // Path tests: anything at the path; an existing folder; an existing file
 // that is not a folder.
 bool PathExists(const char *path);

@@ -1,4 +1,6 @@
-// Screen-saver module state, data folder, flag record and picture reload.
+// Screen-saver module state, data folder, flag record and picture reload:
+// the module finds the main program's data through the installation record
+// and tells it through a record file that the screen saver runs.
 #include "screensaver/saver.h"
 
 #include <stdio.h>
@@ -17,12 +19,6 @@ bool FindSaverDataFolder(const char *programName, SetupInfoRecord *record, char 
     ConfigFolderUser user;
     GetCurrentConfigFolderUser(&user);
     return ComposeConfigFolder(record, programName, &user, out);
-}
-
-static bool EndsWithBackslash(const char *text)
-{
-    size_t length = strlen(text);
-    return length > 0 && text[length - 1] == '\\';
 }
 
 // Folder plus file name; an over-long result is cut, as every path here is.

@@ -1,4 +1,6 @@
 // Painting the screen-saver picture and the screen-saver window's messages.
+// The picture is the main program's bitmap file; the module reads only
+// that one format and checks it before GDI draws it.
 #include "screensaver/saver.h"
 
 #include <string.h>

@@ -1,4 +1,5 @@
-// Command line and input rules of the screen-saver host.
+// Command line and input rules of the screen-saver host, written here
+// because the platform's screen-saver library is not available to link.
 #include "screensaver/screenhost.h"
 
 #include <ctype.h>

@@ -2,7 +2,7 @@
 // engine's entry.
 #include <windows.h>
 
-#include "setup/wizard.h"
+#include "setup/engine.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {

@@ -1,5 +1,6 @@
 // The setup script interpreter: variables, parsing, phases, conditions and
-// the commands.
+// the commands. One interpreter for setup and uninstall, so that what an
+// installation does and how it is undone are both written as scripts.
 #include "setup/script.h"
 
 #include <shlobj.h>
@@ -854,8 +855,7 @@ static void SetFolderVariable(const char *name, int csidl)
     SetVariable(name, folder);
 }
 
-// The three folder variables follow the user's or the all-users folders.
-static void ChooseFolders(bool allUsers)
+void ChooseShellFolders(bool allUsers)
 {
     SetVariable("#STARTUPDIR#", GetVariableText(allUsers ? "#STARTUPDIRALL#" : "#STARTUPDIRUSR#"));
     SetVariable("#STARTMENUDIR#", GetVariableText(allUsers ? "#STARTMENUALL#" : "#STARTMENUUSR#"));
@@ -891,7 +891,7 @@ void SetBuiltInVariables(bool uninstallMode, bool allUsersDefault)
     // The machine's application-data folder, where the program keeps its
     // all-users data folder beside the user's own.
     SetFolderVariable("#COMMONDATADIR#", CSIDL_COMMON_APPDATA);
-    ChooseFolders(allUsersDefault);
+    ChooseShellFolders(allUsersDefault);
     SetVariable("#BUYURL#", SETUP_MAKER_URL);
 }
 
@@ -978,5 +978,5 @@ void SetDerivedVariables()
     SetNumberVariable("#SELDESKTOP#", haveRecord ? record.finishDesktopLink != 0 : 1);
     SetNumberVariable("#SELSTARTMENU#", haveRecord ? record.finishStartMenuLink != 0 : 1);
     if (GetVariableNumber("#FORWHO#") == 1)
-        ChooseFolders(true);
+        ChooseShellFolders(true);
 }

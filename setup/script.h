@@ -98,6 +98,11 @@ const char *GetVariableText(const char *name);
 double GetVariableNumber(const char *name);
 // Copies the value into buffer[size] when defined; the variable's position or -1.
 int CopyVariable(const char *name, char *buffer, int size);
+// True when the variable is defined (even as "").
+inline bool IsVariableDefined(const char *name)
+{
+    return CopyVariable(name, 0, 0) >= 0;
+}
 // Replaces every defined variable's name in text[SCRIPT_VALUE_SIZE] by its value.
 void SubstituteVariables(char *text);
 
@@ -132,6 +137,9 @@ int ScriptErrorMessage(int error, UINT *flags);
 void SetBuiltInVariables(bool uninstallMode, bool allUsersDefault);
 // Set after phase 0, from the installation record of #PROGRAM#.
 void SetDerivedVariables();
+// #STARTUPDIR#, #STARTMENUDIR# and #DESKTOPDIR# follow the all-users
+// folders or the user's own.
+void ChooseShellFolders(bool allUsers);
 
 // The maker's web address (#BUYURL# and the default web link).
 #define SETUP_MAKER_URL "https://www.kestrova.com/"

@@ -1,5 +1,6 @@
 // The installation record: writing, reading, the configuration folder it
-// implies, and building a new one.
+// implies, and building a new one. The record is how the main program and
+// the screen saver later find the installation and its data folder.
 #include "setup/setupinfo.h"
 
 #include <shlobj.h>
@@ -52,12 +53,6 @@ static bool FormatWholePath(char *out, const char *format, ...)
     va_end(args);
     out[259] = 0;
     return n >= 0 && n < 260;
-}
-
-static bool EndsWithBackslash(const char *text)
-{
-    size_t length = strlen(text);
-    return length > 0 && text[length - 1] == '\\';
 }
 
 static bool ComposeFolder(const SetupInfoRecord *record, const char *programName,

@@ -19,11 +19,11 @@ struct SetupInfoRecord {
     uint16_t forWhom;            // 1 all users, 0 the installing user
     uint16_t customLocation;     // 1 configuration data in customPath
     uint16_t individual;         // 1 customPath gets a folder per user name
-    char installPath[260];
-    char customPath[260];
-    char buyUrl[260];
-    char versionUrl[260];        // the update check's address
-    char downloadUrl[260];
+    char installPath[INSTALL_RECORD_TEXT_BYTES];
+    char customPath[INSTALL_RECORD_TEXT_BYTES];
+    char buyUrl[INSTALL_RECORD_TEXT_BYTES];
+    char versionUrl[INSTALL_RECORD_TEXT_BYTES];        // the update check's address
+    char downloadUrl[INSTALL_RECORD_TEXT_BYTES];
     uint16_t finishStartProgram;
     uint16_t finishShowReadme;
     uint16_t finishDesktopLink;
@@ -32,18 +32,23 @@ struct SetupInfoRecord {
 #pragma pack(pop)
 
 static_assert(sizeof(SetupInfoRecord) == INSTALL_RECORD_BYTES, "installation record size");
-static_assert(offsetof(SetupInfoRecord, nameCrc) == 6, "installation record layout");
-static_assert(offsetof(SetupInfoRecord, versionMajor) == 10, "installation record layout");
-static_assert(offsetof(SetupInfoRecord, forWhom) == 14, "installation record layout");
-static_assert(offsetof(SetupInfoRecord, customLocation) == 16, "installation record layout");
-static_assert(offsetof(SetupInfoRecord, individual) == 18, "installation record layout");
-static_assert(offsetof(SetupInfoRecord, installPath) == 20, "installation record layout");
-static_assert(offsetof(SetupInfoRecord, customPath) == 280, "installation record layout");
-static_assert(offsetof(SetupInfoRecord, buyUrl) == 540, "installation record layout");
-static_assert(offsetof(SetupInfoRecord, versionUrl) == 800, "installation record layout");
-static_assert(offsetof(SetupInfoRecord, downloadUrl) == 1060, "installation record layout");
-static_assert(offsetof(SetupInfoRecord, finishStartProgram) == 1320, "installation record layout");
-static_assert(offsetof(SetupInfoRecord, finishStartMenuLink) == 1326, "installation record layout");
+// The structure and the readers' offsets are one layout.
+#define VT_RECORD_FIELD_AT(field, offset) \
+    static_assert(offsetof(SetupInfoRecord, field) == (offset), "installation record layout")
+VT_RECORD_FIELD_AT(nameCrc, INSTALL_RECORD_NAME_CRC);
+VT_RECORD_FIELD_AT(versionMajor, INSTALL_RECORD_VERSION_MAJOR);
+VT_RECORD_FIELD_AT(versionMinor, INSTALL_RECORD_VERSION_MINOR);
+VT_RECORD_FIELD_AT(forWhom, INSTALL_RECORD_FOR_WHOM);
+VT_RECORD_FIELD_AT(customLocation, INSTALL_RECORD_CUSTOM_LOCATION);
+VT_RECORD_FIELD_AT(individual, INSTALL_RECORD_INDIVIDUAL);
+VT_RECORD_FIELD_AT(installPath, INSTALL_RECORD_INSTALL_PATH);
+VT_RECORD_FIELD_AT(customPath, INSTALL_RECORD_CUSTOM_PATH);
+VT_RECORD_FIELD_AT(buyUrl, INSTALL_RECORD_BUY_URL);
+VT_RECORD_FIELD_AT(versionUrl, INSTALL_RECORD_VERSION_URL);
+VT_RECORD_FIELD_AT(downloadUrl, INSTALL_RECORD_DOWNLOAD_URL);
+VT_RECORD_FIELD_AT(finishStartProgram, INSTALL_RECORD_FINISH_CHOICES);
+VT_RECORD_FIELD_AT(finishStartMenuLink, INSTALL_RECORD_MAIN_BYTES);
+#undef VT_RECORD_FIELD_AT
 
 // Sets the record version to 1 and writes all 1328 bytes; true on success.
 bool WriteSetupInfo(const char *programName, SetupInfoRecord *record);

@@ -1,4 +1,6 @@
-// The operating-system actions of the setup engine.
+// The operating-system actions of the setup engine, kept apart from the
+// script interpreter so that its commands read as steps while the Windows
+// calls, the desktop user's token and their failure paths live here.
 #include "setup/sysactions.h"
 
 #include <objbase.h>

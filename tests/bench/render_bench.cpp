@@ -80,7 +80,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: render_bench maps data out width height time [runs]\n");
         return 2;
     }
-    CopyText((char *)gApp.installRecord + 20, argv[1], 260);
+    CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, argv[1],
+             INSTALL_RECORD_TEXT_BYTES);
     CopyText(gApp.dataFolder, argv[2], MAX_TEXT);
     gApp.osCode = 10;
     int width = atoi(argv[4]), height = atoi(argv[5]), runs = argc > 7 ? atoi(argv[7]) : 3;

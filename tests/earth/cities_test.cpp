@@ -16,7 +16,8 @@ static std::string FullPath(const char *relative)
 
 static void UseInstallFolder(const std::string &folder)
 {
-    CopyText((char *)gApp.installRecord + 20, folder.c_str(), 260);
+    CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, folder.c_str(),
+             INSTALL_RECORD_TEXT_BYTES);
     ClearTimeZoneCache();
 }
 

@@ -96,7 +96,8 @@ protected:
         gMaps = FreshTempFolder("comp-maps");
         gData = FreshTempFolder("comp-data");
         gOut = FreshTempFolder("comp-out");
-        CopyText((char *)gApp.installRecord + 20, gMaps.c_str(), 260);
+        CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, gMaps.c_str(),
+                 INSTALL_RECORD_TEXT_BYTES);
         CopyText(gApp.dataFolder, gData.c_str(), MAX_TEXT);
         WriteWorld(128, 64);
         // Season mask: 0 at the top rising to 255 at the bottom.

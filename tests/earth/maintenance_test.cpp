@@ -31,7 +31,8 @@ static bool Exists(const std::string &path)
 
 static void UseInstallFolder(const std::string &folder)
 {
-    CopyText((char *)gApp.installRecord + 20, folder.c_str(), 260);
+    CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, folder.c_str(),
+             INSTALL_RECORD_TEXT_BYTES);
 }
 
 static std::string ConvertedMapPath(const std::string &folder)

@@ -151,7 +151,8 @@ protected:
         profile = data + "\\Profile-Test";
         CreateDirectoryA(profile.c_str(), 0);
         CopyText(gApp.dataFolder, data.c_str(), MAX_TEXT);
-        CopyText((char *)gApp.installRecord + 20, install.c_str(), 260);
+        CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, install.c_str(),
+                 INSTALL_RECORD_TEXT_BYTES);
         CopyText(gPrefs.szCurProfile, "Test", sizeof gPrefs.szCurProfile);
         gPrefs.bUseIdle = 0;
         gPrefs.iTimeBias = 0;

@@ -194,7 +194,8 @@ protected:
     {
         buildCosineTable();
         gFolder = FreshTempFolder("viewmodes");
-        CopyText((char *)gApp.installRecord + 20, gFolder.c_str(), 260);
+        CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, gFolder.c_str(),
+                 INSTALL_RECORD_TEXT_BYTES);
         CopyText(gApp.dataFolder, gFolder.c_str(), MAX_TEXT);
         // A small sea map: the views draw no Earth, but the map must open.
         std::string map;

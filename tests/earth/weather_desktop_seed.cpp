@@ -72,7 +72,8 @@ int main(int argc, char **argv)
         return 2;
     }
     CopyText(gApp.dataFolder, argv[1], sizeof gApp.dataFolder);
-    CopyText((char *)gApp.installRecord + 20, argv[2], 260);
+    CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, argv[2],
+             INSTALL_RECORD_TEXT_BYTES);
     int port = atoi(argv[3]);
 
     gPrefs = kDefaultPrefs;

@@ -283,7 +283,8 @@ protected:
         buildCosineTable();
         gMaps = FreshTempFolder("road-maps");
         gOut = FreshTempFolder("road-out");
-        CopyText((char *)gApp.installRecord + 20, gMaps.c_str(), 260);
+        CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, gMaps.c_str(),
+                 INSTALL_RECORD_TEXT_BYTES);
         CopyText(gApp.dataFolder, gMaps.c_str(), MAX_TEXT);
         WriteSeaMap();
         // The time-zone table the city tests generate lies beside this test.

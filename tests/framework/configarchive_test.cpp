@@ -182,7 +182,8 @@ protected:
         gApp.SetConfigFileTypes("*.vtp;*.vtc", "");
         // The installing account's folder: never this user's backups.
         installer = folder + "\\installer";
-        CopyText((char *)gApp.installRecord + 280, installer.c_str(), 260);
+        CopyText((char *)gApp.installRecord + INSTALL_RECORD_CUSTOM_PATH, installer.c_str(),
+                 INSTALL_RECORD_TEXT_BYTES);
         gArchiveNow = FakeNow;
         gArchiveFileDialog = FakePicker;
         gPicked.clear();

@@ -435,7 +435,7 @@ TEST(Help, NonHelpNameIsRefusedSilently)
 TEST(Help, MissingManualIsReportedWithItsPath)
 {
     std::string folder = FreshTempFolder("dlg-help");
-    CopyText((char *)gApp.installRecord + 20, folder.c_str(), MAX_TEXT);
+    CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, folder.c_str(), MAX_TEXT);
     CopyText(gApp.productName, "Help Test", MAX_TEXT);
     BoxSeen seen = NewSeen("Help Test", IDOK);
     HANDLE thread = StartThread(AnswerBox, &seen);

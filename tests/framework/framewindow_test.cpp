@@ -742,7 +742,8 @@ TEST(Autostart, LinkTargetsTheInstallationFolder)
     CopyText(gApp.productName, "Veltaspar", MAX_TEXT);
     CopyText(gApp.ownFolder, "C:\\elsewhere", MAX_TEXT);
     memset(gApp.installRecord, 0, sizeof gApp.installRecord);
-    CopyText((char *)gApp.installRecord + 20, installed.c_str(), 260);
+    CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, installed.c_str(),
+             INSTALL_RECORD_TEXT_BYTES);
 
     ASSERT_EQ(0, SetAutostartShortcut(true, "-PROFILE Work", false, 0, "VtAutostartTest"));
     char startup[MAX_PATH];

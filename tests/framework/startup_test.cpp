@@ -193,13 +193,15 @@ int RunProgram(const std::string &scenario, const std::string &product, const st
 // The installation record the setup engine writes, with the data in a custom
 // folder; size bytes of it go to the registry.
 void WriteInstallRecord(const std::string &product, const std::string &dataPath,
-                        const std::string &installPath, int size = 1328)
+                        const std::string &installPath, int size = INSTALL_RECORD_BYTES)
 {
-    unsigned char record[1328] = {};
+    unsigned char record[INSTALL_RECORD_BYTES] = {};
     record[0] = 1;     // record version
-    record[16] = 1;    // custom location
-    CopyText((char *)record + 20, installPath.c_str(), 260);
-    CopyText((char *)record + 280, dataPath.c_str(), 260);
+    record[INSTALL_RECORD_CUSTOM_LOCATION] = 1;
+    CopyText((char *)record + INSTALL_RECORD_INSTALL_PATH, installPath.c_str(),
+             INSTALL_RECORD_TEXT_BYTES);
+    CopyText((char *)record + INSTALL_RECORD_CUSTOM_PATH, dataPath.c_str(),
+             INSTALL_RECORD_TEXT_BYTES);
     HKEY key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Kestrova", 0, 0, 0, KEY_SET_VALUE, 0,
                               &key, 0),

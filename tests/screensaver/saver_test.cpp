@@ -104,6 +104,8 @@ TEST_F(SaverTest, ActiveFlagPathHasOneBackslash)
     EXPECT_STREQ(path, "C:\\Data\\ScreenSaverActive.rgc");
     GetSaverActivePath("C:\\Data", path);
     EXPECT_STREQ(path, "C:\\Data\\ScreenSaverActive.rgc");
+    GetSaverActivePath("C:\\", path);   // a drive root
+    EXPECT_STREQ(path, "C:\\ScreenSaverActive.rgc");
 }
 
 TEST_F(SaverTest, ActiveFlagIsFourBytesAndCreatesMissingFolders)

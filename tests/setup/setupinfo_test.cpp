@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -57,6 +58,8 @@ protected:
     }
 };
 
+// The layout in plain numbers on purpose: it is the format installed
+// versions wrote, which the named offsets of the record's header must match.
 TEST_F(SetupInfo, WrittenRecordHasTheExactByteLayoutAndReadsBack)
 {
     BuildSetupInfo(&record, "Veltaspar", "3.10", 1, 0, 1, "C:\\Program Files\\Veltaspar",
@@ -196,4 +199,79 @@ TEST_F(SetupInfo, CreateWritesTheRecordAndNamesItsConfigFolder)
     SetupInfoRecord back;
     ASSERT_TRUE(ReadSetupInfo(name.c_str(), &back));
     EXPECT_EQ(back.nameCrc, Crc32(name.c_str(), (int)name.size()));
+}
+
+// The main program and the screen saver hold only the record's bytes and
+// reach its fields by their offsets: they must find what the engine wrote.
+TEST_F(SetupInfo, ReadersFindTheWrittenFieldsByTheirOffsets)
+{
+    BuildSetupInfo(&record, "Veltaspar", "4.21", 1, 1, 1, "C:\\Program Files\\Veltaspar",
+                   "E:\\Data", "http://buy.test", "http://version.test", "http://download.test");
+    record.finishShowReadme = 1;
+    ASSERT_TRUE(WriteSetupInfo(name.c_str(), &record));
+
+    Bytes main(INSTALL_RECORD_MAIN_BYTES, 0xCC);
+    ASSERT_TRUE(ReadMainInstallRecord(name.c_str(), main.data()));
+    auto word = [&](int offset) { return main[offset] | main[offset + 1] << 8; };
+    EXPECT_EQ(word(INSTALL_RECORD_VERSION_MAJOR), 4);
+    EXPECT_EQ(word(INSTALL_RECORD_VERSION_MINOR), 21);
+    EXPECT_EQ(word(INSTALL_RECORD_FOR_WHOM), 1);
+    EXPECT_EQ(word(INSTALL_RECORD_CUSTOM_LOCATION), 1);
+    EXPECT_EQ(word(INSTALL_RECORD_INDIVIDUAL), 1);
+    uint32_t crc;
+    memcpy(&crc, &main[INSTALL_RECORD_NAME_CRC], sizeof crc);
+    EXPECT_EQ(crc, Crc32("Veltaspar", 9));
+    EXPECT_STREQ(InstallRecordText(main.data(), INSTALL_RECORD_INSTALL_PATH),
+                 "C:\\Program Files\\Veltaspar");
+    EXPECT_STREQ(InstallRecordText(main.data(), INSTALL_RECORD_CUSTOM_PATH), "E:\\Data");
+    EXPECT_STREQ(InstallRecordText(main.data(), INSTALL_RECORD_BUY_URL), "http://buy.test");
+    EXPECT_STREQ(InstallRecordText(main.data(), INSTALL_RECORD_VERSION_URL),
+                 "http://version.test");
+    EXPECT_STREQ(InstallRecordText(main.data(), INSTALL_RECORD_DOWNLOAD_URL),
+                 "http://download.test");
+    EXPECT_EQ(word(INSTALL_RECORD_FINISH_CHOICES + 2), 1);   // the readme choice
+
+    // Full-length texts from another writer stay within their fields.
+    Bytes raw(INSTALL_RECORD_BYTES, 'x');
+    raw[0] = 1;
+    raw[1] = 0;
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, INSTALL_RECORD_KEY, 0, 0, 0, KEY_SET_VALUE, 0,
+                              &key, 0), 0);
+    RegSetValueExA(key, name.c_str(), 0, REG_BINARY, raw.data(), (DWORD)raw.size());
+    RegCloseKey(key);
+    ASSERT_TRUE(ReadMainInstallRecord(name.c_str(), main.data()));
+    for (int offset : {INSTALL_RECORD_INSTALL_PATH, INSTALL_RECORD_CUSTOM_PATH,
+                       INSTALL_RECORD_BUY_URL, INSTALL_RECORD_VERSION_URL,
+                       INSTALL_RECORD_DOWNLOAD_URL})
+        EXPECT_EQ(strlen(InstallRecordText(main.data(), offset)),
+                  (size_t)INSTALL_RECORD_TEXT_BYTES - 1) << offset;
+    ASSERT_TRUE(ReadSaverSetupInfo(name.c_str(), &record));
+    EXPECT_EQ(strlen(record.customPath), (size_t)INSTALL_RECORD_TEXT_BYTES - 1);
+    EXPECT_EQ(strlen(record.buyUrl), (size_t)(INSTALL_RECORD_SAVER_BYTES - INSTALL_RECORD_BUY_URL))
+        << "the saver keeps nothing beyond its 544 bytes";
+}
+
+// A folder given with its backslash (a drive root, a user's typing) gets no
+// second one.
+TEST_F(SetupInfo, ConfigFolderBelowABaseEndingInABackslash)
+{
+    ConfigFolderUser user = {"C:\\Users\\bob\\AppData\\Roaming\\", "bob"};
+    BuildSetupInfo(&record, "Veltaspar", "1.0", 0, 1, 1, "C:\\P", "D:\\", 0, 0, 0);
+    char folder[260];
+    ASSERT_TRUE(ComposeConfigFolder(&record, "Veltaspar", &user, folder));
+    EXPECT_STREQ(folder, "D:\\bob");
+    record.individual = 0;
+    ASSERT_TRUE(ComposeConfigFolder(&record, "Veltaspar", &user, folder));
+    EXPECT_STREQ(folder, "D:\\");
+    record.customLocation = 0;
+    ASSERT_TRUE(ComposeConfigFolder(&record, "Veltaspar", &user, folder));
+    EXPECT_STREQ(folder, "C:\\Users\\bob\\AppData\\Roaming\\Kestrova\\Veltaspar");
+
+    EXPECT_FALSE(EndsWithBackslash(0));
+    EXPECT_FALSE(EndsWithBackslash(""));
+    EXPECT_TRUE(EndsWithBackslash("\\"));
+    EXPECT_TRUE(EndsWithBackslash("\\\\server\\share\\"));
+    EXPECT_FALSE(EndsWithBackslash("C:\\a"));
+    EXPECT_FALSE(EndsWithBackslash("C:\\a\\/"));
 }

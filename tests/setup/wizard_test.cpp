@@ -11,9 +11,14 @@
 #include <atomic>
 
 #include "resources/resource.h"
+#include "setup/commandline.h"
+#include "setup/engine.h"
+#include "setup/messages.h"
 #include "setup/script.h"
 #include "setup/setupinfo.h"
+#include "setup/silentrun.h"
 #include "setup/sysactions.h"
+#include "setup/upgrade.h"
 #include "setup/wizard.h"
 
 static const char kTestProgram[] = "VtWizardTestApp";
@@ -567,6 +572,34 @@ TEST(Wizard, SetupPagesWalkedByTheirButtons)
     EXPECT_TRUE(Exists(marks + "\\phase2-010"));   // #EXECUTE# 0, #DESKTOP# 1, #README# 0
     EXPECT_FALSE(Exists(marks + "\\phase3"));
     EXPECT_FALSE(gSetup.removeSelf);
+    RemoveTree(marks);
+}
+
+// "All users" points the link folders at the shared ones, as the engine's
+// start does for an installation folder given without a data folder.
+TEST(Wizard, FoldersForAllUsersTakeTheSharedShellFolders)
+{
+    RemoveRecord(kTestProgram);
+    std::string marks = FreshTempFolder("wiz-allusers-marks");
+    std::string install = marks + "\\Program";
+    WizardRun run(false, SetupScript(marks, ""), "wiz-allusers");
+    Click(IDC_WIZ_NEXT);
+    Click(IDC_WIZ_NEXT);
+    ASSERT_EQ(IDD_WIZ_FOLDERS, gSetup.pageId);
+    // The shared and the user's folders differ, so the choice shows.
+    ASSERT_NE(Var("#STARTUPDIRALL#"), Var("#STARTUPDIRUSR#"));
+    ASSERT_NE(Var("#STARTMENUALL#"), Var("#STARTMENUUSR#"));
+    ASSERT_NE(Var("#DESKTOPDIRALL#"), Var("#DESKTOPDIRUSR#"));
+    for (const char *name : {"#STARTUPDIR#", "#STARTMENUDIR#", "#DESKTOPDIR#"})
+        SetVariable(name, "stale");
+    SetDlgItemTextA(gSetup.page, IDC_WIZ_INSTALLPATH, install.c_str());
+    ClickOnPage(IDC_WIZ_ALLUSERS);
+    Click(IDC_WIZ_NEXT);
+    EXPECT_EQ("1", Var("#FORWHO#"));
+    EXPECT_EQ(Var("#STARTUPDIRALL#"), Var("#STARTUPDIR#"));
+    EXPECT_EQ(Var("#STARTMENUALL#"), Var("#STARTMENUDIR#"));
+    EXPECT_EQ(Var("#DESKTOPDIRALL#"), Var("#DESKTOPDIR#"));
+    EXPECT_TRUE(PumpUntil([] { return gSetup.pageId == IDD_WIZ_FINISH; }));
     RemoveTree(marks);
 }
 

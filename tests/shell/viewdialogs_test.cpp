@@ -400,7 +400,8 @@ protected:
     void SetUp() override
     {
         ViewDialogs::SetUp();
-        CopyText((char *)gApp.installRecord + 20, DatasetFolder().c_str(), 260);
+        CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, DatasetFolder().c_str(),
+                 INSTALL_RECORD_TEXT_BYTES);
         ClearTimeZoneCache();
         ASSERT_EQ(LoadCityDatabase(), 0);
     }
