@@ -2,6 +2,7 @@
 // raw pixel dumps, the tools' own checkers, hostile headers and a fuzz run.
 #include "imaging_testutil.h"
 #include "testutil.h"
+#include "../../framework/bytes.h"
 #include <string.h>
 
 static const char kFix[] = "bmpfix\\";
@@ -337,16 +338,23 @@ TEST(IcoDecode, MaskedPalettePixelsCarryTheTransparentIndex)
     EXPECT_EQ(masked, 64);
 }
 
-TEST(IcoDecode, PngEntryWithoutPngCodecFailsCleanly)
+// A PNG entry the PNG codec cannot read: the icon fails with its message,
+// without pixels, and still reports how many entries it found.
+TEST(IcoDecode, DamagedPngEntryFailsCleanly)
 {
-    ImageCodec none = {0, 0};
-    ImageCodec saved = SetImageCodec(FORMAT_PNG, none);
+    std::string ico = Fixture("set.ico");
+    ASSERT_GE(ico.size(), (size_t)(6 + 16 * 6));
+    uint32_t offset = Le32((const unsigned char *)ico.data() + 6 + 16 * 5 + 12);
+    ASSERT_LT((size_t)offset + 24, ico.size());
+    ASSERT_EQ(ico.substr(offset + 1, 3), "PNG");
+    for (int i = 16; i < 24; i++)   // width and height of the header chunk: its CRC fails
+        ico[offset + i] = (char)0x7F;
     CDibImage im;
     im.info.frameIndex = 5;
-    EXPECT_FALSE(DecodeBytes(im, Fixture("set.ico"), FORMAT_ICO));
+    EXPECT_FALSE(DecodeBytes(im, ico, FORMAT_ICO));
     EXPECT_FALSE(im.IsValid());
+    EXPECT_STRNE(im.GetLastError(), "");
     EXPECT_EQ(im.GetNumFrames(), 6);
-    SetImageCodec(FORMAT_PNG, saved);
 }
 
 TEST(IcoDecode, IndexPastTheEntriesFailsAndReportsTheCount)
