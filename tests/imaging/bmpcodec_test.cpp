@@ -3,6 +3,7 @@
 #include "imaging_testutil.h"
 #include "testutil.h"
 #include "../../framework/bytes.h"
+#include "../../imaging/icocodec.h"
 #include <string.h>
 
 static const char kFix[] = "bmpfix\\";
@@ -396,6 +397,28 @@ TEST(IcoHostile, BadDirectoriesAndEntriesAreRefused)
         EXPECT_FALSE(DecodeBytes(im, cases[i], FORMAT_ICO)) << i;
         EXPECT_FALSE(im.IsValid()) << i;
     }
+}
+
+// The one directory entry points just past itself; the codec's running
+// offset then stands after the image's data, where a next image would go.
+TEST(IcoEncode, DirectoryOffsetAndRunningOffset)
+{
+    CDibImage four(16, 16, 4, FORMAT_ICO);
+    four.SetGrayPalette();
+    CDibImageICO ico;
+    ico.Ghost(four);
+    CMemStream s;
+    ASSERT_TRUE(s.Open());
+    ASSERT_TRUE(ico.Encode(&s)) << ico.GetLastError();
+    const unsigned char *b = s.GetBuffer(false);
+    const uint32_t bytes = 40 + 16 * 4 + 8 * 16 + 4 * 16;   // header, palette, pixels, mask
+    EXPECT_EQ(Le16(b + 4), 1);
+    EXPECT_EQ(Le32(b + 6 + 8), bytes);
+    EXPECT_EQ(Le32(b + 6 + 12), 22u);
+    EXPECT_EQ(Le32(b + 22), 40u);
+    EXPECT_EQ(ico.nextOffset, 22u + bytes);
+    EXPECT_EQ((uint32_t)s.Size(), 22u + bytes);
+    EXPECT_TRUE(four.IsValid());   // the codec was a ghost
 }
 
 TEST(IcoEncode, EncodesReadBackAndPassIcotool)
