@@ -26,7 +26,6 @@ struct BmpInfo {
     uint32_t masks[3];  // red, green, blue
 };
 
-
 static bool SkipBytes(CByteStream *s, long n) { return n <= 0 || s->Seek(n, SEEK_CUR); }
 
 static int64_t PaddedSize(const BITMAPINFOHEADER &h)
@@ -292,7 +291,6 @@ static bool ReadPixels(CByteStream *s, CDibImage *im, BmpInfo *bi, long start, u
     return false;
 }
 
-
 // Checks that an offset from the start lands inside the stream.
 static bool OffsetFits(CByteStream *s, long start, uint32_t offset)
 {
@@ -378,7 +376,6 @@ bool CDibImageBMP::Decode(CByteStream *stream)
     }
     return DecodeBody(this, stream, start, offset);
 }
-
 
 bool CDibImageBMP::Encode(CByteStream *stream)
 {

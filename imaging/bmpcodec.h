@@ -9,7 +9,6 @@ class CByteStream;
 
 class CDibImageBMP : public CDibImage {
 public:
-
     CDibImageBMP();
     virtual ~CDibImageBMP() {}
 

@@ -7,14 +7,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-
 CDibImageICO::CDibImageICO() : CDibImage(FORMAT_ICO), nextOffset(0) {}
 
 struct IcoEntry {
     int width, height, colors, bits;
     uint32_t size, offset;
 };
-
 
 // Reads the directory and keeps the selected entry.
 static bool ReadDirectory(CDibImage *out, CByteStream *s, IcoEntry *chosen)
@@ -194,7 +192,6 @@ static bool DecodeDibEntry(CDibImage *out, CByteStream *s)
     return true;
 }
 
-
 bool CDibImageICO::Decode(CByteStream *stream)
 {
     if (!stream)
@@ -252,8 +249,9 @@ static bool EncodeAsPng(CDibImageICO *ghost, CByteStream *s)
         ghost->SetError(copy.GetLastError());
         return false;
     }
-    bool ok = WriteDirectory(ghost, s, 0, 0, ghost->GetNumColors(), ghost->GetBpp(), (uint32_t)size) &&
-              WriteAll(s, png, (size_t)size);
+    bool ok =
+        WriteDirectory(ghost, s, 0, 0, ghost->GetNumColors(), ghost->GetBpp(), (uint32_t)size) &&
+        WriteAll(s, png, (size_t)size);
     CDibImage::FreeEncodedBuffer(png);
     return ok;
 }

@@ -84,7 +84,6 @@ static bool Fail(CDibImage *im, const char *text)
     return false;
 }
 
-
 static int64_t BytesLeft(CByteStream *s)
 {
     long here = s->Tell(), size = s->Size();

@@ -8,7 +8,6 @@ class CByteStream;
 
 class CDibImagePCX : public CDibImage {
 public:
-
     CDibImagePCX();
     virtual ~CDibImagePCX() {}
 

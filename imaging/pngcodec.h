@@ -8,7 +8,6 @@ class CByteStream;
 
 class CDibImagePNG : public CDibImage {
 public:
-
     CDibImagePNG();
     virtual ~CDibImagePNG() {}
 

@@ -8,7 +8,6 @@ class CByteStream;
 
 class CDibImageTGA : public CDibImage {
 public:
-
     CDibImageTGA();
     virtual ~CDibImageTGA() {}
 

@@ -23,7 +23,6 @@ struct MetaPicture {
     int64_t width, height;
 };
 
-
 static int64_t BytesFrom(CByteStream *s, long at)
 {
     long size = s->Size();
