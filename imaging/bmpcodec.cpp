@@ -1,15 +1,14 @@
 // BMP codec: Windows bitmaps with core, 40-byte and later info headers,
 // 1/4/8/16/24/32 bits, RLE8 and RLE4. Every read into the image is bounded
 // by the pixel area that Create made, whatever sizes the file claims.
-#include "image.h"
+#include "bmpcodec.h"
 #include "framework/bytes.h"
 #include "stream.h"
 #include <stdlib.h>
 #include <string.h>
 #include <math.h>
 
-bool DecodeBmp(CDibImage *out, CByteStream *stream);
-bool EncodeBmp(CDibImage *ghost, CByteStream *stream);
+CDibImageBMP::CDibImageBMP() : CDibImage(FORMAT_BMP) {}
 
 static const char kNotBmp[] = "Not a BMP";
 static const char kBadInfo[] = "Error reading BMP info";
@@ -26,7 +25,6 @@ struct BmpInfo {
     bool haveMasks;     // masks came inside the header
     uint32_t masks[3];  // red, green, blue
 };
-
 
 static bool SkipBytes(CByteStream *s, long n) { return n <= 0 || s->Seek(n, SEEK_CUR); }
 
@@ -293,8 +291,6 @@ static bool ReadPixels(CByteStream *s, CDibImage *im, BmpInfo *bi, long start, u
     return false;
 }
 
-static bool IsCancel(const CDibImage *im) { return im->info.escape != 0 && im->info.escape != -1; }
-
 // Checks that an offset from the start lands inside the stream.
 static bool OffsetFits(CByteStream *s, long start, uint32_t offset)
 {
@@ -344,7 +340,7 @@ static bool DecodeBody(CDibImage *out, CByteStream *s, long start, uint32_t offs
     memset(out->info.pixels, 0, out->head.biSizeImage);   // RLE skips leave index 0
     out->SetXDPI((int)floor(bi.h.biXPelsPerMeter * 254.0 / 10000.0 + 0.5));
     out->SetYDPI((int)floor(bi.h.biYPelsPerMeter * 254.0 / 10000.0 + 0.5));
-    if (IsCancel(out)) {
+    if (out->IsCancelled()) {
         out->SetError(kCancelled);
         return false;
     }
@@ -352,7 +348,7 @@ static bool DecodeBody(CDibImage *out, CByteStream *s, long start, uint32_t offs
         out->SetError(kBadInfo);
         return false;
     }
-    if (IsCancel(out)) {
+    if (out->IsCancelled()) {
         out->SetError(kCancelled);
         return false;
     }
@@ -363,14 +359,14 @@ static bool DecodeBody(CDibImage *out, CByteStream *s, long start, uint32_t offs
     return true;
 }
 
-bool DecodeBmp(CDibImage *out, CByteStream *stream)
+bool CDibImageBMP::Decode(CByteStream *stream)
 {
     if (!stream)
         return false;
     long start = stream->Tell();
     unsigned char fh[14];
     if (stream->Read(fh, 1, 14) != 14) {
-        out->SetError(kNotBmp);
+        SetError(kNotBmp);
         return false;
     }
     uint32_t offset = Le32(fh + 10);
@@ -378,23 +374,22 @@ bool DecodeBmp(CDibImage *out, CByteStream *stream)
         offset = 0;
         stream->Seek(start, SEEK_SET);
     }
-    return DecodeBody(out, stream, start, offset);
+    return DecodeBody(this, stream, start, offset);
 }
 
-
-bool EncodeBmp(CDibImage *ghost, CByteStream *stream)
+bool CDibImageBMP::Encode(CByteStream *stream)
 {
-    if (!ghost->CanEncodeTo(stream))
+    if (!CanEncodeTo(stream))
         return false;
     unsigned char fh[14];
     Put16(fh, 0x4D42);
-    Put32(fh + 2, (uint32_t)ghost->GetSize() + 14);
+    Put32(fh + 2, (uint32_t)GetSize() + 14);
     Put32(fh + 6, 0);
-    Put32(fh + 10, 14 + 40 + (uint32_t)ghost->GetPaletteSize());
-    memcpy(ghost->dib, &ghost->head, sizeof ghost->head);
+    Put32(fh + 10, 14 + 40 + (uint32_t)GetPaletteSize());
+    memcpy(dib, &head, sizeof head);
     if (stream->Write(fh, 1, 14) != 14 ||
-        stream->Write(ghost->dib, 1, (size_t)ghost->GetSize()) != (size_t)ghost->GetSize()) {
-        ghost->SetError("Error writing BMP");
+        stream->Write(dib, 1, (size_t)GetSize()) != (size_t)GetSize()) {
+        SetError("Error writing BMP");
         return false;
     }
     return true;

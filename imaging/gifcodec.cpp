@@ -547,7 +547,9 @@ static int DecodeOneImage(CDibImageGIF *g, GifDecodeRun *run)
     if (!FitsScreen(d, run->screenW, run->screenH))
         return STEP_GO_ON;
     // Without a global table a first image that does not cover the screen
-    // is a tile of a true-colour mosaic.
+    // is a tile of a true-colour mosaic. Narrower *or* lower: a picture at
+    // most 15 rows high or 17 columns wide is written as one row or column of
+    // tiles whose first tile spans a full side, and must read back whole.
     if (run->imageNumber == 0 && (d.width != run->screenW || d.height != run->screenH))
         run->trueColorCount++;
     uint8_t local[768];
@@ -577,7 +579,7 @@ static int DecodeOneImage(CDibImageGIF *g, GifDecodeRun *run)
     StartImageData(g, s, (d.packed & 0x40) != 0, d.height);
     long dataStart = s->Tell();
     DecodeLzw(g, g, d.width);
-    if (g->info.escape)
+    if (g->IsCancelled())
         return STEP_FAIL;
     if (trueColor ? !ComposeTrueColor(g, run, d) : !ComposeStandard(g, run, &canvas, d, depth))
         return STEP_FAIL;
@@ -613,7 +615,7 @@ static bool RunImages(CDibImageGIF *g, GifDecodeRun *run)
         int c = run->s->GetC();
         if (c < 0)
             return true;
-        if (g->info.escape)
+        if (g->IsCancelled())
             return false;
         if (skip && c != 0)
             continue;
@@ -645,7 +647,7 @@ static bool FinishTrueColor(CDibImageGIF *g, GifDecodeRun *run)
     return ok;
 }
 
-bool CDibImageGIF::DecodeFrom(CByteStream *s)
+bool CDibImageGIF::Decode(CByteStream *s)
 {
     if (!s)
         return false;
@@ -687,24 +689,6 @@ bool CDibImageGIF::DecodeFrom(CByteStream *s)
         ok = FinishTrueColor(this, &run);
     delete run.trueCanvas;
     delete run.previous;
-    return ok;
-}
-
-bool DecodeGif(CDibImage *out, CByteStream *stream)
-{
-    CDibImageGIF *gif = new (std::nothrow) CDibImageGIF();
-    if (!gif)
-        return false;
-    gif->CopyInfo(*out);
-    gif->info.format = FORMAT_GIF;
-    bool ok = gif->DecodeFrom(stream);
-    if (ok) {
-        out->Transfer(*gif, true);
-    } else {
-        out->info.frameCount = gif->info.frameCount;
-        out->SetError(gif->info.lastError);
-    }
-    delete gif;
     return ok;
 }
 
@@ -1257,7 +1241,7 @@ bool CDibImageGIF::EncodeFrames(CByteStream *stream, CDibImage **list, int count
     return FinishWrite(this);
 }
 
-bool CDibImageGIF::EncodeTo(CByteStream *stream)
+bool CDibImageGIF::Encode(CByteStream *stream)
 {
     if (!CanEncodeTo(stream))
         return false;
@@ -1273,18 +1257,4 @@ bool CDibImageGIF::EncodeTo(CByteStream *stream)
     WriteImage(this, this, false);
     WriteByte(this, 0x3B);
     return FinishWrite(this);
-}
-
-bool EncodeGif(CDibImage *ghost, CByteStream *stream)
-{
-    CDibImageGIF *gif = new (std::nothrow) CDibImageGIF();
-    if (!gif)
-        return false;
-    gif->Ghost(*ghost);
-    gif->info.lastError[0] = 0;
-    bool ok = gif->EncodeTo(stream);
-    if (!ok)
-        ghost->SetError(gif->info.lastError);
-    delete gif;
-    return ok;
 }

@@ -9,9 +9,6 @@
 
 class CByteStream;
 
-bool DecodeGif(CDibImage *out, CByteStream *stream);
-bool EncodeGif(CDibImage *ghost, CByteStream *stream);
-
 enum { GIF_LZW = 0, GIF_UNCOMPRESSED = 1, GIF_RLE = 2 };
 
 struct GifControlBlock {
@@ -30,8 +27,10 @@ public:
     CDibImageGIF();
     virtual ~CDibImageGIF() {}
 
-    bool DecodeFrom(CByteStream *stream);
-    bool EncodeTo(CByteStream *stream);
+    using CDibImage::Decode;
+    using CDibImage::Encode;
+    bool Decode(CByteStream *stream);
+    bool Encode(CByteStream *stream);
     // Writes `count` palette frames as one animation; the header comes from
     // frame 0, the loop count and comment from this object.
     bool EncodeFrames(CByteStream *stream, CDibImage **frameList, int count, bool localTables,

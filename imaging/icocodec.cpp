@@ -1,20 +1,18 @@
 // ICO codec: Windows icon and cursor files. Standard entries are a DIB with
 // a doubled height and a 1-bit AND mask; large or modern entries hold a PNG
-// stream, which goes through the PNG codec of the codec table.
-#include "image.h"
+// stream, which goes through the PNG codec by way of the dispatcher.
+#include "icocodec.h"
 #include "framework/bytes.h"
 #include "stream.h"
 #include <stdlib.h>
 #include <string.h>
 
-bool DecodeIco(CDibImage *out, CByteStream *stream);
-bool EncodeIco(CDibImage *ghost, CByteStream *stream);
+CDibImageICO::CDibImageICO() : CDibImage(FORMAT_ICO), nextOffset(0) {}
 
 struct IcoEntry {
     int width, height, colors, bits;
     uint32_t size, offset;
 };
-
 
 // Reads the directory and keeps the selected entry.
 static bool ReadDirectory(CDibImage *out, CByteStream *s, IcoEntry *chosen)
@@ -194,38 +192,39 @@ static bool DecodeDibEntry(CDibImage *out, CByteStream *s)
     return true;
 }
 
-static bool IsCancel(const CDibImage *im) { return im->info.escape != 0 && im->info.escape != -1; }
-
-bool DecodeIco(CDibImage *out, CByteStream *stream)
+bool CDibImageICO::Decode(CByteStream *stream)
 {
     if (!stream)
         return false;
     long start = stream->Tell();
     IcoEntry e = {};
-    if (!ReadDirectory(out, stream, &e))
+    if (!ReadDirectory(this, stream, &e))
         return false;
-    if (IsCancel(out))
+    if (IsCancelled())
         return false;   // icon failures carry no text of their own
     if ((int64_t)start + e.offset >= (int64_t)stream->Size() ||
         !stream->Seek(start + (long)e.offset, SEEK_SET))
         return false;
     bool png = (e.width == 0 && e.height == 0) || IsPngData(stream);
     if (png)
-        return DecodePngEntry(out, stream);
-    if (out->info.escape == -1) {
-        out->head.biWidth = e.width ? e.width : 256;
-        out->head.biHeight = e.height ? e.height : 256;
-        out->info.format = FORMAT_ICO;
+        return DecodePngEntry(this, stream);
+    if (info.escape == -1) {
+        head.biWidth = e.width ? e.width : 256;
+        head.biHeight = e.height ? e.height : 256;
+        info.format = FORMAT_ICO;
         return true;
     }
-    return DecodeDibEntry(out, stream);
+    return DecodeDibEntry(this, stream);
 }
 
 // ---- Encoding ----
 
 static bool WriteAll(CByteStream *s, const void *p, size_t n) { return s->Write(p, 1, n) == n; }
 
-static bool WriteDirectory(CByteStream *s, int w, int h, int colors, int bits, uint32_t bytes)
+// The header and the one directory entry, whose image data goes at the
+// running offset; the offset then moves past that data.
+static bool WriteDirectory(CDibImageICO *ico, CByteStream *s, int w, int h, int colors, int bits,
+                           uint32_t bytes)
 {
     unsigned char d[22];
     memset(d, 0, sizeof d);
@@ -236,11 +235,12 @@ static bool WriteDirectory(CByteStream *s, int w, int h, int colors, int bits, u
     d[8] = (unsigned char)colors;
     Put16(d + 12, (uint32_t)bits);
     Put32(d + 14, bytes);
-    Put32(d + 18, 22);
+    Put32(d + 18, ico->nextOffset);
+    ico->nextOffset += bytes;
     return WriteAll(s, d, sizeof d);
 }
 
-static bool EncodeAsPng(CDibImage *ghost, CByteStream *s)
+static bool EncodeAsPng(CDibImageICO *ghost, CByteStream *s)
 {
     CDibImage copy(*ghost);
     unsigned char *png = 0;
@@ -249,8 +249,9 @@ static bool EncodeAsPng(CDibImage *ghost, CByteStream *s)
         ghost->SetError(copy.GetLastError());
         return false;
     }
-    bool ok = WriteDirectory(s, 0, 0, ghost->GetNumColors(), ghost->GetBpp(), (uint32_t)size) &&
-              WriteAll(s, png, (size_t)size);
+    bool ok =
+        WriteDirectory(ghost, s, 0, 0, ghost->GetNumColors(), ghost->GetBpp(), (uint32_t)size) &&
+        WriteAll(s, png, (size_t)size);
     CDibImage::FreeEncodedBuffer(png);
     return ok;
 }
@@ -271,7 +272,7 @@ static unsigned char *BuildMask(CDibImage *im, int maskStride)
     return mask;
 }
 
-static bool WriteDibEntry(CDibImage *im, CByteStream *s, int maskStride, size_t maskSize)
+static bool WriteDibEntry(CDibImageICO *im, CByteStream *s, int maskStride, size_t maskSize)
 {
     int colors = im->GetNumColors();
     uint32_t imageSize = im->head.biSizeImage;
@@ -292,21 +293,22 @@ static bool WriteDibEntry(CDibImage *im, CByteStream *s, int maskStride, size_t 
     if (!mask)
         return false;
     uint32_t bytes = 40 + 4 * (uint32_t)colors + imageSize + (uint32_t)maskSize;
-    bool ok = WriteDirectory(s, im->GetWidth(), im->GetHeight(), colors, im->GetBpp(), bytes) &&
+    bool ok = WriteDirectory(im, s, im->GetWidth(), im->GetHeight(), colors, im->GetBpp(), bytes) &&
               WriteAll(s, ih, 40) && WriteAll(s, palette, 4 * (size_t)colors) &&
               WriteAll(s, im->info.pixels, imageSize) && WriteAll(s, mask, maskSize);
     free(mask);
     return ok;
 }
 
-bool EncodeIco(CDibImage *ghost, CByteStream *stream)
+bool CDibImageICO::Encode(CByteStream *stream)
 {
-    if (!ghost->CanEncodeTo(stream))
+    if (!CanEncodeTo(stream))
         return false;
-    if (ghost->GetBpp() <= 8 && (!ghost->GetNumColors() || !ghost->GetPalette()))
+    if (GetBpp() <= 8 && (!GetNumColors() || !GetPalette()))
         return false;
-    if (ghost->GetWidth() > 255 || ghost->GetHeight() > 255)
-        return EncodeAsPng(ghost, stream);
-    int maskStride = (ghost->GetWidth() + 31) / 32 * 4;
-    return WriteDibEntry(ghost, stream, maskStride, (size_t)maskStride * ghost->GetHeight());
+    nextOffset = 6 + 16 * 1;   // one image per file
+    if (GetWidth() > 255 || GetHeight() > 255)
+        return EncodeAsPng(this, stream);
+    int maskStride = (GetWidth() + 31) / 32 * 4;
+    return WriteDibEntry(this, stream, maskStride, (size_t)maskStride * GetHeight());
 }

@@ -7,37 +7,32 @@
 // the first row in memory (the bottom row of the picture). The renderer and
 // the screen saver read the block directly, so its layout must not change.
 //
-// How a codec plugs in
-// --------------------
-// The dispatcher (imageload.cpp) never knows a codec's class. Each format has
-// one ImageCodec entry in the table of codectable.cpp: a decode and an encode
-// function. A codec author writes those two functions in the codec's own file
-// and puts their names into the table; a null entry means "not available"
-// (decode answers "Decode: Unknown or wrong format", encode "Encode: Unknown
-// format"; trying all formats skips it).
+// The codec family
+// ----------------
+// Each file format has a codec class derived from CDibImage, declared in its
+// codec's header and defined in its codec's file: CDibImageBMP, CDibImageGIF,
+// CDibImageJPG, CDibImagePNG, CDibImageICO, CDibImageTIF, CDibImageTGA,
+// CDibImagePCX and CDibImageWMF. A codec object lives only for one decode or
+// encode inside the dispatcher (imageload.cpp), which constructs the class of
+// the format and calls its two operations directly:
 //
-//   bool DecodeXxx(CDibImage *out, CByteStream *stream)
-//       `out` is a fresh image of the codec's format with no DIB, to which the
-//       dispatcher has already copied the caller's ImageInfo (escape, JPEG
-//       scale, codec options, frame index, get-all-frames). Read from the
-//       stream's current position. On success leave the whole result in
-//       `out` (Create, header, ImageInfo, AddFrame for extra frames) and
-//       answer true; the dispatcher moves it into the caller's image. On
-//       failure leave a message in out->info.lastError (SetError) and answer
-//       false; GIF and ICO also leave the frame count they found. Honour the
-//       escape: any non-zero value other than -1 aborts; -1 means stop once
-//       width, height and format are set in out->head / out->info (no DIB
-//       needed) and answer true. A codec with state of its own may construct
-//       its subclass on the stack, CopyInfo(*out), decode, and Transfer the
-//       result back into `out`. The stream is rewound by the dispatcher after
-//       a failure. WMF decodes at its natural size.
+//   bool Decode(CByteStream *stream)
+//       Called on a fresh codec object to which the dispatcher has copied the
+//       caller's ImageInfo (escape, JPEG scale, codec options, frame index,
+//       get-all-frames). Reads from the stream's current position. On success
+//       the object holds the whole result (Create, header, ImageInfo, AddFrame
+//       for extra frames) and the dispatcher moves it into the caller's image.
+//       On failure it leaves a message in its last-error text (SetError); GIF
+//       and ICO also leave the frame count they found. It honours the escape:
+//       IsCancelled() aborts; -1 means stop once width, height and format are
+//       set in head / info (no DIB needed) and answer true. The dispatcher
+//       rewinds the stream after a failure. WMF decodes at its natural size.
 //
-//   bool EncodeXxx(CDibImage *ghost, CByteStream *stream)
-//       `ghost` shares the source image's buffers (it owns nothing; do not
-//       Create or Destroy it). The dispatcher has already checked the common
-//       preconditions ("null file handler", "null image!!!"). On failure
-//       leave a message in ghost->info.lastError. ICO encodes with no forced
-//       size, TIF without appending a page; WMF refuses.
+//   bool Encode(CByteStream *stream)
+//       Called on a fresh codec object made a ghost of the image to save (it
+//       owns nothing). Every encoder starts with CanEncodeTo ("null file
+//       handler", "null image!!!") except WMF, which refuses every image with
+//       its own message. On failure it leaves a message in its last-error text.
 #pragma once
 
 #include <windows.h>
@@ -154,6 +149,9 @@ public:
     void SetError(const char *text);
     // An encode needs a stream and pixels; otherwise the error is set.
     bool CanEncodeTo(CByteStream *stream);
+    // The caller asked a long operation to stop: any escape but 0 and -1
+    // (-1 only asks decoders for the size).
+    bool IsCancelled() const { return info.escape != 0 && info.escape != -1; }
 
     // Accessors
     int GetWidth() const { return head.biWidth; }
@@ -279,17 +277,3 @@ public:
     CImage() : CDibImage(FORMAT_UNKNOWN), attached(0), attachedSize(0), attachedBorrowed(0) {}
     virtual ~CImage();
 };
-
-// One table entry per ImageFormat (codectable.cpp). Null functions mean the
-// format is not available in this build.
-typedef bool (*ImageDecodeFn)(CDibImage *out, CByteStream *stream);
-typedef bool (*ImageEncodeFn)(CDibImage *ghost, CByteStream *stream);
-struct ImageCodec {
-    ImageDecodeFn decode;
-    ImageEncodeFn encode;
-};
-
-// The entry of a format (null for ids outside 0..10), and replacing one
-// (answers the previous entry; tests use it to plug in stand-in codecs).
-const ImageCodec *GetImageCodec(int format);
-ImageCodec SetImageCodec(int format, ImageCodec codec);

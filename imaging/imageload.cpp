@@ -1,17 +1,31 @@
-// Format dispatch: picks the codec for a decode or an encode, tries every
-// format in turn when the format is unknown, and hands the codec's result
-// over to the caller's image. Entry points for files, memory and resources.
+// Format dispatch: constructs the codec class for a decode or an encode,
+// tries every format in turn when the format is unknown, and hands the
+// codec's result over to the caller's image. Entry points for files, memory
+// and resources.
 #include "image.h"
 
 #include <string.h>
 
+#include <new>
+
 #include "../framework/application.h"
+#include "bmpcodec.h"
+#include "gifcodec.h"
+#include "icocodec.h"
+#include "jpegcodec.h"
+#include "pcxcodec.h"
+#include "pngcodec.h"
 #include "stream.h"
+#include "tgacodec.h"
+#include "tifcodec.h"
+#include "wmfcodec.h"
 
 static const char kErrNullStream[] = "null file handler";
 static const char kErrNullImage[] = "null image!!!";
 static const char kErrUnknownDecode[] = "Decode: Unknown or wrong format";
 static const char kErrNoImage[] = "Decode: no image data";
+static const char kErrNoMemory[] = "can't allocate memory";
+static const char kErrCancelled[] = "Cancelled";
 static const char kErrResource[] = "Unable to load resource!";
 static const char kErrUnknownEncode[] = "Encode: Unknown format";
 static const char kErrBufferNotEmpty[] = "the buffer must be empty";
@@ -20,29 +34,53 @@ static const char kErrBufferNotEmpty[] = "the buffer must be empty";
 static const int kTryOrder[] = {FORMAT_BMP, FORMAT_JPG, FORMAT_ICO, FORMAT_GIF, FORMAT_PNG,
                                 FORMAT_TIF, FORMAT_TGA, FORMAT_PCX, FORMAT_WMF};
 
-static bool IsCancel(int escape) { return escape != 0 && escape != -1; }
-
-// One attempt with one codec. On failure the stream is back at `start`.
-static bool TryCodec(CDibImage *target, CByteStream *stream, long start, int format,
-                     ImageDecodeFn decode)
+// One attempt with the codec class of `format`. On failure the stream is
+// back at `start`. Codec objects go on the heap: the GIF one carries large
+// tables.
+template <class Codec>
+static bool TryCodec(CDibImage *target, CByteStream *stream, long start, int format)
 {
-    CDibImage codec(format);
-    codec.CopyInfo(*target);
-    codec.info.format = format;
-    codec.info.lastError[0] = 0;
-    bool ok = decode(&codec, stream);
+    Codec *codec = new (std::nothrow) Codec();
+    if (!codec) {
+        target->SetError(kErrNoMemory);
+        return false;
+    }
+    codec->CopyInfo(*target);
+    codec->info.format = format;
+    codec->info.lastError[0] = 0;
+    bool ok = codec->Decode(stream);
     // Success must mean pixels, unless the caller only asked for the size.
-    if (ok && !codec.dib && target->info.escape != -1) {
-        if (!codec.info.lastError[0])
-            codec.SetError(kErrNoImage);
+    if (ok && !codec->dib && target->info.escape != -1) {
+        if (!codec->info.lastError[0])
+            codec->SetError(kErrNoImage);
         ok = false;
     }
-    if (ok)
-        return target->Transfer(codec, true);
-    if (format == FORMAT_ICO || format == FORMAT_GIF)
-        target->info.frameCount = codec.info.frameCount;
-    target->SetError(codec.info.lastError);
-    stream->Seek(start, SEEK_SET);
+    if (ok) {
+        ok = target->Transfer(*codec, true);
+    } else {
+        if (format == FORMAT_ICO || format == FORMAT_GIF)
+            target->info.frameCount = codec->info.frameCount;
+        target->SetError(codec->info.lastError);
+        stream->Seek(start, SEEK_SET);
+    }
+    delete codec;
+    return ok;
+}
+
+static bool DecodeAs(CDibImage *target, CByteStream *stream, long start, int format)
+{
+    switch (format) {
+    case FORMAT_BMP: return TryCodec<CDibImageBMP>(target, stream, start, format);
+    case FORMAT_GIF: return TryCodec<CDibImageGIF>(target, stream, start, format);
+    case FORMAT_JPG: return TryCodec<CDibImageJPG>(target, stream, start, format);
+    case FORMAT_PNG: return TryCodec<CDibImagePNG>(target, stream, start, format);
+    case FORMAT_ICO: return TryCodec<CDibImageICO>(target, stream, start, format);
+    case FORMAT_TIF: return TryCodec<CDibImageTIF>(target, stream, start, format);
+    case FORMAT_TGA: return TryCodec<CDibImageTGA>(target, stream, start, format);
+    case FORMAT_PCX: return TryCodec<CDibImagePCX>(target, stream, start, format);
+    case FORMAT_WMF: return TryCodec<CDibImageWMF>(target, stream, start, format);
+    }
+    target->SetError(kErrUnknownDecode);
     return false;
 }
 
@@ -53,22 +91,18 @@ bool CDibImage::Decode(CByteStream *stream, int format)
         return false;
     }
     long start = stream->Tell();
-    if (format != FORMAT_UNKNOWN) {
-        const ImageCodec *codec = GetImageCodec(format);
-        if (!codec || !codec->decode) {
-            SetError(kErrUnknownDecode);
+    if (format != FORMAT_UNKNOWN)
+        return DecodeAs(this, stream, start, format);
+    for (size_t k = 0; k < sizeof kTryOrder / sizeof kTryOrder[0]; k++) {
+        if (DecodeAs(this, stream, start, kTryOrder[k]))
+            return true;
+        // Cancelled: the other formats would only be cancelled too, and the
+        // caller should hear that it stopped the decode, not why the first
+        // codec did not recognise the bytes.
+        if (IsCancelled()) {
+            SetError(kErrCancelled);
             return false;
         }
-        return TryCodec(this, stream, start, format, codec->decode);
-    }
-    for (size_t k = 0; k < sizeof kTryOrder / sizeof kTryOrder[0]; k++) {
-        const ImageCodec *codec = GetImageCodec(kTryOrder[k]);
-        if (!codec || !codec->decode)
-            continue;
-        if (TryCodec(this, stream, start, kTryOrder[k], codec->decode))
-            return true;
-        if (IsCancel(info.escape))
-            return false;   // cancelled: the other formats would only be cancelled too
     }
     SetError(kErrUnknownDecode);
     return false;
@@ -146,22 +180,40 @@ bool CDibImage::CanEncodeTo(CByteStream *stream)
     return true;
 }
 
-bool CDibImage::Encode(CByteStream *stream, int format)
+// The codec class of `format` as a ghost of `source`: it reads the
+// source's buffers and owns nothing.
+template <class Codec>
+static bool EncodeWith(CDibImage *source, CByteStream *stream)
 {
-    const ImageCodec *codec = GetImageCodec(format);
-    if (!codec || !codec->encode) {
-        SetError(kErrUnknownEncode);
+    Codec *codec = new (std::nothrow) Codec();
+    if (!codec) {
+        source->SetError(kErrNoMemory);
         return false;
     }
-    if (!CanEncodeTo(stream))
-        return false;
-    CDibImage ghost(format);
-    ghost.Ghost(*this);   // reads our buffers, owns nothing
-    ghost.info.lastError[0] = 0;
-    bool ok = codec->encode(&ghost, stream);
+    codec->Ghost(*source);
+    codec->info.lastError[0] = 0;
+    bool ok = codec->Encode(stream);
     if (!ok)
-        SetError(ghost.info.lastError);
+        source->SetError(codec->info.lastError);
+    delete codec;
     return ok;
+}
+
+bool CDibImage::Encode(CByteStream *stream, int format)
+{
+    switch (format) {
+    case FORMAT_BMP: return EncodeWith<CDibImageBMP>(this, stream);
+    case FORMAT_GIF: return EncodeWith<CDibImageGIF>(this, stream);
+    case FORMAT_JPG: return EncodeWith<CDibImageJPG>(this, stream);
+    case FORMAT_PNG: return EncodeWith<CDibImagePNG>(this, stream);
+    case FORMAT_ICO: return EncodeWith<CDibImageICO>(this, stream);
+    case FORMAT_TIF: return EncodeWith<CDibImageTIF>(this, stream);
+    case FORMAT_TGA: return EncodeWith<CDibImageTGA>(this, stream);
+    case FORMAT_PCX: return EncodeWith<CDibImagePCX>(this, stream);
+    case FORMAT_WMF: return EncodeWith<CDibImageWMF>(this, stream);
+    }
+    SetError(kErrUnknownEncode);
+    return false;
 }
 
 bool CDibImage::Encode(unsigned char **buffer, int32_t *size, int format)

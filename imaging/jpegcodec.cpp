@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <new>
 
 extern "C" {
 #include <jpeglib.h>
@@ -17,6 +18,17 @@ extern "C" {
 }
 
 #define JPEG_BUFFER_SIZE 4096
+
+CDibImageJPG::CDibImageJPG()
+    : CDibImage(FORMAT_JPG), exif(0), ditherMode(JDITHER_FS), smoothingFactor(0)
+{
+    memset(info.exif, 0, sizeof info.exif);
+}
+
+CDibImageJPG::~CDibImageJPG()
+{
+    delete exif;
+}
 
 // Option word bits (codec option of the JPEG slot).
 enum {
@@ -27,9 +39,6 @@ enum {
     JPO_SUBSAMPLE_422 = 0x1000, JPO_SUBSAMPLE_444 = 0x2000
 };
 
-// Settings behind JPO_DITHER and JPO_SMOOTHING; nothing sets them.
-static const J_DITHER_MODE kDitherMode = JDITHER_FS;
-static const int kSmoothingFactor = 0;
 
 // One record serving as destination manager (encode) or source manager
 // (decode); libjpeg sees only the embedded public part it needs.
@@ -163,7 +172,7 @@ static void ScanExif(CByteStream *stream, ExifReader *reader)
     stream->Seek(start, 0);
 }
 
-static void ApplyDecodeOptions(j_decompress_ptr cinfo, CDibImage *out)
+static void ApplyDecodeOptions(j_decompress_ptr cinfo, CDibImageJPG *out)
 {
     uint32_t options = out->GetCodecOption(FORMAT_JPG);
     if (options & JPO_READ_GRAY)
@@ -173,7 +182,7 @@ static void ApplyDecodeOptions(j_decompress_ptr cinfo, CDibImage *out)
         cinfo->desired_number_of_colors = out->GetJpegQuality();
     }
     if (options & JPO_DITHER)
-        cinfo->dither_mode = kDitherMode;
+        cinfo->dither_mode = (J_DITHER_MODE)out->ditherMode;
     if (options & JPO_NO_TWO_PASS)
         cinfo->two_pass_quantize = FALSE;
     if (options & JPO_NO_FANCY_UPSAMPLING)
@@ -214,6 +223,10 @@ static void SetDecodedPalette(j_decompress_ptr cinfo, CDibImage *out)
                 out->SetPaletteColor(i, cinfo->colormap[0][i], cinfo->colormap[0][i],
                                      cinfo->colormap[0][i]);
         }
+        // The block keeps its 256 entries (one layout for every 8-bit image);
+        // the count the library chose is what the nearest-colour search and
+        // the writers take as the colours that matter.
+        out->SetClrImportant(n);
     } else if (cinfo->output_components == 1) {
         out->SetGrayPalette();
     }
@@ -239,7 +252,7 @@ static void CopyScanline(j_decompress_ptr cinfo, const JSAMPLE *row, unsigned ch
 static bool SwapRedBlue(CDibImage *out)
 {
     for (int y = 0; y < out->GetHeight(); y++) {
-        if (out->info.escape)
+        if (out->IsCancelled())
             return false;
         unsigned char *p = out->GetBits(y);
         for (int x = 0; x < out->GetWidth(); x++, p += 3) {
@@ -253,7 +266,7 @@ static bool SwapRedBlue(CDibImage *out)
 
 // The part of the decode that libjpeg may leave by longjmp. Answers false
 // for a cancel or a failed Create (their text is already in place).
-static bool DecodeBody(j_decompress_ptr cinfo, CDibImage *out, const ExifRecord *exif)
+static bool DecodeBody(j_decompress_ptr cinfo, CDibImageJPG *out, const ExifRecord *exif)
 {
     jpeg_read_header(cinfo, TRUE);
     ApplyDecodeOptions(cinfo, out);
@@ -274,7 +287,7 @@ static bool DecodeBody(j_decompress_ptr cinfo, CDibImage *out, const ExifRecord 
                                                   cinfo->output_width * cinfo->output_components, 1);
     int height = out->GetHeight();
     while (cinfo->output_scanline < cinfo->output_height) {
-        if (out->info.escape)
+        if (out->IsCancelled())
             return false;
         int line = (int)cinfo->output_scanline;
         jpeg_read_scanlines(cinfo, row, 1);
@@ -287,37 +300,44 @@ static bool DecodeBody(j_decompress_ptr cinfo, CDibImage *out, const ExifRecord 
     return true;
 }
 
-bool DecodeJpeg(CDibImage *out, CByteStream *stream)
+bool CDibImageJPG::Decode(CByteStream *stream)
 {
-    ExifRecord *exif = (ExifRecord *)out->info.exif;
-    memset(out->info.exif, 0, sizeof out->info.exif);
-    ExifReader reader(exif);
-    ScanExif(stream, &reader);
+    if (!stream)
+        return false;
+    ExifRecord *record = (ExifRecord *)info.exif;
+    memset(info.exif, 0, sizeof info.exif);
+    delete exif;
+    exif = new (std::nothrow) ExifReader(record);
+    if (exif)
+        ScanExif(stream, exif);
 
     JpegStreamManager manager;
     if (!InitManager(&manager, stream)) {
-        out->SetError("Could not allocate memory");
+        SetError("Could not allocate memory");
         return false;
     }
     struct jpeg_decompress_struct cinfo;
     JpegErrorManager err;
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = JpegErrorExit;
-    err.lastError = out->info.lastError;
+    err.lastError = info.lastError;
     volatile bool ok = false;
     if (setjmp(err.jump) == 0) {
         jpeg_create_decompress(&cinfo);
         cinfo.src = &manager.src;
-        ok = DecodeBody(&cinfo, out, exif);
+        ok = DecodeBody(&cinfo, this, record);
     }
     jpeg_destroy_decompress(&cinfo);
     free(manager.buffer);
+    // The thumbnail lies in the reader's sections, which go with this codec
+    // object; the record handed to the caller must not point at them.
+    record->thumbnailPointer = 0;
     return ok;
 }
 
 // Encode
 
-static void ApplyEncodeOptions(j_compress_ptr cinfo, CDibImage *ghost)
+static void ApplyEncodeOptions(j_compress_ptr cinfo, CDibImageJPG *ghost)
 {
     uint32_t options = ghost->GetCodecOption(FORMAT_JPG);
     if (options & JPO_WRITE_GRAY)
@@ -329,7 +349,7 @@ static void ApplyEncodeOptions(j_compress_ptr cinfo, CDibImage *ghost)
     if (options & JPO_PROGRESSIVE)
         jpeg_simple_progression(cinfo);
     if (options & JPO_SMOOTHING)
-        cinfo->smoothing_factor = kSmoothingFactor;
+        cinfo->smoothing_factor = ghost->smoothingFactor;
     jpeg_set_quality(cinfo, ghost->GetJpegQuality(), (options & JPO_FORCE_BASELINE) ? TRUE : FALSE);
     if (cinfo->num_components >= 3) {
         int h = 2, v = 2;
@@ -375,7 +395,7 @@ static void FillEncodeRow(CDibImage *ghost, int y, bool gray, JSAMPLE *row)
     }
 }
 
-static void EncodeBody(j_compress_ptr cinfo, CDibImage *ghost)
+static void EncodeBody(j_compress_ptr cinfo, CDibImageJPG *ghost)
 {
     bool gray = ghost->IsGrayScale();
     cinfo->image_width = (JDIMENSION)ghost->GetWidth();
@@ -398,29 +418,29 @@ static void EncodeBody(j_compress_ptr cinfo, CDibImage *ghost)
     jpeg_finish_compress(cinfo);
 }
 
-bool EncodeJpeg(CDibImage *ghost, CByteStream *stream)
+bool CDibImageJPG::Encode(CByteStream *stream)
 {
-    if (!stream || !ghost->IsValid())
+    if (!CanEncodeTo(stream))
         return false;
-    if (ghost->IsIndexed() && !ghost->IsGrayScale()) {
-        ghost->SetError("JPEG can save only RGB or GreyScale images");
+    if (IsIndexed() && !IsGrayScale()) {
+        SetError("JPEG can save only RGB or GreyScale images");
         return false;
     }
     JpegStreamManager manager;
     if (!InitManager(&manager, stream)) {
-        ghost->SetError("Could not allocate memory");
+        SetError("Could not allocate memory");
         return false;
     }
     struct jpeg_compress_struct cinfo;
     JpegErrorManager err;
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = JpegErrorExit;
-    err.lastError = ghost->info.lastError;
+    err.lastError = info.lastError;
     volatile bool ok = false;
     if (setjmp(err.jump) == 0) {
         jpeg_create_compress(&cinfo);
         cinfo.dest = &manager.dest;
-        EncodeBody(&cinfo, ghost);
+        EncodeBody(&cinfo, this);
         ok = true;
     }
     jpeg_destroy_compress(&cinfo);

@@ -5,14 +5,13 @@
 // The decoder unpacks the whole image first; every plane line it converts is
 // a padded copy at least one byte per pixel wide, so a header whose bytes per
 // line are too few for the width never leads it past the unpacked data.
-#include "image.h"
+#include "pcxcodec.h"
 #include "framework/bytes.h"
 #include "stream.h"
 #include <stdlib.h>
 #include <string.h>
 
-bool DecodePcx(CDibImage *out, CByteStream *stream);
-bool EncodePcx(CDibImage *ghost, CByteStream *stream);
+CDibImagePCX::CDibImagePCX() : CDibImage(FORMAT_PCX) {}
 
 static const char kCantRead[] = "Can't read PCX image";
 static const char kNotPcx[] = "Error: Not a PCX file";
@@ -84,8 +83,6 @@ static bool Fail(CDibImage *im, const char *text)
     im->SetError(text);
     return false;
 }
-
-static bool IsCancel(const CDibImage *im) { return im->info.escape != 0 && im->info.escape != -1; }
 
 static int64_t BytesLeft(CByteStream *s)
 {
@@ -190,7 +187,7 @@ static bool StoreRows(CDibImage *im, const PcxHeader &h, const uint8_t *data)
     if (!ok)
         im->SetError(kNoMemory);
     for (int y = 0; ok && y < height; y++) {
-        if (IsCancel(im)) {
+        if (im->IsCancelled()) {
             ok = Fail(im, kCancelled);
             break;
         }
@@ -228,7 +225,7 @@ static bool DecodeBody(CDibImage *out, CByteStream *s, const PcxHeader &h)
     if (!out->Create(out->GetWidth(), out->GetHeight(), DibDepth(h), FORMAT_PCX))
         return false;
     memset(out->info.pixels, 0, out->head.biSizeImage);
-    if (IsCancel(out))
+    if (out->IsCancelled())
         return Fail(out, kCancelled);
     uint8_t *data = (uint8_t *)malloc((size_t)total);
     if (!data)
@@ -238,37 +235,37 @@ static bool DecodeBody(CDibImage *out, CByteStream *s, const PcxHeader &h)
     return ok;
 }
 
-bool DecodePcx(CDibImage *out, CByteStream *stream)
+bool CDibImagePCX::Decode(CByteStream *stream)
 {
     if (!stream)
         return false;
     uint8_t raw[PCX_HEADER_SIZE];
     if (stream->Read(raw, 1, PCX_HEADER_SIZE) != PCX_HEADER_SIZE)
-        return Fail(out, kCantRead);
+        return Fail(this, kCantRead);
     PcxHeader h;
     ParseHeader(raw, &h);
     if (h.manufacturer != PCX_MANUFACTURER)
-        return Fail(out, kNotPcx);
+        return Fail(this, kNotPcx);
     if (h.encoding != PCX_RLE)
-        return Fail(out, kUnknownEncoding);
+        return Fail(this, kUnknownEncoding);
     int width = (int)h.xMax - h.xMin + 1, height = (int)h.yMax - h.yMin + 1;
     if (width <= 0 || height <= 0)
-        return out->Create(width, height, 8, FORMAT_PCX) != 0;   // leaves its own text
-    out->SetXDPI(h.hRes);
-    out->SetYDPI(h.vRes);
-    if (out->info.escape == -1) {
-        out->head.biWidth = width;
-        out->head.biHeight = height;
-        out->info.format = FORMAT_PCX;
+        return Create(width, height, 8, FORMAT_PCX) != 0;   // leaves its own text
+    SetXDPI(h.hRes);
+    SetYDPI(h.vRes);
+    if (info.escape == -1) {
+        head.biWidth = width;
+        head.biHeight = height;
+        info.format = FORMAT_PCX;
         return true;
     }
     if (h.planes > 4)
-        return Fail(out, kTooManyPlanes);
+        return Fail(this, kTooManyPlanes);
     if (!KnownBits(h.bitsPerPixel))
-        return Fail(out, kBadBits);
-    out->head.biWidth = width;
-    out->head.biHeight = height;
-    return DecodeBody(out, stream, h);
+        return Fail(this, kBadBits);
+    head.biWidth = width;
+    head.biHeight = height;
+    return DecodeBody(this, stream, h);
 }
 
 // ---- encoder ----------------------------------------------------------------------
@@ -395,35 +392,35 @@ static void FillHeader(CDibImage *im, PcxHeader *h)
     h->bytesPerLine = (uint16_t)((h->bytesPerLine + 1) & ~1);
 }
 
-bool EncodePcx(CDibImage *ghost, CByteStream *stream)
+bool CDibImagePCX::Encode(CByteStream *stream)
 {
-    if (!ghost->CanEncodeTo(stream))
+    if (!CanEncodeTo(stream))
         return false;
     // The header holds the last column and row, and the bytes per line, in 16 bits.
-    if (ghost->GetWidth() > 65534 || ghost->GetHeight() > 65536)
-        return Fail(ghost, kTooLarge);
+    if (GetWidth() > 65534 || GetHeight() > 65536)
+        return Fail(this, kTooLarge);
     PcxHeader h;
-    FillHeader(ghost, &h);
+    FillHeader(this, &h);
     uint8_t raw[PCX_HEADER_SIZE];
     FormatHeader(h, raw);
     if (stream->Write(raw, 1, PCX_HEADER_SIZE) != PCX_HEADER_SIZE)
-        return Fail(ghost, kWriteHeader);
+        return Fail(this, kWriteHeader);
     CMemStream data;
     uint8_t *line = (uint8_t *)malloc((size_t)h.bytesPerLine + 1);
     if (!data.Open() || !line) {
         free(line);
-        return Fail(ghost, kNoMemory);
+        return Fail(this, kNoMemory);
     }
-    int bpp = ghost->GetBpp();
+    int bpp = GetBpp();
     if (bpp == 24)
-        EncodeTrueColour(&data, ghost, line);
+        EncodeTrueColour(&data, this, line);
     else if (bpp == 8)
-        EncodeIndexed(&data, ghost);
+        EncodeIndexed(&data, this);
     else
-        EncodePlanes(&data, ghost, h.planes, h.bytesPerLine, line);
+        EncodePlanes(&data, this, h.planes, h.bytesPerLine, line);
     free(line);
     size_t size = (size_t)data.Size();
     if (stream->Write(data.GetBuffer(false), 1, size) != size)
-        return Fail(ghost, kWriteData);
+        return Fail(this, kWriteData);
     return true;
 }

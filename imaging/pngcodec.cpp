@@ -4,7 +4,7 @@
 // Decoded images are 1, 4, 8 or 24 bits: 2-bit files become 4-bit, 16-bit
 // samples keep their high byte, and alpha channels are dropped (a palette's
 // tRNS alphas go into the palette's fourth bytes).
-#include "image.h"
+#include "pngcodec.h"
 #include "stream.h"
 
 #include <png.h>
@@ -12,8 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-bool DecodePng(CDibImage *out, CByteStream *stream);
-bool EncodePng(CDibImage *ghost, CByteStream *stream);
+CDibImagePNG::CDibImagePNG() : CDibImage(FORMAT_PNG) {}
 
 static const char kErrCreate[] = "Failed to create PNG structure";
 static const char kErrInfo[] = "Failed to initialize PNG info structure";
@@ -67,11 +66,6 @@ static void PngFlush(png_structp png)
 static void PngAbort(png_structp png)
 {
     png_longjmp(png, 1);
-}
-
-static bool IsCancelled(const CDibImage *image)
-{
-    return image->info.escape != 0;
 }
 
 // ---------------------------------------------------------------- decode
@@ -180,7 +174,7 @@ static void ReadRows(png_structp png, PngContext *ctx, int passes, int bitDepth,
     unsigned char *buffer = ctx->rowBuffer;
     for (int pass = 0; pass < passes; pass++) {
         for (int y = 0; y < height; y++) {
-            if (IsCancelled(out))
+            if (out->IsCancelled())
                 PngAbort(png);
             unsigned char *row = out->info.pixels + (size_t)(height - 1 - y) * stride;
             // libpng merges a later pass into what the earlier ones left.
@@ -227,7 +221,7 @@ static bool DecodeWithRecovery(png_structp png, png_infop info, PngContext *ctx)
         png_set_strip_alpha(png);
     if (colorType & PNG_COLOR_MASK_COLOR)
         png_set_bgr(png);
-    if (IsCancelled(out))
+    if (out->IsCancelled())
         PngAbort(png);
     int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
@@ -242,19 +236,19 @@ static bool DecodeWithRecovery(png_structp png, png_infop info, PngContext *ctx)
     return true;
 }
 
-bool DecodePng(CDibImage *out, CByteStream *stream)
+bool CDibImagePNG::Decode(CByteStream *stream)
 {
-    PngContext ctx = {stream, out, 0, 0};
+    PngContext ctx = {stream, this, 0, 0};
     png_structp png =
         png_create_read_struct(PNG_LIBPNG_VER_STRING, &ctx, PngError, PngWarning);
     if (!png) {
-        out->SetError(kErrCreate);
+        SetError(kErrCreate);
         return false;
     }
     png_infop info = png_create_info_struct(png);
     if (!info) {
         png_destroy_read_struct(&png, 0, 0);
-        out->SetError(kErrInfo);
+        SetError(kErrInfo);
         return false;
     }
     bool ok = DecodeWithRecovery(png, info, &ctx);
@@ -377,29 +371,31 @@ static bool EncodeWithRecovery(png_structp png, png_infop info, PngContext *ctx)
     return true;
 }
 
-bool EncodePng(CDibImage *ghost, CByteStream *stream)
+bool CDibImagePNG::Encode(CByteStream *stream)
 {
-    PngContext ctx = {stream, ghost, 0, 0};
+    if (!CanEncodeTo(stream))
+        return false;
+    PngContext ctx = {stream, this, 0, 0};
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, &ctx, PngError, PngWarning);
     if (!png) {
-        ghost->SetError(kErrCreate);
+        SetError(kErrCreate);
         return false;
     }
     png_infop info = png_create_info_struct(png);
     if (!info) {
         png_destroy_write_struct(&png, 0);
-        ghost->SetError(kErrInfo);
+        SetError(kErrInfo);
         return false;
     }
     bool ok = EncodeWithRecovery(png, info, &ctx);
-    // The ghost shares the caller's palette and pixels: undo the swap on
-    // every path, not only after a successful write.
+    // The codec is a ghost sharing the caller's palette and pixels: undo the
+    // swap on every path, not only after a successful write.
     if (ctx.swappedIndex > 0)
-        ghost->SwapIndex(ctx.swappedIndex, 0);
+        SwapIndex(ctx.swappedIndex, 0);
     free(ctx.rowBuffer);
     png_destroy_write_struct(&png, &info);
     if (!ok)
-        ghost->SetError(kErrSave);
+        SetError(kErrSave);
     return ok;
 }

@@ -3,13 +3,12 @@
 // colour-mapped or 24-bit true-colour images, bottom row first.
 // Every write into the image is bounded by the row Create made, whatever the
 // packets claim.
-#include "image.h"
+#include "tgacodec.h"
 #include "framework/bytes.h"
 #include "stream.h"
 #include <string.h>
 
-bool DecodeTga(CDibImage *out, CByteStream *stream);
-bool EncodeTga(CDibImage *ghost, CByteStream *stream);
+CDibImageTGA::CDibImageTGA() : CDibImage(FORMAT_TGA) {}
 
 static const char kNotTga[] = "Not a TGA";
 static const char kUnknownType[] = "Unknown TGA image type";
@@ -68,7 +67,6 @@ static void FormatHeader(const TgaHeader &h, uint8_t *raw)
     raw[17] = h.descriptor;
 }
 
-static bool IsCancel(const CDibImage *im) { return im->info.escape != 0 && im->info.escape != -1; }
 static bool IsRle(const TgaHeader &h) { return h.imageType >= 9; }
 static bool IsGrey(const TgaHeader &h) { return h.imageType == 3 || h.imageType == 11; }
 static int PixelBytes(const TgaHeader &h) { return (h.depth + 7) / 8; }
@@ -211,7 +209,7 @@ static bool ReadRows(CByteStream *s, CDibImage *im, const TgaHeader &h)
 {
     int width = h.width, height = h.height, leftover = -1;
     for (int y = 0; y < height; y++) {
-        if (IsCancel(im))
+        if (im->IsCancelled())
             return Fail(im, kCancelled);
         if (s->Eof())
             return Fail(im, kCorrupted);
@@ -225,85 +223,85 @@ static bool ReadRows(CByteStream *s, CDibImage *im, const TgaHeader &h)
     return true;
 }
 
-bool DecodeTga(CDibImage *out, CByteStream *stream)
+bool CDibImageTGA::Decode(CByteStream *stream)
 {
     if (!stream)
         return false;
     uint8_t raw[TGA_HEADER_SIZE];
     if (stream->Read(raw, 1, TGA_HEADER_SIZE) != TGA_HEADER_SIZE)
-        return Fail(out, kNotTga);
+        return Fail(this, kNotTga);
     TgaHeader h;
     ParseHeader(raw, &h);
     if (!KnownType(h.imageType))
-        return Fail(out, kUnknownType);
+        return Fail(this, kUnknownType);
     // A colour-map type is 0 or 1; refusing others keeps the try-all pass
     // from taking a PCX file (whose version sits there) for a TGA.
     if (h.width == 0 || h.height == 0 || h.mapLength > 256 || !KnownDepth(h.depth) ||
         h.mapType > 1)
-        return Fail(out, kBadHeader);
-    if (out->info.escape == -1) {
-        out->head.biWidth = h.width;
-        out->head.biHeight = h.height;
-        out->info.format = FORMAT_TGA;
+        return Fail(this, kBadHeader);
+    if (info.escape == -1) {
+        head.biWidth = h.width;
+        head.biHeight = h.height;
+        info.format = FORMAT_TGA;
         return true;
     }
     if (h.idLength && !stream->Seek(h.idLength, SEEK_CUR))
-        return Fail(out, kCorrupted);
+        return Fail(this, kCorrupted);
     if (!PixelsCanFit(stream, h))
-        return Fail(out, kCorrupted);
-    if (!out->Create(h.width, h.height, h.depth, FORMAT_TGA))
-        return Fail(out, kCreateFailed);
-    memset(out->info.pixels, 0, out->head.biSizeImage);
-    if (IsCancel(out))
-        return Fail(out, kCancelled);
-    if (h.mapType == 1 && !ReadColourMap(stream, out, h))
-        return Fail(out, kCorrupted);
+        return Fail(this, kCorrupted);
+    if (!Create(h.width, h.height, h.depth, FORMAT_TGA))
+        return Fail(this, kCreateFailed);
+    memset(info.pixels, 0, head.biSizeImage);
+    if (IsCancelled())
+        return Fail(this, kCancelled);
+    if (h.mapType == 1 && !ReadColourMap(stream, this, h))
+        return Fail(this, kCorrupted);
     if (IsGrey(h))
-        out->SetGrayPalette();
-    if (!ReadRows(stream, out, h))
+        SetGrayPalette();
+    if (!ReadRows(stream, this, h))
         return false;
-    if ((h.descriptor & TGA_RIGHT_TO_LEFT) && !out->Mirror())
+    if ((h.descriptor & TGA_RIGHT_TO_LEFT) && !Mirror())
         return false;
     return true;
 }
 
-bool EncodeTga(CDibImage *ghost, CByteStream *stream)
+bool CDibImageTGA::Encode(CByteStream *stream)
 {
-    if (!ghost->CanEncodeTo(stream))
+    if (!CanEncodeTo(stream))
         return false;
-    int bpp = ghost->GetBpp();
+    int bpp = GetBpp();
     if (bpp < 8)
-        return Fail(ghost, kBadDepth);
-    if (ghost->GetWidth() > 65535 || ghost->GetHeight() > 65535)
-        return Fail(ghost, kTooLarge);   // the header holds 16-bit sizes
+        return Fail(this, kBadDepth);
+    if (GetWidth() > 65535 || GetHeight() > 65535)
+        return Fail(this, kTooLarge);   // the header holds 16-bit sizes
     TgaHeader h;
     memset(&h, 0, sizeof h);
-    h.mapType = ghost->GetPalette() ? 1 : 0;
+    h.mapType = GetPalette() ? 1 : 0;
     h.imageType = bpp == 8 ? 1 : 2;
     h.mapLength = bpp == 8 ? 256 : 0;
     h.mapEntrySize = bpp == 8 ? 24 : 0;
-    h.width = (uint16_t)ghost->GetWidth();
-    h.height = (uint16_t)ghost->GetHeight();
+    h.width = (uint16_t)GetWidth();
+    h.height = (uint16_t)GetHeight();
     h.depth = (uint8_t)bpp;
     uint8_t raw[TGA_HEADER_SIZE];
     FormatHeader(h, raw);
     if (stream->Write(raw, 1, TGA_HEADER_SIZE) != TGA_HEADER_SIZE)
-        return Fail(ghost, kWriteFailed);
+        return Fail(this, kWriteFailed);
     if (bpp == 8) {
         uint8_t map[256 * 3];
         memset(map, 0, sizeof map);
-        const RGBQUAD *pal = ghost->GetPalette();
-        for (int i = 0; pal && i < 256 && i < ghost->GetNumColors(); i++) {
+        const RGBQUAD *pal = GetPalette();
+        for (int i = 0; pal && i < 256 && i < GetNumColors(); i++) {
             map[3 * i] = pal[i].rgbBlue;
             map[3 * i + 1] = pal[i].rgbGreen;
             map[3 * i + 2] = pal[i].rgbRed;
         }
         if (stream->Write(map, 1, sizeof map) != sizeof map)
-            return Fail(ghost, kWriteFailed);
+            return Fail(this, kWriteFailed);
     }
-    size_t rowBytes = (size_t)ghost->GetWidth() * bpp / 8;
-    for (int y = 0; y < ghost->GetHeight(); y++)
-        if (stream->Write(ghost->GetBits(y), 1, rowBytes) != rowBytes)
-            return Fail(ghost, kWriteFailed);
+    size_t rowBytes = (size_t)GetWidth() * bpp / 8;
+    for (int y = 0; y < GetHeight(); y++)
+        if (stream->Write(GetBits(y), 1, rowBytes) != rowBytes)
+            return Fail(this, kWriteFailed);
     return true;
 }

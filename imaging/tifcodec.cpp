@@ -204,7 +204,7 @@ static bool DecodeRgba(CDibImage *image, TIFF *tif, const TifPage *page)
         return Fail(image, tif, kErrCorrupt);
     }
     for (uint32_t r = 0; r < page->height; r++) {
-        if (image->info.escape) {
+        if (image->IsCancelled()) {
             free(raster);
             return Fail(image, tif, kErrCancelled);
         }
@@ -559,7 +559,7 @@ static bool DecodeStrips(CDibImage *image, TIFF *tif, TifPage *page)
         return Fail(image, tif, kErrMemory);
     uint64_t stripBytes = page->rowBytes * page->rowsPerStrip;
     for (uint32_t ys = 0; ys < page->height; ys += page->rowsPerStrip) {
-        if (image->info.escape)
+        if (image->IsCancelled())
             return Fail(image, tif, kErrCancelled);
         image->info.progress = (int32_t)((uint64_t)ys * 100 / page->height);
         uint32_t nrow = page->height - ys < page->rowsPerStrip ? page->height - ys : page->rowsPerStrip;
@@ -584,7 +584,7 @@ static bool DecodeStrips(CDibImage *image, TIFF *tif, TifPage *page)
     return true;
 }
 
-bool CDibImageTIF::DecodeFrom(CByteStream *stream)
+bool CDibImageTIF::Decode(CByteStream *stream)
 {
     TIFF *tif = TiffStreamAdapter(stream, "rb");
     if (!tif)
@@ -612,7 +612,7 @@ bool CDibImageTIF::DecodeFrom(CByteStream *stream)
     if (page.rowsPerStrip == 0)   // would never advance
         page.rowsPerStrip = page.height ? page.height : 1;
     page.bigPalette = page.photometric == PHOTOMETRIC_PALETTE && page.bits > 8;
-    if (info.escape)
+    if (IsCancelled())
         return Fail(this, tif, kErrCancelled);
     if (page.width > INT_MAX || page.height > INT_MAX)
         return Fail(this, tif, kErrCreate);
@@ -650,22 +650,6 @@ bool CDibImageTIF::DecodeFrom(CByteStream *stream)
     info.frameCount = frameCount;
     TIFFClose(tif);
     return true;
-}
-
-bool DecodeTif(CDibImage *out, CByteStream *stream)
-{
-    CDibImageTIF tif;
-    tif.CopyInfo(*out);
-    tif.info.format = FORMAT_TIF;
-    tif.info.lastError[0] = 0;
-    bool ok = tif.DecodeFrom(stream);
-    if (ok) {
-        out->Transfer(tif, true);
-    } else {
-        out->info.frameCount = tif.info.frameCount;
-        out->SetError(tif.info.lastError);
-    }
-    return ok;
 }
 
 // ---------------------------------------------------------------- encode
@@ -790,16 +774,10 @@ static bool WriteRows(TIFF *tif, const CDibImage *image)
     return ok;
 }
 
-bool CDibImageTIF::EncodeTo(CByteStream *stream)
+bool CDibImageTIF::Encode(CByteStream *stream)
 {
-    if (!stream) {
-        SetError("null file handler");
+    if (!CanEncodeTo(stream))
         return false;
-    }
-    if (!dib) {
-        SetError("null image!!!");
-        return false;
-    }
     writer = TiffStreamAdapter(stream, "a");
     if (!writer) {
         SetError("initialization fail");
@@ -811,16 +789,5 @@ bool CDibImageTIF::EncodeTo(CByteStream *stream)
     writer = 0;
     if (!ok)
         SetError(kErrSave);
-    return ok;
-}
-
-bool EncodeTif(CDibImage *ghost, CByteStream *stream)
-{
-    CDibImageTIF tif;
-    tif.Ghost(*ghost);
-    tif.info.lastError[0] = 0;
-    bool ok = tif.EncodeTo(stream);
-    if (!ok)
-        ghost->SetError(tif.info.lastError);
     return ok;
 }

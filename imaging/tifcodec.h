@@ -9,9 +9,6 @@
 class CByteStream;
 struct tiff;
 
-bool DecodeTif(CDibImage *out, CByteStream *stream);
-bool EncodeTif(CDibImage *ghost, CByteStream *stream);
-
 // The codec object; the write handle is closed by the destructor.
 class CDibImageTIF : public CDibImage {
 public:
@@ -22,6 +19,8 @@ public:
     CDibImageTIF();
     virtual ~CDibImageTIF();
 
-    bool DecodeFrom(CByteStream *stream);
-    bool EncodeTo(CByteStream *stream);
+    using CDibImage::Decode;
+    using CDibImage::Encode;
+    bool Decode(CByteStream *stream);
+    bool Encode(CByteStream *stream);
 };

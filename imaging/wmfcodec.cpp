@@ -15,13 +15,13 @@ static const char kEmpty[] = "empty WMF";
 static const char kCancelled[] = "Cancelled";
 static const char kNoSave[] = "Save WMF not supported";
 
+CDibImageWMF::CDibImageWMF() : CDibImage(FORMAT_WMF) {}
+
 // A metafile made ready for playing, with its natural size in pixels.
 struct MetaPicture {
     HENHMETAFILE handle;
     int64_t width, height;
 };
-
-static bool IsCancel(const CDibImage *im) { return im->info.escape != 0 && im->info.escape != -1; }
 
 static int64_t BytesFrom(CByteStream *s, long at)
 {
@@ -326,7 +326,7 @@ static bool Play(CDibImage *out, HENHMETAFILE emf, int width, int height)
     PlayEnhMetaFile(t.dc, emf, &frame);
     DeselectBitmap(&t);
     DeleteEnhMetaFile(emf);
-    if (IsCancel(out)) {
+    if (out->IsCancelled()) {
         FreeTarget(&t);
         out->SetError(kCancelled);
         return false;
@@ -367,44 +367,40 @@ static bool OpenPicture(CByteStream *s, long start, MetaPicture *pic)
     return s->Seek(start, SEEK_SET) && OpenEmf(s, start, pic);
 }
 
-bool DecodeWmfSized(CDibImage *out, CByteStream *stream, int forcedWidth, int forcedHeight)
+bool CDibImageWMF::Decode(CByteStream *stream, int forcedWidth, int forcedHeight)
 {
     if (!stream)
         return false;
     long start = stream->Tell();
     MetaPicture pic = {0, 0, 0};
     if (!OpenPicture(stream, start, &pic)) {
-        out->SetError(kCorrupted);
+        SetError(kCorrupted);
         return false;
     }
-    if (out->info.escape == -1) {
-        out->head.biWidth = ClampInt(pic.width);
-        out->head.biHeight = ClampInt(pic.height);
-        out->info.format = FORMAT_WMF;
+    if (info.escape == -1) {
+        head.biWidth = ClampInt(pic.width);
+        head.biHeight = ClampInt(pic.height);
+        info.format = FORMAT_WMF;
         DeleteEnhMetaFile(pic.handle);
-        out->SetError(kDimensions);
+        SetError(kDimensions);
         return true;
     }
     // A reversed box or bounds has no area either.
     if (pic.width <= 0 || pic.height <= 0) {
         DeleteEnhMetaFile(pic.handle);
-        out->SetError(kEmpty);
+        SetError(kEmpty);
         return false;
     }
     int64_t w = forcedWidth > 0 ? forcedWidth : pic.width;
     int64_t h = forcedHeight > 0 ? forcedHeight : pic.height;
     LimitSides(&w, &h);
-    return Play(out, pic.handle, (int)w, (int)h);
+    return Play(this, pic.handle, (int)w, (int)h);
 }
 
-bool DecodeWmf(CDibImage *out, CByteStream *stream)
-{
-    return DecodeWmfSized(out, stream, 0, 0);
-}
-
-bool EncodeWmf(CDibImage *ghost, CByteStream *stream)
+// Saving is refused for every image, empty or not: the format is the reason.
+bool CDibImageWMF::Encode(CByteStream *stream)
 {
     if (stream)
-        ghost->SetError(kNoSave);
+        SetError(kNoSave);
     return false;
 }

@@ -16,9 +16,14 @@ enum {
     WMF_MAX_SIDE = 4000            // larger pictures are scaled down to this
 };
 
-// Codec table entries; the decode plays at the natural size.
-bool DecodeWmf(CDibImage *out, CByteStream *stream);
-bool EncodeWmf(CDibImage *ghost, CByteStream *stream);
+class CDibImageWMF : public CDibImage {
+public:
+    CDibImageWMF();
+    virtual ~CDibImageWMF() {}
 
-// Decode at a forced size: a non-zero width or height replaces the natural one.
-bool DecodeWmfSized(CDibImage *out, CByteStream *stream, int forcedWidth, int forcedHeight);
+    using CDibImage::Encode;
+    // A non-zero forced width or height replaces the natural one; the
+    // dispatcher decodes at the natural size.
+    bool Decode(CByteStream *stream, int forcedWidth = 0, int forcedHeight = 0);
+    bool Encode(CByteStream *stream);
+};

@@ -2,6 +2,8 @@
 // raw pixel dumps, the tools' own checkers, hostile headers and a fuzz run.
 #include "imaging_testutil.h"
 #include "testutil.h"
+#include "../../framework/bytes.h"
+#include "../../imaging/icocodec.h"
 #include <string.h>
 
 static const char kFix[] = "bmpfix\\";
@@ -337,16 +339,23 @@ TEST(IcoDecode, MaskedPalettePixelsCarryTheTransparentIndex)
     EXPECT_EQ(masked, 64);
 }
 
-TEST(IcoDecode, PngEntryWithoutPngCodecFailsCleanly)
+// A PNG entry the PNG codec cannot read: the icon fails with its message,
+// without pixels, and still reports how many entries it found.
+TEST(IcoDecode, DamagedPngEntryFailsCleanly)
 {
-    ImageCodec none = {0, 0};
-    ImageCodec saved = SetImageCodec(FORMAT_PNG, none);
+    std::string ico = Fixture("set.ico");
+    ASSERT_GE(ico.size(), (size_t)(6 + 16 * 6));
+    uint32_t offset = Le32((const unsigned char *)ico.data() + 6 + 16 * 5 + 12);
+    ASSERT_LT((size_t)offset + 24, ico.size());
+    ASSERT_EQ(ico.substr(offset + 1, 3), "PNG");
+    for (int i = 16; i < 24; i++)   // width and height of the header chunk: its CRC fails
+        ico[offset + i] = (char)0x7F;
     CDibImage im;
     im.info.frameIndex = 5;
-    EXPECT_FALSE(DecodeBytes(im, Fixture("set.ico"), FORMAT_ICO));
+    EXPECT_FALSE(DecodeBytes(im, ico, FORMAT_ICO));
     EXPECT_FALSE(im.IsValid());
+    EXPECT_STRNE(im.GetLastError(), "");
     EXPECT_EQ(im.GetNumFrames(), 6);
-    SetImageCodec(FORMAT_PNG, saved);
 }
 
 TEST(IcoDecode, IndexPastTheEntriesFailsAndReportsTheCount)
@@ -388,6 +397,28 @@ TEST(IcoHostile, BadDirectoriesAndEntriesAreRefused)
         EXPECT_FALSE(DecodeBytes(im, cases[i], FORMAT_ICO)) << i;
         EXPECT_FALSE(im.IsValid()) << i;
     }
+}
+
+// The one directory entry points just past itself; the codec's running
+// offset then stands after the image's data, where a next image would go.
+TEST(IcoEncode, DirectoryOffsetAndRunningOffset)
+{
+    CDibImage four(16, 16, 4, FORMAT_ICO);
+    four.SetGrayPalette();
+    CDibImageICO ico;
+    ico.Ghost(four);
+    CMemStream s;
+    ASSERT_TRUE(s.Open());
+    ASSERT_TRUE(ico.Encode(&s)) << ico.GetLastError();
+    const unsigned char *b = s.GetBuffer(false);
+    const uint32_t bytes = 40 + 16 * 4 + 8 * 16 + 4 * 16;   // header, palette, pixels, mask
+    EXPECT_EQ(Le16(b + 4), 1);
+    EXPECT_EQ(Le32(b + 6 + 8), bytes);
+    EXPECT_EQ(Le32(b + 6 + 12), 22u);
+    EXPECT_EQ(Le32(b + 22), 40u);
+    EXPECT_EQ(ico.nextOffset, 22u + bytes);
+    EXPECT_EQ((uint32_t)s.Size(), 22u + bytes);
+    EXPECT_TRUE(four.IsValid());   // the codec was a ghost
 }
 
 TEST(IcoEncode, EncodesReadBackAndPassIcotool)

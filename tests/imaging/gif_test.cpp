@@ -303,6 +303,62 @@ TEST(GifDecode, ScreenRulesForDescriptors)
     EXPECT_EQ(IndexAt(o, 3, 1), 0);
 }
 
+// Without a global table, a first image that does not cover the screen makes
+// the file a true-colour mosaic, whether it is smaller both ways or only one:
+// the encoder's own one-row and one-column mosaics start with a tile that
+// spans a full side. The price: frame 0 of an animation like that comes back
+// as the composite of all its images.
+TEST(GifDecode, TrueColourMosaicFromAFirstImageSmallerOneWayOrBoth)
+{
+    auto localTable = [](GifBuilder &g) {
+        const int rgb[4][3] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+        for (auto &c : rgb) {
+            g.Byte(c[0]);
+            g.Byte(c[1]);
+            g.Byte(c[2]);
+        }
+    };
+    GifBuilder strip;   // 4 x 4 screen, two 4 x 2 images
+    strip.Header(4, 4, 0);
+    strip.Descriptor(0, 0, 4, 2, 0x81);
+    localTable(strip);
+    strip.Pixels(Repeat(1, 8));
+    strip.Descriptor(0, 2, 4, 2, 0x81);
+    localTable(strip);
+    strip.Pixels(Repeat(2, 8));
+    strip.End();
+    CDibImage both;
+    ASSERT_TRUE(DecodeString(both, strip.b)) << both.GetLastError();
+    EXPECT_EQ(both.GetNumFrames(), 2);
+    EXPECT_EQ(both.GetBpp(), 24);
+    EXPECT_COLOR(both.GetPixelColor(0, 3), 0, 0, 255);   // top half: red
+    EXPECT_COLOR(both.GetPixelColor(3, 0), 0, 255, 0);   // bottom half: green
+
+    // One column of tiles from the encoder reads back whole too.
+    CDibImage tall(12, 40, 24, FORMAT_UNKNOWN), tallBack;
+    for (int y = 0; y < 40; y++)
+        for (int x = 0; x < 12; x++)
+            tall.SetPixelColor(x, y, Bgr(x * 20, y * 6, 100));
+    ASSERT_TRUE(DecodeString(tallBack, EncodeToString(tall)));
+    EXPECT_EQ(tallBack.GetBpp(), 24);
+    ExpectSameRgb(tall, tallBack, "one column of tiles");
+
+    GifBuilder tiles;   // 4 x 4 screen, two 2 x 2 tiles
+    tiles.Header(4, 4, 0);
+    tiles.Descriptor(0, 0, 2, 2, 0x81);
+    localTable(tiles);
+    tiles.Pixels(Repeat(1, 4));
+    tiles.Descriptor(2, 2, 2, 2, 0x81);
+    localTable(tiles);
+    tiles.Pixels(Repeat(3, 4));
+    tiles.End();
+    CDibImage mosaic;
+    ASSERT_TRUE(DecodeString(mosaic, tiles.b)) << mosaic.GetLastError();
+    EXPECT_EQ(mosaic.GetBpp(), 24);
+    EXPECT_COLOR(mosaic.GetPixelColor(0, 3), 0, 0, 255);   // top left tile: red
+    EXPECT_COLOR(mosaic.GetPixelColor(3, 0), 255, 0, 0);   // bottom right tile: blue
+}
+
 // Disposal 2 clears the whole screen to the first transparent index before the
 // next frame, which here leaves its transparent pixels showing that index.
 TEST(GifDecode, DisposalToBackgroundClearsToFirstTransparentIndex)
@@ -517,7 +573,7 @@ TEST(GifEncode, FramesCommentAndLoopCount)
     CDibImageGIF *reader = new CDibImageGIF();
     stream.Seek(0, SEEK_SET);
     reader->info.frameIndex = 1;
-    ASSERT_TRUE(reader->DecodeFrom(&stream));
+    ASSERT_TRUE(reader->Decode(&stream));
     EXPECT_STREQ(reader->comment, "made here");
     EXPECT_EQ(reader->loopCount, 2);
     EXPECT_EQ(reader->GetNumFrames(), 2);

@@ -156,8 +156,8 @@ TEST(JpegDecode, OtherEscapeCancels)
 TEST(JpegDecode, EmptyAndTruncatedInput)
 {
     CMemStream empty;
-    CDibImage out(FORMAT_JPG);
-    EXPECT_FALSE(DecodeJpeg(&out, &empty));
+    CDibImageJPG out;
+    EXPECT_FALSE(out.Decode(&empty));
     EXPECT_STREQ(out.GetLastError(), "Empty input file");
 
     std::string whole = Fixture("rgb.jpg");

@@ -107,10 +107,24 @@ static Bytes Emf100x50() { return RecordEmf(100, 50); }
 
 // ---- Decoding and reading back
 
+// The codec class straight, as the dispatcher runs it, with a forced size.
+static bool DecodeWmfInto(CDibImage &im, CByteStream *s, int forcedWidth, int forcedHeight)
+{
+    CDibImageWMF wmf;
+    wmf.CopyInfo(im);
+    wmf.info.format = FORMAT_WMF;
+    bool ok = wmf.Decode(s, forcedWidth, forcedHeight);
+    if (ok)
+        im.Transfer(wmf);
+    else
+        im.SetError(wmf.GetLastError());
+    return ok;
+}
+
 static bool DecodeAt(CDibImage &im, const Bytes &b, int forcedWidth = 0, int forcedHeight = 0)
 {
     CMemStream s((unsigned char *)b.data(), (long)b.size());
-    return DecodeWmfSized(&im, &s, forcedWidth, forcedHeight);
+    return DecodeWmfInto(im, &s, forcedWidth, forcedHeight);
 }
 
 static bool DecodeAs(CDibImage &im, const Bytes &b, int format)
@@ -265,13 +279,13 @@ TEST(WmfPlaceable, StreamNotAtStart)
     CMemStream s((unsigned char *)b.data(), (long)b.size());
     ASSERT_TRUE(s.Seek(6, SEEK_SET));
     CDibImage im;
-    ASSERT_TRUE(DecodeWmfSized(&im, &s, 0, 0)) << im.GetLastError();
+    ASSERT_TRUE(DecodeWmfInto(im, &s, 0, 0)) << im.GetLastError();
     EXPECT_EQ(im.GetWidth(), 96);
     EXPECT_BLUE(im, 5, 5);
     b = Bytes("prefix") + Emf100x50();
     CMemStream e((unsigned char *)b.data(), (long)b.size());
     ASSERT_TRUE(e.Seek(6, SEEK_SET));
-    ASSERT_TRUE(DecodeWmfSized(&im, &e, 0, 0)) << im.GetLastError();
+    ASSERT_TRUE(DecodeWmfInto(im, &e, 0, 0)) << im.GetLastError();
     EXPECT_EQ(im.GetWidth(), 100);
     EXPECT_RED(im, 20, 15);
 }
@@ -447,8 +461,8 @@ TEST(WmfCodec, SavingIsRefused)
     EXPECT_FALSE(im.Encode(&buffer, &size, FORMAT_WMF));
     EXPECT_STREQ(im.GetLastError(), "Save WMF not supported");
     EXPECT_EQ(buffer, (unsigned char *)0);
-    CDibImage ghost;
-    EXPECT_FALSE(EncodeWmf(&ghost, 0));
+    CDibImageWMF ghost;
+    EXPECT_FALSE(ghost.Encode((CByteStream *)0));
     EXPECT_STREQ(ghost.GetLastError(), "");
 }
 
