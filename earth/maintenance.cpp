@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "earth/mapfile.h"
-#include "earth/progress.h"
+#include "framework/seams.h"
 #include "framework/application.h"
 #include "framework/filefind.h"
 #include "framework/zip.h"
@@ -42,7 +42,7 @@ static ZipHandle *OpenPack(const char *folder, const char *packPath, int *count)
 
 int UnpackDataPack(const char *folder, const char *packPath)
 {
-    SetProgressStatus(packPath, 0);
+    gProgressSink.status(packPath, 0);
     int count = 0;
     ZipHandle *zip = OpenPack(folder, packPath, &count);
     if (!zip)
@@ -81,7 +81,7 @@ int UnpackDataPacks(const char *folder)
 
 static void ReportConversion(void *, const char *status, int percent)
 {
-    SetProgressStatus(status, percent);
+    gProgressSink.status(status, percent);
 }
 
 // The file name without its extension.
@@ -114,24 +114,24 @@ int ConvertDataFiles(const char *folder, volatile uint8_t *cancel)
 
 static DWORD FinishThread(int result)
 {
-    EndProgressDialog(result);
+    gProgressSink.workerDone(result);
     return (DWORD)result;
 }
 
 DWORD WINAPI UnpackDataPacksThread(LPVOID)
 {
-    WaitForProgressDialog();
+    gProgressSink.waitForDialog();
     return FinishThread(UnpackDataPacks(InstallFolder()));
 }
 
 DWORD WINAPI ConvertDataFilesThread(LPVOID)
 {
-    WaitForProgressDialog();
+    gProgressSink.waitForDialog();
     return FinishThread(ConvertDataFiles(InstallFolder(), &gStopConversion));
 }
 
 DWORD WINAPI BuildCloudMapThread(LPVOID)
 {
-    WaitForProgressDialog();
+    gProgressSink.waitForDialog();
     return FinishThread(gGenerateCloudMap());
 }

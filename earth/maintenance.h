@@ -1,7 +1,7 @@
 // Start-up data maintenance: worker threads that unpack downloaded zip data
 // packs into the install folder, convert "vtd" source files there into map
 // files, and build the first cloud map. Each reports through
-// SetProgressStatus and ends the progress dialog with its result.
+// the progress sink and ends the progress dialog with its result.
 #pragma once
 
 #include <windows.h>
@@ -17,8 +17,8 @@ enum {
 // conversion starts. The converter polls it.
 extern volatile uint8_t gStopConversion;
 
-// The threads first wait for the progress dialog: gProgressDialogWaitChecks
-// (earth/progress.h).
+// The threads first wait for the progress dialog and end it with their
+// result, both through gProgressSink (framework/seams.h).
 
 // Builds the cloud map; answers the cloud updater's codes. Until the updater
 // with its unscramble and decode exists, this answers

@@ -4,7 +4,7 @@
 
 #include "earth/maintenance.h"
 #include "earth/mapfile.h"
-#include "earth/progress.h"
+#include "shell/progress.h"
 #include "framework/application.h"
 #include "testutil.h"
 
@@ -140,6 +140,7 @@ TEST(MaintenanceThreads, ConvertThreadWaitsForTheDialogReportsAndEndsIt)
     UseInstallFolder(folder);
     // The test run has no display for a real dialog: a handle that names no
     // window stands in, and ending it fails harmlessly.
+    InstallProgressSink();
     RegisterProgressWindow((HWND)(INT_PTR)0x7FFF0);
     SetProgressStatus("Idle", -1);
     gStopConversion = 0;
@@ -157,6 +158,7 @@ TEST(MaintenanceThreads, WithoutADialogTheThreadsWorkAloneAndEnd)
 {
     std::string folder = FreshTempFolder("maint-alone");
     UseInstallFolder(folder);
+    InstallProgressSink();
     RegisterProgressWindow(0);
     gProgressDialogWaitChecks = 5;
     EXPECT_EQ(RunThread(UnpackDataPacksThread), 0);    // no packs: done at once

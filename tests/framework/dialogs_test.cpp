@@ -7,7 +7,7 @@
 #include <string.h>
 #include <string>
 
-#include "earth/progress.h"
+#include "shell/progress.h"
 #include "framework/application.h"
 #include "framework/datafolder.h"
 #include "framework/dialogs.h"
