@@ -158,8 +158,10 @@ TEST_F(FrameFixture, ListFindsByIndexHandleAndAncestor)
     HWND child = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 5, 5, b->window, 0, 0, 0);
     EXPECT_EQ(b, FindParentFrame(child));
     EXPECT_EQ(nullptr, FindParentFrame(b->window));   // only its ancestors count
-    EXPECT_EQ(2, gWindowHooks.frameCount());
-    EXPECT_EQ(b->window, gWindowHooks.frameWindow(1));
+    EXPECT_EQ(2, FrameCount());
+    EXPECT_EQ(b->window, FrameWindowAt(1));
+    EXPECT_EQ((HWND)0, FrameWindowAt(2));
+    EXPECT_EQ((HWND)0, FrameWindowAt(-1));
 }
 
 TEST_F(FrameFixture, OpacityGivesExactAlpha)
@@ -319,10 +321,10 @@ TEST_F(FrameFixture, LocksStopMoveToRectButNotMove)
     EXPECT_EQ(50, frame->lastPlacedRect.left);
     EXPECT_EQ(450, frame->lastPlacedRect.right);
     EXPECT_EQ((uint32_t)(FRAME_LOCKPOS | FRAME_LOCKSIZE), frame->options & 0x1080);
-    // The display-change hook moves it within its monitor, locks or not.
-    ASSERT_TRUE(gWindowHooks.moveFrame && gWindowHooks.framePlacement);
+    // A display change moves it within its monitor, locks or not.
     RECT placed;
-    ASSERT_TRUE(gWindowHooks.framePlacement(0, &placed));
+    ASSERT_TRUE(FramePlacement(0, &placed));
+    EXPECT_FALSE(FramePlacement(1, &placed));
     EXPECT_EQ(50, placed.left);
 }
 
@@ -418,8 +420,7 @@ TEST_F(FrameFixture, DisplayChangeHookMovesFrameWithinItsMonitor)
     gMonitors = gPrevMonitors;
     SetRect(&gMonitors.rect[0], 0, 0, 1280, 720);
     SetRect(&gMonitors.rect[1], 1280, 0, 3200, 1080);
-    RECT ignored = {0, 0, 0, 0};
-    gWindowHooks.moveFrame(0, &ignored);
+    RescaleFrameAt(0);
     RECT r;
     GetWindowRect(frame->window, &r);
     gMonitors = savedNow;
@@ -530,14 +531,14 @@ TEST_F(FrameFixture, StatusCommandStringShowsTheChosenText)
     frame->SetStatusText(-1, "override");
     frame->SetStatusText(6, "six");
     EXPECT_STREQ("override", gApp.strings.GetText(100, 0));
-    // Hover help arrives through the command table's hook.
+    // Hover help, as the command table shows it.
     frame->SetStatusText(-1, 0);
     frame->SetStatusText(6, 0);
     frame->SetStatusText(5, 0);
-    gWindowHooks.showStatusText(frame->window, "hover");
+    ShowHoverStatus(frame->window, "hover");
     EXPECT_STREQ("hover", gApp.strings.GetText(100, 0));
     gApp.activeFrame = frame->index;
-    gWindowHooks.restoreStatusText();
+    RestoreStatusText();
     EXPECT_STREQ("Ready", gApp.strings.GetText(100, 0));
     gApp.commands.RemoveAll();
 }

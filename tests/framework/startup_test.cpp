@@ -463,7 +463,7 @@ TEST(Startup, HookInstallersChainPreTranslation)
     gEarlierCalls = 0;
     EXPECT_FALSE(installed(&msg));
     EXPECT_EQ(gEarlierCalls, 1);
-    EXPECT_TRUE(gWindowHooks.frameCount != 0 && gWindowHooks.describeItem != 0);
+    EXPECT_TRUE(gWindowHooks.describeItem != 0);
 }
 
 int main(int argc, char **argv)
