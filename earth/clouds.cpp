@@ -25,13 +25,6 @@ int gCloudCopyPauseMs = 1000;
 volatile LONG gCloudUpdaterBusy = 0;
 volatile int gLastCloudDownloadResult = 0;
 
-// The start-up maintenance builds the first map through this pointer.
-static int InstallCloudMapGenerator()
-{
-    gGenerateCloudMap = GenerateCloudMap;
-    return 0;
-}
-[[maybe_unused]] static int gGeneratorInstalled = InstallCloudMapGenerator();
 
 static const char *const kBuiltinClouds[3] = {"CloudsL.int", "CloudsM.int", "CloudsH.int"};
 

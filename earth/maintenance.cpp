@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "earth/clouds.h"
 #include "earth/mapfile.h"
 #include "framework/seams.h"
 #include "framework/application.h"
@@ -10,8 +11,6 @@
 
 volatile uint8_t gStopConversion = 0;
 
-static int CloudMapNotBuildable() { return MAINT_CLOUD_DECODER_MISSING; }
-int (*gGenerateCloudMap)() = CloudMapNotBuildable;
 
 const char *InstallFolder() { return (const char *)gApp.installRecord + 20; }
 
@@ -133,5 +132,5 @@ DWORD WINAPI ConvertDataFilesThread(LPVOID)
 DWORD WINAPI BuildCloudMapThread(LPVOID)
 {
     gProgressSink.waitForDialog();
-    return FinishThread(gGenerateCloudMap());
+    return FinishThread(GenerateCloudMap());
 }

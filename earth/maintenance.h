@@ -10,7 +10,6 @@
 enum {
     MAINT_OK = 0,
     MAINT_TARGET_NOT_WRITABLE = 26,   // restart elevated with "-CONVERTDATAFILES"
-    MAINT_CLOUD_DECODER_MISSING = 13, // the cloud image cannot be decoded yet
 };
 
 // Set by the progress dialog's cancel; cleared by the program entry before a
@@ -19,11 +18,6 @@ extern volatile uint8_t gStopConversion;
 
 // The threads first wait for the progress dialog and end it with their
 // result, both through gProgressSink (framework/seams.h).
-
-// Builds the cloud map; answers the cloud updater's codes. Until the updater
-// with its unscramble and decode exists, this answers
-// MAINT_CLOUD_DECODER_MISSING; the updater sets it to its own generator.
-extern int (*gGenerateCloudMap)();
 
 // The install folder: the text at byte 20 of the install record.
 const char *InstallFolder();

@@ -155,11 +155,6 @@ protected:
 
 // ---------------------------------------------------------------- cloud map
 
-TEST_F(Clouds, StartUpMaintenanceBuildsTheRealMap)
-{
-    EXPECT_TRUE(gGenerateCloudMap == GenerateCloudMap);
-}
-
 TEST_F(Clouds, MapIsGreyRowsTopFirstWithTrailer)
 {
     std::string jpeg = ScrambledJpeg(64, 32, Halves);

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "earth/maintenance.h"
+#include "earth/clouds.h"
 #include "earth/mapfile.h"
 #include "shell/progress.h"
 #include "framework/application.h"
@@ -162,7 +163,12 @@ TEST(MaintenanceThreads, WithoutADialogTheThreadsWorkAloneAndEnd)
     RegisterProgressWindow(0);
     gProgressDialogWaitChecks = 5;
     EXPECT_EQ(RunThread(UnpackDataPacksThread), 0);    // no packs: done at once
-    EXPECT_EQ(RunThread(BuildCloudMapThread), MAINT_CLOUD_DECODER_MISSING);
-    EXPECT_EQ(GetLastProgressResult(), MAINT_CLOUD_DECODER_MISSING);
+    // No cloud picture anywhere: the real generator fails and says so.
+    CopyText(gApp.dataFolder, folder.c_str(), MAX_TEXT);
+    CopyText(gApp.ownFolder, folder.c_str(), MAX_TEXT);
+    EXPECT_EQ(RunThread(BuildCloudMapThread), CLOUDS_NOT_READABLE);
+    EXPECT_EQ(GetLastProgressResult(), CLOUDS_NOT_READABLE);
+    EXPECT_STREQ(GetProgressText(), "Update failed");
+    EXPECT_FALSE(Exists(folder + "\\Clouds.map"));
     gProgressDialogWaitChecks = PROGRESS_DIALOG_WAIT_CHECKS;
 }
