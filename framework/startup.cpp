@@ -479,8 +479,9 @@ void CApplication::Shutdown()
         StartRestartedCopy(this);
 }
 
+// No Shutdown here: at static destruction the frame list and the other
+// globals it walks may already be gone.
 CApplication::~CApplication()
 {
-    Shutdown();
     OleUninitialize();
 }

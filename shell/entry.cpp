@@ -423,11 +423,13 @@ int ProgramMain(HINSTANCE instance, const char *commandLine)
         // Profiles may already have put the wallpaper in place.
         if (gApp.started)
             RestoreDesktop();
+        gApp.Shutdown();   // a restart asked for during start-up starts here
         return 0;
     }
     int pendingError = StartOutputs();
     if (pendingError == 0)
         gApp.Run();
     ShutDownProgram(pendingError);
+    gApp.Shutdown();
     return 0;
 }
