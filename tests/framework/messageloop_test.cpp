@@ -306,6 +306,7 @@ protected:
     {
         MessageLoop::SetUp();
         DestroyFrameWindows();
+        gApp.placementInvalid = 1;   // no frame takes a stored placement
         gDailyChecks = 0;
         gWindowHooks.dailyChecks = [] { gDailyChecks++; };
         gApp.controlMessage = RegisterWindowMessageA(QRF_CONTROL_MESSAGE_NAME);
