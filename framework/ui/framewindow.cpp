@@ -10,11 +10,11 @@
 #include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "framework/utilities.h"
+#include "framework/dialogs.h"
 #include "framework/ui/dockbay.h"
+#include "framework/ui/menu.h"
 #include "framework/ui/graphics.h"
 
-void *(*gFramePopupMenu)(uint16_t commandId, const POINT *point, HWND owner);
-int (*gFrameMessageBox)(HWND owner, uint16_t stringId, const char *caption, UINT flags);
 COLORREF gCustomColours[16] = {
     0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC,
     0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC};
@@ -556,10 +556,8 @@ void CFrameWindow::BuildStandardMenu()
 static bool AskRestart(HWND owner)
 {
     const UINT flags = 0x328;
-    if (gFrameMessageBox)
-        return gFrameMessageBox(owner, QRF_STRING_RESTART, gApp.productName, flags) == IDOK;
     const char *text = gApp.strings.GetText(QRF_STRING_RESTART, 0);
-    return MessageBoxA(owner, text ? text : "", gApp.productName, MB_OKCANCEL | MB_ICONQUESTION) ==
+    return FrameworkMessageBox(owner, gApp.productName, "%s", flags, 0, text ? text : "") ==
            IDOK;
 }
 
@@ -755,8 +753,7 @@ static LRESULT OnContextMenu(CFrameWindow *frame)
         entry->data = (uint32_t)(uintptr_t)frame->standardMenu;
     POINT cursor;
     GetCursorPos(&cursor);
-    if (gFramePopupMenu)
-        gFramePopupMenu(CMD_ID_CONTEXTMENU, &cursor, frame->window);
+    PopupMenuAt(CMD_ID_CONTEXTMENU, frame->window, &cursor);
     return 0;
 }
 

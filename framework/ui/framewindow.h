@@ -142,11 +142,5 @@ LRESULT DefFrameWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 CFrameWindow *FrameOfWindow(HWND window);
 
-// The popup menu and the framework message box, filled by their owners;
-// without a menu the context menu does not open, without the message box
-// the system's asks the restart question.
-extern void *(*gFramePopupMenu)(uint16_t commandId, const POINT *point, HWND owner);
-extern int (*gFrameMessageBox)(HWND owner, uint16_t stringId, const char *caption, UINT flags);
-
 // Colours of the colour dialog: the run's 16 custom colours.
 extern COLORREF gCustomColours[16];
