@@ -1,9 +1,39 @@
-// The few places where a lower layer calls up into a higher one, each a
-// function pointer that the higher layer sets. Everything else is a direct
+// The places where a lower layer calls up into a higher one, each a function
+// pointer that the higher layer sets. Everything else is meant to be a direct
 // call: the shell calls the earth model, the imaging library and the
 // framework; the earth model calls imaging and the framework; the windows
-// and items call the framework. Who sets each pointer, and when, is written
-// beside it; a pointer nobody has set keeps its do-nothing default.
+// and items call the framework.
+//
+// Every function pointer of the program, with who sets it and when:
+//
+// Upward, and so pointers:
+//   gProgressSink (below)                 shell InstallProgressSink, in
+//       InstallProgramHooks before the first worker; rendered by the tray's
+//       InstallTrayHook once the tray exists.
+//   gWindowHooks (framework/commands.h)   the command table and message loop
+//       reaching the items, menus, bars and graphics: describeItem,
+//       onArrowStrip, openItemPopup, closeMenu, refreshItem by the menus
+//       (InstallMenuHooks); layoutBar, menuKeyboardMode and the bar of an item
+//       by the bars (InstallDockBayHooks); addCommandImage by start-up; all in
+//       CApplication::Startup. preTranslateFrames is the chain the frames and
+//       menus join there (ChainPreTranslate). dailyChecks: the update check
+//       and archive, by InstallUpdateCheckHooks before Startup, so that only a
+//       program that wants them pulls in the HTTP client.
+//   gCloudHooks.optionsDialogOpen (earth/clouds.h)   the shell, in
+//       InstallProgramHooks.
+//   gPreviewHooks (earth/renderjobs.h)    the options dialog, when it points
+//       the previews at its controls; the render jobs call back into it.
+//   gPresetViewChanged (shell/cameradialogs.h)   the shell entry, at start.
+//
+// Same-layer or downward, still pointers (each set to its real function by
+// its own definition or by the shell's InstallProgramHooks, and replaced by
+// tests): gStartupHooks (framework/application.h: InstallConfigArchiveHooks
+// and InstallUpdateCheckHooks before Startup), gFirstFrameWindow
+// (InstallFrameHooks), gCloudHooks.startScreenPreview and requestRender,
+// gMainHooks, gProfileHooks, gProgramOptionsHooks, gAboutArchiveHooks (shell
+// entry, at start), gHttpGetToFile, gRenderCompose, gUpdateFetch,
+// gUpdateNow, gArchiveNow, gArchiveFileDialog, gTraySetIcon,
+// gViewDialogPreview, gOptionsOurScreenSaver, gChooseSaveFile.
 #pragma once
 
 #include <windows.h>
