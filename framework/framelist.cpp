@@ -592,10 +592,7 @@ bool FramePlacement(int i, RECT *placed)
     return true;
 }
 
-static HWND FirstFrameWindow() { return FrameWindowAt(0); }
-
 void InstallFrameHooks()
 {
     ChainPreTranslate(HookPreTranslate, &gEarlierPreTranslate);
-    gFirstFrameWindow = FirstFrameWindow;
 }
