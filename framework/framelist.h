@@ -67,6 +67,5 @@ int GetRectDpi(const RECT *rect, HMONITOR monitor);
 // monitor's change of size, so a window on a secondary monitor stays there.
 RECT RescaleOnOwnMonitor(const RECT &placed, const MonitorTable &before, const MonitorTable &now);
 
-// Chains the frames' message pre-translation (edge sizing, Tab focus) and
-// gives the graphics object the first frame's window.
+// Chains the frames' message pre-translation (edge sizing, Tab focus).
 void InstallFrameHooks();
