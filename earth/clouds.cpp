@@ -6,7 +6,7 @@
 
 #include "earth/maintenance.h"
 #include "earth/mapfile.h"
-#include "earth/progress.h"
+#include "framework/seams.h"
 #include "earth/renderjobs.h"
 #include "earth/scramble.h"
 #include "earth/settings.h"
@@ -25,13 +25,6 @@ int gCloudCopyPauseMs = 1000;
 volatile LONG gCloudUpdaterBusy = 0;
 volatile int gLastCloudDownloadResult = 0;
 
-// The start-up maintenance builds the first map through this pointer.
-static int InstallCloudMapGenerator()
-{
-    gGenerateCloudMap = GenerateCloudMap;
-    return 0;
-}
-[[maybe_unused]] static int gGeneratorInstalled = InstallCloudMapGenerator();
 
 static const char *const kBuiltinClouds[3] = {"CloudsL.int", "CloudsM.int", "CloudsH.int"};
 
@@ -121,7 +114,7 @@ static void EnhanceClouds(CDibImage *image)
 static void WriteGreyRows(const CDibImage *image, uint8_t *out, int width, int height)
 {
     int sourceHeight = image->GetHeight();
-    bool report = GetProgressWindow() != 0;
+    bool report = gProgressSink.window() != 0;
     for (int r = 0; r < height; r++) {
         int sourceRow = (int)((int64_t)r * sourceHeight / height);
         int y = sourceHeight - 1 - sourceRow;   // bitmap rows run bottom up
@@ -131,7 +124,7 @@ static void WriteGreyRows(const CDibImage *image, uint8_t *out, int width, int h
             row[x] = (uint8_t)((306 * c.rgbRed + 601 * c.rgbGreen + 117 * c.rgbBlue) >> 10);
         }
         if (report)
-            SetProgressStatus(0, r * 100 / height);
+            gProgressSink.status(0, r * 100 / height);
     }
 }
 
@@ -214,12 +207,12 @@ static int BuildCloudMap(const char *tmpPath)
 
 int GenerateCloudMap()
 {
-    SetProgressStatus("Generating cloud map", 0);
+    gProgressSink.status("Generating cloud map", 0);
     char tmpPath[MAX_PATH];
     snprintf(tmpPath, MAX_PATH, "%s\\%s.tmp", gApp.dataFolder, "Clouds");
     int result = BuildCloudMap(tmpPath);
     DeleteFileA(tmpPath);
-    SetProgressStatus(result ? "Update failed" : "Update complete", -1);
+    gProgressSink.status(result ? "Update failed" : "Update complete", -1);
     return result;
 }
 
@@ -244,7 +237,7 @@ static int WriteDemoCloud(CDibImage *high, int width, const char *folder, const 
     return result;
 }
 
-static bool DemoCloudsPresent(const char *folder)
+bool DemoCloudsPresent(const char *folder)
 {
     char medium[MAX_PATH], low[MAX_PATH];
     snprintf(medium, MAX_PATH, "%s\\%s", folder, kBuiltinClouds[1]);
@@ -256,34 +249,27 @@ int RescaleDemoCloudFiles(const char *folder)
 {
     if (DemoCloudsPresent(folder))
         return CLOUDS_OK;
-    SetProgressStatus("Rescaling demo clouds", 0);
+    gProgressSink.status("Rescaling demo clouds", 0);
     char path[MAX_PATH];
     snprintf(path, MAX_PATH, "%s\\%s", folder, kBuiltinClouds[2]);
     CImage high;
     int result = LoadScrambledJpeg(path, &high);
     if (result != CLOUDS_OK)
         return result;
-    SetProgressStatus(0, 30);
+    gProgressSink.status(0, 30);
     result = WriteDemoCloud(&high, CLOUDS_DEMO_MEDIUM_WIDTH, folder, kBuiltinClouds[1]);
     if (result != CLOUDS_OK)
         return result;
-    SetProgressStatus(0, 70);
+    gProgressSink.status(0, 70);
     return WriteDemoCloud(&high, CLOUDS_DEMO_LOW_WIDTH, folder, kBuiltinClouds[0]);
 }
 
-static DWORD WINAPI RescaleDemoCloudsThread(LPVOID)
+DWORD WINAPI RescaleDemoCloudsThread(LPVOID)
 {
-    WaitForProgressDialog();
+    gProgressSink.waitForDialog();
     int result = RescaleDemoCloudFiles(gApp.ownFolder);
-    EndProgressDialog(result);
+    gProgressSink.workerDone(result);
     return (DWORD)result;
-}
-
-int RescaleDemoClouds()
-{
-    if (DemoCloudsPresent(gApp.ownFolder))
-        return CLOUDS_OK;
-    return RunBehindProgressDialog(RescaleDemoCloudsThread);
 }
 
 // ------------------------------------------------------------------ download
@@ -343,7 +329,7 @@ static int WriteBody(void *context, const void *data, uint32_t size)
 static void ShowDownloadProgress(void *, int64_t done, int64_t total)
 {
     if (total > 0)
-        SetProgressStatus(0, (int)(done * 100 / total));
+        gProgressSink.status(0, (int)(done * 100 / total));
 }
 
 void FillHttpProxy(HttpFileRequest *request)
@@ -383,7 +369,7 @@ static int FinishBody(const char *partPath, const char *file, int result)
 int DownloadToFile(char *url, int urlSize, const char *file, const char *user,
                    const char *password, char *modified, bool copyBack)
 {
-    SetProgressStatus("Downloading...", 0);
+    gProgressSink.status("Downloading...", 0);
     HttpFileRequest request;
     memset(&request, 0, sizeof request);
     request.url = url;
@@ -416,7 +402,7 @@ int DownloadToFile(char *url, int urlSize, const char *file, const char *user,
         CopyText(url, request.finalUrl, urlSize);
     char text[PROGRESS_TEXT_SIZE];
     DownloadResultText(result, text, sizeof text);
-    SetProgressStatus(text, 0);
+    gProgressSink.status(text, 0);
     return result;
 }
 
@@ -496,11 +482,11 @@ DWORD WINAPI CloudDownloadThread(LPVOID parameter)
         if (due)
             refresh = DownloadClouds(start) || refresh;
         else
-            SetProgressStatus("No new data available", 0);
+            gProgressSink.status("No new data available", 0);
     }
     if (refresh)
         RefreshClouds();
-    HWND window = GetProgressWindow();
+    HWND window = gProgressSink.window();
     if (window) {
         DWORD_PTR answer;
         // Bounded: the status window's thread may itself be waiting for us.

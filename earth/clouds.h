@@ -129,8 +129,10 @@ int GenerateCloudMap();
 // CloudsH.int there. 0, 12, 13, 14, 17 or 18; a file not fully written is
 // removed so that the next start tries again.
 int RescaleDemoCloudFiles(const char *folder);
-// The same on the program folder behind the progress dialog.
-int RescaleDemoClouds();
+bool DemoCloudsPresent(const char *folder);   // CloudsM.int and CloudsL.int
+// The same on the program folder as a worker behind the progress dialog
+// (gProgressSink): waits for the dialog and ends it with the result.
+DWORD WINAPI RescaleDemoCloudsThread(LPVOID);
 
 // One HTTP GET of url into file (null: only the connection is tried). The
 // body goes to a sibling ".part" file moved over file only when complete, so

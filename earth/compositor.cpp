@@ -20,7 +20,7 @@
 #include "earth/labels.h"
 #include "earth/maintenance.h"
 #include "earth/mapfile.h"
-#include "earth/progress.h"
+#include "framework/seams.h"
 #include "framework/application.h"
 #include "framework/mappedfile.h"
 #include "imaging/image.h"
@@ -1452,7 +1452,7 @@ static void ReportRows(const ComposeState *s, const JobState *j, int rowsDone)
     if (j->view->iMapW == MAP_MINI_WIDTH || rowsDone % 100)
         return;
     int64_t total = (int64_t)s->height * s->jobCount;
-    UpdateTrayIcon((int)(((int64_t)s->jobIndex * s->height + rowsDone) * 100 / total));
+    gProgressSink.rendered((int)(((int64_t)s->jobIndex * s->height + rowsDone) * 100 / total));
 }
 
 // rowBand: the twilight band of the row when every pixel of it has the same
@@ -1726,8 +1726,8 @@ static void BandForRow(const JobState *j, StarBand *band, int y)
 }
 
 // Takes rows until none are left. The calling thread passes reported, the
-// rows it has told the tray about, and reports the progress as it goes, so
-// the tray hears it from one thread and in order. False when cancelled.
+// rows it has reported to the progress sink, and reports as it goes, so the
+// sink hears it from one thread and in order. False when cancelled.
 static bool RenderRows(RowShare *share, StarBand *band, int *reported)
 {
     JobState *j = share->job;
@@ -1942,7 +1942,7 @@ int ComposeImage(volatile uint8_t *cancel, ViewList *jobs, const char *path, int
         BuildDayRamp(s);
         bool cancelled = false;
         status = RenderJobs(jobs, s, file.base, &cancelled);
-        UpdateTrayIcon(100);
+        gProgressSink.rendered(100);
         file.Close();
         if (status == RENDER_OK && !cancelled && !ReplaceFileWithRetries(temporary, path, false))
             status = RENDER_COPY_FAILED;

@@ -2,16 +2,15 @@
 
 #include <string.h>
 
+#include "earth/clouds.h"
 #include "earth/mapfile.h"
-#include "earth/progress.h"
+#include "framework/seams.h"
 #include "framework/application.h"
 #include "framework/filefind.h"
 #include "framework/zip.h"
 
 volatile uint8_t gStopConversion = 0;
 
-static int CloudMapNotBuildable() { return MAINT_CLOUD_DECODER_MISSING; }
-int (*gGenerateCloudMap)() = CloudMapNotBuildable;
 
 const char *InstallFolder()
 {
@@ -45,7 +44,7 @@ static ZipHandle *OpenPack(const char *folder, const char *packPath, int *count)
 
 int UnpackDataPack(const char *folder, const char *packPath)
 {
-    SetProgressStatus(packPath, 0);
+    gProgressSink.status(packPath, 0);
     int count = 0;
     ZipHandle *zip = OpenPack(folder, packPath, &count);
     if (!zip)
@@ -84,7 +83,7 @@ int UnpackDataPacks(const char *folder)
 
 static void ReportConversion(void *, const char *status, int percent)
 {
-    SetProgressStatus(status, percent);
+    gProgressSink.status(status, percent);
 }
 
 // The file name without its extension.
@@ -117,24 +116,24 @@ int ConvertDataFiles(const char *folder, volatile uint8_t *cancel)
 
 static DWORD FinishThread(int result)
 {
-    EndProgressDialog(result);
+    gProgressSink.workerDone(result);
     return (DWORD)result;
 }
 
 DWORD WINAPI UnpackDataPacksThread(LPVOID)
 {
-    WaitForProgressDialog();
+    gProgressSink.waitForDialog();
     return FinishThread(UnpackDataPacks(InstallFolder()));
 }
 
 DWORD WINAPI ConvertDataFilesThread(LPVOID)
 {
-    WaitForProgressDialog();
+    gProgressSink.waitForDialog();
     return FinishThread(ConvertDataFiles(InstallFolder(), &gStopConversion));
 }
 
 DWORD WINAPI BuildCloudMapThread(LPVOID)
 {
-    WaitForProgressDialog();
-    return FinishThread(gGenerateCloudMap());
+    gProgressSink.waitForDialog();
+    return FinishThread(GenerateCloudMap());
 }

@@ -1,7 +1,7 @@
 // Start-up data maintenance: worker threads that unpack downloaded zip data
 // packs into the install folder, convert "vtd" source files there into map
 // files, and build the first cloud map. Each reports through
-// SetProgressStatus and ends the progress dialog with its result.
+// the progress sink and ends the progress dialog with its result.
 #pragma once
 
 #include <windows.h>
@@ -10,20 +10,14 @@
 enum {
     MAINT_OK = 0,
     MAINT_TARGET_NOT_WRITABLE = 26,   // restart elevated with "-CONVERTDATAFILES"
-    MAINT_CLOUD_DECODER_MISSING = 13, // the cloud image cannot be decoded yet
 };
 
 // Set by the progress dialog's cancel; cleared by the program entry before a
 // conversion starts. The converter polls it.
 extern volatile uint8_t gStopConversion;
 
-// The threads first wait for the progress dialog: gProgressDialogWaitChecks
-// (earth/progress.h).
-
-// Builds the cloud map; answers the cloud updater's codes. Until the updater
-// with its unscramble and decode exists, this answers
-// MAINT_CLOUD_DECODER_MISSING; the updater sets it to its own generator.
-extern int (*gGenerateCloudMap)();
+// The threads first wait for the progress dialog and end it with their
+// result, both through gProgressSink (framework/seams.h).
 
 // The install folder: the text at byte 20 of the install record.
 const char *InstallFolder();

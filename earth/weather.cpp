@@ -15,7 +15,7 @@
 #include "earth/clouds.h"
 #include "earth/labels.h"
 #include "earth/metar.h"
-#include "earth/progress.h"
+#include "framework/seams.h"
 #include "earth/settings.h"
 #include "framework/application.h"
 #include "framework/growarray.h"
@@ -45,7 +45,7 @@ static char sLastApiKey[260];
 static void SetStatus(char *status, const char *text)
 {
     CopyText(status, text, WEATHER_STATUS_SIZE);
-    SetProgressStatus(text, -1);
+    gProgressSink.status(text, -1);
 }
 
 static void NoteFirstError(FirstError *error, int code, const char *city)
@@ -453,7 +453,7 @@ static void ShowCityProgress(int i, int n)
         CopyText(gWeatherStatus, text, sizeof gWeatherStatus);
     if (gPrefs.iMetarData && sMetarError.code == 0)
         CopyText(gMetarStatus, text, sizeof gMetarStatus);
-    SetProgressStatus(text, percent);
+    gProgressSink.status(text, percent);
 }
 
 static void FinishWeatherStatus(bool updated)
@@ -537,7 +537,7 @@ DWORD WINAPI WeatherDownloadThread(LPVOID parameter)
     FinishWeatherStatus(weatherUpdated);
     if (gPrefs.iMetarData)
         FinishMetarStatus(metarUpdated);
-    HWND status = GetProgressWindow();
+    HWND status = gProgressSink.window();
     if (status)
         SendMessageTimeoutA(status, PROGRESS_REFRESH_MESSAGE, 0, 0, SMTO_ABORTIFHUNG,
                             STATUS_WAIT_MS, 0);

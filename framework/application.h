@@ -95,7 +95,9 @@ public:
     int Startup(HINSTANCE module, uint16_t productId, StringTableRecord *programTable,
                 bool allowSeveral, int settingsVersion, const char *startCommandLine);
     void SetConfigFileTypes(const char *extraMasks, const char *identity);
-    // The destructor's work: windows, layout, restart. Runs once.
+    // The end of a started program: windows, layout, restart. Runs once; the
+    // program calls it before it returns from its entry, while the frame
+    // list and the records it saves still exist (never from a destructor).
     void Shutdown();
 
     int ParseCommandLine(const char *text);

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "framework/application.h"
+#include "framework/frames.h"
 #include "framework/messages.h"
 
 WindowHooks gWindowHooks;
@@ -142,8 +143,8 @@ int CApplication::EnableCommand(uint16_t id, bool enable)
     if (entry->flags == before)
         return 0;
     // The status line may still show the text of the item just disabled.
-    if (!enable && gWindowHooks.restoreStatusText)
-        gWindowHooks.restoreStatusText();
+    if (!enable)
+        RestoreStatusText();
     RefreshCommand(id, false, -1);
     return 0;
 }
@@ -178,12 +179,6 @@ static void OpenItemPopup(CUIItem *item)
 {
     if (gWindowHooks.openItemPopup)
         gWindowHooks.openItemPopup(item);
-}
-
-static void RestoreStatusText()
-{
-    if (gWindowHooks.restoreStatusText)
-        gWindowHooks.restoreStatusText();
 }
 
 void CApplication::RefreshCommand(uint16_t id, bool relayout, int value)
@@ -308,8 +303,7 @@ void CApplication::OnItemHover(CUIItem *item)
         return;
     CommandEntry *entry = CommandById(facts.commandId);
     const char *text = entry ? strings.GetText((uint16_t)entry->stringId, 2) : 0;
-    if (gWindowHooks.showStatusText)
-        gWindowHooks.showStatusText(facts.owner, text ? text : "");
+    ShowHoverStatus(facts.owner, text ? text : "");
     hoveredItem = item;
 }
 

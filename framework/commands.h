@@ -73,9 +73,10 @@ struct ItemFacts {
     uint8_t ownNotices;  // the item tells its owner itself: a click sends nothing
 };
 
-// Work that only the windows, items and menus can do. They are built on top
-// of this table and install their functions here; a null hook does nothing
-// (and answers false, 0 or null).
+// Work that only the items, menus, bars and the graphics object can do: the
+// command table and the message loop sit below them, so they reach them
+// through this table, which they fill when the framework starts (startup.cpp,
+// InstallWindowHooks). A null hook does nothing (and answers false, 0 or null).
 struct WindowHooks {
     bool (*describeItem)(CUIItem *item, ItemFacts *out);
     bool (*onArrowStrip)(CUIItem *item);      // cursor on the split button's arrow
@@ -83,17 +84,8 @@ struct WindowHooks {
     void (*closeMenu)(CUIItem *menu);         // the menu's Close
     bool (*refreshItem)(CUIItem *item, int hint);
     void (*layoutBar)(void *bar);
-    int (*frameCount)();
-    HWND (*frameWindow)(int index);
-    uint32_t (*frameOptions)(int index);
-    void (*showAllFrames)();
-    void (*showStatusText)(HWND owner, const char *text);
-    void (*restoreStatusText)();              // the active frame's default text
     bool (*preTranslateFrames)(MSG *msg);     // menu keys, edge sizing, Tab focus
     int (*menuKeyboardMode)(int type);        // with an active frame window
-    void (*moveFrame)(int index, const RECT *placed);
-    bool (*framePlacement)(int index, RECT *placed);
-    void (*saveLayout)();
     void (*dailyChecks)();                    // update check and archive
     int (*addCommandImage)(uint16_t id, int resource);  // resource 0: the colour swatch
 };

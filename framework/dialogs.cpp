@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "framework/application.h"
+#include "framework/frames.h"
 #include "framework/messages.h"
 #include "framework/ui/graphics.h"
 #include "framework/utilities.h"
@@ -25,10 +26,8 @@ HINSTANCE ResourceModule()
 
 static bool IsFrameWindow(HWND window)
 {
-    if (!gWindowHooks.frameCount || !gWindowHooks.frameWindow)
-        return false;
-    for (int i = 0; i < gWindowHooks.frameCount(); i++)
-        if (gWindowHooks.frameWindow(i) == window)
+    for (int i = 0; i < FrameCount(); i++)
+        if (FrameWindowAt(i) == window)
             return true;
     return false;
 }
@@ -49,10 +48,8 @@ void SetModal(bool raise)
     gModalCount += raise ? 1 : -1;
     if (gModalCount < 0)
         gModalCount = 0;
-    if (!gWindowHooks.frameCount || !gWindowHooks.frameWindow)
-        return;
-    for (int i = 0; i < gWindowHooks.frameCount(); i++) {
-        HWND frame = gWindowHooks.frameWindow(i);
+    for (int i = 0; i < FrameCount(); i++) {
+        HWND frame = FrameWindowAt(i);
         if (frame)
             SendMessageA(frame, QRFM_MODAL, (WPARAM)gModalCount, 0);
     }

@@ -360,13 +360,13 @@ RECT RescaleOnOwnMonitor(const RECT &placed, const MonitorTable &before, const M
 
 static CFrameWindow *FrameAt(int i) { return i >= 0 && i < gFrames.count ? gFrames.data[i] : 0; }
 
-static int HookFrameCount() { return gFrames.count; }
+int FrameCount() { return gFrames.count; }
 
-static HWND HookFrameWindow(int i) { return FrameAt(i) ? FrameAt(i)->window : 0; }
+HWND FrameWindowAt(int i) { return FrameAt(i) ? FrameAt(i)->window : 0; }
 
-static uint32_t HookFrameOptions(int i) { return FrameAt(i) ? FrameAt(i)->options : 0; }
+uint32_t FrameOptionsAt(int i) { return FrameAt(i) ? FrameAt(i)->options : 0; }
 
-static void HookShowAllFrames()
+void ShowAllFrames()
 {
     for (int i = 0; i < gFrames.count; i++)
         gFrames.data[i]->Show(SW_SHOW, 0);
@@ -378,14 +378,14 @@ static CFrameWindow *OwningFrame(HWND window)
     return frame ? frame : FindParentFrame(window);
 }
 
-static void HookShowStatusText(HWND owner, const char *text)
+void ShowHoverStatus(HWND owner, const char *text)
 {
     CFrameWindow *frame = OwningFrame(owner);
     if (frame)
         frame->SetStatusText(STATUS_KEY_HOVER, text);
 }
 
-static void HookRestoreStatusText()
+void RestoreStatusText()
 {
     CFrameWindow *frame = FindFrameByIndex(gApp.activeFrame);
     if (!frame)
@@ -574,7 +574,7 @@ static bool HookPreTranslate(MSG *msg)
 
 // The message loop scales absolute coordinates, which sends windows on a
 // secondary monitor off it; the frame is scaled within its own monitor instead.
-static void HookMoveFrame(int i, const RECT *)
+void RescaleFrameAt(int i)
 {
     CFrameWindow *frame = FrameAt(i);
     if (!frame)
@@ -583,7 +583,7 @@ static void HookMoveFrame(int i, const RECT *)
     frame->Move(r.left, r.top, r.right - r.left, r.bottom - r.top, false);
 }
 
-static bool HookFramePlacement(int i, RECT *placed)
+bool FramePlacement(int i, RECT *placed)
 {
     if (!FrameAt(i))
         return false;
@@ -591,19 +591,7 @@ static bool HookFramePlacement(int i, RECT *placed)
     return true;
 }
 
-static HWND FirstFrameWindow() { return HookFrameWindow(0); }
-
 void InstallFrameHooks()
 {
-    gWindowHooks.frameCount = HookFrameCount;
-    gWindowHooks.frameWindow = HookFrameWindow;
-    gWindowHooks.frameOptions = HookFrameOptions;
-    gWindowHooks.showAllFrames = HookShowAllFrames;
-    gWindowHooks.showStatusText = HookShowStatusText;
-    gWindowHooks.restoreStatusText = HookRestoreStatusText;
     ChainPreTranslate(HookPreTranslate, &gEarlierPreTranslate);
-    gWindowHooks.moveFrame = HookMoveFrame;
-    gWindowHooks.framePlacement = HookFramePlacement;
-    gWindowHooks.saveLayout = SaveLayout;
-    gFirstFrameWindow = FirstFrameWindow;
 }

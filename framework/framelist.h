@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "framework/errors.h"
+#include "framework/frames.h"
 #include "framework/growarray.h"
 #include "framework/utilities.h"
 #include "framework/ui/framewindow.h"
@@ -28,7 +29,6 @@ int SetColorScheme(int scheme);
 bool SetWindowOpacity(HWND window, int percent, bool clickThrough);
 uint8_t OpacityAlpha(int percent);
 void RedrawFrames();
-void SaveLayout();
 int SetAutostartShortcut(bool create, const char *extraArguments, bool keepExisting,
                          const char *iconPath, const char *linkName);
 
@@ -67,5 +67,5 @@ int GetRectDpi(const RECT *rect, HMONITOR monitor);
 // monitor's change of size, so a window on a secondary monitor stays there.
 RECT RescaleOnOwnMonitor(const RECT &placed, const MonitorTable &before, const MonitorTable &now);
 
-// Fills the frame hooks of the command table and the message loop.
+// Chains the frames' message pre-translation (edge sizing, Tab focus).
 void InstallFrameHooks();

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "framework/application.h"
+#include "framework/frames.h"
 #include "framework/messages.h"
 #include "framework/utilities.h"
 
@@ -52,15 +53,6 @@ static void Dispatch(MSG *msg)
 }
 
 static bool KeyDown(int key) { return GetKeyState(key) < 0; }
-
-static HWND FrameWindowAt(int index)
-{
-    if (!gWindowHooks.frameCount || !gWindowHooks.frameWindow)
-        return 0;
-    if (index < 0 || index >= gWindowHooks.frameCount())
-        return 0;
-    return gWindowHooks.frameWindow(index);
-}
 
 // The accelerator table for a key press; true when the key was consumed.
 static bool TranslateAccelerators(const MSG *msg)
@@ -190,16 +182,16 @@ void CApplication::RequestRestart(int mode, const char *parameters, bool broadca
 
 LRESULT CApplication::SendToMainWindow(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    int count = gWindowHooks.frameCount ? gWindowHooks.frameCount() : 0;
-    if (count < 1 || !gWindowHooks.frameWindow)
+    int count = FrameCount();
+    if (count < 1)
         return -1;
     int target = 0;
-    for (int i = count - 1; i > 0 && gWindowHooks.frameOptions; i--)
-        if (gWindowHooks.frameOptions(i) & 0x400) {
+    for (int i = count - 1; i > 0; i--)
+        if (FrameOptionsAt(i) & 0x400) {
             target = i;
             break;
         }
-    return SendMessageA(gWindowHooks.frameWindow(target), message, wParam, lParam);
+    return SendMessageA(FrameWindowAt(target), message, wParam, lParam);
 }
 
 static void CloseItemMenu(CUIItem *menu)
@@ -237,8 +229,7 @@ CUIItem *CApplication::CloseMenu(CUIItem *item)
     if (parent)
         SendMessageA(parent, QRFM_SETOPENMENU, 0, 0);
     CloseItemMenu(top);
-    if (gWindowHooks.restoreStatusText)
-        gWindowHooks.restoreStatusText();
+    RestoreStatusText();
     return top;
 }
 
@@ -264,8 +255,6 @@ RECT ScaleFrameRect(const RECT &placed, const RECT &newMonitor, const RECT &oldM
     return out;
 }
 
-static int FrameCount() { return gWindowHooks.frameCount ? gWindowHooks.frameCount() : 0; }
-
 static void TellFrames(UINT message, WPARAM wParam)
 {
     for (int i = FrameCount() - 1; i >= 0; i--) {
@@ -277,18 +266,11 @@ static void TellFrames(UINT message, WPARAM wParam)
 
 static void RescaleFrames()
 {
-    if (!gWindowHooks.framePlacement || !gWindowHooks.moveFrame)
-        return;
     for (int i = FrameCount() - 1; i >= 0; i--) {
-        uint32_t options = gWindowHooks.frameOptions ? gWindowHooks.frameOptions(i) : 0;
         RECT placed;
-        if ((options & (0x4 | 0x10000000)) || !gWindowHooks.framePlacement(i, &placed))
+        if ((FrameOptionsAt(i) & (0x4 | 0x10000000)) || !FramePlacement(i, &placed))
             continue;
-        RECT now, before;
-        GetMonitorRect(placed.left, placed.top, &now, 0, 0);
-        GetMonitorRect(placed.left, placed.top, &before, 1, 0);
-        RECT scaled = ScaleFrameRect(placed, now, before);
-        gWindowHooks.moveFrame(i, &scaled);
+        RescaleFrameAt(i);
     }
 }
 
@@ -337,8 +319,8 @@ static LRESULT OnControlMessage(HWND window, UINT message, WPARAM wParam, LPARAM
         gApp.broadcastRestart = 0;
         return 0;
     }
-    if (wParam == QRFM_SHOW && gWindowHooks.showAllFrames)
-        gWindowHooks.showAllFrames();
+    if (wParam == QRFM_SHOW)
+        ShowAllFrames();
     gApp.SendToMainWindow((UINT)wParam, 0, 0);
     return 0;
 }
@@ -374,8 +356,7 @@ LRESULT CALLBACK PhantomWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         }
         break;
     case WM_ENDSESSION:
-        if (gWindowHooks.saveLayout)
-            gWindowHooks.saveLayout();
+        SaveLayout();
         break;
     case WM_DISPLAYCHANGE:
     case WM_DPICHANGED:

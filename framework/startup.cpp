@@ -65,17 +65,6 @@ static int ShowDataFolderError(const char *folder)
     return QRF_ERR_DATAFOLDER;
 }
 
-// The framework message box with a string-table text, for the frame windows.
-static int FrameMessageBox(HWND owner, uint16_t stringId, const char *caption, UINT flags)
-{
-    return FrameworkMessageBox(owner, caption, "%s", flags, 0, gApp.strings.GetText(stringId, 0));
-}
-
-static void *FramePopupMenu(uint16_t commandId, const POINT *point, HWND owner)
-{
-    return PopupMenuAt(commandId, owner, point) == 0 ? gPopupMenu : 0;
-}
-
 // ---------------------------------------------------------------- steps
 
 static void BecomeDpiAware()
@@ -341,8 +330,6 @@ static void InstallWindowHooks()
     InstallFrameHooks();
     InstallMenuHooks();
     InstallDockBayHooks();   // after the menus: it wraps their item description
-    gFramePopupMenu = FramePopupMenu;
-    gFrameMessageBox = FrameMessageBox;
     gGraphics = &gAppGraphics;
 }
 
@@ -472,8 +459,9 @@ void CApplication::Shutdown()
         StartRestartedCopy(this);
 }
 
+// No Shutdown here: at static destruction the frame list and the other
+// globals it walks may already be gone.
 CApplication::~CApplication()
 {
-    Shutdown();
     OleUninitialize();
 }

@@ -456,7 +456,7 @@ static void RunUpdateCommand(HWND dialog, int id)
         CloseUpdateDialog(dialog);
         break;
     case 9: {   // help, asked of the first frame window
-        HWND first = gFirstFrameWindow ? gFirstFrameWindow() : 0;
+        HWND first = FrameWindowAt(0);
         if (first)
             SendMessageA(first, QRFM_HELP, (WPARAM) "About", 0);
         break;

@@ -15,7 +15,6 @@
 #include "earth/compositor_helpers.h"
 #include "earth/maintenance.h"
 #include "earth/placeholder.h"
-#include "earth/progress.h"
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
 #include "earth/weather.h"
@@ -37,6 +36,7 @@
 #include "shell/optionsdialog.h"
 #include "shell/optionspages.h"
 #include "shell/profiles.h"
+#include "shell/progress.h"
 #include "shell/program.h"
 #include "shell/viewdialogs.h"
 
@@ -163,6 +163,7 @@ void InstallProgramHooks()
     gMainHooks.closeOptions = CloseOptionsDialog;
     gProfileHooks.profileLoaded = OptionsProfileLoaded;
     InstallDialogHooks();
+    InstallProgressSink();
     InstallTrayHook();
 }
 
@@ -237,7 +238,9 @@ static bool CloudFileMissing(const char *extension)
 
 static bool PrepareClouds()
 {
-    int result = RescaleDemoClouds();
+    int result = 0;
+    if (!DemoCloudsPresent(gApp.ownFolder))
+        result = RunBehindProgressDialog(RescaleDemoCloudsThread);
     if (result == 0 && (CloudFileMissing("map") || CloudFileMissing("min"))) {
         result = RunBehindProgressDialog(BuildCloudMapThread);
         SetProgressStatus("Idle", 0);
@@ -361,7 +364,7 @@ static int StartOutputs()
     if (result != 0)
         return result;
     if (gPrefs.bTrayIcon)
-        UpdateTrayIcon(TRAY_IDLE);
+        ShowTrayIcon(TRAY_IDLE);
     PostStartupMessages();
     return 0;
 }
@@ -381,7 +384,7 @@ static void ShutDownProgram(int pendingError)
     CancelAllRenderJobs();
     RestoreDesktop();
     DeleteTemporaryFiles();
-    UpdateTrayIcon(TRAY_REMOVE);
+    ShowTrayIcon(TRAY_REMOVE);
     FreeSeasonMask();
     if (pendingError != 0)
         ShowEntryError(START_ERROR_TEXT, pendingError);
@@ -420,11 +423,13 @@ int ProgramMain(HINSTANCE instance, const char *commandLine)
         // Profiles may already have put the wallpaper in place.
         if (gApp.started)
             RestoreDesktop();
+        gApp.Shutdown();   // a restart asked for during start-up starts here
         return 0;
     }
     int pendingError = StartOutputs();
     if (pendingError == 0)
         gApp.Run();
     ShutDownProgram(pendingError);
+    gApp.Shutdown();
     return 0;
 }

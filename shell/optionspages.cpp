@@ -11,13 +11,13 @@
 #include <time.h>
 
 #include "earth/clouds.h"
-#include "earth/progress.h"
 #include "earth/settings.h"
 #include "earth/weather.h"
 #include "framework/application.h"
 #include "framework/dialogs.h"
 #include "framework/utilities.h"
 #include "resources/resource.h"
+#include "shell/progress.h"
 #include "shell/program.h"
 
 const char kConnectionTestUrl[] = "http://www.veltaspar.net/";

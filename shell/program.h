@@ -43,7 +43,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // The icon for a progress value: 0..100 percent, anything else the idle icon.
 int TrayIconForPercent(int percent);
 // The tray icon and its tooltip; percent 0..100, TRAY_IDLE or TRAY_REMOVE.
-// Installed as the progress module's tray hook.
+// InstallTrayHook makes it the progress sink's rendered share, once the tray
+// exists.
 void ShowTrayIcon(int percent);
 void InstallTrayHook();
 // The next ShowTrayIcon adds the icon again even when it did not change

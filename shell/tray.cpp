@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "earth/progress.h"
+#include "framework/seams.h"
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
 #include "framework/application.h"
@@ -140,7 +140,7 @@ void ForgetTrayIcon()
 
 void InstallTrayHook()
 {
-    gTrayIconHook = ShowTrayIcon;
+    gProgressSink.rendered = ShowTrayIcon;
 }
 
 // ---------------------------------------------------------------- times

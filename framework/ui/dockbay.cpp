@@ -1338,7 +1338,7 @@ int BarMenuKeyboardMode(int type)
 
 // ---------------------------------------------------------------- hooks
 
-static CDockBay *HookCreateBay(HWND frameWindow, int side)
+CDockBay *CreateFrameBay(HWND frameWindow, int side)
 {
     CFrameWindow *frame = FrameOfWindow(frameWindow);
     if (!frame)
@@ -1351,14 +1351,14 @@ static CDockBay *HookCreateBay(HWND frameWindow, int side)
     return bay;
 }
 
-static void HookDestroyBay(CDockBay *bay)
+void DestroyFrameBay(CDockBay *bay)
 {
     // Bars live in their frame's windows: they go before the first bay does.
     DestroyBarsOfFrame(bay->frameIndex);
     delete bay;
 }
 
-static SIZE HookBayExtent(CDockBay *bay)
+SIZE FrameBayExtent(CDockBay *bay)
 {
     bay->ComputeRows();
     int extent = bay->Extent();
@@ -1366,7 +1366,7 @@ static SIZE HookBayExtent(CDockBay *bay)
     return size;
 }
 
-static void HookPlaceBay(CDockBay *bay, const RECT *rect)
+void PlaceFrameBay(CDockBay *bay, const RECT *rect)
 {
     bay->Place(rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top);
 }
@@ -1379,7 +1379,7 @@ static CBar *FrameBarAt(uint16_t frame, int i)
     return 0;
 }
 
-static int HookBarCount(uint16_t frame)
+int FrameBarCount(uint16_t frame)
 {
     int n = 0;
     for (int k = 0; k < gBars.count; k++)
@@ -1388,19 +1388,19 @@ static int HookBarCount(uint16_t frame)
     return n;
 }
 
-static uint16_t HookBarCommand(uint16_t frame, int i)
+uint16_t FrameBarCommand(uint16_t frame, int i)
 {
     CBar *bar = FrameBarAt(frame, i);
     return bar ? bar->commandId : 0;
 }
 
-static bool HookBarVisible(uint16_t frame, int i)
+bool FrameBarVisible(uint16_t frame, int i)
 {
     CBar *bar = FrameBarAt(frame, i);
     return bar && BarVisible(bar);
 }
 
-static bool HookToggleBar(uint16_t command)
+bool ToggleBarByCommand(uint16_t command)
 {
     CBar *bar = FindBar(command);
     if (!bar)
@@ -1409,7 +1409,7 @@ static bool HookToggleBar(uint16_t command)
     return true;
 }
 
-static void HookShowFloating(uint16_t frame, int nCmdShow)
+void ShowFloatingBars(uint16_t frame, int nCmdShow)
 {
     for (int k = 0; k < gBars.count; k++) {
         CBar *bar = gBars.data[k];
@@ -1418,14 +1418,14 @@ static void HookShowFloating(uint16_t frame, int nCmdShow)
     }
 }
 
-static void HookSetOpacity(uint16_t frame, int percent, bool clickThrough)
+void SetFloatingBarsOpacity(uint16_t frame, int percent, bool clickThrough)
 {
     for (int k = 0; k < gBars.count; k++)
         if (gBars.data[k]->ownerFrame == frame && gBars.data[k]->side == BAY_FLOATING)
             SetWindowOpacity(gBars.data[k]->window, percent, clickThrough);
 }
 
-static void HookSetModal(uint16_t frame, bool modal)
+void SetFloatingBarsBusy(uint16_t frame, bool modal)
 {
     for (int k = 0; k < gBars.count; k++)
         if (gBars.data[k]->ownerFrame == frame && gBars.data[k]->side == BAY_FLOATING)
@@ -1434,7 +1434,7 @@ static void HookSetModal(uint16_t frame, bool modal)
 
 static uint16_t Scaled(uint16_t value, double ratio) { return (uint16_t)(value * ratio + 0.5); }
 
-static void HookScaleExtents(uint16_t frame, double ratio)
+void ScaleFrameBars(uint16_t frame, double ratio)
 {
     for (int k = 0; k < gBars.count; k++) {
         CBar *bar = gBars.data[k];
@@ -1452,7 +1452,7 @@ static void HookScaleExtents(uint16_t frame, double ratio)
     }
 }
 
-static void HookSaveBars(uint16_t frame)
+void SaveFrameBars(uint16_t frame)
 {
     for (int k = 0; k < gBars.count; k++)
         if (gBars.data[k]->ownerFrame == frame)
@@ -1481,19 +1481,6 @@ static bool HookDescribeItem(CUIItem *item, ItemFacts *out)
 
 void InstallDockBayHooks()
 {
-    gDockBayHooks.create = HookCreateBay;
-    gDockBayHooks.destroy = HookDestroyBay;
-    gDockBayHooks.extent = HookBayExtent;
-    gDockBayHooks.place = HookPlaceBay;
-    gFrameBarHooks.count = HookBarCount;
-    gFrameBarHooks.command = HookBarCommand;
-    gFrameBarHooks.visible = HookBarVisible;
-    gFrameBarHooks.toggleByCommand = HookToggleBar;
-    gFrameBarHooks.showFloating = HookShowFloating;
-    gFrameBarHooks.setOpacity = HookSetOpacity;
-    gFrameBarHooks.setModal = HookSetModal;
-    gFrameBarHooks.scaleExtents = HookScaleExtents;
-    gFrameBarHooks.savePlacements = HookSaveBars;
     gWindowHooks.layoutBar = HookLayoutBar;
     gWindowHooks.menuKeyboardMode = BarMenuKeyboardMode;
     if (gWindowHooks.describeItem != HookDescribeItem) {

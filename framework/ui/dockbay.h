@@ -180,5 +180,24 @@ int BarMenuKeyboardMode(int type);
 LRESULT CALLBACK DockBayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK BarWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Fills gDockBayHooks, gFrameBarHooks and the bar hooks of the command table.
+// What a frame window does with its bays and bars (framewindow.cpp).
+// The bay of one side of a frame window (0 top, 1 bottom, 2 left, 3 right),
+// or null when it could not be made.
+CDockBay *CreateFrameBay(HWND frameWindow, int side);
+void DestroyFrameBay(CDockBay *bay);   // the frame's bars go first
+SIZE FrameBayExtent(CDockBay *bay);    // width of side bays, height of top/bottom
+void PlaceFrameBay(CDockBay *bay, const RECT *rect);
+// The bars belonging to a frame (by frame index), in the order of gBars.
+int FrameBarCount(uint16_t frame);
+uint16_t FrameBarCommand(uint16_t frame, int i);
+bool FrameBarVisible(uint16_t frame, int i);
+bool ToggleBarByCommand(uint16_t command);   // false: no bar has this command
+void ShowFloatingBars(uint16_t frame, int nCmdShow);
+void SetFloatingBarsOpacity(uint16_t frame, int percent, bool clickThrough);
+void SetFloatingBarsBusy(uint16_t frame, bool busy);
+void ScaleFrameBars(uint16_t frame, double ratio);
+void SaveFrameBars(uint16_t frame);   // the frame's bars write "(QRF)Bar"
+
+// Fills the bar hooks of the command table (layout, menu keys, the bar of
+// an item).
 void InstallDockBayHooks();

@@ -10,12 +10,11 @@
 #include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "framework/utilities.h"
+#include "framework/dialogs.h"
+#include "framework/ui/dockbay.h"
+#include "framework/ui/menu.h"
 #include "framework/ui/graphics.h"
 
-DockBayHooks gDockBayHooks;
-FrameBarHooks gFrameBarHooks;
-void *(*gFramePopupMenu)(uint16_t commandId, const POINT *point, HWND owner);
-int (*gFrameMessageBox)(HWND owner, uint16_t stringId, const char *caption, UINT flags);
 COLORREF gCustomColours[16] = {
     0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC,
     0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC, 0xCCCCCC};
@@ -202,7 +201,7 @@ int CFrameWindow::Create(uint16_t newIndex, WNDPROC procedure, const char *title
     // A hidden frame is never shown, yet DPI changes divide by this.
     dpi = GetWindowDpi(window);
     for (int side = 0; side < 4; side++)
-        if (gDockBayHooks.create && AddDockBay(side) != side)
+        if (AddDockBay(side) != side)
             return QRF_ERR_WINDOW;
     statusMutex = CreateMutexA(0, FALSE, 0);
     if (!statusMutex)
@@ -221,38 +220,37 @@ void CFrameWindow::GetStyles(DWORD *style, DWORD *exStyle) const
 
 int CFrameWindow::AddDockBay(int side)
 {
-    CDockBay *bay = gDockBayHooks.create ? gDockBayHooks.create(window, side) : 0;
+    CDockBay *bay = CreateFrameBay(window, side);
     if (!bay)
         return -1;
     int position = bays.Add(bay);
-    if (position < 0 && gDockBayHooks.destroy)
-        gDockBayHooks.destroy(bay);
+    if (position < 0)
+        DestroyFrameBay(bay);
     return position;
 }
 
 void CFrameWindow::DestroyBays()
 {
     for (int i = 0; i < bays.count; i++)
-        if (gDockBayHooks.destroy)
-            gDockBayHooks.destroy(bays.data[i]);
+        DestroyFrameBay(bays.data[i]);
     bays.RemoveAll();
 }
 
 static SIZE BayExtent(const CGrowArray<CDockBay *> &bays, int side)
 {
     SIZE none = {0, 0};
-    if (side >= bays.count || !gDockBayHooks.extent)
+    if (side >= bays.count)
         return none;
-    return gDockBayHooks.extent(bays.data[side]);
+    return FrameBayExtent(bays.data[side]);
 }
 
 static void PlaceBay(const CGrowArray<CDockBay *> &bays, int side, int left, int top,
                      int right, int bottom)
 {
-    if (side >= bays.count || !gDockBayHooks.place)
+    if (side >= bays.count)
         return;
     RECT rect = {left, top, right, bottom};
-    gDockBayHooks.place(bays.data[side], &rect);
+    PlaceFrameBay(bays.data[side], &rect);
 }
 
 void CFrameWindow::LayOutBays(int w, int h)
@@ -306,8 +304,7 @@ void CFrameWindow::Show(int nCmdShow, int mode)
                 SetForegroundWindow(window);
         }
     }
-    if (gFrameBarHooks.showFloating)
-        gFrameBarHooks.showFloating(index, nCmdShow);
+    ShowFloatingBars(index, nCmdShow);
 }
 
 void CFrameWindow::Move(int x, int y, int cx, int cy, bool show)
@@ -337,8 +334,7 @@ int CFrameWindow::SavePlacement()
 {
     if (index == FRAME_NO_INDEX)
         return 0;
-    if (gFrameBarHooks.savePlacements)
-        gFrameBarHooks.savePlacements(index);
+    SaveFrameBars(index);
     FramePlacementRecord record;
     record.x = (int16_t)currentRect.left;
     record.y = (int16_t)currentRect.top;
@@ -456,8 +452,7 @@ DWORD CFrameWindow::SetStatusText(int key, const char *text)
 void CFrameWindow::ApplyOpacity()
 {
     SetWindowOpacity(window, transparency, clickThrough != 0);
-    if (gFrameBarHooks.setOpacity)
-        gFrameBarHooks.setOpacity(index, transparency, clickThrough != 0);
+    SetFloatingBarsOpacity(index, transparency, clickThrough != 0);
 }
 
 void CFrameWindow::SetTransparency(int percent)
@@ -507,7 +502,7 @@ void CFrameWindow::ToggleOption(uint32_t bits)
 
 uint16_t CFrameWindow::BarCount() const
 {
-    return gFrameBarHooks.count ? (uint16_t)gFrameBarHooks.count(index) : 0;
+    return (uint16_t)FrameBarCount(index);
 }
 
 static void Check(uint16_t id, bool on) { gApp.CheckCommand(id, on); }
@@ -520,9 +515,9 @@ void CFrameWindow::BuildStandardMenu()
     int bars = BarCount();
     // Room is left for the separator, the fixed entries and the end mark.
     for (int i = 0; i < bars && n < STANDARD_MENU_SIZE - tailCount - 2; i++) {
-        uint16_t id = gFrameBarHooks.command ? gFrameBarHooks.command(index, i) : 0;
+        uint16_t id = FrameBarCommand(index, i);
         standardMenu[n++] = id;
-        Check(id, gFrameBarHooks.visible && gFrameBarHooks.visible(index, i));
+        Check(id, FrameBarVisible(index, i));
     }
     if (n > 0)
         standardMenu[n++] = CMD_ID_SEPARATOR;
@@ -561,10 +556,8 @@ void CFrameWindow::BuildStandardMenu()
 static bool AskRestart(HWND owner)
 {
     const UINT flags = 0x328;
-    if (gFrameMessageBox)
-        return gFrameMessageBox(owner, QRF_STRING_RESTART, gApp.productName, flags) == IDOK;
     const char *text = gApp.strings.GetText(QRF_STRING_RESTART, 0);
-    return MessageBoxA(owner, text ? text : "", gApp.productName, MB_OKCANCEL | MB_ICONQUESTION) ==
+    return FrameworkMessageBox(owner, gApp.productName, "%s", flags, 0, text ? text : "") ==
            IDOK;
 }
 
@@ -674,7 +667,7 @@ bool CFrameWindow::OnStandardCommand(uint16_t id)
         SetTransparency((id - 0xF161) * 10);
         return true;
     }
-    return gFrameBarHooks.toggleByCommand && gFrameBarHooks.toggleByCommand(id);
+    return ToggleBarByCommand(id);
 }
 
 static void RebuildFonts(int dpi)
@@ -689,8 +682,7 @@ void CFrameWindow::OnDpiChanged(int newDpi, const RECT *suggested)
     double ratio = dpi > 0 ? (double)newDpi / dpi : 1.0;
     dpi = newDpi;
     RebuildFonts(newDpi);
-    if (gFrameBarHooks.scaleExtents)
-        gFrameBarHooks.scaleExtents(index, ratio);
+    ScaleFrameBars(index, ratio);
     if (suggested)
         SetWindowPos(window, 0, suggested->left, suggested->top,
                      suggested->right - suggested->left, suggested->bottom - suggested->top,
@@ -726,8 +718,7 @@ LRESULT CFrameWindow::OnModal(WPARAM counter)
         DestroyWindow(busyOverlay);
         busyOverlay = 0;
     }
-    if (gFrameBarHooks.setModal)
-        gFrameBarHooks.setModal(index, counter > 0);
+    SetFloatingBarsBusy(index, counter > 0);
     return 0;
 }
 
@@ -762,8 +753,7 @@ static LRESULT OnContextMenu(CFrameWindow *frame)
         entry->data = (uint32_t)(uintptr_t)frame->standardMenu;
     POINT cursor;
     GetCursorPos(&cursor);
-    if (gFramePopupMenu)
-        gFramePopupMenu(CMD_ID_CONTEXTMENU, &cursor, frame->window);
+    PopupMenuAt(CMD_ID_CONTEXTMENU, frame->window, &cursor);
     return 0;
 }
 

@@ -8,7 +8,7 @@
 
 #include "framework/growarray.h"
 
-class CDockBay;   // built by the bay code, reached through gDockBayHooks
+class CDockBay;   // dockbay.h
 
 enum FrameOption {
     FRAME_TASKBAR = 0x1,
@@ -57,30 +57,6 @@ struct StatusEntry {
     int key;
     char text[STATUS_TEXT_SIZE];
 };
-
-// What frame windows need of the bays; without a bay implementation a frame
-// simply has none and its client area is the whole window.
-struct DockBayHooks {
-    CDockBay *(*create)(HWND frame, int side);
-    void (*destroy)(CDockBay *bay);
-    SIZE (*extent)(CDockBay *bay);                // width of side bays, height of top/bottom
-    void (*place)(CDockBay *bay, const RECT *rect);
-};
-extern DockBayHooks gDockBayHooks;
-
-// What frame windows need of the bars that belong to them (by frame index).
-struct FrameBarHooks {
-    int (*count)(uint16_t frame);
-    uint16_t (*command)(uint16_t frame, int i);
-    bool (*visible)(uint16_t frame, int i);
-    bool (*toggleByCommand)(uint16_t command);    // false: no bar has this command
-    void (*showFloating)(uint16_t frame, int nCmdShow);
-    void (*setOpacity)(uint16_t frame, int percent, bool clickThrough);
-    void (*setModal)(uint16_t frame, bool modal);
-    void (*scaleExtents)(uint16_t frame, double ratio);
-    void (*savePlacements)(uint16_t frame);       // the frame's bars write "(QRF)Bar"
-};
-extern FrameBarHooks gFrameBarHooks;
 
 class CFrameWindow {
 public:
@@ -165,12 +141,6 @@ LRESULT CALLBACK FrameWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 LRESULT DefFrameWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 CFrameWindow *FrameOfWindow(HWND window);
-
-// The popup menu and the framework message box, filled by their owners;
-// without a menu the context menu does not open, without the message box
-// the system's asks the restart question.
-extern void *(*gFramePopupMenu)(uint16_t commandId, const POINT *point, HWND owner);
-extern int (*gFrameMessageBox)(HWND owner, uint16_t stringId, const char *caption, UINT flags);
 
 // Colours of the colour dialog: the run's 16 custom colours.
 extern COLORREF gCustomColours[16];

@@ -7,11 +7,11 @@
 #include <string.h>
 
 #include "framework/application.h"
+#include "framework/frames.h"
 #include "framework/messages.h"
 #include "framework/utilities.h"
 
 CGraphics *gGraphics;
-HWND (*gFirstFrameWindow)();
 
 const CornerPixelRule kCornerTopLeft[9] = {
     {5, 0, 0, 0},  {30, 0, 1, 1}, {55, 0, 2, 2}, {30, 0, 3, 3}, {45, 1, 4, 3},
@@ -633,7 +633,7 @@ int CGraphics::DrawCommandIcon(HDC dc, uint16_t commandId, int flags, const RECT
         return QRF_ERR_NOICON;
     IconEntry *entry = &icons.data[index];
     if (entry->kind & ICON_SIZE_ONLY) {
-        HWND frame = gFirstFrameWindow ? gFirstFrameWindow() : 0;
+        HWND frame = FrameWindowAt(0);
         if (!frame)
             return 0;
         ColorIconRequest request;

@@ -178,7 +178,6 @@ struct CMemoryDC {
 // Until the application object holds the graphics object and the frame
 // list, these two are set by their owners.
 extern CGraphics *gGraphics;
-extern HWND (*gFirstFrameWindow)();
 
 // Sizes are designed at 96 DPI.
 inline int ScaleForDpi(int size, int dpi) { return size * dpi / 96; }

@@ -5,7 +5,7 @@
 
 #include "earth/clouds.h"
 #include "earth/maintenance.h"
-#include "earth/progress.h"
+#include "shell/progress.h"
 #include "earth/renderjobs.h"
 #include "earth/scramble.h"
 #include "earth/settings.h"
@@ -139,6 +139,7 @@ protected:
         gCloudHooks.optionsDialogOpen = FakeDialogOpen;
         gCloudHooks.startScreenPreview = FakePreview;
         gCloudHooks.requestRender = FakeRender;
+        InstallProgressSink();
         RegisterProgressWindow(0);
         ResizeViewList(&gViewLists[0], 0);
         ResizeViewList(&gViewLists[1], 0);
@@ -153,11 +154,6 @@ protected:
 };
 
 // ---------------------------------------------------------------- cloud map
-
-TEST_F(Clouds, StartUpMaintenanceBuildsTheRealMap)
-{
-    EXPECT_TRUE(gGenerateCloudMap == GenerateCloudMap);
-}
 
 TEST_F(Clouds, MapIsGreyRowsTopFirstWithTrailer)
 {
@@ -307,7 +303,9 @@ TEST_F(Clouds, DemoCloudsAreRescaledFromTheHighPicture)
     WriteWhole(OwnFile("CloudsH.int"), ScrambledJpeg(64, 32, Gradient, 90));
     WriteWhole(OwnFile("CloudsL.int"), "stale");   // only one present: both are made
     gProgressDialogWaitChecks = 1;                 // the test has no dialog template
-    EXPECT_EQ(RescaleDemoClouds(), 0);
+    EXPECT_FALSE(DemoCloudsPresent(gOwn.c_str()));
+    EXPECT_EQ(RescaleDemoCloudsThread(0), 0u);
+    EXPECT_TRUE(DemoCloudsPresent(gOwn.c_str()));
     gProgressDialogWaitChecks = PROGRESS_DIALOG_WAIT_CHECKS;
     ExpectPictureSize(OwnFile("CloudsM.int"), 4096, 2048);
     ExpectPictureSize(OwnFile("CloudsL.int"), 2048, 1024);

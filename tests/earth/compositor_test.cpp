@@ -12,7 +12,7 @@
 #include "earth/compositor.h"
 #include "earth/compositor_helpers.h"
 #include "earth/mapfile.h"
-#include "earth/progress.h"
+#include "framework/seams.h"
 #include "earth/settings.h"
 #include "framework/application.h"
 #include "framework/bytes.h"
@@ -22,6 +22,7 @@
 #endif
 
 static std::string gMaps, gData, gOut;
+static void IgnoreRendered(int) {}   // the progress sink's rendered share, unwatched
 
 static void PutTrailer(std::string *bytes, uint32_t flags, uint32_t w, uint32_t h)
 {
@@ -117,7 +118,7 @@ protected:
         gComposeCopyAttempts = 61;
         gComposeCopyPauseMs = 1000;
         gRenderThreads = 0;
-        gTrayIconHook = 0;
+        gProgressSink.rendered = IgnoreRendered;
         srand(7);
         buildRandomTable(0);
     }
@@ -604,9 +605,9 @@ TEST_F(Compositor, CancelStopsEveryRowThread)
     gRenderThreads = 4;
     gThreadCancel = 0;
     gReportCount = 0;
-    gTrayIconHook = CancelAtFirstReport;
+    gProgressSink.rendered = CancelAtFirstReport;
     EXPECT_EQ(RENDER_OK, Render(&jobs, path, &gThreadCancel));
-    gTrayIconHook = 0;
+    gProgressSink.rendered = IgnoreRendered;
     EXPECT_EQ("the previous picture", ReadWhole(path));
     EXPECT_TRUE(NoTemporaryFiles(gOut));
     // 25 % when cancelled, then the closing 100 %: no later rows reported.
@@ -615,11 +616,11 @@ TEST_F(Compositor, CancelStopsEveryRowThread)
     EXPECT_EQ(100, gReports[1]);
     // Without the cancel the same render reports every 100 rows in order.
     gReportCount = 0;
-    gTrayIconHook = CancelAtFirstReport;
+    gProgressSink.rendered = CancelAtFirstReport;
     gThreadCancel = 0;
     jobs.data[0] = *v;
     EXPECT_EQ(RENDER_OK, Render(&jobs, path, 0));
-    gTrayIconHook = 0;
+    gProgressSink.rendered = IgnoreRendered;
     ASSERT_EQ(5, gReportCount);
     for (int i = 0; i < 4; i++)
         EXPECT_EQ(25 * (i + 1), gReports[i]);

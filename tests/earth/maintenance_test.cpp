@@ -3,8 +3,9 @@
 #include <string.h>
 
 #include "earth/maintenance.h"
+#include "earth/clouds.h"
 #include "earth/mapfile.h"
-#include "earth/progress.h"
+#include "shell/progress.h"
 #include "framework/application.h"
 #include "testutil.h"
 
@@ -141,6 +142,7 @@ TEST(MaintenanceThreads, ConvertThreadWaitsForTheDialogReportsAndEndsIt)
     UseInstallFolder(folder);
     // The test run has no display for a real dialog: a handle that names no
     // window stands in, and ending it fails harmlessly.
+    InstallProgressSink();
     RegisterProgressWindow((HWND)(INT_PTR)0x7FFF0);
     SetProgressStatus("Idle", -1);
     gStopConversion = 0;
@@ -158,10 +160,16 @@ TEST(MaintenanceThreads, WithoutADialogTheThreadsWorkAloneAndEnd)
 {
     std::string folder = FreshTempFolder("maint-alone");
     UseInstallFolder(folder);
+    InstallProgressSink();
     RegisterProgressWindow(0);
     gProgressDialogWaitChecks = 5;
     EXPECT_EQ(RunThread(UnpackDataPacksThread), 0);    // no packs: done at once
-    EXPECT_EQ(RunThread(BuildCloudMapThread), MAINT_CLOUD_DECODER_MISSING);
-    EXPECT_EQ(GetLastProgressResult(), MAINT_CLOUD_DECODER_MISSING);
+    // No cloud picture anywhere: the real generator fails and says so.
+    CopyText(gApp.dataFolder, folder.c_str(), MAX_TEXT);
+    CopyText(gApp.ownFolder, folder.c_str(), MAX_TEXT);
+    EXPECT_EQ(RunThread(BuildCloudMapThread), CLOUDS_NOT_READABLE);
+    EXPECT_EQ(GetLastProgressResult(), CLOUDS_NOT_READABLE);
+    EXPECT_STREQ(GetProgressText(), "Update failed");
+    EXPECT_FALSE(Exists(folder + "\\Clouds.map"));
     gProgressDialogWaitChecks = PROGRESS_DIALOG_WAIT_CHECKS;
 }

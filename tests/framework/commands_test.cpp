@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/application.h"
+#include "framework/framelist.h"
 #include "framework/messages.h"
 #include "windowlog.h"
 
@@ -101,22 +102,44 @@ TEST_F(CommandTable, SetCommandReplacesTheWholeEntry)
     EXPECT_STREQ(back.text, "Own text");
 }
 
-static int gRestores;
-static void CountRestore() { gRestores++; }
+// A real frame of the frame list, active, whose status line shows "Ready"
+// unless an item's hover text covers it.
+static CFrameWindow *StatusFrame()
+{
+    int position = CreateFrameWindow(0, 0, "Frame", 1, 0, 10, 10, 300, 200);
+    if (position < 0)
+        return 0;
+    CFrameWindow *frame = gFrames.data[position];
+    frame->SetStatusText(STATUS_KEY_DEFAULT, "Ready");
+    gApp.activeFrame = frame->index;
+    return frame;
+}
+
+// The text the status line shows on top: the hover text, or "" without one.
+static std::string HoverText(const CFrameWindow *frame)
+{
+    for (int i = 0; i < frame->statusTexts.count; i++)
+        if (frame->statusTexts.data[i].key == STATUS_KEY_HOVER)
+            return frame->statusTexts.data[i].text;
+    return "";
+}
 
 TEST_F(CommandTable, DisablingClearsHotAndPressedAndEnablingSetsOnlyEnabled)
 {
-    gRestores = 0;
-    gWindowHooks.restoreStatusText = CountRestore;
+    CFrameWindow *frame = StatusFrame();
+    ASSERT_NE(frame, nullptr);
+    frame->SetStatusText(STATUS_KEY_HOVER, "Text of the item just disabled");
     gApp.AddCommand(5, CMD_BUTTON, CMDF_HOT | CMDF_PRESSED | CMDF_CHECKED, 0, 0, 0, 0, 0);
     EXPECT_EQ(gApp.EnableCommand(5, false), 0);
     EXPECT_EQ(gApp.commands.data[0].flags, 0x1800u);
-    EXPECT_EQ(gRestores, 1);
+    EXPECT_EQ(HoverText(frame), "Ready");
+    frame->SetStatusText(STATUS_KEY_HOVER, "Another item");
     EXPECT_EQ(gApp.EnableCommand(5, false), 0);
-    EXPECT_EQ(gRestores, 1);   // nothing changed, nothing restored
+    EXPECT_EQ(HoverText(frame), "Another item");   // nothing changed, nothing restored
     EXPECT_EQ(gApp.EnableCommand(5, true), 0);
     EXPECT_EQ(gApp.commands.data[0].flags, 0x1801u);
-    EXPECT_EQ(gRestores, 1);
+    EXPECT_EQ(HoverText(frame), "Another item");
+    DestroyFrameWindows();
 }
 
 TEST_F(CommandTable, ItemsRepaintOnlyWhenTheCheckChanges)
@@ -431,33 +454,24 @@ TEST_F(ItemEvents, ItemOfAnUnknownCommandChangesNothing)
     EXPECT_EQ(CountLogged(QRFM_COMMAND), 0);
 }
 
-static std::string gStatus;
-static HWND gStatusOwner;
-static void RecordStatus(HWND owner, const char *text)
-{
-    gStatusOwner = owner;
-    gStatus = text;
-}
-
 TEST_F(ItemEvents, HoverShowsTheStatusTextAndLeaveRestoresIt)
 {
-    int restores = 0;
-    static int *counter;
-    counter = &restores;
-    gWindowHooks.showStatusText = RecordStatus;
-    gWindowHooks.restoreStatusText = [] { (*counter)++; };
+    CFrameWindow *frame = StatusFrame();
+    ASSERT_NE(frame, nullptr);
     gApp.AddCommand(0xF153, CMD_BUTTON, CMDF_HOT | CMDF_PRESSED, 0, -1, 0, 0, 0);
     FakeItem item = MakeItem(0xF153);
+    item.facts.owner = Window(frame->window);   // a control inside the frame
     gApp.OnItemHover(AsItem(&item));
-    EXPECT_EQ(gStatusOwner, owner);
-    EXPECT_EQ(gStatus, "Locks the position of the window");
+    EXPECT_EQ(HoverText(frame), "Locks the position of the window");
     EXPECT_EQ(gApp.hoveredItem, (void *)AsItem(&item));
     gApp.OnItemLeave(AsItem(&item));
     EXPECT_EQ(Flags(0xF153) & (CMDF_HOT | CMDF_PRESSED), 0u);
-    EXPECT_EQ(restores, 1);
+    EXPECT_EQ(HoverText(frame), "Ready");
     EXPECT_EQ(gApp.hoveredItem, nullptr);
+    frame->SetStatusText(STATUS_KEY_HOVER, "Another item");
     gApp.OnItemLeave(AsItem(&item));
-    EXPECT_EQ(restores, 1);   // no longer the hovered item
+    EXPECT_EQ(HoverText(frame), "Another item");   // no longer the hovered item
+    DestroyFrameWindows();
 }
 
 TEST_F(ItemEvents, MouseMoveMakesTheItemHotButNotWhileABarMenuIsOpen)

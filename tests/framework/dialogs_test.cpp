@@ -7,10 +7,11 @@
 #include <string.h>
 #include <string>
 
-#include "earth/progress.h"
+#include "shell/progress.h"
 #include "framework/application.h"
 #include "framework/datafolder.h"
 #include "framework/dialogs.h"
+#include "framework/framelist.h"
 #include "framework/messages.h"
 #include "resources/resource.h"
 #include "testutil.h"
@@ -314,32 +315,21 @@ LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 {
     if (message == QRFM_MODAL && gModalMessages < 4)
         gModalSeen[gModalMessages++] = (int)wParam;
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefFrameWindowProc(window, message, wParam, lParam);
 }
-HWND gFakeFrame;
-int OneFrame() { return 1; }
-HWND FrameAt(int) { return gFakeFrame; }
 }  // namespace
 
 TEST(Modal, EveryFrameHearsTheCounterWhichNeverGoesBelowZero)
 {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = FrameProc;
-    windowClass.hInstance = GetModuleHandleA(0);
-    windowClass.lpszClassName = "DlgTestFrame";
-    RegisterClassA(&windowClass);
-    gFakeFrame = CreateWindowA("DlgTestFrame", "", WS_POPUP, 0, 0, 10, 10, 0, 0, 0, 0);
-    gWindowHooks.frameCount = OneFrame;
-    gWindowHooks.frameWindow = FrameAt;
+    // A real frame of the frame list, its messages seen first by FrameProc.
+    ASSERT_EQ(0, CreateFrameWindow(0, FrameProc, "Frame", 1, 0, 0, 0, 200, 100));
     gModalMessages = 0;
     SetModal(true);
     SetModal(true);
     SetModal(false);
     SetModal(false);
     SetModal(false);
-    gWindowHooks.frameCount = 0;
-    gWindowHooks.frameWindow = 0;
-    DestroyWindow(gFakeFrame);
+    DestroyFrameWindows();
     ASSERT_EQ(gModalMessages, 4);
     EXPECT_EQ(gModalSeen[0], 1);
     EXPECT_EQ(gModalSeen[1], 2);

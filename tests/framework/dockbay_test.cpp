@@ -96,8 +96,6 @@ protected:
         gApp.placementInvalid = 1;   // no stored placement unless a test wants it
         gApp.commands.RemoveAll();
         memset(&gWindowHooks, 0, sizeof gWindowHooks);
-        memset(&gDockBayHooks, 0, sizeof gDockBayHooks);
-        memset(&gFrameBarHooks, 0, sizeof gFrameBarHooks);
         InstallFrameHooks();
         InstallMenuHooks();
         InstallDockBayHooks();
@@ -127,8 +125,6 @@ protected:
         GetRecordFilePath("(QRF)Bar", ID_BAR, path, 0);
         DeleteFileA(path);
         memset(&gWindowHooks, 0, sizeof gWindowHooks);
-        memset(&gDockBayHooks, 0, sizeof gDockBayHooks);
-        memset(&gFrameBarHooks, 0, sizeof gFrameBarHooks);
         gApp.commands.RemoveAll();
         gGraphics = 0;
     }
@@ -423,6 +419,24 @@ TEST_F(Bays, HidingAndShowingNotifiesTheFrameAndFreesTheRoom)
     EXPECT_TRUE(IsWindowVisible(bar->window));
     EXPECT_RECT(frame->clientArea, 0, 0, 300, 200 - extent);
     EXPECT_FALSE(frame->OnStandardCommand(0x7001));   // no bar has it
+}
+
+TEST_F(Bays, DpiChangeScalesTheFramesBarsByTheRatio)
+{
+    CFrameWindow *frame = Frame(0, 0, 60, 60, 400, 300);
+    ASSERT_TRUE(frame);
+    CBar *bar = Bar(ID_BAR, frame, BAY_LEFT, kSmall);
+    ASSERT_TRUE(bar);
+    bar->y = 20;
+    int height = bar->height;
+    frame->dpi = 96;
+    frame->OnDpiChanged(144, 0);
+    EXPECT_EQ(bar->y, 30);   // along the bay, scaled by 1.5
+    EXPECT_EQ(frame->dpi, 144);
+    frame->dpi = 0;   // no recorded dpi: ratio 1
+    frame->OnDpiChanged(120, 0);
+    EXPECT_EQ(bar->y, 30);
+    EXPECT_GT(height, 0);
 }
 
 TEST_F(Bays, PlacementRecordIsWrittenAndReadBack)

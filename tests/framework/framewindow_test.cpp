@@ -12,6 +12,7 @@
 #include "framework/framelist.h"
 #include "framework/messages.h"
 #include "framework/recordfile.h"
+#include "framework/ui/dockbay.h"
 #include "framework/ui/framewindow.h"
 #include "framework/utilities.h"
 
@@ -158,8 +159,10 @@ TEST_F(FrameFixture, ListFindsByIndexHandleAndAncestor)
     HWND child = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 5, 5, b->window, 0, 0, 0);
     EXPECT_EQ(b, FindParentFrame(child));
     EXPECT_EQ(nullptr, FindParentFrame(b->window));   // only its ancestors count
-    EXPECT_EQ(2, gWindowHooks.frameCount());
-    EXPECT_EQ(b->window, gWindowHooks.frameWindow(1));
+    EXPECT_EQ(2, FrameCount());
+    EXPECT_EQ(b->window, FrameWindowAt(1));
+    EXPECT_EQ((HWND)0, FrameWindowAt(2));
+    EXPECT_EQ((HWND)0, FrameWindowAt(-1));
 }
 
 TEST_F(FrameFixture, OpacityGivesExactAlpha)
@@ -319,10 +322,10 @@ TEST_F(FrameFixture, LocksStopMoveToRectButNotMove)
     EXPECT_EQ(50, frame->lastPlacedRect.left);
     EXPECT_EQ(450, frame->lastPlacedRect.right);
     EXPECT_EQ((uint32_t)(FRAME_LOCKPOS | FRAME_LOCKSIZE), frame->options & 0x1080);
-    // The display-change hook moves it within its monitor, locks or not.
-    ASSERT_TRUE(gWindowHooks.moveFrame && gWindowHooks.framePlacement);
+    // A display change moves it within its monitor, locks or not.
     RECT placed;
-    ASSERT_TRUE(gWindowHooks.framePlacement(0, &placed));
+    ASSERT_TRUE(FramePlacement(0, &placed));
+    EXPECT_FALSE(FramePlacement(1, &placed));
     EXPECT_EQ(50, placed.left);
 }
 
@@ -387,21 +390,13 @@ TEST_F(FrameFixture, CallerProcedureSeesCreateAndPassesTheRestOn)
     EXPECT_EQ(100, info.ptMinTrackSize.y);
 }
 
-double gScaledRatio;
-
-TEST_F(FrameFixture, DpiRatioScalesBarsAndIsOneWithoutARecordedDpi)
+TEST_F(FrameFixture, DpiChangeRecordsTheNewDpi)
 {
-    gFrameBarHooks.scaleExtents = [](uint16_t, double ratio) { gScaledRatio = ratio; };
     CFrameWindow *frame = Make(0, 0, 10, 10, 300, 200);
     ASSERT_NE(nullptr, frame);
-    frame->dpi = 96;
-    frame->OnDpiChanged(144, 0);
-    EXPECT_DOUBLE_EQ(1.5, gScaledRatio);
-    frame->dpi = 0;
+    frame->dpi = 0;   // no recorded dpi: the bars keep their sizes (ratio 1)
     frame->OnDpiChanged(120, 0);
-    EXPECT_DOUBLE_EQ(1.0, gScaledRatio);
     EXPECT_EQ(120, frame->dpi);
-    memset(&gFrameBarHooks, 0, sizeof gFrameBarHooks);
 }
 
 TEST_F(FrameFixture, DisplayChangeHookMovesFrameWithinItsMonitor)
@@ -418,8 +413,7 @@ TEST_F(FrameFixture, DisplayChangeHookMovesFrameWithinItsMonitor)
     gMonitors = gPrevMonitors;
     SetRect(&gMonitors.rect[0], 0, 0, 1280, 720);
     SetRect(&gMonitors.rect[1], 1280, 0, 3200, 1080);
-    RECT ignored = {0, 0, 0, 0};
-    gWindowHooks.moveFrame(0, &ignored);
+    RescaleFrameAt(0);
     RECT r;
     GetWindowRect(frame->window, &r);
     gMonitors = savedNow;
@@ -430,47 +424,25 @@ TEST_F(FrameFixture, DisplayChangeHookMovesFrameWithinItsMonitor)
     EXPECT_EQ(1480, frame->lastPlacedRect.left);
 }
 
-SIZE FakeExtent(CDockBay *bay)
+TEST_F(FrameFixture, EveryFrameHasItsFourBays)
 {
-    // Sides 0..3 are stored as 1..4 in the fake bay pointers.
-    static const SIZE kExtents[4] = {{0, 30}, {0, 20}, {40, 0}, {50, 0}};
-    return kExtents[(int)(intptr_t)bay - 1];
-}
-
-TEST_F(FrameFixture, BaysSurroundTheClientArea)
-{
-    gDockBayHooks.create = [](HWND, int side) { return (CDockBay *)(intptr_t)(side + 1); };
-    gDockBayHooks.extent = FakeExtent;
-    CFrameWindow *frame = Make(0, FRAME_BORDERLESS, 10, 10, 300, 200);
+    // No set-up of the bar code: a frame has its bays all the same.
+    CFrameWindow *frame = Make(2, FRAME_BORDERLESS, 10, 10, 300, 200);
     ASSERT_NE(nullptr, frame);
     ASSERT_EQ(4, frame->bays.count);
     for (int side = 0; side < 4; side++)
-        EXPECT_EQ((intptr_t)(side + 1), (intptr_t)frame->bays.data[side]);
+        EXPECT_EQ(frame->window, GetParent(frame->bays.data[side]->window)) << side;
     frame->LayOutBays(300, 200);
-    memset(&gDockBayHooks, 0, sizeof gDockBayHooks);
-    EXPECT_EQ(40, frame->clientArea.left);
-    EXPECT_EQ(30, frame->clientArea.top);
-    EXPECT_EQ(250, frame->clientArea.right);
-    EXPECT_EQ(180, frame->clientArea.bottom);
+    EXPECT_EQ(0, frame->clientArea.left);
+    EXPECT_EQ(0, frame->clientArea.top);
+    EXPECT_EQ(300, frame->clientArea.right);
+    EXPECT_EQ(200, frame->clientArea.bottom);
 }
-
-TEST_F(FrameFixture, FailingBayFailsCreationAndLeavesTheListAlone)
-{
-    gDockBayHooks.create = [](HWND, int side) { return side == 2 ? (CDockBay *)0 : (CDockBay *)8; };
-    int position = CreateFrameWindow(0, 0, "Frame", 1, 0, 10, 10, 300, 200);
-    memset(&gDockBayHooks, 0, sizeof gDockBayHooks);
-    EXPECT_EQ(-1, position);
-    EXPECT_EQ(0, gFrames.count);
-}
-
-uint16_t FakeBarCommand(uint16_t, int i) { return (uint16_t)(0x200 + i); }
 
 TEST_F(FrameFixture, StandardMenuListsBarsAndMarksTheState)
 {
     gApp.commands.RemoveAll();
     ASSERT_EQ(0, gApp.AddStandardCommands());
-    gApp.AddCommand(0x200, CMD_BUTTON, CMDF_ENABLED, -1, -1, 0, 0, 0);
-    gApp.AddCommand(0x201, CMD_BUTTON, CMDF_ENABLED, -1, -1, 0, 0, 0);
     CFrameWindow *frame = Make(0, FRAME_TOPMOST | FRAME_LOCKPOS, 10, 10, 300, 200);
     ASSERT_NE(nullptr, frame);
     frame->BuildStandardMenu();
@@ -484,18 +456,11 @@ TEST_F(FrameFixture, StandardMenuListsBarsAndMarksTheState)
     EXPECT_FALSE(gApp.CommandById(0xF155)->flags & CMDF_CHECKED);
     EXPECT_TRUE(gApp.CommandById(0xF161)->flags & CMDF_CHECKED);
 
-    gFrameBarHooks.count = [](uint16_t) { return 2; };
-    gFrameBarHooks.command = FakeBarCommand;
-    gFrameBarHooks.visible = [](uint16_t, int i) { return i == 1; };
+    // (The bars' entries ahead of these: the dock bay tests.)
     frame->SetTransparency(30);
     frame->BuildStandardMenu();
-    memset(&gFrameBarHooks, 0, sizeof gFrameBarHooks);
-    const uint16_t withBars[] = {0x200, 0x201, 0xF000, 0xF110};
-    EXPECT_EQ(0, memcmp(withBars, frame->standardMenu, sizeof withBars));
-    EXPECT_EQ(0xFFFF, frame->standardMenu[10]);
-    EXPECT_FALSE(gApp.CommandById(0x200)->flags & CMDF_CHECKED);
-    EXPECT_TRUE(gApp.CommandById(0x201)->flags & CMDF_CHECKED);
-    EXPECT_TRUE(gApp.CommandById(0xF151)->flags & CMDF_ENABLED);
+    EXPECT_EQ(0, memcmp(plain, frame->standardMenu, sizeof plain));
+    EXPECT_FALSE(gApp.CommandById(0xF151)->flags & CMDF_ENABLED);   // no bars to lock
     EXPECT_TRUE(gApp.CommandById(0xF16B)->flags & CMDF_ENABLED);
     EXPECT_TRUE(gApp.CommandById(0xF164)->flags & CMDF_CHECKED);
     EXPECT_FALSE(gApp.CommandById(0xF161)->flags & CMDF_CHECKED);
@@ -530,14 +495,14 @@ TEST_F(FrameFixture, StatusCommandStringShowsTheChosenText)
     frame->SetStatusText(-1, "override");
     frame->SetStatusText(6, "six");
     EXPECT_STREQ("override", gApp.strings.GetText(100, 0));
-    // Hover help arrives through the command table's hook.
+    // Hover help, as the command table shows it.
     frame->SetStatusText(-1, 0);
     frame->SetStatusText(6, 0);
     frame->SetStatusText(5, 0);
-    gWindowHooks.showStatusText(frame->window, "hover");
+    ShowHoverStatus(frame->window, "hover");
     EXPECT_STREQ("hover", gApp.strings.GetText(100, 0));
     gApp.activeFrame = frame->index;
-    gWindowHooks.restoreStatusText();
+    RestoreStatusText();
     EXPECT_STREQ("Ready", gApp.strings.GetText(100, 0));
     gApp.commands.RemoveAll();
 }

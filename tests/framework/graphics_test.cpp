@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "framework/application.h"
+#include "framework/framelist.h"
 #include "framework/ui/graphics.h"
 #include "framework/utilities.h"
 #include "testutil.h"
@@ -626,7 +627,7 @@ protected:
     void TearDown() override
     {
         gApp.instance = savedInstance;
-        gFirstFrameWindow = 0;
+        DestroyFrameWindows();
         Graphics::TearDown();
     }
 };
@@ -693,8 +694,6 @@ TEST_F(GraphicsIcons, DisabledCommandDrawsGreyedCopy)
     EXPECT_FALSE(AllGrey(&disabled));
 }
 
-static HWND gIconWindow;
-static HWND IconWindow() { return gIconWindow; }
 
 TEST_F(GraphicsIcons, SizeOnlyEntryAsksTheFirstFrame)
 {
@@ -706,17 +705,20 @@ TEST_F(GraphicsIcons, SizeOnlyEntryAsksTheFirstFrame)
     Canvas c(16, 16);
     RECT r = {1, 2, 13, 14};
     EXPECT_EQ(g.DrawCommandIcon(c.dc, 0xF134, ICON_ENABLED, &r), 0);   // no frame yet
-    WNDCLASSA cls;
-    memset(&cls, 0, sizeof(cls));
-    cls.lpfnWndProc = ParentProc;
-    cls.hInstance = GetModuleHandleA(0);
-    cls.lpszClassName = "GraphicsTestFrame";
-    RegisterClassA(&cls);
-    gIconWindow = CreateWindowA("GraphicsTestFrame", "", WS_POPUP, 0, 0, 10, 10, 0, 0,
-                                cls.hInstance, 0);
-    gFirstFrameWindow = IconWindow;
-    EXPECT_EQ(g.DrawCommandIcon(c.dc, 0xF134, ICON_ENABLED, &r), 0xF134 + 13 * 0x10000);
-    DestroyWindow(gIconWindow);
+    // The first frame, made with the program's own instance (the icons come
+    // from user32's).
+    HINSTANCE icons = gApp.instance;
+    gApp.instance = savedInstance;
+    int made = CreateFrameWindow(0, 0, "Icons", 1, 0, 0, 0, 200, 100);
+    gApp.instance = icons;
+    ASSERT_EQ(0, made);
+    RECT all = {0, 0, 16, 16};
+    ::FillRect(c.dc, &all, (HBRUSH)GetStockObject(WHITE_BRUSH));
+    // The frame paints the swatch: a black outline 4 pixels inside the rectangle.
+    EXPECT_EQ(g.DrawCommandIcon(c.dc, 0xF134, ICON_ENABLED, &r), 0);
+    EXPECT_EQ(GetPixel(c.dc, 5, 6), RGB(0, 0, 0));
+    EXPECT_EQ(GetPixel(c.dc, 2, 3), RGB(255, 255, 255));
+    DestroyFrameWindows();
 }
 
 // ---- Clean-up ----

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "earth/clouds.h"
-#include "earth/progress.h"
+#include "shell/progress.h"
 #include "earth/settings.h"
 #include "framework/application.h"
 #include "framework/connection.h"
@@ -74,6 +74,7 @@ class Http : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        InstallProgressSink();
         ASSERT_GT(Port("VT_HTTP_PORT"), 0) << "run through tests/framework/run_http_test.sh";
         ASSERT_GT(Port("VT_HTTPS_PORT"), 0);
         ASSERT_GT(Port("VT_PROXY_PORT"), 0);

@@ -101,8 +101,6 @@ protected:
         gApp.doubleClickTime = 1;   // no double clicks between the tests' presses
         // As start-up does, in its order.
         memset(&gWindowHooks, 0, sizeof gWindowHooks);
-        memset(&gDockBayHooks, 0, sizeof gDockBayHooks);
-        memset(&gFrameBarHooks, 0, sizeof gFrameBarHooks);
         InstallFrameHooks();
         InstallMenuHooks();
         InstallDockBayHooks();
@@ -138,8 +136,6 @@ protected:
         DestroyFrameWindows();
         PumpMessages(20);
         memset(&gWindowHooks, 0, sizeof gWindowHooks);
-        memset(&gDockBayHooks, 0, sizeof gDockBayHooks);
-        memset(&gFrameBarHooks, 0, sizeof gFrameBarHooks);
         gApp.commands.RemoveAll();
         gGraphics = 0;
         RemoveTree(folder);

@@ -364,6 +364,13 @@ void CheckWatchedItem()
         listed |= gApp.items.data[i] == item;
     gWatchedAlive = IsWindow(gWatchedWindow) && item && listed && !IsWindowVisible(gWatchedWindow);
 }
+// The menus' own close, then the check.
+void (*gMenusClose)(CUIItem *menu);
+void CloseThenCheck(CUIItem *menu)
+{
+    gMenusClose(menu);
+    CheckWatchedItem();
+}
 
 TEST_F(Menus, ClickRunsTheCommandOnceAfterTheMenuClosed)
 {
@@ -372,7 +379,8 @@ TEST_F(Menus, ClickRunsTheCommandOnceAfterTheMenuClosed)
     ASSERT_TRUE(exit != nullptr);
     gWatchedWindow = exit->window;
     gWatchedAlive = -1;
-    gWindowHooks.restoreStatusText = CheckWatchedItem;   // runs right after the close
+    gMenusClose = gWindowHooks.closeMenu;
+    gWindowHooks.closeMenu = CloseThenCheck;   // checks right after the close
     // The release is handled inside the item's own window procedure, which
     // closes the menu that holds the item.
     SendMessageA(exit->window, WM_LBUTTONUP, 0, -1);

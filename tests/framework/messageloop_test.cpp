@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "framework/application.h"
+#include "framework/framelist.h"
 #include "framework/messages.h"
 #include "testutil.h"
 #include "windowlog.h"
@@ -277,25 +278,36 @@ TEST_F(Accelerators, SwitchedOffTheTableIsNotWalked)
 
 // ------------------------------------------------- frames and the phantom
 
-static std::vector<HWND> gFrames;
-static std::vector<uint32_t> gFrameOptions;
-static int gShown, gDailyChecks;
-static int FakeFrameCount() { return (int)gFrames.size(); }
-static HWND FakeFrameWindow(int index) { return gFrames[index]; }
-static uint32_t FakeFrameOptions(int index) { return gFrameOptions[index]; }
+static int gDailyChecks;
+
+// Real frames of the frame list; what they are sent from WM_USER on is
+// logged and answered here, the rest goes to the frame class.
+static LRESULT CALLBACK LoggingFrameProc(HWND window, UINT message, WPARAM wParam,
+                                         LPARAM lParam)
+{
+    if (message < WM_USER)
+        return DefFrameWindowProc(window, message, wParam, lParam);
+    MessageLog().push_back({window, message, wParam, lParam});
+    return 0;
+}
+
+// How many frames are shown.
+static int ShownFrames()
+{
+    int shown = 0;
+    for (int i = 0; i < gFrames.count; i++)
+        shown += IsWindowVisible(gFrames.data[i]->window) ? 1 : 0;
+    return shown;
+}
 
 class Phantom : public MessageLoop {
 protected:
     void SetUp() override
     {
         MessageLoop::SetUp();
-        gFrames.clear();
-        gFrameOptions.clear();
-        gShown = gDailyChecks = 0;
-        gWindowHooks.frameCount = FakeFrameCount;
-        gWindowHooks.frameWindow = FakeFrameWindow;
-        gWindowHooks.frameOptions = FakeFrameOptions;
-        gWindowHooks.showAllFrames = [] { gShown++; };
+        DestroyFrameWindows();
+        gApp.placementInvalid = 1;   // no frame takes a stored placement
+        gDailyChecks = 0;
         gWindowHooks.dailyChecks = [] { gDailyChecks++; };
         gApp.controlMessage = RegisterWindowMessageA(QRF_CONTROL_MESSAGE_NAME);
         gApp.taskbarMessage = RegisterWindowMessageA("TaskbarCreated");
@@ -309,13 +321,14 @@ protected:
         gApp.restartParameters[0] = 0;
         gApp.commandLine[0] = 0;
         gApp.hourlyTicks = 0;
+        DestroyFrameWindows();
         MessageLoop::TearDown();
     }
     HWND AddFrame(uint32_t options)
     {
-        gFrames.push_back(Window());
-        gFrameOptions.push_back(options);
-        return gFrames.back();
+        int position = CreateFrameWindow((uint16_t)gFrames.count, LoggingFrameProc, "Frame", 1,
+                                         options, 10, 10, 200, 100);
+        return position < 0 ? 0 : gFrames.data[position]->window;
     }
     LRESULT Control(WPARAM what, uint32_t token)
     {
@@ -333,7 +346,7 @@ TEST_F(Phantom, MainWindowIsTheLastMarkedFrameAfterTheFirst)
     gApp.SendToMainWindow(WM_USER + 9, 3, 4);
     ASSERT_EQ(CountLogged(WM_USER + 9), 1);
     EXPECT_EQ(FindLogged(WM_USER + 9)->window, marked);
-    gFrameOptions[2] = 0;
+    gFrames.data[2]->options &= ~0x400u;
     MessageLog().clear();
     gApp.SendToMainWindow(WM_USER + 9, 3, 4);
     EXPECT_EQ(FindLogged(WM_USER + 9)->window, first);
@@ -342,15 +355,17 @@ TEST_F(Phantom, MainWindowIsTheLastMarkedFrameAfterTheFirst)
 TEST_F(Phantom, ShowFromAnotherInstanceShowsFramesAndReachesTheMainWindow)
 {
     HWND main = AddFrame(0);
+    AddFrame(0);
+    EXPECT_EQ(ShownFrames(), 0);
     EXPECT_EQ(Control(QRFM_SHOW, 0x1234ABCD), 0);
-    EXPECT_EQ(gShown, 1);
+    EXPECT_EQ(ShownFrames(), 2);
     const LoggedMessage *show = FindLogged(QRFM_SHOW);
     ASSERT_NE(show, nullptr);
     EXPECT_EQ(show->window, main);
     EXPECT_EQ(show->wParam, 0u);
     Control(QRFM_QUIT, 0x1234ABCD);
     EXPECT_EQ(CountLogged(QRFM_QUIT), 1);
-    EXPECT_EQ(gShown, 1);
+    EXPECT_EQ(CountLogged(QRFM_SHOW), 1);
 }
 
 TEST_F(Phantom, ControlMessageWithAnotherTokenIsIgnored)
@@ -358,7 +373,7 @@ TEST_F(Phantom, ControlMessageWithAnotherTokenIsIgnored)
     AddFrame(0);
     Control(QRFM_SHOW, 0x1234ABCE);
     Control(QRFM_RESTART, 0);
-    EXPECT_EQ(gShown, 0);
+    EXPECT_EQ(ShownFrames(), 0);
     EXPECT_TRUE(MessageLog().empty());
     EXPECT_EQ(gApp.restartMode, 0);
     MSG msg;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "framework/application.h"
+#include "framework/framelist.h"
 #include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "framework/ui/graphics.h"
@@ -362,24 +363,17 @@ LRESULT CALLBACK HelpFrameProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         gHelpTopic = wParam;
         return 0;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefFrameWindowProc(window, message, wParam, lParam);
 }
-HWND HelpFrame() { return gHelpFrame; }
 
 // The texts carry the dialog font, as its buttons do; Help goes to the first
 // frame window with the topic "About".
 TEST_F(UpdateCheck, TextsTakeTheDialogFontAndHelpGoesToTheFirstFrame)
 {
     Store(gNow - 2 * 86400, 14, true, "2.9.15");
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = HelpFrameProc;
-    wc.hInstance = GetModuleHandleA(0);
-    wc.lpszClassName = "VtHelpFrame";
-    RegisterClassA(&wc);
-    gHelpFrame = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 10, 10, 0, 0,
-                                 wc.hInstance, 0);
-    HWND (*earlier)() = gFirstFrameWindow;
-    gFirstFrameWindow = HelpFrame;
+    // The first frame of the frame list, its messages seen first by HelpFrameProc.
+    ASSERT_EQ(0, CreateFrameWindow(0, HelpFrameProc, "Help", 1, 0, 0, 0, 200, 100));
+    gHelpFrame = gFrames.data[0]->window;
     gHelpCount = 0;
     HWND dialog = OpenUpdateCheckDialog(0);
     ASSERT_TRUE(dialog);
@@ -391,8 +385,7 @@ TEST_F(UpdateCheck, TextsTakeTheDialogFontAndHelpGoesToTheFirstFrame)
     EXPECT_EQ(1, gHelpCount);
     EXPECT_STREQ("About", (const char *)gHelpTopic);
     SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-    gFirstFrameWindow = earlier;
-    DestroyWindow(gHelpFrame);
+    DestroyFrameWindows();
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "earth/clouds.h"
-#include "earth/progress.h"
+#include "shell/progress.h"
 #include "earth/settings.h"
 #include "earth/weather.h"
 #include "framework/application.h"
@@ -238,6 +238,7 @@ protected:
 
     void SetUp() override
     {
+        InstallProgressSink();
         gPrefs = kDefaultPrefs;
         gPrefs.szWeatherApiKey[0] = 'k';   // no reminder unless a test wants one
         gPrefs.szWeatherApiKey[1] = 0;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "earth/progress.h"
+#include "framework/seams.h"
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
 #include "framework/application.h"
@@ -28,6 +28,7 @@
 // its own.
 HWND gOptionsDialog;
 static HWND gTestMain;
+static void IgnoreRendered(int) {}   // the progress sink's rendered share, unwatched
 HWND MainWindow() { return gTestMain; }
 
 namespace {
@@ -225,7 +226,7 @@ protected:
     }
     void TearDown() override
     {
-        gTrayIconHook = 0;
+        gProgressSink.rendered = IgnoreRendered;
         gOptionsDialog = 0;
     }
     // The icons handed to the shell since the last look.
@@ -302,13 +303,13 @@ TEST_F(TrayCalls, CallsGoToFrameZeroWithTheTooltip)
     EXPECT_EQ(Tooltip(), gCalls[0].tip);
 }
 
-TEST_F(TrayCalls, ProgressModuleReachesTheTrayThroughItsHook)
+TEST_F(TrayCalls, RendererReachesTheTrayThroughTheProgressSink)
 {
-    UpdateTrayIcon(TRAY_IDLE);
+    gProgressSink.rendered(TRAY_IDLE);
     EXPECT_TRUE(Icons().empty());
     InstallTrayHook();
-    UpdateTrayIcon(75);
-    UpdateTrayIcon(TRAY_REMOVE);
+    gProgressSink.rendered(75);
+    gProgressSink.rendered(TRAY_REMOVE);
     EXPECT_EQ(std::vector<int>({19, 0}), Icons());
 }
 

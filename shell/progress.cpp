@@ -1,10 +1,13 @@
-#include "earth/progress.h"
+// The status sink with its status window, and the start-up progress dialog
+// that the maintenance workers end with their result.
+#include "shell/progress.h"
 
 #include <commctrl.h>
 #include <string.h>
 
 #include "framework/application.h"
 #include "framework/dialogs.h"
+#include "framework/seams.h"
 #include "resources/resource.h"
 
 // Posted to the progress dialog: end with wParam as the result.
@@ -93,13 +96,12 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     return FALSE;
 }
 
-void (*gTrayIconHook)(int percent);
-
-void UpdateTrayIcon(int percent)
+void InstallProgressSink()
 {
-    void (*hook)(int) = gTrayIconHook;
-    if (hook)
-        hook(percent);
+    gProgressSink.status = SetProgressStatus;
+    gProgressSink.window = GetProgressWindow;
+    gProgressSink.waitForDialog = WaitForProgressDialog;
+    gProgressSink.workerDone = EndProgressDialog;
 }
 
 // ---------------------------------------------------------------- workers

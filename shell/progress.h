@@ -1,12 +1,15 @@
 // The process-wide progress sink of long workers: the latest status text and
 // percentage, and the window that shows them (text 1232, bar 1133) while one
 // is registered; and the start-up progress dialog 107 that the workers end.
+// The earth model's workers reach it through gProgressSink (framework/seams.h),
+// which InstallProgressSink points here.
 #pragma once
 
 #include <windows.h>
 
+#include "framework/seams.h"
+
 enum {
-    PROGRESS_TEXT_SIZE = 260,
     PROGRESS_NO_THREAD = 3,
     PROGRESS_DIALOG_WAIT_CHECKS = 1000,   // 10 ms apart
 };
@@ -43,7 +46,6 @@ int RunBehindProgressDialog(LPTHREAD_START_ROUTINE worker);
 // while it exists.
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The tray icon's progress picture: 0..100 progress, -1 idle, -2 removed.
-// The tray sets the hook when it exists; until then the call does nothing.
-extern void (*gTrayIconHook)(int percent);
-void UpdateTrayIcon(int percent);
+// Points gProgressSink's status, window, waitForDialog and workerDone at this
+// module (its rendered share is the tray's: InstallTrayHook).
+void InstallProgressSink();
