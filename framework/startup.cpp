@@ -174,14 +174,24 @@ static int MakeFoldersUsable(CApplication *app, bool waitForever)
     return result;
 }
 
+// The whole command line, read back later for its "-PROFILE".
+static void WriteCommandRecord(const CApplication *app)
+{
+    WriteRecordFile("(QRF)Cmd", -1, app->commandLine, (int)strlen(app->commandLine) + 1, 0);
+}
+
 // Another instance of this product takes over: it shows itself, or quits
-// under -QUIT. True when this process is to end.
+// under -QUIT. True when this process is to end. The command record goes
+// first: the running copy, asked to show itself, switches to the profile
+// this start names there.
 static bool HandOverToInstance(CApplication *app, bool quit)
 {
     HWND other = FindInstanceWindow(app->productName);
-    if (other)
+    if (other) {
+        WriteCommandRecord(app);
         PostMessageA(HWND_BROADCAST, app->controlMessage, quit ? QRFM_QUIT : QRFM_SHOW,
                      (LPARAM)app->token);
+    }
     if (!other && !quit)
         return false;
     app->signalled = 1;
@@ -247,11 +257,7 @@ static int InitColoursAndFonts(CApplication *app)
     int result = gAppGraphics.LoadColours();
     if (result != 0)
         return result;
-    HDC screen = GetDC(0);
-    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen)
-        ReleaseDC(0, screen);
-    gAppGraphics.CreateFonts(app->appRecord.fontFace, app->appRecord.fontSize, dpi);
+    gAppGraphics.CreateFonts(app->appRecord.fontFace, app->appRecord.fontSize, GetScreenDpi());
     return 0;
 }
 
@@ -372,7 +378,7 @@ static void TakeIdentity(CApplication *app, HINSTANCE module, uint16_t productId
 
 // Everything up to the moment the data folders are usable. Another instance
 // is looked for before anything here touches a folder, so that a second
-// start never changes the running copy's files.
+// start changes none of the running copy's files but its command record.
 static int StartProcess(CApplication *app, bool allowSeveral)
 {
     gGraphics = &gAppGraphics;
@@ -396,7 +402,7 @@ static void PrepareDataFolder(CApplication *app, int settingsVersion)
     ImportPendingArchive(app->dataFolder, app->productName);
     CopyFirstRunFilesOnce(app);
     LoadAppRecord(app, settingsVersion);
-    WriteRecordFile("(QRF)Cmd", -1, app->commandLine, (int)strlen(app->commandLine) + 1, 0);
+    WriteCommandRecord(app);
 }
 
 static int StartWindows(CApplication *app)
