@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 #include <shellapi.h>
+#include <shlwapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -550,7 +551,9 @@ int ShowHelp(const char *fileName, const char *topic)
     if (!fileName || !FindTextNoCase(fileName, ".chm"))
         return HELP_NOT_A_HELP_FILE;
     char path[MAX_PATH], shortPath[MAX_PATH];
-    if (GetFileAttributesA(fileName) != INVALID_FILE_ATTRIBUTES)
+    // A bare name is looked for in the installation folder; a full path
+    // stays as it is, so that a missing one is reported under its own name.
+    if (GetFileAttributesA(fileName) != INVALID_FILE_ATTRIBUTES || !PathIsRelativeA(fileName))
         CopyText(path, fileName, MAX_PATH);
     else
         snprintf(path, MAX_PATH, "%s\\%s", (const char *)gApp.installRecord + 20, fileName);

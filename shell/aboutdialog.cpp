@@ -10,6 +10,7 @@
 #include "framework/messages.h"
 #include "framework/updatecheck.h"
 #include "resources/resource.h"
+#include "shell/help.h"
 
 AboutArchiveHooks gAboutArchiveHooks = {0, 0, 0, 0};
 
@@ -148,7 +149,7 @@ void AboutCommand(HWND dialog, int id)
 bool HelpFileExists()
 {
     char path[MAX_PATH];
-    snprintf(path, sizeof path, "%s\\%s", gApp.ownFolder, "Veltaspar.chm");
+    ProgramHelpPath(path, sizeof path);
     return gApp.ownFolder[0] && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 

@@ -15,6 +15,7 @@
 #include "framework/application.h"
 #include "framework/dialogs.h"
 #include "framework/utilities.h"
+#include "shell/help.h"
 #include "shell/imageview.h"
 
 int gCitiesDialogSelection = -1;
@@ -726,7 +727,7 @@ void RunCitiesCommand(HWND dialog, CitiesDialog *state, int id, int code)
         EndCitiesDialog(dialog, state, id);
         break;
     case ID_HELP:
-        ShowHelp("Veltaspar.chm", "ViewOptions.htm");
+        ShowProgramHelp("ViewOptions.htm");
         break;
     case ID_COUNTRY_FILTER:
         if (code == EN_CHANGE && !state->refreshing) {
