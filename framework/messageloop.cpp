@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "framework/application.h"
+#include "framework/clamp.h"
 #include "framework/messages.h"
 #include "framework/utilities.h"
 
@@ -240,11 +241,6 @@ CUIItem *CApplication::CloseMenu(CUIItem *item)
     if (gWindowHooks.restoreStatusText)
         gWindowHooks.restoreStatusText();
     return top;
-}
-
-static LONG RoundHalfAway(double value)
-{
-    return (LONG)(value < 0 ? -floor(-value + 0.5) : floor(value + 0.5));
 }
 
 static double Ratio(LONG newSize, LONG oldSize)

@@ -38,7 +38,18 @@ static GetDpiForMonitorFunction LookUpGetDpiForMonitor()
     return function;
 }
 
-static int ScreenDpi()
+int QueryMonitorDpi(HMONITOR monitor)
+{
+    GetDpiForMonitorFunction getDpi = LookUpGetDpiForMonitor();
+    if (!getDpi)
+        return -1;
+    UINT dpiX = 0, dpiY = 0;
+    if (!monitor || FAILED(getDpi(monitor, EFFECTIVE_DPI, &dpiX, &dpiY)))
+        return 0;
+    return (int)dpiY;
+}
+
+int GetScreenDpi()
 {
     HDC screen = GetDC(0);
     int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
@@ -49,11 +60,8 @@ static int ScreenDpi()
 
 int GetMonitorDpi(HMONITOR monitor)
 {
-    GetDpiForMonitorFunction getDpi = LookUpGetDpiForMonitor();
-    UINT dpiX = 0, dpiY = 0;
-    if (monitor && getDpi && SUCCEEDED(getDpi(monitor, EFFECTIVE_DPI, &dpiX, &dpiY)) && dpiY)
-        return (int)dpiY;
-    return ScreenDpi();
+    int dpi = QueryMonitorDpi(monitor);
+    return dpi > 0 ? dpi : GetScreenDpi();
 }
 
 // ---------------------------------------------------------------- monitor table
@@ -94,7 +102,7 @@ static void AddDesktopEntry(MonitorTable *table)
     table->rect[0] = rect;
     if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &table->work[0], 0))
         table->work[0] = rect;
-    table->dpi[0] = ScreenDpi();
+    table->dpi[0] = GetScreenDpi();
     table->flags[0] = MONITORINFOF_PRIMARY;
     table->device[0][0] = 0;
     table->count = 1;
