@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "framework/application.h"
 #include "framework/utilities.h"
 #include "resources/resource.h"
 #include "setup/script.h"
@@ -20,11 +21,6 @@ SetupEngine gSetup;
 static_assert((int)SETUP_CANCELLED == (int)SE_CANCELLED, "a cancelled wizard ends as its runner did");
 
 enum { TEXT_SIZE = SCRIPT_VALUE_SIZE, BASE_DPI = 96 };
-
-static void CopyCut(char *out, const char *text, size_t size)
-{
-    snprintf(out, size, "%s", text ? text : "");
-}
 
 static bool IsDefined(const char *name)
 {
@@ -120,7 +116,7 @@ void ParseSetupCommandLine(const char *commandLine)
         if (!_stricmp(argument, "-SILENT")) {
             gSetup.silent = true;
         } else if ((value = SwitchValue(argument, "-WORKDIR=")) != 0) {
-            CopyCut(gSetup.workFolder, value, sizeof gSetup.workFolder);
+            CopyText(gSetup.workFolder, value, sizeof gSetup.workFolder);
             size_t n = strlen(gSetup.workFolder);
             if (n && gSetup.workFolder[n - 1] == '\\')
                 gSetup.workFolder[n - 1] = 0;
@@ -132,7 +128,7 @@ void ParseSetupCommandLine(const char *commandLine)
             gSetup.dataGiven = true;
         } else if ((value = SwitchValue(argument, "-USE=")) != 0) {
             if (gSetup.useCount < SETUP_USE_FILES && value[0])
-                CopyCut(gSetup.useFiles[gSetup.useCount++], value, SETUP_PATH_SIZE);
+                CopyText(gSetup.useFiles[gSetup.useCount++], value, SETUP_PATH_SIZE);
         }
     }
     gSetup.allUsersDefault = gSetup.installGiven && !gSetup.dataGiven;
@@ -245,7 +241,7 @@ const char *SetupMessageText(int number)
 
 void FormatSetupMessage(int number, char *out)
 {
-    CopyCut(out, SetupMessageText(number), TEXT_SIZE);
+    CopyText(out, SetupMessageText(number), TEXT_SIZE);
     SubstituteVariables(out);
 }
 
@@ -253,7 +249,7 @@ int SetupMessageBox(HWND owner, int number, UINT flags)
 {
     char text[TEXT_SIZE], caption[TEXT_SIZE];
     FormatSetupMessage(number, text);
-    CopyCut(caption, "#SETUPMODE#", sizeof caption);
+    CopyText(caption, "#SETUPMODE#", sizeof caption);
     SubstituteVariables(caption);
     if (owner)
         SetForegroundWindow(owner);
@@ -272,14 +268,14 @@ int ShowScriptError(HWND owner, int error)
 void SetupLogPath(char *out)
 {
     char name[MAX_PATH];
-    CopyCut(name, PathFileName(gSetup.programPath), sizeof name);
+    CopyText(name, PathFileName(gSetup.programPath), sizeof name);
     size_t n = strlen(name);
     if (n >= 4)
         name[n - 4] = 0;
     strcat(name, ".log");
     char folder[MAX_PATH];
     if (gSetup.workFolder[0])
-        CopyCut(folder, gSetup.workFolder, sizeof folder);
+        CopyText(folder, gSetup.workFolder, sizeof folder);
     else if (!GetCurrentDirectoryA(sizeof folder, folder))
         folder[0] = 0;
     n = strlen(folder);
@@ -461,7 +457,7 @@ void CheckForUpgrade(UpgradeCheck *check)
     int messageMajor = 0, messageMinor = 0, removeMajor = 0, removeMinor = 0;
     if (haveMessage) {   // "<version> <message>": the variable keeps the message
         char text[TEXT_SIZE];
-        CopyCut(text, GetVariableText("#UPGMSG1#"), sizeof text);
+        CopyText(text, GetVariableText("#UPGMSG1#"), sizeof text);
         ParseVersion(text, &messageMajor, &messageMinor);
         const char *message = strchr(text, ' ');
         SetVariable("#UPGMSG1#", message ? message + 1 : "");
@@ -471,7 +467,7 @@ void CheckForUpgrade(UpgradeCheck *check)
     if (!IsDefined("#REMAPP#") || !GetVariableText("#REMAPP#")[0])
         SetVariable("#REMAPP#", GetVariableText("#PROGRAM#"));
     char application[TEXT_SIZE], keyPath[TEXT_SIZE + 64];
-    CopyCut(application, GetVariableText("#REMAPP#"), sizeof application);
+    CopyText(application, GetVariableText("#REMAPP#"), sizeof application);
     snprintf(keyPath, sizeof keyPath, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s",
              application);
     HKEY key;
@@ -499,7 +495,7 @@ void CheckForUpgrade(UpgradeCheck *check)
 bool RunOldUninstaller(const char *commandLine)
 {
     char line[2 * SETUP_PATH_SIZE + 2];
-    CopyCut(line, commandLine, sizeof line);
+    CopyText(line, commandLine, sizeof line);
     if (!line[0])
         return false;
     STARTUPINFOA startup = {};
@@ -678,7 +674,7 @@ static void MakeWebLink(HWND item, const char *target, bool bold, bool centred)
         link->oldProc = (WNDPROC)SetWindowLongPtrA(item, GWLP_WNDPROC, (LONG_PTR)WebLinkProc);
         SetWindowLongA(item, GWL_STYLE, GetWindowLongA(item, GWL_STYLE) | SS_NOTIFY | WS_TABSTOP);
     }
-    CopyCut(link->target, target, sizeof link->target);
+    CopyText(link->target, target, sizeof link->target);
     link->bold = bold;
     link->centred = centred;
     InvalidateRect(item, 0, TRUE);
@@ -835,7 +831,7 @@ static void InitWelcome()
         return;
     }
     char text[TEXT_SIZE];
-    CopyCut(text, GetVariableText("#DESCR#"), sizeof text);
+    CopyText(text, GetVariableText("#DESCR#"), sizeof text);
     for (char *p = text; p[0] && p[1]; p++)   // "\n" pairs become line breaks
         if (p[0] == '\\' && p[1] == 'n') {
             p[0] = '\r';
@@ -873,7 +869,7 @@ static void WelcomeNext()
     CheckForUpgrade(&check);
     if (check.askMessage && !gSetup.uninstallMode) {
         char text[TEXT_SIZE], caption[TEXT_SIZE] = "#SETUPMODE#";
-        CopyCut(text, GetVariableText("#UPGMSG1#"), sizeof text);
+        CopyText(text, GetVariableText("#UPGMSG1#"), sizeof text);
         SubstituteVariables(caption);
         SetForegroundWindow(gSetup.frame);
         if (MessageBoxA(gSetup.frame, text, caption, MB_OKCANCEL | MB_ICONINFORMATION) ==
@@ -1014,7 +1010,7 @@ static void BrowseFolder(bool install)
 // The deepest part of the path that exists, for the free-space query.
 static void ExistingParent(const char *path, char *out)
 {
-    CopyCut(out, path, MAX_PATH);
+    CopyText(out, path, MAX_PATH);
     while (out[0] && !FolderExists(out)) {
         char *cut = strrchr(out, '\\');
         if (!cut)
