@@ -553,7 +553,7 @@ int ShowHelp(const char *fileName, const char *topic)
     char path[MAX_PATH], shortPath[MAX_PATH];
     // A bare name is looked for in the installation folder; a full path
     // stays as it is, so that a missing one is reported under its own name.
-    if (GetFileAttributesA(fileName) != INVALID_FILE_ATTRIBUTES || !PathIsRelativeA(fileName))
+    if (PathExists(fileName) || !PathIsRelativeA(fileName))
         CopyText(path, fileName, MAX_PATH);
     else
         snprintf(path, MAX_PATH, "%s\\%s", (const char *)gApp.installRecord + 20, fileName);
@@ -564,7 +564,7 @@ int ShowHelp(const char *fileName, const char *topic)
     INT_PTR found = (INT_PTR)FindExecutableA(shortPath, 0, viewer);
     if (found == SE_ERR_NOASSOC)
         return HelpMessage(0, fileName, HELP_NO_VIEWER);
-    if (GetFileAttributesA(shortPath) == INVALID_FILE_ATTRIBUTES)
+    if (!PathExists(shortPath))
         return HelpMessage(1, path, HELP_FILE_MISSING);
     char parameters[MAX_PATH * 2];
     if (topic && topic[0])

@@ -218,7 +218,7 @@ int SetAutostartShortcut(bool create, const char *extraArguments, bool keepExist
         DeleteFileA(linkPath);   // a missing link is as good as a deleted one
         return 0;
     }
-    if (keepExisting && GetFileAttributesA(linkPath) != INVALID_FILE_ATTRIBUTES)
+    if (keepExisting && PathExists(linkPath))
         return 0;
     char arguments[MAX_LONG_TEXT];
     snprintf(arguments, sizeof arguments, "%s %s %s", "-WAITFORDATAPATH", "-AUTOSTART",

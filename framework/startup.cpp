@@ -202,7 +202,7 @@ static void ImportPendingArchive(const char *folder, const char *productName)
 {
     char path[MAX_TEXT];
     snprintf(path, sizeof path, "%s\\%s.%s", folder, productName, ARCHIVE_EXTENSION);
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+    if (!PathExists(path))
         return;
     if (gStartupHooks.importArchive)
         gStartupHooks.importArchive(path);
@@ -227,7 +227,7 @@ static void CopyFirstRunFilesOnce(CApplication *app)
 {
     char record[MAX_TEXT];
     GetRecordFilePath("(QRF)App", -1, record, 0);
-    if (GetFileAttributesA(record) != INVALID_FILE_ATTRIBUTES)
+    if (PathExists(record))
         return;
     char init[MAX_TEXT];
     snprintf(init, sizeof init, "%s\\Init",

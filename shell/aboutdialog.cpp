@@ -9,6 +9,7 @@
 #include "framework/framelist.h"
 #include "framework/messages.h"
 #include "framework/updatecheck.h"
+#include "framework/utilities.h"
 #include "resources/resource.h"
 #include "shell/help.h"
 
@@ -150,7 +151,7 @@ bool HelpFileExists()
 {
     char path[MAX_PATH];
     ProgramHelpPath(path, sizeof path);
-    return gApp.ownFolder[0] && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    return gApp.ownFolder[0] && PathExists(path);
 }
 
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)

@@ -439,7 +439,7 @@ void FillCities(HWND dialog)
     LineTable table = {0, CGrowArray<char *>()};
     char text[260], archive[260], zones[260], zonesArchive[260];
     CityTablePaths(text, archive, zones, zonesArchive);
-    bool haveArchive = GetFileAttributesA(archive) != INVALID_FILE_ATTRIBUTES;
+    bool haveArchive = PathExists(archive);
     if (country >= 0 && country < gCountries.count &&
         FillCityList(gCountries.data[country].code, &lines) == 0 &&
         LoadLineTable(&table, text, haveArchive ? archive : 0) == 0) {
