@@ -218,17 +218,30 @@ DWORD WINAPI FindWindowThread(void *parameter)
     return 0;
 }
 
-bool WindowOnDesktop(const char *className, const char *title)
+WindowQuery AskDesktop(const char *className, const char *title, int childId)
 {
     WindowQuery query;
     query.className = className;
     query.title = title;
+    query.childId = childId;
     HANDLE thread = CreateThread(0, 0, FindWindowThread, &query, 0, 0);
     WaitForSingleObject(thread, 10000);
     CloseHandle(thread);
-    return query.found;
+    return query;
 }
 
+bool WindowOnDesktop(const char *className, const char *title)
+{
+    return AskDesktop(className, title, 0).found;
+}
+
+// The text of a child of that window; empty when there is none.
+std::string ChildTextOnDesktop(const char *className, const char *title, int childId)
+{
+    return AskDesktop(className, title, childId).childText;
+}
+
+// The names in a folder, for a failure message.
 std::string Listing(const std::string &folder)
 {
     std::string names;
@@ -241,19 +254,6 @@ std::string Listing(const std::string &folder)
     while (FindNextFileA(find, &entry));
     FindClose(find);
     return names;
-}
-
-// The text of a child of that window; empty when there is none.
-std::string ChildTextOnDesktop(const char *className, const char *title, int childId)
-{
-    WindowQuery query;
-    query.className = className;
-    query.title = title;
-    query.childId = childId;
-    HANDLE thread = CreateThread(0, 0, FindWindowThread, &query, 0, 0);
-    WaitForSingleObject(thread, 10000);
-    CloseHandle(thread);
-    return query.childText;
 }
 
 HANDLE StartOnDesktop(const std::string &commandLine)
