@@ -251,11 +251,8 @@ static const DpiFunctions &Dpi()
     if (gDpi.looked)
         return gDpi;
     gDpi.looked = true;
-    HMODULE user = GetModuleHandleA("user32.dll");
-    if (user) {
-        gDpi.forWindow = (DpiForWindowFn)(void *)GetProcAddress(user, "GetDpiForWindow");
-        gDpi.adjust = (AdjustForDpiFn)(void *)GetProcAddress(user, "AdjustWindowRectExForDpi");
-    }
+    gDpi.forWindow = (DpiForWindowFn)SystemFunction("user32", "GetDpiForWindow");
+    gDpi.adjust = (AdjustForDpiFn)SystemFunction("user32", "AdjustWindowRectExForDpi");
     return gDpi;
 }
 

@@ -39,16 +39,6 @@ StartupHooks gStartupHooks;
 // through gGraphics.
 static CGraphics gAppGraphics;
 
-typedef void (*AnyProc)();
-
-static AnyProc LookUp(const char *module, const char *name)
-{
-    HMODULE library = GetModuleHandleA(module);
-    if (!library)
-        library = LoadLibraryA(module);
-    return library ? (AnyProc)(void *)GetProcAddress(library, name) : 0;
-}
-
 // ---------------------------------------------------------------- messages
 
 static int ShowStartupError(int code)
@@ -82,8 +72,8 @@ static void BecomeDpiAware()
 {
     typedef BOOL(WINAPI * ContextFn)(HANDLE);
     typedef HRESULT(WINAPI * AwarenessFn)(int);
-    ContextFn byContext = (ContextFn)LookUp("user32", "SetProcessDpiAwarenessContext");
-    AwarenessFn byLevel = (AwarenessFn)LookUp("shcore", "SetProcessDpiAwareness");
+    ContextFn byContext = (ContextFn)SystemFunction("user32", "SetProcessDpiAwarenessContext");
+    AwarenessFn byLevel = (AwarenessFn)SystemFunction("shcore", "SetProcessDpiAwareness");
     if (byContext)
         byContext((HANDLE)(INT_PTR)-4);
     else if (byLevel)
@@ -274,7 +264,7 @@ static void RegisterMessages(CApplication *app)
 {
     typedef BOOL(WINAPI * FilterFn)(UINT, DWORD);
     app->taskbarMessage = RegisterWindowMessageA("TaskbarCreated");
-    FilterFn filter = (FilterFn)LookUp("user32", "ChangeWindowMessageFilter");
+    FilterFn filter = (FilterFn)SystemFunction("user32", "ChangeWindowMessageFilter");
     if (!filter)
         return;
     filter(app->taskbarMessage, 1);   // MSGFLT_ADD
@@ -294,11 +284,11 @@ static void ReadSystemKind(CApplication *app)
 {
     typedef BOOL(WINAPI * Wow64Fn)(HANDLE, PBOOL);
     typedef LONG(WINAPI * VersionFn)(OSVERSIONINFOW *);
-    Wow64Fn isWow64 = (Wow64Fn)LookUp("kernel32", "IsWow64Process");
+    Wow64Fn isWow64 = (Wow64Fn)SystemFunction("kernel32", "IsWow64Process");
     BOOL wow64 = FALSE;
     if (isWow64 && isWow64(GetCurrentProcess(), &wow64))
         app->wow64 = wow64 ? 1 : 0;
-    VersionFn getVersion = (VersionFn)LookUp("ntdll", "RtlGetVersion");
+    VersionFn getVersion = (VersionFn)SystemFunction("ntdll", "RtlGetVersion");
     OSVERSIONINFOW version;
     memset(&version, 0, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;

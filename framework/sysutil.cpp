@@ -24,15 +24,20 @@ typedef void (*AnyFunction)(void);
 typedef HRESULT(WINAPI *GetDpiForMonitorFunction)(HMONITOR, int, UINT *, UINT *);
 enum { EFFECTIVE_DPI = 0 };   // MDT_EFFECTIVE_DPI
 
+SystemProc SystemFunction(const char *module, const char *name)
+{
+    HMODULE library = GetModuleHandleA(module);
+    if (!library)
+        library = LoadLibraryA(module);
+    return library ? (SystemProc)(void *)GetProcAddress(library, name) : 0;
+}
+
 static GetDpiForMonitorFunction LookUpGetDpiForMonitor()
 {
     static GetDpiForMonitorFunction function;
     static bool lookedUp;
     if (!lookedUp) {
-        HMODULE shcore = LoadLibraryA("SHCore");   // kept loaded: the pointer is cached
-        if (shcore)
-            function = (GetDpiForMonitorFunction)(AnyFunction)GetProcAddress(shcore,
-                                                                            "GetDpiForMonitor");
+        function = (GetDpiForMonitorFunction)SystemFunction("shcore", "GetDpiForMonitor");
         lookedUp = true;
     }
     return function;

@@ -20,6 +20,7 @@
 #include "framework/dialogs.h"
 #include "framework/filefind.h"
 #include "framework/messages.h"
+#include "framework/utilities.h"
 #include "shell/desktop.h"
 #include "shell/help.h"
 #include "shell/mainwindow.h"
@@ -980,9 +981,7 @@ static void SetButtonIcon(HWND dialog, int id, int iconId)
 static void UseTabBackground(HWND dialog)
 {
     typedef HRESULT(WINAPI * EnableTexture)(HWND, DWORD);
-    HMODULE theme = LoadLibraryA("uxtheme.dll");
-    EnableTexture enable =
-        theme ? (EnableTexture)(void *)GetProcAddress(theme, "EnableThemeDialogTexture") : 0;
+    EnableTexture enable = (EnableTexture)SystemFunction("uxtheme", "EnableThemeDialogTexture");
     if (enable)
         enable(dialog, 6);   // ETDT_ENABLETAB
 }

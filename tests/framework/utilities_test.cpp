@@ -342,6 +342,18 @@ TEST(Monitors, OneMonitorDpiLookupServesEveryHelper)
     DestroyWindow(window);
 }
 
+TEST(Monitors, SystemFunctionsAreFoundByModuleAndName)
+{
+    EXPECT_EQ((void *)SystemFunction("kernel32", "GetTickCount"),
+              (void *)GetProcAddress(GetModuleHandleA("kernel32"), "GetTickCount"));
+    EXPECT_TRUE(SystemFunction("kernel32", "NoSuchFunctionAnywhere") == 0);
+    EXPECT_TRUE(SystemFunction("nosuchmodule", "GetTickCount") == 0);
+    // The module is loaded when need be and stays loaded: the pointer is kept.
+    SystemProc shell = SystemFunction("shlwapi", "PathIsRelativeA");
+    ASSERT_TRUE(shell != 0);
+    EXPECT_TRUE(GetModuleHandleA("shlwapi") != 0);
+}
+
 TEST(Numbers, RoundHalfAwayFromZero)
 {
     const double in[] = {0.0, 0.49, 0.5, 1.5, 2.5, -0.49, -0.5, -1.5, -2.5, 1e6 + 0.5};
