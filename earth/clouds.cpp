@@ -1,3 +1,9 @@
+// The cloud updater's own work: finding the stored and built-in cloud
+// pictures, turning one into the grey cloud map the compositor reads, the
+// demonstration clouds, the download routine with its result texts (shared
+// with the weather updater and the connection test) and the worker thread
+// that does all of it when a new picture is due. The HTTP transport under the
+// download is in clouds_http.cpp.
 #include "earth/clouds.h"
 
 #include <stdio.h>

@@ -1,3 +1,8 @@
+// City labels from template to pixels: the weather condition table, the
+// expansion of a label's #-tokens (clock, date, sun times, weather, METAR
+// words) into its lines, the projection of a city onto the rendered picture,
+// and the measuring, drawing and blending of the label boxes into it. Kept
+// together because the measuring and the drawing must agree on every line.
 #include "earth/labels.h"
 #include "framework/bytes.h"
 

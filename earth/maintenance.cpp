@@ -1,3 +1,6 @@
+// Start-up data maintenance: unpacking downloaded data packs into the
+// install folder and converting the "vtd" sources there into map files, each
+// also as the worker thread the progress dialog waits for.
 #include "earth/maintenance.h"
 
 #include <string.h>

@@ -1,3 +1,9 @@
+// The METAR decoder: picture matching for the groups, the parsers of the
+// body groups in their fixed order (type, station, time, wind, visibility,
+// runways, weather, sky, temperatures, altimeter), DecodeMetar, which runs
+// them over the report's tokens, and the mapping of a decoded report to the
+// labels' weather condition. The token list is shared, so only the weather
+// thread decodes.
 #include "earth/metar.h"
 
 #include <math.h>

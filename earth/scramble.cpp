@@ -1,3 +1,5 @@
+// The scrambling of stored cloud pictures: one self-inverse function, so
+// the same call scrambles a download and restores it for decoding.
 #include "earth/scramble.h"
 
 void ScrambleBytes(uint8_t *data, uint32_t size)

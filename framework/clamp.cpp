@@ -1,4 +1,7 @@
+// Small number helpers: range clamping and rounding halves away from zero.
 #include "framework/clamp.h"
+
+#include <math.h>
 
 int ClampToRange(int *value, int a, int b)
 {
@@ -12,4 +15,9 @@ int ClampToRange(int *value, int a, int b)
         return 1;
     }
     return 0;
+}
+
+int RoundHalfAway(double value)
+{
+    return (int)(value < 0 ? -floor(-value + 0.5) : floor(value + 0.5));
 }

@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 #include <shellapi.h>
+#include <shlwapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -547,7 +548,9 @@ int ShowHelp(const char *fileName, const char *topic)
     if (!fileName || !FindTextNoCase(fileName, ".chm"))
         return HELP_NOT_A_HELP_FILE;
     char path[MAX_PATH], shortPath[MAX_PATH];
-    if (GetFileAttributesA(fileName) != INVALID_FILE_ATTRIBUTES)
+    // A bare name is looked for in the installation folder; a full path
+    // stays as it is, so that a missing one is reported under its own name.
+    if (PathExists(fileName) || !PathIsRelativeA(fileName))
         CopyText(path, fileName, MAX_PATH);
     else
         snprintf(path, MAX_PATH, "%s\\%s",
@@ -559,7 +562,7 @@ int ShowHelp(const char *fileName, const char *topic)
     INT_PTR found = (INT_PTR)FindExecutableA(shortPath, 0, viewer);
     if (found == SE_ERR_NOASSOC)
         return HelpMessage(0, fileName, HELP_NO_VIEWER);
-    if (GetFileAttributesA(shortPath) == INVALID_FILE_ATTRIBUTES)
+    if (!PathExists(shortPath))
         return HelpMessage(1, path, HELP_FILE_MISSING);
     char parameters[MAX_PATH * 2];
     if (topic && topic[0])

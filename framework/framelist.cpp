@@ -10,8 +10,10 @@
 #include <string.h>
 
 #include "framework/application.h"
+#include "framework/clamp.h"
 #include "framework/messages.h"
 #include "framework/recordfile.h"
+#include "framework/utilities.h"
 #include "framework/ui/dockbay.h"
 #include "framework/ui/graphics.h"
 
@@ -215,7 +217,7 @@ int SetAutostartShortcut(bool create, const char *extraArguments, bool keepExist
         DeleteFileA(linkPath);   // a missing link is as good as a deleted one
         return 0;
     }
-    if (keepExisting && GetFileAttributesA(linkPath) != INVALID_FILE_ATTRIBUTES)
+    if (keepExisting && PathExists(linkPath))
         return 0;
     char arguments[MAX_LONG_TEXT];
     snprintf(arguments, sizeof arguments, "%s %s %s", "-WAITFORDATAPATH", "-AUTOSTART",
@@ -233,13 +235,11 @@ int SetAutostartShortcut(bool create, const char *extraArguments, bool keepExist
 // ---------------------------------------------------------------- DPI
 
 typedef UINT(WINAPI *DpiForWindowFn)(HWND);
-typedef HRESULT(WINAPI *DpiForMonitorFn)(HMONITOR, int, UINT *, UINT *);
 typedef BOOL(WINAPI *AdjustForDpiFn)(RECT *, DWORD, BOOL, DWORD, UINT);
 
 struct DpiFunctions {
     bool looked;
     DpiForWindowFn forWindow;
-    DpiForMonitorFn forMonitor;
     AdjustForDpiFn adjust;
 };
 static DpiFunctions gDpi;
@@ -250,14 +250,8 @@ static const DpiFunctions &Dpi()
     if (gDpi.looked)
         return gDpi;
     gDpi.looked = true;
-    HMODULE user = GetModuleHandleA("user32.dll");
-    if (user) {
-        gDpi.forWindow = (DpiForWindowFn)(void *)GetProcAddress(user, "GetDpiForWindow");
-        gDpi.adjust = (AdjustForDpiFn)(void *)GetProcAddress(user, "AdjustWindowRectExForDpi");
-    }
-    HMODULE shcore = LoadLibraryA("shcore.dll");
-    if (shcore)
-        gDpi.forMonitor = (DpiForMonitorFn)(void *)GetProcAddress(shcore, "GetDpiForMonitor");
+    gDpi.forWindow = (DpiForWindowFn)SystemFunction("user32", "GetDpiForWindow");
+    gDpi.adjust = (AdjustForDpiFn)SystemFunction("user32", "AdjustWindowRectExForDpi");
     return gDpi;
 }
 
@@ -278,14 +272,6 @@ static int DcDpi(HWND window)
     return dpi > 0 ? dpi : 96;
 }
 
-static int MonitorDpi(HMONITOR monitor)
-{
-    UINT x = 96, y = 96;
-    if (!monitor || FAILED(Dpi().forMonitor(monitor, 0, &x, &y)) || x == 0)
-        return 96;
-    return (int)x;
-}
-
 int GetWindowDpi(HWND window)
 {
     if (Dpi().forWindow) {
@@ -293,18 +279,19 @@ int GetWindowDpi(HWND window)
         if (dpi)
             return (int)dpi;
     }
-    if (Dpi().forMonitor)
-        return MonitorDpi(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST));
+    int dpi = QueryMonitorDpi(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST));
+    if (dpi >= 0)
+        return dpi > 0 ? dpi : 96;
     return DcDpi(window);
 }
 
 int GetRectDpi(const RECT *rect, HMONITOR monitor)
 {
-    if (Dpi().forMonitor) {
-        if (!monitor && rect)
-            monitor = MonitorFromRect(rect, MONITOR_DEFAULTTONEAREST);
-        return MonitorDpi(monitor);
-    }
+    if (!monitor && rect)
+        monitor = MonitorFromRect(rect, MONITOR_DEFAULTTONEAREST);
+    int dpi = QueryMonitorDpi(monitor);
+    if (dpi >= 0)
+        return dpi > 0 ? dpi : 96;
     if (!rect)
         return DcDpi(0);
     POINT centre = {(rect->left + rect->right) / 2, (rect->top + rect->bottom) / 2};
@@ -312,11 +299,6 @@ int GetRectDpi(const RECT *rect, HMONITOR monitor)
 }
 
 // ---------------------------------------------------------------- display change
-
-static LONG RoundAway(double value)
-{
-    return (LONG)(value < 0 ? -floor(-value + 0.5) : floor(value + 0.5));
-}
 
 static int MonitorContaining(const MonitorTable &table, int x, int y)
 {
@@ -349,10 +331,10 @@ RECT RescaleOnOwnMonitor(const RECT &placed, const MonitorTable &before, const M
     double h = fromWidth ? (double)(to.right - to.left) / fromWidth : 1.0;
     double v = fromHeight ? (double)(to.bottom - to.top) / fromHeight : 1.0;
     RECT out;
-    out.left = to.left + RoundAway((placed.left - from.left) * h);
-    out.top = to.top + RoundAway((placed.top - from.top) * v);
-    out.right = out.left + RoundAway((placed.right - placed.left) * h);
-    out.bottom = out.top + RoundAway((placed.bottom - placed.top) * v);
+    out.left = to.left + RoundHalfAway((placed.left - from.left) * h);
+    out.top = to.top + RoundHalfAway((placed.top - from.top) * v);
+    out.right = out.left + RoundHalfAway((placed.right - placed.left) * h);
+    out.bottom = out.top + RoundHalfAway((placed.bottom - placed.top) * v);
     return out;
 }
 

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "framework/application.h"
+#include "framework/clamp.h"
 #include "framework/frames.h"
 #include "framework/messages.h"
 #include "framework/utilities.h"
@@ -231,11 +232,6 @@ CUIItem *CApplication::CloseMenu(CUIItem *item)
     CloseItemMenu(top);
     RestoreStatusText();
     return top;
-}
-
-static LONG RoundHalfAway(double value)
-{
-    return (LONG)(value < 0 ? -floor(-value + 0.5) : floor(value + 0.5));
 }
 
 static double Ratio(LONG newSize, LONG oldSize)

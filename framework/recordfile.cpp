@@ -102,7 +102,7 @@ static HANDLE CreateWithFolder(const char *path, DWORD share, DWORD disposition)
     if (!slash)
         return INVALID_HANDLE_VALUE;
     *slash = 0;
-    if (GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES)
+    if (!PathExists(folder))
         CreateFolderPath(folder, true);
     return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, share, 0, disposition,
                        FILE_ATTRIBUTE_NORMAL, 0);

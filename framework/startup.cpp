@@ -39,16 +39,6 @@ StartupHooks gStartupHooks;
 // through gGraphics.
 static CGraphics gAppGraphics;
 
-typedef void (*AnyProc)();
-
-static AnyProc LookUp(const char *module, const char *name)
-{
-    HMODULE library = GetModuleHandleA(module);
-    if (!library)
-        library = LoadLibraryA(module);
-    return library ? (AnyProc)(void *)GetProcAddress(library, name) : 0;
-}
-
 // ---------------------------------------------------------------- messages
 
 static int ShowStartupError(int code)
@@ -71,8 +61,8 @@ static void BecomeDpiAware()
 {
     typedef BOOL(WINAPI * ContextFn)(HANDLE);
     typedef HRESULT(WINAPI * AwarenessFn)(int);
-    ContextFn byContext = (ContextFn)LookUp("user32", "SetProcessDpiAwarenessContext");
-    AwarenessFn byLevel = (AwarenessFn)LookUp("shcore", "SetProcessDpiAwareness");
+    ContextFn byContext = (ContextFn)SystemFunction("user32", "SetProcessDpiAwarenessContext");
+    AwarenessFn byLevel = (AwarenessFn)SystemFunction("shcore", "SetProcessDpiAwareness");
     if (byContext)
         byContext((HANDLE)(INT_PTR)-4);
     else if (byLevel)
@@ -156,14 +146,24 @@ static int MakeFoldersUsable(CApplication *app, bool waitForever)
     return result;
 }
 
+// The whole command line, read back later for its "-PROFILE".
+static void WriteCommandRecord(const CApplication *app)
+{
+    WriteRecordFile("(QRF)Cmd", -1, app->commandLine, (int)strlen(app->commandLine) + 1, 0);
+}
+
 // Another instance of this product takes over: it shows itself, or quits
-// under -QUIT. True when this process is to end.
+// under -QUIT. True when this process is to end. The command record goes
+// first: the running copy, asked to show itself, switches to the profile
+// this start names there.
 static bool HandOverToInstance(CApplication *app, bool quit)
 {
     HWND other = FindInstanceWindow(app->productName);
-    if (other)
+    if (other) {
+        WriteCommandRecord(app);
         PostMessageA(HWND_BROADCAST, app->controlMessage, quit ? QRFM_QUIT : QRFM_SHOW,
                      (LPARAM)app->token);
+    }
     if (!other && !quit)
         return false;
     app->signalled = 1;
@@ -174,7 +174,7 @@ static void ImportPendingArchive(const char *folder, const char *productName)
 {
     char path[MAX_TEXT];
     snprintf(path, sizeof path, "%s\\%s.%s", folder, productName, ARCHIVE_EXTENSION);
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+    if (!PathExists(path))
         return;
     if (gStartupHooks.importArchive)
         gStartupHooks.importArchive(path);
@@ -199,7 +199,7 @@ static void CopyFirstRunFilesOnce(CApplication *app)
 {
     char record[MAX_TEXT];
     GetRecordFilePath("(QRF)App", -1, record, 0);
-    if (GetFileAttributesA(record) != INVALID_FILE_ATTRIBUTES)
+    if (PathExists(record))
         return;
     char init[MAX_TEXT];
     snprintf(init, sizeof init, "%s\\Init",
@@ -229,11 +229,7 @@ static int InitColoursAndFonts(CApplication *app)
     int result = gAppGraphics.LoadColours();
     if (result != 0)
         return result;
-    HDC screen = GetDC(0);
-    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen)
-        ReleaseDC(0, screen);
-    gAppGraphics.CreateFonts(app->appRecord.fontFace, app->appRecord.fontSize, dpi);
+    gAppGraphics.CreateFonts(app->appRecord.fontFace, app->appRecord.fontSize, GetScreenDpi());
     return 0;
 }
 
@@ -250,7 +246,7 @@ static void RegisterMessages(CApplication *app)
 {
     typedef BOOL(WINAPI * FilterFn)(UINT, DWORD);
     app->taskbarMessage = RegisterWindowMessageA("TaskbarCreated");
-    FilterFn filter = (FilterFn)LookUp("user32", "ChangeWindowMessageFilter");
+    FilterFn filter = (FilterFn)SystemFunction("user32", "ChangeWindowMessageFilter");
     if (!filter)
         return;
     filter(app->taskbarMessage, 1);   // MSGFLT_ADD
@@ -270,11 +266,11 @@ static void ReadSystemKind(CApplication *app)
 {
     typedef BOOL(WINAPI * Wow64Fn)(HANDLE, PBOOL);
     typedef LONG(WINAPI * VersionFn)(OSVERSIONINFOW *);
-    Wow64Fn isWow64 = (Wow64Fn)LookUp("kernel32", "IsWow64Process");
+    Wow64Fn isWow64 = (Wow64Fn)SystemFunction("kernel32", "IsWow64Process");
     BOOL wow64 = FALSE;
     if (isWow64 && isWow64(GetCurrentProcess(), &wow64))
         app->wow64 = wow64 ? 1 : 0;
-    VersionFn getVersion = (VersionFn)LookUp("ntdll", "RtlGetVersion");
+    VersionFn getVersion = (VersionFn)SystemFunction("ntdll", "RtlGetVersion");
     OSVERSIONINFOW version;
     memset(&version, 0, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;
@@ -352,7 +348,7 @@ static void TakeIdentity(CApplication *app, HINSTANCE module, uint16_t productId
 
 // Everything up to the moment the data folders are usable. Another instance
 // is looked for before anything here touches a folder, so that a second
-// start never changes the running copy's files.
+// start changes none of the running copy's files but its command record.
 static int StartProcess(CApplication *app, bool allowSeveral)
 {
     gGraphics = &gAppGraphics;
@@ -376,7 +372,7 @@ static void PrepareDataFolder(CApplication *app, int settingsVersion)
     ImportPendingArchive(app->dataFolder, app->productName);
     CopyFirstRunFilesOnce(app);
     LoadAppRecord(app, settingsVersion);
-    WriteRecordFile("(QRF)Cmd", -1, app->commandLine, (int)strlen(app->commandLine) + 1, 0);
+    WriteCommandRecord(app);
 }
 
 static int StartWindows(CApplication *app)

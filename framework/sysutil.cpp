@@ -24,21 +24,37 @@ typedef void (*AnyFunction)(void);
 typedef HRESULT(WINAPI *GetDpiForMonitorFunction)(HMONITOR, int, UINT *, UINT *);
 enum { EFFECTIVE_DPI = 0 };   // MDT_EFFECTIVE_DPI
 
+SystemProc SystemFunction(const char *module, const char *name)
+{
+    HMODULE library = GetModuleHandleA(module);
+    if (!library)
+        library = LoadLibraryA(module);
+    return library ? (SystemProc)(void *)GetProcAddress(library, name) : 0;
+}
+
 static GetDpiForMonitorFunction LookUpGetDpiForMonitor()
 {
     static GetDpiForMonitorFunction function;
     static bool lookedUp;
     if (!lookedUp) {
-        HMODULE shcore = LoadLibraryA("SHCore");   // kept loaded: the pointer is cached
-        if (shcore)
-            function = (GetDpiForMonitorFunction)(AnyFunction)GetProcAddress(shcore,
-                                                                            "GetDpiForMonitor");
+        function = (GetDpiForMonitorFunction)SystemFunction("shcore", "GetDpiForMonitor");
         lookedUp = true;
     }
     return function;
 }
 
-static int ScreenDpi()
+int QueryMonitorDpi(HMONITOR monitor)
+{
+    GetDpiForMonitorFunction getDpi = LookUpGetDpiForMonitor();
+    if (!getDpi)
+        return -1;
+    UINT dpiX = 0, dpiY = 0;
+    if (!monitor || FAILED(getDpi(monitor, EFFECTIVE_DPI, &dpiX, &dpiY)))
+        return 0;
+    return (int)dpiY;
+}
+
+int GetScreenDpi()
 {
     HDC screen = GetDC(0);
     int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
@@ -49,11 +65,8 @@ static int ScreenDpi()
 
 int GetMonitorDpi(HMONITOR monitor)
 {
-    GetDpiForMonitorFunction getDpi = LookUpGetDpiForMonitor();
-    UINT dpiX = 0, dpiY = 0;
-    if (monitor && getDpi && SUCCEEDED(getDpi(monitor, EFFECTIVE_DPI, &dpiX, &dpiY)) && dpiY)
-        return (int)dpiY;
-    return ScreenDpi();
+    int dpi = QueryMonitorDpi(monitor);
+    return dpi > 0 ? dpi : GetScreenDpi();
 }
 
 // ---------------------------------------------------------------- monitor table
@@ -94,7 +107,7 @@ static void AddDesktopEntry(MonitorTable *table)
     table->rect[0] = rect;
     if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &table->work[0], 0))
         table->work[0] = rect;
-    table->dpi[0] = ScreenDpi();
+    table->dpi[0] = GetScreenDpi();
     table->flags[0] = MONITORINFOF_PRIMARY;
     table->device[0][0] = 0;
     table->count = 1;

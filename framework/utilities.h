@@ -70,6 +70,15 @@ extern MonitorTable gPrevMonitors;  // before the last display change
 void RefreshMonitors();
 int GetMonitorRect(int x, int y, RECT *out, int table, int selector);
 int GetMonitorDpi(HMONITOR monitor);   // effective DPI, else the screen's
+// A function of a system module that older systems may lack, looked up by
+// name: the module is loaded when it is not yet and stays loaded; 0 when
+// either is missing. Cast the result to the function's own type.
+typedef void (*SystemProc)();
+SystemProc SystemFunction(const char *module, const char *name);
+int GetScreenDpi();                    // the screen's vertical DPI, 96 when unreadable
+// The monitor's effective DPI by GetDpiForMonitor, looked up once for the
+// whole program: the DPI, 0 when the call fails, -1 on a system without it.
+int QueryMonitorDpi(HMONITOR monitor);
 
 // Windows.
 void CenterWindow(HWND window, RECT *rect, HWND reference);

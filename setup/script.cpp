@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "framework/application.h"
 #include "setup/setupinfo.h"
 #include "setup/sysactions.h"
 
@@ -31,14 +32,6 @@ void ResetScript()
 }
 
 // ---------------------------------------------------------------- variables
-
-static void CopyCut(char *out, const char *text, int size)
-{
-    int n = 0;
-    for (; text && text[n] && n < size - 1; n++)
-        out[n] = text[n];
-    out[n] = 0;
-}
 
 // The lookup rule: the first variable, in creation order, whose whole name
 // begins the query (case-sensitive).
@@ -91,7 +84,7 @@ int SetVariable(const char *name, const char *value)
         v->nameLength = (int)nameLength;
     }
     ScriptVariable *v = &gScript.variables[index];
-    CopyCut(v->value, value, SCRIPT_VALUE_SIZE);
+    CopyText(v->value, value, SCRIPT_VALUE_SIZE);
     v->valueLength = (int)strlen(v->value);
     v->number = atof(v->value);
     return 0;
@@ -113,7 +106,7 @@ int CopyVariable(const char *name, char *buffer, int size)
 {
     int index = FindVariable(name);
     if (index >= 0 && buffer && size > 0)
-        CopyCut(buffer, gScript.variables[index].value, size);
+        CopyText(buffer, gScript.variables[index].value, size);
     return index;
 }
 
@@ -135,7 +128,7 @@ void SubstituteVariables(char *text)
         int room = VALUE_MAX - position;
         int valueLength = v->valueLength < room ? v->valueLength : room;
         memcpy(text + position, v->value, (size_t)valueLength);
-        CopyCut(text + position + valueLength, rest, room - valueLength + 1);
+        CopyText(text + position + valueLength, rest, room - valueLength + 1);
         length = (int)strlen(text);
         if (valueLength > 0)
             position++;
@@ -961,7 +954,7 @@ static void SetConfigPathVariable(const char *program)
 void SetDerivedVariables()
 {
     char program[SCRIPT_VALUE_SIZE];
-    CopyCut(program, GetVariableText("#PROGRAM#"), sizeof program);
+    CopyText(program, GetVariableText("#PROGRAM#"), sizeof program);
     SetupInfoRecord record;
     bool haveRecord = program[0] && ReadSetupInfo(program, &record);
     char text[64];

@@ -9,7 +9,9 @@
 #include "framework/framelist.h"
 #include "framework/messages.h"
 #include "framework/updatecheck.h"
+#include "framework/utilities.h"
 #include "resources/resource.h"
+#include "shell/help.h"
 
 AboutArchiveHooks gAboutArchiveHooks = {0, 0, 0, 0};
 
@@ -148,8 +150,8 @@ void AboutCommand(HWND dialog, int id)
 bool HelpFileExists()
 {
     char path[MAX_PATH];
-    snprintf(path, sizeof path, "%s\\%s", gApp.ownFolder, "Veltaspar.chm");
-    return gApp.ownFolder[0] && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    ProgramHelpPath(path, sizeof path);
+    return gApp.ownFolder[0] && PathExists(path);
 }
 
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)

@@ -1,3 +1,8 @@
+// The area selector control of the options dialog: the picture with its
+// rectangles or point, their geometry in fractions of the picture, snapping
+// to the monitors, the mouse (select, move, resize, double-click fill) and
+// painting. Changes go to the parent as WM_COMMAND, so the dialog keeps the
+// only copy of the views.
 #include "shell/areaselector.h"
 
 #include <math.h>

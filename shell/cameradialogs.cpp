@@ -13,21 +13,19 @@
 #include "framework/application.h"
 #include "framework/clamp.h"
 #include "framework/dialogs.h"
+#include "shell/help.h"
 
 namespace {
 
 const double kPi = 3.14159265358979323846;
 const double kDegree = kPi / 180.0;
 const int kTabStops[3] = {42, 88, 120};   // dialog units of the points list
-const char kHelpFile[] = "Veltaspar.chm";
 const uint32_t kErrorFlags = 273;          // stop icon, OK
 const uint32_t kConfirmFlags = 392;        // question icon, Yes and No
 
 void OpenHelp(const char *topic)
 {
-    char path[MAX_PATH];
-    snprintf(path, sizeof path, "%s\\%s", gApp.ownFolder, kHelpFile);
-    ShowHelp(path, topic);
+    ShowProgramHelp(topic);
 }
 
 const char *ProgramText(int id, int variant, const char *fallback)

@@ -15,6 +15,7 @@
 #include "framework/application.h"
 #include "framework/dialogs.h"
 #include "framework/utilities.h"
+#include "shell/help.h"
 #include "shell/imageview.h"
 
 int gCitiesDialogSelection = -1;
@@ -438,7 +439,7 @@ void FillCities(HWND dialog)
     LineTable table = {0, CGrowArray<char *>()};
     char text[260], archive[260], zones[260], zonesArchive[260];
     CityTablePaths(text, archive, zones, zonesArchive);
-    bool haveArchive = GetFileAttributesA(archive) != INVALID_FILE_ATTRIBUTES;
+    bool haveArchive = PathExists(archive);
     if (country >= 0 && country < gCountries.count &&
         FillCityList(gCountries.data[country].code, &lines) == 0 &&
         LoadLineTable(&table, text, haveArchive ? archive : 0) == 0) {
@@ -726,7 +727,7 @@ void RunCitiesCommand(HWND dialog, CitiesDialog *state, int id, int code)
         EndCitiesDialog(dialog, state, id);
         break;
     case ID_HELP:
-        ShowHelp("Veltaspar.chm", "ViewOptions.htm");
+        ShowProgramHelp("ViewOptions.htm");
         break;
     case ID_COUNTRY_FILTER:
         if (code == EN_CHANGE && !state->refreshing) {

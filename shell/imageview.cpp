@@ -1,3 +1,7 @@
+// The small controls the option dialogs share: the picture view fitted into
+// a placeholder, the in-place edit of list entries, the colour swatch, the
+// angle edits with their unit combo and the lister of data-folder files.
+// They live together because every sub-dialog uses several of them.
 #include "shell/imageview.h"
 
 #include <math.h>

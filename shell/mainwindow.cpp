@@ -16,6 +16,7 @@
 #include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "shell/desktop.h"
+#include "shell/help.h"
 #include "shell/optionsdialog.h"
 #include "shell/profiles.h"
 #include "shell/program.h"
@@ -289,9 +290,7 @@ static void OnHelp(WPARAM wParam)
     const char *topic = (const char *)wParam;
     if (topic && _stricmp(topic, "About") == 0)
         topic = "ConfigurationInformation.htm";
-    char path[MAX_TEXT];
-    snprintf(path, sizeof path, "%s\\%s", gApp.ownFolder, "Veltaspar.chm");
-    ShowHelp(path, topic);
+    ShowProgramHelp(topic);
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

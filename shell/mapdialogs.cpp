@@ -8,6 +8,7 @@
 #include "framework/application.h"
 #include "framework/clamp.h"
 #include "framework/dialogs.h"
+#include "shell/help.h"
 
 const char kMonthNames[12][12] = {"January", "February", "March",     "April",
                                   "May",     "June",     "July",      "August",
@@ -20,9 +21,7 @@ const int kModeRadios[3] = {IDC_SEASON_SIMPLE, IDC_SEASON_ADVANCED, IDC_SEASON_S
 
 void OpenMapHelp()
 {
-    char path[MAX_PATH];
-    snprintf(path, sizeof path, "%s\\%s", gApp.ownFolder, "Veltaspar.chm");
-    ShowHelp(path, "MapArea.htm");
+    ShowProgramHelp("MapArea.htm");
 }
 
 struct SeasonState {

@@ -1,3 +1,9 @@
+// The options dialog: the modeless window in which the user edits the
+// current profile's two view lists. It keeps a working copy of the lists,
+// shows the views on the screen-area selector and the viewpoint on the map,
+// runs the live previews, opens the sub-dialogs and commits on OK or Apply;
+// Cancel gives the kept copy back. Also the small pure helpers (zoom and
+// trackbar, screen rectangles in pixels) its tests check on their own.
 #include "shell/optionsdialog.h"
 
 #include <commctrl.h>
@@ -10,10 +16,13 @@
 #include "earth/mapfile.h"
 #include "earth/renderjobs.h"
 #include "framework/application.h"
+#include "framework/clamp.h"
 #include "framework/dialogs.h"
 #include "framework/filefind.h"
 #include "framework/messages.h"
+#include "framework/utilities.h"
 #include "shell/desktop.h"
+#include "shell/help.h"
 #include "shell/mainwindow.h"
 #include "shell/optionspages.h"
 #include "shell/profiledialogs.h"
@@ -38,11 +47,6 @@ AreaSelector *OptionsScreenSelector() { return &sScreenSelector; }
 AreaSelector *OptionsMapSelector() { return &sMapSelector; }
 
 // ---------------------------------------------------------------- pure helpers
-
-int RoundHalfAway(double value)
-{
-    return (int)(value < 0 ? -floor(-value + 0.5) : floor(value + 0.5));
-}
 
 int ZoomToTrackbar(double zoom)
 {
@@ -936,9 +940,7 @@ static void Quit()
 
 static void OpenHelp()
 {
-    char path[MAX_TEXT];
-    snprintf(path, sizeof path, "%s\\%s", gApp.ownFolder, "Veltaspar.chm");
-    ShowHelp(path, 0);
+    ShowProgramHelp(0);
 }
 
 // ---------------------------------------------------------------- init
@@ -979,9 +981,7 @@ static void SetButtonIcon(HWND dialog, int id, int iconId)
 static void UseTabBackground(HWND dialog)
 {
     typedef HRESULT(WINAPI * EnableTexture)(HWND, DWORD);
-    HMODULE theme = LoadLibraryA("uxtheme.dll");
-    EnableTexture enable =
-        theme ? (EnableTexture)(void *)GetProcAddress(theme, "EnableThemeDialogTexture") : 0;
+    EnableTexture enable = (EnableTexture)SystemFunction("uxtheme", "EnableThemeDialogTexture");
     if (enable)
         enable(dialog, 6);   // ETDT_ENABLETAB
 }

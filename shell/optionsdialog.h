@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include "earth/settings.h"
+#include "framework/clamp.h"
 #include "shell/areaselector.h"
 
 enum {
@@ -167,8 +168,7 @@ bool ParseViewpointText(const char *text, double *x, double *y);
 int ZoomToTrackbar(double zoom);
 double TrackbarToZoom(int position);
 
-// sSelScr and the pixel edits of the output screen.
-int RoundHalfAway(double value);
+// sSelScr and the pixel edits of the output screen (rounded halves away from zero).
 void ScreenRectToPixels(const FractionRect *rect, int pixels[4]);
 
 // The selectors of the open dialog.

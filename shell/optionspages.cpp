@@ -17,6 +17,7 @@
 #include "framework/dialogs.h"
 #include "framework/utilities.h"
 #include "resources/resource.h"
+#include "shell/help.h"
 #include "shell/progress.h"
 #include "shell/program.h"
 
@@ -33,7 +34,6 @@ enum {
     ADDRESS_SIZE = 1040,
 };
 
-static const char kHelpFile[] = "Veltaspar.chm";
 static const char kTrimSet[] = " \t\r\n";
 
 // ---------------------------------------------------------------- hooks
@@ -485,7 +485,7 @@ static void RemindApiKey(HWND dialog)
     if (text && gProgramOptionsHooks.messageBox &&
         gProgramOptionsHooks.messageBox(dialog, text, API_KEY_REMINDER_FLAGS) == IDOK &&
         gProgramOptionsHooks.showHelp)
-        gProgramOptionsHooks.showHelp(kHelpFile, "WeatherOptions.htm");
+        gProgramOptionsHooks.showHelp(kHelpFileName, "WeatherOptions.htm");
 }
 
 // ---------------------------------------------------------------- METAR page
@@ -895,7 +895,7 @@ static void CancelProgramOptions(HWND dialog)
 static void ShowPageHelp()
 {
     if (gProgramOptionsHooks.showHelp)
-        gProgramOptionsHooks.showHelp(kHelpFile, kPages[gProgramOptionsPage].helpTopic);
+        gProgramOptionsHooks.showHelp(kHelpFileName, kPages[gProgramOptionsPage].helpTopic);
 }
 
 static INT_PTR CALLBACK ProgramOptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)

@@ -11,13 +11,12 @@
 #include "framework/application.h"
 #include "framework/dialogs.h"
 #include "framework/utilities.h"
+#include "shell/help.h"
 #include "shell/profiles.h"
 
 static void OpenProfilesHelp()
 {
-    char path[MAX_TEXT];
-    snprintf(path, sizeof path, "%s\\%s", gApp.ownFolder, "Veltaspar.chm");
-    ShowHelp(path, "Profiles.htm");
+    ShowProgramHelp("Profiles.htm");
 }
 
 // ---------------------------------------------------------------- name prompt

@@ -12,6 +12,7 @@
 #include "framework/application.h"
 #include "framework/dialogs.h"
 #include "framework/utilities.h"
+#include "shell/help.h"
 #include "shell/imageview.h"
 
 int (*gViewDialogPreview)() = StartScreenPreview;
@@ -481,7 +482,7 @@ void RunLayerCommand(HWND dialog, LayerDialog *state, int id, int code)
         EndLayerDialog(dialog, state, id);
         return;
     case VIEWDLG_HELP:
-        ShowHelp("Veltaspar.chm", "ViewOptions.htm");
+        ShowProgramHelp("ViewOptions.htm");
         return;
     case VIEWDLG_DEFAULTS:
         TakeDefaults(dialog, state);

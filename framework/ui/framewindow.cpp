@@ -599,9 +599,7 @@ static void ChooseUserFont(HWND owner)
     dialog.Flags = CF_SCREENFONTS | CF_INITTOLOGFONTSTRUCT | CF_FORCEFONTEXIST;
     if (gApp.appRecord.fontFace[0]) {
         CopyText(font.lfFaceName, gApp.appRecord.fontFace, LF_FACESIZE);
-        HDC screen = GetDC(0);
-        font.lfHeight = -MulDiv(gApp.appRecord.fontSize, GetDeviceCaps(screen, LOGPIXELSY), 72);
-        ReleaseDC(0, screen);
+        font.lfHeight = -MulDiv(gApp.appRecord.fontSize, GetScreenDpi(), 72);
     }
     if (!ChooseFontA(&dialog))
         return;

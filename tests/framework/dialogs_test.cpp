@@ -438,6 +438,17 @@ TEST(Help, MissingManualIsReportedWithItsPath)
     if (result == HELP_FILE_MISSING) {
         EXPECT_EQ(seen.line1, "Could not find the manual \"" + folder + "\\NoSuchManual.chm\".");
     }
+
+    // A full path is not put behind the installation folder again.
+    std::string elsewhere = FreshTempFolder("dlg-help-beside") + "\\Gone.chm";
+    BoxSeen again = NewSeen("Help Test", IDOK);
+    thread = StartThread(AnswerBox, &again);
+    result = ShowHelp(elsewhere.c_str(), 0);
+    Join(thread);
+    EXPECT_TRUE(result == HELP_FILE_MISSING || result == HELP_NO_VIEWER) << result;
+    ASSERT_TRUE(again.found);
+    EXPECT_NE(again.line1.find("the manual \"" + elsewhere + "\""), std::string::npos)
+        << again.line1;
 }
 
 // ---------------------------------------------------------------- data folder

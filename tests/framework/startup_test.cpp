@@ -11,6 +11,7 @@
 #include "framework/datafolder.h"
 #include "framework/framelist.h"
 #include "framework/messages.h"
+#include "framework/recordfile.h"
 #include "framework/utilities.h"
 #include "framework/ui/graphics.h"
 #include "framework/ui/menu.h"
@@ -82,8 +83,13 @@ DWORD WINAPI Watcher(LPVOID)
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == QRFM_SHOW)
+    if (message == QRFM_SHOW) {
+        // What the program reads for "-PROFILE" at this moment.
+        char command[MAX_LONG_TEXT] = "";
+        ReadRecordFile("(QRF)Cmd", -1, command, sizeof command - 1, 0);
         AppendLog("log.txt", "show");
+        AppendLog("log.txt", std::string("show read ") + command);
+    }
     if (message == QRFM_QUIT) {
         AppendLog("log.txt", "quit");
         PostQuitMessage(0);
@@ -359,13 +365,43 @@ TEST(Startup, SecondInstanceShowsTheFirstAndEnds)
     EXPECT_TRUE(WaitForLine(at.folder + "\\log.txt", "show"));
     EXPECT_TRUE(Exists(at.data + "\\VtStartTwice.KestrovaConfig"));
     EXPECT_FALSE(Exists(at.data + "\\late.txt"));
-    EXPECT_FALSE(Exists(at.data + "\\(QRF)Cmd.rgc"));
     EXPECT_FALSE(Exists(at.data + "\\(QRF)App.rgc"));   // no layout saved by the second
     EXPECT_FALSE(Exists(at.folder + "\\box.txt"));
 
     EXPECT_EQ(RunProgram("once", "VtStartTwice", at.folder, "-QUIT"), QRF_ERR_INSTANCE);
     EXPECT_EQ(WaitForExit(first), 0);
     EXPECT_TRUE(WaitForLine(at.folder + "\\log.txt", "quit"));
+}
+
+// Each later start leaves its own command line before the running copy is
+// asked to show itself, so that copy reads that start's "-PROFILE", not the
+// first one's again.
+TEST(Startup, EachSecondStartLeavesItsCommandLineBeforeShowing)
+{
+    Installed at = Install("VtStartProfiles");
+    HANDLE first = StartProgram("run", "VtStartProfiles", at.folder, "-PROFILE First");
+    ASSERT_TRUE(WaitForInstance("VtStartProfiles"));
+    std::string prefix = "-VTPROGRAM once VtStartProfiles " + at.folder;
+
+    EXPECT_EQ(RunProgram("once", "VtStartProfiles", at.folder, "-PROFILE Work"), QRF_ERR_INSTANCE);
+    EXPECT_TRUE(WaitForLine(at.folder + "\\log.txt", "show read " + prefix + " -PROFILE Work"))
+        << ReadWhole(at.folder + "\\log.txt");
+    EXPECT_EQ(ReadWhole(at.data + "\\(QRF)Cmd.rgc"),
+              prefix + " -PROFILE Work" + std::string(1, '\0'));
+
+    EXPECT_EQ(RunProgram("once", "VtStartProfiles", at.folder, "-PROFILE Home"), QRF_ERR_INSTANCE);
+    EXPECT_TRUE(WaitForLine(at.folder + "\\log.txt", "show read " + prefix + " -PROFILE Home"))
+        << ReadWhole(at.folder + "\\log.txt");
+    // A start without the switch leaves no stale one behind.
+    EXPECT_EQ(RunProgram("once", "VtStartProfiles", at.folder), QRF_ERR_INSTANCE);
+    EXPECT_TRUE(WaitForLine(at.folder + "\\log.txt", "show read " + prefix))
+        << ReadWhole(at.folder + "\\log.txt");
+    EXPECT_EQ(ReadWhole(at.data + "\\(QRF)Cmd.rgc"), prefix + std::string(1, '\0'));
+
+    EXPECT_EQ(RunProgram("once", "VtStartProfiles", at.folder, "-QUIT"), QRF_ERR_INSTANCE);
+    EXPECT_EQ(WaitForExit(first), 0);
+    EXPECT_TRUE(WaitForLine(at.folder + "\\log.txt", "quit"));
+    EXPECT_FALSE(Exists(at.folder + "\\box.txt")) << ReadWhole(at.folder + "\\box.txt");
 }
 
 TEST(Startup, QuitWithoutInstanceEndsAtOnce)

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "framework/clamp.h"
+#include "framework/commands.h"
+#include "framework/framelist.h"
 #include "framework/utilities.h"
 #include "testutil.h"
 
@@ -301,6 +304,69 @@ TEST(Monitors, RefreshReadsTheScreen)
     HDC screen = GetDC(0);
     EXPECT_EQ(GetMonitorDpi(nullptr), GetDeviceCaps(screen, LOGPIXELSY));
     ReleaseDC(0, screen);
+}
+
+// The one lookup of the monitor DPI serves the monitor table, the window and
+// the rectangle helpers alike: all three agree on the primary monitor, and a
+// missing monitor never yields a made-up DPI.
+TEST(Monitors, OneMonitorDpiLookupServesEveryHelper)
+{
+    POINT origin = {0, 0};
+    HMONITOR primary = MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY);
+    int queried = QueryMonitorDpi(primary);
+    EXPECT_TRUE(queried == -1 || queried >= 72) << queried;
+    int missing = QueryMonitorDpi(nullptr);
+    EXPECT_TRUE(missing == -1 || missing == 0) << missing;
+    EXPECT_EQ(missing < 0, queried < 0);   // the call is there or not, for both
+
+    HDC screen = GetDC(0);
+    int screenDpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(0, screen);
+    EXPECT_EQ(GetScreenDpi(), screenDpi);
+    EXPECT_EQ(GetMonitorDpi(primary), queried > 0 ? queried : screenDpi);
+
+    MONITORINFO info = {};
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(GetMonitorInfoA(primary, &info));
+    RECT inside = {info.rcMonitor.left + 10, info.rcMonitor.top + 10, info.rcMonitor.left + 50,
+                   info.rcMonitor.top + 50};
+    EXPECT_EQ(GetRectDpi(&inside, 0), GetRectDpi(0, primary));
+    if (queried > 0) {
+        EXPECT_EQ(GetRectDpi(&inside, 0), queried);
+        EXPECT_EQ(GetRectDpi(0, 0), 96);   // no monitor: the system default, not the screen's
+    }
+    HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP, inside.left, inside.top, 40, 40, 0, 0,
+                                  0, 0);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(GetWindowDpi(window), GetRectDpi(&inside, 0));
+    DestroyWindow(window);
+}
+
+TEST(Monitors, SystemFunctionsAreFoundByModuleAndName)
+{
+    EXPECT_EQ((void *)SystemFunction("kernel32", "GetTickCount"),
+              (void *)GetProcAddress(GetModuleHandleA("kernel32"), "GetTickCount"));
+    EXPECT_TRUE(SystemFunction("kernel32", "NoSuchFunctionAnywhere") == 0);
+    EXPECT_TRUE(SystemFunction("nosuchmodule", "GetTickCount") == 0);
+    // The module is loaded when need be and stays loaded: the pointer is kept.
+    SystemProc shell = SystemFunction("shlwapi", "PathIsRelativeA");
+    ASSERT_TRUE(shell != 0);
+    EXPECT_TRUE(GetModuleHandleA("shlwapi") != 0);
+}
+
+TEST(Numbers, RoundHalfAwayFromZero)
+{
+    const double in[] = {0.0, 0.49, 0.5, 1.5, 2.5, -0.49, -0.5, -1.5, -2.5, 1e6 + 0.5};
+    const int out[] = {0, 0, 1, 2, 3, 0, -1, -2, -3, 1000001};
+    for (int i = 0; i < (int)(sizeof in / sizeof in[0]); i++)
+        EXPECT_EQ(RoundHalfAway(in[i]), out[i]) << in[i];
+    // A frame across the origin scaled to half stays centred on it.
+    RECT placed = {-15, -15, 15, 15}, old = {0, 0, 100, 100}, now = {0, 0, 50, 50};
+    RECT scaled = ScaleFrameRect(placed, now, old);
+    EXPECT_EQ(scaled.left, -8);
+    EXPECT_EQ(scaled.right, 8);
+    EXPECT_EQ(scaled.top, -8);
+    EXPECT_EQ(scaled.bottom, 8);
 }
 
 // The refresh rebuilds the current table from the real screen, so the

@@ -16,6 +16,7 @@
 #include "shell/aboutdialog.h"
 #include "shell/cameradialogs.h"
 #include "shell/entry.h"
+#include "shell/help.h"
 #include "shell/mapdialogs.h"
 #include "testutil.h"
 
@@ -691,6 +692,51 @@ TEST_F(DialogTest, PresetsAreSavedAndDeletedInTheDataFolder)
 }
 
 // ---------------------------------------------------------------- map dialogs
+
+// Every Help button looks for the manual beside the program, never in the
+// folder the installation record names nor in the working folder: with the
+// manual only there, each reports it missing under the program's own path.
+TEST_F(DialogTest, HelpButtonsLookForTheManualBesideTheProgram)
+{
+    std::string elsewhere = FreshTempFolder("dlg-install");
+    WriteWhole(elsewhere + "\\Veltaspar.chm", "ITSF");
+    char keptInstall[MAX_TEXT];
+    CopyText(keptInstall, (char *)gApp.installRecord + 20, MAX_TEXT);
+    CopyText((char *)gApp.installRecord + 20, elsewhere.c_str(), MAX_TEXT);
+    char keptCurrent[MAX_PATH] = "";
+    GetCurrentDirectoryA(MAX_PATH, keptCurrent);
+    SetCurrentDirectoryA(elsewhere.c_str());
+
+    char path[MAX_PATH];
+    ProgramHelpPath(path, sizeof path);
+    EXPECT_EQ(std::string(path), program + "\\Veltaspar.chm");
+    ProgramHelpPath(path, 12);   // cut, never overrun
+    EXPECT_EQ(strlen(path), 11u);
+    EXPECT_STREQ(kHelpFileName, "Veltaspar.chm");
+    EXPECT_FALSE(HelpFileExists());
+
+    std::function<int()> dialogs[] = {
+        [&] { return ShowPresetDialog(0, view); },
+        [&] { return ShowSeasonalMapsDialog(0, view); },
+    };
+    for (auto &show : dialogs) {
+        BoxAnswer box = {IDOK, false, "", ""};
+        RunDialog(show, [&](HWND d) {
+            ClickAndAnswer(d, 9, BN_CLICKED, &box);
+            Click(d, IDCANCEL);
+        });
+        ASSERT_TRUE(box.found);
+        // "Could not find the manual", or "display" where no viewer is registered.
+        EXPECT_NE(box.line1.find("the manual \"" + program + "\\Veltaspar.chm\""),
+                  std::string::npos)
+            << box.line1;
+    }
+    WriteWhole(program + "\\Veltaspar.chm", "ITSF");
+    EXPECT_TRUE(HelpFileExists());
+
+    SetCurrentDirectoryA(keptCurrent);
+    CopyText((char *)gApp.installRecord + 20, keptInstall, MAX_TEXT);
+}
 
 TEST_F(DialogTest, SeasonalMapsRoundTripAndBlendControlsFollowTheCheck)
 {

@@ -109,7 +109,9 @@ double DesktopDifference(const Bmp &picture)
 // program's desktop, asked from a thread that joins it.
 struct WindowQuery {
     const char *className, *title;
+    int childId = 0;          // also read this child's text
     bool found = false;
+    std::string childText;
 };
 
 DWORD WINAPI FindWindowThread(void *parameter)
@@ -120,19 +122,55 @@ DWORD WINAPI FindWindowThread(void *parameter)
         return 1;
     HWND window = FindWindowA(query->className, query->title);
     query->found = window && IsWindowVisible(window);
+    if (query->found && query->childId) {
+        // GetWindowText would read another process's control's caption, not
+        // ask the control: a combo box answers WM_GETTEXT with its selection.
+        char text[MAX_PATH] = "";
+        DWORD_PTR copied = 0;
+        SendMessageTimeoutA(GetDlgItem(window, query->childId), WM_GETTEXT, MAX_PATH,
+                            (LPARAM)text, SMTO_ABORTIFHUNG, 5000, &copied);
+        query->childText = text;
+    }
     CloseDesktop(desk);
     return 0;
 }
 
-bool WindowOnDesktop(const char *className, const char *title)
+WindowQuery AskDesktop(const char *className, const char *title, int childId)
 {
     WindowQuery query;
     query.className = className;
     query.title = title;
+    query.childId = childId;
     HANDLE thread = CreateThread(0, 0, FindWindowThread, &query, 0, 0);
     WaitForSingleObject(thread, 10000);
     CloseHandle(thread);
-    return query.found;
+    return query;
+}
+
+bool WindowOnDesktop(const char *className, const char *title)
+{
+    return AskDesktop(className, title, 0).found;
+}
+
+// The text of a child of that window; empty when there is none.
+std::string ChildTextOnDesktop(const char *className, const char *title, int childId)
+{
+    return AskDesktop(className, title, childId).childText;
+}
+
+// The names in a folder, for a failure message.
+std::string Listing(const std::string &folder)
+{
+    std::string names;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return "(none)";
+    do
+        names += std::string(entry.cFileName) + " ";
+    while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return names;
 }
 
 HANDLE StartOnDesktop(const std::string &commandLine)
@@ -263,6 +301,83 @@ TEST_F(Program, RendersInstallsAndGivesTheDesktopBack)
     EXPECT_EQ(INVALID_HANDLE_VALUE, find) << entry.cFileName;
     if (find != INVALID_HANDLE_VALUE)
         FindClose(find);
+}
+
+// Each later start hands its "-PROFILE" to the running copy: that copy shows
+// its options dialog with the named profile current, for every later start
+// and not only the first one.
+TEST_F(Program, LaterStartsSwitchToTheProfileTheyName)
+{
+    HANDLE program = StartOnDesktop("\"" + exe + "\" -MINIMIZE");
+    ASSERT_TRUE(program);
+    // A failed step must not leave the program running for the next test.
+    struct Ender {
+        HANDLE process;
+        ~Ender()
+        {
+            if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+                TerminateProcess(process, 9);
+                WaitForSingleObject(process, 10000);
+            }
+            CloseHandle(process);
+        }
+    } ender = {program};
+    // Started and rendered: "-MINIMIZE" held for that start only.
+    std::string ours = data + "\\Veltaspar.bmp";
+    Bmp picture;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return ReadDesktopValue("Wallpaper") == ours && ReadBmp(ours, &picture) &&
+                   LooksLikeEarth(picture);
+        },
+        180));
+    // Two more profiles with the first one's settings (their view lists are
+    // the defaults until saved).
+    std::string settings = data + "\\Profile-Default\\Settings.rgc";
+    ASSERT_TRUE(WaitFor([&] { return Exists(settings); }, 60)) << Listing(data);
+    for (const char *name : {"Work", "Home"}) {
+        std::string folder = data + "\\Profile-" + name;
+        CreateDirectoryA(folder.c_str(), 0);
+        ASSERT_TRUE(CopyFileA(settings.c_str(), (folder + "\\Settings.rgc").c_str(), FALSE));
+    }
+
+    const int kProfiles = 1299;   // the options dialog's profile selector
+    for (const char *name : {"Work", "Home", "Work"}) {
+        HANDLE second = StartOnDesktop("\"" + exe + "\" -PROFILE " + name);
+        ASSERT_TRUE(second);
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second, 60000));
+        CloseHandle(second);
+        std::string shown;
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                shown = ChildTextOnDesktop("#32770", "Veltaspar", kProfiles);
+                return shown == name;
+            },
+            60))
+            << name << " asked, \"" << shown << "\" shown, the options dialog "
+            << (WindowOnDesktop("#32770", "Veltaspar") ? "open" : "not open");
+    }
+    // For a look: the options dialog over the Earth with the last named profile.
+    Sleep(1500);
+    char here[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, here);
+    std::string report, shots = std::string(here) + "\\program-shot";
+    CreateDirectoryA(shots.c_str(), 0);
+    EXPECT_EQ(RunHostScript(shots,
+                            "command -v import >/dev/null && import -window root '" +
+                                UnixPath(std::string(here) + "\\..\\..\\program-profile.png") +
+                                "'",
+                            &report),
+              0)
+        << report;
+    EXPECT_EQ(ChildTextOnDesktop("#32770", "Veltaspar", kProfiles), "Work");
+
+    HANDLE quitter = StartOnDesktop("\"" + exe + "\" -QUIT");
+    ASSERT_TRUE(quitter);
+    WaitForSingleObject(quitter, 60000);
+    CloseHandle(quitter);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(program, 60000));
+    EXPECT_EQ(userWallpaper, ReadDesktopValue("Wallpaper"));
 }
 
 // A program that was killed leaves its own wallpaper on the desktop; the next
