@@ -123,35 +123,13 @@ const uint8_t *Pixel(const std::string &bmp, int x, int y)
     return b + 54 + (size_t)(h - 1 - y) * (((w * 24 + 31) / 32) * 4) + x * 3;
 }
 
-// A top-down 32-bit drawing surface.
-struct Surface {
-    HDC dc;
-    HBITMAP bitmap;
-    HGDIOBJ old;
-    uint32_t *bits;
-    int w, h;
-    Surface(int width, int height) : w(width), h(height)
-    {
-        dc = CreateCompatibleDC(0);
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = -h;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, (void **)&bits, 0, 0);
-        old = SelectObject(dc, bitmap);
-    }
-    ~Surface()
-    {
-        SelectObject(dc, old);
-        DeleteObject(bitmap);
-        DeleteDC(dc);
-    }
+// A top-down 32-bit drawing surface, black until drawn on.
+struct Surface : DibCanvas {
+    Surface(int width, int height) : DibCanvas(width, height, RGB(0, 0, 0)) {}
     // Pixel (x, y) as blue, green, red.
     void Bgr(int x, int y, uint8_t out[3]) const
     {
-        uint32_t p = bits[y * w + x];
+        uint32_t p = bits[y * width + x];
         out[0] = (uint8_t)p;
         out[1] = (uint8_t)(p >> 8);
         out[2] = (uint8_t)(p >> 16);
@@ -492,7 +470,7 @@ TEST(WeatherIcons, EveryConditionShowsItsIconsAtSixteenThirtyTwoAndFortyEight)
     const int cellW = 210, cellH = 96, columns = 6;
     const int rows = (WEATHER_CONDITIONS * 2 + columns - 1) / columns;
     Surface sheet(cellW * columns, cellH * rows);
-    PatBlt(sheet.dc, 0, 0, sheet.w, sheet.h, WHITENESS);
+    PatBlt(sheet.dc, 0, 0, sheet.width, sheet.height, WHITENESS);
     ViewOptions *v = (ViewOptions *)calloc(1, sizeof(ViewOptions));
     AddCity(v, "Sample", "Europe/Berlin", "", 0, 0, 3);
     CityEntry &c = v->City[0];
@@ -541,20 +519,20 @@ TEST(WeatherIcons, EveryConditionShowsItsIconsAtSixteenThirtyTwoAndFortyEight)
     free(v);
     // The sheet as a 24-bit BMP.
     std::string bmp(54, '\0');
-    int stride = (sheet.w * 3 + 3) & ~3;
+    int stride = (sheet.width * 3 + 3) & ~3;
     uint8_t *h = (uint8_t *)&bmp[0];
     h[0] = 'B';
     h[1] = 'M';
-    Put32(h + 2, (uint32_t)(54 + stride * sheet.h));
+    Put32(h + 2, (uint32_t)(54 + stride * sheet.height));
     Put32(h + 10, 54);
     Put32(h + 14, 40);
-    Put32(h + 18, (uint32_t)sheet.w);
-    Put32(h + 22, (uint32_t)sheet.h);
+    Put32(h + 18, (uint32_t)sheet.width);
+    Put32(h + 22, (uint32_t)sheet.height);
     h[26] = 1;
     h[28] = 24;
-    for (int y = sheet.h - 1; y >= 0; y--) {
+    for (int y = sheet.height - 1; y >= 0; y--) {
         std::string line(stride, '\0');
-        for (int x = 0; x < sheet.w; x++)
+        for (int x = 0; x < sheet.width; x++)
             sheet.Bgr(x, y, (uint8_t *)&line[x * 3]);
         bmp += line;
     }
