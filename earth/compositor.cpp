@@ -1499,13 +1499,19 @@ static bool FarSpace(JobState *j, const ComposeState *s, const StarBand *band, i
     return true;
 }
 
-// Renders one job's clip rectangle; false when cancelled.
+static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *band, int y, int x0,
+                           int x1);
+
 // One row of a flat map; false when cancelled.
 static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *band,
                           const FlatColumn *columns, int y, int left, int right)
 {
     FlatRow row;
     PrepareFlatRow(j, y, &row);
+    // A row off the map (the letterbox above and below it) is all space,
+    // shaded as the space beside a globe is.
+    if (!row.valid || !j->earthOn)
+        return RenderFarSpace(j, s, band, y, left, right);
     MapProjection p;
     memset(&p, 0, sizeof p);
     p.mapY = row.mapY;
