@@ -484,6 +484,8 @@ struct JobState {
     ProjectionSetup projection;
     MapImage day, next, urban, clouds;
     double mixFraction;
+    // This month's weight by the season mask's value, for the masked mixes.
+    double seasonWeight[256];
     double cloudScale;
     double shadowStrength, cloudExponent, cloudOpacity;
     int cloudLevel[256];        // trunc(255 opacity (v / 255) ^ exponent)
@@ -804,6 +806,29 @@ static void TwilightOf(const JobState *j, double cosLat, Twilight *out)
     out->upper = a->upper + f * (b->upper - a->upper);
 }
 
+// This month's weight where the season mask reads value (0..255 from the
+// samplers; anything else is worked out as it comes).
+static double MaskedWeight(double f, int value)
+{
+    double mask = value * (1 / 255.0);
+    if (mask == 0)
+        mask = 1e-13;
+    double weight;
+    if (f > 0.9)
+        weight = sqrt(1 - f);
+    else if (mask < f)
+        weight = 0;
+    else
+        weight = f >= 1 ? 1 : ((mask - f) / (1 - f)) / mask;
+    return weight < 0 ? 0 : weight > 1 ? 1 : weight;
+}
+
+static void PrepareSeasonWeights(JobState *j)
+{
+    for (int value = 0; value < 256; value++)
+        j->seasonWeight[value] = MaskedWeight(j->mixFraction, value);
+}
+
 static int PrepareJob(JobState *j, ViewOptions *v)
 {
     j->view = v;
@@ -822,6 +847,7 @@ static int PrepareJob(JobState *j, ViewOptions *v)
     j->dayThreshold = 255 - (int)(2.55 * v->iDayUrbanDensity);
     j->nightThreshold = 255 - (int)(2.55 * v->iNightLightsDensity);
     PrepareFactors(j);
+    PrepareSeasonWeights(j);
     j->bilinear = v->dSMpZoom > 1 && !preview;
     PrepareAdjust(&j->dayAdjust, v->iDaySaturation, v->iDayContrast, v->iDayBrightness);
     PrepareAdjust(&j->nightAdjust, v->iNightSaturation, v->iNightContrast, v->iNightBrightness);
@@ -934,7 +960,6 @@ PIXEL_HELPER double DayWeight(const Twilight *band, double cosA)
 
 static bool IsWater(const uint8_t bgr[3]) { return bgr[0] > 1.1 * bgr[2] && bgr[0] > 1.1 * bgr[1]; }
 
-// Weight of this month against the next one at a map point.
 // Where a pixel of a flat map drawn with nearest samples reads its maps,
 // worked out per column and per row instead of per pixel. Null members
 // mean "not planned": that part samples as usual.
@@ -955,6 +980,7 @@ static int SeasonMaskAt(const JobState *j, double mapX, double mapY, const Pixel
                             mapX * j->maskScaleX, mapY * j->maskScaleY);
 }
 
+// Weight of this month against the next one at a map point.
 PIXEL_HELPER double SeasonWeight(const JobState *j, double mapX, double mapY, const PixelPlan *plan,
                            const uint8_t a[3], const uint8_t b[3])
 {
@@ -963,17 +989,8 @@ PIXEL_HELPER double SeasonWeight(const JobState *j, double mapX, double mapY, co
     int mode = v->iSeasonMixMode;
     if (!SeasonMask || !(mode == 1 || (mode >= 2 && (IsWater(a) || IsWater(b)))))
         return 1 - f;
-    double mask = SeasonMaskAt(j, mapX, mapY, plan) * (1 / 255.0);
-    if (mask == 0)
-        mask = 1e-13;
-    double weight;
-    if (f > 0.9)
-        weight = sqrt(1 - f);
-    else if (mask < f)
-        weight = 0;
-    else
-        weight = f >= 1 ? 1 : ((mask - f) / (1 - f)) / mask;
-    return Clamp01(weight);
+    int value = SeasonMaskAt(j, mapX, mapY, plan);
+    return (unsigned)value < 256 ? j->seasonWeight[value] : MaskedWeight(f, value);
 }
 
 // The season-mixed map colour, R G B.
