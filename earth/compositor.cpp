@@ -1562,7 +1562,8 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *ba
         p.mapX = c->mapX;
         p.longitude = c->longitude;
         PlanFlatColumn(j, c, &row, &plan);
-        ShadePixel(j, s, band, InStoredRow(s, pixels, x), x, y, &p, row.sinLat, row.cosLat, c->sunCos, &row.band, &plan);
+        ShadePixel(j, s, band, InStoredRow(s, pixels, x), x, y, &p, row.sinLat, row.cosLat,
+                   c->sunCos, &row.band, &plan);
         if (*s->cancel)
             return false;
     }
