@@ -164,7 +164,7 @@ static void FreeAdjust(ColourAdjust *a)
 }
 
 // Adjusts rgb in place; answers the grey taken before any change.
-static int ApplyAdjust(const ColourAdjust *a, int rgb[3])
+PIXEL_HELPER int ApplyAdjust(const ColourAdjust *a, int rgb[3])
 {
     int grey = (2 * rgb[0] + 5 * rgb[1] + rgb[2]) / 8;
     if (a->identity)
@@ -484,6 +484,8 @@ struct JobState {
     ProjectionSetup projection;
     MapImage day, next, urban, clouds;
     double mixFraction;
+    // This month's weight by the season mask's value, for the masked mixes.
+    double seasonWeight[256];
     double cloudScale;
     double shadowStrength, cloudExponent, cloudOpacity;
     int cloudLevel[256];        // trunc(255 opacity (v / 255) ^ exponent)
@@ -804,6 +806,29 @@ static void TwilightOf(const JobState *j, double cosLat, Twilight *out)
     out->upper = a->upper + f * (b->upper - a->upper);
 }
 
+// This month's weight where the season mask reads value (0..255 from the
+// samplers; anything else is worked out as it comes).
+static double MaskedWeight(double f, int value)
+{
+    double mask = value * (1 / 255.0);
+    if (mask == 0)
+        mask = 1e-13;
+    double weight;
+    if (f > 0.9)
+        weight = sqrt(1 - f);
+    else if (mask < f)
+        weight = 0;
+    else
+        weight = f >= 1 ? 1 : ((mask - f) / (1 - f)) / mask;
+    return weight < 0 ? 0 : weight > 1 ? 1 : weight;
+}
+
+static void PrepareSeasonWeights(JobState *j)
+{
+    for (int value = 0; value < 256; value++)
+        j->seasonWeight[value] = MaskedWeight(j->mixFraction, value);
+}
+
 static int PrepareJob(JobState *j, ViewOptions *v)
 {
     j->view = v;
@@ -822,6 +847,7 @@ static int PrepareJob(JobState *j, ViewOptions *v)
     j->dayThreshold = 255 - (int)(2.55 * v->iDayUrbanDensity);
     j->nightThreshold = 255 - (int)(2.55 * v->iNightLightsDensity);
     PrepareFactors(j);
+    PrepareSeasonWeights(j);
     j->bilinear = v->dSMpZoom > 1 && !preview;
     PrepareAdjust(&j->dayAdjust, v->iDaySaturation, v->iDayContrast, v->iDayBrightness);
     PrepareAdjust(&j->nightAdjust, v->iNightSaturation, v->iNightContrast, v->iNightBrightness);
@@ -934,7 +960,6 @@ PIXEL_HELPER double DayWeight(const Twilight *band, double cosA)
 
 static bool IsWater(const uint8_t bgr[3]) { return bgr[0] > 1.1 * bgr[2] && bgr[0] > 1.1 * bgr[1]; }
 
-// Weight of this month against the next one at a map point.
 // Where a pixel of a flat map drawn with nearest samples reads its maps,
 // worked out per column and per row instead of per pixel. Null members
 // mean "not planned": that part samples as usual.
@@ -955,6 +980,7 @@ static int SeasonMaskAt(const JobState *j, double mapX, double mapY, const Pixel
                             mapX * j->maskScaleX, mapY * j->maskScaleY);
 }
 
+// Weight of this month against the next one at a map point.
 PIXEL_HELPER double SeasonWeight(const JobState *j, double mapX, double mapY, const PixelPlan *plan,
                            const uint8_t a[3], const uint8_t b[3])
 {
@@ -963,17 +989,8 @@ PIXEL_HELPER double SeasonWeight(const JobState *j, double mapX, double mapY, co
     int mode = v->iSeasonMixMode;
     if (!SeasonMask || !(mode == 1 || (mode >= 2 && (IsWater(a) || IsWater(b)))))
         return 1 - f;
-    double mask = SeasonMaskAt(j, mapX, mapY, plan) * (1 / 255.0);
-    if (mask == 0)
-        mask = 1e-13;
-    double weight;
-    if (f > 0.9)
-        weight = sqrt(1 - f);
-    else if (mask < f)
-        weight = 0;
-    else
-        weight = f >= 1 ? 1 : ((mask - f) / (1 - f)) / mask;
-    return Clamp01(weight);
+    int value = SeasonMaskAt(j, mapX, mapY, plan);
+    return (unsigned)value < 256 ? j->seasonWeight[value] : MaskedWeight(f, value);
 }
 
 // The season-mixed map colour, R G B.
@@ -1343,8 +1360,9 @@ static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *
         if (clouded)
             ApplyClouds(&cloud, base);
         NightColour(j, base, urban, light.cosA, light.w, light.darken, cloud.alpha, c);
-        for (int k = 0; k < 3; k++)
-            c[k] += ramp * (day[k] - c[k]);
+        if (ramp > 0)   // at 0 the sum would leave c as it is
+            for (int k = 0; k < 3; k++)
+                c[k] += ramp * (day[k] - c[k]);
     }
     if (!j->projection.flat)
         ShadeEdge(j, x, y, p->distance, light.cosA, existing, c);
@@ -1352,10 +1370,20 @@ static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *
 
 // --- The render loop ---
 
+// Row y's first byte in the picture, and pixel x of such a row.
+PIXEL_HELPER uint8_t *StoredRow(const ComposeState *s, int y)
+{
+    return s->pixels + (size_t)(s->height - 1 - WrapInt(y + s->shiftY, s->height)) * s->stride;
+}
+
+PIXEL_HELPER uint8_t *InStoredRow(const ComposeState *s, uint8_t *row, int x)
+{
+    return row + (size_t)WrapInt(x + s->shiftX, s->width) * 3;
+}
+
 static uint8_t *StoredPixel(const ComposeState *s, int x, int y)
 {
-    int column = WrapInt(x + s->shiftX, s->width), row = WrapInt(y + s->shiftY, s->height);
-    return s->pixels + (size_t)(s->height - 1 - row) * s->stride + (size_t)column * 3;
+    return InStoredRow(s, StoredRow(s, y), x);
 }
 
 static void StorePixel(uint8_t *out, const double c[3])
@@ -1427,24 +1455,32 @@ static void PrepareFlatRow(const JobState *j, int y, FlatRow *row)
 
 // The planned reads of one flat-map pixel; parts whose map is not held whole
 // in memory, or is sampled bilinearly, stay unplanned.
-static void PlanFlatPixel(const JobState *j, const FlatColumn *c, const FlatRow *r, PixelPlan *plan)
+// The row's part is filled once a row (PlanFlatRow), the column's once a
+// pixel (PlanFlatColumn).
+static void PlanFlatRow(const JobState *j, const FlatRow *r, PixelPlan *plan)
+{
+    bool nearest = !j->bilinear;
+    plan->cloudRow = nearest && j->clouds.direct
+                         ? j->clouds.direct + (size_t)r->cloudY * j->clouds.width
+                         : 0;
+    plan->cloudY = r->cloudY;
+    plan->dLat = r->dLat;
+    plan->inverseLat = r->inverseLat;
+    plan->maskY = &r->mask;
+}
+
+PIXEL_HELPER void PlanFlatColumn(const JobState *j, const FlatColumn *c, const FlatRow *r,
+                                 PixelPlan *plan)
 {
     bool nearest = !j->bilinear;
     size_t at = (size_t)r->nearestY * j->view->iMapW + c->nearestX;
     plan->dayPixel = nearest && j->day.direct ? j->day.direct + 3 * at : 0;
     plan->nextPixel = nearest && j->next.direct ? j->next.direct + 3 * at : 0;
     plan->urbanPixel = nearest && j->urban.direct ? j->urban.direct + at : 0;
-    plan->cloudRow = nearest && j->clouds.direct
-                         ? j->clouds.direct + (size_t)r->cloudY * j->clouds.width
-                         : 0;
     plan->cloudX = c->cloudX;
-    plan->cloudY = r->cloudY;
     plan->dLon = c->dLon;
-    plan->dLat = r->dLat;
     plan->inverseLon = c->inverseLon;
-    plan->inverseLat = r->inverseLat;
     plan->maskX = &c->mask;
-    plan->maskY = &r->mask;
 }
 
 static void ReportRows(const ComposeState *s, const JobState *j, int rowsDone)
@@ -1457,12 +1493,12 @@ static void ReportRows(const ComposeState *s, const JobState *j, int rowsDone)
 
 // rowBand: the twilight band of the row when every pixel of it has the same
 // latitude (flat maps), else null.
-static void ShadePixel(JobState *j, const ComposeState *s, const StarBand *band, int x, int y,
-                       const MapProjection *p,
+// out: the pixel's bytes in the picture (StoredPixel).
+static void ShadePixel(JobState *j, const ComposeState *s, const StarBand *band, uint8_t *out,
+                       int x, int y, const MapProjection *p,
                        double sinLat, double cosLat, double columnCos, const Twilight *rowBand,
                        const PixelPlan *plan)
 {
-    uint8_t *out = StoredPixel(s, x, y);
     double existing[3] = {(double)out[2], (double)out[1], (double)out[0]}, c[3];
     bool earth = j->earthOn && p->valid;
     bool ring = !j->projection.flat && j->view->bHalo && p->distance > 1;
@@ -1499,26 +1535,35 @@ static bool FarSpace(JobState *j, const ComposeState *s, const StarBand *band, i
     return true;
 }
 
-// Renders one job's clip rectangle; false when cancelled.
+static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *band, int y, int x0,
+                           int x1);
+
 // One row of a flat map; false when cancelled.
 static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *band,
                           const FlatColumn *columns, int y, int left, int right)
 {
     FlatRow row;
     PrepareFlatRow(j, y, &row);
+    // A row off the map (the letterbox above and below it) is all space,
+    // shaded as the space beside a globe is.
+    if (!row.valid || !j->earthOn)
+        return RenderFarSpace(j, s, band, y, left, right);
     MapProjection p;
     memset(&p, 0, sizeof p);
     p.mapY = row.mapY;
     p.latitude = row.latitude;
     p.valid = row.valid;
     PixelPlan plan;
+    PlanFlatRow(j, &row, &plan);
+    uint8_t *pixels = StoredRow(s, y);
     for (int x = left; x <= right; x++) {
         const FlatColumn *c = &columns[x - j->view->iClpArea[0]];
         // A flat map's x depends on the column alone and its y on the row.
         p.mapX = c->mapX;
         p.longitude = c->longitude;
-        PlanFlatPixel(j, c, &row, &plan);
-        ShadePixel(j, s, band, x, y, &p, row.sinLat, row.cosLat, c->sunCos, &row.band, &plan);
+        PlanFlatColumn(j, c, &row, &plan);
+        ShadePixel(j, s, band, InStoredRow(s, pixels, x), x, y, &p, row.sinLat, row.cosLat,
+                   c->sunCos, &row.band, &plan);
         if (*s->cancel)
             return false;
     }
@@ -1635,7 +1680,7 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *b
                 cosLat = tableCosine(p.latitude);
                 sunCos = tableCosine(p.longitude - j->sunLongitude);
             }
-            ShadePixel(j, s, band, x, y, &p, sinLat, cosLat, sunCos, 0, 0);
+            ShadePixel(j, s, band, StoredPixel(s, x, y), x, y, &p, sinLat, cosLat, sunCos, 0, 0);
         }
         if (*s->cancel)
             return false;
