@@ -419,12 +419,19 @@ TEST_F(Items, PaletteSelectsASwatchAndPicksIntoIt)
     EXPECT_EQ(palette.colours[9], 0xFF909090u);
     MouseAtScreen(grid->window, WM_LBUTTONUP, target.x, target.y);
     EXPECT_EQ(Count(0, ID_PALETTE), 1);
-    // The grid shows the new colour in swatch 10.
-    RedrawWindow(grid->window, 0, 0, RDW_INVALIDATE | RDW_UPDATENOW);
-    HDC dc = GetDC(grid->window);
-    EXPECT_EQ(GetPixel(dc, (cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2),
-              kPaintColour);
-    ReleaseDC(grid->window, dc);
+    // The grid shows the new colour in swatch 10. The window's pixels are
+    // read back from the display, which may still be catching up with the
+    // repaint on a busy machine: look again for up to a second.
+    COLORREF shown = CLR_INVALID;
+    for (int attempt = 0; attempt < 50 && shown != kPaintColour; attempt++) {
+        if (attempt)
+            PumpMessages(20);
+        RedrawWindow(grid->window, 0, 0, RDW_INVALIDATE | RDW_UPDATENOW);
+        HDC dc = GetDC(grid->window);
+        shown = GetPixel(dc, (cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2);
+        ReleaseDC(grid->window, dc);
+    }
+    EXPECT_EQ(shown, kPaintColour);
 }
 
 TEST_F(Items, PaletteIgnoresASelectedIndexOutsideItsSixteenColours)
