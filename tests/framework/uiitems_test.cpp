@@ -191,18 +191,46 @@ protected:
         UpdateWindow(item->window);
         return item;
     }
+    // Puts the cursor at a screen point and waits (up to a second) until the
+    // display reports it there: the items read the cursor, and a busy X
+    // server may answer with the old position for a moment.
+    static void CursorTo(int sx, int sy)
+    {
+        SetCursorPos(sx, sy);
+        POINT now = {};
+        for (int i = 0; i < 50 && (!GetCursorPos(&now) || now.x != sx || now.y != sy); i++) {
+            PumpMessages(20);
+            SetCursorPos(sx, sy);
+        }
+    }
+    // The window's pixel as the display shows it, looked at again (up to a
+    // second) until it is the expected colour: the display may still be
+    // catching up with a repaint on a busy machine.
+    static COLORREF ShownPixel(HWND window, int x, int y, COLORREF expected)
+    {
+        COLORREF shown = CLR_INVALID;
+        for (int attempt = 0; attempt < 50 && shown != expected; attempt++) {
+            if (attempt)
+                PumpMessages(20);
+            RedrawWindow(window, 0, 0, RDW_INVALIDATE | RDW_UPDATENOW);
+            HDC dc = GetDC(window);
+            shown = GetPixel(dc, x, y);
+            ReleaseDC(window, dc);
+        }
+        return shown;
+    }
     // A mouse message at a client point of the window, with the cursor there.
     void Mouse(HWND window, UINT message, int x, int y, WPARAM keys = 0)
     {
         POINT at = {x, y};
         ClientToScreen(window, &at);
-        SetCursorPos(at.x, at.y);
+        CursorTo(at.x, at.y);
         SendMessageA(window, message, keys, MAKELPARAM(x, y));
     }
     // The same with the cursor at a screen point, possibly outside.
     void MouseAtScreen(HWND window, UINT message, int sx, int sy, WPARAM keys = 0)
     {
-        SetCursorPos(sx, sy);
+        CursorTo(sx, sy);
         POINT at = {sx, sy};
         ScreenToClient(window, &at);
         SendMessageA(window, message, keys, MAKELPARAM(at.x, at.y));
@@ -387,12 +415,9 @@ TEST_F(Items, ColourIsPickedFromTheScreenAndSentOnReleaseOutside)
     Mouse(swatch->window, WM_LBUTTONUP, 5, 5);
     EXPECT_EQ(Count(0, ID_COLOR), 1);
     // The swatch is painted in the picked colour.
-    RedrawWindow(swatch->window, 0, 0, RDW_INVALIDATE | RDW_UPDATENOW);
-    HDC dc = GetDC(swatch->window);
-    COLORREF centre = GetPixel(dc, (swatch->iconRect.left + swatch->iconRect.right) / 2,
-                               swatch->iconRect.top + 2);
-    ReleaseDC(swatch->window, dc);
-    EXPECT_EQ(centre, kPaintColour);
+    EXPECT_EQ(ShownPixel(swatch->window, (swatch->iconRect.left + swatch->iconRect.right) / 2,
+                         swatch->iconRect.top + 2, kPaintColour),
+              kPaintColour);
 }
 
 TEST_F(Items, PaletteSelectsASwatchAndPicksIntoIt)
@@ -419,19 +444,10 @@ TEST_F(Items, PaletteSelectsASwatchAndPicksIntoIt)
     EXPECT_EQ(palette.colours[9], 0xFF909090u);
     MouseAtScreen(grid->window, WM_LBUTTONUP, target.x, target.y);
     EXPECT_EQ(Count(0, ID_PALETTE), 1);
-    // The grid shows the new colour in swatch 10. The window's pixels are
-    // read back from the display, which may still be catching up with the
-    // repaint on a busy machine: look again for up to a second.
-    COLORREF shown = CLR_INVALID;
-    for (int attempt = 0; attempt < 50 && shown != kPaintColour; attempt++) {
-        if (attempt)
-            PumpMessages(20);
-        RedrawWindow(grid->window, 0, 0, RDW_INVALIDATE | RDW_UPDATENOW);
-        HDC dc = GetDC(grid->window);
-        shown = GetPixel(dc, (cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2);
-        ReleaseDC(grid->window, dc);
-    }
-    EXPECT_EQ(shown, kPaintColour);
+    // The grid shows the new colour in swatch 10.
+    EXPECT_EQ(ShownPixel(grid->window, (cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2,
+                         kPaintColour),
+              kPaintColour);
 }
 
 TEST_F(Items, PaletteIgnoresASelectedIndexOutsideItsSixteenColours)
