@@ -385,11 +385,15 @@ static int UtcDay(int64_t t)
     return utc ? utc->tm_mday : 0;
 }
 
-static void MetarValues(const MetarReport &report, const CityEntry *city, WeatherValues *values)
+// serviceAnswered: the weather service gave this run's values for the city;
+// without them the report's condition is taken even when the service's is
+// preferred.
+static void MetarValues(const MetarReport &report, const CityEntry *city, bool serviceAnswered,
+                        WeatherValues *values)
 {
     *values = {city->weatherdescr, city->temp, city->pressure, city->humidity, city->wind,
                city->winddir};
-    bool useCondition = !gPrefs.iMetaPreferOWM || gPrefs.iMetarData == 2 ||
+    bool useCondition = !gPrefs.iMetaPreferOWM || gPrefs.iMetarData == 2 || !serviceAnswered ||
                         city->weatherdescr == WEATHER_NOT_AVAILABLE;
     if (useCondition)
         values->condition = WeatherConditionIndex(WeatherConditionCode(&report));
@@ -410,7 +414,7 @@ static void MetarValues(const MetarReport &report, const CityEntry *city, Weathe
 }
 
 // The station's report for one city; true when its values were stored.
-static bool FetchMetar(CityEntry *city, int64_t now)
+static bool FetchMetar(CityEntry *city, int64_t now, bool serviceAnswered)
 {
     const char *pending = gApp.strings.GetText(107, 3);
     CopyText(city->metar, pending ? pending : "", sizeof city->metar);
@@ -437,7 +441,7 @@ static bool FetchMetar(CityEntry *city, int64_t now)
     if (report.day != UtcDay(gPrefs.tWeatherCheck))
         return false;   // an old report changes nothing
     WeatherValues values;
-    MetarValues(report, city, &values);
+    MetarValues(report, city, serviceAnswered, &values);
     StoreWeather(city, values, now, text);
     return true;
 }
@@ -508,11 +512,17 @@ static void RunSeries(bool forced, int64_t now, bool *weatherUpdated, bool *meta
         if (!forced && now - cities.data[i].lupd <= interval)
             continue;
         ShowCityProgress(i, cities.count);
-        city->weatherdescr = WEATHER_NOT_AVAILABLE;
-        if (WeatherRequestsAllowed() && FetchServiceWeather(city, now))
-            *weatherUpdated = true;
-        if (gPrefs.iMetarData && city->icao[0] && FetchMetar(city, now))
-            *metarUpdated = true;
+        // The shown condition stays as it was while the requests run: a
+        // render meanwhile (the first one after a start, say) must not catch
+        // the label without its weather. Only when neither source answers
+        // does the condition become not available.
+        bool service = WeatherRequestsAllowed() && FetchServiceWeather(city, now);
+        bool metar = gPrefs.iMetarData && city->icao[0] && FetchMetar(city, now, service);
+        *weatherUpdated |= service;
+        *metarUpdated |= metar;
+        bool answered = service || metar;
+        if (!answered)
+            city->weatherdescr = WEATHER_NOT_AVAILABLE;
     }
 }
 

@@ -25,9 +25,15 @@ std::vector<std::string> gRequests;
 // URL part -> code, body; the longest matching part answers.
 std::map<std::string, std::pair<int, std::string>> gAnswers;
 
+// The condition a render would see for this city while each request runs.
+const CityEntry *gWatched;
+std::vector<int> gSeenDuringRequests;
+
 int FakeGet(HttpFileRequest *request)
 {
     gRequests.push_back(request->url);
+    if (gWatched)
+        gSeenDuringRequests.push_back(gWatched->weatherdescr);
     const std::pair<int, std::string> *best = 0;
     size_t bestLength = 0;
     for (const auto &answer : gAnswers)
@@ -93,6 +99,8 @@ protected:
     {
         FreeViewLists();
         gHttpGetToFile = 0;
+        gWatched = 0;
+        gSeenDuringRequests.clear();
     }
     static void AddCity(ViewOptions *view, const char *name, float lat, float lon,
                         const char *icao)
@@ -146,6 +154,38 @@ TEST_F(Weather, OneRequestPerCityAndValuesReachEveryCityAtThePlace)
     EXPECT_STREQ("Download finished successfully.", gMetarStatus);
     EXPECT_EQ(gPrefs.tWeatherCheck, gPrefs.tWeatherDown);
     EXPECT_EQ(gPrefs.tWeatherCheck, gPrefs.tMetarDown);
+}
+
+// A refresh keeps the label's condition while its requests run (a render at
+// that moment must not show "n/a"); only a refresh that nothing answers ends
+// as not available. With the service preferred, a station report still gives
+// the condition when the service did not answer this time.
+TEST_F(Weather, ConditionStaysDuringARefreshAndFailsOnlyWhenNothingAnswers)
+{
+    CityEntry &berlin = City(0, 0, 0);
+    berlin.weatherdescr = WeatherConditionIndex(800);
+    gWatched = &berlin;
+    gAnswers["lat=52.520000&lon=13.400000"] = {0, kBerlinJson};
+    gAnswers["EDDB.TXT"] = {0, Metar("27012KT 9999 -SN M02/M05 A2992")};
+    Run(WEATHER_MODE_NOW);
+    ASSERT_GE(gSeenDuringRequests.size(), 2u);   // Berlin's two, then Tokyo's
+    EXPECT_EQ(WeatherConditionIndex(800), gSeenDuringRequests[0]);   // before the service's answer
+    EXPECT_EQ(WeatherConditionIndex(500), gSeenDuringRequests[1]);   // the station's request
+    EXPECT_EQ(WeatherConditionIndex(500), berlin.weatherdescr);      // the service is preferred
+
+    // The service fails, the station answers: its snow is taken.
+    gSeenDuringRequests.clear();
+    gAnswers["lat=52.520000&lon=13.400000"] = {500, ""};
+    Run(WEATHER_MODE_NOW);
+    EXPECT_EQ(WeatherConditionIndex(500), gSeenDuringRequests[0]);
+    EXPECT_EQ(WeatherConditionIndex(600), berlin.weatherdescr);
+
+    // Nothing answers: not available, as before.
+    gAnswers["EDDB.TXT"] = {404, ""};
+    gAnswers["lat=52.520000&lon=13.400000"] = {0, kBerlinJson};
+    gAnswers["lat="] = {500, ""};
+    Run(WEATHER_MODE_NOW);
+    EXPECT_EQ(WEATHER_NOT_AVAILABLE, City(0, 0, 1).weatherdescr);   // Tokyo: its request failed
 }
 
 TEST_F(Weather, ServiceValuesWithADecimalCommaAndMetarOnlyWhenMetarIsOff)
