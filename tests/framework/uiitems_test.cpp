@@ -140,6 +140,9 @@ protected:
         int at = CreateFrameWindow(0, FaceFrameProc, "Items", 1, 0, 10, 10, 560, 330);
         frame = at < 0 ? 0 : gFrames.data[at]->window;
         ShowWindow(frame, SW_SHOWNOACTIVATE);
+        // Above any other top-level window: the items read the screen and
+        // hit-test the cursor, so nothing may cover them.
+        SetWindowPos(frame, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         owner = MakeWindow("VtItemOwner", OwnerProc, 0, WS_POPUP, 0, 0, 10, 10);
         paint = MakeWindow("VtItemPaint", DefWindowProcA, CreateSolidBrush(kPaintColour),
                            WS_POPUP | WS_VISIBLE, 700, 500, 120, 120);
@@ -216,6 +219,15 @@ protected:
             HDC dc = GetDC(window);
             shown = GetPixel(dc, x, y);
             ReleaseDC(window, dc);
+        }
+        if (shown != expected) {
+            // Say what covers the point, for the failure message.
+            POINT at = {x, y};
+            ClientToScreen(window, &at);
+            char name[64] = "";
+            GetClassNameA(WindowFromPoint(at), name, sizeof name);
+            ADD_FAILURE() << "at (" << at.x << ", " << at.y << ") the display shows window class \""
+                          << name << "\"";
         }
         return shown;
     }
