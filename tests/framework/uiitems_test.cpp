@@ -226,8 +226,17 @@ protected:
             ClientToScreen(window, &at);
             char name[64] = "";
             GetClassNameA(WindowFromPoint(at), name, sizeof name);
+            HWND top = GetAncestor(window, GA_ROOT);
+            RECT mine = {}, root = {};
+            GetWindowRect(window, &mine);
+            GetWindowRect(top, &root);
             ADD_FAILURE() << "at (" << at.x << ", " << at.y << ") the display shows window class \""
-                          << name << "\"";
+                          << name << "\"; the item " << (IsWindowVisible(window) ? "shown" : "hidden")
+                          << " at " << mine.left << "," << mine.top << "-" << mine.right << ","
+                          << mine.bottom << ", its frame "
+                          << (IsWindowVisible(top) ? "shown" : "hidden")
+                          << (IsIconic(top) ? " minimised" : "") << " at " << root.left << ","
+                          << root.top << "-" << root.right << "," << root.bottom;
         }
         return shown;
     }
