@@ -142,7 +142,11 @@ protected:
         ShowWindow(frame, SW_SHOWNOACTIVATE);
         // Above any other top-level window: the items read the screen and
         // hit-test the cursor, so nothing may cover them.
-        SetWindowPos(frame, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        // The size too: a frame takes a placement record of its index from
+        // the data folder, and the frame tests beside this one save theirs
+        // there (their smallest frame is 200 x 100, which would leave the
+        // items below its edge).
+        SetWindowPos(frame, HWND_TOPMOST, 10, 10, 560, 330, SWP_NOACTIVATE);
         owner = MakeWindow("VtItemOwner", OwnerProc, 0, WS_POPUP, 0, 0, 10, 10);
         paint = MakeWindow("VtItemPaint", DefWindowProcA, CreateSolidBrush(kPaintColour),
                            WS_POPUP | WS_VISIBLE, 700, 500, 120, 120);
