@@ -1,4 +1,7 @@
-// The frame-window list and the window helpers around it.
+// The frame-window list and the window helpers around it. The list holds
+// and creates the frame-window objects, so this file knows their class;
+// what drives the windows themselves (colour scheme, edge sizing, Tab focus)
+// lives with them in ui/.
 #include "framework/framelist.h"
 
 #include <objbase.h>
@@ -14,8 +17,7 @@
 #include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "framework/utilities.h"
-#include "framework/ui/dockbay.h"
-#include "framework/ui/graphics.h"
+#include "framework/ui/framewindow.h"
 
 CGrowArray<CFrameWindow *> gFrames;
 
@@ -121,23 +123,6 @@ static void RedrawWhole(HWND window)
     RedrawWindow(window, 0, 0, RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_INVALIDATE);
 }
 
-int SetColorScheme(int scheme)
-{
-    gApp.appRecord.colorScheme = (uint8_t)scheme;
-    WriteRecordFile("(QRF)App", -1, &gApp.appRecord, sizeof gApp.appRecord, 0);
-    if (gGraphics) {
-        gGraphics->LoadColours();
-        gGraphics->ReloadIcons();
-    }
-    for (int i = 0; i < gFrames.count; i++)
-        RedrawWhole(gFrames.data[i]->window);
-    // Floating bars are windows of their own, outside every frame.
-    for (int i = 0; i < gBars.count; i++)
-        if (gBars.data[i]->window)
-            RedrawWhole(gBars.data[i]->window);
-    return 0;
-}
-
 uint8_t OpacityAlpha(int percent)
 {
     return (uint8_t)((100 - percent) * 255 / 100);
@@ -159,19 +144,6 @@ bool SetWindowOpacity(HWND window, int percent, bool clickThrough)
     SetWindowLongA(window, GWL_EXSTYLE, wanted);
     SetLayeredWindowAttributes(window, 0, OpacityAlpha(percent), LWA_ALPHA);
     return GetWindowLongA(window, GWL_EXSTYLE) == wanted;
-}
-
-void RedrawFrames()
-{
-    for (int i = 0; i < gFrames.count; i++) {
-        HWND window = gFrames.data[i]->window;
-        SendMessageA(window, WM_NCACTIVATE, 0, 0);
-        if (gFrames.data[i]->options & FRAME_NOCAPTION)
-            SendMessageA(window, WM_NCPAINT, 1, 0);
-    }
-    for (int i = 0; i < gBars.count; i++)
-        if (gBars.data[i]->window)
-            SendMessageA(gBars.data[i]->window, WM_NCACTIVATE, 0, 0);
 }
 
 void SaveLayout()
@@ -338,7 +310,7 @@ RECT RescaleOnOwnMonitor(const RECT &placed, const MonitorTable &before, const M
     return out;
 }
 
-// ---------------------------------------------------------------- hooks
+// ---------------------------------------------------------------- the core's view (frames.h)
 
 static CFrameWindow *FrameAt(int i) { return i >= 0 && i < gFrames.count ? gFrames.data[i] : 0; }
 
@@ -354,7 +326,7 @@ void ShowAllFrames()
         gFrames.data[i]->Show(SW_SHOW, 0);
 }
 
-static CFrameWindow *OwningFrame(HWND window)
+CFrameWindow *FindOwningFrame(HWND window)
 {
     CFrameWindow *frame = FindFrameByHwnd(window);
     return frame ? frame : FindParentFrame(window);
@@ -362,7 +334,7 @@ static CFrameWindow *OwningFrame(HWND window)
 
 void ShowHoverStatus(HWND owner, const char *text)
 {
-    CFrameWindow *frame = OwningFrame(owner);
+    CFrameWindow *frame = FindOwningFrame(owner);
     if (frame)
         frame->SetStatusText(STATUS_KEY_HOVER, text);
 }
@@ -377,181 +349,6 @@ void RestoreStatusText()
         if (frame->statusTexts.data[i].key == STATUS_KEY_DEFAULT)
             CopyText(text, frame->statusTexts.data[i].text, sizeof text);
     frame->SetStatusText(STATUS_KEY_HOVER, text);
-}
-
-// ---------------------------------------------------------------- edge sizing
-
-// Borderless frames have no sizing border of their own: the loop sizes them
-// from a thin margin inside their client area. The frame is kept by window
-// handle, so that one destroyed meanwhile is simply not found.
-static struct {
-    HWND frame;        // on a sizing edge, or being sized
-    int edge;          // EDGE_*
-    bool sizing;
-    int grab[4];       // cursor to the left, top, right and bottom edges
-} sEdge;
-
-int FrameEdgeAt(int x, int y, int width, int height)
-{
-    const int m = FRAME_EDGE_MARGIN;
-    if (x < m)
-        return y < m ? EDGE_TOP_LEFT : y >= height - m ? EDGE_BOTTOM_LEFT : EDGE_LEFT;
-    if (x >= width - m)
-        return y < m ? EDGE_TOP_RIGHT : y >= height - m ? EDGE_BOTTOM_RIGHT : EDGE_RIGHT;
-    if (y < m)
-        return EDGE_TOP;
-    if (y >= height - m)
-        return EDGE_BOTTOM;
-    return EDGE_NONE;
-}
-
-RECT SizeByEdge(const RECT &current, int edge, POINT cursor, const int grab[4])
-{
-    RECT r = current;
-    if (edge == EDGE_TOP_LEFT || edge == EDGE_LEFT || edge == EDGE_BOTTOM_LEFT)
-        r.left = cursor.x - grab[0];
-    if (edge == EDGE_TOP_LEFT || edge == EDGE_TOP || edge == EDGE_TOP_RIGHT)
-        r.top = cursor.y - grab[1];
-    if (edge == EDGE_TOP_RIGHT || edge == EDGE_RIGHT || edge == EDGE_BOTTOM_RIGHT)
-        r.right = cursor.x + grab[2];
-    if (edge == EDGE_BOTTOM_LEFT || edge == EDGE_BOTTOM || edge == EDGE_BOTTOM_RIGHT)
-        r.bottom = cursor.y + grab[3];
-    return r;
-}
-
-// The mouse message's position on the screen: client coordinates of its
-// window, or already the screen's for the non-client messages.
-static POINT MessageScreenPoint(const MSG *msg)
-{
-    POINT p = {(short)LOWORD(msg->lParam), (short)HIWORD(msg->lParam)};
-    if (msg->message == WM_MOUSEMOVE || msg->message == WM_LBUTTONDOWN ||
-        msg->message == WM_LBUTTONUP)
-        ClientToScreen(msg->hwnd, &p);
-    return p;
-}
-
-static void SizeFrame(const MSG *msg)
-{
-    CFrameWindow *frame = FindFrameByHwnd(sEdge.frame);
-    if (!frame)
-        return;
-    gApp.SetSizeCursor(sEdge.edge);
-    RECT now;
-    GetWindowRect(frame->window, &now);
-    RECT r = SizeByEdge(now, sEdge.edge, MessageScreenPoint(msg), sEdge.grab);
-    // The opposite edge stays where it is when the frame would get too small.
-    if (r.right - r.left < frame->minWidth) {
-        if (r.left != now.left)
-            r.left = r.right - frame->minWidth;
-        else
-            r.right = r.left + frame->minWidth;
-    }
-    if (r.bottom - r.top < frame->minHeight) {
-        if (r.top != now.top)
-            r.top = r.bottom - frame->minHeight;
-        else
-            r.bottom = r.top + frame->minHeight;
-    }
-    frame->MoveToRect(r, false);
-}
-
-// Rule for a mouse move that is not sizing: is the cursor on an edge of a
-// borderless, sizable frame?
-static bool FindSizingEdge(const MSG *msg)
-{
-    CFrameWindow *frame = OwningFrame(msg->hwnd);
-    if (!frame || (frame->options & (FRAME_BORDERLESS | FRAME_LOCKSIZE)) != FRAME_BORDERLESS) {
-        sEdge.frame = 0;
-        return false;
-    }
-    POINT p = MessageScreenPoint(msg);
-    ScreenToClient(frame->window, &p);
-    RECT client;
-    GetClientRect(frame->window, &client);
-    int width = client.right, height = client.bottom;
-    int edge = FrameEdgeAt(p.x, p.y, width, height);
-    if (edge == EDGE_NONE) {
-        sEdge.frame = 0;
-        return false;
-    }
-    sEdge.frame = frame->window;
-    sEdge.edge = edge;
-    sEdge.grab[0] = p.x;
-    sEdge.grab[1] = p.y;
-    sEdge.grab[2] = width - p.x;
-    sEdge.grab[3] = height - p.y;
-    gApp.SetSizeCursor(edge);
-    return true;
-}
-
-// True when the message was taken for sizing.
-static bool EdgeSizing(const MSG *msg)
-{
-    switch (msg->message) {
-    case WM_MOUSEMOVE:
-    case WM_NCMOUSEMOVE:
-        // A capture taken away (another window, a menu) ends the sizing.
-        if (sEdge.sizing && GetCapture() != sEdge.frame)
-            sEdge.sizing = false;
-        if (sEdge.sizing) {
-            SizeFrame(msg);
-            return true;
-        }
-        return FindSizingEdge(msg);
-    case WM_LBUTTONDOWN:
-    case WM_NCLBUTTONDOWN:
-        if (!sEdge.frame || !IsWindow(sEdge.frame))
-            return false;
-        SetCapture(sEdge.frame);
-        sEdge.sizing = true;
-        gApp.SetSizeCursor(sEdge.edge);
-        return true;
-    case WM_LBUTTONUP:
-    case WM_NCLBUTTONUP:
-        if (!sEdge.sizing)
-            return false;
-        sEdge.sizing = false;
-        ReleaseCapture();
-        return true;
-    }
-    return false;
-}
-
-bool FrameEdgeSizing() { return sEdge.sizing; }
-
-bool KeepEdgeCursor(HWND frameWindow)
-{
-    if (!frameWindow || sEdge.frame != frameWindow)
-        return false;
-    int edge = sEdge.edge;
-    if (!sEdge.sizing) {
-        POINT p;
-        RECT client;
-        if (!GetCursorPos(&p) || !ScreenToClient(frameWindow, &p) ||
-            !GetClientRect(frameWindow, &client))
-            return false;
-        edge = FrameEdgeAt(p.x, p.y, client.right, client.bottom);
-        if (edge == EDGE_NONE)
-            return false;
-    }
-    gApp.SetSizeCursor(edge);
-    return true;
-}
-
-// Whatever was installed before (the menus' keys) keeps going first.
-static bool (*gEarlierPreTranslate)(MSG *msg);
-
-static bool HookPreTranslate(MSG *msg)
-{
-    if (gEarlierPreTranslate && gEarlierPreTranslate(msg))
-        return true;
-    // Edge sizing waits while a framework menu is open.
-    if (!gApp.menuOpen && EdgeSizing(msg))
-        return true;
-    if (msg->message != WM_KEYDOWN || msg->wParam != VK_TAB)
-        return false;
-    CFrameWindow *frame = OwningFrame(msg->hwnd);
-    return frame && frame->CycleFocus(GetKeyState(VK_SHIFT) < 0 ? -1 : 1);
 }
 
 // The message loop scales absolute coordinates, which sends windows on a
@@ -571,9 +368,4 @@ bool FramePlacement(int i, RECT *placed)
         return false;
     *placed = FrameAt(i)->lastPlacedRect;
     return true;
-}
-
-void InstallFrameHooks()
-{
-    ChainPreTranslate(HookPreTranslate, &gEarlierPreTranslate);
 }

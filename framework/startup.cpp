@@ -17,10 +17,7 @@
 #include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "framework/utilities.h"
-#include "framework/ui/graphics.h"
-#include "framework/ui/dockbay.h"
-#include "framework/ui/menu.h"
-#include "framework/ui/uiitem.h"
+#include "framework/ui/windowstart.h"
 
 enum {
     STRING_STARTUP_ERROR = 0xF003,
@@ -34,10 +31,6 @@ enum {
 #define ARCHIVE_EXTENSION "KestrovaConfig"
 
 StartupHooks gStartupHooks;
-
-// The application's graphics object; the rest of the program reaches it
-// through gGraphics.
-static CGraphics gAppGraphics;
 
 // ---------------------------------------------------------------- messages
 
@@ -224,15 +217,6 @@ static void LoadAppRecord(CApplication *app, int settingsVersion)
     app->placementInvalid = AdoptAppRecord(&app->appRecord, settingsVersion) ? 1 : 0;
 }
 
-static int InitColoursAndFonts(CApplication *app)
-{
-    int result = gAppGraphics.LoadColours();
-    if (result != 0)
-        return result;
-    gAppGraphics.CreateFonts(app->appRecord.fontFace, app->appRecord.fontSize, GetScreenDpi());
-    return 0;
-}
-
 static int InitCommonControlLibrary()
 {
     if (!CheckComctl32Version())
@@ -307,28 +291,6 @@ static int CreateHiddenWindows(CApplication *app)
     return 0;
 }
 
-// The windows, items and menus fill the command table's hooks; both chain
-// the message pre-translation, menus last so that their keys come first.
-// The command images of the table (resource 0: a colour swatch, which the
-// owner paints, so only its size is kept). -1 when the icon cannot be loaded.
-static int AddCommandImage(uint16_t id, int resource)
-{
-    static const int kSwatchSize[2] = {16, 16};
-    int result = resource == 0
-                     ? gAppGraphics.AddIcon(id, (UINT_PTR)kSwatchSize, ICON_SIZE_ONLY, 16)
-                     : gAppGraphics.AddIcon(id, (UINT_PTR)resource, 0, 16);
-    return result == QRF_ERR_ICON ? -1 : result;
-}
-
-static void InstallWindowHooks()
-{
-    gWindowHooks.addCommandImage = AddCommandImage;
-    InstallFrameHooks();
-    InstallMenuHooks();
-    InstallDockBayHooks();   // after the menus: it wraps their item description
-    gGraphics = &gAppGraphics;
-}
-
 // ---------------------------------------------------------------- Startup
 
 static void TakeIdentity(CApplication *app, HINSTANCE module, uint16_t productId,
@@ -351,8 +313,7 @@ static void TakeIdentity(CApplication *app, HINSTANCE module, uint16_t productId
 // start changes none of the running copy's files but its command record.
 static int StartProcess(CApplication *app, bool allowSeveral)
 {
-    gGraphics = &gAppGraphics;
-    int result = gAppGraphics.Init();
+    int result = StartAppGraphics();
     if (result != 0)
         return ShowStartupError(result);
     int parsed = app->ParseCommandLine(app->commandLine);
@@ -384,8 +345,7 @@ static int StartWindows(CApplication *app)
         return ShowStartupError(result);
     RegisterMessages(app);
     ReadSystemKind(app);
-    InstallWindowHooks();
-    if (!RegisterUIItemClass() || !RegisterPhantomClass(app->instance))
+    if (!StartWindowLayer() || !RegisterPhantomClass(app->instance))
         return ShowStartupError(QRF_ERR_WINDOW);
     result = CreateHiddenWindows(app);
     if (result == 0)

@@ -17,7 +17,6 @@
 #include "framework/httpclient.h"
 #include "framework/messages.h"
 #include "framework/recordfile.h"
-#include "framework/ui/graphics.h"
 #include "framework/utilities.h"
 #include "resources/resource.h"
 

@@ -76,6 +76,9 @@ int GetMonitorDpi(HMONITOR monitor);   // effective DPI, else the screen's
 typedef void (*SystemProc)();
 SystemProc SystemFunction(const char *module, const char *name);
 int GetScreenDpi();                    // the screen's vertical DPI, 96 when unreadable
+// Sizes are designed at 96 DPI.
+inline int ScaleForDpi(int size, int dpi) { return size * dpi / 96; }
+inline int FontHeightForDpi(int points, int dpi) { return -MulDiv(points, dpi, 96); }
 // The monitor's effective DPI by GetDpiForMonitor, looked up once for the
 // whole program: the DPI, 0 when the call fails, -1 on a system without it.
 int QueryMonitorDpi(HMONITOR monitor);

@@ -13,6 +13,7 @@
 #include "framework/application.h"
 #include "framework/dialogs.h"
 #include "framework/framelist.h"
+#include "framework/ui/framewindow.h"
 #include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "shell/desktop.h"

@@ -12,6 +12,7 @@
 #include "framework/utilities.h"
 #include "framework/dialogs.h"
 #include "framework/ui/dockbay.h"
+#include "framework/ui/frameedges.h"
 #include "framework/ui/menu.h"
 #include "framework/ui/graphics.h"
 
@@ -880,4 +881,41 @@ LRESULT CALLBACK FrameWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 LRESULT DefFrameWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     return CallWindowProcA(gKeptProcedure, window, message, wParam, lParam);
+}
+
+// ---------------------------------------------------------------- colour scheme
+
+static void RedrawWhole(HWND window)
+{
+    RedrawWindow(window, 0, 0, RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_INVALIDATE);
+}
+
+int SetColorScheme(int scheme)
+{
+    gApp.appRecord.colorScheme = (uint8_t)scheme;
+    WriteRecordFile("(QRF)App", -1, &gApp.appRecord, sizeof gApp.appRecord, 0);
+    if (gGraphics) {
+        gGraphics->LoadColours();
+        gGraphics->ReloadIcons();
+    }
+    for (int i = 0; i < gFrames.count; i++)
+        RedrawWhole(gFrames.data[i]->window);
+    // Floating bars are windows of their own, outside every frame.
+    for (int i = 0; i < gBars.count; i++)
+        if (gBars.data[i]->window)
+            RedrawWhole(gBars.data[i]->window);
+    return 0;
+}
+
+void RedrawFrames()
+{
+    for (int i = 0; i < gFrames.count; i++) {
+        HWND window = gFrames.data[i]->window;
+        SendMessageA(window, WM_NCACTIVATE, 0, 0);
+        if (gFrames.data[i]->options & FRAME_NOCAPTION)
+            SendMessageA(window, WM_NCPAINT, 1, 0);
+    }
+    for (int i = 0; i < gBars.count; i++)
+        if (gBars.data[i]->window)
+            SendMessageA(gBars.data[i]->window, WM_NCACTIVATE, 0, 0);
 }

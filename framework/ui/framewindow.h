@@ -142,5 +142,11 @@ LRESULT DefFrameWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 CFrameWindow *FrameOfWindow(HWND window);
 
+// Scheme 0-2 stored in "(QRF)App", the graphics object's colours and icons
+// reloaded, and every frame and bar redrawn whole.
+int SetColorScheme(int scheme);
+// Every frame's and bar's non-client area drawn again.
+void RedrawFrames();
+
 // Colours of the colour dialog: the run's 16 custom colours.
 extern COLORREF gCustomColours[16];

@@ -9,6 +9,7 @@
 
 #include "framework/errors.h"
 #include "framework/growarray.h"
+#include "framework/utilities.h"   // ScaleForDpi, FontHeightForDpi
 
 
 enum { FONT_SET_COUNT = 7, COLOUR_SLOT_COUNT = 59, ICON_SIZE_ONLY = 0x4000 };
@@ -179,8 +180,5 @@ struct CMemoryDC {
 // list, these two are set by their owners.
 extern CGraphics *gGraphics;
 
-// Sizes are designed at 96 DPI.
-inline int ScaleForDpi(int size, int dpi) { return size * dpi / 96; }
-inline int FontHeightForDpi(int points, int dpi) { return -MulDiv(points, dpi, 96); }
 
 void DeflateRect(const RECT *source, RECT *destination, int n);

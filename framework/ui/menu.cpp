@@ -9,6 +9,7 @@
 #include "framework/application.h"
 #include "framework/dialogs.h"
 #include "framework/framelist.h"
+#include "framework/ui/framewindow.h"
 #include "framework/messages.h"
 #include "framework/ui/graphics.h"
 #include "framework/utilities.h"

@@ -10,6 +10,7 @@
 
 #include "framework/application.h"
 #include "framework/framelist.h"
+#include "framework/ui/framewindow.h"
 #include "framework/messages.h"
 #include "framework/ui/graphics.h"
 #include "framework/ui/listitems.h"

@@ -8,6 +8,7 @@
 
 #include "framework/application.h"
 #include "framework/framelist.h"
+#include "framework/ui/framewindow.h"
 #include "framework/messages.h"
 #include "windowlog.h"
 

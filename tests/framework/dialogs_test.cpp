@@ -12,6 +12,7 @@
 #include "framework/datafolder.h"
 #include "framework/dialogs.h"
 #include "framework/framelist.h"
+#include "framework/ui/framewindow.h"
 #include "framework/messages.h"
 #include "resources/resource.h"
 #include "testutil.h"

@@ -14,6 +14,7 @@
 #include "framework/application.h"
 #include "framework/dialogs.h"
 #include "framework/framelist.h"
+#include "framework/ui/frameedges.h"
 #include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "framework/ui/dockbay.h"

@@ -6,6 +6,7 @@
 
 #include "framework/application.h"
 #include "framework/framelist.h"
+#include "framework/ui/framewindow.h"
 #include "framework/messages.h"
 #include "testutil.h"
 #include "windowlog.h"

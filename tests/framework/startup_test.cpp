@@ -10,6 +10,8 @@
 #include "framework/application.h"
 #include "framework/datafolder.h"
 #include "framework/framelist.h"
+#include "framework/ui/framewindow.h"
+#include "framework/ui/frameedges.h"
 #include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "framework/utilities.h"

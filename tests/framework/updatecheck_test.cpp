@@ -12,6 +12,7 @@
 
 #include "framework/application.h"
 #include "framework/framelist.h"
+#include "framework/ui/framewindow.h"
 #include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "framework/ui/graphics.h"

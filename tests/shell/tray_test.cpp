@@ -17,6 +17,8 @@
 #include "framework/application.h"
 #include "framework/commands.h"
 #include "framework/framelist.h"
+#include "framework/ui/framewindow.h"
+#include "framework/ui/frameedges.h"
 #include "framework/messages.h"
 #include "framework/ui/graphics.h"
 #include "framework/ui/menu.h"
