@@ -75,8 +75,9 @@ struct ItemFacts {
 
 // Work that only the items, menus, bars and the graphics object can do: the
 // command table and the message loop sit below them, so they reach them
-// through this table, which they fill when the framework starts (startup.cpp,
-// InstallWindowHooks). A null hook does nothing (and answers false, 0 or null).
+// through this table, which they fill when the framework starts (the window
+// steps of start-up, ui/windowstart.cpp). A null hook does nothing (and
+// answers false, 0 or null).
 struct WindowHooks {
     bool (*describeItem)(CUIItem *item, ItemFacts *out);
     bool (*onArrowStrip)(CUIItem *item);      // cursor on the split button's arrow
