@@ -149,6 +149,10 @@ void ClickAndAnswer(HWND dialog, int id, int code, BoxAnswer *box)
     CloseHandle(thread);
 }
 
+// The test's own folder, as it was at start: the save dialog moves the
+// current folder while it is open.
+char gTestFolder[MAX_PATH];
+
 void Screenshot(HWND dialog, const char *name)
 {
     RedrawWindow(dialog, 0, 0, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -162,8 +166,7 @@ void Screenshot(HWND dialog, const char *name)
         }
         Sleep(15);
     }
-    char here[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, here);
+    const char *here = gTestFolder;
     std::string folder = std::string(here) + "\\dlg-shot";
     CreateDirectoryA(folder.c_str(), 0);
     std::string target = UnixPath(std::string(here) + "\\..\\..\\" + name + ".png");
@@ -173,6 +176,117 @@ void Screenshot(HWND dialog, const char *name)
                             &report),
               0)
         << report;
+}
+
+// ---------------------------------------------------------------- save dialog
+
+// What a helper types into the system's save-file dialog: the file name,
+// then OK; Yes when the dialog asks whether to replace the file. What it saw.
+struct SaveAnswer {
+    std::string path;
+    bool shoot;   // a screenshot of the dialog with the name typed
+    bool found, asked;
+    std::string title, filter;
+    HWND owner;
+};
+
+// A visible dialog of this process other than the ones given; with id, one
+// that has that control.
+HWND FindDialog(HWND notThis, HWND norThis, int id)
+{
+    HWND found = 0;
+    while ((found = FindWindowExA(0, found, "#32770", 0)) != 0) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(found, &process);
+        if (found != notThis && found != norThis && IsWindowVisible(found) &&
+            process == GetCurrentProcessId() && !GetDlgItem(found, 50110) &&
+            (!id || GetDlgItem(found, id)))
+            return found;
+    }
+    return 0;
+}
+
+HWND WaitForDialog(HWND notThis, HWND norThis, int id, int milliseconds)
+{
+    for (int waited = 0; waited < milliseconds; waited += 20) {
+        HWND found = FindDialog(notThis, norThis, id);
+        if (found)
+            return found;
+        Sleep(20);
+    }
+    return 0;
+}
+
+// The file name box of the save dialog: the combo box of the explorer
+// style, the edit of the older one, else its first visible edit.
+BOOL CALLBACK FirstEdit(HWND child, LPARAM found)
+{
+    char name[16];
+    if (IsWindowVisible(child) && GetClassNameA(child, name, sizeof name) &&
+        _stricmp(name, "Edit") == 0) {
+        *(HWND *)found = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FileNameBox(HWND dialog)
+{
+    HWND box = GetDlgItem(dialog, 0x47c);   // cmb13
+    if (!box)
+        box = GetDlgItem(dialog, 0x480);    // edt1
+    if (!box)
+        EnumChildWindows(dialog, FirstEdit, (LPARAM)&box);
+    return box;
+}
+
+DWORD WINAPI SaveDialogThread(LPVOID parameter)
+{
+    SaveAnswer *answer = (SaveAnswer *)parameter;
+    HWND dialog = WaitForDialog(answer->owner, 0, IDOK, 10000);
+    if (!dialog)
+        return 0;
+    Sleep(200);
+    answer->found = true;
+    answer->title = Text(dialog);
+    char filter[256] = "";
+    GetDlgItemTextA(dialog, 0x470, filter, sizeof filter);   // cmb1, the file types
+    answer->filter = filter;
+    HWND box = FileNameBox(dialog);
+    SendMessageTimeoutA(box, WM_SETTEXT, 0, (LPARAM)answer->path.c_str(), SMTO_ABORTIFHUNG, 2000,
+                        0);
+    if (answer->shoot)
+        Screenshot(dialog, "dialog-save-file");
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDOK));
+    for (int waited = 0; waited < 8000 && IsWindow(dialog); waited += 20) {
+        // An existing file: the dialog asks before it lets it be replaced.
+        HWND question = FindDialog(answer->owner, dialog, IDYES);
+        if (question) {
+            answer->asked = true;
+            PostMessageA(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED),
+                         (LPARAM)GetDlgItem(question, IDYES));
+        }
+        Sleep(20);
+    }
+    if (IsWindow(dialog))   // never hang
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    return 0;
+}
+
+// Clicks a Save button of dialog; a helper picks path in the system's save
+// dialog and, with box, another answers the message box that follows.
+void ClickAndSave(HWND dialog, int id, SaveAnswer *answer, BoxAnswer *box = 0)
+{
+    answer->owner = dialog;
+    HANDLE saver = CreateThread(0, 0, SaveDialogThread, answer, 0, 0);
+    HANDLE boxes = box ? CreateThread(0, 0, AnswerBoxThread, box, 0, 0) : 0;
+    Click(dialog, id);
+    WaitForSingleObject(saver, 20000);
+    CloseHandle(saver);
+    if (boxes) {
+        WaitForSingleObject(boxes, 10000);
+        CloseHandle(boxes);
+    }
 }
 
 // ---------------------------------------------------------------- fixture
@@ -219,20 +333,14 @@ int FakeCompose(volatile uint8_t *, ViewList *jobs, const char *path, int)
 int gViewChanged;
 void CountViewChanged() { gViewChanged++; }
 
-std::string gSavePath;      // what the save-file stand-in answers; empty = cancelled
-bool FakeSaveFile(HWND, const char *, const char *, char *path, int size)
-{
-    if (gSavePath.empty())
-        return false;
-    CopyText(path, gSavePath.c_str(), size);
-    return true;
-}
 
 struct DialogTest : ::testing::Test {
     std::string data, program;
     ViewOptions *view;
     void SetUp() override
     {
+        if (!gTestFolder[0])
+            GetCurrentDirectoryA(MAX_PATH, gTestFolder);
         data = FreshTempFolder("dlg-data");
         program = FreshTempFolder("dlg-program");
         CopyText(gApp.dataFolder, data.c_str(), MAX_TEXT);
@@ -240,10 +348,8 @@ struct DialogTest : ::testing::Test {
         CopyText(gApp.productName, "Veltaspar", MAX_TEXT);
         gApp.strings.SetProgramTable(0, gProgramStrings);
         gRenderCompose = FakeCompose;
-        gChooseSaveFile = FakeSaveFile;
         gPresetViewChanged = CountViewChanged;
         gComposeCalls = gViewChanged = 0;
-        gSavePath.clear();
         view = (ViewOptions *)malloc(sizeof(ViewOptions));
         SetDefaultView(view, 0);
     }
@@ -593,19 +699,28 @@ TEST_F(DialogTest, CameraPathFilesAreLoadedSavedAndDeleted)
 
         for (int i = 0; i < 3; i++)
             Click(d, IDC_PATH_NEW);
-        gSavePath = DataFile("Route.vtc");
-        Click(d, IDC_PATH_SAVE);
+        // Typed without its extension: the dialog adds the default one.
+        SaveAnswer save = {DataFile("Route"), true};
+        ClickAndSave(d, IDC_PATH_SAVE, &save);
+        ASSERT_TRUE(save.found) << "the save dialog never opened";
+        EXPECT_FALSE(save.asked);
+        EXPECT_NE(save.filter.find("Veltaspar Camera Paths"), std::string::npos) << save.filter;
         EXPECT_EQ(ListCount(d, IDC_PATH_FILES), 3);
         CameraPath saved;
         memset(saved, 0x55, sizeof saved);
-        EXPECT_EQ(CameraPathIO(0, saved, "%s", gSavePath.c_str()), 0);
+        EXPECT_EQ(CameraPathIO(0, saved, "%s", DataFile("Route.vtc").c_str()), 0);
         EXPECT_EQ(saved[2].time, 10);
         EXPECT_EQ(saved[3].time, -1);   // ends after the third
 
+        // Replacing a file another program holds: confirmed, then refused.
         BoxAnswer failed = {IDOK};
-        WriteWhole(DataFile("blocker"), "a file, not a folder");
-        gSavePath = DataFile("blocker\\Route.vtc");
-        ClickAndAnswer(d, IDC_PATH_SAVE, BN_CLICKED, &failed);
+        HANDLE held = CreateFileA(DataFile("Route.vtc").c_str(), GENERIC_READ, 0, 0,
+                                  OPEN_EXISTING, 0, 0);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        SaveAnswer again = {DataFile("Route.vtc")};
+        ClickAndSave(d, IDC_PATH_SAVE, &again, &failed);
+        CloseHandle(held);
+        EXPECT_TRUE(again.asked) << "no question before replacing the file";
         EXPECT_TRUE(failed.found);
         EXPECT_EQ(failed.line1, "The camera path could not be saved!");
 
@@ -669,13 +784,19 @@ TEST_F(DialogTest, PresetsAreSavedAndDeletedInTheDataFolder)
     WritePreset("Alpha", 0.25, 11);
     view->iDayUrban = 77;
     RunDialog([&] { return ShowPresetDialog(0, view); }, [&](HWND d) {
-        gSavePath = DataFile("Mine.vtp");
-        Click(d, IDC_PRESET_SAVE);
+        SaveAnswer save = {DataFile("Mine")};
+        ClickAndSave(d, IDC_PRESET_SAVE, &save);
+        ASSERT_TRUE(save.found) << "the save dialog never opened";
+        EXPECT_NE(save.filter.find("Veltaspar Presets"), std::string::npos) << save.filter;
         EXPECT_EQ(ListCount(d, IDC_PRESET_LIST), 2);
         BoxAnswer failed = {IDOK};
-        WriteWhole(DataFile("blocker"), "a file, not a folder");
-        gSavePath = DataFile("blocker\\Mine.vtp");
-        ClickAndAnswer(d, IDC_PRESET_SAVE, BN_CLICKED, &failed);
+        HANDLE held = CreateFileA(DataFile("Mine.vtp").c_str(), GENERIC_READ, 0, 0,
+                                  OPEN_EXISTING, 0, 0);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        SaveAnswer again = {DataFile("Mine.vtp")};
+        ClickAndSave(d, IDC_PRESET_SAVE, &again, &failed);
+        CloseHandle(held);
+        EXPECT_TRUE(again.asked);
         EXPECT_EQ(failed.line1, "The preset could not be saved!");
         SelectListText(d, IDC_PRESET_LIST, "Alpha");
         BoxAnswer yes = {IDYES};
