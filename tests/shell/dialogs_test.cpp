@@ -8,10 +8,14 @@
 #include <functional>
 #include <string>
 
+#include "earth/compositor_helpers.h"
+#include "earth/mapfile.h"
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
 #include "framework/application.h"
 #include "framework/dialogs.h"
+#include "framework/installrecord.h"
+#include "framework/seams.h"
 #include "framework/updatecheck.h"
 #include "shell/aboutdialog.h"
 #include "shell/cameradialogs.h"
@@ -291,43 +295,40 @@ void ClickAndSave(HWND dialog, int id, SaveAnswer *answer, BoxAnswer *box = 0)
 
 // ---------------------------------------------------------------- fixture
 
-// The renderer stand-in: a 24-bit picture of the asked size, ocean with a
-// green band, written where the job wants it.
-int gComposeCalls, gComposeWidth;
-int FakeCompose(volatile uint8_t *, ViewList *jobs, const char *path, int)
+// The camera image is rendered by the real compositor from a miniature map
+// of the default view's name in the program folder; the progress sink
+// counts the pictures drawn.
+volatile LONG gRendered;
+void CountRendered(int percent)
 {
-    gComposeCalls++;
-    int w = jobs->data[0].iOutputW, h = jobs->data[0].iOutputH;
-    gComposeWidth = w;
-    int stride = (w * 3 + 3) & ~3;
-    BITMAPFILEHEADER file = {};
-    BITMAPINFOHEADER info = {};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + stride * h;
-    info.biSize = sizeof info;
-    info.biWidth = w;
-    info.biHeight = h;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    std::string bytes((const char *)&file, sizeof file);
-    bytes.append((const char *)&info, sizeof info);
-    for (int y = 0; y < h; y++) {
-        std::string row(stride, 0);
-        for (int x = 0; x < w; x++) {
-            bool land = y > h / 3 && y < h * 2 / 3 && (x / (w / 6 + 1)) % 2 == 0;
-            row[x * 3] = land ? 50 : 90;
-            row[x * 3 + 1] = land ? 110 : 40;
-            row[x * 3 + 2] = land ? 60 : 20;
-        }
-        bytes += row;
+    if (percent == 100)
+        InterlockedIncrement(&gRendered);
+}
+
+// A seasonal map of width x height BGR pixels and its trailer.
+void WriteMap(const std::string &path, uint32_t w, uint32_t h)
+{
+    std::string bytes;
+    for (uint32_t i = 0; i < w * h * 12; i++) {
+        bool land = (i % w) / (w / 6 + 1) % 2 == 0 && (i / w) % h > h / 3 && (i / w) % h < h * 2 / 3;
+        bytes.push_back((char)(land ? 50 : 90));
+        bytes.push_back((char)(land ? 110 : 40));
+        bytes.push_back((char)(land ? 60 : 20));
     }
-    FILE *f = fopen(path, "wb");
-    if (!f)
-        return 1;
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-    return 0;
+    const uint32_t trailer[3] = {0x11, w, h};
+    bytes.append((const char *)trailer, sizeof trailer);
+    WriteWhole(path, bytes);
+}
+
+// The width of a picture file, or -1.
+int PictureWidth(const std::string &path)
+{
+    std::string bytes = ReadWhole(path);
+    BITMAPINFOHEADER info;
+    if (bytes.size() < 14 + sizeof info || bytes[0] != 'B' || bytes[1] != 'M')
+        return -1;
+    memcpy(&info, bytes.data() + 14, sizeof info);
+    return info.biWidth;
 }
 
 int gViewChanged;
@@ -347,13 +348,23 @@ struct DialogTest : ::testing::Test {
         CopyText(gApp.ownFolder, program.c_str(), MAX_TEXT);
         CopyText(gApp.productName, "Veltaspar", MAX_TEXT);
         gApp.strings.SetProgramTable(0, gProgramStrings);
-        gRenderCompose = FakeCompose;
+        CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, program.c_str(),
+                 INSTALL_RECORD_TEXT_BYTES);
+        WriteMap(program + "\\" + DefaultView(0)->szMap + ".min", MAP_MINI_WIDTH, MAP_MINI_HEIGHT);
+        ASSERT_TRUE(buildCosineTable());
+        savedRendered = gProgressSink.rendered;
+        gProgressSink.rendered = CountRendered;
         gPresetViewChanged = CountViewChanged;
-        gComposeCalls = gViewChanged = 0;
+        gRendered = gViewChanged = 0;
         view = (ViewOptions *)malloc(sizeof(ViewOptions));
         SetDefaultView(view, 0);
     }
-    void TearDown() override { free(view); }
+    void TearDown() override
+    {
+        gProgressSink.rendered = savedRendered;
+        free(view);
+    }
+    void (*savedRendered)(int);
     void AddPoint(double latDeg, double lonDeg, double zoom, int time)
     {
         CameraPoint &p = view->sCamPath[view->iCamSteps++];
@@ -454,9 +465,10 @@ TEST_F(DialogTest, CameraPathPointsAreAddedDeletedClearedAndOnlyOkWrites)
         // The camera image was rendered once, at the map's width.
         RECT map;
         GetClientRect(GetDlgItem(d, IDC_PATH_MAP), &map);
-        EXPECT_EQ(gComposeCalls, 1);
+        EXPECT_EQ(gRendered, 1);
+        EXPECT_EQ(gRenderJobs.status[RENDER_JOB_CAMERA_IMAGE], 0);
         EXPECT_GT(map.right, 100);
-        EXPECT_NEAR(gComposeWidth, map.right, 1);
+        EXPECT_NEAR(PictureWidth(DataFile("VTCamImg.bmp")), map.right, 1);
         SelectListRow(d, IDC_PATH_POINTS, 1);
         Click(d, IDC_PATH_DELETE);
         EXPECT_EQ(ListCount(d, IDC_PATH_POINTS), 2);
