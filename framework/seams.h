@@ -30,7 +30,7 @@
 // tests): gStartupHooks (framework/application.h: InstallConfigArchiveHooks
 // and InstallUpdateCheckHooks before Startup),
 // gMainHooks, gProfileHooks, gProgramOptionsHooks, gAboutArchiveHooks (shell
-// entry, at start), gRenderCompose, gUpdateFetch,
+// entry, at start), gUpdateFetch,
 // gUpdateNow, gArchiveNow, gArchiveFileDialog, gOptionsOurScreenSaver.
 #pragma once
 
