@@ -24,8 +24,7 @@
 #include "imaging/image.h"
 #include "resources/resource.h"
 
-int (*gHttpGetToFile)(HttpFileRequest *request) = CloudsHttpGetToFile;
-CloudUpdaterHooks gCloudHooks = {0, StartScreenPreview, RequestRender};
+CloudUpdaterHooks gCloudHooks = {0};
 int gCloudCopyRetries = 60;
 int gCloudCopyPauseMs = 1000;
 volatile LONG gCloudUpdaterBusy = 0;
@@ -352,13 +351,10 @@ void FillHttpProxy(HttpFileRequest *request)
 // The request through the transport into sink; the request's result.
 static int RunRequest(HttpFileRequest *request, DownloadSink *sink)
 {
-    int (*transport)(HttpFileRequest *) = gHttpGetToFile;
-    if (!transport)
-        return HTTP_CANT_CONNECT;
     request->body = WriteBody;
     request->progress = ShowDownloadProgress;
     request->context = sink;
-    int result = transport(request);
+    int result = CloudsHttpGetToFile(request);
     return sink->failure ? sink->failure : result;
 }
 
@@ -467,13 +463,12 @@ static bool FirstViewUpdates(int list)
 static void RefreshClouds()
 {
     GenerateCloudMap();
-    if (gCloudHooks.optionsDialogOpen && gCloudHooks.optionsDialogOpen() &&
-        gCloudHooks.startScreenPreview)
-        gCloudHooks.startScreenPreview();
+    if (gCloudHooks.optionsDialogOpen && gCloudHooks.optionsDialogOpen())
+        StartScreenPreview();
     int which = (FirstViewUpdates(VIEW_LIST_SCREENSAVER) ? 1 : -1) +
                 (FirstViewUpdates(VIEW_LIST_WALLPAPER) ? 1 : 0);
-    if (which >= 0 && gCloudHooks.requestRender)
-        gCloudHooks.requestRender(which, 0, 1);
+    if (which >= 0)
+        RequestRender(which, 0, 1);
 }
 
 DWORD WINAPI CloudDownloadThread(LPVOID parameter)

@@ -82,22 +82,19 @@ struct HttpFileRequest {
     void *context;
 };
 
-// The transport; tests put their own. While it is null every download
-// answers HTTP_CANT_CONNECT. Answers 0 (whole body delivered), 304, the transport's
-// codes (100..107; 101 also for a body cut short), an HTTP status (300, 400, 401, 403, 404, 407, ...) or
-// the body callback's code.
-extern int (*gHttpGetToFile)(HttpFileRequest *request);
-// The transport on the framework's HTTP client, gHttpGetToFile's default.
+// The transport on the framework's HTTP client. Answers 0 (whole body
+// delivered), 304, the transport's codes (100..107; 101 also for a body cut
+// short), an HTTP status (300, 400, 401, 403, 404, 407, ...) or the body
+// callback's code.
 int CloudsHttpGetToFile(HttpFileRequest *request);
 // The proxy settings of gPrefs into a request (none unless iProxyType is 1).
 void FillHttpProxy(HttpFileRequest *request);
 
-// What the worker calls outside the earth model. The shell sets
-// optionsDialogOpen (null: there is no options dialog); tests replace the rest.
+// What the worker asks outside the earth model: whether the options dialog
+// is open (its screen preview then follows the new clouds). The shell sets
+// it at start; null: there is no options dialog.
 struct CloudUpdaterHooks {
     bool (*optionsDialogOpen)();
-    int (*startScreenPreview)();
-    int (*requestRender)(int which, int order, int wait);
 };
 extern CloudUpdaterHooks gCloudHooks;
 

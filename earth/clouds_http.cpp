@@ -1,4 +1,4 @@
-// The cloud updater's transport (gHttpGetToFile, clouds.h) on the
+// The cloud updater's transport (CloudsHttpGetToFile, clouds.h) on the
 // framework's HTTP client: one CHttpRequest per HttpFileRequest. The
 // framework knows nothing of the earth model; this file joins the two.
 //

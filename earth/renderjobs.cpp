@@ -20,7 +20,6 @@ RenderJobState gRenderJobs;
 volatile uint8_t gWallpaperReady = 0;
 volatile int gOutputStatus[RENDER_REPORTED_JOBS];
 PreviewHooks gPreviewHooks;
-int (*gRenderCompose)(volatile uint8_t *, ViewList *, const char *, int) = ComposeImage;
 
 static const char *const kPictureNames[RENDER_JOBS] = {
     "Veltaspar.bmp", "VTScrsvr.bmp", "VTScrPrv.bmp", "VTMapPrv.bmp", "VTCamImg.bmp",
@@ -428,7 +427,7 @@ static int PrepareOutputView(ViewOptions *job, int width, int height)
     return RENDER_OK;
 }
 
-static int BuildOutputList(const ViewList *views, ViewList *jobs)
+int BuildOutputList(const ViewList *views, ViewList *jobs)
 {
     int width, height;
     OutputScreenSize(&width, &height);
@@ -455,7 +454,7 @@ static int RenderOutput(int index)
     char picture[MAX_PATH], copy[MAX_PATH];
     RenderPicturePath(picture, MAX_PATH, index);
     if (status == RENDER_OK)
-        status = gRenderCompose(&gRenderJobs.cancel[index], &jobs, picture, index);
+        status = ComposeImage(&gRenderJobs.cancel[index], &jobs, picture, index);
     jobs.RemoveAll();
     if (status != RENDER_OK || gRenderJobs.cancel[index])
         return status;
@@ -492,7 +491,7 @@ static void ShowPicture(void (*show)(const char *), const char *path, int status
         show(status == RENDER_OK ? path : "");
 }
 
-static int BuildScreenPreviewList(ViewList *jobs, int width)
+int BuildScreenPreviewList(ViewList *jobs, int width)
 {
     int screenW, screenH;
     OutputScreenSize(&screenW, &screenH);
@@ -526,7 +525,7 @@ static int RenderScreenPreview()
     RenderPicturePath(picture, MAX_PATH, RENDER_JOB_SCREEN_PREVIEW);
     int status = BuildScreenPreviewList(&jobs, width);
     if (status == RENDER_OK)
-        status = gRenderCompose(cancel, &jobs, picture, RENDER_OUTPUT_WALLPAPER);
+        status = ComposeImage(cancel, &jobs, picture, RENDER_OUTPUT_WALLPAPER);
     jobs.RemoveAll();
     if (!*cancel)
         ShowPicture(gPreviewHooks.showScreenPreview, picture, status);
@@ -540,7 +539,7 @@ DWORD WINAPI RenderScreenPreviewThread(LPVOID)
 
 // The one-view list of the map preview and the camera image: the default
 // view showing the edited view's map and seasons at the control's width.
-static int BuildMapList(ViewList *jobs, int width)
+int BuildMapList(ViewList *jobs, int width)
 {
     ViewOptions *job = AppendCopy(jobs, DefaultView(VIEW_LIST_WALLPAPER));
     if (!job)
@@ -574,7 +573,7 @@ static int RenderMapPicture(int job, int width, const char *picture)
     ViewList jobs;
     int status = BuildMapList(&jobs, width);
     if (status == RENDER_OK)
-        status = gRenderCompose(&gRenderJobs.cancel[job], &jobs, picture, RENDER_OUTPUT_WALLPAPER);
+        status = ComposeImage(&gRenderJobs.cancel[job], &jobs, picture, RENDER_OUTPUT_WALLPAPER);
     jobs.RemoveAll();
     return status;
 }

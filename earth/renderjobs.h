@@ -58,9 +58,13 @@ struct PreviewHooks {
 };
 extern PreviewHooks gPreviewHooks;
 
-// The renderer every job calls; ComposeImage unless a test puts its own.
-extern int (*gRenderCompose)(volatile uint8_t *cancel, ViewList *jobs, const char *path,
-                             int output);
+// The lists of view copies the jobs hand to the compositor: every view of an
+// output placed on the screen at the current time; the edited list's views on
+// the miniature maps at a preview's width; the default view with the edited
+// view's map and seasons fitted into a control's width. 0, or a RENDER_ code.
+int BuildOutputList(const ViewList *views, ViewList *jobs);
+int BuildScreenPreviewList(ViewList *jobs, int width);
+int BuildMapList(ViewList *jobs, int width);
 
 // which: 0 wallpaper, 1 screen saver, 2 both, negative only what is pending.
 // order 1 starts the screen saver first. wait cancels running outputs (they

@@ -120,7 +120,7 @@ int downloadToMemory(const char *url, char **out, bool forMetar)
         return WEATHER_NO_MEMORY;
     request.body = AppendBody;
     request.context = &body;
-    int result = gHttpGetToFile ? gHttpGetToFile(&request) : HTTP_CANT_CONNECT;
+    int result = CloudsHttpGetToFile(&request);
     if (result != 0) {
         free(body.data);
         if (result != WEATHER_NO_MEMORY)

@@ -28,12 +28,10 @@
 // Same-layer or downward, still pointers (each set to its real function by
 // its own definition or by the shell's InstallProgramHooks, and replaced by
 // tests): gStartupHooks (framework/application.h: InstallConfigArchiveHooks
-// and InstallUpdateCheckHooks before Startup), gCloudHooks.startScreenPreview
-// and requestRender,
+// and InstallUpdateCheckHooks before Startup),
 // gMainHooks, gProfileHooks, gProgramOptionsHooks, gAboutArchiveHooks (shell
-// entry, at start), gHttpGetToFile, gRenderCompose, gUpdateFetch,
-// gUpdateNow, gArchiveNow, gArchiveFileDialog, gTraySetIcon,
-// gViewDialogPreview, gOptionsOurScreenSaver, gChooseSaveFile.
+// entry, at start), gUpdateFetch,
+// gUpdateNow, gArchiveNow, gArchiveFileDialog, gOptionsOurScreenSaver.
 #pragma once
 
 #include <windows.h>

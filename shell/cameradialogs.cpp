@@ -34,6 +34,9 @@ const char *ProgramText(int id, int variant, const char *fallback)
     return text ? text : fallback;
 }
 
+// The save-file dialog both dialogs use: filter "<name>\0<pattern>\0",
+// starting in the data folder, with the default extension. True with the
+// chosen path in path.
 bool SystemSaveFile(HWND owner, const char *filter, const char *extension, char *path, int size)
 {
     OPENFILENAMEA ofn;
@@ -90,7 +93,6 @@ int Round(double value) { return (int)floor(value + 0.5); }
 
 }  // namespace
 
-bool (*gChooseSaveFile)(HWND, const char *, const char *, char *, int) = SystemSaveFile;
 void (*gPresetViewChanged)() = 0;
 
 // ---------------------------------------------------------------- path rows
@@ -563,7 +565,7 @@ void LoadPathFile(HWND dialog, CameraPathState *state)
 void SavePathFile(HWND dialog, CameraPathState *state)
 {
     char file[MAX_PATH] = "";
-    if (!gChooseSaveFile(dialog, "Veltaspar Camera Paths\0*.vtc\0", "vtc", file, sizeof file))
+    if (!SystemSaveFile(dialog, "Veltaspar Camera Paths\0*.vtc\0", "vtc", file, sizeof file))
         return;
     CameraPath path;
     memcpy(path, state->work->sCamPath, sizeof path);
@@ -726,7 +728,7 @@ void LoadSelectedPreset(HWND dialog, PresetState *state)
 void SavePreset(HWND dialog, PresetState *state)
 {
     char file[MAX_PATH] = "";
-    if (!gChooseSaveFile(dialog, "Veltaspar Presets\0*.vtp\0", "vtp", file, sizeof file))
+    if (!SystemSaveFile(dialog, "Veltaspar Presets\0*.vtp\0", "vtp", file, sizeof file))
         return;
     ViewList one;
     int result = 1;

@@ -68,11 +68,6 @@ INT_PTR CALLBACK PresetDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 int ShowCameraPathDialog(HWND owner, ViewOptions *view);
 int ShowPresetDialog(HWND owner, ViewOptions *view);
 
-// The save-file dialog both dialogs use: filter "<name>\0<pattern>\0",
-// starting in the data folder, with the default extension. True with the
-// chosen path in path. Tests put their own.
-extern bool (*gChooseSaveFile)(HWND owner, const char *filter, const char *extension, char *path,
-                               int size);
 // Called after a preset replaced the view (the options dialog refreshes
 // its controls and previews); null = nothing to tell.
 extern void (*gPresetViewChanged)();

@@ -56,6 +56,9 @@ void LastDownloadText(int64_t t, char *buffer);
 void TrayTooltip(char *buffer, int size);
 // A mouse message of the tray icon (lParam of the tray message).
 void OnTrayMouse(LPARAM mouseMessage);
+// The icon last handed to the shell: 0 after a removal, -1 when nothing
+// went to the shell since start or the last ForgetTrayIcon.
+int TrayIconShown();
 // The next ShowTrayIcon goes to the shell even when nothing changed: after
 // the taskbar was re-created the shell has no icon of ours any more.
 void ForgetTrayIcon();
@@ -63,5 +66,3 @@ void ForgetTrayIcon();
 void EnableTrayCommands();
 // A short date without its year and without non-digits at both ends.
 void TrimShortDate(char *date, int year);
-// The shell call of ShowTrayIcon (icon 0 removes); tests record through it.
-extern bool (*gTraySetIcon)(uint16_t frameIndex, uint16_t iconId, const char *tip);

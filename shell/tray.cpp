@@ -31,14 +31,6 @@ static TrayState gTray;
 // Progress arrives from worker threads as well as from the main window.
 static volatile LONG gTrayBusy;
 
-static bool ShellSetTrayIcon(uint16_t frameIndex, uint16_t iconId, const char *tip)
-{
-    // The tip goes as an argument: a '%' in a product name stays a '%'.
-    return SetTrayIcon(frameIndex, iconId, "%s", tip);
-}
-
-bool (*gTraySetIcon)(uint16_t frameIndex, uint16_t iconId, const char *tip) = ShellSetTrayIcon;
-
 int TrayIconForPercent(int percent)
 {
     int p = percent < 0 || percent > 100 ? 100 : percent;
@@ -115,7 +107,8 @@ void ShowTrayIcon(int percent)
     }
     char tip[TRAY_TIP_SIZE];
     TrayTooltip(tip, sizeof tip);
-    gTraySetIcon(TRAY_FRAME, (uint16_t)(remove ? 0 : iconId), tip);
+    // The tip goes as an argument: a '%' in a product name stays a '%'.
+    SetTrayIcon(TRAY_FRAME, (uint16_t)(remove ? 0 : iconId), "%s", tip);
     if (dialog) {
         // Posted: worker threads call this while the dialog's thread may be
         // waiting for them.
@@ -129,6 +122,14 @@ void ShowTrayIcon(int percent)
     gTray.removed = remove ? 1 : 0;
     gTray.dialog = dialog;
     UnlockTray();
+}
+
+int TrayIconShown()
+{
+    LockTray();
+    int icon = !gTray.shown ? -1 : gTray.removed ? 0 : gTray.iconId;
+    UnlockTray();
+    return icon;
 }
 
 void ForgetTrayIcon()

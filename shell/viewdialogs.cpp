@@ -15,8 +15,6 @@
 #include "shell/help.h"
 #include "shell/imageview.h"
 
-int (*gViewDialogPreview)() = StartScreenPreview;
-
 namespace {
 
 enum FieldKind {
@@ -415,8 +413,7 @@ void PreviewIfDirty(LayerDialog *state)
         return;
     state->dirty = 0;
     state->previewed = 1;
-    if (gViewDialogPreview)
-        gViewDialogPreview();
+    StartScreenPreview();
 }
 
 // ---- commands ----

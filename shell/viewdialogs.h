@@ -26,6 +26,3 @@ enum {
 // with the view exactly as it was (also for an unknown template or when the
 // undo copy cannot be allocated).
 int ShowViewLayerDialog(HWND owner, int templateId, ViewOptions *view);
-
-// Starts the screen preview; StartScreenPreview unless a test puts its own.
-extern int (*gViewDialogPreview)();

@@ -7,92 +7,36 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "earth/compositor.h"
 #include "earth/compositor_helpers.h"
+#include "earth/mapfile.h"
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
 #include "framework/application.h"
+#include "framework/installrecord.h"
+#include "framework/seams.h"
 #include "testutil.h"
 
 static const double PI = 3.14159265358979323846;
 
-// ---- the fake renderer ------------------------------------------------------
+// ---- watching the real renderer ---------------------------------------------
 
-struct FakeJob {
-    std::string map;
-    int outputW, outputH, mapW, mapH, seasonEnable, seasonMonth, prjType, year, cities;
-    double zoom;
-};
-
-struct FakeCall {
-    std::string path;
-    int output;
-    bool cancelled;
-    bool cameraRunning;
-    std::vector<FakeJob> jobs;
-};
-
-static CRITICAL_SECTION gFakeLock;
-static std::vector<FakeCall> gCalls;
-static volatile LONG gFakeBlock;     // 1: hold every call until released or cancelled
-static volatile LONG gFakeEntered;
-static int gFakeStatus;
-static bool gFakeWrites;             // writes a picture to the path unless cancelled
-
-static FakeJob RecordJob(const ViewOptions *v)
+// Every render runs the real compositor on a tiny map set. It tells the
+// progress sink when it is done drawing (also when a map was missing),
+// before its final copy; a target
+// file held open keeps that copy retrying, which holds a render there for as
+// long as a test needs.
+static volatile LONG gRendered;         // pictures drawn
+static volatile LONG gCameraRunning;    // the camera job's flag while drawing
+static void CountRendered(int percent)
 {
-    FakeJob j;
-    j.map = v->szMap;
-    j.outputW = v->iOutputW;
-    j.outputH = v->iOutputH;
-    j.mapW = v->iMapW;
-    j.mapH = v->iMapH;
-    j.seasonEnable = v->bSeasonEnable;
-    j.seasonMonth = v->iSeasonMonth;
-    j.prjType = v->iPrjType;
-    j.year = v->tTime.tm_year;
-    j.cities = v->bCities;
-    j.zoom = v->dSMpZoom;
-    return j;
-}
-
-static int FakeCompose(volatile uint8_t *cancel, ViewList *jobs, const char *path, int output)
-{
-    FakeCall call;
-    call.path = path;
-    call.output = output;
-    call.cameraRunning = gRenderJobs.running[RENDER_JOB_CAMERA_IMAGE] != 0;
-    for (int i = 0; i < jobs->count; i++)
-        call.jobs.push_back(RecordJob(&jobs->data[i]));
-    InterlockedIncrement(&gFakeEntered);
-    for (int i = 0; i < 2000 && gFakeBlock && !*cancel; i++)
-        Sleep(5);
-    call.cancelled = *cancel != 0;
-    int status = call.cancelled ? RENDER_OK : gFakeStatus;
-    if (gFakeWrites && !call.cancelled)
-        WriteWhole(path, "picture " + std::to_string(gFakeEntered));
-    EnterCriticalSection(&gFakeLock);
-    gCalls.push_back(call);
-    LeaveCriticalSection(&gFakeLock);
-    return status;
-}
-
-static size_t CallCount()
-{
-    EnterCriticalSection(&gFakeLock);
-    size_t n = gCalls.size();
-    LeaveCriticalSection(&gFakeLock);
-    return n;
-}
-
-static FakeCall Call(size_t i)
-{
-    EnterCriticalSection(&gFakeLock);
-    FakeCall c = gCalls.at(i);
-    LeaveCriticalSection(&gFakeLock);
-    return c;
+    if (percent == 100) {
+        gCameraRunning = gRenderJobs.running[RENDER_JOB_CAMERA_IMAGE];
+        InterlockedIncrement(&gRendered);
+    }
 }
 
 static bool WaitUntil(std::function<bool()> done)
@@ -118,9 +62,49 @@ static bool Exists(const std::string &path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-static bool EndsWith(const std::string &text, const std::string &tail)
+// A file opened for nobody else: no copy or move replaces it until released.
+struct Hold {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    Hold() {}
+    explicit Hold(const std::string &path) { Take(path); }
+    Hold(const Hold &) = delete;
+    Hold &operator=(const Hold &) = delete;
+    void Take(const std::string &path)
+    {
+        Release();
+        file = CreateFileA(path.c_str(), GENERIC_READ, 0, 0, OPEN_ALWAYS, 0, 0);
+        EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
+    }
+    void Release()
+    {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        file = INVALID_HANDLE_VALUE;
+    }
+    ~Hold() { Release(); }
+};
+
+// The size of a file, held or not; -1 when there is none.
+static int64_t FileSize(const std::string &path)
 {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info))
+        return -1;
+    return ((int64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
+}
+
+// Width and height of a 24-bit picture file, or -1, -1.
+static std::pair<int, int> PictureSize(const std::string &path)
+{
+    std::string bytes = ReadWhole(path);
+    BITMAPINFOHEADER info;
+    if (bytes.size() < 14 + sizeof info || bytes[0] != 'B' || bytes[1] != 'M')
+        return {-1, -1};
+    memcpy(&info, bytes.data() + 14, sizeof info);
+    int stride = (info.biWidth * 3 + 3) & ~3;
+    if (info.biBitCount != 24 || bytes.size() != 54u + (size_t)stride * info.biHeight)
+        return {-1, -1};
+    return {info.biWidth, info.biHeight};
 }
 
 // A colour map of width x height BGR pixels and its trailer.
@@ -138,11 +122,34 @@ static void WriteMap(const std::string &path, uint32_t flags, uint32_t w, uint32
     WriteWhole(path, bytes);
 }
 
+// Runs step on a thread of its own once the job's cancel flag is raised.
+struct OnCancel {
+    int job;
+    std::function<void()> step;
+    HANDLE thread;
+    static DWORD WINAPI Run(LPVOID parameter)
+    {
+        OnCancel *self = (OnCancel *)parameter;
+        for (int i = 0; i < 2000 && !gRenderJobs.cancel[self->job]; i++)
+            Sleep(1);
+        self->step();
+        return 0;
+    }
+    OnCancel(int job, std::function<void()> step) : job(job), step(step)
+    {
+        thread = CreateThread(0, 0, Run, this, 0, 0);
+    }
+    ~OnCancel()
+    {
+        WaitForSingleObject(thread, 10000);
+        CloseHandle(thread);
+    }
+};
+
 class RenderJobs : public ::testing::Test {
 protected:
     std::string data, install, profile;
-
-    static void SetUpTestSuite() { InitializeCriticalSection(&gFakeLock); }
+    void (*savedRendered)(int);
 
     void SetUp() override
     {
@@ -160,32 +167,36 @@ protected:
         gScreenX = gScreenY = 0;
         gScreenW = 64;
         gScreenH = 32;
-        gComposeCopyAttempts = 2;
-        gComposeCopyPauseMs = 10;
+        // A held target: up to two seconds of retries.
+        gComposeCopyAttempts = 400;
+        gComposeCopyPauseMs = 5;
         WriteMap(install + "\\Tiny.map", 0x11, 8, 4);
+        WriteMap(install + "\\Tiny.min", 0x11, MAP_MINI_WIDTH, MAP_MINI_HEIGHT);
         for (int list = 0; list < 2; list++) {
             ASSERT_TRUE(ResizeViewList(&gViewLists[list], 1));
             SetDefaultView(&gViewLists[list].data[0], list);
             CopyText(gViewLists[list].data[0].szMap, "Tiny", 64);
+            gViewLists[list].data[0].bClouds = 0;
+            gViewLists[list].data[0].bCities = 0;
         }
         memset((void *)&gRenderJobs, 0, sizeof gRenderJobs);
         memset((void *)gOutputStatus, 0, sizeof gOutputStatus);
         memset(&gPreviewHooks, 0, sizeof gPreviewHooks);
         gWallpaperReady = 0;
-        gCalls.clear();
-        gFakeBlock = 0;
-        gFakeEntered = 0;
-        gFakeStatus = RENDER_OK;
-        gFakeWrites = true;
-        gRenderCompose = FakeCompose;
+        gRendered = 0;
+        gCameraRunning = 0;
+        savedRendered = gProgressSink.rendered;
+        gProgressSink.rendered = CountRendered;
+        ASSERT_TRUE(buildCosineTable());
         buildRandomTable(0);
     }
 
     void TearDown() override
     {
-        gFakeBlock = 0;
         EXPECT_TRUE(WaitUntil(Idle)) << "a job never cleared its running byte";
-        gRenderCompose = ComposeImage;
+        gProgressSink.rendered = savedRendered;
+        gComposeCopyAttempts = 2;
+        gComposeCopyPauseMs = 10;
         FreeViewLists();
     }
 
@@ -193,13 +204,16 @@ protected:
     std::string InProfile(const char *name) { return profile + "\\" + name; }
 };
 
+static const std::pair<int, int> kScreen(64, 32);
+static const size_t kScreenBytes = 54 + 64 * 32 * 3;
+
 // ---- requests ---------------------------------------------------------------
 
 TEST_F(RenderJobs, ScreenSaverFirstAndWallpaperWaitsForTheNextRequest)
 {
-    gFakeBlock = 1;
+    Hold saver(InProfile("VTScrsvr.bmp"));
     EXPECT_EQ(RequestRender(RENDER_BOTH_OUTPUTS, 1, 0), 0);
-    ASSERT_TRUE(WaitUntil([] { return gFakeEntered == 1; }));
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 1; }));
     EXPECT_EQ(gRenderJobs.order, 1);
     EXPECT_EQ(gRenderJobs.running[1], 1);
     EXPECT_EQ(gRenderJobs.running[0], 0);
@@ -209,31 +223,32 @@ TEST_F(RenderJobs, ScreenSaverFirstAndWallpaperWaitsForTheNextRequest)
     // One output at a time: a pending-only request while the saver runs starts nothing.
     EXPECT_EQ(RequestRender(-1, 0, 0), 0);
     Sleep(50);
-    EXPECT_EQ(gFakeEntered, 1);
+    EXPECT_EQ(gRendered, 1);
     EXPECT_EQ(gRenderJobs.running[0], 0);
 
-    gFakeBlock = 0;
+    saver.Release();
     ASSERT_TRUE(WaitUntil(Idle));
-    ASSERT_EQ(CallCount(), 1u);
-    EXPECT_TRUE(EndsWith(Call(0).path, "\\Profile-Test\\VTScrsvr.bmp")) << Call(0).path;
-    EXPECT_EQ(Call(0).output, 1);
+    EXPECT_EQ(gRendered, 1);
+    EXPECT_TRUE(PictureSize(InProfile("VTScrsvr.bmp")) == kScreen);
+    EXPECT_EQ(ReadWhole(InData("VTScrsvr.bmp")), ReadWhole(InProfile("VTScrsvr.bmp")));
+    EXPECT_FALSE(Exists(InProfile("Veltaspar.bmp")));
     EXPECT_EQ(gRenderJobs.pending[0], 1) << "the wallpaper stays pending";
 
     EXPECT_EQ(RequestRender(-1, 0, 0), 0);
-    ASSERT_TRUE(WaitUntil([] { return CallCount() == 2 && Idle(); }));
-    EXPECT_EQ(Call(1).path, InProfile("Veltaspar.bmp"));
-    EXPECT_EQ(Call(1).output, 0);
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 2 && Idle(); }));
+    EXPECT_TRUE(PictureSize(InProfile("Veltaspar.bmp")) == kScreen);
     EXPECT_EQ(gRenderJobs.pending[0], 0);
 }
 
 TEST_F(RenderJobs, OrderOtherThanOneStartsTheWallpaperFirst)
 {
-    gFakeBlock = 1;
+    Hold wallpaper(InProfile("Veltaspar.bmp"));
     EXPECT_EQ(RequestRender(RENDER_BOTH_OUTPUTS, 5, 0), 0);
-    ASSERT_TRUE(WaitUntil([] { return gFakeEntered == 1; }));
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 1; }));
     EXPECT_EQ(gRenderJobs.order, 0);
     EXPECT_EQ(gRenderJobs.running[0], 1);
     EXPECT_EQ(gRenderJobs.pending[1], 1);
+    wallpaper.Release();
 }
 
 TEST_F(RenderJobs, PendingOnlyRequestWithNothingPendingDoesNothing)
@@ -242,31 +257,38 @@ TEST_F(RenderJobs, PendingOnlyRequestWithNothingPendingDoesNothing)
     EXPECT_EQ(RequestRender(-1, 1, 1), 0);
     EXPECT_EQ(gRenderJobs.order, 0) << "returns before storing the order";
     Sleep(50);
-    EXPECT_EQ(CallCount(), 0u);
+    EXPECT_EQ(gRendered, 0);
     EXPECT_TRUE(Idle());
 }
 
 TEST_F(RenderJobs, WaitingRequestCancelsTheRunningOutputAndRedoesIt)
 {
-    gFakeBlock = 1;
+    Hold drawing(InProfile("Veltaspar.bmp"));
+    Hold copy;
     RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
-    ASSERT_TRUE(WaitUntil([] { return gFakeEntered == 1; }));
-
-    EXPECT_EQ(RequestRender(RENDER_JOB_SCREENSAVER, 0, 1), 0);
-    ASSERT_TRUE(WaitUntil([] { return gFakeEntered == 2; }));
-    ASSERT_GE(CallCount(), 1u);
-    EXPECT_TRUE(Call(0).cancelled);
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 1; }));
+    {
+        // Once cancelled, the drawn picture may go; the copy of the redone
+        // one waits until the test has looked.
+        OnCancel release(0, [&] {
+            copy.Take(InData("Veltaspar.bmp"));
+            drawing.Release();
+        });
+        EXPECT_EQ(RequestRender(RENDER_JOB_SCREENSAVER, 0, 1), 0);
+    }
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 2; }));
     EXPECT_EQ(gWallpaperReady, 0) << "a cancelled render copies nothing";
-    EXPECT_FALSE(Exists(InData("Veltaspar.bmp")));
+    EXPECT_EQ(FileSize(InData("Veltaspar.bmp")), 0);
     // The cancelled wallpaper was pending again and goes first by order 0.
     EXPECT_EQ(gRenderJobs.running[0], 1);
     EXPECT_EQ(gRenderJobs.cancel[0], 0);
     EXPECT_EQ(gRenderJobs.pending[1], 1);
 
-    gFakeBlock = 0;
-    ASSERT_TRUE(WaitUntil([] { return CallCount() == 2 && Idle(); }));
-    EXPECT_FALSE(Call(1).cancelled);
-    EXPECT_EQ(Call(1).output, 0);
+    copy.Release();
+    ASSERT_TRUE(WaitUntil([] { return Idle(); }));
+    EXPECT_EQ(gRendered, 2);
+    EXPECT_EQ(ReadWhole(InData("Veltaspar.bmp")).size(), kScreenBytes);
+    EXPECT_FALSE(Exists(InProfile("VTScrsvr.bmp")));
     EXPECT_EQ(gWallpaperReady, 1);
 }
 
@@ -278,7 +300,7 @@ TEST_F(RenderJobs, UpdateOffWritesNothingAndLaterRequestsStillStart)
     gOutputStatus[0] = 99;
     EXPECT_EQ(RequestRender(RENDER_JOB_WALLPAPER, 0, 0), 0);
     ASSERT_TRUE(WaitUntil(Idle));
-    EXPECT_EQ(CallCount(), 0u);
+    EXPECT_EQ(gRendered, 0);
     EXPECT_EQ(gRenderJobs.status[0], 0);
     EXPECT_EQ(gOutputStatus[0], 0);
     EXPECT_EQ(gViewLists[0].data[0].tLastUpdate, 0) << "not stamped";
@@ -288,7 +310,7 @@ TEST_F(RenderJobs, UpdateOffWritesNothingAndLaterRequestsStillStart)
 
     gViewLists[0].data[0].bUpdate = 1;
     EXPECT_EQ(RequestRender(RENDER_JOB_WALLPAPER, 0, 0), 0);
-    ASSERT_TRUE(WaitUntil([] { return CallCount() == 1 && Idle(); }));
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
     EXPECT_NEAR((double)gViewLists[0].data[0].tLastUpdate, (double)_time64(0), 5);
 }
 
@@ -297,10 +319,10 @@ TEST_F(RenderJobs, EmptyViewListRendersNothingAndClearsRunning)
     ASSERT_TRUE(ResizeViewList(&gViewLists[1], 0));
     EXPECT_EQ(RequestRender(RENDER_JOB_SCREENSAVER, 0, 0), 0);
     ASSERT_TRUE(WaitUntil(Idle));
-    EXPECT_EQ(CallCount(), 0u);
+    EXPECT_EQ(gRendered, 0);
     EXPECT_EQ(gRenderJobs.status[1], 0);
     EXPECT_EQ(RequestRender(RENDER_JOB_WALLPAPER, 0, 0), 0);
-    ASSERT_TRUE(WaitUntil([] { return CallCount() == 1 && Idle(); }));
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
 }
 
 TEST_F(RenderJobs, UnreadableMapTrailerIsAmpersand)
@@ -310,7 +332,7 @@ TEST_F(RenderJobs, UnreadableMapTrailerIsAmpersand)
     ASSERT_TRUE(WaitUntil(Idle));
     EXPECT_EQ(gRenderJobs.status[0], '&');
     EXPECT_EQ(gOutputStatus[0], 38);
-    EXPECT_EQ(CallCount(), 0u);
+    EXPECT_EQ(gRendered, 0);
 
     // A trailer that does not match its file is unreadable too.
     std::string bad = ReadWhole(install + "\\Tiny.map");
@@ -322,7 +344,7 @@ TEST_F(RenderJobs, UnreadableMapTrailerIsAmpersand)
 
     CopyText(gViewLists[0].data[0].szMap, "Tiny", 64);
     RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
-    ASSERT_TRUE(WaitUntil([] { return CallCount() == 1 && Idle(); }));
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
     EXPECT_EQ(gOutputStatus[0], 0);
 }
 
@@ -332,18 +354,25 @@ TEST_F(RenderJobs, OutputListTakesTrailerScreenAndTimeButLeavesSavedViews)
     SetDefaultView(&gViewLists[0].data[1], 0);
     CopyText(gViewLists[0].data[1].szMap, "Tiny", 64);
     gViewLists[0].data[1].iMapW = 999;
-    RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
-    ASSERT_TRUE(WaitUntil([] { return CallCount() == 1 && Idle(); }));
-    FakeCall call = Call(0);
-    ASSERT_EQ(call.jobs.size(), 2u);
-    for (const FakeJob &j : call.jobs) {
-        EXPECT_EQ(j.outputW, 64);
-        EXPECT_EQ(j.outputH, 32);
-        EXPECT_EQ(j.mapW, 8);
-        EXPECT_EQ(j.mapH, 4);
-        EXPECT_EQ(j.seasonEnable, 1);
-        EXPECT_GT(j.year, 120);
+    gViewLists[0].data[1].bClouds = gViewLists[0].data[1].bCities = 0;
+    ViewList jobs;
+    ASSERT_EQ(BuildOutputList(&gViewLists[0], &jobs), 0);
+    ASSERT_EQ(jobs.count, 2);
+    for (int i = 0; i < jobs.count; i++) {
+        const ViewOptions &j = jobs.data[i];
+        EXPECT_EQ(j.iOutputW, 64);
+        EXPECT_EQ(j.iOutputH, 32);
+        EXPECT_EQ(j.iMapW, 8);
+        EXPECT_EQ(j.iMapH, 4);
+        EXPECT_EQ(j.bSeasonEnable, 1);
+        EXPECT_GT(j.tTime.tm_year, 120);
     }
+    jobs.RemoveAll();
+    // The render of the same list draws both on the screen's picture.
+    RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
+    EXPECT_EQ(gRenderJobs.status[0], 0);
+    EXPECT_TRUE(PictureSize(InData("Veltaspar.bmp")) == kScreen);
     EXPECT_EQ(gViewLists[0].data[1].iMapW, 999);
     EXPECT_EQ(gViewLists[0].data[0].iOutputW, 0);
 }
@@ -365,16 +394,18 @@ TEST_F(RenderJobs, ZeroScreenSizeMeansThePrimaryScreen)
 TEST_F(RenderJobs, SuccessCopiesIntoTheDataFolderAndRaisesTheFlag)
 {
     RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
-    ASSERT_TRUE(WaitUntil([] { return CallCount() == 1 && Idle(); }));
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
     EXPECT_EQ(gRenderJobs.status[0], 0);
     ASSERT_TRUE(Exists(InData("Veltaspar.bmp")));
     EXPECT_EQ(ReadWhole(InData("Veltaspar.bmp")), ReadWhole(InProfile("Veltaspar.bmp")));
+    EXPECT_EQ(ReadWhole(InData("Veltaspar.bmp")).size(), kScreenBytes);
     EXPECT_EQ(gWallpaperReady, 1);
 
     gWallpaperReady = 0;
     RequestRender(RENDER_JOB_SCREENSAVER, 0, 0);
-    ASSERT_TRUE(WaitUntil([] { return CallCount() == 2 && Idle(); }));
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 2 && Idle(); }));
     EXPECT_EQ(ReadWhole(InData("VTScrsvr.bmp")), ReadWhole(InProfile("VTScrsvr.bmp")));
+    EXPECT_EQ(ReadWhole(InData("VTScrsvr.bmp")).size(), kScreenBytes);
     EXPECT_EQ(gWallpaperReady, 0) << "only the wallpaper raises it";
 }
 
@@ -382,19 +413,23 @@ TEST_F(RenderJobs, FailureOrCancelCopiesNothing)
 {
     // The compositor reports its own failed final copy; the picture it may
     // have left must not reach the desktop.
-    gFakeStatus = RENDER_COPY_FAILED;
-    RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
-    ASSERT_TRUE(WaitUntil([] { return CallCount() == 1 && Idle(); }));
+    gComposeCopyAttempts = 3;
+    {
+        Hold target(InProfile("Veltaspar.bmp"));
+        RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
+        ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
+    }
     EXPECT_EQ(gOutputStatus[0], 'C');
     EXPECT_FALSE(Exists(InData("Veltaspar.bmp")));
     EXPECT_EQ(gWallpaperReady, 0);
 
-    gFakeStatus = RENDER_OK;
+    gComposeCopyAttempts = 400;
     WriteWhole(InProfile("Veltaspar.bmp"), "old picture");
-    gFakeBlock = 1;
+    Hold target(InProfile("Veltaspar.bmp"));
     RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
-    ASSERT_TRUE(WaitUntil([] { return gFakeEntered == 2; }));
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 2; }));
     gRenderJobs.cancel[0] = 1;
+    target.Release();
     ASSERT_TRUE(WaitUntil(Idle));
     EXPECT_EQ(gRenderJobs.status[0], 0);
     EXPECT_FALSE(Exists(InData("Veltaspar.bmp")));
@@ -403,13 +438,8 @@ TEST_F(RenderJobs, FailureOrCancelCopiesNothing)
 
 TEST_F(RenderJobs, RealCompositorWritesTheWallpaper)
 {
-    ASSERT_TRUE(buildCosineTable());
-    gRenderCompose = ComposeImage;
     gScreenW = 16;
     gScreenH = 8;
-    ViewOptions *v = &gViewLists[0].data[0];
-    v->bClouds = 0;
-    v->bCities = 0;
     RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
     ASSERT_TRUE(WaitUntil(Idle));
     EXPECT_EQ(gRenderJobs.status[0], 0);
@@ -449,24 +479,26 @@ TEST_F(RenderJobs, ScreenPreviewUsesMiniatureMapsAtControlSize)
     v->iMapW = 4320;
     v->dSMpZoom = 0.5;
     v->iPrjType = 0;   // a globe keeps its zoom
+    ViewList jobs;
+    ASSERT_EQ(BuildScreenPreviewList(&jobs, 100), 0);
+    ASSERT_EQ(jobs.count, 1);
+    EXPECT_EQ(jobs.data[0].iMapW, 300);
+    EXPECT_EQ(jobs.data[0].iMapH, 150);
+    EXPECT_EQ(jobs.data[0].iOutputW, 100);
+    EXPECT_EQ(jobs.data[0].iOutputH, 50);   // the 64 x 32 screen's shape
+    EXPECT_DOUBLE_EQ(jobs.data[0].dSMpZoom, 0.5 * (4320 / 300.0) / (64 / 100.0));
+    jobs.RemoveAll();
+
     EXPECT_EQ(StartScreenPreview(), 0);
-    ASSERT_TRUE(WaitUntil([] { return CallCount() == 1 && Idle(); }));
-    FakeCall call = Call(0);
-    EXPECT_EQ(call.path, InProfile("VTScrPrv.bmp"));
-    ASSERT_EQ(call.jobs.size(), 1u);
-    EXPECT_EQ(call.jobs[0].mapW, 300);
-    EXPECT_EQ(call.jobs[0].mapH, 150);
-    EXPECT_EQ(call.jobs[0].outputW, 100);
-    EXPECT_EQ(call.jobs[0].outputH, 50);   // the 64 x 32 screen's shape
-    EXPECT_DOUBLE_EQ(call.jobs[0].zoom, 0.5 * (4320 / 300.0) / (64 / 100.0));
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
     ASSERT_EQ(gShown[0].size(), 1u);
     EXPECT_EQ(gShown[0][0], InProfile("VTScrPrv.bmp"));
+    EXPECT_TRUE(PictureSize(InProfile("VTScrPrv.bmp")) == std::make_pair(100, 50));
     EXPECT_EQ(gRenderJobs.status[2], 0);
 
-    gFakeStatus = RENDER_NO_MAP;
+    DeleteFileA((install + "\\Tiny.min").c_str());   // no miniature map
     StartScreenPreview();
-    ASSERT_TRUE(WaitUntil([] { return CallCount() == 2 && Idle(); }));
-    ASSERT_EQ(gShown[0].size(), 2u);
+    ASSERT_TRUE(WaitUntil([] { return gShown[0].size() == 2 && Idle(); }));
     EXPECT_EQ(gShown[0][1], "") << "a failure clears the control";
     EXPECT_EQ(gOutputStatus[2], '+');
 }
@@ -477,23 +509,31 @@ TEST_F(RenderJobs, ScreenPreviewOfTheEditedList)
     gPreviewHooks.list = &gViewLists[1];
     ASSERT_TRUE(ResizeViewList(&gViewLists[1], 2));
     SetDefaultView(&gViewLists[1].data[1], 1);
+    CopyText(gViewLists[1].data[1].szMap, "Tiny", 64);
+    gViewLists[1].data[1].bClouds = gViewLists[1].data[1].bCities = 0;
+    ViewList jobs;
+    ASSERT_EQ(BuildScreenPreviewList(&jobs, 100), 0);
+    EXPECT_EQ(jobs.count, 2);
+    jobs.RemoveAll();
     StartScreenPreview();
-    ASSERT_TRUE(WaitUntil([] { return CallCount() == 1 && Idle(); }));
-    EXPECT_EQ(Call(0).jobs.size(), 2u);
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
+    EXPECT_EQ(gRenderJobs.status[2], 0);
+    ASSERT_EQ(gShown[0].size(), 1u);
 }
 
 TEST_F(RenderJobs, NewScreenPreviewCancelsTheOldOneAndShowsOnlyTheNew)
 {
     UseHooks(100, 0, 0);
-    gFakeBlock = 1;
+    Hold target(InProfile("VTScrPrv.bmp"));
     StartScreenPreview();
-    ASSERT_TRUE(WaitUntil([] { return gFakeEntered == 1; }));
-    gFakeBlock = 0;
-    EXPECT_EQ(StartScreenPreview(), 0);
-    ASSERT_TRUE(WaitUntil([] { return CallCount() == 2 && Idle(); }));
-    EXPECT_TRUE(Call(0).cancelled);
-    EXPECT_FALSE(Call(1).cancelled);
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 1; }));
+    {
+        OnCancel release(RENDER_JOB_SCREEN_PREVIEW, [&] { target.Release(); });
+        EXPECT_EQ(StartScreenPreview(), 0);
+    }
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 2 && Idle(); }));
     EXPECT_EQ(gShown[0].size(), 1u) << "the cancelled one shows nothing";
+    EXPECT_TRUE(PictureSize(InProfile("VTScrPrv.bmp")) == std::make_pair(100, 50));
 }
 
 TEST_F(RenderJobs, PreviewsWithoutTheirControlRenderNothing)
@@ -503,7 +543,7 @@ TEST_F(RenderJobs, PreviewsWithoutTheirControlRenderNothing)
     EXPECT_EQ(StartMapPreview(), 0);
     EXPECT_EQ(RenderCameraImage(), 0);
     ASSERT_TRUE(WaitUntil(Idle));
-    EXPECT_EQ(CallCount(), 0u);
+    EXPECT_EQ(gRendered, 0);
     for (auto &shown : gShown)
         EXPECT_TRUE(shown.empty());
 }
@@ -517,46 +557,50 @@ TEST_F(RenderJobs, MapPreviewIsTheDefaultViewWithTheEditedMapAndSeasons)
     v->iSeasonMonth = 7;
     v->bCities = 1;
     v->iPrjType = 0;
+    ViewList jobs;
+    ASSERT_EQ(BuildMapList(&jobs, 121), 0);
+    ASSERT_EQ(jobs.count, 1);
+    const ViewOptions &j = jobs.data[0];
+    EXPECT_STREQ(j.szMap, "Other");
+    EXPECT_EQ(j.bSeasonEnable, 0);
+    EXPECT_EQ(j.iSeasonMonth, 7);
+    EXPECT_EQ(j.bCities, DefaultView(0)->bCities);
+    EXPECT_EQ(j.iPrjType, DefaultView(0)->iPrjType);
+    EXPECT_EQ(j.iMapW, 300);
+    EXPECT_EQ(j.iMapH, 150);
+    EXPECT_EQ(j.iOutputW, 120);   // 121 x 60 fitted to the 2:1 map
+    EXPECT_EQ(j.iOutputH, 60);
+    jobs.RemoveAll();
+
+    CopyText(v->szMap, "Tiny", 64);
     EXPECT_EQ(StartMapPreview(), 0);
-    ASSERT_TRUE(WaitUntil([] { return CallCount() == 1 && Idle(); }));
-    FakeCall call = Call(0);
-    EXPECT_EQ(call.path, InProfile("VTMapPrv.bmp"));
-    EXPECT_EQ(call.output, 0);
-    ASSERT_EQ(call.jobs.size(), 1u);
-    const FakeJob &j = call.jobs[0];
-    EXPECT_EQ(j.map, "Other");
-    EXPECT_EQ(j.seasonEnable, 0);
-    EXPECT_EQ(j.seasonMonth, 7);
-    EXPECT_EQ(j.cities, DefaultView(0)->bCities);
-    EXPECT_EQ(j.prjType, DefaultView(0)->iPrjType);
-    EXPECT_EQ(j.mapW, 300);
-    EXPECT_EQ(j.mapH, 150);
-    EXPECT_EQ(j.outputW, 120);   // 121 x 60 fitted to the 2:1 map
-    EXPECT_EQ(j.outputH, 60);
+    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
+    EXPECT_EQ(gRenderJobs.status[RENDER_JOB_MAP_PREVIEW], 0);
     ASSERT_EQ(gShown[1].size(), 1u);
     EXPECT_EQ(gShown[1][0], InProfile("VTMapPrv.bmp"));
+    EXPECT_TRUE(PictureSize(InProfile("VTMapPrv.bmp")) == std::make_pair(120, 60));
 }
 
 TEST_F(RenderJobs, CameraImageRendersOnTheCallersThread)
 {
     UseHooks(0, 0, 200);
-    gFakeStatus = RENDER_NO_HEADER;
-    EXPECT_EQ(RenderCameraImage(), '-');
-    ASSERT_EQ(CallCount(), 1u);
-    FakeCall call = Call(0);
-    EXPECT_TRUE(call.cameraRunning);
-    EXPECT_EQ(call.path, InData("VTCamImg.bmp"));
-    EXPECT_EQ(call.jobs[0].outputW, 200);
-    EXPECT_EQ(call.jobs[0].outputH, 100);
+    std::string mini = ReadWhole(install + "\\Tiny.min");
+    DeleteFileA((install + "\\Tiny.min").c_str());   // no miniature map
+    EXPECT_EQ(RenderCameraImage(), '+');
     EXPECT_EQ(gRenderJobs.running[4], 0);
-    EXPECT_EQ(gRenderJobs.status[4], '-');
+    EXPECT_EQ(gRenderJobs.status[4], '+');
     ASSERT_EQ(gShown[2].size(), 1u);
     EXPECT_EQ(gShown[2][0], "");
     EXPECT_EQ(gCaptionCleared, 1);
 
-    gFakeStatus = RENDER_OK;
+    WriteWhole(install + "\\Tiny.min", mini);
+    LONG before = gRendered;
+    gCameraRunning = 0;
     EXPECT_EQ(RenderCameraImage(), 0);
+    EXPECT_EQ(gRendered, before + 1);   // drawn before it returned
+    EXPECT_EQ(gCameraRunning, 1);
     EXPECT_EQ(gShown[2].back(), InData("VTCamImg.bmp"));
+    EXPECT_TRUE(PictureSize(InData("VTCamImg.bmp")) == std::make_pair(200, 100));
     EXPECT_EQ(gCaptionCleared, 2);
 }
 

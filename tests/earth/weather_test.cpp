@@ -1,8 +1,10 @@
-// The weather updater against a fake transport that answers by URL and
-// records every request: one request per distinct city, the coarser
-// coordinates after a refused answer, the values copied to every city at
-// the place, METAR wind, gust and pressure conversions, old reports left
-// alone, the page's markers, and the final status texts.
+// The weather updater against the local test server, which the settings
+// name as the HTTP proxy, so that it stands in for the weather service and
+// the station files: it answers by URL and lists every request. One request
+// per distinct city, the coarser coordinates after a refused answer, the
+// values copied to every city at the place, METAR wind, gust and pressure
+// conversions, old reports left alone, the page's markers, and the final
+// status texts.
 #include <gtest/gtest.h>
 
 #include <math.h>
@@ -18,40 +20,28 @@
 #include "earth/settings.h"
 #include "earth/weather.h"
 #include "framework/application.h"
+#include "localserver.h"
 
 namespace {
 
-std::vector<std::string> gRequests;
-// URL part -> code, body; the longest matching part answers.
+// URL part -> status, body; the longest matching part answers, none: 404.
 std::map<std::string, std::pair<int, std::string>> gAnswers;
 
-// The condition a render would see for this city while each request runs.
-const CityEntry *gWatched;
-std::vector<int> gSeenDuringRequests;
-
-int FakeGet(HttpFileRequest *request)
+// The answers for the stand-in; with hold, each request waits for a release.
+void PublishAnswers(bool hold = false)
 {
-    gRequests.push_back(request->url);
-    if (gWatched)
-        gSeenDuringRequests.push_back(gWatched->weatherdescr);
-    const std::pair<int, std::string> *best = 0;
-    size_t bestLength = 0;
+    std::string json = hold ? "{\"hold\": true" : "{\"hold\": false";
     for (const auto &answer : gAnswers)
-        if (strstr(request->url, answer.first.c_str()) && answer.first.size() > bestLength) {
-            best = &answer.second;
-            bestLength = answer.first.size();
-        }
-    if (!best)
-        return 404;
-    if (best->first != 0)
-        return best->first;
-    return request->body(request->context, best->second.data(), (uint32_t)best->second.size());
+        json += ", " + JsonText(answer.first) + ": [" +
+                std::to_string(answer.second.first ? answer.second.first : 200) + ", " +
+                JsonText(answer.second.second) + "]";
+    ServeFile("answers.json", json + "}");
 }
 
 int Requests(const std::string &part)
 {
     int n = 0;
-    for (const std::string &url : gRequests)
+    for (const std::string &url : StandInUrls())
         n += url.find(part) != std::string::npos;
     return n;
 }
@@ -80,8 +70,11 @@ protected:
         gPrefs.iMetarData = 1;
         gPrefs.iMetarSource = 1;   // the station file
         CopyText(gPrefs.szMetarURL, "http://metar.test/#ICAO#.TXT", sizeof gPrefs.szMetarURL);
-        gHttpGetToFile = FakeGet;
-        gRequests.clear();
+        ASSERT_NE(ServerPort(), 0) << "run through run_http_test.sh";
+        gPrefs.iProxyType = 1;
+        CopyText(gPrefs.szProxyServer, "127.0.0.1", sizeof gPrefs.szProxyServer);
+        gPrefs.iProxyPort = ServerPort();
+        ResetServer();
         gAnswers.clear();
         ASSERT_TRUE(ResizeViewList(&gViewLists[0], 2));
         ASSERT_TRUE(ResizeViewList(&gViewLists[1], 1));
@@ -98,9 +91,6 @@ protected:
     void TearDown() override
     {
         FreeViewLists();
-        gHttpGetToFile = 0;
-        gWatched = 0;
-        gSeenDuringRequests.clear();
     }
     static void AddCity(ViewOptions *view, const char *name, float lat, float lon,
                         const char *icao)
@@ -115,7 +105,32 @@ protected:
         city.lon = lon;
     }
     CityEntry &City(int list, int view, int i) { return gViewLists[list].data[view].City[i]; }
-    void Run(int mode) { WeatherDownloadThread((LPVOID)(INT_PTR)mode); }
+    void Run(int mode)
+    {
+        PublishAnswers();
+        WeatherDownloadThread((LPVOID)(INT_PTR)mode);
+    }
+    // Runs the worker on a thread of its own and notes the city's condition
+    // while each of its requests is held at the server.
+    std::vector<int> RunWatching(int mode, const CityEntry &city)
+    {
+        std::vector<int> seen;
+        PublishAnswers(true);
+        ResetServer();
+        HANDLE worker = CreateThread(0, 0, WeatherDownloadThread, (LPVOID)(INT_PTR)mode, 0, 0);
+        EXPECT_TRUE(worker != 0);
+        while (worker && WaitForSingleObject(worker, 0) == WAIT_TIMEOUT) {
+            if ((int)StandInUrls().size() > (int)seen.size()) {
+                seen.push_back(city.weatherdescr);
+                AskServer("/release");
+            } else {
+                Sleep(10);
+            }
+        }
+        if (worker)
+            CloseHandle(worker);
+        return seen;
+    }
     std::string Metar(const char *groups)
     {
         return Utc("%Y/%m/%d %H:%M\n", now) + "EDDB " + Utc("%d%H%MZ ", now) + groups + "\n";
@@ -133,7 +148,7 @@ TEST_F(Weather, OneRequestPerCityAndValuesReachEveryCityAtThePlace)
     EXPECT_EQ(1, Requests("lat=35.680000"));
     EXPECT_EQ(1, Requests("EDDB.TXT"));
     EXPECT_EQ(0, Requests(".TXT") - 1);   // Tokyo has no station
-    EXPECT_NE(std::string::npos, gRequests[0].find("units=metric&APPID=key"));
+    EXPECT_NE(std::string::npos, StandInUrls().at(0).find("units=metric&APPID=key"));
 
     for (CityEntry *c : {&City(0, 0, 0), &City(0, 1, 0), &City(1, 0, 0)}) {
         // The service's condition stays (it is preferred); METAR gives the rest.
@@ -164,20 +179,19 @@ TEST_F(Weather, ConditionStaysDuringARefreshAndFailsOnlyWhenNothingAnswers)
 {
     CityEntry &berlin = City(0, 0, 0);
     berlin.weatherdescr = WeatherConditionIndex(800);
-    gWatched = &berlin;
     gAnswers["lat=52.520000&lon=13.400000"] = {0, kBerlinJson};
     gAnswers["EDDB.TXT"] = {0, Metar("27012KT 9999 -SN M02/M05 A2992")};
-    Run(WEATHER_MODE_NOW);
-    ASSERT_GE(gSeenDuringRequests.size(), 2u);   // Berlin's two, then Tokyo's
-    EXPECT_EQ(WeatherConditionIndex(800), gSeenDuringRequests[0]);   // before the service's answer
-    EXPECT_EQ(WeatherConditionIndex(500), gSeenDuringRequests[1]);   // the station's request
+    std::vector<int> seen = RunWatching(WEATHER_MODE_NOW, berlin);
+    ASSERT_GE(seen.size(), 2u);   // Berlin's two, then Tokyo's
+    EXPECT_EQ(WeatherConditionIndex(800), seen[0]);   // before the service's answer
+    EXPECT_EQ(WeatherConditionIndex(500), seen[1]);   // the station's request
     EXPECT_EQ(WeatherConditionIndex(500), berlin.weatherdescr);      // the service is preferred
 
     // The service fails, the station answers: its snow is taken.
-    gSeenDuringRequests.clear();
     gAnswers["lat=52.520000&lon=13.400000"] = {500, ""};
-    Run(WEATHER_MODE_NOW);
-    EXPECT_EQ(WeatherConditionIndex(500), gSeenDuringRequests[0]);
+    seen = RunWatching(WEATHER_MODE_NOW, berlin);
+    ASSERT_GE(seen.size(), 1u);
+    EXPECT_EQ(WeatherConditionIndex(500), seen[0]);
     EXPECT_EQ(WeatherConditionIndex(600), berlin.weatherdescr);
 
     // Nothing answers: not available, as before.
@@ -226,13 +240,14 @@ TEST_F(Weather, KeyErrorsAndRequestFailuresStopTheWeatherRequests)
     EXPECT_STREQ("Download failed (invalid API key)", gWeatherStatus);
 
     gPrefs.szWeatherApiKey[0] = 0;
-    gRequests.clear();
+    ResetServer();
     Run(WEATHER_MODE_NOW);
     EXPECT_STREQ("Download failed (missing API key)", gWeatherStatus);
 
-    gAnswers["openweathermap"] = {105, ""};
+    // A request that fails in the transport: its text, with a full stop.
+    gPrefs.iProxyPort = ServerPort("VT_CLOSED_PORT");
     Run(WEATHER_MODE_NOW);
-    EXPECT_STREQ("Download failed - Can't connect to server.", gWeatherStatus);
+    EXPECT_STREQ("Download failed - Can't connect to proxy server.", gWeatherStatus);
 }
 
 TEST_F(Weather, MetarWindUnitsAndOldReports)
@@ -300,7 +315,7 @@ TEST_F(Weather, DueRuleAndFreshCitiesAreSkipped)
     gPrefs.iMetarData = 0;
     Run(WEATHER_MODE_NOW);   // the key is remembered here
     gAnswers["openweathermap"] = {0, kBerlinJson};
-    gRequests.clear();
+    ResetServer();
     // Due, but Berlin is fresh everywhere: only Tokyo is asked.
     for (CityEntry *c : {&City(0, 0, 0), &City(0, 1, 0), &City(1, 0, 0)})
         c->lupd = now;
@@ -311,10 +326,10 @@ TEST_F(Weather, DueRuleAndFreshCitiesAreSkipped)
     EXPECT_EQ(1, Requests("lat=35.68"));
 
     // Not due: nothing is asked at all.
-    gRequests.clear();
+    ResetServer();
     gPrefs.tWeatherDown = gPrefs.tMetarDown = now;
     Run(WEATHER_MODE_AUTO);
-    EXPECT_TRUE(gRequests.empty());
+    EXPECT_TRUE(StandInUrls().empty());
     EXPECT_STREQ("No new data available", gWeatherStatus);
 }
 

@@ -12,6 +12,20 @@ assignments to the --ports file once every server is listening:
   VT_SINK_PORT        accepts and stays silent (a TLS handshake that never ends)
   VT_CLOSED_PORT      a port nobody listens on
 
+The HTTP servers also answer "GET /files/<name>" with the file of that name
+in the --files folder (the test program writes it there through Wine's Z:
+drive), dated LAST_MODIFIED and honouring If-Modified-Since as /file does,
+and "GET /lasthead" with the head of the last other request they received
+(not counting /count and /reset either).
+
+Used as a proxy by the program, the HTTP servers stand in for other hosts:
+an absolute-URL GET for any host but our own is answered from answers.json
+in the --files folder, {"url part": [status, "body"], ...}, the longest part
+found in the URL winning (none: 404). Such URLs are listed by
+"GET /requests", one a line, until /reset. With "hold": true in that file,
+the n-th of them is answered only after the n-th "GET /release" (or after
+MAX_WAIT), so that a test can look at the program while a request runs.
+
 The proxies know the host "veltaspar.invalid": port 80 is the HTTP server,
 443 the HTTPS server; 127.0.0.1 reaches any of our own ports; anything else
 gets 502. "GET /log" sent to a proxy directly answers the last request head
@@ -25,6 +39,7 @@ import argparse
 import base64
 import email.utils
 import http.server
+import json
 import os
 import selectors
 import signal
@@ -50,6 +65,11 @@ MAX_WAIT = 10.0           # no route sleeps longer than this, in seconds
 counters = {}
 counters_lock = threading.Lock()
 ports = {}
+files_folder = None
+last_head = [b""]
+stand_in_urls = []
+released = [0]
+released_changed = threading.Condition(counters_lock)
 
 
 def count(name):
@@ -128,6 +148,39 @@ class Handler(http.server.BaseHTTPRequestHandler):
         scheme = "https" if isinstance(self.request, ssl.SSLSocket) else "http"
         return f"{scheme}://{self.headers.get('Host', '')}{self.path}"
 
+    def not_modified(self):
+        """True when If-Modified-Since is at or after LAST_MODIFIED."""
+        since = self.headers.get("If-Modified-Since")
+        if since is None:
+            return False
+        try:
+            return email.utils.parsedate_to_datetime(since) >= \
+                email.utils.parsedate_to_datetime(LAST_MODIFIED)
+        except (TypeError, ValueError, IndexError):
+            return False   # an empty or bad date: unconditional
+
+    def stand_in(self):
+        """Answers an absolute URL of another host from answers.json."""
+        try:
+            with open(os.path.join(files_folder or "", "answers.json")) as source:
+                table = json.load(source)
+        except (OSError, ValueError):
+            table = {}
+        with counters_lock:
+            stand_in_urls.append(self.path)
+            number = len(stand_in_urls)
+            if table.get("hold"):
+                released_changed.wait_for(lambda: released[0] >= number, MAX_WAIT)
+        best = None
+        for part, answer in table.items():
+            if part != "hold" and part in self.path and (best is None or len(part) > len(best)):
+                best = part
+        if best is None:
+            self.reply(404, b"no answer")
+            return
+        code, body = table[best]
+        self.reply(int(code), body.encode())
+
     # ------------------------------------------------------------ routes
 
     def do_GET(self):
@@ -135,21 +188,44 @@ class Handler(http.server.BaseHTTPRequestHandler):
         query = dict(urllib.parse.parse_qsl(target.query, keep_blank_values=True))
         route = target.path
         count(route)
+        if route not in ("/lasthead", "/count", "/reset"):
+            with counters_lock:
+                last_head[0] = bytes(self.rfile.data)
         size = int(query.get("size", "0") or 0)
         wait = min(float(query.get("ms", "3000")) / 1000.0, MAX_WAIT)
 
-        if route == "/echo":
+        if "://" in self.path and target.hostname not in ("127.0.0.1", "veltaspar.invalid"):
+            self.stand_in()
+        elif route == "/requests":
+            with counters_lock:
+                listed = "".join(url + "\n" for url in stand_in_urls)
+            self.reply(200, listed.encode(), [("Content-Type", "text/plain")])
+        elif route == "/release":
+            with counters_lock:
+                released[0] += 1
+                released_changed.notify_all()
+            self.reply(200, b"released")
+        elif route == "/lasthead":
+            with counters_lock:
+                head = last_head[0]
+            self.reply(200, head, [("Content-Type", "text/plain")])
+        elif route.startswith("/files/"):
+            name = os.path.basename(urllib.parse.unquote(route[len("/files/"):]))
+            path = os.path.join(files_folder or "", name)
+            if not files_folder or not name or not os.path.isfile(path):
+                self.reply(404, b"no such file")
+                return
+            if self.not_modified():
+                self.reply(304, length=False)
+                return
+            with open(path, "rb") as source:
+                self.reply(200, source.read(), [("Last-Modified", LAST_MODIFIED)])
+        elif route == "/echo":
             self.reply(200, bytes(self.rfile.data), [("Content-Type", "text/plain")])
         elif route == "/file":
-            since = self.headers.get("If-Modified-Since")
-            if since is not None:
-                try:
-                    if email.utils.parsedate_to_datetime(since) >= \
-                            email.utils.parsedate_to_datetime(LAST_MODIFIED):
-                        self.reply(304, length=False)
-                        return
-                except (TypeError, ValueError, IndexError):
-                    pass   # an empty or bad date: unconditional
+            if self.not_modified():
+                self.reply(304, length=False)
+                return
             self.reply(200, pattern(size), [("Last-Modified", LAST_MODIFIED)])
         elif route == "/onesegment":
             body = b"BODY-AFTER-HEADER"
@@ -209,6 +285,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif route == "/reset":
             with counters_lock:
                 counters.clear()
+                del stand_in_urls[:]
+                released[0] = 0
             self.reply(200, b"reset")
         elif route == "/auth":
             given = self.headers.get("Authorization")
@@ -389,7 +467,10 @@ def main():
     parser.add_argument("--key", required=True)
     parser.add_argument("--ports", required=True)
     parser.add_argument("--lifetime", type=float, default=900)
+    parser.add_argument("--files", default=None)
     args = parser.parse_args()
+    global files_folder
+    files_folder = args.files
 
     servers = {
         "VT_HTTP_PORT": HttpServer(("127.0.0.1", 0), Handler),

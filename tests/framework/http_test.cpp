@@ -16,6 +16,7 @@
 #include "earth/clouds.h"
 #include "shell/progress.h"
 #include "earth/settings.h"
+#include "earth/weather.h"
 #include "framework/application.h"
 #include "framework/connection.h"
 #include "framework/httpclient.h"
@@ -867,9 +868,26 @@ static HttpFileRequest FileRequest(const std::string &url, Collected *collected)
     return request;
 }
 
-TEST_F(Http, CloudTransportIsTheDefault)
+// The weather's downloads go through the same transport, with the proxy
+// settings: the body arrives whole, a proxy nobody listens on is reported.
+TEST_F(Http, WeatherDownloadsThroughTheCloudTransport)
 {
-    EXPECT_TRUE(gHttpGetToFile == CloudsHttpGetToFile);
+    memcpy(&gPrefs, &kDefaultPrefs, sizeof gPrefs);
+    char *body = 0;
+    ASSERT_EQ(downloadToMemory(Url("/file?size=5000").c_str(), &body, false), 0);
+    ASSERT_TRUE(body != 0);
+    EXPECT_TRUE(std::string(body, 5000) == Pattern(5000));
+    EXPECT_EQ(body[5000], 0);   // ends as a text
+    free(body);
+
+    gPrefs.iProxyType = 1;
+    CopyText(gPrefs.szProxyServer, "127.0.0.1", sizeof gPrefs.szProxyServer);
+    gPrefs.iProxyPort = Port("VT_CLOSED_PORT");
+    body = 0;
+    EXPECT_EQ(downloadToMemory("http://veltaspar.invalid/file?size=10", &body, true), 104);
+    EXPECT_TRUE(body == 0);
+    EXPECT_STREQ(gMetarStatus, "Download failed - Can't connect to proxy server.");
+    memcpy(&gPrefs, &kDefaultPrefs, sizeof gPrefs);
 }
 
 TEST_F(Http, CloudTransportStreamsTheBodyAndReportsTheDate)

@@ -1,8 +1,10 @@
 #!/bin/bash
-# Runs framework_http_tests against local servers (http_servers.py): makes a
+# Runs a test program against local servers (http_servers.py): makes a
 # throw-away self-signed certificate, starts the servers on free ports of
 # 127.0.0.1, hands the ports to the Wine test program through the
 # environment (VT_HTTP_PORT and the rest) and stops the servers on exit.
+# VT_HTTP_FILES is the folder (as Wine sees it) whose files the servers
+# answer under /files/.
 #   run_http_test.sh PYTHON WINE_RUN TEST_EXE [test arguments...]
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -20,6 +22,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+mkdir -p "$work/files"
 
 if ! openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=127.0.0.1" \
         -keyout "$work/key.pem" -out "$work/cert.pem" >"$work/openssl.log" 2>&1; then
@@ -29,7 +32,7 @@ if ! openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=127.0.0.1" \
 fi
 
 "$python" "$here/http_servers.py" --cert "$work/cert.pem" --key "$work/key.pem" \
-    --ports "$work/ports.env" --lifetime 900 &
+    --ports "$work/ports.env" --lifetime 900 --files "$work/files" &
 server_pid=$!
 for _ in $(seq 200); do
     [ -f "$work/ports.env" ] && break
@@ -46,6 +49,7 @@ fi
 set -a
 source "$work/ports.env"
 set +a
+export VT_HTTP_FILES="Z:$(echo "$work/files" | tr / '\\')"
 
 "$wine_run" "$exe" "$@"
 rc=$?

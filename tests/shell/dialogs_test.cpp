@@ -8,10 +8,14 @@
 #include <functional>
 #include <string>
 
+#include "earth/compositor_helpers.h"
+#include "earth/mapfile.h"
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
 #include "framework/application.h"
 #include "framework/dialogs.h"
+#include "framework/installrecord.h"
+#include "framework/seams.h"
 #include "framework/updatecheck.h"
 #include "shell/aboutdialog.h"
 #include "shell/cameradialogs.h"
@@ -149,6 +153,10 @@ void ClickAndAnswer(HWND dialog, int id, int code, BoxAnswer *box)
     CloseHandle(thread);
 }
 
+// The test's own folder, as it was at start: the save dialog moves the
+// current folder while it is open.
+char gTestFolder[MAX_PATH];
+
 void Screenshot(HWND dialog, const char *name)
 {
     RedrawWindow(dialog, 0, 0, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -162,8 +170,7 @@ void Screenshot(HWND dialog, const char *name)
         }
         Sleep(15);
     }
-    char here[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, here);
+    const char *here = gTestFolder;
     std::string folder = std::string(here) + "\\dlg-shot";
     CreateDirectoryA(folder.c_str(), 0);
     std::string target = UnixPath(std::string(here) + "\\..\\..\\" + name + ".png");
@@ -175,79 +182,189 @@ void Screenshot(HWND dialog, const char *name)
         << report;
 }
 
+// ---------------------------------------------------------------- save dialog
+
+// What a helper types into the system's save-file dialog: the file name,
+// then OK; Yes when the dialog asks whether to replace the file. What it saw.
+struct SaveAnswer {
+    std::string path;
+    bool shoot;   // a screenshot of the dialog with the name typed
+    bool found, asked;
+    std::string title, filter;
+    HWND owner;
+};
+
+// A visible dialog of this process other than the ones given; with id, one
+// that has that control.
+HWND FindDialog(HWND notThis, HWND norThis, int id)
+{
+    HWND found = 0;
+    while ((found = FindWindowExA(0, found, "#32770", 0)) != 0) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(found, &process);
+        if (found != notThis && found != norThis && IsWindowVisible(found) &&
+            process == GetCurrentProcessId() && !GetDlgItem(found, 50110) &&
+            (!id || GetDlgItem(found, id)))
+            return found;
+    }
+    return 0;
+}
+
+HWND WaitForDialog(HWND notThis, HWND norThis, int id, int milliseconds)
+{
+    for (int waited = 0; waited < milliseconds; waited += 20) {
+        HWND found = FindDialog(notThis, norThis, id);
+        if (found)
+            return found;
+        Sleep(20);
+    }
+    return 0;
+}
+
+// The file name box of the save dialog: the combo box of the explorer
+// style, the edit of the older one, else its first visible edit.
+BOOL CALLBACK FirstEdit(HWND child, LPARAM found)
+{
+    char name[16];
+    if (IsWindowVisible(child) && GetClassNameA(child, name, sizeof name) &&
+        _stricmp(name, "Edit") == 0) {
+        *(HWND *)found = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FileNameBox(HWND dialog)
+{
+    HWND box = GetDlgItem(dialog, 0x47c);   // cmb13
+    if (!box)
+        box = GetDlgItem(dialog, 0x480);    // edt1
+    if (!box)
+        EnumChildWindows(dialog, FirstEdit, (LPARAM)&box);
+    return box;
+}
+
+DWORD WINAPI SaveDialogThread(LPVOID parameter)
+{
+    SaveAnswer *answer = (SaveAnswer *)parameter;
+    HWND dialog = WaitForDialog(answer->owner, 0, IDOK, 10000);
+    if (!dialog)
+        return 0;
+    Sleep(200);
+    answer->found = true;
+    answer->title = Text(dialog);
+    char filter[256] = "";
+    GetDlgItemTextA(dialog, 0x470, filter, sizeof filter);   // cmb1, the file types
+    answer->filter = filter;
+    HWND box = FileNameBox(dialog);
+    SendMessageTimeoutA(box, WM_SETTEXT, 0, (LPARAM)answer->path.c_str(), SMTO_ABORTIFHUNG, 2000,
+                        0);
+    if (answer->shoot)
+        Screenshot(dialog, "dialog-save-file");
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDOK));
+    for (int waited = 0; waited < 8000 && IsWindow(dialog); waited += 20) {
+        // An existing file: the dialog asks before it lets it be replaced.
+        HWND question = FindDialog(answer->owner, dialog, IDYES);
+        if (question) {
+            answer->asked = true;
+            PostMessageA(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED),
+                         (LPARAM)GetDlgItem(question, IDYES));
+        }
+        Sleep(20);
+    }
+    if (IsWindow(dialog))   // never hang
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    return 0;
+}
+
+// Clicks a Save button of dialog; a helper picks path in the system's save
+// dialog and, with box, another answers the message box that follows.
+void ClickAndSave(HWND dialog, int id, SaveAnswer *answer, BoxAnswer *box = 0)
+{
+    answer->owner = dialog;
+    HANDLE saver = CreateThread(0, 0, SaveDialogThread, answer, 0, 0);
+    HANDLE boxes = box ? CreateThread(0, 0, AnswerBoxThread, box, 0, 0) : 0;
+    Click(dialog, id);
+    WaitForSingleObject(saver, 20000);
+    CloseHandle(saver);
+    if (boxes) {
+        WaitForSingleObject(boxes, 10000);
+        CloseHandle(boxes);
+    }
+}
+
 // ---------------------------------------------------------------- fixture
 
-// The renderer stand-in: a 24-bit picture of the asked size, ocean with a
-// green band, written where the job wants it.
-int gComposeCalls, gComposeWidth;
-int FakeCompose(volatile uint8_t *, ViewList *jobs, const char *path, int)
+// The camera image is rendered by the real compositor from a miniature map
+// of the default view's name in the program folder; the progress sink
+// counts the pictures drawn.
+volatile LONG gRendered;
+void CountRendered(int percent)
 {
-    gComposeCalls++;
-    int w = jobs->data[0].iOutputW, h = jobs->data[0].iOutputH;
-    gComposeWidth = w;
-    int stride = (w * 3 + 3) & ~3;
-    BITMAPFILEHEADER file = {};
-    BITMAPINFOHEADER info = {};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + stride * h;
-    info.biSize = sizeof info;
-    info.biWidth = w;
-    info.biHeight = h;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    std::string bytes((const char *)&file, sizeof file);
-    bytes.append((const char *)&info, sizeof info);
-    for (int y = 0; y < h; y++) {
-        std::string row(stride, 0);
-        for (int x = 0; x < w; x++) {
-            bool land = y > h / 3 && y < h * 2 / 3 && (x / (w / 6 + 1)) % 2 == 0;
-            row[x * 3] = land ? 50 : 90;
-            row[x * 3 + 1] = land ? 110 : 40;
-            row[x * 3 + 2] = land ? 60 : 20;
-        }
-        bytes += row;
+    if (percent == 100)
+        InterlockedIncrement(&gRendered);
+}
+
+// A seasonal map of width x height BGR pixels and its trailer.
+void WriteMap(const std::string &path, uint32_t w, uint32_t h)
+{
+    std::string bytes;
+    for (uint32_t i = 0; i < w * h * 12; i++) {
+        bool land = (i % w) / (w / 6 + 1) % 2 == 0 && (i / w) % h > h / 3 && (i / w) % h < h * 2 / 3;
+        bytes.push_back((char)(land ? 50 : 90));
+        bytes.push_back((char)(land ? 110 : 40));
+        bytes.push_back((char)(land ? 60 : 20));
     }
-    FILE *f = fopen(path, "wb");
-    if (!f)
-        return 1;
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-    return 0;
+    const uint32_t trailer[3] = {0x11, w, h};
+    bytes.append((const char *)trailer, sizeof trailer);
+    WriteWhole(path, bytes);
+}
+
+// The width of a picture file, or -1.
+int PictureWidth(const std::string &path)
+{
+    std::string bytes = ReadWhole(path);
+    BITMAPINFOHEADER info;
+    if (bytes.size() < 14 + sizeof info || bytes[0] != 'B' || bytes[1] != 'M')
+        return -1;
+    memcpy(&info, bytes.data() + 14, sizeof info);
+    return info.biWidth;
 }
 
 int gViewChanged;
 void CountViewChanged() { gViewChanged++; }
 
-std::string gSavePath;      // what the save-file stand-in answers; empty = cancelled
-bool FakeSaveFile(HWND, const char *, const char *, char *path, int size)
-{
-    if (gSavePath.empty())
-        return false;
-    CopyText(path, gSavePath.c_str(), size);
-    return true;
-}
 
 struct DialogTest : ::testing::Test {
     std::string data, program;
     ViewOptions *view;
     void SetUp() override
     {
+        if (!gTestFolder[0])
+            GetCurrentDirectoryA(MAX_PATH, gTestFolder);
         data = FreshTempFolder("dlg-data");
         program = FreshTempFolder("dlg-program");
         CopyText(gApp.dataFolder, data.c_str(), MAX_TEXT);
         CopyText(gApp.ownFolder, program.c_str(), MAX_TEXT);
         CopyText(gApp.productName, "Veltaspar", MAX_TEXT);
         gApp.strings.SetProgramTable(0, gProgramStrings);
-        gRenderCompose = FakeCompose;
-        gChooseSaveFile = FakeSaveFile;
+        CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, program.c_str(),
+                 INSTALL_RECORD_TEXT_BYTES);
+        WriteMap(program + "\\" + DefaultView(0)->szMap + ".min", MAP_MINI_WIDTH, MAP_MINI_HEIGHT);
+        ASSERT_TRUE(buildCosineTable());
+        savedRendered = gProgressSink.rendered;
+        gProgressSink.rendered = CountRendered;
         gPresetViewChanged = CountViewChanged;
-        gComposeCalls = gViewChanged = 0;
-        gSavePath.clear();
+        gRendered = gViewChanged = 0;
         view = (ViewOptions *)malloc(sizeof(ViewOptions));
         SetDefaultView(view, 0);
     }
-    void TearDown() override { free(view); }
+    void TearDown() override
+    {
+        gProgressSink.rendered = savedRendered;
+        free(view);
+    }
+    void (*savedRendered)(int);
     void AddPoint(double latDeg, double lonDeg, double zoom, int time)
     {
         CameraPoint &p = view->sCamPath[view->iCamSteps++];
@@ -348,9 +465,10 @@ TEST_F(DialogTest, CameraPathPointsAreAddedDeletedClearedAndOnlyOkWrites)
         // The camera image was rendered once, at the map's width.
         RECT map;
         GetClientRect(GetDlgItem(d, IDC_PATH_MAP), &map);
-        EXPECT_EQ(gComposeCalls, 1);
+        EXPECT_EQ(gRendered, 1);
+        EXPECT_EQ(gRenderJobs.status[RENDER_JOB_CAMERA_IMAGE], 0);
         EXPECT_GT(map.right, 100);
-        EXPECT_NEAR(gComposeWidth, map.right, 1);
+        EXPECT_NEAR(PictureWidth(DataFile("VTCamImg.bmp")), map.right, 1);
         SelectListRow(d, IDC_PATH_POINTS, 1);
         Click(d, IDC_PATH_DELETE);
         EXPECT_EQ(ListCount(d, IDC_PATH_POINTS), 2);
@@ -593,19 +711,28 @@ TEST_F(DialogTest, CameraPathFilesAreLoadedSavedAndDeleted)
 
         for (int i = 0; i < 3; i++)
             Click(d, IDC_PATH_NEW);
-        gSavePath = DataFile("Route.vtc");
-        Click(d, IDC_PATH_SAVE);
+        // Typed without its extension: the dialog adds the default one.
+        SaveAnswer save = {DataFile("Route"), true};
+        ClickAndSave(d, IDC_PATH_SAVE, &save);
+        ASSERT_TRUE(save.found) << "the save dialog never opened";
+        EXPECT_FALSE(save.asked);
+        EXPECT_NE(save.filter.find("Veltaspar Camera Paths"), std::string::npos) << save.filter;
         EXPECT_EQ(ListCount(d, IDC_PATH_FILES), 3);
         CameraPath saved;
         memset(saved, 0x55, sizeof saved);
-        EXPECT_EQ(CameraPathIO(0, saved, "%s", gSavePath.c_str()), 0);
+        EXPECT_EQ(CameraPathIO(0, saved, "%s", DataFile("Route.vtc").c_str()), 0);
         EXPECT_EQ(saved[2].time, 10);
         EXPECT_EQ(saved[3].time, -1);   // ends after the third
 
+        // Replacing a file another program holds: confirmed, then refused.
         BoxAnswer failed = {IDOK};
-        WriteWhole(DataFile("blocker"), "a file, not a folder");
-        gSavePath = DataFile("blocker\\Route.vtc");
-        ClickAndAnswer(d, IDC_PATH_SAVE, BN_CLICKED, &failed);
+        HANDLE held = CreateFileA(DataFile("Route.vtc").c_str(), GENERIC_READ, 0, 0,
+                                  OPEN_EXISTING, 0, 0);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        SaveAnswer again = {DataFile("Route.vtc")};
+        ClickAndSave(d, IDC_PATH_SAVE, &again, &failed);
+        CloseHandle(held);
+        EXPECT_TRUE(again.asked) << "no question before replacing the file";
         EXPECT_TRUE(failed.found);
         EXPECT_EQ(failed.line1, "The camera path could not be saved!");
 
@@ -669,13 +796,19 @@ TEST_F(DialogTest, PresetsAreSavedAndDeletedInTheDataFolder)
     WritePreset("Alpha", 0.25, 11);
     view->iDayUrban = 77;
     RunDialog([&] { return ShowPresetDialog(0, view); }, [&](HWND d) {
-        gSavePath = DataFile("Mine.vtp");
-        Click(d, IDC_PRESET_SAVE);
+        SaveAnswer save = {DataFile("Mine")};
+        ClickAndSave(d, IDC_PRESET_SAVE, &save);
+        ASSERT_TRUE(save.found) << "the save dialog never opened";
+        EXPECT_NE(save.filter.find("Veltaspar Presets"), std::string::npos) << save.filter;
         EXPECT_EQ(ListCount(d, IDC_PRESET_LIST), 2);
         BoxAnswer failed = {IDOK};
-        WriteWhole(DataFile("blocker"), "a file, not a folder");
-        gSavePath = DataFile("blocker\\Mine.vtp");
-        ClickAndAnswer(d, IDC_PRESET_SAVE, BN_CLICKED, &failed);
+        HANDLE held = CreateFileA(DataFile("Mine.vtp").c_str(), GENERIC_READ, 0, 0,
+                                  OPEN_EXISTING, 0, 0);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        SaveAnswer again = {DataFile("Mine.vtp")};
+        ClickAndSave(d, IDC_PRESET_SAVE, &again, &failed);
+        CloseHandle(held);
+        EXPECT_TRUE(again.asked);
         EXPECT_EQ(failed.line1, "The preset could not be saved!");
         SelectListText(d, IDC_PRESET_LIST, "Alpha");
         BoxAnswer yes = {IDYES};

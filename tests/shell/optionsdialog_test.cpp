@@ -380,7 +380,6 @@ struct DialogFixture : ::testing::Test {
         }
         gOptions.editedList = 0;
         gOptions.clipboard.RemoveAll();
-        gRenderCompose = NoCompose;
         gMainHooks.requestRender = RecordRender;
         gMainHooks.installWallpaper = RecordInstall;
         gMainHooks.ourWallpaper = OurWallpaper;

@@ -258,8 +258,6 @@ protected:
         gApiKeyReminderShown = false;
         gProgramOptionsHooks = {RecordCloudStart, RecordWeatherStart, RecordBox, RecordHelp,
                                 RecordOpen,       RecordRestart,      ForceKeys, Monitors};
-        gHttpGetToFile = FakeGet;
-        gTraySetIcon = RecordTray;
         ForgetTrayIcon();
         CopyText(gWeatherStatus, "Idle", WEATHER_STATUS_SIZE);
         CopyText(gMetarStatus, "Idle", WEATHER_STATUS_SIZE);
@@ -268,7 +266,6 @@ protected:
 
     void TearDown() override
     {
-        gHttpGetToFile = 0;
         RegisterProgressWindow(0);
     }
 };

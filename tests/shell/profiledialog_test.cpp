@@ -148,7 +148,6 @@ struct ProfileDialogFixture : ::testing::Test {
         ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_SAVE, "Default"));
         ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "Default"));
         gOptions.editedList = 0;
-        gRenderCompose = NoCompose;
         gMainHooks = MainHooks();
         gMainHooks.requestRender = NoRender;
         gMainHooks.installWallpaper = NoInstall;

@@ -1,13 +1,16 @@
 // Tray icon: the progress pictures, the tooltip and its download times in a
-// forced month/day/year format, what reaches the shell (recorded through the
-// tray's shell seam) across idle, removal, the taskbar's re-creation and the
-// tray setting, and the tray menu under Wine: its enabling, a right-click
-// opening the real popup and a left click posting the options command.
+// forced month/day/year format, what reaches the shell across idle, removal,
+// the taskbar's re-creation and the tray setting (the real Shell_NotifyIcon,
+// told to a stand-in taskbar window of this process), and the tray menu
+// under Wine: its enabling, a right-click opening the real popup and a left
+// click posting the options command.
 #include <gtest/gtest.h>
 
 #include <limits.h>
 #include <string.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,19 +38,82 @@ HWND MainWindow() { return gTestMain; }
 
 namespace {
 
+// What reached the taskbar: one entry per call that changed its icons (a
+// failed modify is no call: the tray adds the icon after it).
 struct TrayCall {
-    uint16_t frame;
-    uint16_t icon;
+    DWORD message;       // NIM_ADD, NIM_MODIFY, NIM_DELETE
+    uint16_t frame;      // the icon's id: the frame index
+    uint16_t icon;       // the tray's record of the icon it sent; 0 removes
     std::string tip;
 };
 std::vector<TrayCall> gCalls;
-// The tray's own shell call, before any test replaced it.
-bool (*const kShellTraySetIcon)(uint16_t, uint16_t, const char *) = gTraySetIcon;
+std::vector<std::pair<HWND, UINT>> gTaskbarEntries;
+bool gTaskbarChanged;
 
-bool RecordTrayCall(uint16_t frameIndex, uint16_t iconId, const char *tip)
+// The shell hands every change to the window of the taskbar's class as
+// WM_COPYDATA, dwData the NIM_ message; the data opens with the owner window,
+// the id, the flags, the callback message and the tip in UTF-16.
+struct NotifyHead {
+    LONG window;
+    UINT id, flags, callbackMessage;
+    WCHAR tip[128];
+};
+
+LRESULT CALLBACK TaskbarStandIn(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    gCalls.push_back({frameIndex, iconId, tip ? tip : ""});
-    return true;
+    if (message != WM_COPYDATA)
+        return DefWindowProcA(window, message, wParam, lParam);
+    const COPYDATASTRUCT *data = (const COPYDATASTRUCT *)lParam;
+    if (!data || data->cbData < sizeof(NotifyHead))
+        return FALSE;
+    const NotifyHead *head = (const NotifyHead *)data->lpData;
+    std::pair<HWND, UINT> key((HWND)(LONG_PTR)head->window, head->id);
+    auto found = std::find(gTaskbarEntries.begin(), gTaskbarEntries.end(), key);
+    bool known = found != gTaskbarEntries.end();
+    if (data->dwData == NIM_MODIFY && !known)
+        return FALSE;
+    if (data->dwData == NIM_ADD && known)
+        return FALSE;
+    char tip[260] = "";
+    WideCharToMultiByte(CP_ACP, 0, head->tip, -1, tip, sizeof tip, 0, 0);
+    gCalls.push_back({(DWORD)data->dwData, (uint16_t)head->id, 0, tip});
+    gTaskbarChanged = true;
+    if (data->dwData == NIM_ADD)
+        gTaskbarEntries.push_back(key);
+    else if (data->dwData == NIM_DELETE && known)
+        gTaskbarEntries.erase(found);
+    return data->dwData == NIM_DELETE ? known : TRUE;
+}
+
+// The stand-in taskbar, made once; it must be the one the shell finds.
+HWND TaskbarWindow()
+{
+    static HWND window = 0;
+    if (!window) {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = TaskbarStandIn;
+        wc.hInstance = GetModuleHandleA(0);
+        wc.lpszClassName = "Shell_TrayWnd";
+        RegisterClassA(&wc);
+        window = CreateWindowExA(0, "Shell_TrayWnd", "", WS_POPUP, 0, 0, 1, 1, 0, 0,
+                                 GetModuleHandleA(0), 0);
+    }
+    return window;
+}
+
+// One step of the tray; the icon of a call it made, from the tray's record.
+void Step(const std::function<void()> &step)
+{
+    gTaskbarChanged = false;
+    size_t before = gCalls.size();
+    step();
+    for (size_t i = before; i < gCalls.size(); i++)
+        gCalls[i].icon = gCalls[i].message == NIM_DELETE ? 0 : (uint16_t)TrayIconShown();
+}
+
+void Show(int percent)
+{
+    Step([percent] { ShowTrayIcon(percent); });
 }
 
 // Settings every test starts from: the tray on, all downloads off.
@@ -222,9 +288,13 @@ protected:
     {
         ResetPrefs();
         gOptionsDialog = 0;
-        gCalls.clear();
-        gTraySetIcon = RecordTrayCall;
+        ASSERT_TRUE(TaskbarWindow() != 0);
+        ASSERT_EQ(TaskbarWindow(), FindWindowA("Shell_TrayWnd", 0))
+            << "the shell would tell another taskbar";
         ForgetTrayIcon();
+        Show(TRAY_REMOVE);   // no entry of ours is left from an earlier test
+        ForgetTrayIcon();
+        gCalls.clear();
     }
     void TearDown() override
     {
@@ -244,61 +314,64 @@ protected:
 
 TEST_F(TrayCalls, UnchangedIconIsNotSentAgain)
 {
-    ShowTrayIcon(TRAY_IDLE);
-    ShowTrayIcon(TRAY_IDLE);
-    ShowTrayIcon(100);
+    Show(TRAY_IDLE);
+    Show(TRAY_IDLE);
+    Show(100);
     EXPECT_EQ(std::vector<int>({1}), Icons());
-    ShowTrayIcon(50);
-    ShowTrayIcon(51);
-    ShowTrayIcon(58);
-    ShowTrayIcon(59);
+    Show(50);
+    Show(51);
+    Show(58);
+    Show(59);
     EXPECT_EQ(std::vector<int>({16, 17}), Icons());
 }
 
 TEST_F(TrayCalls, RemovalAfterTheIdleIconReachesTheShell)
 {
-    ShowTrayIcon(TRAY_IDLE);
-    ShowTrayIcon(TRAY_REMOVE);
+    Show(TRAY_IDLE);
+    Show(TRAY_REMOVE);
     EXPECT_EQ(std::vector<int>({1, 0}), Icons());
-    ShowTrayIcon(TRAY_REMOVE);
+    Show(TRAY_REMOVE);
     EXPECT_TRUE(Icons().empty());
     // And back again after a removal.
-    ShowTrayIcon(TRAY_IDLE);
+    Show(TRAY_IDLE);
     EXPECT_EQ(std::vector<int>({1}), Icons());
 }
 
 TEST_F(TrayCalls, TaskbarRestartAddsTheSameIconAgain)
 {
-    ShowTrayIcon(TRAY_IDLE);
+    Show(TRAY_IDLE);
+    gTaskbarEntries.clear();   // the taskbar was made anew and knows no icon
     ForgetTrayIcon();
-    ShowTrayIcon(TRAY_IDLE);
-    ShowTrayIcon(TRAY_IDLE);
+    Show(TRAY_IDLE);
+    Show(TRAY_IDLE);
+    ASSERT_EQ(2u, gCalls.size());
+    EXPECT_EQ((DWORD)NIM_ADD, gCalls[1].message);
     EXPECT_EQ(std::vector<int>({1, 1}), Icons());
-    ShowTrayIcon(30);
+    Show(30);
     ForgetTrayIcon();
-    ShowTrayIcon(30);
+    Show(30);
     EXPECT_EQ(std::vector<int>({13, 13}), Icons());
 }
 
 TEST_F(TrayCalls, TraySettingOffRemovesAtTheNextCallAndOnBringsItBack)
 {
-    ShowTrayIcon(TRAY_IDLE);
+    Show(TRAY_IDLE);
     gPrefs.bTrayIcon = 0;
-    ShowTrayIcon(TRAY_IDLE);
-    ShowTrayIcon(TRAY_IDLE);
+    Show(TRAY_IDLE);
+    Show(TRAY_IDLE);
     EXPECT_EQ(std::vector<int>({1, 0}), Icons());
     // Progress while the tray is off never adds an icon.
-    ShowTrayIcon(40);
+    Show(40);
     EXPECT_EQ(std::vector<int>({0}), Icons());
     gPrefs.bTrayIcon = 1;
-    ShowTrayIcon(40);
+    Show(40);
     EXPECT_EQ(std::vector<int>({14}), Icons());
 }
 
 TEST_F(TrayCalls, CallsGoToFrameZeroWithTheTooltip)
 {
     gPrefs.iWeatherData = 1;
-    ShowTrayIcon(TRAY_IDLE);
+    Show(TRAY_IDLE);
     ASSERT_EQ(1u, gCalls.size());
     EXPECT_EQ(0, gCalls[0].frame);
     EXPECT_EQ("Veltaspar\nClouds: Demo\nWeather: n/a", gCalls[0].tip);
@@ -307,11 +380,11 @@ TEST_F(TrayCalls, CallsGoToFrameZeroWithTheTooltip)
 
 TEST_F(TrayCalls, RendererReachesTheTrayThroughTheProgressSink)
 {
-    gProgressSink.rendered(TRAY_IDLE);
+    Step([] { gProgressSink.rendered(TRAY_IDLE); });
     EXPECT_TRUE(Icons().empty());
     InstallTrayHook();
-    gProgressSink.rendered(75);
-    gProgressSink.rendered(TRAY_REMOVE);
+    Step([] { gProgressSink.rendered(75); });
+    Step([] { gProgressSink.rendered(TRAY_REMOVE); });
     EXPECT_EQ(std::vector<int>({19, 0}), Icons());
 }
 
@@ -344,10 +417,10 @@ TEST_F(TrayCalls, OptionsDialogTakesTheSameIconBothSizes)
     HWND dialog = MakeDialogStandIn();
     ASSERT_TRUE(dialog != 0);
     gSetIcons.clear();
-    ShowTrayIcon(TRAY_IDLE);
+    Show(TRAY_IDLE);
     gOptionsDialog = dialog;
     // A dialog opened after the icon was shown gets it at the next call.
-    ShowTrayIcon(TRAY_IDLE);
+    Show(TRAY_IDLE);
     PumpMessages(50);
     HICON expected = LoadIconA(GetModuleHandleA(0), MAKEINTRESOURCEA(1));
     ASSERT_EQ(2u, gSetIcons.size());
@@ -356,7 +429,7 @@ TEST_F(TrayCalls, OptionsDialogTakesTheSameIconBothSizes)
     EXPECT_EQ((LPARAM)expected, gSetIcons[0].second);
     EXPECT_EQ((LPARAM)expected, gSetIcons[1].second);
     gSetIcons.clear();
-    ShowTrayIcon(TRAY_IDLE);
+    Show(TRAY_IDLE);
     PumpMessages(20);
     EXPECT_TRUE(gSetIcons.empty());
     EXPECT_EQ(std::vector<int>({1, 1}), Icons());
@@ -565,17 +638,24 @@ TEST_F(TrayMenu, LeftClickAndDoubleClickPostTheOptionsCommand)
     EXPECT_TRUE(gPopupMenu == 0 || !gPopupMenu->open);
 }
 
-// The real shell path: whatever Wine's notification area answers, the frame's
-// record of its entry follows the icon and is gone after the removal.
+// The real shell path: the frame's record of its entry follows the icon that
+// reached the taskbar and is gone after the removal.
 TEST_F(TrayMenu, RealShellEntryFollowsIdleAndRemoval)
 {
-    gTraySetIcon = kShellTraySetIcon;
+    ASSERT_EQ(TaskbarWindow(), FindWindowA("Shell_TrayWnd", 0));
     ForgetTrayIcon();
     CFrameWindow *frame = FindFrameByIndex(0);
     ASSERT_TRUE(frame != 0);
-    ShowTrayIcon(TRAY_IDLE);
-    printf("tray entry under Wine after the idle icon: %d\n", frame->trayEntry);
-    ShowTrayIcon(TRAY_REMOVE);
+    gCalls.clear();
+    Show(TRAY_IDLE);
+    ASSERT_FALSE(gCalls.empty());
+    EXPECT_EQ((DWORD)NIM_ADD, gCalls.back().message);
+    EXPECT_EQ(1, frame->trayEntry);
+    EXPECT_TRUE(frame->trayIcon == LoadImageA(GetModuleHandleA(0), MAKEINTRESOURCEA(1),
+                                              IMAGE_ICON, 64, 64,
+                                              LR_SHARED));
+    Show(TRAY_REMOVE);
+    EXPECT_EQ((DWORD)NIM_DELETE, gCalls.back().message);
     EXPECT_EQ(0, frame->trayEntry);
     ForgetTrayIcon();
 }

@@ -10,8 +10,13 @@
 #include <string>
 
 #include "earth/cities.h"
+#include "earth/compositor.h"
+#include "earth/compositor_helpers.h"
+#include "earth/mapfile.h"
+#include "earth/renderjobs.h"
 #include "earth/settings.h"
 #include "framework/application.h"
+#include "framework/installrecord.h"
 #include "shell/citiesdialog.h"
 #include "shell/entry.h"
 #include "shell/viewdialogs.h"
@@ -19,11 +24,35 @@
 
 namespace {
 
-int sPreviews;
-int CountPreview()
+// Screen previews the dialogs started that rendered and reached the
+// options dialog's control (here: this counter). They render a tiny map set.
+volatile LONG sPreviews;
+void CountPreview(const char *path)
 {
-    sPreviews++;
-    return 0;
+    if (path[0])
+        InterlockedIncrement(&sPreviews);
+}
+
+// Waits for the last preview to finish; false when it never does.
+bool PreviewsDone()
+{
+    for (int i = 0; i < 500 && gRenderJobs.running[RENDER_JOB_SCREEN_PREVIEW]; i++)
+        Sleep(10);
+    return !gRenderJobs.running[RENDER_JOB_SCREEN_PREVIEW];
+}
+
+// A colour map of width x height BGR pixels for every month, and its trailer.
+void WriteMap(const std::string &path, uint32_t w, uint32_t h)
+{
+    std::string bytes;
+    for (uint32_t i = 0; i < w * h * 12; i++) {
+        bytes.push_back((char)(20 + i % 200));
+        bytes.push_back((char)(80 + i % 100));
+        bytes.push_back((char)(40 + i % 150));
+    }
+    const uint32_t trailer[3] = {0x11, w, h};
+    bytes.append((const char *)trailer, sizeof trailer);
+    WriteWhole(path, bytes);
 }
 
 HWND WaitForWindow(const char *caption, HWND notThis, int milliseconds)
@@ -182,7 +211,34 @@ protected:
         gApp.strings.SetProgramTable(0, gProgramStrings);
         InitCommonControls();
         sPreviews = 0;
-        gViewDialogPreview = CountPreview;
+        // The screen preview renders the wallpaper list's one view of a
+        // tiny map into a data folder of the test's own.
+        std::string data = FreshTempFolder("viewdlg-data");
+        std::string install = FreshTempFolder("viewdlg-install");
+        WriteMap(install + "\\Tiny.map", 8, 4);
+        WriteMap(install + "\\Tiny.min", MAP_MINI_WIDTH, MAP_MINI_HEIGHT);   // the preview's
+        CopyText(gApp.dataFolder, data.c_str(), MAX_TEXT);
+        CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, install.c_str(),
+                 INSTALL_RECORD_TEXT_BYTES);
+        CopyText(gPrefs.szCurProfile, "Test", sizeof gPrefs.szCurProfile);
+        CreateDirectoryA((data + "\\Profile-Test").c_str(), 0);
+        gPrefs.bUseIdle = 0;
+        gScreenW = 64;
+        gScreenH = 32;
+        ASSERT_TRUE(buildCosineTable());
+        ASSERT_TRUE(ResizeViewList(&gViewLists[VIEW_LIST_WALLPAPER], 1));
+        SetDefaultView(&gViewLists[VIEW_LIST_WALLPAPER].data[0], VIEW_LIST_WALLPAPER);
+        CopyText(gViewLists[VIEW_LIST_WALLPAPER].data[0].szMap, "Tiny", 64);
+        gViewLists[VIEW_LIST_WALLPAPER].data[0].bCities = 0;
+        memset(&gPreviewHooks, 0, sizeof gPreviewHooks);
+        gPreviewHooks.screenPreviewWidth = 40;
+        gPreviewHooks.showScreenPreview = CountPreview;
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(PreviewsDone());
+        memset(&gPreviewHooks, 0, sizeof gPreviewHooks);
+        FreeViewLists();
     }
 };
 
@@ -228,7 +284,9 @@ TEST_F(ViewDialogs, DayShowsSignedValuesClampsTypingAndSwitchesTheAtmosphereOff)
     EXPECT_EQ(h.view->iIHaloRadius, 0);
     EXPECT_EQ(h.view->bHalo, 0);
     EXPECT_EQ(h.view->crOHalo, 0x123456u);
+    ASSERT_TRUE(PreviewsDone());
     EXPECT_GE(sPreviews, 1);
+    EXPECT_EQ(gRenderJobs.status[RENDER_JOB_SCREEN_PREVIEW], RENDER_OK);
     EXPECT_EQ(drive.shotResult, 0);
 }
 
@@ -286,6 +344,7 @@ TEST_F(ViewDialogs, NightMinutesClampAndCancelRestoresTheViewExactly)
     EXPECT_EQ(RunDriven(&cancel, [&] { return ShowViewLayerDialog(0, 110, h.view); }), IDCANCEL);
     EXPECT_EQ(memcmp(before, h.view, sizeof *before), 0);
     // Two live previews and one more for the restored view.
+    ASSERT_TRUE(PreviewsDone());
     EXPECT_GE(sPreviews, 3);
     free(before);
 }
