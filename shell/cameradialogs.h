@@ -73,6 +73,3 @@ int ShowPresetDialog(HWND owner, ViewOptions *view);
 // chosen path in path. Tests put their own.
 extern bool (*gChooseSaveFile)(HWND owner, const char *filter, const char *extension, char *path,
                                int size);
-// Called after a preset replaced the view (the options dialog refreshes
-// its controls and previews); null = nothing to tell.
-extern void (*gPresetViewChanged)();

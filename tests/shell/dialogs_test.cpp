@@ -18,6 +18,8 @@
 #include "shell/entry.h"
 #include "shell/help.h"
 #include "shell/mapdialogs.h"
+#include "shell/optionsdialog.h"
+#include "shell/program.h"
 #include "testutil.h"
 
 namespace {
@@ -216,8 +218,28 @@ int FakeCompose(volatile uint8_t *, ViewList *jobs, const char *path, int)
     return 0;
 }
 
+// Stands in for the open options dialog: counts the refreshes it is sent.
 int gViewChanged;
-void CountViewChanged() { gViewChanged++; }
+LRESULT CALLBACK CountViewChanged(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == OPTIONS_REFRESH)
+        gViewChanged++;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+HWND OptionsStandIn()
+{
+    static HWND window;
+    if (!window) {
+        WNDCLASSA c = {};
+        c.lpfnWndProc = CountViewChanged;
+        c.hInstance = GetModuleHandleA(0);
+        c.lpszClassName = "VtOptionsStandIn";
+        RegisterClassA(&c);
+        window = CreateWindowExA(0, c.lpszClassName, "", WS_POPUP, 0, 0, 1, 1, 0, 0,
+                                 c.hInstance, 0);
+    }
+    return window;
+}
 
 std::string gSavePath;      // what the save-file stand-in answers; empty = cancelled
 bool FakeSaveFile(HWND, const char *, const char *, char *path, int size)
@@ -241,7 +263,7 @@ struct DialogTest : ::testing::Test {
         gApp.strings.SetProgramTable(0, gProgramStrings);
         gRenderCompose = FakeCompose;
         gChooseSaveFile = FakeSaveFile;
-        gPresetViewChanged = CountViewChanged;
+        gOptionsDialog = OptionsStandIn();
         gComposeCalls = gViewChanged = 0;
         gSavePath.clear();
         view = (ViewOptions *)malloc(sizeof(ViewOptions));
