@@ -374,6 +374,7 @@ TEST_F(MainTimer, ForeignWallpaperSwitchesTheViewOffAndSwitchedOffViewWaits)
 TEST_F(MainTimer, EachFailureIsReportedOnceAndABusyTickDoesNothing)
 {
     MessageBoxReader boxes;
+    boxes.shotName = "main-failure-box";
     boxes.Start();
     gOutputStatus[2] = 7;
     gOutputStatus[3] = 'C';
@@ -387,6 +388,7 @@ TEST_F(MainTimer, EachFailureIsReportedOnceAndABusyTickDoesNothing)
     EXPECT_NE(std::string::npos, boxes.texts[1].find("The map preview could not be updated!"))
         << boxes.texts[1];
     EXPECT_NE(std::string::npos, boxes.texts[1].find("Error code: 67.")) << boxes.texts[1];
+    EXPECT_FALSE(boxes.shotResult != 0 && InCI()) << "no picture of the message box";
     EXPECT_EQ(0, gOutputStatus[2]);
 
     // A failed wallpaper render is reported and not handed over.

@@ -192,10 +192,14 @@ inline void PointDownloadsAt(const LocalHttpServer &server)
 // ---------------------------------------------------------------- message boxes
 
 // The texts of the framework message boxes shown on this thread while it
-// runs, each answered with its first button.
+// runs, each answered with its first button. With a shot name, the first
+// box is also photographed with the whole display, as "<name>.png" in the
+// build folder (shotResult: RunHostScript's answer, -1 none taken).
 class MessageBoxReader {
 public:
     std::vector<std::string> texts;
+    std::string shotName;
+    int shotResult = -1;
 
     void Start()
     {
@@ -217,6 +221,19 @@ private:
         return active;
     }
 
+    static int Photograph(HWND box, const std::string &name)
+    {
+        RedrawWindow(box, 0, 0, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        char cwd[MAX_PATH];
+        GetCurrentDirectoryA(MAX_PATH, cwd);
+        std::string shots = std::string(cwd) + "\\" + name + "-shot";
+        CreateDirectoryA(shots.c_str(), 0);
+        std::string target = UnixPath(std::string(cwd) + "\\..\\..\\" + name + ".png");
+        std::string report;
+        int result = RunHostScript(shots, "import -window root '" + target + "'", &report);
+        RemoveTree(shots);
+        return result;
+    }
     static BOOL CALLBACK FindBox(HWND window, LPARAM found)
     {
         char name[16] = "";
@@ -257,6 +274,8 @@ private:
         Children children;
         EnumChildWindows(box, ReadChild, (LPARAM)&children);
         reader->texts.push_back(children.text);
+        if (!reader->shotName.empty() && reader->shotResult < 0)
+            reader->shotResult = Photograph(box, reader->shotName);
         PostMessageA(box, WM_COMMAND, children.firstButton ? children.firstButton : IDOK, 0);
     }
 };
