@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <math.h>
+#include <shlobj.h>
 #include <string.h>
 
 #include <string>
@@ -661,4 +662,38 @@ TEST_F(Profiles, StartupGivesAMissingCurrentProfileItsFolder)
     EXPECT_EQ(9, StoredMark("Other"));
     EXPECT_EQ(2, FillProfileList(gPrefs.szCurProfile));
     EXPECT_STREQ("Gone", gPrefs.szCurProfile);
+}
+
+// The start puts the autostart link in the user's Startup folder, or takes
+// it away, as the stored preferences say; it starts the installed program.
+TEST_F(Profiles, StartupMakesOrRemovesTheAutostartLink)
+{
+    char startup[MAX_PATH] = "";
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(0, CSIDL_STARTUP | CSIDL_FLAG_CREATE, 0, 0, startup)));
+    CopyText(gApp.productName, "Veltaspar", MAX_TEXT);
+    std::string link = std::string(startup) + "\\Veltaspar.lnk";
+    DeleteFileA(link.c_str());
+    CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, folder.c_str(),
+             INSTALL_RECORD_TEXT_BYTES);
+    MakeProfile("Home", 5);
+    CopyText(gPrefs.szCurProfile, "Home", PROFILE_NAME_SIZE);
+    const char *cmd = "";
+    ASSERT_GT(WriteRecordFile("(QRF)Cmd", -1, cmd, 1, 0), 0);
+
+    gPrefs.bAutoStart = 1;
+    ASSERT_EQ(0, PrefsIO(1));
+    gPrefs.bAutoStart = 0;   // what counts is the stored value
+    ProfilesStartup();
+    EXPECT_EQ(1, gPrefs.bAutoStart);
+    ASSERT_TRUE(Exists(link));
+    // A shell link (its class id at byte 4) naming the installed program.
+    std::string bytes = ReadWhole(link);
+    ASSERT_GT(bytes.size(), 20u);
+    EXPECT_EQ(0x4C, (unsigned char)bytes[0]);
+    EXPECT_NE(std::string::npos, bytes.find("Veltaspar.exe"));
+
+    gPrefs.bAutoStart = 0;
+    ASSERT_EQ(0, PrefsIO(1));
+    ProfilesStartup();
+    EXPECT_FALSE(Exists(link));
 }
