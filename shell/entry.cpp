@@ -17,7 +17,6 @@
 #include "earth/placeholder.h"
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
-#include "earth/weather.h"
 #include "framework/configarchive.h"
 #include "framework/dialogs.h"
 #include "framework/filefind.h"
