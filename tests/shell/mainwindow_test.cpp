@@ -430,16 +430,34 @@ TEST_F(MainTimer, CommandsCancelRenderAndQuit)
     EXPECT_EQ(1, gRenderJobs.cancel[1]);
     gRenderJobs.cancel[0] = gRenderJobs.cancel[1] = 0;
 
-    // The wallpaper now, however fresh.
+    // The wallpaper now, however fresh: a running screen-saver render is
+    // cancelled and waited for first, and stays requested to be redone.
+    gScreenW = 640;
+    gScreenH = 480;
+    ASSERT_EQ(0, RequestRender(RENDER_JOB_SCREENSAVER, 1, 0));
+    ASSERT_EQ(1, gRenderJobs.running[1]);
     RunMainCommand(CMD_UPDATE_WALLPAPER, 0);
+    EXPECT_EQ(0, gRenderJobs.running[1]);
+    EXPECT_EQ(1, gRenderJobs.cancel[1]);
+    EXPECT_EQ(1, gRenderJobs.pending[1]);
     ASSERT_TRUE(WaitFor(RenderJobsIdle));
     EXPECT_TRUE(FileExists(Picture(0)));
     EXPECT_FALSE(FileExists(Picture(1)));
     EXPECT_EQ(0, gRenderJobs.status[0]);
+    gRenderJobs.pending[1] = 0;
 
-    // Quitting saves the settings and posts the loop's end.
+    // The options command opens the real dialog, on the screen-saver tab
+    // when the tray asks for it (lParam -1).
+    RunMainCommand(CMD_OPTIONS, -1);
+    HWND options = gOptionsDialog;
+    ASSERT_TRUE(options && IsWindowVisible(options));
+    EXPECT_EQ(1, gOptions.editedList);
+
+    // Quitting closes it, saves the settings and posts the loop's end.
     CopyText(gPrefs.szCurProfile, "Default", sizeof gPrefs.szCurProfile);
     RunMainCommand(CMD_QUIT, 0);
+    EXPECT_EQ(0, gOptionsDialog);
+    EXPECT_FALSE(IsWindow(options));
     MSG msg;
     bool quit = false;
     while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE))
