@@ -23,15 +23,13 @@
 //       InstallProgramHooks.
 //   gPreviewHooks (earth/renderjobs.h)    the options dialog, when it points
 //       the previews at its controls; the render jobs call back into it.
-//   gPresetViewChanged (shell/cameradialogs.h)   the shell entry, at start.
 //
 // Same-layer or downward, still pointers (each set to its real function by
 // its own definition or by the shell's InstallProgramHooks, and replaced by
 // tests): gStartupHooks (framework/application.h: InstallConfigArchiveHooks
 // and InstallUpdateCheckHooks before Startup),
-// gMainHooks, gProfileHooks, gProgramOptionsHooks, gAboutArchiveHooks (shell
-// entry, at start), gUpdateFetch,
-// gUpdateNow, gArchiveNow, gArchiveFileDialog, gOptionsOurScreenSaver.
+// gProgramOptionsHooks, gAboutArchiveHooks (shell entry, at start),
+// gUpdateFetch, gUpdateNow, gArchiveNow, gArchiveFileDialog.
 #pragma once
 
 #include <windows.h>

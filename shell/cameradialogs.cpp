@@ -14,6 +14,8 @@
 #include "framework/clamp.h"
 #include "framework/dialogs.h"
 #include "shell/help.h"
+#include "shell/optionsdialog.h"
+#include "shell/program.h"
 
 namespace {
 
@@ -93,7 +95,6 @@ int Round(double value) { return (int)floor(value + 0.5); }
 
 }  // namespace
 
-void (*gPresetViewChanged)() = 0;
 
 // ---------------------------------------------------------------- path rows
 
@@ -703,10 +704,11 @@ PresetState *PresetStateOf(HWND dialog)
     return (PresetState *)GetWindowLongPtrA(dialog, DWLP_USER);
 }
 
+// The options dialog, when open, refreshes its controls and previews.
 void TellViewChanged()
 {
-    if (gPresetViewChanged)
-        gPresetViewChanged();
+    if (gOptionsDialog)
+        SendMessageA(gOptionsDialog, OPTIONS_REFRESH, 0, 0);
 }
 
 // A preset's first view replaces the current view at once (live preview).

@@ -68,6 +68,3 @@ INT_PTR CALLBACK PresetDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 int ShowCameraPathDialog(HWND owner, ViewOptions *view);
 int ShowPresetDialog(HWND owner, ViewOptions *view);
 
-// Called after a preset replaced the view (the options dialog refreshes
-// its controls and previews); null = nothing to tell.
-extern void (*gPresetViewChanged)();

@@ -17,7 +17,6 @@
 #include "earth/placeholder.h"
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
-#include "earth/weather.h"
 #include "framework/configarchive.h"
 #include "framework/dialogs.h"
 #include "framework/filefind.h"
@@ -62,41 +61,6 @@ static const uint16_t kTrayMenu[] = {
 
 // ---------------------------------------------------------------- hooks
 
-static void InstallWallpaperHook(bool active)
-{
-    InstallWallpaper(active ? DESKTOP_INSTALL : DESKTOP_RESTORE);
-}
-
-static void StartScreenSaverHook(bool active)
-{
-    StartScreenSaverThread(active ? DESKTOP_INSTALL : DESKTOP_RESTORE);
-}
-
-static void SetAutostartHook(bool create)
-{
-    SetAutostartShortcut(create, "", true, 0, 0);
-}
-
-static int StartCloudsHook(int mode)
-{
-    return StartCloudDownload(mode, false);
-}
-
-static bool CloudsBusyHook()
-{
-    return gCloudUpdaterBusy != 0;
-}
-
-static int StartWeatherHook(int mode)
-{
-    return StartWeatherDownload(mode);
-}
-
-static bool WeatherBusyHook()
-{
-    return gWeatherBusy != 0;
-}
-
 static bool OptionsDialogOpen()
 {
     return gOptionsDialog != 0;
@@ -124,13 +88,6 @@ static int ArchiveSettings(HWND owner)
     return 0;
 }
 
-// A preset replaced the edited view: the options dialog shows it.
-static void PresetViewChanged()
-{
-    if (gOptionsDialog)
-        SendMessageA(gOptionsDialog, OPTIONS_REFRESH, 0, 0);
-}
-
 static void InstallDialogHooks()
 {
     gOptionsSubDialogs.viewLayer = ShowViewLayerDialog;
@@ -145,23 +102,11 @@ static void InstallDialogHooks()
     gAboutArchiveHooks.restore = RestoreConfiguration;
     gAboutArchiveHooks.reset = ResetConfiguration;
     gAboutArchiveHooks.archive = ArchiveSettings;
-    gPresetViewChanged = PresetViewChanged;
 }
 
 void InstallProgramHooks()
 {
-    gProfileHooks.cancelRenderJobs = CancelAllRenderJobs;
-    gProfileHooks.installWallpaper = InstallWallpaperHook;
-    gProfileHooks.startScreenSaver = StartScreenSaverHook;
-    gProfileHooks.setAutostart = SetAutostartHook;
-    gMainHooks.startCloudDownload = StartCloudsHook;
-    gMainHooks.cloudWorkerBusy = CloudsBusyHook;
-    gMainHooks.startWeatherDownload = StartWeatherHook;
-    gMainHooks.weatherWorkerBusy = WeatherBusyHook;
     gCloudHooks.optionsDialogOpen = OptionsDialogOpen;
-    gMainHooks.openOptions = OpenOptionsDialog;
-    gMainHooks.closeOptions = CloseOptionsDialog;
-    gProfileHooks.profileLoaded = OptionsProfileLoaded;
     InstallDialogHooks();
     InstallProgressSink();
     InstallTrayHook();
@@ -343,9 +288,9 @@ int OpenOptionsAtStart()
         gApp.minimize = 1;
         return 0;
     }
-    if (gApp.minimize || gApp.autoStart || !gMainHooks.openOptions)
+    if (gApp.minimize || gApp.autoStart)
         return 0;
-    gMainHooks.openOptions(false);
+    OpenOptionsDialog(false);
     return gOptionsDialog && IsWindow(gOptionsDialog) ? 0 : ENTRY_ERROR_WINDOW;
 }
 

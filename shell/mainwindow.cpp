@@ -7,9 +7,11 @@
 #include <string.h>
 #include <time.h>
 
+#include "earth/clouds.h"
 #include "earth/compositor.h"
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
+#include "earth/weather.h"
 #include "framework/application.h"
 #include "framework/dialogs.h"
 #include "framework/framelist.h"
@@ -35,37 +37,13 @@ enum {
     OPTIONS_CLOSE = 0x8002,
 };
 
-// ---------------------------------------------------------------- defaults
-
-static int64_t ClockNow()
-{
-    return (int64_t)time(0);
-}
-
-static int ReadSaverActiveRecord()
+int ReadSaverActiveRecord()
 {
     int32_t value = 0;
     if (ReadRecordFile("ScreenSaverActive", -1, &value, sizeof value, 0) != (int)sizeof value)
         return 0;
     return value;
 }
-
-static int RequestRenderDefault(int which, int order, int wait)
-{
-    return RequestRender(which, order, wait);
-}
-
-static void ReportOutputDefault(int job, int code)
-{
-    const char *format = gApp.strings.GetText(103, job);
-    FrameworkMessageBox(gOptionsDialog, gApp.strings.GetText(0, 0), format ? format : "%d",
-                        OUTPUT_REPORT_FLAGS, 0, code);
-}
-
-MainHooks gMainHooks = {
-    ClockNow, 0, 0, 0, 0, ReadSaverActiveRecord, RequestRenderDefault, IsDesktopVisible,
-    IsOurWallpaper, InstallWallpaper, ReportOutputDefault, 0, 0,
-};
 
 HWND MainWindow()
 {
@@ -93,22 +71,15 @@ int DueOutputs(int64_t now)
     return what;
 }
 
-static bool WorkerBusy(bool (*busy)())
-{
-    return busy && busy();
-}
-
 static void StartDownloads(int64_t now)
 {
     if (now - gLastDownloadCheck < DOWNLOAD_CHECK_SECONDS)
         return;
-    if (gPrefs.iCloudsData != 3 && !WorkerBusy(gMainHooks.cloudWorkerBusy) &&
-        gMainHooks.startCloudDownload)
-        gMainHooks.startCloudDownload(1);
+    if (gPrefs.iCloudsData != 3 && !gCloudUpdaterBusy)
+        StartCloudDownload(CLOUD_MODE_IF_DUE, false);
     // The weather worker also fetches the METAR reports.
-    if (gPrefs.iWeatherData == 1 && !WorkerBusy(gMainHooks.weatherWorkerBusy) &&
-        gMainHooks.startWeatherDownload)
-        gMainHooks.startWeatherDownload(1);
+    if (gPrefs.iWeatherData == 1 && !gWeatherBusy)
+        StartWeatherDownload(1);
     gLastDownloadCheck = now;
 }
 
@@ -116,7 +87,7 @@ static void PollScreenSaver(int64_t now)
 {
     if (now - gLastSaverPoll < SAVER_POLL_SECONDS)
         return;
-    gSaverActive = gMainHooks.readSaverActive ? gMainHooks.readSaverActive() : 0;
+    gSaverActive = ReadSaverActiveRecord();
     gLastSaverPoll = now;
 }
 
@@ -128,14 +99,13 @@ static void HandOverWallpaper()
         return;
     if (!FirstViewActive(VIEW_LIST_WALLPAPER))
         return;
-    if (!gSaverActive && !gPrefs.bForceWPUpdate && gMainHooks.desktopVisible &&
-        !gMainHooks.desktopVisible())
+    if (!gSaverActive && !gPrefs.bForceWPUpdate && !IsDesktopVisible())
         return;
     gWallpaperReady = 0;
     ViewOptions &view = *FirstView(VIEW_LIST_WALLPAPER);
-    view.bActive = gMainHooks.ourWallpaper ? gMainHooks.ourWallpaper() : 1;
-    if (view.bActive && gMainHooks.installWallpaper)
-        gOutputStatus[RENDER_JOB_WALLPAPER] = gMainHooks.installWallpaper(DESKTOP_INSTALL);
+    view.bActive = IsOurWallpaper();
+    if (view.bActive)
+        gOutputStatus[RENDER_JOB_WALLPAPER] = InstallWallpaper(DESKTOP_INSTALL);
 }
 
 static void ReportOutputs()
@@ -145,22 +115,21 @@ static void ReportOutputs()
         if (code == 0)
             continue;
         gOutputStatus[i] = 0;   // cleared first: each failure is shown once
-        if (gMainHooks.reportOutput)
-            gMainHooks.reportOutput(i, code);
+        const char *format = gApp.strings.GetText(103, i);
+        FrameworkMessageBox(gOptionsDialog, gApp.strings.GetText(0, 0), format ? format : "%d",
+                            OUTPUT_REPORT_FLAGS, 0, code);
     }
 }
 
-void MainTimerTick()
+void MainTimerTick(int64_t now)
 {
     if (gTimerBusy)
         return;
     gTimerBusy = 1;
-    int64_t now = gMainHooks.now();
     StartDownloads(now);
     PollScreenSaver(now);
     int what = DueOutputs(now);
-    if (gMainHooks.requestRender)
-        gMainHooks.requestRender(what, what, 0);
+    RequestRender(what, what, 0);
     HandOverWallpaper();
     ReportOutputs();
     gTimerBusy = 0;
@@ -195,11 +164,7 @@ static void QuitProgram()
 {
     if (gOptionsDialog) {
         SendMessageA(gOptionsDialog, OPTIONS_CLOSE, 0, 0);
-        if (gMainHooks.closeOptions)
-            gMainHooks.closeOptions();
-        else
-            DestroyWindow(gOptionsDialog);
-        gOptionsDialog = 0;
+        CloseOptionsDialog();
     }
     SaveEverything();
     PostQuitMessage(0);
@@ -207,8 +172,8 @@ static void QuitProgram()
 
 static void StartCloudsNow()
 {
-    if (!WorkerBusy(gMainHooks.cloudWorkerBusy) && gMainHooks.startCloudDownload)
-        gMainHooks.startCloudDownload(2);
+    if (!gCloudUpdaterBusy)
+        StartCloudDownload(CLOUD_MODE_IF_DUE_START, false);
 }
 
 void RunMainCommand(int id, LPARAM lParam)
@@ -221,8 +186,7 @@ void RunMainCommand(int id, LPARAM lParam)
     }
     switch (id) {
     case CMD_OPTIONS:
-        if (gMainHooks.openOptions)
-            gMainHooks.openOptions(lParam == -1);
+        OpenOptionsDialog(lParam == -1);
         break;
     case CMD_SCREEN_SAVER:
         if (FirstViewActive(VIEW_LIST_SCREENSAVER))
@@ -239,8 +203,7 @@ void RunMainCommand(int id, LPARAM lParam)
         QuitProgram();
         break;
     case CMD_UPDATE_WALLPAPER:
-        if (gMainHooks.requestRender)
-            gMainHooks.requestRender(RENDER_JOB_WALLPAPER, 0, 1);
+        RequestRender(RENDER_JOB_WALLPAPER, 0, 1);
         break;
     }
 }
@@ -315,7 +278,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OptionsDisplayChanged();
         return 0;
     case WM_TIMER:
-        MainTimerTick();
+        MainTimerTick((int64_t)time(0));
         return 0;
     case QRFM_SAVENOW:
         SaveEverything();

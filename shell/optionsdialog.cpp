@@ -15,6 +15,7 @@
 #include "earth/compositor.h"
 #include "earth/mapfile.h"
 #include "earth/renderjobs.h"
+#include "earth/weather.h"
 #include "framework/application.h"
 #include "framework/clamp.h"
 #include "framework/dialogs.h"
@@ -36,7 +37,6 @@ static const char kDeleteProfileQuestion[] =
 
 OptionsSubDialogs gOptionsSubDialogs;
 OptionsDialogState gOptions;
-bool (*gOptionsOurScreenSaver)() = IsOurScreenSaver;
 
 static AreaSelector sScreenSelector, sMapSelector;
 // Set while the dialog writes its own controls: their change notifications
@@ -829,14 +829,13 @@ static void SaveSettings()
 {
     SaveEverything();
     // New cities get their weather.
-    if (gMainHooks.startWeatherDownload &&
-        !(gMainHooks.weatherWorkerBusy && gMainHooks.weatherWorkerBusy()))
-        gMainHooks.startWeatherDownload(1);
+    if (!gWeatherBusy)
+        StartWeatherDownload(1);
 }
 
 static int RequestRenderNow(int which)
 {
-    return gMainHooks.requestRender ? gMainHooks.requestRender(which, gOptions.editedList, 1) : 0;
+    return RequestRender(which, gOptions.editedList, 1);
 }
 
 // The wallpaper and the screen saver put in place or taken back when the
@@ -845,16 +844,14 @@ static void UpdateDesktop(const ViewList snapshot[2])
 {
     const ViewList *wallpaper = &snapshot[VIEW_LIST_WALLPAPER];
     ViewOptions *first = FirstView(VIEW_LIST_WALLPAPER);
-    if (first && wallpaper->count > 0 && first->bActive != wallpaper->data[0].bActive &&
-        gMainHooks.installWallpaper)
-        gMainHooks.installWallpaper(first->bActive ? DESKTOP_INSTALL : DESKTOP_RESTORE);
+    if (first && wallpaper->count > 0 && first->bActive != wallpaper->data[0].bActive)
+        InstallWallpaper(first->bActive ? DESKTOP_INSTALL : DESKTOP_RESTORE);
     const ViewList *saver = &snapshot[VIEW_LIST_SCREENSAVER];
     ViewOptions *firstSaver = FirstView(VIEW_LIST_SCREENSAVER);
     if (firstSaver && saver->count > 0 &&
         (firstSaver->bActive != saver->data[0].bActive ||
-         firstSaver->iActive != saver->data[0].iActive) &&
-        gProfileHooks.startScreenSaver)
-        gProfileHooks.startScreenSaver(firstSaver->bActive != 0);
+         firstSaver->iActive != saver->data[0].iActive))
+        StartScreenSaverThread(firstSaver->bActive ? DESKTOP_INSTALL : DESKTOP_RESTORE);
 }
 
 static void OnOk(HWND dialog)
@@ -924,10 +921,10 @@ static void OnShown()
 {
     ViewOptions *wallpaper = FirstView(VIEW_LIST_WALLPAPER);
     if (wallpaper)
-        wallpaper->bActive = gMainHooks.ourWallpaper ? gMainHooks.ourWallpaper() : IsOurWallpaper();
+        wallpaper->bActive = IsOurWallpaper();
     ViewOptions *saver = FirstView(VIEW_LIST_SCREENSAVER);
-    if (saver && gOptionsOurScreenSaver)
-        saver->bActive = gOptionsOurScreenSaver();
+    if (saver)
+        saver->bActive = IsOurScreenSaver();
     TakeSnapshot(gOptions.cancelLists, &gOptions.cancelPrefs);
     TakeSnapshot(gOptions.changeLists, &gOptions.changePrefs);
 }
@@ -1307,8 +1304,6 @@ INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 void OpenOptionsDialog(bool saverList)
 {
     if (!gOptionsDialog) {
-        if (!gProfileHooks.profileLoaded)
-            gProfileHooks.profileLoaded = OptionsProfileLoaded;
         HWND dialog = CreateDialogParamA(ResourceModule(), MAKEINTRESOURCEA(IDD_OPTIONS), 0,
                                          OptionsDialogProc, 0);
         if (!dialog || !IsWindow(dialog)) {

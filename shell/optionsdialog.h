@@ -130,15 +130,12 @@ struct OptionsDialogState {
 };
 extern OptionsDialogState gOptions;
 
-// Whether the system screen saver is ours; tests replace it.
-extern bool (*gOptionsOurScreenSaver)();
-
 // Creates the dialog when it does not exist; saverList selects the "Screen
 // Saver" tab. Shows it and brings it to the front.
 void OpenOptionsDialog(bool saverList);
 void CloseOptionsDialog();
 // Selects the profile in the list and reloads the dialog from the settings
-// (gProfileHooks.profileLoaded while the dialog exists).
+// (every profile load; nothing while the dialog does not exist).
 void OptionsProfileLoaded(const char *name);
 
 // The screen-area selector and the pixel edits follow a display change.

@@ -11,11 +11,14 @@
 #include "earth/renderjobs.h"
 #include "framework/application.h"
 #include "framework/filefind.h"
+#include "framework/framelist.h"
 #include "framework/recordfile.h"
 #include "framework/utilities.h"
+#include "shell/desktop.h"
+#include "shell/mainwindow.h"
+#include "shell/optionsdialog.h"
 #include "shell/profiles.h"
 
-ProfileHooks gProfileHooks;
 ProfileSettings gCurProfileSettings;
 char gProfileCommandNames[PROFILE_COMMANDS][PROFILE_NAME_SIZE];
 
@@ -128,14 +131,14 @@ static void ShowProfileRenders(const char *name)
 }
 
 
+// The options dialog, the desktop and the screen saver follow the loaded
+// views: an inactive first view gives the user's own back.
 static void AnnounceLoad(const char *name)
 {
-    if (gProfileHooks.profileLoaded)
-        gProfileHooks.profileLoaded(name);
-    if (gProfileHooks.installWallpaper)
-        gProfileHooks.installWallpaper(FirstViewActive(VIEW_LIST_WALLPAPER));
-    if (gProfileHooks.startScreenSaver)
-        gProfileHooks.startScreenSaver(FirstViewActive(VIEW_LIST_SCREENSAVER));
+    OptionsProfileLoaded(name);
+    InstallWallpaper(FirstViewActive(VIEW_LIST_WALLPAPER) ? DESKTOP_INSTALL : DESKTOP_RESTORE);
+    StartScreenSaverThread(FirstViewActive(VIEW_LIST_SCREENSAVER) ? DESKTOP_INSTALL
+                                                                   : DESKTOP_RESTORE);
 }
 
 static int LoadProfile(const char *name)
@@ -181,8 +184,7 @@ int SwitchProfile(const char *name)
 {
     char next[PROFILE_NAME_SIZE];
     CopyText(next, name ? name : "", PROFILE_NAME_SIZE);
-    if (gProfileHooks.cancelRenderJobs)
-        gProfileHooks.cancelRenderJobs();
+    CancelAllRenderJobs();
     if (gPrefs.szCurProfile[0])
         ProfileIO(PROFILE_SAVE, gPrefs.szCurProfile);
     return ProfileIO(PROFILE_LOAD, next);
@@ -410,8 +412,7 @@ int ProfilesStartup()
     LoadOrCreateCurrent(stored);
     // The tray's profile menu is there before the options dialog ever was.
     RefillProfileCommands();
-    if (gProfileHooks.setAutostart)
-        gProfileHooks.setAutostart(gPrefs.bAutoStart != 0);
+    SetAutostartShortcut(gPrefs.bAutoStart != 0, "", true, 0, 0);
     return 0;
 }
 
@@ -603,8 +604,7 @@ int RenameProfile(const char *proposed)
         KeepName(oldName);
         return PROFILE_DONE;
     }
-    if (gProfileHooks.cancelRenderJobs)
-        gProfileHooks.cancelRenderJobs();
+    CancelAllRenderJobs();
     // Until the folder has really moved, saves must keep going to the old one.
     if (!MoveProfileFolder(oldName, newName)) {
         KeepName(oldName);
@@ -663,8 +663,7 @@ int DeleteCurrentProfile()
     CopyText(name, gPrefs.szCurProfile, PROFILE_NAME_SIZE);
     if (!ProfileExists(name))
         return PROFILE_NOT_FOUND;
-    if (gProfileHooks.cancelRenderJobs)
-        gProfileHooks.cancelRenderJobs();
+    CancelAllRenderJobs();
     char folder[MAX_TEXT];
     if (!ProfilePath(folder, name, 0) || !DeleteFolder(folder)) {
         FillProfileList(name);

@@ -5,8 +5,9 @@
 // and switches profiles, writes the built-in presets, picks the profile that
 // belongs to a screen layout, and adds, renames and deletes profiles.
 //
-// Windows and dialogs stay outside: what a load must tell the desktop, the
-// screen saver or the options dialog goes through gProfileHooks.
+// A load tells the options dialog (when it is open), puts the wallpaper and
+// the screen saver in place or gives the user's back, as the loaded first
+// views say; a switch, rename or delete first cancels the running renders.
 #pragma once
 
 #include <stdint.h>
@@ -46,15 +47,6 @@ enum {
     NAME_EXISTS = 5,          // another profile's folder has it (any case)
     NAME_TRAILING = 6,        // ends in a dot or a blank, which Windows drops
 };
-
-struct ProfileHooks {
-    void (*cancelRenderJobs)();
-    void (*installWallpaper)(bool active);     // 0 gives the user's wallpaper back
-    void (*startScreenSaver)(bool active);
-    void (*profileLoaded)(const char *name);   // options dialog: select and refresh
-    void (*setAutostart)(bool create);
-};
-extern ProfileHooks gProfileHooks;
 
 // The ProfileSettings record of the current profile.
 extern ProfileSettings gCurProfileSettings;

@@ -22,6 +22,8 @@
 #include "shell/entry.h"
 #include "shell/help.h"
 #include "shell/mapdialogs.h"
+#include "shell/optionsdialog.h"
+#include "shell/program.h"
 #include "testutil.h"
 
 namespace {
@@ -331,8 +333,28 @@ int PictureWidth(const std::string &path)
     return info.biWidth;
 }
 
+// Stands in for the open options dialog: counts the refreshes it is sent.
 int gViewChanged;
-void CountViewChanged() { gViewChanged++; }
+LRESULT CALLBACK CountViewChanged(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == OPTIONS_REFRESH)
+        gViewChanged++;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+HWND OptionsStandIn()
+{
+    static HWND window;
+    if (!window) {
+        WNDCLASSA c = {};
+        c.lpfnWndProc = CountViewChanged;
+        c.hInstance = GetModuleHandleA(0);
+        c.lpszClassName = "VtOptionsStandIn";
+        RegisterClassA(&c);
+        window = CreateWindowExA(0, c.lpszClassName, "", WS_POPUP, 0, 0, 1, 1, 0, 0,
+                                 c.hInstance, 0);
+    }
+    return window;
+}
 
 
 struct DialogTest : ::testing::Test {
@@ -354,7 +376,7 @@ struct DialogTest : ::testing::Test {
         ASSERT_TRUE(buildCosineTable());
         savedRendered = gProgressSink.rendered;
         gProgressSink.rendered = CountRendered;
-        gPresetViewChanged = CountViewChanged;
+        gOptionsDialog = OptionsStandIn();
         gRendered = gViewChanged = 0;
         view = (ViewOptions *)malloc(sizeof(ViewOptions));
         SetDefaultView(view, 0);

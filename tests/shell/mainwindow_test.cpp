@@ -1,20 +1,31 @@
-// The main window's timer with an injected clock and observers for every
-// action: downloads once a minute, the screen-saver flag at most every 15 s,
-// due renders, the wallpaper handed over only while the desktop shows, each
-// failure reported once; and the commands the tray menu runs.
+// The main window's timer, ticked with a clock of the test's own, watched
+// through what it really does: the download workers it starts (their check
+// times in the settings, their requests at a local server), the
+// "ScreenSaverActive" record it reads at most every 15 s, the real render
+// jobs it starts on a tiny map set (their pictures), the desktop wallpaper
+// setting it hands a new picture to only while some of the desktop shows,
+// and the message box of each failure, shown once. Also the commands the
+// tray menu runs and the options dialog at start.
+// Before windows.h: the local server needs winsock2.h.
+#include "outputs.h"
+
 #include <gtest/gtest.h>
 
 #include <string.h>
+#include <time.h>
 
 #include <string>
 #include <vector>
 
+#include "earth/clouds.h"
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
+#include "earth/weather.h"
 #include "framework/application.h"
 #include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "framework/utilities.h"
+#include "desktoputil.h"
 #include "shell/desktop.h"
 #include "shell/entry.h"
 #include "shell/mainwindow.h"
@@ -25,65 +36,81 @@
 
 namespace {
 
-// The program's own hooks, before the tests put their observers in.
-const MainHooks kProgramHooks = gMainHooks;
+const int64_t kStart = 1000000;
 
-int64_t gClock;
-std::vector<std::string> gCalls;
-int gSaverRecord;
-bool gVisible = true;
-bool gOurs = true;
-bool gCloudBusy;
-
-void Note(const std::string &call) { gCalls.push_back(call); }
-int64_t TestNow() { return gClock; }
-int StartClouds(int mode) { Note("clouds " + std::to_string(mode)); return 0; }
-int StartWeather(int mode) { Note("weather " + std::to_string(mode)); return 0; }
-bool CloudBusy() { return gCloudBusy; }
-int ReadSaver() { Note("saver?"); return gSaverRecord; }
-int Render(int which, int order, int wait)
+void WriteSaverRecord(int32_t running)
 {
-    Note("render " + std::to_string(which) + " " + std::to_string(order) + " " +
-         std::to_string(wait));
-    return 0;
+    ASSERT_EQ(4, WriteRecordFile("ScreenSaverActive", -1, &running, sizeof running, 0));
 }
-bool Visible() { Note("visible?"); return gVisible; }
-bool Ours() { return gOurs; }
-int Install(int mode) { Note("install " + std::to_string(mode)); return 0; }
-void Report(int job, int code) { Note("report " + std::to_string(job) + " " + std::to_string(code)); }
 
-int Count(const std::string &call)
+// The system's wallpaper setting, where the desktop reads it.
+std::string DesktopWallpaper()
 {
-    int n = 0;
-    for (const std::string &c : gCalls)
-        n += c == call;
-    return n;
+    return ReadDesktopValue("Wallpaper");
 }
+
+void SetDesktopWallpaper(const char *path)
+{
+    WriteDesktopValue("Wallpaper", path);
+}
+
+// A window larger than the desktop on every side: nothing of it shows.
+class DesktopCover {
+public:
+    DesktopCover()
+    {
+        WNDCLASSA c = {};
+        c.lpfnWndProc = DefWindowProcA;
+        c.hInstance = GetModuleHandleA(0);
+        c.lpszClassName = "VtMainCover";
+        RegisterClassA(&c);
+        RECT desktop;
+        HWND progman = FindWindowA("Progman", 0);
+        GetWindowRect(progman ? progman : GetDesktopWindow(), &desktop);
+        window = CreateWindowExA(WS_EX_TOPMOST, "VtMainCover", "", WS_POPUP | WS_VISIBLE,
+                                 desktop.left - 10, desktop.top - 10,
+                                 desktop.right - desktop.left + 20,
+                                 desktop.bottom - desktop.top + 20, 0, 0, GetModuleHandleA(0), 0);
+    }
+    ~DesktopCover() { Remove(); }
+    void Remove()
+    {
+        if (window)
+            DestroyWindow(window);
+        window = 0;
+    }
+    HWND window = 0;
+};
 
 class MainTimer : public ::testing::Test {
 protected:
-    std::string folder;
+    std::string folder, install;
+    // Every download of the program goes here, never further.
+    LocalHttpServer server;
 
     void SetUp() override
     {
+        ASSERT_TRUE(server.Start());
         folder = FreshTempFolder(std::string("main-") +
                                  testing::UnitTest::GetInstance()->current_test_info()->name());
+        install = folder + "\\Program";
         CopyText(gApp.dataFolder, folder.c_str(), MAX_TEXT);
+        CopyText(gApp.ownFolder, install.c_str(), MAX_TEXT);
+        gApp.strings.SetProgramTable(0, gProgramStrings);
+        SetDesktopPaths();
         gPrefs = kDefaultPrefs;
-        gPrefs.iCloudsData = 0;
-        gPrefs.iWeatherData = 1;
+        gPrefs.iCloudsData = 3;     // no worker unless a test wants one
+        gPrefs.iWeatherData = 2;
         gPrefs.bForceWPUpdate = 0;
-        gMainHooks = MainHooks{TestNow, StartClouds, CloudBusy, StartWeather, 0, ReadSaver,
-                               Render, Visible, Ours, Install, Report, 0, 0};
-        gCalls.clear();
-        gClock = 1000000;
+        gPrefs.bDetectWP = 1;
+        CopyText(gPrefs.szCurProfile, "Test", sizeof gPrefs.szCurProfile);
+        CreateDirectoryA((folder + "\\Profile-Test").c_str(), 0);
         gLastDownloadCheck = gLastSaverPoll = 0;
-        gSaverActive = gSaverRecord = 0;
-        gVisible = gOurs = true;
-        gCloudBusy = false;
+        gSaverActive = 0;
         gTimerBusy = 0;
         gWallpaperReady = 0;
         memset((void *)gOutputStatus, 0, sizeof gOutputStatus);
+        memset((void *)&gRenderJobs, 0, sizeof gRenderJobs);
         ASSERT_TRUE(ResizeViewList(&gViewLists[0], 1));
         ASSERT_TRUE(ResizeViewList(&gViewLists[1], 1));
         SetDefaultView(&gViewLists[0].data[0], 0);
@@ -92,168 +119,308 @@ protected:
             ViewOptions &view = gViewLists[i].data[0];
             view.bActive = view.bUpdate = 1;
             view.iUpdate = 10;
-            view.tLastUpdate = gClock;   // fresh: nothing due
+            view.tLastUpdate = kStart;   // fresh: nothing due
         }
+        UseTinyMaps(install);
+        PointDownloadsAt(server);
+        SetDesktopWallpaper("");
+        WriteSaverRecord(0);
     }
     void TearDown() override
     {
+        EXPECT_TRUE(WaitFor(RenderJobsIdle)) << "a render job never ended";
+        EXPECT_TRUE(WaitFor(WorkersIdle)) << "a download worker never ended";
+        WaitForScreenSaverThreads();
+        CloseOptionsDialog();
+        server.Stop();
         FreeViewLists();
         RemoveTree(folder);
     }
     void TickAt(int64_t t)
     {
-        gClock = t;
-        MainTimerTick();
+        MainTimerTick(t);
+        ASSERT_TRUE(WaitFor(RenderJobsIdle));
+        ASSERT_TRUE(WaitFor(WorkersIdle));
     }
+    std::string Picture(int job) const
+    {
+        return folder + (job == 0 ? "\\Veltaspar.bmp" : "\\VTScrsvr.bmp");
+    }
+    // Which outputs one tick at t renders, as the pictures that appear;
+    // what stays requested is in gRenderJobs.pending.
+    std::string RenderedAt(int64_t t)
+    {
+        DeleteFileA(Picture(0).c_str());
+        DeleteFileA(Picture(1).c_str());
+        TickAt(t);
+        return std::string(FileExists(Picture(0)) ? "wallpaper" : "") +
+               (FileExists(Picture(1)) ? "saver" : "");
+    }
+    void Stamp(int list, int64_t t) { gViewLists[list].data[0].tLastUpdate = t; }
+    bool OurWallpaperOnTheDesktop() { return DesktopWallpaper() == gWallpaperImage; }
 };
 
+// ---------------------------------------------------------------- downloads
+
+// The workers note when they last looked (the cloud worker finds nothing
+// due: its last picture is fresh).
 TEST_F(MainTimer, DownloadsAreConsideredOnceAMinute)
 {
-    TickAt(1000000);
-    EXPECT_EQ(1, Count("clouds 1"));
-    EXPECT_EQ(1, Count("weather 1"));
-    TickAt(1000059);
-    EXPECT_EQ(1, Count("clouds 1"));
-    TickAt(1000060);
-    EXPECT_EQ(2, Count("clouds 1"));
-    EXPECT_EQ(2, Count("weather 1"));
-    EXPECT_EQ(1000060, gLastDownloadCheck);
+    gPrefs.iCloudsData = CLOUDS_DATA_AUTOMATIC;
+    gPrefs.iWeatherData = 1;
+    gPrefs.tCloudsDown = (int64_t)time(0);
+    // A cloud worker held busy by the test is not waited for.
+    auto started = [](int64_t t, bool *clouds, bool *weather) {
+        gPrefs.tCloudsCheck = gPrefs.tWeatherCheck = 0;
+        bool held = gCloudUpdaterBusy != 0;
+        MainTimerTick(t);
+        ASSERT_TRUE(WaitFor([held] { return gWeatherBusy == 0 && (held || !gCloudUpdaterBusy); }));
+        *clouds = gPrefs.tCloudsCheck != 0;
+        *weather = gPrefs.tWeatherCheck != 0;
+    };
+    bool clouds, weather;
+    started(kStart, &clouds, &weather);
+    EXPECT_TRUE(clouds);
+    EXPECT_TRUE(weather);
+    started(kStart + 59, &clouds, &weather);
+    EXPECT_FALSE(clouds);
+    EXPECT_FALSE(weather);
+    started(kStart + 60, &clouds, &weather);
+    EXPECT_TRUE(clouds);
+    EXPECT_TRUE(weather);
+    EXPECT_EQ(kStart + 60, gLastDownloadCheck);
 
     // A busy cloud worker is skipped, but the minute still restarts.
-    gCloudBusy = true;
-    TickAt(1000120);
-    EXPECT_EQ(2, Count("clouds 1"));
-    EXPECT_EQ(1000120, gLastDownloadCheck);
+    gCloudUpdaterBusy = 1;
+    started(kStart + 120, &clouds, &weather);
+    gCloudUpdaterBusy = 0;
+    EXPECT_FALSE(clouds);
+    EXPECT_TRUE(weather);
+    EXPECT_EQ(kStart + 120, gLastDownloadCheck);
+    // Nothing was due: not one request.
+    EXPECT_TRUE(server.Requests().empty());
 }
 
 TEST_F(MainTimer, CloudsOnRequestOnlyAndWeatherOffStartNothing)
 {
-    gPrefs.iCloudsData = 3;
+    gPrefs.iCloudsData = CLOUDS_DATA_ON_REQUEST;
     gPrefs.iWeatherData = 2;
+    gPrefs.tCloudsDown = 0;   // a download would be due
+    gPrefs.tCloudsCheck = gPrefs.tWeatherCheck = 0;
     for (int i = 0; i < 5; i++)
-        TickAt(1000000 + i * 60);
-    EXPECT_EQ(0, Count("clouds 1"));
-    EXPECT_EQ(0, Count("weather 1"));
-    // The menu's command still starts the cloud worker, in its own mode.
+        TickAt(kStart + i * 60);
+    EXPECT_EQ(0, gPrefs.tCloudsCheck);
+    EXPECT_EQ(0, gPrefs.tWeatherCheck);
+    EXPECT_TRUE(server.Requests().empty());
+
+    // The menu's command still starts the cloud worker, which downloads.
     RunMainCommand(CMD_DOWNLOAD_CLOUDS, 0);
-    EXPECT_EQ(1, Count("clouds 2"));
-    gCloudBusy = true;
+    ASSERT_TRUE(WaitFor(WorkersIdle));
+    EXPECT_NE(0, gPrefs.tCloudsCheck);
+    std::vector<std::string> requests = server.Requests();
+    ASSERT_FALSE(requests.empty());
+    for (const std::string &request : requests)
+        EXPECT_EQ(0u, request.find("GET ")) << request;
+    EXPECT_NE(std::string::npos, requests[0].find("/clouds")) << requests[0];
+
+    // Not while the worker is busy.
+    gPrefs.tCloudsCheck = 0;
+    gCloudUpdaterBusy = 1;
     RunMainCommand(CMD_DOWNLOAD_CLOUDS, 0);
-    EXPECT_EQ(1, Count("clouds 2"));
+    Sleep(200);
+    gCloudUpdaterBusy = 0;
+    EXPECT_EQ(0, gPrefs.tCloudsCheck);
+    EXPECT_EQ(requests.size(), server.Requests().size());
 }
+
+// ---------------------------------------------------------------- screen saver
 
 TEST_F(MainTimer, ScreenSaverFlagIsReadAtMostEvery15Seconds)
 {
-    for (int s = 0; s < 45; s++)
-        TickAt(1000000 + s);
-    EXPECT_EQ(3, Count("saver?"));   // at 0, 15 and 30
-    EXPECT_EQ(1000030, gLastSaverPoll);
+    WriteSaverRecord(1);
+    TickAt(kStart);
+    EXPECT_EQ(1, gSaverActive);
+    WriteSaverRecord(0);
+    for (int s = 1; s < 15; s++)
+        TickAt(kStart + s);
+    EXPECT_EQ(1, gSaverActive);   // not read again yet
+    TickAt(kStart + 15);
+    EXPECT_EQ(0, gSaverActive);
+    WriteSaverRecord(1);
+    for (int s = 16; s < 30; s++)
+        TickAt(kStart + s);
+    EXPECT_EQ(0, gSaverActive);
+    for (int s = 30; s < 45; s++)
+        TickAt(kStart + s);
+    EXPECT_EQ(1, gSaverActive);
+    EXPECT_EQ(kStart + 30, gLastSaverPoll);
 }
+
+TEST_F(MainTimer, ScreenSaverRecordIsReadFromTheDataFolder)
+{
+    DeleteFileA((folder + "\\ScreenSaverActive.rgc").c_str());
+    EXPECT_EQ(0, ReadSaverActiveRecord());   // missing reads as 0
+    WriteSaverRecord(1);
+    EXPECT_EQ(1, ReadSaverActiveRecord());
+    WriteSaverRecord(0);
+    EXPECT_EQ(0, ReadSaverActiveRecord());
+    // A torn record is not a running screen saver.
+    WriteWhole(folder + "\\ScreenSaverActive.rgc", std::string("\x01", 1));
+    EXPECT_EQ(0, ReadSaverActiveRecord());
+}
+
+// ---------------------------------------------------------------- renders
 
 TEST_F(MainTimer, DueOutputsFollowTheirIntervalsAndTheScreenSaverState)
 {
-    TickAt(1000000 + 599);
-    EXPECT_EQ(1, Count("render -1 -1 0"));   // nothing due: only what is pending
-    gCalls.clear();
-    TickAt(1000000 + 600);
-    EXPECT_EQ(1, Count("render 0 0 0"));     // the wallpaper; the saver does not run
+    EXPECT_EQ("", RenderedAt(kStart + 599));   // nothing due, nothing pending
+    EXPECT_EQ(0, gRenderJobs.pending[0] + gRenderJobs.pending[1]);
+    EXPECT_EQ("wallpaper", RenderedAt(kStart + 600));   // the saver does not run
+    EXPECT_EQ(0, gRenderJobs.pending[1]);
+    EXPECT_EQ(1, gWallpaperReady);
 
-    // The screen-saver image is renewed only while the screen saver shows it.
-    gSaverRecord = 1;
+    // The screen-saver image is renewed only while the screen saver shows
+    // it: both due, the wallpaper first, the saver waits for the next tick.
+    WriteSaverRecord(1);
     gLastSaverPoll = 0;
-    gCalls.clear();
-    TickAt(1000000 + 601);
-    EXPECT_EQ(1, Count("render 2 2 0"));
-    gViewLists[0].data[0].tLastUpdate = gClock;
-    gCalls.clear();
-    TickAt(1000000 + 602);
-    EXPECT_EQ(1, Count("render 1 1 0"));
+    Stamp(0, kStart);
+    Stamp(1, kStart);
+    EXPECT_EQ("wallpaper", RenderedAt(kStart + 601));
+    EXPECT_EQ(0, gRenderJobs.order);
+    EXPECT_EQ(1, gRenderJobs.pending[1]);
+    EXPECT_EQ("saver", RenderedAt(kStart + 602));   // what was pending
+    EXPECT_EQ(0, gRenderJobs.pending[1]);
+
+    // Only the saver due: its order puts it first.
+    Stamp(0, kStart + 602);
+    Stamp(1, kStart);
+    EXPECT_EQ("saver", RenderedAt(kStart + 603));
+    EXPECT_EQ(1, gRenderJobs.order);
 
     // Without bUpdate, or switched off, a view is never due.
     gViewLists[1].data[0].bUpdate = 0;
-    gCalls.clear();
-    TickAt(1000000 + 603);
-    EXPECT_EQ(1, Count("render -1 -1 0"));
-    gViewLists[0].data[0].tLastUpdate = 0;
+    Stamp(1, 0);
+    Stamp(0, kStart + 602);
+    EXPECT_EQ("", RenderedAt(kStart + 604));
+    Stamp(0, 0);
     gViewLists[0].data[0].bActive = 0;
-    EXPECT_EQ(-1, DueOutputs(gClock));
+    EXPECT_EQ(-1, DueOutputs(kStart + 605));
+    EXPECT_EQ("", RenderedAt(kStart + 605));
 }
+
+// ---------------------------------------------------------------- the wallpaper
 
 TEST_F(MainTimer, NewWallpaperWaitsUntilTheDesktopShows)
 {
+    gPrefs.bDetectWP = 0;
+    DesktopCover cover;
+    ASSERT_TRUE(cover.window != 0);
     gWallpaperReady = 1;
-    gVisible = false;
-    TickAt(1000000);
-    TickAt(1000001);
-    EXPECT_EQ(0, Count("install 1"));
-    EXPECT_EQ(2, Count("visible?"));
+    TickAt(kStart);
+    TickAt(kStart + 1);
+    EXPECT_EQ("", DesktopWallpaper());
     EXPECT_EQ(1, gWallpaperReady);
 
-    gVisible = true;
-    TickAt(1000002);
-    EXPECT_EQ(1, Count("install 1"));
+    cover.Remove();
+    TickAt(kStart + 2);
+    EXPECT_TRUE(OurWallpaperOnTheDesktop()) << DesktopWallpaper();
     EXPECT_EQ(0, gWallpaperReady);
-    TickAt(1000003);
-    EXPECT_EQ(1, Count("install 1"));
+    // Handed over once: another wallpaper meanwhile stays.
+    SetDesktopWallpaper("");
+    TickAt(kStart + 3);
+    EXPECT_EQ("", DesktopWallpaper());
 }
 
 TEST_F(MainTimer, ForcedUpdateOrRunningSaverSkipTheVisibilityTest)
 {
-    gVisible = false;
+    gPrefs.bDetectWP = 0;
+    DesktopCover cover;
+    ASSERT_TRUE(cover.window != 0);
     gPrefs.bForceWPUpdate = 1;
     gWallpaperReady = 1;
-    TickAt(1000000);
-    EXPECT_EQ(0, Count("visible?"));
-    EXPECT_EQ(1, Count("install 1"));
+    TickAt(kStart);
+    EXPECT_TRUE(OurWallpaperOnTheDesktop()) << DesktopWallpaper();
+    EXPECT_EQ(0, gWallpaperReady);
 
+    SetDesktopWallpaper("");
     gPrefs.bForceWPUpdate = 0;
-    gSaverRecord = 1;
+    WriteSaverRecord(1);
     gLastSaverPoll = 0;
     gWallpaperReady = 1;
-    TickAt(1000001);   // the poll reads 1 first, in the same tick
-    EXPECT_EQ(0, Count("visible?"));
-    EXPECT_EQ(2, Count("install 1"));
+    TickAt(kStart + 1);   // the poll reads 1 first, in the same tick
+    EXPECT_TRUE(OurWallpaperOnTheDesktop()) << DesktopWallpaper();
+    EXPECT_EQ(0, gWallpaperReady);
 }
 
 TEST_F(MainTimer, ForeignWallpaperSwitchesTheViewOffAndSwitchedOffViewWaits)
 {
     gWallpaperReady = 1;
     gViewLists[0].data[0].bActive = 0;
-    TickAt(1000000);
+    TickAt(kStart);
     EXPECT_EQ(1, gWallpaperReady);   // stays up until the view is on again
-    EXPECT_EQ(0, Count("install 1"));
+    EXPECT_EQ("", DesktopWallpaper());
 
+    // Another program's wallpaper, noticed (bDetectWP): the view goes off.
+    SetDesktopWallpaper("C:\\users\\me\\beach.bmp");
     gViewLists[0].data[0].bActive = 1;
-    gOurs = false;
-    TickAt(1000001);
+    TickAt(kStart + 1);
     EXPECT_EQ(0, gWallpaperReady);
     EXPECT_EQ(0, gViewLists[0].data[0].bActive);
-    EXPECT_EQ(0, Count("install 1"));
+    EXPECT_EQ("C:\\users\\me\\beach.bmp", DesktopWallpaper());
 }
+
+// ---------------------------------------------------------------- failures
 
 TEST_F(MainTimer, EachFailureIsReportedOnceAndABusyTickDoesNothing)
 {
+    MessageBoxReader boxes;
+    boxes.shotName = "main-failure-box";
+    boxes.Start();
     gOutputStatus[2] = 7;
     gOutputStatus[3] = 'C';
-    TickAt(1000000);
-    TickAt(1000001);
-    EXPECT_EQ(1, Count("report 2 7"));
-    EXPECT_EQ(1, Count("report 3 67"));
+    TickAt(kStart);
+    TickAt(kStart + 1);
+    ASSERT_EQ(2u, boxes.texts.size());
+    EXPECT_NE(std::string::npos,
+              boxes.texts[0].find("The screen preview could not be updated!"))
+        << boxes.texts[0];
+    EXPECT_NE(std::string::npos, boxes.texts[0].find("Error code: 7.")) << boxes.texts[0];
+    EXPECT_NE(std::string::npos, boxes.texts[1].find("The map preview could not be updated!"))
+        << boxes.texts[1];
+    EXPECT_NE(std::string::npos, boxes.texts[1].find("Error code: 67.")) << boxes.texts[1];
+    EXPECT_FALSE(boxes.shotResult != 0 && InCI()) << "no picture of the message box";
     EXPECT_EQ(0, gOutputStatus[2]);
 
     // A failed wallpaper render is reported and not handed over.
+    gPrefs.bDetectWP = 0;
     gWallpaperReady = 1;
     gOutputStatus[0] = 5;
-    TickAt(1000002);
-    EXPECT_EQ(1, Count("report 0 5"));
-    EXPECT_EQ(0, Count("install 1"));
+    TickAt(kStart + 2);
+    ASSERT_EQ(3u, boxes.texts.size());
+    EXPECT_NE(std::string::npos,
+              boxes.texts[2].find("The wallpaper image could not be updated!"))
+        << boxes.texts[2];
+    EXPECT_NE(std::string::npos, boxes.texts[2].find("Error code: 5.")) << boxes.texts[2];
+    EXPECT_EQ("", DesktopWallpaper());
 
-    gCalls.clear();
+    // A busy tick does nothing at all: no report, no poll, no render.
+    gOutputStatus[1] = 9;
+    gLastSaverPoll = 0;
+    WriteSaverRecord(1);
+    Stamp(0, 0);
     gTimerBusy = 1;
-    TickAt(1000100);
-    EXPECT_TRUE(gCalls.empty());
+    EXPECT_EQ("", RenderedAt(kStart + 100));
     gTimerBusy = 0;
+    PumpMessages(200);
+    boxes.Stop();
+    EXPECT_EQ(3u, boxes.texts.size());
+    EXPECT_EQ(9, gOutputStatus[1]);
+    EXPECT_EQ(0, gSaverActive);
+    EXPECT_EQ(0, gLastSaverPoll);
+    gOutputStatus[1] = 0;
 }
+
+// ---------------------------------------------------------------- commands
 
 TEST_F(MainTimer, CommandsCancelRenderAndQuit)
 {
@@ -263,27 +430,46 @@ TEST_F(MainTimer, CommandsCancelRenderAndQuit)
     EXPECT_EQ(1, gRenderJobs.cancel[1]);
     gRenderJobs.cancel[0] = gRenderJobs.cancel[1] = 0;
 
+    // The wallpaper now, however fresh: a running screen-saver render is
+    // cancelled and waited for first, and stays requested to be redone.
+    gScreenW = 640;
+    gScreenH = 480;
+    ASSERT_EQ(0, RequestRender(RENDER_JOB_SCREENSAVER, 1, 0));
+    ASSERT_EQ(1, gRenderJobs.running[1]);
     RunMainCommand(CMD_UPDATE_WALLPAPER, 0);
-    EXPECT_EQ(1, Count("render 0 0 1"));
+    EXPECT_EQ(0, gRenderJobs.running[1]);
+    EXPECT_EQ(1, gRenderJobs.cancel[1]);
+    EXPECT_EQ(1, gRenderJobs.pending[1]);
+    ASSERT_TRUE(WaitFor(RenderJobsIdle));
+    EXPECT_TRUE(FileExists(Picture(0)));
+    EXPECT_FALSE(FileExists(Picture(1)));
+    EXPECT_EQ(0, gRenderJobs.status[0]);
+    gRenderJobs.pending[1] = 0;
 
-    // Quitting saves the settings and posts the loop's end.
+    // The options command opens the real dialog, on the screen-saver tab
+    // when the tray asks for it (lParam -1).
+    RunMainCommand(CMD_OPTIONS, -1);
+    HWND options = gOptionsDialog;
+    ASSERT_TRUE(options && IsWindowVisible(options));
+    EXPECT_EQ(1, gOptions.editedList);
+
+    // Quitting closes it, saves the settings and posts the loop's end.
     CopyText(gPrefs.szCurProfile, "Default", sizeof gPrefs.szCurProfile);
     RunMainCommand(CMD_QUIT, 0);
+    EXPECT_EQ(0, gOptionsDialog);
+    EXPECT_FALSE(IsWindow(options));
     MSG msg;
     bool quit = false;
     while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE))
         quit = quit || msg.message == WM_QUIT;
     EXPECT_TRUE(quit);
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES,
-              GetFileAttributesA((folder + "\\Profile-Default\\Settings.rgc").c_str()));
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES,
-              GetFileAttributesA((folder + "\\Preferences.rgc").c_str()));
+    EXPECT_TRUE(FileExists(folder + "\\Profile-Default\\Settings.rgc"));
+    EXPECT_TRUE(FileExists(folder + "\\Preferences.rgc"));
 }
 
 TEST_F(MainTimer, ProfileMenuListsProfilesAndChecksTheCurrentOne)
 {
     static char names[3][PROFILE_NAME_SIZE] = {"Default", "Map Only", "Travel"};
-    gApp.strings.SetProgramTable(0, gProgramStrings);
     for (int i = 0; i < 3; i++)
         gApp.strings.SetText((uint16_t)(CMD_PROFILE_FIRST + i), 0, names[i]);
     gApp.strings.SetText(CMD_PROFILE_FIRST + 3, 0, "");
@@ -316,20 +502,6 @@ TEST_F(MainTimer, ProfileMenuListsProfilesAndChecksTheCurrentOne)
         EXPECT_EQ(expected[i], tray[i]) << i;
     EXPECT_STREQ("Quit Veltaspar", gApp.strings.GetText(4005, 0));
     gApp.commands.RemoveAll();
-}
-
-TEST_F(MainTimer, ScreenSaverRecordIsReadFromTheDataFolder)
-{
-    EXPECT_EQ(0, kProgramHooks.readSaverActive());   // missing reads as 0
-    int32_t running = 1;
-    ASSERT_EQ(4, WriteRecordFile("ScreenSaverActive", -1, &running, sizeof running, 0));
-    EXPECT_EQ(1, kProgramHooks.readSaverActive());
-    running = 0;
-    ASSERT_EQ(4, WriteRecordFile("ScreenSaverActive", -1, &running, sizeof running, 0));
-    EXPECT_EQ(0, kProgramHooks.readSaverActive());
-    // A torn record is not a running screen saver.
-    WriteWhole(folder + "\\ScreenSaverActive.rgc", std::string("\x01", 1));
-    EXPECT_EQ(0, kProgramHooks.readSaverActive());
 }
 
 // The start-up posts carry 1234: they neither switch profiles by the screen
@@ -387,31 +559,34 @@ TEST_F(MainTimer, MinimizedStartLetsALaterStartOpenTheOptions)
     gApp.autoStart = 0;
 }
 
-int gOpenCalls;
-void CountOpen(bool) { gOpenCalls++; }
-
 // The options dialog at start: a hidden main window sets the minimize byte
-// and opens nothing; a dialog that cannot be created (this test program has
-// no dialog templates) is error 50.
+// and opens nothing, nor does "-AUTOSTART"; otherwise the real dialog
+// opens, and one that cannot be created (a resource module without its
+// template) is error 50.
 TEST_F(MainTimer, OptionsAtStartReportTheirFailure)
 {
-    gOpenCalls = 0;
-    gMainHooks.openOptions = CountOpen;
     gPrefs.bShowMain = 0;
     gApp.minimize = gApp.autoStart = 0;
     EXPECT_EQ(0, OpenOptionsAtStart());
     EXPECT_EQ(1, gApp.minimize);
-    EXPECT_EQ(0, gOpenCalls);
+    EXPECT_EQ(0, gOptionsDialog);
 
     gPrefs.bShowMain = 1;
     gApp.minimize = 0;
     gApp.autoStart = 1;
     EXPECT_EQ(0, OpenOptionsAtStart());
-    EXPECT_EQ(0, gOpenCalls);
+    EXPECT_EQ(0, gOptionsDialog);
 
     gApp.autoStart = 0;
-    gMainHooks.openOptions = OpenOptionsDialog;
+    EXPECT_EQ(0, OpenOptionsAtStart());
+    EXPECT_TRUE(gOptionsDialog && IsWindowVisible(gOptionsDialog));
+    CloseOptionsDialog();
+    ASSERT_TRUE(WaitFor(RenderJobsIdle));
+
+    HINSTANCE own = gApp.instance;
+    gApp.instance = GetModuleHandleA("kernel32.dll");
     EXPECT_EQ(ENTRY_ERROR_WINDOW, OpenOptionsAtStart());
+    gApp.instance = own;
     EXPECT_EQ(50, ENTRY_ERROR_WINDOW);
     EXPECT_EQ(0, gOptionsDialog);
     gApp.minimize = 0;

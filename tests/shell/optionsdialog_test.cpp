@@ -1,4 +1,10 @@
-// The options dialog and its area selectors, driven with real messages.
+// The options dialog and its area selectors, driven with real messages; what
+// OK, Apply and Cancel render is seen as the pictures of the real render
+// jobs on a tiny map set, and what they put on the desktop as the system's
+// wallpaper setting.
+// Before windows.h: the helpers' local server needs winsock2.h.
+#include "outputs.h"
+
 #include <windows.h>
 #include <commctrl.h>
 #include <math.h>
@@ -11,7 +17,9 @@
 #include "earth/settings.h"
 #include "framework/application.h"
 #include "framework/utilities.h"
+#include "desktoputil.h"
 #include "shell/areaselector.h"
+#include "shell/desktop.h"
 #include "shell/mainwindow.h"
 #include "shell/optionsdialog.h"
 #include "shell/program.h"
@@ -314,40 +322,10 @@ TEST_F(SelectorFixture, ClickBesideThePointMovesItThere)
 
 // ---------------------------------------------------------------- dialog
 
-struct RenderLog {
-    int count;
-    int which[16];
-    int order[16];
-} gRenders;
-
-int RecordRender(int which, int order, int)
-{
-    if (gRenders.count < 16) {
-        gRenders.which[gRenders.count] = which;
-        gRenders.order[gRenders.count] = order;
-    }
-    gRenders.count++;
-    return 0;
-}
-
-int gInstalls[4];
-int gInstallCount;
-int RecordInstall(int mode)
-{
-    if (gInstallCount < 4)
-        gInstalls[gInstallCount] = mode;
-    gInstallCount++;
-    return 0;
-}
-
-bool gOurWallpaper = true;
-bool OurWallpaper() { return gOurWallpaper; }
-bool NotOurSaver() { return false; }
-
-int NoCompose(volatile uint8_t *, ViewList *, const char *, int)
-{
-    return RENDER_NO_MEMORY;   // quick, and nothing to show
-}
+// Another program's wallpaper file that still counts as ours by its name;
+// an install replaces it with the program's own path.
+const char kOurNameElsewhere[] = "C:\\elsewhere\\Veltaspar.bmp";
+const char kUsersWallpaper[] = "C:\\users\\me\\beach.bmp";
 
 int gLayerTemplate;
 int RecordLayer(HWND, int templateId, ViewOptions *view)
@@ -380,15 +358,22 @@ struct DialogFixture : ::testing::Test {
         }
         gOptions.editedList = 0;
         gOptions.clipboard.RemoveAll();
-        gMainHooks.requestRender = RecordRender;
-        gMainHooks.installWallpaper = RecordInstall;
-        gMainHooks.ourWallpaper = OurWallpaper;
-        gMainHooks.startWeatherDownload = 0;
-        gOptionsOurScreenSaver = NotOurSaver;
         gOptionsSubDialogs = OptionsSubDialogs();
-        gRenders = RenderLog();
-        gInstallCount = 0;
-        gOurWallpaper = true;
+        // Real renders on a tiny map, onto the same output screen.
+        CopyText(gPrefs.szCurProfile, "Test", sizeof gPrefs.szCurProfile);
+        CreateDirectoryA((folder + "\\Profile-Test").c_str(), 0);
+        UseTinyMaps(folder + "\\Program");
+        gScreenW = 1280;
+        gScreenH = 1024;
+        memset((void *)&gRenderJobs, 0, sizeof gRenderJobs);
+        // Whatever OK starts, no download leaves this machine.
+        ASSERT_TRUE(server.Start());
+        PointDownloadsAt(server);
+        // The desktop has a wallpaper of ours; the screen saver is the user's.
+        SetDesktopPaths();
+        gWallpaperInstalled = 0;
+        WriteDesktopValue("Wallpaper", kOurNameElsewhere);
+        WritePrivateProfileStringA("boot", "SCRNSAVE.EXE", "", "SYSTEM.INI");
         OpenOptionsDialog(false);
         dialog = gOptionsDialog;
         ASSERT_TRUE(dialog != 0);
@@ -398,6 +383,35 @@ struct DialogFixture : ::testing::Test {
     {
         CloseOptionsDialog();
         Pump();
+        EXPECT_TRUE(WaitFor(RenderJobsIdle));
+        EXPECT_TRUE(WaitFor(WorkersIdle));
+        WaitForScreenSaverThreads();
+        server.Stop();
+    }
+    LocalHttpServer server;
+    // What the last button rendered: the output pictures that appeared
+    // ("wallpaper", "saver", in the order they started), the output still
+    // requested ("+saver", "+wallpaper") and the order flag; then all of
+    // it cleared for the next button.
+    std::string Rendered()
+    {
+        EXPECT_TRUE(WaitFor(RenderJobsIdle));
+        std::string wallpaper = folder + "\\Veltaspar.bmp", saver = folder + "\\VTScrsvr.bmp";
+        std::string result;
+        if (FileExists(wallpaper))
+            result += "wallpaper";
+        if (FileExists(saver))
+            result += "saver";
+        if (gRenderJobs.pending[0])
+            result += " +wallpaper";
+        if (gRenderJobs.pending[1])
+            result += " +saver";
+        if (!result.empty())
+            result += gRenderJobs.order ? ", saver first" : ", wallpaper first";
+        DeleteFileA(wallpaper.c_str());
+        DeleteFileA(saver.c_str());
+        gRenderJobs.pending[0] = gRenderJobs.pending[1] = 0;
+        return result;
     }
     HWND Item(int id) { return GetDlgItem(dialog, id); }
     void Click(int id)
@@ -597,6 +611,9 @@ TEST_F(DialogFixture, ScreenSelectorDragMovesTheView)
 TEST_F(DialogFixture, ChecksModesAndAnglesCommit)
 {
     ViewOptions &view = List().data[0];
+    view.bClouds = 1;   // as by default; the fixture's renders go without
+    SendMessageA(dialog, OPTIONS_REFRESH, 0, 0);
+    Pump();
     Click(IDC_OPT_CLOUDS);
     EXPECT_EQ(0, view.bClouds);
     EXPECT_FALSE(Enabled(IDC_OPT_SUN_LAT));
@@ -681,6 +698,7 @@ TEST_F(DialogFixture, ScreenSaverTabShowsItsMinutes)
 
 TEST_F(DialogFixture, OkWithoutChangesRendersNothing)
 {
+    EXPECT_EQ("", Rendered());   // opening renders no output
     // A selection that is no whole pixel survives the commit unchanged.
     List().data[0].sSelScr.p[0] = 1 / 3.0;
     SendMessageA(dialog, OPTIONS_REFRESH, 0, 0);
@@ -689,9 +707,8 @@ TEST_F(DialogFixture, OkWithoutChangesRendersNothing)
     Pump();
     Click(IDOK);
     EXPECT_EQ(0, gOptionsDialog);
-    ASSERT_EQ(1, gRenders.count);
-    EXPECT_EQ(-1, gRenders.which[0]);
-    EXPECT_EQ(0, gInstallCount);
+    EXPECT_EQ("", Rendered());
+    EXPECT_EQ(kOurNameElsewhere, ReadDesktopValue("Wallpaper"));   // nothing installed
     EXPECT_DOUBLE_EQ(1 / 3.0, gViewLists[0].data[0].sSelScr.p[0]);
 }
 
@@ -699,24 +716,22 @@ TEST_F(DialogFixture, OnlyCloudResolutionChangedRendersBothOnOk)
 {
     gPrefs.iCloudsRes = 1;
     Click(IDOK);
-    ASSERT_EQ(1, gRenders.count);
-    EXPECT_EQ(2, gRenders.which[0]);
-    EXPECT_EQ(0, gRenders.order[0]);
+    // Both requested, the wallpaper first; the saver waits for the timer.
+    EXPECT_EQ("wallpaper +saver, wallpaper first", Rendered());
 }
 
 TEST_F(DialogFixture, OkRendersTheListThatChangedAndInstallsTheWallpaper)
 {
-    gOurWallpaper = false;
+    gPrefs.bDetectWP = 1;
+    WriteDesktopValue("Wallpaper", kUsersWallpaper);
     ShowWindow(dialog, SW_HIDE);
     ShowWindow(dialog, SW_SHOWNORMAL);
     Pump();
     EXPECT_EQ(0, gViewLists[0].data[0].bActive);   // taken from the desktop
     Click(IDC_OPT_ACTIVE);
     Click(IDOK);
-    ASSERT_EQ(1, gInstallCount);
-    EXPECT_EQ(1, gInstalls[0]);
-    ASSERT_EQ(1, gRenders.count);
-    EXPECT_EQ(-1, gRenders.which[0]);   // the switch alone renders nothing
+    EXPECT_EQ(gWallpaperImage, ReadDesktopValue("Wallpaper"));
+    EXPECT_EQ("", Rendered());   // the switch alone renders nothing
 }
 
 TEST_F(DialogFixture, CancelAfterApplyRestoresWhatWasShownAndRendersTheDifference)
@@ -724,8 +739,7 @@ TEST_F(DialogFixture, CancelAfterApplyRestoresWhatWasShownAndRendersTheDifferenc
     Click(IDC_OPT_CITIES);
     EXPECT_EQ(1, gViewLists[0].data[0].bCities);
     Click(IDC_OPT_APPLY);
-    ASSERT_EQ(1, gRenders.count);
-    EXPECT_EQ(0, gRenders.which[0]);   // the edited list
+    EXPECT_EQ("wallpaper, wallpaper first", Rendered());   // the edited list
     EXPECT_TRUE(gOptionsDialog != 0);
     Click(IDC_OPT_ACTIVE);             // off, after the Apply
     SelectTab(1);
@@ -735,21 +749,18 @@ TEST_F(DialogFixture, CancelAfterApplyRestoresWhatWasShownAndRendersTheDifferenc
     EXPECT_EQ(0, gViewLists[0].data[0].bCities);
     EXPECT_EQ(1, gViewLists[0].data[0].bActive);
     EXPECT_EQ(1, gViewLists[1].data[0].bDay);
-    ASSERT_EQ(2, gRenders.count);
-    EXPECT_EQ(2, gRenders.which[1]);   // both lists differ from the show-time state
-    EXPECT_EQ(1, gRenders.order[1]);
+    // Both lists differ from the show-time state; the saver list was edited.
+    EXPECT_EQ("saver +wallpaper, saver first", Rendered());
 }
 
 TEST_F(DialogFixture, ApplyWithAChangedPreferenceRendersBoth)
 {
     gPrefs.iTimeBias = 60;
     Click(IDC_OPT_APPLY);
-    ASSERT_EQ(1, gRenders.count);
-    EXPECT_EQ(2, gRenders.which[0]);
+    EXPECT_EQ("wallpaper +saver, wallpaper first", Rendered());
     Click(IDCANCEL);
     EXPECT_EQ(0, gPrefs.iTimeBias);
-    ASSERT_EQ(2, gRenders.count);
-    EXPECT_EQ(2, gRenders.which[1]);
+    EXPECT_EQ("wallpaper +saver, wallpaper first", Rendered());
 }
 
 TEST_F(DialogFixture, OpeningForTheScreenSaverSelectsItsTab)

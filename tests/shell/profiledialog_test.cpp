@@ -117,14 +117,13 @@ void Screenshot(const char *name)
 
 // ---------------------------------------------------------------- fixture
 
-int NoCompose(volatile uint8_t *, ViewList *, const char *, int)
+bool RenderJobsIdle()
 {
-    return RENDER_NO_MEMORY;
+    for (int i = 0; i < RENDER_JOBS; i++)
+        if (gRenderJobs.running[i])
+            return false;
+    return true;
 }
-int NoRender(int, int, int) { return 0; }
-int NoInstall(int) { return 0; }
-bool OurWallpaper() { return true; }
-bool NotOurSaver() { return false; }
 
 struct ProfileDialogFixture : ::testing::Test {
     std::string folder;
@@ -139,20 +138,17 @@ struct ProfileDialogFixture : ::testing::Test {
         gPrefs.bMultiMon = 0;
         RefreshMonitors();
         MeasureOutputScreen();
+        // The outputs do not update by themselves: the real render jobs that
+        // OK and Cancel start leave the views' times alone.
         for (int i = 0; i < 2; i++) {
             gViewLists[i].RemoveAll();
             gViewLists[i].Add(*DefaultView(i));
+            gViewLists[i].data[0].bUpdate = 0;
         }
         memset(&gCurProfileSettings, 0, sizeof gCurProfileSettings);
-        gProfileHooks = ProfileHooks();
         ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_SAVE, "Default"));
         ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "Default"));
         gOptions.editedList = 0;
-        gMainHooks = MainHooks();
-        gMainHooks.requestRender = NoRender;
-        gMainHooks.installWallpaper = NoInstall;
-        gMainHooks.ourWallpaper = OurWallpaper;
-        gOptionsOurScreenSaver = NotOurSaver;
         gOptionsSubDialogs = OptionsSubDialogs();
         OpenOptionsDialog(false);
         options = gOptionsDialog;
@@ -163,7 +159,9 @@ struct ProfileDialogFixture : ::testing::Test {
     {
         CloseOptionsDialog();
         Pump();
-        gProfileHooks = ProfileHooks();
+        for (int i = 0; i < 500 && !RenderJobsIdle(); i++)
+            Sleep(10);
+        EXPECT_TRUE(RenderJobsIdle());
         RemoveTree(folder);
     }
 

@@ -1,10 +1,16 @@
 // Profiles: first-start migration, presets and camera paths on disk, loading
-// and switching checked through the stores left on disk, the screen trigger
-// after a display change, name checks and what a refused rename or add
-// leaves behind, and the "-PROFILE" switch.
+// and switching checked through the stores left on disk, what a load tells
+// the real options dialog, the desktop wallpaper setting and the system's
+// screen saver, the render jobs a switch cancels, the screen trigger after a
+// display change, name checks and what a refused rename or add leaves
+// behind, and the "-PROFILE" switch.
+// Before windows.h: the helpers' local server needs winsock2.h.
+#include "outputs.h"
+
 #include <gtest/gtest.h>
 
 #include <math.h>
+#include <shlobj.h>
 #include <string.h>
 
 #include <string>
@@ -16,17 +22,17 @@
 #include "framework/configstore.h"
 #include "framework/recordfile.h"
 #include "framework/utilities.h"
+#include "desktoputil.h"
+#include "shell/desktop.h"
+#include "shell/optionsdialog.h"
 #include "shell/profiles.h"
+#include "shell/program.h"
 #include "testutil.h"
 
 static const double kPi = 3.14159265358979323846;
 
-static std::vector<std::string> gEvents;
-
-static void NoteCancel() { gEvents.push_back("cancel"); }
-static void NoteLoaded(const char *name) { gEvents.push_back(std::string("loaded ") + name); }
-static void NoteWallpaper(bool active) { gEvents.push_back(active ? "wallpaper 1" : "wallpaper 0"); }
-static void NoteSaver(bool active) { gEvents.push_back(active ? "saver 1" : "saver 0"); }
+static const char kUsersWallpaper[] = "C:\\users\\me\\beach.bmp";
+static const char kUsersSaver[] = "C:\\windows\\system32\\ssbezier.scr";
 
 class Profiles : public ::testing::Test {
 protected:
@@ -41,19 +47,24 @@ protected:
         gPrefs = kDefaultPrefs;
         memset(&gCurProfileSettings, 0, sizeof gCurProfileSettings);
         memset(&gMonitors, 0, sizeof gMonitors);
-        gProfileHooks = ProfileHooks();
-        gProfileHooks.cancelRenderJobs = NoteCancel;
-        gProfileHooks.profileLoaded = NoteLoaded;
-        gProfileHooks.installWallpaper = NoteWallpaper;
-        gProfileHooks.startScreenSaver = NoteSaver;
-        gEvents.clear();
+        CopyText(gApp.ownFolder, folder.c_str(), MAX_TEXT);
+        SetDesktopPaths();
+        gWallpaperInstalled = 0;
+        // The user's own desktop, and our screen saver in place with the
+        // user's in the backup.
+        WriteDesktopValue("Wallpaper", kUsersWallpaper);
+        WritePrivateProfileStringA("boot", "SCRNSAVE.EXE", gScreenSaverModule, "SYSTEM.INI");
+        WriteRecordFile("BackupSSPath", -1, kUsersSaver, (int)strlen(kUsersSaver) + 1, 0);
+        memset((void *)&gRenderJobs, 0, sizeof gRenderJobs);
         SetLists(1);
     }
     void TearDown() override
     {
+        CloseOptionsDialog();
+        EXPECT_TRUE(WaitFor(RenderJobsIdle));
+        WaitForScreenSaverThreads();
         list.RemoveAll();
         FreeViewLists();
-        gProfileHooks = ProfileHooks();
         RemoveTree(folder);
     }
 
@@ -83,6 +94,18 @@ protected:
     }
 
     std::string In(const std::string &file) const { return folder + "\\" + file; }
+    // The options dialog's profile list shows this.
+    std::string ShownProfile()
+    {
+        char text[PROFILE_NAME_SIZE] = "";
+        GetDlgItemTextA(gOptionsDialog, IDC_OPT_PROFILES, text, sizeof text);
+        return text;
+    }
+    std::string Saver()
+    {
+        WaitForScreenSaverThreads();
+        return SystemSaver();
+    }
     std::string InProfile(const std::string &name, const std::string &file) const
     {
         return folder + "\\Profile-" + name + "\\" + file;
@@ -301,6 +324,16 @@ TEST_F(Profiles, LoadMakesTheProfileCurrentAndTellsTheShell)
     ViewOptionsIO(1, &gViewLists[1], "%s\\Profile-%s\\%s.rgc", folder.c_str(), "Home", "Options1");
     SetLists(1);
 
+    MakeProfile("Other", 4);
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "Other"));
+    OpenOptionsDialog(false);
+    ASSERT_TRUE(gOptionsDialog != 0);
+    EXPECT_EQ("Other", ShownProfile());
+    WaitForScreenSaverThreads();
+    WriteDesktopValue("Wallpaper", kUsersWallpaper);
+    WritePrivateProfileStringA("boot", "SCRNSAVE.EXE", gScreenSaverModule, "SYSTEM.INI");
+    SetLists(1);
+
     EXPECT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "Home"));
 
     EXPECT_STREQ("Home", gPrefs.szCurProfile);
@@ -309,8 +342,11 @@ TEST_F(Profiles, LoadMakesTheProfileCurrentAndTellsTheShell)
     EXPECT_EQ("home wallpaper", ReadWhole(In("Veltaspar.bmp")));
     EXPECT_EQ("home saver", ReadWhole(In("VTScrsvr.bmp")));
     EXPECT_FALSE(Exists(InProfile("Home", "job.tmp")));
-    std::vector<std::string> expected = {"loaded Home", "wallpaper 1", "saver 0"};
-    EXPECT_EQ(expected, gEvents);
+    // The open options dialog shows it, the desktop has the profile's
+    // wallpaper, and its switched-off screen saver gives the user's back.
+    EXPECT_EQ("Home", ShownProfile());
+    EXPECT_EQ(gWallpaperImage, ReadDesktopValue("Wallpaper"));
+    EXPECT_EQ(kUsersSaver, Saver());
 }
 
 TEST_F(Profiles, ProfileWithoutSettingsIsNeitherLoadedNorSaved)
@@ -324,7 +360,9 @@ TEST_F(Profiles, ProfileWithoutSettingsIsNeitherLoadedNorSaved)
     EXPECT_EQ(PROFILE_NO_SETTINGS, ProfileIO(PROFILE_LOAD, "Broken"));
     EXPECT_STREQ("Home", gPrefs.szCurProfile);
     EXPECT_EQ(9, gViewLists[0].data[0].iActive);
-    EXPECT_TRUE(gEvents.empty());
+    // Nothing was told: the desktop and the screen saver are as they were.
+    EXPECT_EQ(kUsersWallpaper, ReadDesktopValue("Wallpaper"));
+    EXPECT_EQ(gScreenSaverModule, Saver());
     EXPECT_EQ(PROFILE_BAD_NAME, ProfileIO(PROFILE_SAVE, ""));
     EXPECT_FALSE(Exists(folder + "\\Profile-"));
 }
@@ -352,10 +390,20 @@ TEST_F(Profiles, SwitchSavesTheCurrentProfileBeforeLoadingTheNext)
     gViewLists[0].data[0].iActive = 33;   // edited, not yet saved
     gCurProfileSettings.scrtrigger = 1;
     gCurProfileSettings.scrh = 777;
-    gEvents.clear();
+    // A wallpaper render of A in progress.
+    UseTinyMaps(folder + "\\Program");
+    gScreenW = 640;
+    gScreenH = 480;
+    DeleteFileA(In("Veltaspar.bmp").c_str());
+    ASSERT_EQ(0, RequestRender(RENDER_JOB_WALLPAPER, 0, 0));
 
     EXPECT_EQ(PROFILE_DONE, SwitchProfile("B"));
 
+    // The render was cancelled and had ended before B came in: nothing of
+    // it reached the desktop's copy.
+    EXPECT_TRUE(RenderJobsIdle());
+    EXPECT_EQ(1, gRenderJobs.cancel[RENDER_JOB_WALLPAPER]);
+    EXPECT_FALSE(Exists(In("Veltaspar.bmp")));
     EXPECT_EQ(33, StoredMark("A"));
     EXPECT_EQ(22, StoredMark("B"));
     EXPECT_EQ(22, gViewLists[0].data[0].iActive);
@@ -367,9 +415,6 @@ TEST_F(Profiles, SwitchSavesTheCurrentProfileBeforeLoadingTheNext)
                                    "Settings"));
     EXPECT_EQ(1, stored.scrtrigger);
     EXPECT_EQ(777, stored.scrh);
-    ASSERT_FALSE(gEvents.empty());
-    EXPECT_EQ("cancel", gEvents[0]);
-    EXPECT_EQ("loaded B", gEvents[1]);
 }
 
 TEST_F(Profiles, SwitchToAMissingProfileKeepsTheCurrentOne)
@@ -617,4 +662,38 @@ TEST_F(Profiles, StartupGivesAMissingCurrentProfileItsFolder)
     EXPECT_EQ(9, StoredMark("Other"));
     EXPECT_EQ(2, FillProfileList(gPrefs.szCurProfile));
     EXPECT_STREQ("Gone", gPrefs.szCurProfile);
+}
+
+// The start puts the autostart link in the user's Startup folder, or takes
+// it away, as the stored preferences say; it starts the installed program.
+TEST_F(Profiles, StartupMakesOrRemovesTheAutostartLink)
+{
+    char startup[MAX_PATH] = "";
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(0, CSIDL_STARTUP | CSIDL_FLAG_CREATE, 0, 0, startup)));
+    CopyText(gApp.productName, "Veltaspar", MAX_TEXT);
+    std::string link = std::string(startup) + "\\Veltaspar.lnk";
+    DeleteFileA(link.c_str());
+    CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, folder.c_str(),
+             INSTALL_RECORD_TEXT_BYTES);
+    MakeProfile("Home", 5);
+    CopyText(gPrefs.szCurProfile, "Home", PROFILE_NAME_SIZE);
+    const char *cmd = "";
+    ASSERT_GT(WriteRecordFile("(QRF)Cmd", -1, cmd, 1, 0), 0);
+
+    gPrefs.bAutoStart = 1;
+    ASSERT_EQ(0, PrefsIO(1));
+    gPrefs.bAutoStart = 0;   // what counts is the stored value
+    ProfilesStartup();
+    EXPECT_EQ(1, gPrefs.bAutoStart);
+    ASSERT_TRUE(Exists(link));
+    // A shell link (its class id at byte 4) naming the installed program.
+    std::string bytes = ReadWhole(link);
+    ASSERT_GT(bytes.size(), 20u);
+    EXPECT_EQ(0x4C, (unsigned char)bytes[0]);
+    EXPECT_NE(std::string::npos, bytes.find("Veltaspar.exe"));
+
+    gPrefs.bAutoStart = 0;
+    ASSERT_EQ(0, PrefsIO(1));
+    ProfilesStartup();
+    EXPECT_FALSE(Exists(link));
 }

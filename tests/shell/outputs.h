@@ -1,0 +1,281 @@
+// What the shell tests use to watch the program's real outputs: a tiny map
+// set in a private installation folder, so that the real render jobs finish
+// in milliseconds and leave their pictures; waits for the render jobs and
+// the download workers; a local HTTP server on 127.0.0.1 that answers every
+// request with 404 and keeps the request lines; and the framework's message
+// boxes read and answered from inside their modal loop.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <stdint.h>
+#include <string.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "earth/clouds.h"
+#include "earth/compositor.h"
+#include "earth/compositor_helpers.h"
+#include "earth/renderjobs.h"
+#include "earth/settings.h"
+#include "earth/weather.h"
+#include "framework/application.h"
+#include "framework/installrecord.h"
+#include "framework/utilities.h"
+#include "testutil.h"
+
+// ---------------------------------------------------------------- renders
+
+// A colour map of width x height BGR pixels and its trailer.
+inline void WriteTinyMap(const std::string &path, uint32_t w, uint32_t h)
+{
+    std::string bytes;
+    for (uint32_t i = 0; i < w * h; i++) {
+        bytes.push_back((char)(20 + i % 200));
+        bytes.push_back((char)(80 + i % 100));
+        bytes.push_back((char)(40 + i % 150));
+    }
+    const uint32_t trailer[3] = {0x01, w, h};
+    bytes.append((const char *)trailer, sizeof trailer);
+    WriteWhole(path, bytes);
+}
+
+// "Tiny.map" in install, which becomes the installation folder; the output
+// screen 16 x 8; every view of both lists on that map without clouds and
+// cities.
+inline void UseTinyMaps(const std::string &install)
+{
+    CreateDirectoryA(install.c_str(), 0);
+    WriteTinyMap(install + "\\Tiny.map", 8, 4);
+    CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, install.c_str(),
+             INSTALL_RECORD_TEXT_BYTES);
+    buildCosineTable();
+    gScreenX = gScreenY = 0;
+    gScreenW = 16;
+    gScreenH = 8;
+    gPrefs.bUseIdle = 0;
+    for (int list = 0; list < 2; list++)
+        for (int i = 0; i < gViewLists[list].count; i++) {
+            ViewOptions &view = gViewLists[list].data[i];
+            CopyText(view.szMap, "Tiny", sizeof view.szMap);
+            view.bClouds = 0;
+            view.bCities = 0;
+        }
+}
+
+inline bool WaitFor(const std::function<bool()> &done, int milliseconds = 10000)
+{
+    for (int waited = 0; waited < milliseconds; waited += 10) {
+        if (done())
+            return true;
+        Sleep(10);
+    }
+    return done();
+}
+
+inline bool RenderJobsIdle()
+{
+    for (int i = 0; i < RENDER_JOBS; i++)
+        if (gRenderJobs.running[i])
+            return false;
+    return true;
+}
+
+inline bool WorkersIdle()
+{
+    return gCloudUpdaterBusy == 0 && gWeatherBusy == 0;
+}
+
+inline bool FileExists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// ---------------------------------------------------------------- HTTP
+
+// Answers every request on 127.0.0.1 with 404 and keeps its first line.
+class LocalHttpServer {
+public:
+    int port = 0;
+
+    bool Start()
+    {
+        WSADATA data;
+        if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+            return false;
+        listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof address;
+        if (listener == INVALID_SOCKET ||
+            bind(listener, (sockaddr *)&address, sizeof address) != 0 ||
+            listen(listener, 8) != 0 ||
+            getsockname(listener, (sockaddr *)&address, &length) != 0)
+            return false;
+        port = ntohs(address.sin_port);
+        InitializeCriticalSection(&lock);
+        thread = CreateThread(0, 0, Serve, this, 0, 0);
+        return thread != 0;
+    }
+    void Stop()
+    {
+        if (listener != INVALID_SOCKET)
+            closesocket(listener);   // ends the accept loop
+        listener = INVALID_SOCKET;
+        if (thread) {
+            WaitForSingleObject(thread, 5000);
+            CloseHandle(thread);
+            DeleteCriticalSection(&lock);
+        }
+        thread = 0;
+        WSACleanup();
+    }
+    std::vector<std::string> Requests()
+    {
+        EnterCriticalSection(&lock);
+        std::vector<std::string> copy = requests;
+        LeaveCriticalSection(&lock);
+        return copy;
+    }
+
+private:
+    SOCKET listener = INVALID_SOCKET;
+    HANDLE thread = 0;
+    CRITICAL_SECTION lock;
+    std::vector<std::string> requests;
+
+    static DWORD WINAPI Serve(LPVOID self)
+    {
+        LocalHttpServer *server = (LocalHttpServer *)self;
+        for (;;) {
+            SOCKET client = accept(server->listener, 0, 0);
+            if (client == INVALID_SOCKET)
+                return 0;
+            std::string head;
+            char buffer[1024];
+            while (head.find("\r\n\r\n") == std::string::npos && head.size() < 16384) {
+                int got = recv(client, buffer, sizeof buffer, 0);
+                if (got <= 0)
+                    break;
+                head.append(buffer, got);
+            }
+            EnterCriticalSection(&server->lock);
+            server->requests.push_back(head.substr(0, head.find("\r\n")));
+            LeaveCriticalSection(&server->lock);
+            static const char answer[] =
+                "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            send(client, answer, sizeof answer - 1, 0);
+            shutdown(client, SD_SEND);
+            closesocket(client);
+        }
+    }
+};
+
+// Every HTTP request of the program goes to the server: as the proxy, and
+// as the cloud pictures' address.
+inline void PointDownloadsAt(const LocalHttpServer &server)
+{
+    gPrefs.iProxyType = 1;
+    CopyText(gPrefs.szProxyServer, "127.0.0.1", sizeof gPrefs.szProxyServer);
+    gPrefs.iProxyPort = server.port;
+    gPrefs.bProxyAuth = 0;
+    gPrefs.bProxyConn = 0;
+    for (int i = 0; i < 4; i++)
+        _snprintf(gPrefs.szCloudsUrl[i], sizeof gPrefs.szCloudsUrl[i],
+                  "http://127.0.0.1:%d/clouds%d.jpg", server.port, i);
+}
+
+// ---------------------------------------------------------------- message boxes
+
+// The texts of the framework message boxes shown on this thread while it
+// runs, each answered with its first button. With a shot name, the first
+// box is also photographed with the whole display, as "<name>.png" in the
+// build folder (shotResult: RunHostScript's answer, -1 none taken).
+class MessageBoxReader {
+public:
+    std::vector<std::string> texts;
+    std::string shotName;
+    int shotResult = -1;
+
+    void Start()
+    {
+        Active() = this;
+        timer = SetTimer(0, 0, 50, Tick);
+    }
+    void Stop()
+    {
+        KillTimer(0, timer);
+        Active() = 0;
+    }
+
+private:
+    UINT_PTR timer = 0;
+    HWND answered = 0;
+    static MessageBoxReader *&Active()
+    {
+        static MessageBoxReader *active = 0;
+        return active;
+    }
+
+    static int Photograph(HWND box, const std::string &name)
+    {
+        RedrawWindow(box, 0, 0, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        char cwd[MAX_PATH];
+        GetCurrentDirectoryA(MAX_PATH, cwd);
+        std::string shots = std::string(cwd) + "\\" + name + "-shot";
+        CreateDirectoryA(shots.c_str(), 0);
+        std::string target = UnixPath(std::string(cwd) + "\\..\\..\\" + name + ".png");
+        std::string report;
+        int result = RunHostScript(shots, "import -window root '" + target + "'", &report);
+        RemoveTree(shots);
+        return result;
+    }
+    static BOOL CALLBACK FindBox(HWND window, LPARAM found)
+    {
+        char name[16] = "";
+        GetClassNameA(window, name, sizeof name);
+        if (IsWindowVisible(window) && !strcmp(name, "#32770")) {
+            *(HWND *)found = window;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    struct Children {
+        std::string text;
+        int firstButton = 0;
+    };
+    static BOOL CALLBACK ReadChild(HWND child, LPARAM parameter)
+    {
+        Children *children = (Children *)parameter;
+        char name[16] = "", text[512] = "";
+        GetClassNameA(child, name, sizeof name);
+        GetWindowTextA(child, text, sizeof text);
+        if (!_stricmp(name, "Button")) {
+            if (!children->firstButton)
+                children->firstButton = GetDlgCtrlID(child);
+        } else if (text[0]) {
+            children->text += children->text.empty() ? "" : "\n";
+            children->text += text;
+        }
+        return TRUE;
+    }
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
+    {
+        MessageBoxReader *reader = Active();
+        HWND box = 0;
+        EnumThreadWindows(GetCurrentThreadId(), FindBox, (LPARAM)&box);
+        if (!box || !reader || box == reader->answered)
+            return;
+        reader->answered = box;
+        Children children;
+        EnumChildWindows(box, ReadChild, (LPARAM)&children);
+        reader->texts.push_back(children.text);
+        if (!reader->shotName.empty() && reader->shotResult < 0)
+            reader->shotResult = Photograph(box, reader->shotName);
+        PostMessageA(box, WM_COMMAND, children.firstButton ? children.firstButton : IDOK, 0);
+    }
+};
