@@ -2,7 +2,6 @@
 // OK, Apply and Cancel render is seen as the pictures of the real render
 // jobs on a tiny map set, and what they put on the desktop as the system's
 // wallpaper setting.
-// Before windows.h: the helpers' local server needs winsock2.h.
 #include "outputs.h"
 
 #include <windows.h>

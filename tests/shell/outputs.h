@@ -1,12 +1,11 @@
 // What the shell tests use to watch the program's real outputs: a tiny map
 // set in a private installation folder, so that the real render jobs finish
 // in milliseconds and leave their pictures; waits for the render jobs and
-// the download workers; a local HTTP server on 127.0.0.1 that answers every
-// request with 404 and keeps the request lines; and the framework's message
+// the download workers; the local HTTP servers on 127.0.0.1 that the test's
+// script started, standing in for the download hosts; and the framework's message
 // boxes read and answered from inside their modal loop.
 #pragma once
 
-#include <winsock2.h>
 #include <windows.h>
 
 #include <stdint.h>
@@ -25,6 +24,7 @@
 #include "framework/application.h"
 #include "framework/installrecord.h"
 #include "framework/utilities.h"
+#include "localserver.h"
 #include "testutil.h"
 
 // ---------------------------------------------------------------- renders
@@ -96,87 +96,28 @@ inline bool FileExists(const std::string &path)
 
 // ---------------------------------------------------------------- HTTP
 
-// Answers every request on 127.0.0.1 with 404 and keeps its first line.
+// The local servers that run_http_test.sh started for this test (the entry
+// runs with SERVER): every download of the program goes through them as its
+// proxy to a host of its own that they stand in for, answering 404, and they
+// list the URLs asked for.
 class LocalHttpServer {
 public:
     int port = 0;
 
     bool Start()
     {
-        WSADATA data;
-        if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
-            return false;
-        listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int length = sizeof address;
-        if (listener == INVALID_SOCKET ||
-            bind(listener, (sockaddr *)&address, sizeof address) != 0 ||
-            listen(listener, 8) != 0 ||
-            getsockname(listener, (sockaddr *)&address, &length) != 0)
-            return false;
-        port = ntohs(address.sin_port);
-        InitializeCriticalSection(&lock);
-        thread = CreateThread(0, 0, Serve, this, 0, 0);
-        return thread != 0;
+        port = ServerPort();
+        if (!port)
+            return false;   // not run through run_http_test.sh
+        ResetServer();
+        return true;
     }
-    void Stop()
-    {
-        if (listener != INVALID_SOCKET)
-            closesocket(listener);   // ends the accept loop
-        listener = INVALID_SOCKET;
-        if (thread) {
-            WaitForSingleObject(thread, 5000);
-            CloseHandle(thread);
-            DeleteCriticalSection(&lock);
-        }
-        thread = 0;
-        WSACleanup();
-    }
-    std::vector<std::string> Requests()
-    {
-        EnterCriticalSection(&lock);
-        std::vector<std::string> copy = requests;
-        LeaveCriticalSection(&lock);
-        return copy;
-    }
-
-private:
-    SOCKET listener = INVALID_SOCKET;
-    HANDLE thread = 0;
-    CRITICAL_SECTION lock;
-    std::vector<std::string> requests;
-
-    static DWORD WINAPI Serve(LPVOID self)
-    {
-        LocalHttpServer *server = (LocalHttpServer *)self;
-        for (;;) {
-            SOCKET client = accept(server->listener, 0, 0);
-            if (client == INVALID_SOCKET)
-                return 0;
-            std::string head;
-            char buffer[1024];
-            while (head.find("\r\n\r\n") == std::string::npos && head.size() < 16384) {
-                int got = recv(client, buffer, sizeof buffer, 0);
-                if (got <= 0)
-                    break;
-                head.append(buffer, got);
-            }
-            EnterCriticalSection(&server->lock);
-            server->requests.push_back(head.substr(0, head.find("\r\n")));
-            LeaveCriticalSection(&server->lock);
-            static const char answer[] =
-                "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-            send(client, answer, sizeof answer - 1, 0);
-            shutdown(client, SD_SEND);
-            closesocket(client);
-        }
-    }
+    void Stop() {}
+    std::vector<std::string> Requests() { return StandInUrls(); }
 };
 
-// Every HTTP request of the program goes to the server: as the proxy, and
-// as the cloud pictures' address.
+// Every HTTP request of the program goes to the server, as the proxy; the
+// cloud pictures' address is a host it stands in for.
 inline void PointDownloadsAt(const LocalHttpServer &server)
 {
     gPrefs.iProxyType = 1;
@@ -186,7 +127,7 @@ inline void PointDownloadsAt(const LocalHttpServer &server)
     gPrefs.bProxyConn = 0;
     for (int i = 0; i < 4; i++)
         _snprintf(gPrefs.szCloudsUrl[i], sizeof gPrefs.szCloudsUrl[i],
-                  "http://127.0.0.1:%d/clouds%d.jpg", server.port, i);
+                  "http://clouds.veltaspar.test/clouds%d.jpg", i);
 }
 
 // ---------------------------------------------------------------- message boxes

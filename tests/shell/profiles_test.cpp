@@ -4,7 +4,6 @@
 // screen saver, the render jobs a switch cancels, the screen trigger after a
 // display change, name checks and what a refused rename or add leaves
 // behind, and the "-PROFILE" switch.
-// Before windows.h: the helpers' local server needs winsock2.h.
 #include "outputs.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-// The local test servers of tests/framework/http_servers.py as the earth
-// tests reach them: run_http_test.sh starts them on 127.0.0.1 and hands
+// The local test servers of tests/framework/http_servers.py as the
+// downloading tests reach them: run_http_test.sh starts them on 127.0.0.1 and hands
 // their ports and their files folder over in the environment. The helpers
 // ask the servers directly, through the program's own transport.
 #pragma once
