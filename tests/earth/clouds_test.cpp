@@ -23,6 +23,7 @@
 #include "imaging/image.h"
 #include "localserver.h"
 #include "testutil.h"
+#include "tinymap.h"
 
 // Pictures are made here: drawn, encoded as JPEG by the image library and
 // scrambled as the program stores them.
@@ -95,19 +96,6 @@ static bool HasLine(const std::string &head, const std::string &line)
 
 // ---------------------------------------------------------------- outputs
 
-// A colour map of width x height BGR pixels and its trailer.
-static void WriteMap(const std::string &path, uint32_t w, uint32_t h)
-{
-    std::string bytes;
-    for (uint32_t i = 0; i < w * h * 12; i++) {
-        bytes.push_back((char)(20 + i % 200));
-        bytes.push_back((char)(80 + i % 100));
-        bytes.push_back((char)(40 + i % 150));
-    }
-    const uint32_t trailer[3] = {0x11, w, h};
-    bytes.append((const char *)trailer, sizeof trailer);
-    WriteWhole(path, bytes);
-}
 
 static volatile LONG gPreviewsShown;
 static void CountPreview(const char *) { InterlockedIncrement(&gPreviewsShown); }
@@ -186,8 +174,8 @@ protected:
     void UseTinyMaps()
     {
         std::string install = FreshTempFolder("clouds-install");
-        WriteMap(install + "\\Tiny.map", 8, 4);
-        WriteMap(install + "\\Tiny.min", MAP_MINI_WIDTH, MAP_MINI_HEIGHT);   // the previews'
+        WriteTinyMap(install + "\\Tiny.map", 8, 4);
+        WriteTinyMap(install + "\\Tiny.min", MAP_MINI_WIDTH, MAP_MINI_HEIGHT);   // the previews'
 
         CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, install.c_str(),
                  INSTALL_RECORD_TEXT_BYTES);

@@ -19,6 +19,7 @@
 #include "framework/installrecord.h"
 #include "framework/seams.h"
 #include "testutil.h"
+#include "tinymap.h"
 
 static const double PI = 3.14159265358979323846;
 
@@ -107,20 +108,6 @@ static std::pair<int, int> PictureSize(const std::string &path)
     return {info.biWidth, info.biHeight};
 }
 
-// A colour map of width x height BGR pixels and its trailer.
-static void WriteMap(const std::string &path, uint32_t flags, uint32_t w, uint32_t h)
-{
-    int images = (flags & 0x10) ? 12 : 1;
-    std::string bytes;
-    for (uint32_t i = 0; i < w * h * images; i++) {
-        bytes.push_back((char)(20 + i % 200));   // blue
-        bytes.push_back((char)(80 + i % 100));   // green
-        bytes.push_back((char)(40 + i % 150));   // red
-    }
-    const uint32_t trailer[3] = {flags, w, h};
-    bytes.append((const char *)trailer, sizeof trailer);
-    WriteWhole(path, bytes);
-}
 
 // Runs step on a thread of its own once the job's cancel flag is raised.
 struct OnCancel {
@@ -170,8 +157,8 @@ protected:
         // A held target: up to two seconds of retries.
         gComposeCopyAttempts = 400;
         gComposeCopyPauseMs = 5;
-        WriteMap(install + "\\Tiny.map", 0x11, 8, 4);
-        WriteMap(install + "\\Tiny.min", 0x11, MAP_MINI_WIDTH, MAP_MINI_HEIGHT);
+        WriteTinyMap(install + "\\Tiny.map", 8, 4);
+        WriteTinyMap(install + "\\Tiny.min", MAP_MINI_WIDTH, MAP_MINI_HEIGHT);
         for (int list = 0; list < 2; list++) {
             ASSERT_TRUE(ResizeViewList(&gViewLists[list], 1));
             SetDefaultView(&gViewLists[list].data[0], list);

@@ -25,6 +25,7 @@
 #include "shell/optionsdialog.h"
 #include "shell/program.h"
 #include "testutil.h"
+#include "tinymap.h"
 
 namespace {
 
@@ -307,20 +308,6 @@ void CountRendered(int percent)
         InterlockedIncrement(&gRendered);
 }
 
-// A seasonal map of width x height BGR pixels and its trailer.
-void WriteMap(const std::string &path, uint32_t w, uint32_t h)
-{
-    std::string bytes;
-    for (uint32_t i = 0; i < w * h * 12; i++) {
-        bool land = (i % w) / (w / 6 + 1) % 2 == 0 && (i / w) % h > h / 3 && (i / w) % h < h * 2 / 3;
-        bytes.push_back((char)(land ? 50 : 90));
-        bytes.push_back((char)(land ? 110 : 40));
-        bytes.push_back((char)(land ? 60 : 20));
-    }
-    const uint32_t trailer[3] = {0x11, w, h};
-    bytes.append((const char *)trailer, sizeof trailer);
-    WriteWhole(path, bytes);
-}
 
 // The width of a picture file, or -1.
 int PictureWidth(const std::string &path)
@@ -372,7 +359,7 @@ struct DialogTest : ::testing::Test {
         gApp.strings.SetProgramTable(0, gProgramStrings);
         CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, program.c_str(),
                  INSTALL_RECORD_TEXT_BYTES);
-        WriteMap(program + "\\" + DefaultView(0)->szMap + ".min", MAP_MINI_WIDTH, MAP_MINI_HEIGHT);
+        WriteTinyMap(program + "\\" + DefaultView(0)->szMap + ".min", MAP_MINI_WIDTH, MAP_MINI_HEIGHT);
         ASSERT_TRUE(buildCosineTable());
         savedRendered = gProgressSink.rendered;
         gProgressSink.rendered = CountRendered;

@@ -26,22 +26,10 @@
 #include "framework/utilities.h"
 #include "localserver.h"
 #include "testutil.h"
+#include "tinymap.h"
 
 // ---------------------------------------------------------------- renders
 
-// A colour map of width x height BGR pixels and its trailer.
-inline void WriteTinyMap(const std::string &path, uint32_t w, uint32_t h)
-{
-    std::string bytes;
-    for (uint32_t i = 0; i < w * h; i++) {
-        bytes.push_back((char)(20 + i % 200));
-        bytes.push_back((char)(80 + i % 100));
-        bytes.push_back((char)(40 + i % 150));
-    }
-    const uint32_t trailer[3] = {0x01, w, h};
-    bytes.append((const char *)trailer, sizeof trailer);
-    WriteWhole(path, bytes);
-}
 
 // "Tiny.map" in install, which becomes the installation folder; the output
 // screen 16 x 8; every view of both lists on that map without clouds and

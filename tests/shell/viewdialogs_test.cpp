@@ -21,6 +21,7 @@
 #include "shell/entry.h"
 #include "shell/viewdialogs.h"
 #include "testutil.h"
+#include "tinymap.h"
 
 namespace {
 
@@ -41,19 +42,6 @@ bool PreviewsDone()
     return !gRenderJobs.running[RENDER_JOB_SCREEN_PREVIEW];
 }
 
-// A colour map of width x height BGR pixels for every month, and its trailer.
-void WriteMap(const std::string &path, uint32_t w, uint32_t h)
-{
-    std::string bytes;
-    for (uint32_t i = 0; i < w * h * 12; i++) {
-        bytes.push_back((char)(20 + i % 200));
-        bytes.push_back((char)(80 + i % 100));
-        bytes.push_back((char)(40 + i % 150));
-    }
-    const uint32_t trailer[3] = {0x11, w, h};
-    bytes.append((const char *)trailer, sizeof trailer);
-    WriteWhole(path, bytes);
-}
 
 HWND WaitForWindow(const char *caption, HWND notThis, int milliseconds)
 {
@@ -215,8 +203,8 @@ protected:
         // tiny map into a data folder of the test's own.
         std::string data = FreshTempFolder("viewdlg-data");
         std::string install = FreshTempFolder("viewdlg-install");
-        WriteMap(install + "\\Tiny.map", 8, 4);
-        WriteMap(install + "\\Tiny.min", MAP_MINI_WIDTH, MAP_MINI_HEIGHT);   // the preview's
+        WriteTinyMap(install + "\\Tiny.map", 8, 4);
+        WriteTinyMap(install + "\\Tiny.min", MAP_MINI_WIDTH, MAP_MINI_HEIGHT);   // the preview's
         CopyText(gApp.dataFolder, data.c_str(), MAX_TEXT);
         CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, install.c_str(),
                  INSTALL_RECORD_TEXT_BYTES);
