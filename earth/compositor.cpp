@@ -516,6 +516,7 @@ struct JobState {
     double twilightSlope, twilightBase;
     double innerHalo, innerIntensity, outerRing, outerExponent;
     double maskScaleX, maskScaleY;
+    uint16_t blueAbove[256];    // the least byte b with b > 1.1 v (256 for none)
 };
 
 
@@ -823,6 +824,15 @@ static double MaskedWeight(double f, int value)
     return weight < 0 ? 0 : weight > 1 ? 1 : weight;
 }
 
+static void PrepareBlueAbove(JobState *j)
+{
+    for (int v = 0, b = 0; v < 256; v++) {
+        while (b < 256 && !(b > 1.1 * v))
+            b++;
+        j->blueAbove[v] = (uint16_t)b;
+    }
+}
+
 static void PrepareSeasonWeights(JobState *j)
 {
     for (int value = 0; value < 256; value++)
@@ -848,6 +858,7 @@ static int PrepareJob(JobState *j, ViewOptions *v)
     j->nightThreshold = 255 - (int)(2.55 * v->iNightLightsDensity);
     PrepareFactors(j);
     PrepareSeasonWeights(j);
+    PrepareBlueAbove(j);
     j->bilinear = v->dSMpZoom > 1 && !preview;
     PrepareAdjust(&j->dayAdjust, v->iDaySaturation, v->iDayContrast, v->iDayBrightness);
     PrepareAdjust(&j->nightAdjust, v->iNightSaturation, v->iNightContrast, v->iNightBrightness);
@@ -958,7 +969,18 @@ PIXEL_HELPER double DayWeight(const Twilight *band, double cosA)
     return (cosA - band->lower) / (band->upper - band->lower);
 }
 
-static bool IsWater(const uint8_t bgr[3]) { return bgr[0] > 1.1 * bgr[2] && bgr[0] > 1.1 * bgr[1]; }
+// Blue above 1.1 times red and green: water, or glint-worthy. For bytes the
+// products are looked up (JobState::blueAbove), the same comparison without
+// a conversion to double.
+PIXEL_HELPER bool BlueAbove(const JobState *j, int blue, int red, int green)
+{
+    return blue >= j->blueAbove[red] && blue >= j->blueAbove[green];
+}
+
+PIXEL_HELPER bool IsWater(const JobState *j, const uint8_t bgr[3])
+{
+    return BlueAbove(j, bgr[0], bgr[2], bgr[1]);
+}
 
 // Where a pixel of a flat map drawn with nearest samples reads its maps,
 // worked out per column and per row instead of per pixel. Null members
@@ -987,7 +1009,7 @@ PIXEL_HELPER double SeasonWeight(const JobState *j, double mapX, double mapY, co
     const ViewOptions *v = j->view;
     double f = j->mixFraction;
     int mode = v->iSeasonMixMode;
-    if (!SeasonMask || !(mode == 1 || (mode >= 2 && (IsWater(a) || IsWater(b)))))
+    if (!SeasonMask || !(mode == 1 || (mode >= 2 && (IsWater(j, a) || IsWater(j, b)))))
         return 1 - f;
     int value = SeasonMaskAt(j, mapX, mapY, plan);
     return (unsigned)value < 256 ? j->seasonWeight[value] : MaskedWeight(f, value);
@@ -1224,12 +1246,14 @@ PIXEL_HELPER void DayColour(const JobState *j, const int map[3], int urban, doub
     for (int k = 0; k < 3; k++)
         c[k] = rgb[k];
     double u = Remap(urban, j->dayThreshold, j->dayRemap);
-    if (v->iDayUrban && u > 0) {
+    bool greyed = v->iDayUrban && u > 0;   // else c holds the adjusted bytes
+    if (greyed) {
         double k = u * j->dayUrban * (j->clouds.open ? 1 - cloudAlpha : 1);
         for (int i = 0; i < 3; i++)
             c[i] += k * (grey - c[i]);
     }
-    if (cosA > 0 && v->iDaySunBright >= 1 && c[2] > 1.1 * c[0] && c[2] > 1.1 * c[1]) {
+    bool glint = cosA > 0 && v->iDaySunBright >= 1;
+    if (glint && (greyed ? c[2] > 1.1 * c[0] && c[2] > 1.1 * c[1] : BlueAbove(j, rgb[2], rgb[0], rgb[1]))) {
         double g = PowerOf(&j->glint, cosA) * j->glintScale;
         g = g > 204 ? 204 : g;
         for (int k = 0; k < 3; k++)
@@ -1315,7 +1339,7 @@ PIXEL_HELPER void LightPixel(const JobState *j, const Twilight *band, double cos
 }
 
 // plan: where a flat map's pixel reads its maps, or null.
-static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *p,
+PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *p,
                        const PixelPlan *plan,
                        const Twilight *band, double cosA, int x, int y, const double existing[3],
                        double c[3])
@@ -1493,14 +1517,20 @@ static void ReportRows(const ComposeState *s, const JobState *j, int rowsDone)
 
 // rowBand: the twilight band of the row when every pixel of it has the same
 // latitude (flat maps), else null.
-// out: the pixel's bytes in the picture (StoredPixel).
-static void ShadePixel(JobState *j, const ComposeState *s, const StarBand *band, uint8_t *out,
+// out: the pixel's bytes in the picture (StoredPixel). Inlined into each
+// row loop, which then drops what its kind of view never uses.
+PIXEL_HELPER void ShadePixel(JobState *j, const ComposeState *s, const StarBand *band, uint8_t *out,
                        int x, int y, const MapProjection *p,
                        double sinLat, double cosLat, double columnCos, const Twilight *rowBand,
                        const PixelPlan *plan)
 {
-    double existing[3] = {(double)out[2], (double)out[1], (double)out[0]}, c[3];
     bool earth = j->earthOn && p->valid;
+    double existing[3] = {0, 0, 0}, c[3];
+    if (!earth || !j->projection.flat) {   // a flat map's own pixels cover what was there
+        existing[0] = out[2];
+        existing[1] = out[1];
+        existing[2] = out[0];
+    }
     bool ring = !j->projection.flat && j->view->bHalo && p->distance > 1;
     double cosA = -1;
     if (earth || ring) {
@@ -1542,7 +1572,7 @@ static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *b
 static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *band,
                           const FlatColumn *columns, int y, int left, int right)
 {
-    FlatRow row;
+    FlatRow row = {};   // an invalid mask axis leaves its indices unset
     PrepareFlatRow(j, y, &row);
     // A row off the map (the letterbox above and below it) is all space,
     // shaded as the space beside a globe is.
