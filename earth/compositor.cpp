@@ -902,10 +902,52 @@ static void FinishJob(JobState *j)
 PIXEL_HELPER double Clamp01(double v) { return v < 0 ? 0 : v > 1 ? 1 : v; }
 static int ClampByte(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
 
-static void MoveToward(double c[3], const double target[3], double amount)
+// Three-channel steps in SSE2 lanes: channels 0 and 1 in one register, 2
+// in the low lane of another (its high lane is 0 and thrown away). Each
+// lane does the very operations of the scalar formula in the same order,
+// so the results are the same doubles.
+struct Lanes {
+    __m128d low, high;
+};
+
+PIXEL_HELPER Lanes LoadLanes(const double c[3])
 {
-    for (int k = 0; k < 3; k++)
-        c[k] += amount * (target[k] - c[k]);
+    return {_mm_loadu_pd(c), _mm_load_sd(c + 2)};
+}
+
+PIXEL_HELPER void StoreLanes(double c[3], Lanes v)
+{
+    _mm_storeu_pd(c, v.low);
+    _mm_store_sd(c + 2, v.high);
+}
+
+// c + amount (target - c)
+PIXEL_HELPER Lanes TowardLanes(Lanes c, Lanes target, __m128d amount)
+{
+    return {_mm_add_pd(c.low, _mm_mul_pd(amount, _mm_sub_pd(target.low, c.low))),
+            _mm_add_pd(c.high, _mm_mul_pd(amount, _mm_sub_pd(target.high, c.high)))};
+}
+
+PIXEL_HELPER void MoveToward(double c[3], const double target[3], double amount)
+{
+    StoreLanes(c, TowardLanes(LoadLanes(c), LoadLanes(target), _mm_set1_pd(amount)));
+}
+
+// Every channel toward one value.
+PIXEL_HELPER void MoveAllToward(double c[3], double value, double amount)
+{
+    __m128d v = _mm_set1_pd(value);
+    StoreLanes(c, TowardLanes(LoadLanes(c), {v, v}, _mm_set1_pd(amount)));
+}
+
+// The lanes truncated to ints and clamped to bytes, ClampByte((int)c[k]):
+// the two saturating packs clamp any int (a NaN's or an overflow's INT_MIN
+// too) exactly as ClampByte does. Byte k of the answer is channel k.
+PIXEL_HELPER uint32_t LaneBytes(Lanes v)
+{
+    __m128i ints = _mm_unpacklo_epi64(_mm_cvttpd_epi32(v.low), _mm_cvttpd_epi32(v.high));
+    ints = _mm_packs_epi32(ints, ints);
+    return (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(ints, ints));
 }
 
 
@@ -1226,11 +1268,14 @@ PIXEL_HELPER void ApplyClouds(const CloudShade *cloud, double c[3])
     if (cloud->shadow > 0) {
         double luma = (299 * c[0] + 587 * c[1] + 114 * c[2]) * (1 / 255000.0);
         double s = cloud->shadow > 1 ? 1 : cloud->shadow;
-        for (int k = 0; k < 3; k++)
-            c[k] += s * (c[k] * luma - c[k]);
+        // c + s (c luma - c)
+        Lanes v = LoadLanes(c);
+        __m128d l = _mm_set1_pd(luma), sv = _mm_set1_pd(s);
+        v.low = _mm_add_pd(v.low, _mm_mul_pd(sv, _mm_sub_pd(_mm_mul_pd(v.low, l), v.low)));
+        v.high = _mm_add_pd(v.high, _mm_mul_pd(sv, _mm_sub_pd(_mm_mul_pd(v.high, l), v.high)));
+        StoreLanes(c, v);
     }
-    for (int k = 0; k < 3; k++)
-        c[k] += cloud->alpha * (255 - c[k]);
+    MoveAllToward(c, 255, cloud->alpha);
 }
 
 // Urban value above its threshold on 0..255 (negative below it).
@@ -1249,15 +1294,18 @@ PIXEL_HELPER void DayColour(const JobState *j, const int map[3], int urban, doub
     bool greyed = v->iDayUrban && u > 0;   // else c holds the adjusted bytes
     if (greyed) {
         double k = u * j->dayUrban * (j->clouds.open ? 1 - cloudAlpha : 1);
-        for (int i = 0; i < 3; i++)
-            c[i] += k * (grey - c[i]);
+        MoveAllToward(c, grey, k);
     }
     bool glint = cosA > 0 && v->iDaySunBright >= 1;
     if (glint && (greyed ? c[2] > 1.1 * c[0] && c[2] > 1.1 * c[1] : BlueAbove(j, rgb[2], rgb[0], rgb[1]))) {
         double g = PowerOf(&j->glint, cosA) * j->glintScale;
         g = g > 204 ? 204 : g;
-        for (int k = 0; k < 3; k++)
-            c[k] = g + (255 - g) * (1 / 255.0) * c[k];
+        // g + (255 - g) / 255 c
+        __m128d gv = _mm_set1_pd(g), f = _mm_set1_pd((255 - g) * (1 / 255.0));
+        Lanes v = LoadLanes(c);
+        v.low = _mm_add_pd(gv, _mm_mul_pd(f, v.low));
+        v.high = _mm_add_pd(gv, _mm_mul_pd(f, v.high));
+        StoreLanes(c, v);
     }
 }
 
@@ -1267,17 +1315,22 @@ PIXEL_HELPER void NightColour(const JobState *j, const double map[3], int urban,
 {
     const ViewOptions *v = j->view;
     double g8 = (2 * map[0] + 5 * map[1] + map[2]) * (1 / 2040.0);
-    int rgb[3];
-    for (int k = 0; k < 3; k++)
-        rgb[k] = ClampByte((int)(map[k] + j->nightColorization * (g8 * j->nightColour[k] - map[k])));
+    // map + colorization (g8 colour - map), truncated and clamped
+    Lanes m = LoadLanes(map), tint = LoadLanes(j->nightColour);
+    __m128d g = _mm_set1_pd(g8), amount = _mm_set1_pd(j->nightColorization);
+    tint.low = _mm_mul_pd(g, tint.low);
+    tint.high = _mm_mul_pd(g, tint.high);
+    uint32_t bytes = LaneBytes(TowardLanes(m, tint, amount));
+    int rgb[3] = {(int)(bytes & 255), (int)((bytes >> 8) & 255), (int)((bytes >> 16) & 255)};
     ApplyAdjust(&j->nightAdjust, rgb);
     for (int k = 0; k < 3; k++)
         c[k] = rgb[k];
     if (darken && cosA < 0 && v->iNightDarkBright >= 1) {
         double bright = j->nightDarkBright;
         double f = (1 - PowerOf(&j->darkening, cosA)) * bright + (1 - bright);
-        for (int k = 0; k < 3; k++)
-            c[k] *= f;
+        Lanes v = LoadLanes(c);
+        __m128d fv = _mm_set1_pd(f);
+        StoreLanes(c, {_mm_mul_pd(v.low, fv), _mm_mul_pd(v.high, fv)});
     }
     double n = Remap(urban, j->nightThreshold, j->nightRemap);
     if (n >= 1 && v->iNightLights) {
@@ -1385,8 +1438,7 @@ PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjec
             ApplyClouds(&cloud, base);
         NightColour(j, base, urban, light.cosA, light.w, light.darken, cloud.alpha, c);
         if (ramp > 0)   // at 0 the sum would leave c as it is
-            for (int k = 0; k < 3; k++)
-                c[k] += ramp * (day[k] - c[k]);
+            MoveToward(c, day, ramp);
     }
     if (!j->projection.flat)
         ShadeEdge(j, x, y, p->distance, light.cosA, existing, c);
@@ -1410,11 +1462,12 @@ static uint8_t *StoredPixel(const ComposeState *s, int x, int y)
     return InStoredRow(s, StoredRow(s, y), x);
 }
 
-static void StorePixel(uint8_t *out, const double c[3])
+PIXEL_HELPER void StorePixel(uint8_t *out, const double c[3])
 {
-    out[0] = (uint8_t)ClampByte((int)c[2]);
-    out[1] = (uint8_t)ClampByte((int)c[1]);
-    out[2] = (uint8_t)ClampByte((int)c[0]);
+    uint32_t bytes = LaneBytes(LoadLanes(c));
+    out[0] = (uint8_t)(bytes >> 16);
+    out[1] = (uint8_t)(bytes >> 8);
+    out[2] = (uint8_t)bytes;
 }
 
 // What a flat map's pixel needs that depends only on its column.
