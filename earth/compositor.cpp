@@ -494,6 +494,7 @@ struct JobState {
     // relief for g - q + 255: both are functions of a small integer.
     double cloudShadow[CLOUD_LEVEL_DIFFERENCES];
     uint8_t cloudRelief[511];
+    int cloudOffsets[8][4];     // the octant table's neighbours as offsets in the cloud map
     int dayThreshold, nightThreshold;
     int bilinear;
     double sunLongitude, sunDeclination, sinDecl, cosDecl, cosSunLongitude, sinSunLongitude;
@@ -603,6 +604,15 @@ static void OpenCloudMap(JobState *j, const char *ext, bool lowMemory)
         j->cloudScale = (double)trailer.width / v->iMapW;
 }
 
+// The four neighbours a pixel's cloud relief compares, by the octant of the
+// direction from the sun's point: (dx, dy) of a, b, e and f.
+static const signed char kCloudOctants[8][4][2] = {
+    {{-1, 0}, {1, 0}, {-1, 1}, {1, -1}},   {{-1, 1}, {1, -1}, {0, 1}, {0, -1}},
+    {{0, 1}, {0, -1}, {1, 1}, {-1, -1}},   {{1, 1}, {-1, -1}, {1, 0}, {-1, 0}},
+    {{-1, 0}, {1, 0}, {-1, -1}, {1, 1}},   {{-1, -1}, {1, 1}, {0, -1}, {0, 1}},
+    {{0, -1}, {0, 1}, {1, -1}, {-1, 1}},   {{1, -1}, {-1, 1}, {1, 0}, {-1, 0}},
+};
+
 static void PrepareClouds(JobState *j)
 {
     ViewOptions *v = j->view;
@@ -623,6 +633,9 @@ static void PrepareClouds(JobState *j)
         double shadow = d * 3 * j->shadowStrength;
         j->cloudShadow[d] = (shadow > 255 ? 255 : shadow) * (1 / 255.0);
     }
+    for (int o = 0; o < 8; o++)
+        for (int n = 0; n < 4; n++)
+            j->cloudOffsets[o][n] = kCloudOctants[o][n][1] * j->clouds.width + kCloudOctants[o][n][0];
     for (int d = -255; d <= 255; d++) {
         int relief = (int)(d * j->shadowStrength * 0.5 + 127);
         j->cloudRelief[d + 255] = (uint8_t)(relief < 0 ? 0 : relief > 255 ? 255 : relief);
@@ -1030,6 +1043,7 @@ PIXEL_HELPER bool IsWater(const JobState *j, const uint8_t bgr[3])
 struct PixelPlan {
     const uint8_t *dayPixel, *nextPixel, *urbanPixel;
     const uint8_t *cloudRow;    // the cloud map's row, or null
+    int cloudInterior;          // cloudRow set and neither the map's first nor last row
     int cloudX, cloudY;
     double dLon, dLat;          // from the sun's point, wrapped
     double inverseLon, inverseLat;   // 1 / |dLon|, 1 / |dLat|
@@ -1128,12 +1142,6 @@ struct CloudShade {
     double alpha;    // 0..1 toward white
 };
 
-static const signed char kCloudOctants[8][4][2] = {
-    {{-1, 0}, {1, 0}, {-1, 1}, {1, -1}},   {{-1, 1}, {1, -1}, {0, 1}, {0, -1}},
-    {{0, 1}, {0, -1}, {1, 1}, {-1, -1}},   {{1, 1}, {-1, -1}, {1, 0}, {-1, 0}},
-    {{-1, 0}, {1, 0}, {-1, -1}, {1, 1}},   {{-1, -1}, {1, 1}, {0, -1}, {0, 1}},
-    {{0, -1}, {0, 1}, {1, -1}, {-1, 1}},   {{1, -1}, {-1, 1}, {1, 0}, {-1, 0}},
-};
 
 // Sector row and the position t inside it for the direction from the sun's
 // point to the pixel.
@@ -1207,6 +1215,17 @@ PIXEL_HELPER bool UniformAround(const MapImage *m, const uint8_t *row, int x, in
            down[x - 1] == q && down[x] == q && down[x + 1] == q;
 }
 
+// UniformAround for a pixel known to be off the map's edges: each row's
+// three bytes compared at once.
+PIXEL_HELPER bool UniformInside(const uint8_t *row, int w, int x, int q)
+{
+    uint32_t want = (uint32_t)q * 0x010101u;
+    const uint8_t *up = row - w + x - 1, *mid = row + x - 1, *down = row + w + x - 1;
+    uint32_t u = up[0] | up[1] << 8 | up[2] << 16, m = mid[0] | mid[1] << 8 | mid[2] << 16;
+    uint32_t d = down[0] | down[1] << 8 | down[2] << 16;
+    return ((u ^ want) | (m ^ want) | (d ^ want)) == 0;
+}
+
 PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *plan,
                               CloudShade *out)
 {
@@ -1237,13 +1256,27 @@ PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPl
         sun.inverseLat = 1 / absValue(sun.dLat);
     }
     out->shadow = 0;
-    if (j->view->iCloudsShadow && !(row && UniformAround(&j->clouds, row, ix, iy, q))) {
-        const signed char(*o)[2] = kCloudOctants[CloudOctant(&sun)];
-        MapImage *m = &j->clouds;
-        int a = Neighbour(m, row, ix, iy, o[0][0], o[0][1]);
-        int b = Neighbour(m, row, ix, iy, o[1][0], o[1][1]);
-        int e = Neighbour(m, row, ix, iy, o[2][0], o[2][1]);
-        int f = Neighbour(m, row, ix, iy, o[3][0], o[3][1]);
+    // Inside the map the nine pixels are read straight, without the edge rules.
+    bool inside = plan && plan->cloudInterior && ix >= 1 && ix < j->clouds.width - 1;
+    if (j->view->iCloudsShadow &&
+        !(inside ? UniformInside(row, j->clouds.width, ix, q)
+                 : row && UniformAround(&j->clouds, row, ix, iy, q))) {
+        int a, b, e, f;
+        if (inside) {
+            const int *o = j->cloudOffsets[CloudOctant(&sun)];
+            const uint8_t *at = row + ix;
+            a = at[o[0]];
+            b = at[o[1]];
+            e = at[o[2]];
+            f = at[o[3]];
+        } else {
+            const signed char(*o)[2] = kCloudOctants[CloudOctant(&sun)];
+            MapImage *m = &j->clouds;
+            a = Neighbour(m, row, ix, iy, o[0][0], o[0][1]);
+            b = Neighbour(m, row, ix, iy, o[1][0], o[1][1]);
+            e = Neighbour(m, row, ix, iy, o[2][0], o[2][1]);
+            f = Neighbour(m, row, ix, iy, o[3][0], o[3][1]);
+        }
         int level = abs(j->cloudLevel[e] - j->cloudLevel[q]);
         if (level < CLOUD_LEVEL_DIFFERENCES) {
             out->shadow = j->cloudShadow[level];
@@ -1541,6 +1574,7 @@ static void PlanFlatRow(const JobState *j, const FlatRow *r, PixelPlan *plan)
                          ? j->clouds.direct + (size_t)r->cloudY * j->clouds.width
                          : 0;
     plan->cloudY = r->cloudY;
+    plan->cloudInterior = plan->cloudRow && r->cloudY >= 1 && r->cloudY < j->clouds.height - 1;
     plan->dLat = r->dLat;
     plan->inverseLat = r->inverseLat;
     plan->maskY = &r->mask;
