@@ -1428,7 +1428,7 @@ PIXEL_HELPER void LightPixel(const JobState *j, const Twilight *band, double cos
 PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *p,
                        const PixelPlan *plan,
                        const Twilight *band, double cosA, int x, int y, const double existing[3],
-                       double c[3])
+                       const CloudShade *cloudDone, double c[3])
 {
     Lighting light;
     LightPixel(j, band, cosA, &light);
@@ -1454,7 +1454,9 @@ PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjec
         urban = u;
     }
     CloudShade cloud = {0, 0};
-    if (j->clouds.open)
+    if (cloudDone)
+        cloud = *cloudDone;
+    else if (j->clouds.open)
         ShadeClouds(j, p, plan, &cloud);
     double day[3] = {0, 0, 0}, base[3] = {(double)map[0], (double)map[1], (double)map[2]};
     bool clouded = j->clouds.open && (cloud.alpha > 0 || cloud.shadow > 0);
@@ -1609,7 +1611,7 @@ static void ReportRows(const ComposeState *s, const JobState *j, int rowsDone)
 PIXEL_HELPER void ShadePixel(JobState *j, const ComposeState *s, const StarBand *band, uint8_t *out,
                        int x, int y, const MapProjection *p,
                        double sinLat, double cosLat, double columnCos, const Twilight *rowBand,
-                       const PixelPlan *plan)
+                       const PixelPlan *plan, const CloudShade *cloudDone)
 {
     bool earth = j->earthOn && p->valid;
     double existing[3] = {0, 0, 0}, c[3];
@@ -1630,7 +1632,7 @@ PIXEL_HELPER void ShadePixel(JobState *j, const ComposeState *s, const StarBand 
             TwilightOf(j, cosLat, &band);
             rowBand = &band;
         }
-        ShadeEarth(j, s, p, plan, rowBand, cosA, x, y, existing, c);
+        ShadeEarth(j, s, p, plan, rowBand, cosA, x, y, existing, cloudDone, c);
     }
     else
         ShadeSpace(j, band, x, y, j->earthOn ? p->distance : 0, cosA, existing, c);
@@ -1673,16 +1675,33 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *ba
     PixelPlan plan;
     PlanFlatRow(j, &row, &plan);
     uint8_t *pixels = StoredRow(s, y);
-    for (int x = left; x <= right; x++) {
-        const FlatColumn *c = &columns[x - j->view->iClpArea[0]];
-        // A flat map's x depends on the column alone and its y on the row.
-        p.mapX = c->mapX;
-        p.longitude = c->longitude;
-        PlanFlatColumn(j, c, &row, &plan);
-        ShadePixel(j, s, band, InStoredRow(s, pixels, x), x, y, &p, row.sinLat, row.cosLat,
-                   c->sunCos, &row.band, &plan);
-        if (*s->cancel)
-            return false;
+    // The clouds of a stretch of the row are worked out first, in a loop of
+    // their own: their chain of table look-ups then overlaps from pixel to
+    // pixel instead of holding up each pixel's colour steps.
+    enum { STRETCH = 256 };
+    CloudShade clouds[STRETCH];
+    int clipLeft = j->view->iClpArea[0];
+    for (int from = left; from <= right; from += STRETCH) {
+        int to = right - from >= STRETCH ? from + STRETCH - 1 : right;
+        if (j->clouds.open)
+            for (int x = from; x <= to; x++) {
+                const FlatColumn *c = &columns[x - clipLeft];
+                p.mapX = c->mapX;
+                p.longitude = c->longitude;
+                PlanFlatColumn(j, c, &row, &plan);
+                ShadeClouds(j, &p, &plan, &clouds[x - from]);
+            }
+        for (int x = from; x <= to; x++) {
+            const FlatColumn *c = &columns[x - clipLeft];
+            // A flat map's x depends on the column alone and its y on the row.
+            p.mapX = c->mapX;
+            p.longitude = c->longitude;
+            PlanFlatColumn(j, c, &row, &plan);
+            ShadePixel(j, s, band, InStoredRow(s, pixels, x), x, y, &p, row.sinLat, row.cosLat,
+                       c->sunCos, &row.band, &plan, j->clouds.open ? &clouds[x - from] : 0);
+            if (*s->cancel)
+                return false;
+        }
     }
     return true;
 }
@@ -1797,7 +1816,8 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *b
                 cosLat = tableCosine(p.latitude);
                 sunCos = tableCosine(p.longitude - j->sunLongitude);
             }
-            ShadePixel(j, s, band, StoredPixel(s, x, y), x, y, &p, sinLat, cosLat, sunCos, 0, 0);
+            ShadePixel(j, s, band, StoredPixel(s, x, y), x, y, &p, sinLat, cosLat, sunCos, 0, 0,
+                       0);
         }
         if (*s->cancel)
             return false;
