@@ -1043,7 +1043,6 @@ PIXEL_HELPER bool IsWater(const JobState *j, const uint8_t bgr[3])
 struct PixelPlan {
     const uint8_t *dayPixel, *nextPixel, *urbanPixel;
     const uint8_t *cloudRow;    // the cloud map's row, or null
-    int cloudInterior;          // cloudRow set and neither the map's first nor last row
     int cloudX, cloudY;
     double dLon, dLat;          // from the sun's point, wrapped
     double inverseLon, inverseLat;   // 1 / |dLon|, 1 / |dLat|
@@ -1257,7 +1256,8 @@ PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPl
     }
     out->shadow = 0;
     // Inside the map the nine pixels are read straight, without the edge rules.
-    bool inside = plan && plan->cloudInterior && ix >= 1 && ix < j->clouds.width - 1;
+    bool inside = row && ix >= 1 && ix < j->clouds.width - 1 && iy >= 1 &&
+                  iy < j->clouds.height - 1;
     if (j->view->iCloudsShadow &&
         !(inside ? UniformInside(row, j->clouds.width, ix, q)
                  : row && UniformAround(&j->clouds, row, ix, iy, q))) {
@@ -1492,10 +1492,6 @@ PIXEL_HELPER uint8_t *InStoredRow(const ComposeState *s, uint8_t *row, int x)
     return row + (size_t)WrapInt(x + s->shiftX, s->width) * 3;
 }
 
-static uint8_t *StoredPixel(const ComposeState *s, int x, int y)
-{
-    return InStoredRow(s, StoredRow(s, y), x);
-}
 
 PIXEL_HELPER void StorePixel(uint8_t *out, const double c[3])
 {
@@ -1576,7 +1572,6 @@ static void PlanFlatRow(const JobState *j, const FlatRow *r, PixelPlan *plan)
                          ? j->clouds.direct + (size_t)r->cloudY * j->clouds.width
                          : 0;
     plan->cloudY = r->cloudY;
-    plan->cloudInterior = plan->cloudRow && r->cloudY >= 1 && r->cloudY < j->clouds.height - 1;
     plan->dLat = r->dLat;
     plan->inverseLat = r->inverseLat;
     plan->maskY = &r->mask;
@@ -1606,7 +1601,7 @@ static void ReportRows(const ComposeState *s, const JobState *j, int rowsDone)
 
 // rowBand: the twilight band of the row when every pixel of it has the same
 // latitude (flat maps), else null.
-// out: the pixel's bytes in the picture (StoredPixel). Inlined into each
+// out: the pixel's bytes in the picture (InStoredRow). Inlined into each
 // row loop, which then drops what its kind of view never uses.
 PIXEL_HELPER void ShadePixel(JobState *j, const ComposeState *s, const StarBand *band, uint8_t *out,
                        int x, int y, const MapProjection *p,
@@ -1641,13 +1636,15 @@ PIXEL_HELPER void ShadePixel(JobState *j, const ComposeState *s, const StarBand 
 
 // A globe pixel beyond the reach of the outer halo needs no map position:
 // shades it as space and answers true.
-static bool FarSpace(JobState *j, const ComposeState *s, const StarBand *band, int x, int y)
+// pixels: row y in the picture (StoredRow).
+static bool FarSpace(JobState *j, const ComposeState *s, const StarBand *band, uint8_t *pixels,
+                     int x, int y)
 {
     const ViewOptions *v = j->view;
     double r = GlobeDistance(x, y, &j->projection);
     if (r <= 1 || (v->bHalo && r <= 1 + j->outerRing))
         return false;
-    uint8_t *out = StoredPixel(s, x, y);
+    uint8_t *out = InStoredRow(s, pixels, x);
     double existing[3] = {(double)out[2], (double)out[1], (double)out[0]}, c[3];
     ShadeSpace(j, band, x, y, j->earthOn ? r : 0, -1, existing, c);
     StorePixel(out, c);
@@ -1747,8 +1744,9 @@ static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *b
         if (ry >= 0 && ry < STAR_CELL_PIXELS)
             coverage = band->coverage + (size_t)ry * coverageWidth;
     }
+    uint8_t *pixels = StoredRow(s, y);
     for (int x = x0; x <= x1; x++) {
-        uint8_t *out = StoredPixel(s, x, y);
+        uint8_t *out = InStoredRow(s, pixels, x);
         double c[3];
         if (j->background.loaded) {
             double existing[3] = {(double)out[2], (double)out[1], (double)out[0]};
@@ -1799,8 +1797,9 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *b
         left = nearLeft > left ? nearLeft : left;
         right = nearRight < right ? nearRight : right;
     }
+    uint8_t *pixels = StoredRow(s, y);
     for (int x = left; x <= right; x++) {
-        if (j->projection.flat || !FarSpace(j, s, band, x, y)) {
+        if (j->projection.flat || !FarSpace(j, s, band, pixels, x, y)) {
             ProjectPrepared(x, y, &j->projection, &p);
             double sinLat, cosLat, sunCos;
             if (p.valid && !j->projection.flat) {
@@ -1816,7 +1815,7 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *b
                 cosLat = tableCosine(p.latitude);
                 sunCos = tableCosine(p.longitude - j->sunLongitude);
             }
-            ShadePixel(j, s, band, StoredPixel(s, x, y), x, y, &p, sinLat, cosLat, sunCos, 0, 0,
+            ShadePixel(j, s, band, InStoredRow(s, pixels, x), x, y, &p, sinLat, cosLat, sunCos, 0, 0,
                        0);
         }
         if (*s->cancel)
