@@ -1042,6 +1042,7 @@ PIXEL_HELPER bool IsWater(const JobState *j, const uint8_t bgr[3])
 // mean "not planned": that part samples as usual.
 struct PixelPlan {
     const uint8_t *dayPixel, *nextPixel, *urbanPixel;
+    const uint8_t *dayRow, *nextRow, *urbanRow;   // their rows, or null
     const uint8_t *cloudRow;    // the cloud map's row, or null
     int cloudX, cloudY;
     double dLon, dLat;          // from the sun's point, wrapped
@@ -1220,9 +1221,14 @@ PIXEL_HELPER bool UniformInside(const uint8_t *row, int w, int x, int q)
 {
     uint32_t want = (uint32_t)q * 0x010101u;
     const uint8_t *up = row - w + x - 1, *mid = row + x - 1, *down = row + w + x - 1;
-    uint32_t u = up[0] | up[1] << 8 | up[2] << 16, m = mid[0] | mid[1] << 8 | mid[2] << 16;
-    uint32_t d = down[0] | down[1] << 8 | down[2] << 16;
-    return ((u ^ want) | (m ^ want) | (d ^ want)) == 0;
+    // Four bytes of the upper rows (a row follows each); not of the lower,
+    // which may be the map's last.
+    uint32_t u, m;
+    uint16_t d;
+    __builtin_memcpy(&u, up, 4);
+    __builtin_memcpy(&m, mid, 4);
+    __builtin_memcpy(&d, down, 2);
+    return (((u ^ want) | (m ^ want)) & 0xFFFFFF) == 0 && (uint32_t)(d | down[2] << 16) == want;
 }
 
 PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *plan,
@@ -1356,15 +1362,15 @@ PIXEL_HELPER void NightColour(const JobState *j, const double map[3], int urban,
     uint32_t bytes = LaneBytes(TowardLanes(m, tint, amount));
     int rgb[3] = {(int)(bytes & 255), (int)((bytes >> 8) & 255), (int)((bytes >> 16) & 255)};
     ApplyAdjust(&j->nightAdjust, rgb);
-    for (int k = 0; k < 3; k++)
-        c[k] = rgb[k];
+    __m128i ints = _mm_setr_epi32(rgb[0], rgb[1], rgb[2], 0);
+    Lanes colour = {_mm_cvtepi32_pd(ints), _mm_cvtepi32_pd(_mm_srli_si128(ints, 8))};
     if (darken && cosA < 0 && v->iNightDarkBright >= 1) {
         double bright = j->nightDarkBright;
-        double f = (1 - PowerOf(&j->darkening, cosA)) * bright + (1 - bright);
-        Lanes v = LoadLanes(c);
-        __m128d fv = _mm_set1_pd(f);
-        StoreLanes(c, {_mm_mul_pd(v.low, fv), _mm_mul_pd(v.high, fv)});
+        __m128d f = _mm_set1_pd((1 - PowerOf(&j->darkening, cosA)) * bright + (1 - bright));
+        colour.low = _mm_mul_pd(colour.low, f);
+        colour.high = _mm_mul_pd(colour.high, f);
     }
+    StoreLanes(c, colour);
     double n = Remap(urban, j->nightThreshold, j->nightRemap);
     if (n >= 1 && v->iNightLights) {
         double k = (1 - w) * j->nightLights * (j->clouds.open ? 1 - cloudAlpha : 1);
@@ -1572,6 +1578,10 @@ static void PlanFlatRow(const JobState *j, const FlatRow *r, PixelPlan *plan)
                          ? j->clouds.direct + (size_t)r->cloudY * j->clouds.width
                          : 0;
     plan->cloudY = r->cloudY;
+    size_t at = (size_t)r->nearestY * j->view->iMapW;
+    plan->dayRow = nearest && j->day.direct ? j->day.direct + 3 * at : 0;
+    plan->nextRow = nearest && j->next.direct ? j->next.direct + 3 * at : 0;
+    plan->urbanRow = nearest && j->urban.direct ? j->urban.direct + at : 0;
     plan->dLat = r->dLat;
     plan->inverseLat = r->inverseLat;
     plan->maskY = &r->mask;
@@ -1580,11 +1590,10 @@ static void PlanFlatRow(const JobState *j, const FlatRow *r, PixelPlan *plan)
 PIXEL_HELPER void PlanFlatColumn(const JobState *j, const FlatColumn *c, const FlatRow *r,
                                  PixelPlan *plan)
 {
-    bool nearest = !j->bilinear;
-    size_t at = (size_t)r->nearestY * j->view->iMapW + c->nearestX;
-    plan->dayPixel = nearest && j->day.direct ? j->day.direct + 3 * at : 0;
-    plan->nextPixel = nearest && j->next.direct ? j->next.direct + 3 * at : 0;
-    plan->urbanPixel = nearest && j->urban.direct ? j->urban.direct + at : 0;
+    int x = c->nearestX;
+    plan->dayPixel = plan->dayRow ? plan->dayRow + 3 * x : 0;
+    plan->nextPixel = plan->nextRow ? plan->nextRow + 3 * x : 0;
+    plan->urbanPixel = plan->urbanRow ? plan->urbanRow + x : 0;
     plan->cloudX = c->cloudX;
     plan->dLon = c->dLon;
     plan->inverseLon = c->inverseLon;
@@ -1696,9 +1705,9 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *ba
             PlanFlatColumn(j, c, &row, &plan);
             ShadePixel(j, s, band, InStoredRow(s, pixels, x), x, y, &p, row.sinLat, row.cosLat,
                        c->sunCos, &row.band, &plan, j->clouds.open ? &clouds[x - from] : 0);
-            if (*s->cancel)
-                return false;
         }
+        if (*s->cancel)   // a stretch takes microseconds
+            return false;
     }
     return true;
 }
