@@ -1686,6 +1686,11 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *ba
     // pixel instead of holding up each pixel's colour steps.
     enum { STRETCH = 256 };
     CloudShade clouds[STRETCH];
+    // The stretch's bytes go to a buffer of its own and then to the picture:
+    // a store into the picture may, as far as the compiler knows, change the
+    // job's settings, which it would then read again for every pixel. A flat
+    // map's pixels never read what the picture held.
+    uint8_t shaded[3 * STRETCH];
     int clipLeft = j->view->iClpArea[0];
     for (int from = left; from <= right; from += STRETCH) {
         int to = right - from >= STRETCH ? from + STRETCH - 1 : right;
@@ -1703,9 +1708,14 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *ba
             p.mapX = c->mapX;
             p.longitude = c->longitude;
             PlanFlatColumn(j, c, &row, &plan);
-            ShadePixel(j, s, band, InStoredRow(s, pixels, x), x, y, &p, row.sinLat, row.cosLat,
+            ShadePixel(j, s, band, shaded + 3 * (x - from), x, y, &p, row.sinLat, row.cosLat,
                        c->sunCos, &row.band, &plan, j->clouds.open ? &clouds[x - from] : 0);
         }
+        if (!s->shiftX)
+            memcpy(InStoredRow(s, pixels, from), shaded, 3 * (size_t)(to - from + 1));
+        else
+            for (int x = from; x <= to; x++)
+                memcpy(InStoredRow(s, pixels, x), shaded + 3 * (x - from), 3);
         if (*s->cancel)   // a stretch takes microseconds
             return false;
     }
