@@ -837,14 +837,6 @@ static double MaskedWeight(double f, int value)
     return weight < 0 ? 0 : weight > 1 ? 1 : weight;
 }
 
-static void PrepareBlueAbove(JobState *j)
-{
-    for (int v = 0, b = 0; v < 256; v++) {
-        while (b < 256 && !(b > 1.1 * v))
-            b++;
-        j->blueAbove[v] = (uint16_t)b;
-    }
-}
 
 static void PrepareSeasonWeights(JobState *j)
 {
@@ -871,7 +863,7 @@ static int PrepareJob(JobState *j, ViewOptions *v)
     j->nightThreshold = 255 - (int)(2.55 * v->iNightLightsDensity);
     PrepareFactors(j);
     PrepareSeasonWeights(j);
-    PrepareBlueAbove(j);
+    FillBlueAbove(j->blueAbove);
     j->bilinear = v->dSMpZoom > 1 && !preview;
     PrepareAdjust(&j->dayAdjust, v->iDaySaturation, v->iDayContrast, v->iDayBrightness);
     PrepareAdjust(&j->nightAdjust, v->iNightSaturation, v->iNightContrast, v->iNightBrightness);
@@ -915,53 +907,6 @@ static void FinishJob(JobState *j)
 PIXEL_HELPER double Clamp01(double v) { return v < 0 ? 0 : v > 1 ? 1 : v; }
 static int ClampByte(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
 
-// Three-channel steps in SSE2 lanes: channels 0 and 1 in one register, 2
-// in the low lane of another (its high lane is 0 and thrown away). Each
-// lane does the very operations of the scalar formula in the same order,
-// so the results are the same doubles.
-struct Lanes {
-    __m128d low, high;
-};
-
-PIXEL_HELPER Lanes LoadLanes(const double c[3])
-{
-    return {_mm_loadu_pd(c), _mm_load_sd(c + 2)};
-}
-
-PIXEL_HELPER void StoreLanes(double c[3], Lanes v)
-{
-    _mm_storeu_pd(c, v.low);
-    _mm_store_sd(c + 2, v.high);
-}
-
-// c + amount (target - c)
-PIXEL_HELPER Lanes TowardLanes(Lanes c, Lanes target, __m128d amount)
-{
-    return {_mm_add_pd(c.low, _mm_mul_pd(amount, _mm_sub_pd(target.low, c.low))),
-            _mm_add_pd(c.high, _mm_mul_pd(amount, _mm_sub_pd(target.high, c.high)))};
-}
-
-PIXEL_HELPER void MoveToward(double c[3], const double target[3], double amount)
-{
-    StoreLanes(c, TowardLanes(LoadLanes(c), LoadLanes(target), _mm_set1_pd(amount)));
-}
-
-// Every channel toward one value.
-PIXEL_HELPER void MoveAllToward(double c[3], double value, double amount)
-{
-    __m128d v = _mm_set1_pd(value);
-    StoreLanes(c, TowardLanes(LoadLanes(c), {v, v}, _mm_set1_pd(amount)));
-}
-
-// The lanes truncated to ints and clamped to bytes, ClampByte((int)c[k]):
-// the two saturating packs clamp any int (a NaN's or an overflow's INT_MIN
-// too) exactly as ClampByte does. Byte k of the answer is channel k.
-PIXEL_HELPER uint32_t LaneBytes(Lanes v)
-{
-    __m128i ints = _mm_unpacklo_epi64(_mm_cvttpd_epi32(v.low), _mm_cvttpd_epi32(v.high));
-    ints = _mm_packs_epi32(ints, ints);
-    return (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(ints, ints));
-}
 
 
 // Background behind the Earth: the output's own pixel, the picture, or the
