@@ -1709,6 +1709,37 @@ static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *b
             coverage = band->coverage + (size_t)ry * coverageWidth;
     }
     uint8_t *pixels = StoredRow(s, y);
+    if (!j->background.loaded && !s->shiftX && x0 <= x1) {
+        // The same steps as below along one run of the row, with the
+        // settings in locals (a store into the picture would make the
+        // compiler read them again) and the cancel byte read once a row.
+        bool fillColour = j->hasBackgroundColour;
+        uint8_t *out = InStoredRow(s, pixels, x0);
+        for (int x = x0; x <= x1; x++, out += 3) {
+            int rx = x - clipLeft;
+            if (!(coverage && rx >= 0 && rx < coverageWidth && coverage[rx] > 0)) {
+                if (fillColour) {
+                    out[0] = fill[0];
+                    out[1] = fill[1];
+                    out[2] = fill[2];
+                }
+                continue;
+            }
+            double c[3];
+            if (fillColour) {
+                c[0] = colour[0];
+                c[1] = colour[1];
+                c[2] = colour[2];
+            } else {
+                c[0] = out[2];
+                c[1] = out[1];
+                c[2] = out[0];
+            }
+            AddStars(j, band, x, y, c);
+            StorePixel(out, c);
+        }
+        return !*s->cancel;
+    }
     for (int x = x0; x <= x1; x++) {
         uint8_t *out = InStoredRow(s, pixels, x);
         double c[3];
