@@ -635,7 +635,8 @@ static void PrepareClouds(JobState *j)
     }
     for (int o = 0; o < 8; o++)
         for (int n = 0; n < 4; n++)
-            j->cloudOffsets[o][n] = kCloudOctants[o][n][1] * j->clouds.width + kCloudOctants[o][n][0];
+            j->cloudOffsets[o][n] =
+                kCloudOctants[o][n][1] * j->clouds.width + kCloudOctants[o][n][0];
     for (int d = -255; d <= 255; d++) {
         int relief = (int)(d * j->shadowStrength * 0.5 + 127);
         j->cloudRelief[d + 255] = (uint8_t)(relief < 0 ? 0 : relief > 255 ? 255 : relief);
@@ -1281,7 +1282,8 @@ PIXEL_HELPER void DayColour(const JobState *j, const int map[3], int urban, doub
         MoveAllToward(c, grey, k);
     }
     bool glint = cosA > 0 && v->iDaySunBright >= 1;
-    if (glint && (greyed ? c[2] > 1.1 * c[0] && c[2] > 1.1 * c[1] : BlueAbove(j, rgb[2], rgb[0], rgb[1]))) {
+    if (glint && (greyed ? c[2] > 1.1 * c[0] && c[2] > 1.1 * c[1]
+                         : BlueAbove(j, rgb[2], rgb[0], rgb[1]))) {
         double g = PowerOf(&j->glint, cosA) * j->glintScale;
         g = g > 204 ? 204 : g;
         // g + (255 - g) / 255 c
