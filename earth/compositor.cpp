@@ -494,6 +494,7 @@ struct JobState {
     // relief for g - q + 255: both are functions of a small integer.
     double cloudShadow[CLOUD_LEVEL_DIFFERENCES];
     uint8_t cloudRelief[511];
+    int cloudOffsets[8][4];     // the octant table's neighbours as offsets in the cloud map
     int dayThreshold, nightThreshold;
     int bilinear;
     double sunLongitude, sunDeclination, sinDecl, cosDecl, cosSunLongitude, sinSunLongitude;
@@ -516,6 +517,7 @@ struct JobState {
     double twilightSlope, twilightBase;
     double innerHalo, innerIntensity, outerRing, outerExponent;
     double maskScaleX, maskScaleY;
+    uint16_t blueAbove[256];    // the least byte b with b > 1.1 v (256 for none)
 };
 
 
@@ -602,6 +604,15 @@ static void OpenCloudMap(JobState *j, const char *ext, bool lowMemory)
         j->cloudScale = (double)trailer.width / v->iMapW;
 }
 
+// The four neighbours a pixel's cloud relief compares, by the octant of the
+// direction from the sun's point: (dx, dy) of a, b, e and f.
+static const signed char kCloudOctants[8][4][2] = {
+    {{-1, 0}, {1, 0}, {-1, 1}, {1, -1}},   {{-1, 1}, {1, -1}, {0, 1}, {0, -1}},
+    {{0, 1}, {0, -1}, {1, 1}, {-1, -1}},   {{1, 1}, {-1, -1}, {1, 0}, {-1, 0}},
+    {{-1, 0}, {1, 0}, {-1, -1}, {1, 1}},   {{-1, -1}, {1, 1}, {0, -1}, {0, 1}},
+    {{0, -1}, {0, 1}, {1, -1}, {-1, 1}},   {{1, -1}, {-1, 1}, {1, 0}, {-1, 0}},
+};
+
 static void PrepareClouds(JobState *j)
 {
     ViewOptions *v = j->view;
@@ -622,6 +633,10 @@ static void PrepareClouds(JobState *j)
         double shadow = d * 3 * j->shadowStrength;
         j->cloudShadow[d] = (shadow > 255 ? 255 : shadow) * (1 / 255.0);
     }
+    for (int o = 0; o < 8; o++)
+        for (int n = 0; n < 4; n++)
+            j->cloudOffsets[o][n] =
+                kCloudOctants[o][n][1] * j->clouds.width + kCloudOctants[o][n][0];
     for (int d = -255; d <= 255; d++) {
         int relief = (int)(d * j->shadowStrength * 0.5 + 127);
         j->cloudRelief[d + 255] = (uint8_t)(relief < 0 ? 0 : relief > 255 ? 255 : relief);
@@ -823,6 +838,7 @@ static double MaskedWeight(double f, int value)
     return weight < 0 ? 0 : weight > 1 ? 1 : weight;
 }
 
+
 static void PrepareSeasonWeights(JobState *j)
 {
     for (int value = 0; value < 256; value++)
@@ -848,6 +864,7 @@ static int PrepareJob(JobState *j, ViewOptions *v)
     j->nightThreshold = 255 - (int)(2.55 * v->iNightLightsDensity);
     PrepareFactors(j);
     PrepareSeasonWeights(j);
+    FillBlueAbove(j->blueAbove);
     j->bilinear = v->dSMpZoom > 1 && !preview;
     PrepareAdjust(&j->dayAdjust, v->iDaySaturation, v->iDayContrast, v->iDayBrightness);
     PrepareAdjust(&j->nightAdjust, v->iNightSaturation, v->iNightContrast, v->iNightBrightness);
@@ -891,11 +908,6 @@ static void FinishJob(JobState *j)
 PIXEL_HELPER double Clamp01(double v) { return v < 0 ? 0 : v > 1 ? 1 : v; }
 static int ClampByte(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
 
-static void MoveToward(double c[3], const double target[3], double amount)
-{
-    for (int k = 0; k < 3; k++)
-        c[k] += amount * (target[k] - c[k]);
-}
 
 
 // Background behind the Earth: the output's own pixel, the picture, or the
@@ -958,13 +970,25 @@ PIXEL_HELPER double DayWeight(const Twilight *band, double cosA)
     return (cosA - band->lower) / (band->upper - band->lower);
 }
 
-static bool IsWater(const uint8_t bgr[3]) { return bgr[0] > 1.1 * bgr[2] && bgr[0] > 1.1 * bgr[1]; }
+// Blue above 1.1 times red and green: water, or glint-worthy. For bytes the
+// products are looked up (JobState::blueAbove), the same comparison without
+// a conversion to double.
+PIXEL_HELPER bool BlueAbove(const JobState *j, int blue, int red, int green)
+{
+    return blue >= j->blueAbove[red] && blue >= j->blueAbove[green];
+}
+
+PIXEL_HELPER bool IsWater(const JobState *j, const uint8_t bgr[3])
+{
+    return BlueAbove(j, bgr[0], bgr[2], bgr[1]);
+}
 
 // Where a pixel of a flat map drawn with nearest samples reads its maps,
 // worked out per column and per row instead of per pixel. Null members
 // mean "not planned": that part samples as usual.
 struct PixelPlan {
     const uint8_t *dayPixel, *nextPixel, *urbanPixel;
+    const uint8_t *dayRow, *nextRow, *urbanRow;   // their rows, or null
     const uint8_t *cloudRow;    // the cloud map's row, or null
     int cloudX, cloudY;
     double dLon, dLat;          // from the sun's point, wrapped
@@ -987,7 +1011,7 @@ PIXEL_HELPER double SeasonWeight(const JobState *j, double mapX, double mapY, co
     const ViewOptions *v = j->view;
     double f = j->mixFraction;
     int mode = v->iSeasonMixMode;
-    if (!SeasonMask || !(mode == 1 || (mode >= 2 && (IsWater(a) || IsWater(b)))))
+    if (!SeasonMask || !(mode == 1 || (mode >= 2 && (IsWater(j, a) || IsWater(j, b)))))
         return 1 - f;
     int value = SeasonMaskAt(j, mapX, mapY, plan);
     return (unsigned)value < 256 ? j->seasonWeight[value] : MaskedWeight(f, value);
@@ -1064,12 +1088,6 @@ struct CloudShade {
     double alpha;    // 0..1 toward white
 };
 
-static const signed char kCloudOctants[8][4][2] = {
-    {{-1, 0}, {1, 0}, {-1, 1}, {1, -1}},   {{-1, 1}, {1, -1}, {0, 1}, {0, -1}},
-    {{0, 1}, {0, -1}, {1, 1}, {-1, -1}},   {{1, 1}, {-1, -1}, {1, 0}, {-1, 0}},
-    {{-1, 0}, {1, 0}, {-1, -1}, {1, 1}},   {{-1, -1}, {1, 1}, {0, -1}, {0, 1}},
-    {{0, -1}, {0, 1}, {1, -1}, {-1, 1}},   {{1, -1}, {-1, 1}, {1, 0}, {-1, 0}},
-};
 
 // Sector row and the position t inside it for the direction from the sun's
 // point to the pixel.
@@ -1143,6 +1161,22 @@ PIXEL_HELPER bool UniformAround(const MapImage *m, const uint8_t *row, int x, in
            down[x - 1] == q && down[x] == q && down[x + 1] == q;
 }
 
+// UniformAround for a pixel known to be off the map's edges: each row's
+// three bytes compared at once.
+PIXEL_HELPER bool UniformInside(const uint8_t *row, int w, int x, int q)
+{
+    uint32_t want = (uint32_t)q * 0x010101u;
+    const uint8_t *up = row - w + x - 1, *mid = row + x - 1, *down = row + w + x - 1;
+    // Four bytes of the upper rows (a row follows each); not of the lower,
+    // which may be the map's last.
+    uint32_t u, m;
+    uint16_t d;
+    __builtin_memcpy(&u, up, 4);
+    __builtin_memcpy(&m, mid, 4);
+    __builtin_memcpy(&d, down, 2);
+    return (((u ^ want) | (m ^ want)) & 0xFFFFFF) == 0 && (uint32_t)(d | down[2] << 16) == want;
+}
+
 PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *plan,
                               CloudShade *out)
 {
@@ -1173,13 +1207,28 @@ PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPl
         sun.inverseLat = 1 / absValue(sun.dLat);
     }
     out->shadow = 0;
-    if (j->view->iCloudsShadow && !(row && UniformAround(&j->clouds, row, ix, iy, q))) {
-        const signed char(*o)[2] = kCloudOctants[CloudOctant(&sun)];
-        MapImage *m = &j->clouds;
-        int a = Neighbour(m, row, ix, iy, o[0][0], o[0][1]);
-        int b = Neighbour(m, row, ix, iy, o[1][0], o[1][1]);
-        int e = Neighbour(m, row, ix, iy, o[2][0], o[2][1]);
-        int f = Neighbour(m, row, ix, iy, o[3][0], o[3][1]);
+    // Inside the map the nine pixels are read straight, without the edge rules.
+    bool inside = row && ix >= 1 && ix < j->clouds.width - 1 && iy >= 1 &&
+                  iy < j->clouds.height - 1;
+    if (j->view->iCloudsShadow &&
+        !(inside ? UniformInside(row, j->clouds.width, ix, q)
+                 : row && UniformAround(&j->clouds, row, ix, iy, q))) {
+        int a, b, e, f;
+        if (inside) {
+            const int *o = j->cloudOffsets[CloudOctant(&sun)];
+            const uint8_t *at = row + ix;
+            a = at[o[0]];
+            b = at[o[1]];
+            e = at[o[2]];
+            f = at[o[3]];
+        } else {
+            const signed char(*o)[2] = kCloudOctants[CloudOctant(&sun)];
+            MapImage *m = &j->clouds;
+            a = Neighbour(m, row, ix, iy, o[0][0], o[0][1]);
+            b = Neighbour(m, row, ix, iy, o[1][0], o[1][1]);
+            e = Neighbour(m, row, ix, iy, o[2][0], o[2][1]);
+            f = Neighbour(m, row, ix, iy, o[3][0], o[3][1]);
+        }
         int level = abs(j->cloudLevel[e] - j->cloudLevel[q]);
         if (level < CLOUD_LEVEL_DIFFERENCES) {
             out->shadow = j->cloudShadow[level];
@@ -1204,11 +1253,14 @@ PIXEL_HELPER void ApplyClouds(const CloudShade *cloud, double c[3])
     if (cloud->shadow > 0) {
         double luma = (299 * c[0] + 587 * c[1] + 114 * c[2]) * (1 / 255000.0);
         double s = cloud->shadow > 1 ? 1 : cloud->shadow;
-        for (int k = 0; k < 3; k++)
-            c[k] += s * (c[k] * luma - c[k]);
+        // c + s (c luma - c)
+        Lanes v = LoadLanes(c);
+        __m128d l = _mm_set1_pd(luma), sv = _mm_set1_pd(s);
+        v.low = _mm_add_pd(v.low, _mm_mul_pd(sv, _mm_sub_pd(_mm_mul_pd(v.low, l), v.low)));
+        v.high = _mm_add_pd(v.high, _mm_mul_pd(sv, _mm_sub_pd(_mm_mul_pd(v.high, l), v.high)));
+        StoreLanes(c, v);
     }
-    for (int k = 0; k < 3; k++)
-        c[k] += cloud->alpha * (255 - c[k]);
+    MoveAllToward(c, 255, cloud->alpha);
 }
 
 // Urban value above its threshold on 0..255 (negative below it).
@@ -1224,16 +1276,22 @@ PIXEL_HELPER void DayColour(const JobState *j, const int map[3], int urban, doub
     for (int k = 0; k < 3; k++)
         c[k] = rgb[k];
     double u = Remap(urban, j->dayThreshold, j->dayRemap);
-    if (v->iDayUrban && u > 0) {
+    bool greyed = v->iDayUrban && u > 0;   // else c holds the adjusted bytes
+    if (greyed) {
         double k = u * j->dayUrban * (j->clouds.open ? 1 - cloudAlpha : 1);
-        for (int i = 0; i < 3; i++)
-            c[i] += k * (grey - c[i]);
+        MoveAllToward(c, grey, k);
     }
-    if (cosA > 0 && v->iDaySunBright >= 1 && c[2] > 1.1 * c[0] && c[2] > 1.1 * c[1]) {
+    bool glint = cosA > 0 && v->iDaySunBright >= 1;
+    if (glint && (greyed ? c[2] > 1.1 * c[0] && c[2] > 1.1 * c[1]
+                         : BlueAbove(j, rgb[2], rgb[0], rgb[1]))) {
         double g = PowerOf(&j->glint, cosA) * j->glintScale;
         g = g > 204 ? 204 : g;
-        for (int k = 0; k < 3; k++)
-            c[k] = g + (255 - g) * (1 / 255.0) * c[k];
+        // g + (255 - g) / 255 c
+        __m128d gv = _mm_set1_pd(g), f = _mm_set1_pd((255 - g) * (1 / 255.0));
+        Lanes v = LoadLanes(c);
+        v.low = _mm_add_pd(gv, _mm_mul_pd(f, v.low));
+        v.high = _mm_add_pd(gv, _mm_mul_pd(f, v.high));
+        StoreLanes(c, v);
     }
 }
 
@@ -1243,18 +1301,23 @@ PIXEL_HELPER void NightColour(const JobState *j, const double map[3], int urban,
 {
     const ViewOptions *v = j->view;
     double g8 = (2 * map[0] + 5 * map[1] + map[2]) * (1 / 2040.0);
-    int rgb[3];
-    for (int k = 0; k < 3; k++)
-        rgb[k] = ClampByte((int)(map[k] + j->nightColorization * (g8 * j->nightColour[k] - map[k])));
+    // map + colorization (g8 colour - map), truncated and clamped
+    Lanes m = LoadLanes(map), tint = LoadLanes(j->nightColour);
+    __m128d g = _mm_set1_pd(g8), amount = _mm_set1_pd(j->nightColorization);
+    tint.low = _mm_mul_pd(g, tint.low);
+    tint.high = _mm_mul_pd(g, tint.high);
+    uint32_t bytes = LaneBytes(TowardLanes(m, tint, amount));
+    int rgb[3] = {(int)(bytes & 255), (int)((bytes >> 8) & 255), (int)((bytes >> 16) & 255)};
     ApplyAdjust(&j->nightAdjust, rgb);
-    for (int k = 0; k < 3; k++)
-        c[k] = rgb[k];
+    __m128i ints = _mm_setr_epi32(rgb[0], rgb[1], rgb[2], 0);
+    Lanes colour = {_mm_cvtepi32_pd(ints), _mm_cvtepi32_pd(_mm_srli_si128(ints, 8))};
     if (darken && cosA < 0 && v->iNightDarkBright >= 1) {
         double bright = j->nightDarkBright;
-        double f = (1 - PowerOf(&j->darkening, cosA)) * bright + (1 - bright);
-        for (int k = 0; k < 3; k++)
-            c[k] *= f;
+        __m128d f = _mm_set1_pd((1 - PowerOf(&j->darkening, cosA)) * bright + (1 - bright));
+        colour.low = _mm_mul_pd(colour.low, f);
+        colour.high = _mm_mul_pd(colour.high, f);
     }
+    StoreLanes(c, colour);
     double n = Remap(urban, j->nightThreshold, j->nightRemap);
     if (n >= 1 && v->iNightLights) {
         double k = (1 - w) * j->nightLights * (j->clouds.open ? 1 - cloudAlpha : 1);
@@ -1315,10 +1378,10 @@ PIXEL_HELPER void LightPixel(const JobState *j, const Twilight *band, double cos
 }
 
 // plan: where a flat map's pixel reads its maps, or null.
-static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *p,
+PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *p,
                        const PixelPlan *plan,
                        const Twilight *band, double cosA, int x, int y, const double existing[3],
-                       double c[3])
+                       const CloudShade *cloudDone, double c[3])
 {
     Lighting light;
     LightPixel(j, band, cosA, &light);
@@ -1344,7 +1407,9 @@ static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *
         urban = u;
     }
     CloudShade cloud = {0, 0};
-    if (j->clouds.open)
+    if (cloudDone)
+        cloud = *cloudDone;
+    else if (j->clouds.open)
         ShadeClouds(j, p, plan, &cloud);
     double day[3] = {0, 0, 0}, base[3] = {(double)map[0], (double)map[1], (double)map[2]};
     bool clouded = j->clouds.open && (cloud.alpha > 0 || cloud.shadow > 0);
@@ -1361,8 +1426,7 @@ static void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *
             ApplyClouds(&cloud, base);
         NightColour(j, base, urban, light.cosA, light.w, light.darken, cloud.alpha, c);
         if (ramp > 0)   // at 0 the sum would leave c as it is
-            for (int k = 0; k < 3; k++)
-                c[k] += ramp * (day[k] - c[k]);
+            MoveToward(c, day, ramp);
     }
     if (!j->projection.flat)
         ShadeEdge(j, x, y, p->distance, light.cosA, existing, c);
@@ -1381,16 +1445,13 @@ PIXEL_HELPER uint8_t *InStoredRow(const ComposeState *s, uint8_t *row, int x)
     return row + (size_t)WrapInt(x + s->shiftX, s->width) * 3;
 }
 
-static uint8_t *StoredPixel(const ComposeState *s, int x, int y)
-{
-    return InStoredRow(s, StoredRow(s, y), x);
-}
 
-static void StorePixel(uint8_t *out, const double c[3])
+PIXEL_HELPER void StorePixel(uint8_t *out, const double c[3])
 {
-    out[0] = (uint8_t)ClampByte((int)c[2]);
-    out[1] = (uint8_t)ClampByte((int)c[1]);
-    out[2] = (uint8_t)ClampByte((int)c[0]);
+    uint32_t bytes = LaneBytes(LoadLanes(c));
+    out[0] = (uint8_t)(bytes >> 16);
+    out[1] = (uint8_t)(bytes >> 8);
+    out[2] = (uint8_t)bytes;
 }
 
 // What a flat map's pixel needs that depends only on its column.
@@ -1464,6 +1525,10 @@ static void PlanFlatRow(const JobState *j, const FlatRow *r, PixelPlan *plan)
                          ? j->clouds.direct + (size_t)r->cloudY * j->clouds.width
                          : 0;
     plan->cloudY = r->cloudY;
+    size_t at = (size_t)r->nearestY * j->view->iMapW;
+    plan->dayRow = nearest && j->day.direct ? j->day.direct + 3 * at : 0;
+    plan->nextRow = nearest && j->next.direct ? j->next.direct + 3 * at : 0;
+    plan->urbanRow = nearest && j->urban.direct ? j->urban.direct + at : 0;
     plan->dLat = r->dLat;
     plan->inverseLat = r->inverseLat;
     plan->maskY = &r->mask;
@@ -1472,11 +1537,10 @@ static void PlanFlatRow(const JobState *j, const FlatRow *r, PixelPlan *plan)
 PIXEL_HELPER void PlanFlatColumn(const JobState *j, const FlatColumn *c, const FlatRow *r,
                                  PixelPlan *plan)
 {
-    bool nearest = !j->bilinear;
-    size_t at = (size_t)r->nearestY * j->view->iMapW + c->nearestX;
-    plan->dayPixel = nearest && j->day.direct ? j->day.direct + 3 * at : 0;
-    plan->nextPixel = nearest && j->next.direct ? j->next.direct + 3 * at : 0;
-    plan->urbanPixel = nearest && j->urban.direct ? j->urban.direct + at : 0;
+    int x = c->nearestX;
+    plan->dayPixel = plan->dayRow ? plan->dayRow + 3 * x : 0;
+    plan->nextPixel = plan->nextRow ? plan->nextRow + 3 * x : 0;
+    plan->urbanPixel = plan->urbanRow ? plan->urbanRow + x : 0;
     plan->cloudX = c->cloudX;
     plan->dLon = c->dLon;
     plan->inverseLon = c->inverseLon;
@@ -1493,14 +1557,20 @@ static void ReportRows(const ComposeState *s, const JobState *j, int rowsDone)
 
 // rowBand: the twilight band of the row when every pixel of it has the same
 // latitude (flat maps), else null.
-// out: the pixel's bytes in the picture (StoredPixel).
-static void ShadePixel(JobState *j, const ComposeState *s, const StarBand *band, uint8_t *out,
+// out: the pixel's bytes in the picture (InStoredRow). Inlined into each
+// row loop, which then drops what its kind of view never uses.
+PIXEL_HELPER void ShadePixel(JobState *j, const ComposeState *s, const StarBand *band, uint8_t *out,
                        int x, int y, const MapProjection *p,
                        double sinLat, double cosLat, double columnCos, const Twilight *rowBand,
-                       const PixelPlan *plan)
+                       const PixelPlan *plan, const CloudShade *cloudDone)
 {
-    double existing[3] = {(double)out[2], (double)out[1], (double)out[0]}, c[3];
     bool earth = j->earthOn && p->valid;
+    double existing[3] = {0, 0, 0}, c[3];
+    if (!earth || !j->projection.flat) {   // a flat map's own pixels cover what was there
+        existing[0] = out[2];
+        existing[1] = out[1];
+        existing[2] = out[0];
+    }
     bool ring = !j->projection.flat && j->view->bHalo && p->distance > 1;
     double cosA = -1;
     if (earth || ring) {
@@ -1513,7 +1583,7 @@ static void ShadePixel(JobState *j, const ComposeState *s, const StarBand *band,
             TwilightOf(j, cosLat, &band);
             rowBand = &band;
         }
-        ShadeEarth(j, s, p, plan, rowBand, cosA, x, y, existing, c);
+        ShadeEarth(j, s, p, plan, rowBand, cosA, x, y, existing, cloudDone, c);
     }
     else
         ShadeSpace(j, band, x, y, j->earthOn ? p->distance : 0, cosA, existing, c);
@@ -1522,13 +1592,15 @@ static void ShadePixel(JobState *j, const ComposeState *s, const StarBand *band,
 
 // A globe pixel beyond the reach of the outer halo needs no map position:
 // shades it as space and answers true.
-static bool FarSpace(JobState *j, const ComposeState *s, const StarBand *band, int x, int y)
+// pixels: row y in the picture (StoredRow).
+static bool FarSpace(JobState *j, const ComposeState *s, const StarBand *band, uint8_t *pixels,
+                     int x, int y)
 {
     const ViewOptions *v = j->view;
     double r = GlobeDistance(x, y, &j->projection);
     if (r <= 1 || (v->bHalo && r <= 1 + j->outerRing))
         return false;
-    uint8_t *out = StoredPixel(s, x, y);
+    uint8_t *out = InStoredRow(s, pixels, x);
     double existing[3] = {(double)out[2], (double)out[1], (double)out[0]}, c[3];
     ShadeSpace(j, band, x, y, j->earthOn ? r : 0, -1, existing, c);
     StorePixel(out, c);
@@ -1542,7 +1614,7 @@ static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *b
 static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *band,
                           const FlatColumn *columns, int y, int left, int right)
 {
-    FlatRow row;
+    FlatRow row = {};   // an invalid mask axis leaves its indices unset
     PrepareFlatRow(j, y, &row);
     // A row off the map (the letterbox above and below it) is all space,
     // shaded as the space beside a globe is.
@@ -1556,15 +1628,42 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *ba
     PixelPlan plan;
     PlanFlatRow(j, &row, &plan);
     uint8_t *pixels = StoredRow(s, y);
-    for (int x = left; x <= right; x++) {
-        const FlatColumn *c = &columns[x - j->view->iClpArea[0]];
-        // A flat map's x depends on the column alone and its y on the row.
-        p.mapX = c->mapX;
-        p.longitude = c->longitude;
-        PlanFlatColumn(j, c, &row, &plan);
-        ShadePixel(j, s, band, InStoredRow(s, pixels, x), x, y, &p, row.sinLat, row.cosLat,
-                   c->sunCos, &row.band, &plan);
-        if (*s->cancel)
+    // The clouds of a stretch of the row are worked out first, in a loop of
+    // their own: their chain of table look-ups then overlaps from pixel to
+    // pixel instead of holding up each pixel's colour steps.
+    enum { STRETCH = 256 };
+    CloudShade clouds[STRETCH];
+    // The stretch's bytes go to a buffer of its own and then to the picture:
+    // a store into the picture may, as far as the compiler knows, change the
+    // job's settings, which it would then read again for every pixel. A flat
+    // map's pixels never read what the picture held.
+    uint8_t shaded[3 * STRETCH];
+    int clipLeft = j->view->iClpArea[0];
+    for (int from = left; from <= right; from += STRETCH) {
+        int to = right - from >= STRETCH ? from + STRETCH - 1 : right;
+        if (j->clouds.open)
+            for (int x = from; x <= to; x++) {
+                const FlatColumn *c = &columns[x - clipLeft];
+                p.mapX = c->mapX;
+                p.longitude = c->longitude;
+                PlanFlatColumn(j, c, &row, &plan);
+                ShadeClouds(j, &p, &plan, &clouds[x - from]);
+            }
+        for (int x = from; x <= to; x++) {
+            const FlatColumn *c = &columns[x - clipLeft];
+            // A flat map's x depends on the column alone and its y on the row.
+            p.mapX = c->mapX;
+            p.longitude = c->longitude;
+            PlanFlatColumn(j, c, &row, &plan);
+            ShadePixel(j, s, band, shaded + 3 * (x - from), x, y, &p, row.sinLat, row.cosLat,
+                       c->sunCos, &row.band, &plan, j->clouds.open ? &clouds[x - from] : 0);
+        }
+        if (!s->shiftX)
+            memcpy(InStoredRow(s, pixels, from), shaded, 3 * (size_t)(to - from + 1));
+        else
+            for (int x = from; x <= to; x++)
+                memcpy(InStoredRow(s, pixels, x), shaded + 3 * (x - from), 3);
+        if (*s->cancel)   // a stretch takes microseconds
             return false;
     }
     return true;
@@ -1611,8 +1710,40 @@ static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *b
         if (ry >= 0 && ry < STAR_CELL_PIXELS)
             coverage = band->coverage + (size_t)ry * coverageWidth;
     }
+    uint8_t *pixels = StoredRow(s, y);
+    if (!j->background.loaded && !s->shiftX && x0 <= x1) {
+        // The same steps as below along one run of the row, with the
+        // settings in locals (a store into the picture would make the
+        // compiler read them again) and the cancel byte read once a row.
+        bool fillColour = j->hasBackgroundColour;
+        uint8_t *out = InStoredRow(s, pixels, x0);
+        for (int x = x0; x <= x1; x++, out += 3) {
+            int rx = x - clipLeft;
+            if (!(coverage && rx >= 0 && rx < coverageWidth && coverage[rx] > 0)) {
+                if (fillColour) {
+                    out[0] = fill[0];
+                    out[1] = fill[1];
+                    out[2] = fill[2];
+                }
+                continue;
+            }
+            double c[3];
+            if (fillColour) {
+                c[0] = colour[0];
+                c[1] = colour[1];
+                c[2] = colour[2];
+            } else {
+                c[0] = out[2];
+                c[1] = out[1];
+                c[2] = out[0];
+            }
+            AddStars(j, band, x, y, c);
+            StorePixel(out, c);
+        }
+        return !*s->cancel;
+    }
     for (int x = x0; x <= x1; x++) {
-        uint8_t *out = StoredPixel(s, x, y);
+        uint8_t *out = InStoredRow(s, pixels, x);
         double c[3];
         if (j->background.loaded) {
             double existing[3] = {(double)out[2], (double)out[1], (double)out[0]};
@@ -1663,8 +1794,9 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *b
         left = nearLeft > left ? nearLeft : left;
         right = nearRight < right ? nearRight : right;
     }
+    uint8_t *pixels = StoredRow(s, y);
     for (int x = left; x <= right; x++) {
-        if (j->projection.flat || !FarSpace(j, s, band, x, y)) {
+        if (j->projection.flat || !FarSpace(j, s, band, pixels, x, y)) {
             ProjectPrepared(x, y, &j->projection, &p);
             double sinLat, cosLat, sunCos;
             if (p.valid && !j->projection.flat) {
@@ -1680,7 +1812,8 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *b
                 cosLat = tableCosine(p.latitude);
                 sunCos = tableCosine(p.longitude - j->sunLongitude);
             }
-            ShadePixel(j, s, band, StoredPixel(s, x, y), x, y, &p, sinLat, cosLat, sunCos, 0, 0);
+            ShadePixel(j, s, band, InStoredRow(s, pixels, x), x, y, &p, sinLat, cosLat, sunCos, 0, 0,
+                       0);
         }
         if (*s->cancel)
             return false;

@@ -190,6 +190,20 @@ float lightSpotCoverage(int x, int y, int cellRow, const LightSpot *window, int 
     return f;
 }
 
+// (int)floorf(v) and (int)ceilf(v) for a star's edges (well inside the int
+// range), without the library's x87 calls.
+static inline int FloorInt(float v)
+{
+    int i = (int)v;
+    return (float)i > v ? i - 1 : i;
+}
+
+static inline int CeilInt(float v)
+{
+    int i = (int)v;
+    return (float)i < v ? i + 1 : i;
+}
+
 void rasterLightSpots(const LightSpot *window, int cellsAcross, int cellRow, float *coverage,
                       int width)
 {
@@ -205,8 +219,8 @@ void rasterLightSpots(const LightSpot *window, int cellsAcross, int cellRow, flo
             int columnsFrom = (c - 1) * STAR_CELL_PIXELS, columnsTo = (c + 2) * STAR_CELL_PIXELS - 1;
             for (int i = 0; i < STAR_CELL_SLOTS && spot[i].radius != 0; i++) {
                 float cx = c * STAR_CELL_PIXELS + spot[i].x, cy = top + spot[i].y, r = spot[i].radius;
-                int x0 = (int)floorf(cx - r) - 1, x1 = (int)ceilf(cx + r) + 1;
-                int y0 = (int)floorf(cy - r) - 1, y1 = (int)ceilf(cy + r) + 1;
+                int x0 = FloorInt(cx - r) - 1, x1 = CeilInt(cx + r) + 1;
+                int y0 = FloorInt(cy - r) - 1, y1 = CeilInt(cy + r) + 1;
                 x0 = x0 < columnsFrom ? columnsFrom : x0 < 0 ? 0 : x0;
                 x1 = x1 > columnsTo ? columnsTo : x1 >= width ? width - 1 : x1;
                 y0 = y0 < bandTop ? bandTop : y0;

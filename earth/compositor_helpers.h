@@ -1,9 +1,10 @@
 // Small routines for the compositor's and the map-file code's inner loops:
 // the process-wide cosine and random tables, the random star field, a
-// windowed file reader, a file opener that sizes its file up front, and the
-// sine taken from the cosine table.
+// windowed file reader, a file opener that sizes its file up front, the
+// sine taken from the cosine table, and the colour steps in SSE2 lanes.
 #pragma once
 
+#include <emmintrin.h>
 #include <windows.h>
 #include <stdint.h>
 
@@ -157,3 +158,67 @@ struct SizedFile {
     int Open(const char *path, bool write, int64_t size);
     void Close();
 };
+
+// --- Colour steps of the pixel loops ---
+
+#define LANE_HELPER static inline __attribute__((always_inline))
+
+// Three-channel steps in SSE2 lanes: channels 0 and 1 in one register, 2
+// in the low lane of another (its high lane is 0 and thrown away). Each
+// lane does the very operations of the scalar formula in the same order,
+// so the results are the same doubles.
+struct Lanes {
+    __m128d low, high;
+};
+
+LANE_HELPER Lanes LoadLanes(const double c[3])
+{
+    return {_mm_loadu_pd(c), _mm_load_sd(c + 2)};
+}
+
+LANE_HELPER void StoreLanes(double c[3], Lanes v)
+{
+    _mm_storeu_pd(c, v.low);
+    _mm_store_sd(c + 2, v.high);
+}
+
+// c + amount (target - c)
+LANE_HELPER Lanes TowardLanes(Lanes c, Lanes target, __m128d amount)
+{
+    return {_mm_add_pd(c.low, _mm_mul_pd(amount, _mm_sub_pd(target.low, c.low))),
+            _mm_add_pd(c.high, _mm_mul_pd(amount, _mm_sub_pd(target.high, c.high)))};
+}
+
+LANE_HELPER void MoveToward(double c[3], const double target[3], double amount)
+{
+    StoreLanes(c, TowardLanes(LoadLanes(c), LoadLanes(target), _mm_set1_pd(amount)));
+}
+
+// Every channel toward one value.
+LANE_HELPER void MoveAllToward(double c[3], double value, double amount)
+{
+    __m128d v = _mm_set1_pd(value);
+    StoreLanes(c, TowardLanes(LoadLanes(c), {v, v}, _mm_set1_pd(amount)));
+}
+
+// The lanes truncated to ints and clamped to bytes, ClampByte((int)c[k]):
+// the two saturating packs clamp any int (a NaN's or an overflow's INT_MIN
+// too) exactly as ClampByte does. Byte k of the answer is channel k.
+LANE_HELPER uint32_t LaneBytes(Lanes v)
+{
+    __m128i ints = _mm_unpacklo_epi64(_mm_cvttpd_epi32(v.low), _mm_cvttpd_epi32(v.high));
+    ints = _mm_packs_epi32(ints, ints);
+    return (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(ints, ints));
+}
+
+// The least byte b with b > 1.1 v, for v = 0..255 (256 for none): a blue
+// byte b exceeds 1.1 times a byte v exactly when b >= table[v], which
+// spares the water and glint tests a conversion to double.
+inline void FillBlueAbove(uint16_t table[256])
+{
+    for (int v = 0, b = 0; v < 256; v++) {
+        while (b < 256 && !(b > 1.1 * v))
+            b++;
+        table[v] = (uint16_t)b;
+    }
+}

@@ -369,3 +369,68 @@ TEST(Tables, FastArcTangentsMatchTheLibrary)
     EXPECT_DOUBLE_EQ(PI, fastAcos(-1.5));   // clamped
     EXPECT_TRUE(fastAtan2(NAN, 1) != fastAtan2(NAN, 1));
 }
+
+// The pixel loops' colour steps must give the bytes the scalar formulas
+// give, or every picture changes.
+static int ScalarByte(double v)
+{
+    int i = _mm_cvttsd_si32(_mm_set_sd(v));   // (int)v as this target converts it
+    return i < 0 ? 0 : i > 255 ? 255 : i;
+}
+
+TEST(ColourLanes, BytesAreTruncatedAndClampedAsOneChannelAtATime)
+{
+    const double values[] = {0, 0.99, 1, 127.5, 254.999, 255, 255.5, 256, 300, 65535.9, 70000,
+                             -0.5, -1, -300, -70000, 2147483647.0, 3e9, -3e9, 1e300,
+                             INFINITY, -INFINITY, NAN};
+    const int n = sizeof values / sizeof values[0];
+    for (int a = 0; a < n; a++)
+        for (int b = 0; b < n; b++) {
+            double c[3] = {values[a], values[b], values[(a + b) % n]};
+            uint32_t bytes = LaneBytes(LoadLanes(c));
+            for (int k = 0; k < 3; k++)
+                EXPECT_EQ(ScalarByte(c[k]), (int)((bytes >> (8 * k)) & 255)) << c[k];
+            EXPECT_EQ(0u, bytes >> 24);
+        }
+}
+
+TEST(ColourLanes, StepsGiveTheScalarFormulasDoubles)
+{
+    srand(7);
+    for (int i = 0; i < 20000; i++) {
+        double c[3], target[3], scalar[3], lanes[3];
+        for (int k = 0; k < 3; k++) {
+            c[k] = rand() % 256 + rand() / (double)RAND_MAX;
+            target[k] = (rand() % 600 - 100) * 0.37;
+        }
+        double amount = rand() / (double)RAND_MAX * 1.2 - 0.1;
+        for (int k = 0; k < 3; k++)
+            scalar[k] = c[k] + amount * (target[k] - c[k]);
+        memcpy(lanes, c, sizeof c);
+        MoveToward(lanes, target, amount);
+        ASSERT_EQ(0, memcmp(scalar, lanes, sizeof scalar)) << i;
+        for (int k = 0; k < 3; k++)
+            scalar[k] = c[k] + amount * (target[1] - c[k]);
+        memcpy(lanes, c, sizeof c);
+        MoveAllToward(lanes, target[1], amount);
+        ASSERT_EQ(0, memcmp(scalar, lanes, sizeof scalar)) << i;
+        StoreLanes(lanes, LoadLanes(c));
+        ASSERT_EQ(0, memcmp(c, lanes, sizeof c));
+    }
+}
+
+TEST(ColourLanes, BlueAboveAgreesWithTheProductForEveryPairOfBytes)
+{
+    uint16_t table[256];
+    FillBlueAbove(table);
+    int disagree = 0;
+    for (int v = 0; v < 256; v++)
+        for (int b = 0; b < 256; b++) {
+            volatile double product = 1.1 * v;   // as the loops once compared
+            disagree += (b >= table[v]) != (b > product);
+        }
+    EXPECT_EQ(0, disagree);
+    EXPECT_EQ(1, table[0]);      // 1 > 0: any blue at all above black
+    EXPECT_EQ(12, table[10]);    // 11 is not above 1.1 x 10 in doubles
+    EXPECT_EQ(256, table[255]);  // no byte is above 280.5
+}
