@@ -17,8 +17,7 @@
 //       by the bars (InstallDockBayHooks); addCommandImage by start-up; all in
 //       CApplication::Startup. preTranslateFrames is the chain the frames and
 //       menus join there (ChainPreTranslate). dailyChecks: the update check
-//       and archive, by InstallUpdateCheckHooks before Startup, so that only a
-//       program that wants them pulls in the HTTP client.
+//       and archive, by InstallUpdateCheckHooks before Startup.
 //   gCloudHooks.optionsDialogOpen (earth/clouds.h)   the shell, in
 //       InstallProgramHooks.
 //   gPreviewHooks (earth/renderjobs.h)    the options dialog, when it points
@@ -27,13 +26,10 @@
 //
 // Same-layer or downward, still pointers (each set to its real function by
 // its own definition or by the shell's InstallProgramHooks, and replaced by
-// tests): gStartupHooks (framework/application.h: InstallConfigArchiveHooks
-// and InstallUpdateCheckHooks before Startup), gCloudHooks.startScreenPreview
-// and requestRender,
-// gMainHooks, gProfileHooks, gProgramOptionsHooks, gAboutArchiveHooks (shell
-// entry, at start), gHttpGetToFile, gRenderCompose, gUpdateFetch,
-// gUpdateNow, gArchiveNow, gArchiveFileDialog, gTraySetIcon,
-// gViewDialogPreview, gOptionsOurScreenSaver, gChooseSaveFile.
+// tests): gCloudHooks.startScreenPreview and requestRender,
+// gMainHooks, gProfileHooks (shell entry, at start), gHttpGetToFile,
+// gRenderCompose, gTraySetIcon, gViewDialogPreview, gOptionsOurScreenSaver,
+// gChooseSaveFile.
 #pragma once
 
 #include <windows.h>

@@ -18,7 +18,6 @@
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
 #include "earth/weather.h"
-#include "framework/configarchive.h"
 #include "framework/dialogs.h"
 #include "framework/filefind.h"
 #include "framework/framelist.h"
@@ -102,28 +101,6 @@ static bool OptionsDialogOpen()
     return gOptionsDialog != 0;
 }
 
-// The About dialog's configuration buttons; 0 when the exchange succeeded.
-static int BackupConfiguration(HWND owner)
-{
-    return ExchangeConfigArchive(owner, ARCHIVE_MODE_BACKUP, 0);
-}
-
-static int RestoreConfiguration(HWND owner)
-{
-    return ExchangeConfigArchive(owner, ARCHIVE_MODE_RESTORE, 0);
-}
-
-static int ResetConfiguration(HWND owner)
-{
-    return ExchangeConfigArchive(owner, ARCHIVE_MODE_RESET, 0);
-}
-
-static int ArchiveSettings(HWND owner)
-{
-    OpenArchiveDialog(owner);
-    return 0;
-}
-
 // A preset replaced the edited view: the options dialog shows it.
 static void PresetViewChanged()
 {
@@ -141,10 +118,6 @@ static void InstallDialogHooks()
     gOptionsSubDialogs.seasonalMaps = ShowSeasonalMapsDialog;
     gOptionsSubDialogs.additionalMaps = ShowAdditionalMapsDialog;
     gOptionsSubDialogs.about = ShowAboutDialog;
-    gAboutArchiveHooks.backup = BackupConfiguration;
-    gAboutArchiveHooks.restore = RestoreConfiguration;
-    gAboutArchiveHooks.reset = ResetConfiguration;
-    gAboutArchiveHooks.archive = ArchiveSettings;
     gPresetViewChanged = PresetViewChanged;
 }
 
@@ -398,7 +371,6 @@ static bool StartProgram(HINSTANCE instance, const char *commandLine)
 {
     gApp.SetConfigFileTypes("*.vtp;*.vtc", "");
     InstallUpdateCheckHooks();
-    InstallConfigArchiveHooks();
     if (gApp.Startup(instance, 0, gProgramStrings, false, SETTINGS_VERSION, commandLine) != 0)
         return false;
     if (gApp.autoStart)

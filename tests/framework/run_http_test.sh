@@ -1,5 +1,6 @@
 #!/bin/bash
-# Runs framework_http_tests against local servers (http_servers.py): makes a
+# Runs framework_http_tests (and the update check and options page tests)
+# against local servers (http_servers.py): makes a
 # throw-away self-signed certificate, starts the servers on free ports of
 # 127.0.0.1, hands the ports to the Wine test program through the
 # environment (VT_HTTP_PORT and the rest) and stops the servers on exit.
