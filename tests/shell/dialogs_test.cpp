@@ -166,7 +166,8 @@ void Screenshot(HWND dialog, const char *name)
     }
     char here[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, here);
-    std::string folder = std::string(here) + "\\dlg-shot";
+    // Two runs of this program share the working folder: one each.
+    std::string folder = std::string(here) + "\\dlg-shot-" + std::to_string(GetCurrentProcessId());
     CreateDirectoryA(folder.c_str(), 0);
     std::string target = UnixPath(std::string(here) + "\\..\\..\\" + name + ".png");
     std::string report;
@@ -175,6 +176,7 @@ void Screenshot(HWND dialog, const char *name)
                             &report),
               0)
         << report;
+    RemoveTree(folder);
 }
 
 // ---------------------------------------------------------------- fixture
