@@ -141,15 +141,6 @@ public:
 
 extern CApplication gApp;
 
-// Start-up's calls into the update check and the configuration archive,
-// which come with the HTTP client; a null hook does nothing.
-struct StartupHooks {
-    void (*importArchive)(const char *archivePath);  // a pending configuration archive
-    void (*startUpdateCheck)();
-    void (*startArchive)();
-};
-extern StartupHooks gStartupHooks;
-
 // Pieces of start-up that depend only on their inputs.
 // 6 Vista, 7, 8 (8 and 8.1), 10, 11, else 0.
 int OsCodeFromVersion(DWORD major, DWORD minor, DWORD build);

@@ -87,7 +87,6 @@ struct WindowHooks {
     void (*layoutBar)(void *bar);
     bool (*preTranslateFrames)(MSG *msg);     // menu keys, edge sizing, Tab focus
     int (*menuKeyboardMode)(int type);        // with an active frame window
-    void (*dailyChecks)();                    // update check and archive
     int (*addCommandImage)(uint16_t id, int resource);  // resource 0: the colour swatch
 };
 extern WindowHooks gWindowHooks;

@@ -52,19 +52,6 @@ static const char kStagingSuffix[] = ".import";
 static const char kFilters[] = "Kestrova Configuration Data\0*." ARCHIVE_FILE_EXTENSION
                                "\0All files\0*.*\0";
 
-static int64_t ArchiveClock()
-{
-    return (int64_t)time(0);
-}
-
-static const char *PickFile(bool save, const char *filters, const char *initialPath)
-{
-    return ShowFileDialog(save, filters, 0, 0, 0, initialPath);
-}
-
-int64_t (*gArchiveNow)() = ArchiveClock;
-const char *(*gArchiveFileDialog)(bool, const char *, const char *) = PickFile;
-
 // ---------------------------------------------------------------- settings
 
 void LoadArchiveSettings()
@@ -94,9 +81,14 @@ void SaveArchiveSettings()
 
 // ---------------------------------------------------------------- templates
 
-static void LocalNow(SYSTEMTIME *local)
+static int64_t Now()
 {
-    int64_t ticks = (gArchiveNow() * 10000000LL) + 116444736000000000LL;
+    return (int64_t)time(0);
+}
+
+static void LocalTimeAt(int64_t when, SYSTEMTIME *local)
+{
+    int64_t ticks = (when * 10000000LL) + 116444736000000000LL;
     FILETIME utc, here;
     utc.dwLowDateTime = (DWORD)ticks;
     utc.dwHighDateTime = (DWORD)(ticks >> 32);
@@ -104,7 +96,7 @@ static void LocalNow(SYSTEMTIME *local)
         GetLocalTime(local);
 }
 
-bool ExpandVariables(const char *text, char *output, int outputSize)
+bool ExpandVariables(const char *text, char *output, int outputSize, int64_t when)
 {
     if (!output || outputSize < 1)
         return false;
@@ -116,7 +108,7 @@ bool ExpandVariables(const char *text, char *output, int outputSize)
     strcpy(buffer, text);
 
     SYSTEMTIME now;
-    LocalNow(&now);
+    LocalTimeAt(when, &now);
     char version[48], year[8], month[4], day[4], hour[4], minute[4], second[4], date[16],
         clock[16];
     snprintf(version, sizeof version, "%d.%d.%d", gApp.versionMajor, gApp.versionMinor,
@@ -320,7 +312,7 @@ static bool AskOverwrite(HWND owner)
 static void DefaultArchiveName(char *name)
 {
     char expanded[MAX_TEXT];
-    if (!ExpandVariables(gArchiveRecord.nameTemplate, expanded, MAX_TEXT))
+    if (!ExpandVariables(gArchiveRecord.nameTemplate, expanded, MAX_TEXT, Now()))
         expanded[0] = 0;
     snprintf(name, MAX_TEXT, "%s.%s", expanded, ARCHIVE_FILE_EXTENSION);
 }
@@ -329,7 +321,7 @@ static int RestoreArchive(HWND owner)
 {
     char name[MAX_TEXT], chosen[MAX_TEXT], pending[MAX_TEXT];
     DefaultArchiveName(name);
-    const char *picked = gArchiveFileDialog(false, kFilters, name);
+    const char *picked = ShowFileDialog(false, kFilters, 0, 0, 0, name);
     if (!picked)
         return ARCHIVE_CANCELLED;
     CopyText(chosen, picked, MAX_TEXT);
@@ -378,7 +370,7 @@ int ExchangeConfigArchive(HWND owner, int mode, const char *path)
         LoadArchiveSettings();
         char name[MAX_TEXT];
         DefaultArchiveName(name);
-        const char *picked = gArchiveFileDialog(true, kFilters, name);
+        const char *picked = ShowFileDialog(true, kFilters, 0, 0, 0, name);
         if (!picked)
             return ARCHIVE_CANCELLED;
         CopyText(target, picked, MAX_TEXT);
@@ -569,19 +561,23 @@ int ImportConfigArchive(const char *path)
 
 // ---------------------------------------------------------------- automatic archive
 
-static bool ArchiveDue()
+static bool ArchiveDue(int64_t now)
 {
     return gArchiveRecord.enabled &&
-           gArchiveNow() - gArchiveRecord.lastArchive >
+           now - gArchiveRecord.lastArchive >
                (int64_t)gArchiveRecord.intervalDays * DAY_SECONDS;
 }
 
-static int LaunchArchive()
+// The moment the running archive was started, its thread's parameter.
+static int64_t gArchiveStartTime;
+
+static int LaunchArchive(int64_t now)
 {
     if (gArchiveRunning)
         return ARCHIVE_STILL_RUNNING;
     gArchiveRunning = 1;
-    HANDLE thread = CreateThread(0, 0, ArchiveThread, 0, 0, 0);
+    gArchiveStartTime = now;
+    HANDLE thread = CreateThread(0, 0, ArchiveThread, &gArchiveStartTime, 0, 0);
     if (!thread) {
         gArchiveRunning = 0;
         return ARCHIVE_NO_THREAD;
@@ -590,12 +586,12 @@ static int LaunchArchive()
     return ARCHIVE_STARTED;
 }
 
-int StartArchive()
+int StartArchive(int64_t now)
 {
     LoadArchiveSettings();
-    if (!ArchiveDue())
+    if (!ArchiveDue(now))
         return ARCHIVE_NOT_DUE;
-    return LaunchArchive();
+    return LaunchArchive(now);
 }
 
 struct ArchiveListEntry {
@@ -637,13 +633,13 @@ static void PruneArchives(const char *folder, int keepCount)
     list.RemoveAll();
 }
 
-static int ArchiveOnce()
+static int ArchiveOnce(int64_t now)
 {
     if (!gArchiveRecord.folderTemplate[0])
         return ARCHIVE_THREAD_NO_FOLDER;
     char folder[MAX_TEXT], name[MAX_TEXT], target[MAX_TEXT];
-    if (!ExpandVariables(gArchiveRecord.folderTemplate, folder, MAX_TEXT - 1) ||
-        !ExpandVariables(gArchiveRecord.nameTemplate, name, MAX_TEXT))
+    if (!ExpandVariables(gArchiveRecord.folderTemplate, folder, MAX_TEXT - 1, now) ||
+        !ExpandVariables(gArchiveRecord.nameTemplate, name, MAX_TEXT, now))
         return ARCHIVE_THREAD_FAILED;
     AppendBackslash(folder);
     CreateFolderPath(folder, false);
@@ -653,7 +649,7 @@ static int ArchiveOnce()
     int exported = ExchangeConfigArchive(0, ARCHIVE_MODE_EXPORT, target);
     if (exported != ARCHIVE_OK && exported != ARCHIVE_FILES_FAILED)
         return ARCHIVE_THREAD_FAILED;
-    gArchiveRecord.lastArchive = gArchiveNow() / DAY_SECONDS * DAY_SECONDS;
+    gArchiveRecord.lastArchive = now / DAY_SECONDS * DAY_SECONDS;
     SaveArchiveSettings();
     PruneArchives(folder, gArchiveRecord.keepCount);
     return ARCHIVE_THREAD_DONE;
@@ -661,10 +657,10 @@ static int ArchiveOnce()
 
 // Every way out clears the running byte, a failure too: the next check
 // must be able to try again.
-DWORD WINAPI ArchiveThread(LPVOID)
+DWORD WINAPI ArchiveThread(LPVOID when)
 {
     gArchiveRunning = 1;
-    int result = ArchiveOnce();
+    int result = ArchiveOnce(when ? *(const int64_t *)when : Now());
     gArchiveRunning = 0;
     return (DWORD)result;
 }
@@ -688,7 +684,7 @@ static void ShowExpansion(HWND dialog, int sourceId, int targetId)
 {
     char text[ARCHIVE_TEXT_SIZE], expanded[MAX_TEXT];
     GetDialogText(dialog, sourceId, text);
-    if (!ExpandVariables(text, expanded, MAX_TEXT))
+    if (!ExpandVariables(text, expanded, MAX_TEXT, Now()))
         expanded[0] = 0;
     SetDlgItemTextA(dialog, targetId, expanded);
 }
@@ -712,7 +708,7 @@ static void BrowseArchiveFolder(HWND dialog)
 {
     char text[ARCHIVE_TEXT_SIZE], path[MAX_TEXT];
     GetDialogText(dialog, IDC_ARC_FOLDER, text);
-    if (!ExpandVariables(text, path, MAX_TEXT))
+    if (!ExpandVariables(text, path, MAX_TEXT, Now()))
         path[0] = 0;
     const char *title = gApp.strings.GetText(TEXT_DIALOG, 0);
     if (BrowseForFolder(title ? title : "", path, true) == 1)   // 1: a folder was chosen
@@ -732,7 +728,7 @@ static void ArchiveNow(HWND dialog)
 static bool TemplateExpands(const char *text)
 {
     char expanded[MAX_TEXT];
-    return text[0] && ExpandVariables(text, expanded, MAX_TEXT);
+    return text[0] && ExpandVariables(text, expanded, MAX_TEXT, Now());
 }
 
 static void CloseArchiveDialog(HWND dialog, int code)
@@ -764,8 +760,9 @@ static void AcceptArchiveDialog(HWND dialog)
     gArchiveRecord = record;
     SaveArchiveSettings();
     LoadArchiveSettings();
-    if (ArchiveDue())
-        LaunchArchive();
+    int64_t now = Now();
+    if (ArchiveDue(now))
+        LaunchArchive(now);
     CloseArchiveDialog(dialog, IDOK);
 }
 
@@ -833,22 +830,7 @@ int OpenArchiveDialog(HWND owner)
 
 void RunDailyChecks()
 {
-    StartUpdateCheck();
-    StartArchive();
-}
-
-static void ImportArchiveHook(const char *path)
-{
-    ImportConfigArchive(path);
-}
-
-static void StartArchiveHook()
-{
-    StartArchive();
-}
-
-void InstallConfigArchiveHooks()
-{
-    gStartupHooks.importArchive = ImportArchiveHook;
-    gStartupHooks.startArchive = StartArchiveHook;
+    int64_t now = Now();
+    StartUpdateCheck(now);
+    StartArchive(now);
 }

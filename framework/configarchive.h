@@ -79,18 +79,14 @@ extern ArchiveRecord gArchiveRecord;
 extern volatile uint8_t gArchiveRunning;
 extern HWND gArchiveDialog;
 
-// The clock (seconds since 1970 UTC), for tests; templates use its local time.
-extern int64_t (*gArchiveNow)();
-// The open and save dialogs, for tests: the chosen path or null.
-extern const char *(*gArchiveFileDialog)(bool save, const char *filters, const char *initialPath);
-
 // Reads "(QRF)Archive" and applies the defaults.
 void LoadArchiveSettings();
 void SaveArchiveSettings();
 
-// Replaces the template variables, then environment variables; false (output
-// empty) when a step fails or the result does not fit.
-bool ExpandVariables(const char *text, char *output, int outputSize);
+// Replaces the template variables (the date and time ones in the local time
+// of when, seconds since 1970 UTC), then environment variables; false
+// (output empty) when a step fails or the result does not fit.
+bool ExpandVariables(const char *text, char *output, int outputSize, int64_t when);
 
 // "<data folder>\<product>.KestrovaConfig": the archive the next start imports.
 void GetPendingArchivePath(char *path);
@@ -103,14 +99,15 @@ int ShowArchiveSuccess(HWND owner, int mode);
 // The start-up import of a pending archive (path of the zip file).
 int ImportConfigArchive(const char *path);
 
-// When enabled, due and not running, starts ArchiveThread.
-int StartArchive();
-DWORD WINAPI ArchiveThread(LPVOID parameter);
+// When enabled, due at now (seconds since 1970 UTC; start-up and the daily
+// tick pass the real time) and not running, starts ArchiveThread.
+int StartArchive(int64_t now);
+// One archive; when points to the moment (an int64_t, seconds since 1970
+// UTC) that names the archive and is stored as its day, null: the real time.
+DWORD WINAPI ArchiveThread(LPVOID when);
 
 INT_PTR CALLBACK ArchiveDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 int OpenArchiveDialog(HWND owner);   // modal; its end code
 
 // The daily tick: the update check and the archive.
 void RunDailyChecks();
-// Start-up's import and automatic archive.
-void InstallConfigArchiveHooks();

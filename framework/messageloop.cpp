@@ -6,6 +6,7 @@
 
 #include "framework/application.h"
 #include "framework/clamp.h"
+#include "framework/configarchive.h"
 #include "framework/frames.h"
 #include "framework/messages.h"
 #include "framework/utilities.h"
@@ -326,8 +327,7 @@ static void OnHourlyTimer()
     if (++gApp.hourlyTicks <= CHECK_AFTER_HOURS)
         return;
     gApp.hourlyTicks = 0;
-    if (gWindowHooks.dailyChecks)
-        gWindowHooks.dailyChecks();
+    RunDailyChecks();
 }
 
 LRESULT CALLBACK PhantomWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -1,35 +1,38 @@
-// The places where a lower layer calls up into a higher one, each a function
-// pointer that the higher layer sets. Everything else is meant to be a direct
-// call: the shell calls the earth model, the imaging library and the
-// framework; the earth model calls imaging and the framework; the windows
-// and items call the framework.
+// Where a lower layer calls up into a higher one: a function pointer that
+// the higher layer sets. Everything else is a direct call: the shell calls
+// the earth model, the imaging library and the framework; the earth model
+// calls imaging and the framework; the windows and items call the framework;
+// and modules of one layer call each other. Tests change what a call meets
+// (a local server, a private data folder, a tiny map set, a clock passed in,
+// the real dialogs driven with real messages), never the call.
 //
-// Every function pointer of the program, with who sets it and when:
+// Every function pointer of the program that outlives a call, with who sets
+// it and when, and why it must be a pointer:
 //
-// Upward, and so pointers:
-//   gProgressSink (below)                 shell InstallProgressSink, in
-//       InstallProgramHooks before the first worker; rendered by the tray's
-//       InstallTrayHook once the tray exists.
-//   gWindowHooks (framework/commands.h)   the command table and message loop
-//       reaching the items, menus, bars and graphics: describeItem,
-//       onArrowStrip, openItemPopup, closeMenu, refreshItem by the menus
-//       (InstallMenuHooks); layoutBar, menuKeyboardMode and the bar of an item
-//       by the bars (InstallDockBayHooks); addCommandImage by start-up; all in
-//       CApplication::Startup. preTranslateFrames is the chain the frames and
-//       menus join there (ChainPreTranslate). dailyChecks: the update check
-//       and archive, by InstallUpdateCheckHooks before Startup, so that only a
-//       program that wants them pulls in the HTTP client.
-//   gCloudHooks.optionsDialogOpen (earth/clouds.h)   the shell, in
-//       InstallProgramHooks.
-//   gPreviewHooks (earth/renderjobs.h)    the options dialog, when it points
-//       the previews at its controls; the render jobs call back into it.
+//   gProgressSink (below): the earth model's workers reporting to the shell's
+//       status text, progress dialog and tray picture. Set by the shell's
+//       InstallProgressSink (InstallProgramHooks, before the first worker);
+//       its rendered slot by InstallTrayHook once the tray exists.
+//   gWindowHooks (framework/commands.h): the command table and the message
+//       loop of the framework core reaching the items, menus and bars of the
+//       window layer above it. describeItem, onArrowStrip, openItemPopup,
+//       closeMenu and refreshItem by the menus (InstallMenuHooks); layoutBar,
+//       menuKeyboardMode and the bar of an item by the bars
+//       (InstallDockBayHooks, wrapping the menus' describeItem);
+//       addCommandImage by the window layer's start-up step; all from
+//       CApplication::Startup (framework/ui/windowstart.cpp).
+//       preTranslateFrames is a chain that the frames' edge sizing and Tab
+//       focus and then the menus join there (ChainPreTranslate; each keeps
+//       the one before it in a static of its own).
+//   gCloudHooks.optionsDialogOpen (earth/clouds.h): the cloud worker asking
+//       the shell whether the options dialog shows previews to refresh. Set
+//       by the shell's InstallProgramHooks at start.
+//   gPreviewHooks (earth/renderjobs.h): the preview render jobs handing their
+//       pictures to the options dialog's and the camera-path dialog's
+//       controls. Set by those dialogs while they are open.
 //
-// Same-layer or downward, still pointers (each set to its real function by
-// its own definition or by the shell's InstallProgramHooks, and replaced by
-// tests): gStartupHooks (framework/application.h: InstallConfigArchiveHooks
-// and InstallUpdateCheckHooks before Startup),
-// gProgramOptionsHooks, gAboutArchiveHooks (shell entry, at start),
-// gUpdateFetch, gUpdateNow, gArchiveNow, gArchiveFileDialog.
+// Callbacks passed as arguments (the HTTP client's progress and body
+// callbacks, window and dialog procedures, thread routines) are not listed.
 #pragma once
 
 #include <windows.h>

@@ -7,8 +7,10 @@
 #include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 
 #include "framework/application.h"
+#include "framework/configarchive.h"
 #include "framework/datafolder.h"
 #include "framework/dialogs.h"
 #include "framework/filefind.h"
@@ -16,6 +18,7 @@
 #include "framework/installrecord.h"
 #include "framework/messages.h"
 #include "framework/recordfile.h"
+#include "framework/updatecheck.h"
 #include "framework/utilities.h"
 #include "framework/ui/windowstart.h"
 
@@ -28,9 +31,6 @@ enum {
 };
 
 #define PHANTOM_CLASS "QRFPhantom"
-#define ARCHIVE_EXTENSION "KestrovaConfig"
-
-StartupHooks gStartupHooks;
 
 // ---------------------------------------------------------------- messages
 
@@ -166,11 +166,10 @@ static bool HandOverToInstance(CApplication *app, bool quit)
 static void ImportPendingArchive(const char *folder, const char *productName)
 {
     char path[MAX_TEXT];
-    snprintf(path, sizeof path, "%s\\%s.%s", folder, productName, ARCHIVE_EXTENSION);
+    snprintf(path, sizeof path, "%s\\%s.%s", folder, productName, ARCHIVE_FILE_EXTENSION);
     if (!PathExists(path))
         return;
-    if (gStartupHooks.importArchive)
-        gStartupHooks.importArchive(path);
+    ImportConfigArchive(path);
     // Also a damaged archive goes: it would be tried at every start.
     DeleteFileA(path);
 }
@@ -366,10 +365,9 @@ int CApplication::Startup(HINSTANCE module, uint16_t productId, StringTableRecor
     if (result != 0)
         return result;
     started = 1;
-    if (gStartupHooks.startUpdateCheck)
-        gStartupHooks.startUpdateCheck();
-    if (gStartupHooks.startArchive)
-        gStartupHooks.startArchive();
+    int64_t now = (int64_t)time(0);
+    StartUpdateCheck(now);
+    StartArchive(now);
     return 0;
 }
 

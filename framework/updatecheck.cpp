@@ -42,7 +42,7 @@ enum {
 
 static const char kRecordName[] = "(QRF)UpdateCheck";
 
-static int FetchVersionHttp(const char *url, volatile uint8_t *cancel, char *reply, int size)
+int FetchVersionText(const char *url, volatile uint8_t *cancel, char *reply, int size)
 {
     CHttpRequest request;
     request.SetCancelFlag(cancel);
@@ -55,14 +55,6 @@ static int FetchVersionHttp(const char *url, volatile uint8_t *cancel, char *rep
     reply[n] = 0;
     return 0;
 }
-
-static int64_t UpdateClock()
-{
-    return (int64_t)time(0);
-}
-
-int (*gUpdateFetch)(const char *, volatile uint8_t *, char *, int) = FetchVersionHttp;
-int64_t (*gUpdateNow)() = UpdateClock;
 
 // ---------------------------------------------------------------- record
 
@@ -113,6 +105,9 @@ static const char *InstallText(int offset)
 // user, and from its own dialog it would wait for itself.
 static volatile LONG gServingThread;
 static volatile LONG gCheckAgain;
+// The moment the latest check was asked for (seconds since 1970 UTC): what
+// a successful check stores as its day, whichever thread runs it.
+static volatile int64_t gCheckTime;
 
 // Handles what waits in this thread's queue; false once WM_QUIT came (it is
 // posted again for the loop that owns it).
@@ -171,8 +166,9 @@ static bool AskServingWorker()
     return InterlockedExchange(&gCheckAgain, 0) == 0;
 }
 
-int LaunchUpdateCheck()
+int LaunchUpdateCheck(int64_t now)
 {
+    gCheckTime = now;
     if (gUpdateRunning && gServingThread && AskServingWorker())
         return UPDATE_STARTED;
     // Messages are served while a running check is stopped, so a call from a
@@ -202,27 +198,16 @@ int LaunchUpdateCheck()
     return UPDATE_STARTED;
 }
 
-static bool UpdateDue()
+static bool UpdateDue(int64_t now)
 {
     return gUpdateRecord.enabled &&
-           gUpdateNow() - gUpdateRecord.lastCheck > (int64_t)gUpdateRecord.intervalDays * DAY_SECONDS;
+           now - gUpdateRecord.lastCheck > (int64_t)gUpdateRecord.intervalDays * DAY_SECONDS;
 }
 
-int StartUpdateCheck()
+int StartUpdateCheck(int64_t now)
 {
     ReadUpdateRecord();
-    return UpdateDue() ? LaunchUpdateCheck() : UPDATE_NOT_DUE;
-}
-
-static void StartUpdateCheckHook()
-{
-    StartUpdateCheck();
-}
-
-void InstallUpdateCheckHooks()
-{
-    gStartupHooks.startUpdateCheck = StartUpdateCheckHook;
-    gWindowHooks.dailyChecks = RunDailyChecks;   // the update check and the archive
+    return UpdateDue(now) ? LaunchUpdateCheck(now) : UPDATE_NOT_DUE;
 }
 
 // ---------------------------------------------------------------- dialog texts
@@ -284,7 +269,7 @@ struct FetchJob {
 static DWORD WINAPI FetchThread(LPVOID parameter)
 {
     FetchJob *job = (FetchJob *)parameter;
-    job->result = gUpdateFetch(InstallText(UPDATE_CHECK_URL_OFFSET), &gUpdateCancel, job->reply,
+    job->result = FetchVersionText(InstallText(UPDATE_CHECK_URL_OFFSET), &gUpdateCancel, job->reply,
                                sizeof job->reply);
     return 0;
 }
@@ -330,7 +315,7 @@ static HWND RunCheck(bool serving)
             created = CreateUpdateDialog(0);
         if (gUpdateDialog)
             ShowReply(gUpdateDialog, reply, newer);
-        gUpdateRecord.lastCheck = gUpdateNow() / DAY_SECONDS * DAY_SECONDS;
+        gUpdateRecord.lastCheck = gCheckTime / DAY_SECONDS * DAY_SECONDS;
         CopyText(gUpdateRecord.seenVersion, reply, UPDATE_TEXT_SIZE);
         WriteUpdateRecord();
     }
@@ -429,10 +414,11 @@ static void AcceptUpdateDialog(HWND dialog)
                                                           : days;
     WriteUpdateRecord();
     ReadUpdateRecord();
-    bool due = UpdateDue();
+    int64_t now = (int64_t)time(0);
+    bool due = UpdateDue(now);
     CloseUpdateDialog(dialog);
     if (due)
-        LaunchUpdateCheck();
+        LaunchUpdateCheck(now);
 }
 
 static void RunUpdateCommand(HWND dialog, int id)
@@ -442,7 +428,7 @@ static void RunUpdateCommand(HWND dialog, int id)
         FollowEnabled(dialog);
         break;
     case IDC_UPD_CHECKNOW:
-        if (LaunchUpdateCheck() != UPDATE_STARTED)
+        if (LaunchUpdateCheck((int64_t)time(0)) != UPDATE_STARTED)
             ShowStatus(TEXT_NOT_STARTED);
         break;
     case IDC_UPD_DOWNLOAD:

@@ -42,11 +42,10 @@ extern volatile uint8_t gUpdateRunning;
 extern volatile uint8_t gUpdateCancel;
 extern HWND gUpdateDialog;
 
-// How the worker fetches the version text (tests put their own): 0 with
-// the reply in reply (NUL-terminated), else the request's code.
-extern int (*gUpdateFetch)(const char *url, volatile uint8_t *cancel, char *reply, int size);
-// The clock, for tests.
-extern int64_t (*gUpdateNow)();
+// The worker's fetch of the version text: 0 with the reply in reply
+// (NUL-terminated), else the request's code. Anything far longer than a
+// version number is no answer.
+int FetchVersionText(const char *url, volatile uint8_t *cancel, char *reply, int size);
 
 // Reads the record and normalises it (interval 0: enabled, 7 days; any
 // interval up to 7 becomes 7).
@@ -57,14 +56,14 @@ bool ParseVersionReply(const char *text, int version[3]);
 // True when version is newer than the program's own, major first.
 bool IsNewerVersion(const int version[3]);
 
-// When enabled and due, LaunchUpdateCheck's result; else UPDATE_NOT_DUE.
-int StartUpdateCheck();
+// now: seconds since 1970 UTC, the caller's clock (start-up and the daily
+// tick pass the real time); a successful check stores its day.
+// When enabled and due at now, LaunchUpdateCheck's result; else UPDATE_NOT_DUE.
+int StartUpdateCheck(int64_t now);
 // 0 started, 1 a previous worker did not stop, 3 no thread.
-int LaunchUpdateCheck();
+int LaunchUpdateCheck(int64_t now);
 DWORD WINAPI UpdateCheckThread(LPVOID);
 INT_PTR CALLBACK UpdateCheckDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // The user's dialog, modeless on the calling thread (or the open one).
 HWND OpenUpdateCheckDialog(HWND owner);
 
-// Start-up and the daily tick call the check.
-void InstallUpdateCheckHooks();

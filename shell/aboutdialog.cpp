@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "framework/application.h"
+#include "framework/configarchive.h"
 #include "framework/dialogs.h"
 #include "framework/framelist.h"
 #include "framework/messages.h"
@@ -12,8 +13,6 @@
 #include "framework/utilities.h"
 #include "resources/resource.h"
 #include "shell/help.h"
-
-AboutArchiveHooks gAboutArchiveHooks = {0, 0, 0, 0};
 
 namespace {
 
@@ -62,10 +61,6 @@ void InitAboutDialog(HWND dialog)
     InitDialog(dialog);
     SetProductFont(dialog, DialogDpi(dialog));
     SetAboutTexts(dialog);
-    EnableWindow(GetDlgItem(dialog, IDC_ABOUT_BACKUP), gAboutArchiveHooks.backup != 0);
-    EnableWindow(GetDlgItem(dialog, IDC_ABOUT_RESTORE), gAboutArchiveHooks.restore != 0);
-    EnableWindow(GetDlgItem(dialog, IDC_ABOUT_RESET), gAboutArchiveHooks.reset != 0);
-    EnableWindow(GetDlgItem(dialog, IDC_ABOUT_ARCHIVE), gAboutArchiveHooks.archive != 0);
     EnableWindow(GetDlgItem(dialog, 9), HelpFileExists());
 }
 
@@ -84,15 +79,15 @@ void Backup(HWND dialog)
 {
     SaveLayout();
     gApp.SendToMainWindow(QRFM_SAVENOW, 0, 0);
-    if (gAboutArchiveHooks.backup(dialog) == 0)
+    if (ExchangeConfigArchive(dialog, ARCHIVE_MODE_BACKUP, 0) == ARCHIVE_OK)
         FrameworkMessageBox(dialog, ProductName(), "%s", kBackedUpFlags, 0,
                             FrameworkText(ARCHIVE_RESULT_STRINGS, 1, "Data backed up successfully!"));
 }
 
 // Restore and reset take effect at the next start, which the user may ask for now.
-void RestoreOrReset(HWND dialog, int (*operation)(HWND), int variant, const char *fallback)
+void RestoreOrReset(HWND dialog, int mode, int variant, const char *fallback)
 {
-    if (operation(dialog) != 0)
+    if (ExchangeConfigArchive(dialog, mode, 0) != ARCHIVE_OK)
         return;
     int answer = FrameworkMessageBox(
         dialog, ProductName(), "%s\n%s", kRestartFlags, 0,
@@ -115,20 +110,16 @@ void AboutCommand(HWND dialog, int id)
 {
     switch (id) {
     case IDC_ABOUT_BACKUP:
-        if (gAboutArchiveHooks.backup)
-            Backup(dialog);
+        Backup(dialog);
         break;
     case IDC_ABOUT_RESTORE:
-        if (gAboutArchiveHooks.restore)
-            RestoreOrReset(dialog, gAboutArchiveHooks.restore, 0, "Data restored successfully!");
+        RestoreOrReset(dialog, ARCHIVE_MODE_RESTORE, 0, "Data restored successfully!");
         break;
     case IDC_ABOUT_RESET:
-        if (gAboutArchiveHooks.reset)
-            RestoreOrReset(dialog, gAboutArchiveHooks.reset, 2, "Data reset successfully!");
+        RestoreOrReset(dialog, ARCHIVE_MODE_RESET, 2, "Data reset successfully!");
         break;
     case IDC_ABOUT_ARCHIVE:
-        if (gAboutArchiveHooks.archive)
-            gAboutArchiveHooks.archive(dialog);
+        OpenArchiveDialog(dialog);
         break;
     case IDC_ABOUT_UPDATE:
         // The update dialog is modeless and outlives this one: an owner

@@ -24,16 +24,6 @@ enum {
     RESTART_STRING = 0xF00B,
 };
 
-// The configuration archive's operations; each returns 0 on success (the
-// archive's result codes otherwise). A null hook disables its button.
-struct AboutArchiveHooks {
-    int (*backup)(HWND owner);    // export to a file the user picks
-    int (*restore)(HWND owner);   // import at the next start
-    int (*reset)(HWND owner);     // reset at the next start
-    int (*archive)(HWND owner);   // the "Archive Configuration" dialog
-};
-extern AboutArchiveHooks gAboutArchiveHooks;
-
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // With no owner, the process's foreground window (if any) owns it. IDOK or
 // IDCANCEL.

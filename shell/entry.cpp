@@ -17,12 +17,10 @@
 #include "earth/placeholder.h"
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
-#include "framework/configarchive.h"
 #include "framework/dialogs.h"
 #include "framework/filefind.h"
 #include "framework/framelist.h"
 #include "framework/messages.h"
-#include "framework/updatecheck.h"
 #include "framework/utilities.h"
 #include "imaging/image.h"
 #include "resources/resource.h"
@@ -66,28 +64,6 @@ static bool OptionsDialogOpen()
     return gOptionsDialog != 0;
 }
 
-// The About dialog's configuration buttons; 0 when the exchange succeeded.
-static int BackupConfiguration(HWND owner)
-{
-    return ExchangeConfigArchive(owner, ARCHIVE_MODE_BACKUP, 0);
-}
-
-static int RestoreConfiguration(HWND owner)
-{
-    return ExchangeConfigArchive(owner, ARCHIVE_MODE_RESTORE, 0);
-}
-
-static int ResetConfiguration(HWND owner)
-{
-    return ExchangeConfigArchive(owner, ARCHIVE_MODE_RESET, 0);
-}
-
-static int ArchiveSettings(HWND owner)
-{
-    OpenArchiveDialog(owner);
-    return 0;
-}
-
 static void InstallDialogHooks()
 {
     gOptionsSubDialogs.viewLayer = ShowViewLayerDialog;
@@ -98,10 +74,6 @@ static void InstallDialogHooks()
     gOptionsSubDialogs.seasonalMaps = ShowSeasonalMapsDialog;
     gOptionsSubDialogs.additionalMaps = ShowAdditionalMapsDialog;
     gOptionsSubDialogs.about = ShowAboutDialog;
-    gAboutArchiveHooks.backup = BackupConfiguration;
-    gAboutArchiveHooks.restore = RestoreConfiguration;
-    gAboutArchiveHooks.reset = ResetConfiguration;
-    gAboutArchiveHooks.archive = ArchiveSettings;
 }
 
 void InstallProgramHooks()
@@ -342,8 +314,6 @@ static void ShutDownProgram(int pendingError)
 static bool StartProgram(HINSTANCE instance, const char *commandLine)
 {
     gApp.SetConfigFileTypes("*.vtp;*.vtc", "");
-    InstallUpdateCheckHooks();
-    InstallConfigArchiveHooks();
     if (gApp.Startup(instance, 0, gProgramStrings, false, SETTINGS_VERSION, commandLine) != 0)
         return false;
     if (gApp.autoStart)

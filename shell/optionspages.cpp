@@ -36,38 +36,13 @@ enum {
 
 static const char kTrimSet[] = " \t\r\n";
 
-// ---------------------------------------------------------------- hooks
+// ---------------------------------------------------------------- messages
 
-static int MessageBoxHook(HWND owner, const char *text, uint32_t flags)
+static int ShowOptionsMessage(HWND owner, const char *text, uint32_t flags)
 {
     const char *caption = gApp.productName[0] ? gApp.productName : gApp.strings.GetText(0, 0);
     return FrameworkMessageBox(owner, caption, "%s", flags, 0, text);
 }
-
-static void OpenAddressHook(const char *address)
-{
-    ShellExecuteA(0, "open", address, 0, 0, SW_SHOWNORMAL);
-}
-
-static void RequestRestartHook()
-{
-    gApp.RequestRestart(-1, 0, false);
-}
-
-static bool ForceKeysHook()
-{
-    return (GetKeyState(VK_CONTROL) & 0x8000) && (GetKeyState(VK_SHIFT) & 0x8000);
-}
-
-static int MonitorCountHook()
-{
-    return GetSystemMetrics(SM_CMONITORS);
-}
-
-ProgramOptionsHooks gProgramOptionsHooks = {
-    StartCloudDownload, StartWeatherDownload, MessageBoxHook,   ShowHelp,
-    OpenAddressHook,    RequestRestartHook,   ForceKeysHook,    MonitorCountHook,
-};
 
 int gProgramOptionsPage = 0;
 bool gApiKeyReminderShown = false;
@@ -195,9 +170,10 @@ static void ShowBar(HWND page, int percent)
     SendMessageA(bar, PBM_SETPOS, (WPARAM)(percent < 0 ? 0 : percent), 0);
 }
 
+// Ctrl and Shift both held with a click: download even when not due.
 static bool ForceKeys()
 {
-    return gProgramOptionsHooks.forceKeysHeld && gProgramOptionsHooks.forceKeysHeld();
+    return (GetKeyState(VK_CONTROL) & 0x8000) && (GetKeyState(VK_SHIFT) & 0x8000);
 }
 
 // ---------------------------------------------------------------- general page
@@ -292,8 +268,7 @@ static void RefreshGeneral(HWND page)
 {
     EnableDlgItems(gPrefs.bAutoStart != 0, page, IDC_DELAY_LABEL, IDC_DELAY, IDC_DELAY_SPIN,
                    IDC_DELAY_UNIT, 0);
-    int monitors = gProgramOptionsHooks.monitorCount ? gProgramOptionsHooks.monitorCount() : 1;
-    EnableWindow(GetDlgItem(page, IDC_MULTI_MONITOR), monitors > 1);
+    EnableWindow(GetDlgItem(page, IDC_MULTI_MONITOR), GetSystemMetrics(SM_CMONITORS) > 1);
 }
 
 // The page's part of OK: the tray icon follows its switch, and a changed
@@ -302,12 +277,11 @@ static void AcceptGeneral(HWND page)
 {
     CommitGeneral(page);
     ShowTrayIcon(gPrefs.bTrayIcon ? TRAY_IDLE : TRAY_REMOVE);
-    if (gPrefs.bMultiMon == sSavedPrefs.bMultiMon || !gProgramOptionsHooks.messageBox)
+    if (gPrefs.bMultiMon == sSavedPrefs.bMultiMon)
         return;
     const char *text = gApp.strings.GetText(TEXT_RESTART, TEXT_RESTART_VARIANT);
-    if (text && gProgramOptionsHooks.messageBox(GetParent(page), text, RESTART_QUESTION_FLAGS) ==
-                    IDYES && gProgramOptionsHooks.requestRestart)
-        gProgramOptionsHooks.requestRestart();
+    if (text && ShowOptionsMessage(GetParent(page), text, RESTART_QUESTION_FLAGS) == IDYES)
+        gApp.RequestRestart(-1, 0, false);
 }
 
 // ---------------------------------------------------------------- clouds page
@@ -402,9 +376,8 @@ static void DownloadCloudsNow(HWND page)
 {
     CommitClouds(page);
     RegisterProgressWindow(page);
-    if (!gCloudUpdaterBusy && gProgramOptionsHooks.startCloudDownload)
-        gProgramOptionsHooks.startCloudDownload(ForceKeys() ? CLOUD_MODE_NOW : CLOUD_MODE_IF_DUE_START,
-                                                false);
+    if (!gCloudUpdaterBusy)
+        StartCloudDownload(ForceKeys() ? CLOUD_MODE_NOW : CLOUD_MODE_IF_DUE_START, false);
 }
 
 // ---------------------------------------------------------------- weather page
@@ -466,8 +439,8 @@ static void RefreshWeather(HWND page)
 static void DownloadWeatherNow(HWND page)
 {
     CommitWeather(page);
-    if (!gWeatherBusy && gProgramOptionsHooks.startWeatherDownload)
-        gProgramOptionsHooks.startWeatherDownload(ForceKeys() ? WEATHER_MODE_NOW : WEATHER_MODE_IF_DUE);
+    if (!gWeatherBusy)
+        StartWeatherDownload(ForceKeys() ? WEATHER_MODE_NOW : WEATHER_MODE_IF_DUE);
 }
 
 // Once a day at most, and once a run: without a key of their own users share
@@ -482,10 +455,8 @@ static void RemindApiKey(HWND dialog)
     gPrefs.iWeatherWarnApiKey = today;
     gApiKeyReminderShown = true;
     const char *text = gApp.strings.GetText(TEXT_API_KEY, TEXT_API_KEY_VARIANT);
-    if (text && gProgramOptionsHooks.messageBox &&
-        gProgramOptionsHooks.messageBox(dialog, text, API_KEY_REMINDER_FLAGS) == IDOK &&
-        gProgramOptionsHooks.showHelp)
-        gProgramOptionsHooks.showHelp(kHelpFileName, "WeatherOptions.htm");
+    if (text && ShowOptionsMessage(dialog, text, API_KEY_REMINDER_FLAGS) == IDOK)
+        ShowHelp(kHelpFileName, "WeatherOptions.htm");
 }
 
 // ---------------------------------------------------------------- METAR page
@@ -562,9 +533,8 @@ static void TestMetar(HWND page)
     CommitMetar(page);
     char icao[LONG_TEXT_SIZE], address[ADDRESS_SIZE];
     GetDlgItemTextA(page, IDC_TEST_ICAO, icao, sizeof icao);
-    if (MetarTestAddress(icao, gPrefs.iMetarSource, gPrefs.szMetarURL, address, sizeof address) &&
-        gProgramOptionsHooks.openAddress)
-        gProgramOptionsHooks.openAddress(address);
+    if (MetarTestAddress(icao, gPrefs.iMetarSource, gPrefs.szMetarURL, address, sizeof address))
+        ShellExecuteA(0, "open", address, 0, 0, SW_SHOWNORMAL);
 }
 
 // ---------------------------------------------------------------- internet page
@@ -854,10 +824,9 @@ static void AcceptProgramOptions(HWND dialog)
     bool regenerate = gPrefs.iCloudsRes != sSavedPrefs.iCloudsRes ||
                       gPrefs.iCloudsEnhance != sSavedPrefs.iCloudsEnhance ||
                       gPrefs.iCloudsData != sSavedPrefs.iCloudsData;
-    if (gProgramOptionsHooks.startCloudDownload)
-        gProgramOptionsHooks.startCloudDownload(CLOUD_MODE_IF_DUE, regenerate);
-    if (!gWeatherBusy && gProgramOptionsHooks.startWeatherDownload)
-        gProgramOptionsHooks.startWeatherDownload(WEATHER_MODE_AUTO);
+    StartCloudDownload(CLOUD_MODE_IF_DUE, regenerate);
+    if (!gWeatherBusy)
+        StartWeatherDownload(WEATHER_MODE_AUTO);
 }
 
 // What the download workers wrote while a dialog was open (times, the
@@ -888,14 +857,13 @@ static void CancelProgramOptions(HWND dialog)
     SendToPages(WM_COMMAND, IDCANCEL);
     RestorePrefs();
     EndDialog(dialog, IDCANCEL);
-    if (!gCloudUpdaterBusy && gProgramOptionsHooks.startCloudDownload)
-        gProgramOptionsHooks.startCloudDownload(CLOUD_MODE_NONE, false);
+    if (!gCloudUpdaterBusy)
+        StartCloudDownload(CLOUD_MODE_NONE, false);
 }
 
 static void ShowPageHelp()
 {
-    if (gProgramOptionsHooks.showHelp)
-        gProgramOptionsHooks.showHelp(kHelpFileName, kPages[gProgramOptionsPage].helpTopic);
+    ShowHelp(kHelpFileName, kPages[gProgramOptionsPage].helpTopic);
 }
 
 static INT_PTR CALLBACK ProgramOptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)

@@ -35,19 +35,6 @@ enum {
     API_KEY_REMINDER_FLAGS = 804,   // warning, OK / Cancel, OK emphasised and default
 };
 
-// What the dialog calls outside itself; tests replace them.
-struct ProgramOptionsHooks {
-    int (*startCloudDownload)(int mode, bool regenerate);
-    int (*startWeatherDownload)(int mode);
-    int (*messageBox)(HWND owner, const char *text, uint32_t flags);
-    int (*showHelp)(const char *file, const char *topic);
-    void (*openAddress)(const char *address);
-    void (*requestRestart)();
-    bool (*forceKeysHeld)();        // Ctrl and Shift both down
-    int (*monitorCount)();
-};
-extern ProgramOptionsHooks gProgramOptionsHooks;
-
 // The page shown when the dialog opens: the last one shown in this run.
 extern int gProgramOptionsPage;
 // The API-key reminder was shown in this run.

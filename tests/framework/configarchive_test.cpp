@@ -1,9 +1,10 @@
 // The configuration archive: template expansion and the record's layout,
 // export checked with Info-ZIP unzip, archives made by Info-ZIP zip restored,
 // the refusals (wrong product, unsafe names, damaged data) that must leave
-// the configuration alone, reset, the schedule and the rotation with a fake
-// clock, the settings dialog, and the import at start-up in a child copy
-// acting as the program.
+// the configuration alone, reset, the schedule and the rotation with the
+// clock handed to them, the settings dialog, and the import at start-up in a
+// child copy acting as the program. Backup and restore show the real open
+// and save dialogs, which a helper thread fills in as a user would.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -24,19 +25,10 @@
 namespace {
 
 const char kProduct[] = "VtArchive";
-int64_t gNow = 1804248000;   // 2027-03-05 12:00 UTC
-std::string gPicked;         // what the fake file dialog answers; empty: cancel
-int gPickerCalls;
-bool gPickerSave;
-
-int64_t FakeNow() { return gNow; }
-
-const char *FakePicker(bool save, const char *, const char *)
-{
-    gPickerCalls++;
-    gPickerSave = save;
-    return gPicked.empty() ? 0 : gPicked.c_str();
-}
+int64_t gNow = 1804248000;   // 2027-03-05 12:00 UTC, the clock handed to the archive
+std::string gPicked;         // what the user picks in the file dialog; empty: Cancel
+bool gPickerSeen;            // the last exchange showed the file dialog
+bool gPickerSave;            // ... and it was the save dialog
 
 bool Exists(const std::string &path)
 {
@@ -80,6 +72,108 @@ template <typename Call> int WithAnswer(int answer, BoxAnswer *box, Call call)
     int result = call();
     WaitForSingleObject(thread, 15000);
     CloseHandle(thread);
+    return result;
+}
+
+// ---------------------------------------------------------------- the file dialog
+
+// A visible dialog of this process other than exclude and the product's
+// message boxes: the open or save dialog the exchange shows.
+struct FileDialogSearch {
+    HWND exclude, found;
+};
+
+BOOL CALLBACK FindFileDialog(HWND window, LPARAM data)
+{
+    FileDialogSearch *search = (FileDialogSearch *)data;
+    char cls[16], title[128] = "";
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (window == search->exclude || process != GetCurrentProcessId() || !IsWindowVisible(window) ||
+        !GetClassNameA(window, cls, sizeof cls) || strcmp(cls, "#32770") != 0)
+        return TRUE;
+    GetWindowTextA(window, title, sizeof title);
+    if (!strcmp(title, gApp.productName))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+HWND WaitForFileDialog(HWND exclude, int milliseconds)
+{
+    FileDialogSearch search = {exclude, 0};
+    for (int waited = 0;; waited += 50) {
+        EnumWindows(FindFileDialog, (LPARAM)&search);
+        if (search.found || waited >= milliseconds)
+            return search.found;
+        Sleep(50);
+    }
+}
+
+BOOL CALLBACK TypeFileName(HWND child, LPARAM text)
+{
+    char cls[16];
+    if (!GetClassNameA(child, cls, sizeof cls) || _stricmp(cls, "Edit") != 0 ||
+        !IsWindowVisible(child))
+        return TRUE;
+    SendMessageTimeoutA(child, WM_SETTEXT, 0, text, SMTO_ABORTIFHUNG, 2000, 0);
+    return FALSE;
+}
+
+// Does in the file dialog what a user does: types gPicked into the file
+// name box and presses its OK button (Yes to a question about overwriting
+// an existing file), or presses Cancel when gPicked is empty.
+DWORD WINAPI DriveFileDialog(LPVOID)
+{
+    HWND dialog = WaitForFileDialog(0, 10000);
+    if (!dialog)
+        return 1;
+    gPickerSeen = true;
+    Sleep(200);
+    char ok[64] = "";
+    GetDlgItemTextA(dialog, IDOK, ok, sizeof ok);
+    gPickerSave = strstr(ok, "Save") != 0;
+    if (gPicked.empty()) {
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                     (LPARAM)GetDlgItem(dialog, IDCANCEL));
+    } else {
+        EnumChildWindows(dialog, TypeFileName, (LPARAM)gPicked.c_str());
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     (LPARAM)GetDlgItem(dialog, IDOK));
+    }
+    for (int i = 0; i < 100 && IsWindow(dialog); i++) {
+        Sleep(50);
+        HWND question = WaitForFileDialog(dialog, 0);
+        if (question && GetWindow(question, GW_OWNER) == dialog)
+            PostMessageA(question, WM_COMMAND, IDYES, 0);
+    }
+    if (IsWindow(dialog)) {   // never hang the test on a dialog that stays
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        return 2;
+    }
+    return 0;
+}
+
+// The exchange in mode, with the file dialog answered from gPicked and the
+// one message box that may follow answered with answer (0: none expected).
+int Exchange(int mode, int answer = 0, BoxAnswer *box = 0)
+{
+    gPickerSeen = gPickerSave = false;
+    // The dialogs open in the current folder: the small one of the test's
+    // file, not the build folder.
+    char here[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, here);
+    std::string pickedFolder = gPicked.substr(0, gPicked.rfind('\\'));
+    if (!pickedFolder.empty())
+        SetCurrentDirectoryA(pickedFolder.c_str());
+    HANDLE picker = CreateThread(0, 0, DriveFileDialog, 0, 0, 0);
+    BoxAnswer unused;
+    int result = answer ? WithAnswer(answer, box ? box : &unused,
+                                     [mode] { return ExchangeConfigArchive(0, mode, 0); })
+                        : ExchangeConfigArchive(0, mode, 0);
+    WaitForSingleObject(picker, 20000);
+    CloseHandle(picker);
+    SetCurrentDirectoryA(here);
     return result;
 }
 
@@ -184,10 +278,7 @@ protected:
         installer = folder + "\\installer";
         CopyText((char *)gApp.installRecord + INSTALL_RECORD_CUSTOM_PATH, installer.c_str(),
                  INSTALL_RECORD_TEXT_BYTES);
-        gArchiveNow = FakeNow;
-        gArchiveFileDialog = FakePicker;
         gPicked.clear();
-        gPickerCalls = 0;
         gNow = 1804248000;
     }
     void TearDown() override
@@ -244,14 +335,14 @@ std::string HostFolder(const std::string &name)
 TEST_F(Archive, TemplatesExpandInOrderAndFailWhenTooLong)
 {
     char out[MAX_TEXT];
-    ASSERT_TRUE(ExpandVariables("%PROGRAM%-%YEAR%.%MONTH%.%DAY%", out, MAX_TEXT));
+    ASSERT_TRUE(ExpandVariables("%PROGRAM%-%YEAR%.%MONTH%.%DAY%", out, MAX_TEXT, gNow));
     EXPECT_STREQ(out, "VtArchive-2027.03.05");
-    ASSERT_TRUE(ExpandVariables("%CONFIGDIR%\\Backup", out, MAX_TEXT));
+    ASSERT_TRUE(ExpandVariables("%CONFIGDIR%\\Backup", out, MAX_TEXT, gNow));
     EXPECT_EQ(std::string(out), data + "\\Backup");
-    ASSERT_TRUE(ExpandVariables("%PROGVER% %DATE%", out, MAX_TEXT));
+    ASSERT_TRUE(ExpandVariables("%PROGVER% %DATE%", out, MAX_TEXT, gNow));
     EXPECT_STREQ(out, "3.4.5 05.03.2027");
     SetEnvironmentVariableA("VTARCHIVEVAR", "from-env");
-    ASSERT_TRUE(ExpandVariables("%HOUR%%MINUTE%%SECOND%|%TIME%|%VTARCHIVEVAR%", out, MAX_TEXT));
+    ASSERT_TRUE(ExpandVariables("%HOUR%%MINUTE%%SECOND%|%TIME%|%VTARCHIVEVAR%", out, MAX_TEXT, gNow));
     SYSTEMTIME local;
     GetLocalTime(&local);   // only the shape: the zone is the host's
     std::string text = out;
@@ -265,10 +356,10 @@ TEST_F(Archive, TemplatesExpandInOrderAndFailWhenTooLong)
     for (int i = 0; i < 12; i++)
         many += "%PROGRAM%";
     strcpy(out, "stale");
-    EXPECT_FALSE(ExpandVariables(many.c_str(), out, MAX_TEXT));
+    EXPECT_FALSE(ExpandVariables(many.c_str(), out, MAX_TEXT, gNow));
     EXPECT_STREQ(out, "");
-    EXPECT_FALSE(ExpandVariables("%PROGRAM%", out, 100));   // fits the buffer, not the output
-    EXPECT_TRUE(ExpandVariables("%PROGRAM%", out, 201));
+    EXPECT_FALSE(ExpandVariables("%PROGRAM%", out, 100, gNow));   // fits the buffer, not the output
+    EXPECT_TRUE(ExpandVariables("%PROGRAM%", out, 201, gNow));
 }
 
 TEST_F(Archive, RecordLayoutAndDefaults)
@@ -339,19 +430,27 @@ TEST_F(Archive, FileInUseIsReportedButTheRestIsArchived)
     // The backup tells the user.
     gPicked = folder + "\\chosen.KestrovaConfig";
     BoxAnswer box;
-    int result = WithAnswer(IDOK, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_BACKUP, 0); });
+    int result = Exchange(ARCHIVE_MODE_BACKUP, IDOK, &box);
     CloseHandle(busy);
     EXPECT_EQ(result, ARCHIVE_FILES_FAILED);
+    EXPECT_TRUE(gPickerSeen);
     EXPECT_TRUE(gPickerSave);
     EXPECT_EQ(box.text, "Some file(s) could not be backed up!|Maybe they are in use by the program.");
     EXPECT_EQ(EntryNames(gPicked).size(), 3u);
 
-    gPicked = folder + "\\missing\\folder\\x.KestrovaConfig";
-    result = WithAnswer(IDOK, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_BACKUP, 0); });
+    // A file that cannot be written: another program holds it open.
+    gPicked = folder + "\\held.KestrovaConfig";
+    WriteWhole(gPicked, "held");
+    HANDLE held = CreateFileA(gPicked.c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    result = Exchange(ARCHIVE_MODE_BACKUP, IDOK, &box);
+    CloseHandle(held);
     EXPECT_EQ(result, ARCHIVE_NOT_CREATED);
     EXPECT_EQ(box.text, "Configuration file error!|");
+    EXPECT_EQ(ReadWhole(gPicked), "held");
     gPicked.clear();
-    EXPECT_EQ(ARCHIVE_CANCELLED, ExchangeConfigArchive(0, ARCHIVE_MODE_BACKUP, 0));
+    EXPECT_EQ(ARCHIVE_CANCELLED, Exchange(ARCHIVE_MODE_BACKUP));
+    EXPECT_TRUE(gPickerSeen);
 }
 
 TEST_F(Archive, InfoZipArchiveRestoresAndImportReplacesTheConfiguration)
@@ -370,12 +469,11 @@ TEST_F(Archive, InfoZipArchiveRestoresAndImportReplacesTheConfiguration)
     gPicked = host + "\\made.KestrovaConfig";
 
     BoxAnswer box;
-    EXPECT_EQ(ARCHIVE_CANCELLED,
-              WithAnswer(IDNO, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_RESTORE, 0); }));
+    EXPECT_EQ(ARCHIVE_CANCELLED, Exchange(ARCHIVE_MODE_RESTORE, IDNO, &box));
     EXPECT_EQ(box.text, "Warning: your current configuration will be overwritten!|Do you want to continue?");
     EXPECT_FALSE(Exists(Pending()));
-    EXPECT_EQ(ARCHIVE_OK,
-              WithAnswer(IDYES, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_RESTORE, 0); }));
+    EXPECT_EQ(ARCHIVE_OK, Exchange(ARCHIVE_MODE_RESTORE, IDYES, &box));
+    EXPECT_TRUE(gPickerSeen);
     EXPECT_FALSE(gPickerSave);
     ASSERT_EQ(ReadWhole(Pending()), ReadWhole(gPicked));
     EXPECT_EQ(Snapshot(), "(QRF)App.rgc=app record;Profiles\\main.vtp=profile;Paths\\tour.vtc=camera "
@@ -412,15 +510,14 @@ TEST_F(Archive, WrongProductIsRefusedAndChangesNothing)
     gPicked = folder + "\\other.KestrovaConfig";
     WriteWhole(gPicked, StoredZip({{"OtherProduct", Identity()}, {"(QRF)App.rgc", "x"}}));
     BoxAnswer box;
-    EXPECT_EQ(ARCHIVE_WRONG_PRODUCT,
-              WithAnswer(IDOK, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_RESTORE, 0); }));
+    EXPECT_EQ(ARCHIVE_WRONG_PRODUCT, Exchange(ARCHIVE_MODE_RESTORE, IDOK, &box));
     EXPECT_EQ(box.text, "Wrong product!|");
     EXPECT_FALSE(Exists(Pending()));
     // Not a zip file: no message.
     WriteWhole(gPicked, "not a zip archive at all");
-    EXPECT_EQ(ARCHIVE_NOT_CREATED, ExchangeConfigArchive(0, ARCHIVE_MODE_RESTORE, 0));
+    EXPECT_EQ(ARCHIVE_NOT_CREATED, Exchange(ARCHIVE_MODE_RESTORE));
     gPicked.clear();
-    EXPECT_EQ(ARCHIVE_CANCELLED, ExchangeConfigArchive(0, ARCHIVE_MODE_RESTORE, 0));
+    EXPECT_EQ(ARCHIVE_CANCELLED, Exchange(ARCHIVE_MODE_RESTORE));
     // Put in place by hand, the import skips it as well.
     WriteWhole(Pending(), StoredZip({{"OtherProduct", Identity()}, {"(QRF)App.rgc", "x"}}));
     EXPECT_EQ(IMPORT_NO_IDENTITY, ImportConfigArchive(Pending().c_str()));
@@ -446,9 +543,7 @@ TEST_F(Archive, NamesLeavingTheDataFolderAreRefused)
         CopyFileA(Pending().c_str(), gPicked.c_str(), FALSE);
         DeleteFileA(Pending().c_str());
         BoxAnswer box;
-        EXPECT_EQ(ARCHIVE_NOT_CREATED,
-                  WithAnswer(IDOK, &box, [] { return ExchangeConfigArchive(0, ARCHIVE_MODE_RESTORE, 0); }))
-            << name;
+        EXPECT_EQ(ARCHIVE_NOT_CREATED, Exchange(ARCHIVE_MODE_RESTORE, IDOK, &box)) << name;
         EXPECT_EQ(box.text, "Configuration file error!|");
         EXPECT_FALSE(Exists(Pending()));
     }
@@ -505,7 +600,7 @@ TEST_F(Archive, ResetAndRestoreKeepTheUsersBackups)
     MakeConfiguration();
     StoreRecord(0, true, 1, 5, "");
     LoadArchiveSettings();
-    ASSERT_EQ(ARCHIVE_THREAD_DONE, (int)ArchiveThread(0));
+    ASSERT_EQ(ARCHIVE_THREAD_DONE, (int)ArchiveThread(&gNow));
     std::string backup = data + "\\Backup\\VtArchive-2027.03.05.KestrovaConfig";
     ASSERT_TRUE(Exists(backup));
     std::string byHand = data + "\\before-the-trip.KestrovaConfig";
@@ -544,7 +639,7 @@ TEST_F(Archive, ConfigDirIsTheRunningUsersDataFolder)
         WriteWhole(user + "\\(QRF)App.rgc", "settings of " + user);
         StoreRecord(0, true, 1, 1, "");   // the default template, keep one
         LoadArchiveSettings();
-        ASSERT_EQ(ARCHIVE_THREAD_DONE, (int)ArchiveThread(0));
+        ASSERT_EQ(ARCHIVE_THREAD_DONE, (int)ArchiveThread(&gNow));
     }
     for (const std::string &user : users) {
         std::string made = user + "\\Backup\\VtArchive-2027.03.05.KestrovaConfig";
@@ -553,7 +648,7 @@ TEST_F(Archive, ConfigDirIsTheRunningUsersDataFolder)
     }
     EXPECT_FALSE(Exists(installer));
     char out[MAX_TEXT];
-    ASSERT_TRUE(ExpandVariables("%CONFIGDIR%", out, MAX_TEXT));
+    ASSERT_TRUE(ExpandVariables("%CONFIGDIR%", out, MAX_TEXT, gNow));
     EXPECT_EQ(std::string(out), second);
 }
 
@@ -565,11 +660,11 @@ TEST_F(Archive, ScheduleFollowsIntervalAndFailureIsRetried)
     int64_t day = gNow / 86400 * 86400;
     gNow = day + 12 * 3600 - 1;   // now - last = 3.5 days minus a second: due
     StoreRecord(gNow - 3 * 86400, true, 3, 0, "");
-    EXPECT_EQ(ARCHIVE_NOT_DUE, StartArchive());   // exactly the interval: not yet
+    EXPECT_EQ(ARCHIVE_NOT_DUE, StartArchive(gNow));   // exactly the interval: not yet
     StoreRecord(gNow - 3 * 86400 - 1, false, 3, 0, "");
-    EXPECT_EQ(ARCHIVE_NOT_DUE, StartArchive());   // disabled
+    EXPECT_EQ(ARCHIVE_NOT_DUE, StartArchive(gNow));   // disabled
     StoreRecord(gNow - 3 * 86400 - 1, true, 3, 0, "");
-    ASSERT_EQ(ARCHIVE_STARTED, StartArchive());
+    ASSERT_EQ(ARCHIVE_STARTED, StartArchive(gNow));
     for (int i = 0; i < 500 && gArchiveRunning; i++)
         Sleep(10);
     ASSERT_FALSE(gArchiveRunning);
@@ -578,20 +673,20 @@ TEST_F(Archive, ScheduleFollowsIntervalAndFailureIsRetried)
     EXPECT_EQ(EntryData(made, "Paths/tour.vtc"), "camera path");
     LoadArchiveSettings();
     EXPECT_EQ(gArchiveRecord.lastArchive, day);
-    EXPECT_EQ(ARCHIVE_NOT_DUE, StartArchive());
+    EXPECT_EQ(ARCHIVE_NOT_DUE, StartArchive(gNow));
 
     // A folder that cannot be made: no archive, the time stays, the byte clears.
     StoreRecord(day - 20 * 86400, true, 0, 0, "%CONFIGDIR%\\notes.txt\\Backup");
-    ASSERT_EQ(ARCHIVE_STARTED, StartArchive());
+    ASSERT_EQ(ARCHIVE_STARTED, StartArchive(gNow));
     for (int i = 0; i < 500 && gArchiveRunning; i++)
         Sleep(10);
     ASSERT_FALSE(gArchiveRunning);
     LoadArchiveSettings();
     EXPECT_EQ(gArchiveRecord.lastArchive, day - 20 * 86400);
     EXPECT_EQ(gArchiveRecord.intervalDays, 14);
-    EXPECT_EQ(ARCHIVE_THREAD_FAILED, (int)ArchiveThread(0));
+    EXPECT_EQ(ARCHIVE_THREAD_FAILED, (int)ArchiveThread(&gNow));
     gArchiveRecord.folderTemplate[0] = 0;
-    EXPECT_EQ(ARCHIVE_THREAD_NO_FOLDER, (int)ArchiveThread(0));
+    EXPECT_EQ(ARCHIVE_THREAD_NO_FOLDER, (int)ArchiveThread(&gNow));
     EXPECT_FALSE(gArchiveRunning);
 }
 
@@ -617,7 +712,7 @@ TEST_F(Archive, RotationKeepsTheNewestOfThisProductOnly)
     WriteWhole(backup + "\\VtArchive-notes.txt", "not an archive");
     StoreRecord(0, true, 1, 3, (backup + "\\").c_str());
     LoadArchiveSettings();
-    ASSERT_EQ(ARCHIVE_THREAD_DONE, (int)ArchiveThread(0));
+    ASSERT_EQ(ARCHIVE_THREAD_DONE, (int)ArchiveThread(&gNow));
     EXPECT_TRUE(Exists(backup + "\\VtArchive-2027.03.05.KestrovaConfig"));
     EXPECT_TRUE(Exists(backup + "\\VtArchive-2027.01.04.KestrovaConfig"));
     EXPECT_TRUE(Exists(backup + "\\x-VTARCHIVE-2027.01.03.KestrovaConfig"));
@@ -824,7 +919,6 @@ StringTableRecord gChildStrings[] = {{0, {0}}, {STRING_TABLE_END, {0}}};
 int RunChild(char **argv)
 {
     gChildStrings[0].text[0] = argv[2];
-    InstallConfigArchiveHooks();
     gApp.SetConfigFileTypes("*.vtp;*.vtc", "");
     return gApp.Startup(GetModuleHandleA(0), 0, gChildStrings, false, 400, "");
 }
@@ -898,7 +992,8 @@ TEST_F(Archive, StartupImportsPendingResetBeforeTheFirstRunCopy)
 static void ForgetRecycledTestFiles()
 {
     std::string report;
-    std::string host = HostFolder("arc-trash");
+    // Two runs of this program share the working folder: one each.
+    std::string host = HostFolder("arc-trash-" + std::to_string(GetCurrentProcessId()));
     RunHostScript(host, R"sh(t="${XDG_DATA_HOME:-$HOME/.local/share}/Trash"
 for i in "$t"/info/*.trashinfo; do
     [ -e "$i" ] || continue

@@ -27,7 +27,8 @@ the n-th of them is answered only after the n-th "GET /release" (or after
 MAX_WAIT), so that a test can look at the program while a request runs.
 
 The proxies know the host "veltaspar.invalid": port 80 is the HTTP server,
-443 the HTTPS server; 127.0.0.1 reaches any of our own ports; anything else
+443 the HTTPS server; "www.veltaspar.net" port 80 is the HTTP server as well
+(the program's connection test asks for it), never the real host; 127.0.0.1 reaches any of our own ports; anything else
 gets 502. "GET /log" sent to a proxy directly answers the last request head
 it received (not counting /log itself); the proxies never forward to
 themselves.
@@ -64,6 +65,7 @@ MAX_WAIT = 10.0           # no route sleeps longer than this, in seconds
 
 counters = {}
 counters_lock = threading.Lock()
+version = {"text": "", "code": 200, "ms": 0.0}   # what /version answers
 ports = {}
 files_folder = None
 last_head = [b""]
@@ -278,6 +280,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif route == "/loop":
             n = int(query.get("n", "0"))
             self.reply(302, b"", [("Location", f"/loop?n={n + 1}")] if n < 1000 else [])
+        elif route == "/setversion":
+            # What /version answers from now on: its text, status and delay.
+            with counters_lock:
+                version["text"] = query.get("text", "")
+                version["code"] = int(query.get("code", "200"))
+                version["ms"] = float(query.get("ms", "0"))
+            self.reply(200, b"set")
+        elif route in ("/version", "/"):
+            # The update check's version file and the maker's home page (the
+            # connection test's address), as /setversion last set them.
+            with counters_lock:
+                text, code, delay = version["text"], version["code"], version["ms"]
+            time.sleep(min(delay / 1000.0, MAX_WAIT))
+            self.reply(code, text.encode())
         elif route == "/count":
             with counters_lock:
                 value = counters.get(query.get("name", ""), 0)
@@ -351,7 +367,7 @@ class ProxyHandler(socketserver.BaseRequestHandler):
         return head + b"\r\n\r\n", rest
 
     def target(self, host, port):
-        if host == "veltaspar.invalid" and port == 80:
+        if host in ("veltaspar.invalid", "www.veltaspar.net") and port == 80:
             return ("127.0.0.1", ports["VT_HTTP_PORT"])
         if host == "veltaspar.invalid" and port == 443:
             return ("127.0.0.1", ports["VT_HTTPS_PORT"])

@@ -1101,13 +1101,13 @@ TEST_F(Http, UpdateCheckFetchesTheVersionTextAndNoMore)
     volatile uint8_t cancel = 0;
     char reply[UPDATE_TEXT_SIZE];
     std::string url = Url("/status?code=200");
-    ASSERT_EQ(gUpdateFetch(url.c_str(), &cancel, reply, sizeof reply), 0);
+    ASSERT_EQ(FetchVersionText(url.c_str(), &cancel, reply, sizeof reply), 0);
     EXPECT_STREQ(reply, "status body");
     url = Url("/nolength?size=4096");
-    EXPECT_EQ(gUpdateFetch(url.c_str(), &cancel, reply, sizeof reply), 0);
+    EXPECT_EQ(FetchVersionText(url.c_str(), &cancel, reply, sizeof reply), 0);
     EXPECT_EQ(strlen(reply), (size_t)0);   // the pattern starts with a NUL byte
     url = Url("/nolength?size=4097");
-    EXPECT_EQ(gUpdateFetch(url.c_str(), &cancel, reply, sizeof reply), HTTP_TOO_LARGE);
+    EXPECT_EQ(FetchVersionText(url.c_str(), &cancel, reply, sizeof reply), HTTP_TOO_LARGE);
     url = Url("/cut?size=100&sent=10");
-    EXPECT_EQ(gUpdateFetch(url.c_str(), &cancel, reply, sizeof reply), HTTP_RECEIVE_FAILED);
+    EXPECT_EQ(FetchVersionText(url.c_str(), &cancel, reply, sizeof reply), HTTP_RECEIVE_FAILED);
 }

@@ -5,9 +5,12 @@
 #include <vector>
 
 #include "framework/application.h"
+#include "framework/configarchive.h"
 #include "framework/framelist.h"
 #include "framework/ui/framewindow.h"
 #include "framework/messages.h"
+#include "framework/recordfile.h"
+#include "framework/updatecheck.h"
 #include "testutil.h"
 #include "windowlog.h"
 
@@ -279,8 +282,6 @@ TEST_F(Accelerators, SwitchedOffTheTableIsNotWalked)
 
 // ------------------------------------------------- frames and the phantom
 
-static int gDailyChecks;
-
 // Real frames of the frame list; what they are sent from WM_USER on is
 // logged and answered here, the rest goes to the frame class.
 static LRESULT CALLBACK LoggingFrameProc(HWND window, UINT message, WPARAM wParam,
@@ -308,8 +309,6 @@ protected:
         MessageLoop::SetUp();
         DestroyFrameWindows();
         gApp.placementInvalid = 1;   // no frame takes a stored placement
-        gDailyChecks = 0;
-        gWindowHooks.dailyChecks = [] { gDailyChecks++; };
         gApp.controlMessage = RegisterWindowMessageA(QRF_CONTROL_MESSAGE_NAME);
         gApp.taskbarMessage = RegisterWindowMessageA("TaskbarCreated");
         gApp.token = 0x1234ABCD;
@@ -416,17 +415,42 @@ TEST_F(Phantom, TaskbarRecreationReachesTheMainWindow)
     EXPECT_EQ(told->window, main);
 }
 
+// The daily checks are real: an automatic archive is due (the update check
+// is switched off, so nothing goes to the network), and the archive file
+// appears in its folder only on the twenty-fourth hourly tick.
 TEST_F(Phantom, DailyChecksRunOnTheTwentyFourthHour)
 {
+    std::string data = FreshTempFolder("daily"), backups = data + "\\Daily";
+    CopyText(gApp.dataFolder, data.c_str(), MAX_TEXT);
+    CopyText(gApp.productName, "Veltaspar", MAX_TEXT);
+    WriteWhole(data + "\\(QRF)App.rgc", "app record");
+    UpdateCheckRecord update = {};
+    update.intervalDays = 30;   // configured, and off
+    ASSERT_EQ((int)sizeof update, WriteRecordFile("(QRF)UpdateCheck", -1, &update, sizeof update, 0));
+    ArchiveRecord archive = {};
+    CopyText(archive.folderTemplate, backups.c_str(), sizeof archive.folderTemplate);
+    CopyText(archive.nameTemplate, "Daily", sizeof archive.nameTemplate);
+    archive.enabled = 1;
+    archive.intervalDays = 1;
+    archive.keepCount = 3;
+    ASSERT_EQ((int)sizeof archive, WriteRecordFile("(QRF)Archive", -1, &archive, sizeof archive, 0));
+    std::string made = backups + "\\Daily.KestrovaConfig";
+
     for (int hour = 1; hour <= 23; hour++)
         PhantomWindowProc(window, WM_TIMER, 0x4321, 0);
-    EXPECT_EQ(gDailyChecks, 0);
     EXPECT_EQ(gApp.hourlyTicks, 23);
+    EXPECT_EQ(GetFileAttributesA(made.c_str()), INVALID_FILE_ATTRIBUTES);
     PhantomWindowProc(window, WM_TIMER, 0x4321, 0);
-    EXPECT_EQ(gDailyChecks, 1);
     EXPECT_EQ(gApp.hourlyTicks, 0);
+    for (int i = 0; i < 500 && gArchiveRunning; i++)
+        Sleep(10);
+    EXPECT_FALSE(gArchiveRunning);
+    EXPECT_NE(GetFileAttributesA(made.c_str()), INVALID_FILE_ATTRIBUTES) << made;
+    EXPECT_FALSE(gUpdateRecord.enabled);
     PhantomWindowProc(window, WM_TIMER, 0x4322, 0);
     EXPECT_EQ(gApp.hourlyTicks, 0);
+    gApp.dataFolder[0] = 0;
+    RemoveTree(data);
 }
 
 TEST(DisplayChange, FrameEdgesScaleWithTheMonitor)

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "framework/application.h"
+#include "framework/configarchive.h"
 #include "framework/datafolder.h"
 #include "framework/framelist.h"
 #include "framework/ui/framewindow.h"
@@ -15,6 +16,7 @@
 #include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "framework/utilities.h"
+#include "framework/zip.h"
 #include "framework/ui/graphics.h"
 #include "framework/ui/menu.h"
 #include "resources/resource.h"
@@ -99,13 +101,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefFrameWindowProc(window, message, wParam, lParam);
 }
 
-// A reset archive removes the settings: the first-run files must follow.
-void ImportResettingArchive(const char *path)
-{
-    AppendLog("log.txt", std::string("import ") + (strrchr(path, '\\') + 1));
-    DeleteFileA((gChild.folder + "\\data\\(QRF)App.rgc").c_str());
-}
-
 StringTableRecord gChildStrings[] = {{0, {0}}, {STRING_TABLE_END, {0}}};
 
 // The text after the program's own name, as a program entry gets it.
@@ -130,8 +125,6 @@ int RunChild(int argc, char **argv)
     gChild.folder = argv[4];
     CreateThread(0, 0, Watcher, 0, 0, 0);
     gChildStrings[0].text[0] = gChild.product.c_str();
-    if (gChild.scenario == "reset")
-        gStartupHooks.importArchive = ImportResettingArchive;
     int result = gApp.Startup(GetModuleHandleA(0), 0, gChildStrings, false, 400,
                               ArgumentsOf(GetCommandLineA()));
     AppendLog("log.txt", "startup " + std::to_string(result));
@@ -442,18 +435,59 @@ TEST(Startup, RestartRequestStartsNewCopy)
     EXPECT_TRUE(restarted);
 }
 
+// A reset archive as the About dialog leaves it for the next start: the
+// product's identity entry and no settings.
+void WriteResetArchive(const std::string &path, const std::string &product)
+{
+    ZipHandle *zip = CZipWriter::Create(path.c_str(), 0);
+    ASSERT_TRUE(zip != 0);
+    const char identity[] = "\0" "1.0.0";
+    EXPECT_EQ(CZipWriter::AddMemory(zip, product.c_str(), identity, sizeof identity - 1), ZIP_OK);
+    EXPECT_EQ(CZipWriter::AddMemory(zip, "reset.rgc", "from the archive", 16), ZIP_OK);
+    EXPECT_EQ(CZipWriter::Close(zip), ZIP_OK);
+}
+
+// Wine sends recycled files to the host's trash: the import's, from this
+// test's folder, are taken out again.
+void ForgetRecycledFiles(const std::string &tag)
+{
+    char here[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, here);
+    std::string host = std::string(here) + "\\start-trash", report;
+    RemoveTree(host);
+    CreateDirectoryA(host.c_str(), 0);
+    RunHostScript(host, "t=\"${XDG_DATA_HOME:-$HOME/.local/share}/Trash\"\n"
+                        "for i in \"$t\"/info/*.trashinfo; do\n"
+                        "    [ -e \"$i\" ] || continue\n"
+                        "    if grep -q '^Path=.*/vt-" + tag + "/' \"$i\"; then\n"
+                        "        rm -rf \"$t/files/$(basename \"$i\" .trashinfo)\" && rm -f \"$i\"\n"
+                        "    fi\n"
+                        "done",
+                  &report);
+    RemoveTree(host);
+}
+
+// A reset removes the settings, so the first-run files must follow: the
+// import has to come first.
 TEST(Startup, ImportComesBeforeFirstRunCopy)
 {
     Installed at = Install("VtStartReset");
     CreateDirectoryA(at.data.c_str(), 0);
     WriteWhole(at.data + "\\(QRF)App.rgc", std::string(297, '\0'));
-    WriteWhole(at.data + "\\VtStartReset.KestrovaConfig", "archive");
+    WriteResetArchive(at.data + "\\VtStartReset.KestrovaConfig", "VtStartReset");
     CreateDirectoryA((at.install + "\\Init").c_str(), 0);
     WriteWhole(at.install + "\\Init\\default.txt", "default");
     EXPECT_EQ(RunProgram("reset", "VtStartReset", at.folder), 0);
-    EXPECT_TRUE(WaitForLine(at.folder + "\\log.txt", "import VtStartReset.KestrovaConfig"));
+    EXPECT_EQ(ReadWhole(at.data + "\\reset.rgc"), "from the archive");
     EXPECT_FALSE(Exists(at.data + "\\VtStartReset.KestrovaConfig"));
+    EXPECT_FALSE(Exists(at.data + "\\VtStartReset.KestrovaConfig.import"));
     EXPECT_EQ(ReadWhole(at.data + "\\default.txt"), "default");
+    // A damaged archive goes as well, and the settings stay.
+    WriteWhole(at.data + "\\VtStartReset.KestrovaConfig", "not an archive");
+    EXPECT_EQ(RunProgram("reset", "VtStartReset", at.folder), 0);
+    EXPECT_FALSE(Exists(at.data + "\\VtStartReset.KestrovaConfig"));
+    EXPECT_EQ(ReadWhole(at.data + "\\reset.rgc"), "from the archive");
+    ForgetRecycledFiles("start-VtStartReset");
 }
 
 TEST(Startup, UnreachableDataFolderWaitsThenFailsWithMessage)

@@ -1,18 +1,23 @@
-// The update check with a fake fetch and clock: the record's layout and
-// normalisation, the due rule, version comparison, a newer reply opening
-// the dialog only the first time, failures and cancellation leaving the
-// record alone, and the dialog's settings.
+// The update check against a local server standing in for the maker's
+// version file (run_http_test.sh starts http_servers.py; its /version route
+// answers what /setversion last set, after the delay asked for): the
+// record's layout and normalisation, the due rule, version comparison, a
+// newer reply opening the dialog only the first time, failures and
+// cancellation leaving the record alone, and the dialog's settings.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include <string>
 
 #include "framework/application.h"
 #include "framework/framelist.h"
 #include "framework/ui/framewindow.h"
+#include "framework/httpclient.h"
 #include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "framework/ui/graphics.h"
@@ -22,27 +27,43 @@
 
 namespace {
 
-std::string gReply;
-int gFetchResult;
-int gFetches;
-HANDLE gFetchGate;   // when set, the fetch waits for it (or the cancel byte)
-int gDeafMs;         // the fetch takes this long whatever the cancel byte says
-int64_t gNow = 1765000000;
+int64_t gNow = 1765000000;   // the clock the test hands to the check
 
-int FakeFetch(const char *url, volatile uint8_t *cancel, char *reply, int size)
+std::string ServerUrl(const std::string &path)
 {
-    gFetches++;
-    if (gDeafMs)
-        Sleep(gDeafMs);
-    if (gFetchGate)
-        while (!*cancel && WaitForSingleObject(gFetchGate, 10) == WAIT_TIMEOUT) {
-        }
-    if (*cancel)
-        return 102;
-    CopyText(reply, gReply.c_str(), size);
-    return gFetchResult;
+    const char *port = getenv("VT_HTTP_PORT");
+    return "http://127.0.0.1:" + std::string(port ? port : "0") + path;
 }
-int64_t FakeNow() { return gNow; }
+
+// A request to the server's own routes; the body, or "" on failure.
+std::string ServerGet(const std::string &path)
+{
+    CHttpRequest request;
+    if (request.Get(ServerUrl(path).c_str(), false, 0, 0, 0, false) != 0)
+        return "";
+    return std::string((const char *)request.response.data, (size_t)request.response.count);
+}
+
+// What the version file answers from now on.
+void SetVersion(const char *text, int code = 200, int delayMs = 0)
+{
+    char path[256];
+    snprintf(path, sizeof path, "/setversion?text=%s&code=%d&ms=%d", text, code, delayMs);
+    ASSERT_EQ("set", ServerGet(path));
+}
+
+// How many times the version file was asked for since the last reset.
+int Fetches()
+{
+    return atoi(ServerGet("/count?name=/version").c_str());
+}
+
+bool WaitForFetches(int count)
+{
+    for (int i = 0; i < 150 && Fetches() < count; i++)
+        Sleep(20);
+    return Fetches() >= count;
+}
 
 bool WaitIdle()
 {
@@ -71,6 +92,11 @@ protected:
     std::string folder;
     void SetUp() override
     {
+        if (!getenv("VT_HTTP_PORT")) {
+            if (getenv("CI") && !strcmp(getenv("CI"), "true"))
+                FAIL() << "no local version server (run through run_http_test.sh)";
+            GTEST_SKIP() << "no local version server (run through run_http_test.sh)";
+        }
         folder = FreshTempFolder("update-" + std::string(::testing::UnitTest::GetInstance()
                                                              ->current_test_info()
                                                              ->name()));
@@ -80,21 +106,18 @@ protected:
         gApp.versionMinor = 9;
         gApp.versionBuild = 15;
         gApp.instance = GetModuleHandleA(0);
-        strcpy((char *)gApp.installRecord + UPDATE_CHECK_URL_OFFSET, "http://127.0.0.1/v.txt");
-        gUpdateFetch = FakeFetch;
-        gUpdateNow = FakeNow;
-        gReply = "2.10.3";
-        gFetchResult = 0;
-        gFetches = 0;
-        gFetchGate = 0;
-        gDeafMs = 0;
+        CopyText((char *)gApp.installRecord + UPDATE_CHECK_URL_OFFSET,
+                 ServerUrl("/version").c_str(), INSTALL_RECORD_TEXT_BYTES);
+        ASSERT_EQ("reset", ServerGet("/reset"));
+        SetVersion("2.10.3");
     }
     void TearDown() override
     {
         if (gUpdateDialog)
             PostMessageA(gUpdateDialog, WM_COMMAND, IDCANCEL, 0);
         WaitIdle();
-        RemoveTree(folder);
+        if (!folder.empty())
+            RemoveTree(folder);
     }
     static void Store(int64_t lastCheck, int interval, bool enabled, const char *seen)
     {
@@ -125,14 +148,15 @@ TEST_F(UpdateCheck, RecordIsNormalisedAndDueAfterTheInterval)
     EXPECT_EQ(7, gUpdateRecord.intervalDays);
 
     Store(gNow - 7 * 86400, 7, true, "");
-    EXPECT_EQ(UPDATE_NOT_DUE, StartUpdateCheck());
-    gReply = "2.9.15";   // not newer: no dialog
+    EXPECT_EQ(UPDATE_NOT_DUE, StartUpdateCheck(gNow));
+    SetVersion("2.9.15");   // not newer: no dialog
     Store(gNow - 7 * 86400 - 1, 7, true, "");
-    EXPECT_EQ(UPDATE_STARTED, StartUpdateCheck());
+    EXPECT_EQ(UPDATE_STARTED, StartUpdateCheck(gNow));
     ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(gNow / 86400 * 86400, Stored().lastCheck);   // the day of the clock handed in
     Store(0, 30, false, "");
-    EXPECT_EQ(UPDATE_NOT_DUE, StartUpdateCheck());   // switched off
-    EXPECT_EQ(1, gFetches);
+    EXPECT_EQ(UPDATE_NOT_DUE, StartUpdateCheck(gNow));   // switched off
+    EXPECT_EQ(1, Fetches());
 }
 
 TEST_F(UpdateCheck, VersionsCompareMajorFirst)
@@ -153,7 +177,7 @@ TEST_F(UpdateCheck, VersionsCompareMajorFirst)
 TEST_F(UpdateCheck, ANewerReplyOpensTheDialogOnlyTheFirstTime)
 {
     Store(0, 7, true, "");
-    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck());
+    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck(gNow));
     HWND dialog = WaitForDialog();
     ASSERT_TRUE(dialog);
     // The worker fills the dialog after creating it.
@@ -176,50 +200,54 @@ TEST_F(UpdateCheck, ANewerReplyOpensTheDialogOnlyTheFirstTime)
     EXPECT_EQ(1, record.newer);
 
     // The same reply again: the record moves, nothing opens.
-    gNow += 8 * 86400;
-    ASSERT_EQ(UPDATE_STARTED, StartUpdateCheck());
+    int64_t later = gNow + 8 * 86400;
+    ASSERT_EQ(UPDATE_STARTED, StartUpdateCheck(later));
     ASSERT_TRUE(WaitIdle());
     EXPECT_FALSE(gUpdateDialog);
-    EXPECT_EQ(gNow / 86400 * 86400, Stored().lastCheck);
+    EXPECT_EQ(later / 86400 * 86400, Stored().lastCheck);
+    EXPECT_EQ(2, Fetches());
 }
 
 TEST_F(UpdateCheck, FailuresAndCancelLeaveTheRecordAlone)
 {
     Store(12 * 86400, 7, true, "1.0.0");
-    gReply = "abc";
-    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck());
+    SetVersion("abc");
+    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck(gNow));
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(12 * 86400, Stored().lastCheck);
     EXPECT_STREQ("1.0.0", Stored().seenVersion);
 
-    gReply = "9.0.0";
-    gFetchResult = 404;
-    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck());
+    SetVersion("9.0.0", 404);
+    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck(gNow));
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(12 * 86400, Stored().lastCheck);
+    EXPECT_EQ(2, Fetches());
 
-    // A new start cancels the running check, which ends without writing.
-    gFetchResult = 0;
-    gFetchGate = CreateEventA(0, TRUE, FALSE, 0);
-    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck());
-    Sleep(50);
+    // A new start cancels the running check, which ends without writing:
+    // the server would answer only after eight seconds.
+    SetVersion("9.0.0", 200, 8000);
+    DWORD start = GetTickCount();
+    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck(gNow));
+    ASSERT_TRUE(WaitForFetches(3));
     gUpdateCancel = 1;
     ASSERT_TRUE(WaitIdle());
+    EXPECT_LT(GetTickCount() - start, 6000u);
     EXPECT_EQ(12 * 86400, Stored().lastCheck);
-    CloseHandle(gFetchGate);
-    gFetchGate = 0;
+    EXPECT_STREQ("1.0.0", Stored().seenVersion);
 }
 
 TEST_F(UpdateCheck, TheUsersDialogShowsAndStoresTheSettings)
 {
-    Store(gNow - 2 * 86400, 14, true, "2.9.15");
+    // OK decides on the real clock whether a check is due.
+    int64_t realNow = (int64_t)time(0);
+    Store(realNow - 2 * 86400, 14, true, "2.9.15");
     HWND dialog = OpenUpdateCheckDialog(0);
     ASSERT_TRUE(dialog);
     EXPECT_EQ(dialog, gUpdateDialog);
     EXPECT_EQ("2.9.15", DialogText(dialog, IDC_UPD_REPLY));
     EXPECT_EQ("14", DialogText(dialog, IDC_UPD_INTERVAL));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_UPD_DOWNLOAD)));
-    time_t last = (time_t)(gNow - 2 * 86400);
+    time_t last = (time_t)(realNow - 2 * 86400);
     char expected[64];
     struct tm *day = gmtime(&last);
     snprintf(expected, sizeof expected, "Last check: %02d.%02d.%04d", day->tm_mday,
@@ -236,7 +264,8 @@ TEST_F(UpdateCheck, TheUsersDialogShowsAndStoresTheSettings)
     EXPECT_FALSE(IsWindow(dialog));
     EXPECT_EQ(7, Stored().intervalDays);
     EXPECT_EQ(1, Stored().enabled);
-    EXPECT_EQ(0, gFetches);   // two days ago is within seven
+    Sleep(200);
+    EXPECT_EQ(0, Fetches());   // two days ago is within seven
 }
 
 // The worker's own dialog: "Check now" runs the check again at once on the
@@ -244,14 +273,14 @@ TEST_F(UpdateCheck, TheUsersDialogShowsAndStoresTheSettings)
 TEST_F(UpdateCheck, CheckNowInTheWorkersOwnDialogChecksAgainInPlace)
 {
     Store(0, 7, true, "");
-    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck());
+    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck(gNow));
     HWND dialog = WaitForDialog();
     ASSERT_TRUE(dialog);
     for (int i = 0; i < 200 && DialogText(dialog, IDC_UPD_STATUS) != "New version available"; i++)
         Sleep(10);
-    ASSERT_EQ(1, gFetches);
+    ASSERT_EQ(1, Fetches());
 
-    gReply = "2.9.15";   // meanwhile the newer version was withdrawn
+    SetVersion("2.9.15");   // meanwhile the newer version was withdrawn
     DWORD start = GetTickCount();
     PostMessageA(GetDlgItem(dialog, IDC_UPD_CHECKNOW), BM_CLICK, 0, 0);
     for (int i = 0; i < 300 && DialogText(dialog, IDC_UPD_STATUS) != "No update available"; i++)
@@ -260,7 +289,7 @@ TEST_F(UpdateCheck, CheckNowInTheWorkersOwnDialogChecksAgainInPlace)
     EXPECT_EQ("No update available", DialogText(dialog, IDC_UPD_STATUS));
     EXPECT_EQ("2.9.15", DialogText(dialog, IDC_UPD_REPLY));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_UPD_DOWNLOAD)));
-    EXPECT_EQ(2, gFetches);
+    EXPECT_EQ(2, Fetches());
     EXPECT_TRUE(gUpdateRunning);   // the same worker, still serving its dialog
     EXPECT_EQ(dialog, gUpdateDialog);
     EXPECT_STREQ("2.9.15", Stored().seenVersion);
@@ -275,11 +304,10 @@ TEST_F(UpdateCheck, CheckNowInTheWorkersOwnDialogChecksAgainInPlace)
         EXPECT_EQ(0, shot) << "no screenshot of the dialog";
 
     // While the slow check runs in place, the dialog still answers.
-    gDeafMs = 1500;
+    SetVersion("2.9.15", 200, 1500);
     PostMessageA(GetDlgItem(dialog, IDC_UPD_CHECKNOW), BM_CLICK, 0, 0);
-    for (int i = 0; i < 200 && gFetches < 3; i++)
-        Sleep(10);
-    ASSERT_EQ(3, gFetches);
+    ASSERT_TRUE(WaitForFetches(3));
+    ASSERT_EQ(3, Fetches());
     DWORD_PTR answer = 0;
     start = GetTickCount();
     EXPECT_TRUE(SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer));
@@ -295,21 +323,21 @@ TEST_F(UpdateCheck, CheckNowInTheWorkersOwnDialogChecksAgainInPlace)
 TEST_F(UpdateCheck, DailyTickWhileTheWorkersDialogIsOpen)
 {
     Store(0, 7, true, "");
-    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck());
+    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck(gNow));
     HWND dialog = WaitForDialog();
     ASSERT_TRUE(dialog);
     for (int i = 0; i < 200 && DialogText(dialog, IDC_UPD_STATUS) != "New version available"; i++)
         Sleep(10);
-    gNow += 8 * 86400;
-    gReply = "2.11.0";
+    int64_t later = gNow + 8 * 86400;
+    SetVersion("2.11.0");
     DWORD start = GetTickCount();
-    EXPECT_EQ(UPDATE_STARTED, StartUpdateCheck());
+    EXPECT_EQ(UPDATE_STARTED, StartUpdateCheck(later));
     EXPECT_LT(GetTickCount() - start, 500u);
     for (int i = 0; i < 300 && DialogText(dialog, IDC_UPD_REPLY) != "2.11.0"; i++)
         Sleep(10);
     EXPECT_EQ("2.11.0", DialogText(dialog, IDC_UPD_REPLY));
-    EXPECT_EQ(2, gFetches);
-    EXPECT_EQ(gNow / 86400 * 86400, Stored().lastCheck);
+    EXPECT_EQ(2, Fetches());
+    EXPECT_EQ(later / 86400 * 86400, Stored().lastCheck);
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     ASSERT_TRUE(WaitIdle());
 }
@@ -338,19 +366,22 @@ TEST_F(UpdateCheck, WaitingForARunningCheckServesTheCallersWindows)
     HWND window = CreateWindowA("VtUpdateWaitProbe", "", 0, 0, 0, 0, 0, 0, 0, cls.hInstance, 0);
     ASSERT_TRUE(window);
     Store(0, 7, true, "2.9.15");
-    gReply = "2.9.15";
-    gDeafMs = 700;
-    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck());
-    for (int i = 0; i < 100 && gFetches < 1; i++)
-        Sleep(10);
+    // A server that answers only after 700 ms: the second start cancels the
+    // first check and waits for its worker to end, serving this thread's
+    // window meanwhile, and only then starts its own.
+    SetVersion("2.9.15", 200, 700);
+    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck(gNow));
+    ASSERT_TRUE(WaitForFetches(1));
     gPumped = 0;
     PostMessageA(window, WM_APP, 0, 0);
     DWORD start = GetTickCount();
-    EXPECT_EQ(UPDATE_STARTED, LaunchUpdateCheck());   // waits for the first to end
-    EXPECT_GE(GetTickCount() - start, 300u);
+    EXPECT_EQ(UPDATE_STARTED, LaunchUpdateCheck(gNow));   // waits for the first to end
+    EXPECT_LT(GetTickCount() - start, 600u) << "the running request was not cut short";
     EXPECT_EQ(1, gPumped);
+    ASSERT_TRUE(WaitForFetches(2));
     ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(2, gFetches);
+    EXPECT_EQ(2, Fetches());
+    EXPECT_EQ(gNow / 86400 * 86400, Stored().lastCheck);   // the second check came through
     DestroyWindow(window);
 }
 

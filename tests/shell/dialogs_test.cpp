@@ -7,12 +7,14 @@
 #include <string.h>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "earth/compositor_helpers.h"
 #include "earth/mapfile.h"
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
 #include "framework/application.h"
+#include "framework/configarchive.h"
 #include "framework/dialogs.h"
 #include "framework/installrecord.h"
 #include "framework/seams.h"
@@ -183,6 +185,7 @@ void Screenshot(HWND dialog, const char *name)
                             &report),
               0)
         << report;
+    RemoveTree(folder);
 }
 
 // ---------------------------------------------------------------- save dialog
@@ -965,19 +968,133 @@ TEST_F(DialogTest, AdditionalMapsStoreTheInverseOfTheCheckEitherWay)
 // ---------------------------------------------------------------- about dialog
 
 namespace {
-int gBackups, gRestores, gResets, gArchives, gArchiveResult;
-int Backup(HWND) { return gBackups++, gArchiveResult; }
-int Restore(HWND) { return gRestores++, gArchiveResult; }
-int Reset(HWND) { return gResets++, gArchiveResult; }
-int Archive(HWND) { return gArchives++, 0; }
+
+// What a user does after clicking one of the About dialog's configuration
+// buttons, done by a helper thread while the click runs: pick a file in the
+// open or save dialog (when pick is set), close the archive settings dialog
+// (when archiveDialog), then answer the framework's message boxes in turn.
+struct UserSteps {
+    std::string pick;
+    bool archiveDialog;
+    std::vector<BoxAnswer> boxes;
+    int lastBoxWaitMs;   // how long the last box is waited for (one that must not come)
+    bool picked, archiveSeen;
+};
+
+struct FileDialogSearch {
+    HWND found;
+};
+
+BOOL CALLBACK FindFileDialog(HWND window, LPARAM data)
+{
+    char cls[16];
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window) ||
+        !GetClassNameA(window, cls, sizeof cls) || strcmp(cls, "#32770") != 0 ||
+        GetDlgItem(window, 50110) || GetDlgItem(window, IDC_ABOUT_PRODUCT) || window == gArchiveDialog)
+        return TRUE;
+    ((FileDialogSearch *)data)->found = window;
+    return FALSE;
+}
+
+BOOL CALLBACK TypeFileName(HWND child, LPARAM text)
+{
+    char cls[16];
+    if (!GetClassNameA(child, cls, sizeof cls) || _stricmp(cls, "Edit") != 0 ||
+        !IsWindowVisible(child))
+        return TRUE;
+    SendMessageTimeoutA(child, WM_SETTEXT, 0, text, SMTO_ABORTIFHUNG, 2000, 0);
+    return FALSE;
+}
+
+void PickInFileDialog(UserSteps *steps)
+{
+    FileDialogSearch search = {0};
+    for (int waited = 0; waited < 10000 && !search.found; waited += 50) {
+        EnumWindows(FindFileDialog, (LPARAM)&search);
+        if (!search.found)
+            Sleep(50);
+    }
+    if (!search.found)
+        return;
+    steps->picked = true;
+    Sleep(200);
+    EnumChildWindows(search.found, TypeFileName, (LPARAM)steps->pick.c_str());
+    PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 (LPARAM)GetDlgItem(search.found, IDOK));
+    for (int i = 0; i < 100 && IsWindow(search.found); i++)
+        Sleep(50);
+    if (IsWindow(search.found))   // never hang on a dialog that stays
+        PostMessageA(search.found, WM_COMMAND, IDCANCEL, 0);
+}
+
+HWND WaitForBox(int milliseconds)
+{
+    for (int waited = 0; waited < milliseconds; waited += 20) {
+        HWND found = 0;
+        while ((found = FindWindowExA(0, found, "#32770", 0)) != 0)
+            if (IsWindowVisible(found) && GetDlgItem(found, 50110))
+                return found;
+        Sleep(20);
+    }
+    return 0;
+}
+
+DWORD WINAPI UserStepsThread(LPVOID parameter)
+{
+    UserSteps *steps = (UserSteps *)parameter;
+    if (!steps->pick.empty())
+        PickInFileDialog(steps);
+    if (steps->archiveDialog) {
+        for (int i = 0; i < 200 && !gArchiveDialog; i++)
+            Sleep(50);
+        HWND archive = gArchiveDialog;
+        steps->archiveSeen = archive != 0;
+        if (archive) {
+            Sleep(100);
+            PostMessageA(archive, WM_COMMAND, IDCANCEL, 0);
+        }
+    }
+    for (size_t i = 0; i < steps->boxes.size(); i++) {
+        bool last = i + 1 == steps->boxes.size();
+        HWND box = WaitForBox(last && steps->lastBoxWaitMs ? steps->lastBoxWaitMs : 8000);
+        if (!box)
+            return 0;
+        Sleep(100);
+        BoxAnswer &answer = steps->boxes[i];
+        answer.found = true;
+        answer.line1 = ItemText(box, 50108);
+        answer.lines = ItemText(box, 50109);
+        PostMessageA(box, WM_COMMAND, (WPARAM)answer.answer, 0);
+        for (int w = 0; w < 100 && IsWindow(box); w++)
+            Sleep(20);
+    }
+    return 0;
+}
+
+// Clicks the About dialog's button while the helper does the user's steps.
+void ClickWithSteps(HWND dialog, int id, UserSteps *steps)
+{
+    steps->picked = steps->archiveSeen = false;
+    HANDLE thread = CreateThread(0, 0, UserStepsThread, steps, 0, 0);
+    Click(dialog, id);
+    WaitForSingleObject(thread, 30000);
+    CloseHandle(thread);
+}
+
+bool FileExists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 }  // namespace
 
-TEST_F(DialogTest, AboutShowsProductVersionFoldersAndDisablesMissingTools)
+TEST_F(DialogTest, AboutShowsProductVersionFoldersAndHelpOnlyWithItsFile)
 {
     gApp.versionMajor = 4;
     gApp.versionMinor = 2;
     gApp.versionBuild = 17;
-    gAboutArchiveHooks = AboutArchiveHooks{0, 0, 0, 0};
     int result = RunDialog([&] { return ShowAboutDialog(0); }, [&](HWND d) {
         EXPECT_EQ(Text(d), "Veltaspar");
         EXPECT_EQ(ItemText(d, IDC_ABOUT_PRODUCT), "Veltaspar v4.2.17");
@@ -985,61 +1102,77 @@ TEST_F(DialogTest, AboutShowsProductVersionFoldersAndDisablesMissingTools)
         EXPECT_EQ(ItemText(d, IDC_ABOUT_WEB).compare(0, 8, "https://"), 0);
         EXPECT_EQ(ItemText(d, IDC_ABOUT_PROGRAM_FOLDER), program);
         EXPECT_EQ(ItemText(d, IDC_ABOUT_DATA_FOLDER), data);
-        for (int id : {(int)IDC_ABOUT_BACKUP, (int)IDC_ABOUT_RESTORE, (int)IDC_ABOUT_RESET, (int)IDC_ABOUT_ARCHIVE, 9})
-            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(d, id))) << id;
-        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(d, IDC_ABOUT_UPDATE)));
+        // The configuration tools are always there; help only with its file.
+        for (int id : {(int)IDC_ABOUT_BACKUP, (int)IDC_ABOUT_RESTORE, (int)IDC_ABOUT_RESET,
+                       (int)IDC_ABOUT_ARCHIVE, (int)IDC_ABOUT_UPDATE})
+            EXPECT_TRUE(IsWindowEnabled(GetDlgItem(d, id))) << id;
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(d, 9)));
         Click(d, IDOK);
     });
     EXPECT_EQ(result, IDOK);
 
     WriteWhole(program + "\\Veltaspar.chm", "ITSF");
-    gAboutArchiveHooks = AboutArchiveHooks{Backup, Restore, Reset, Archive};
     result = RunDialog([&] { return ShowAboutDialog(0); }, [&](HWND d) {
-        for (int id : {(int)IDC_ABOUT_BACKUP, (int)IDC_ABOUT_RESTORE, (int)IDC_ABOUT_RESET, (int)IDC_ABOUT_ARCHIVE, 9})
+        for (int id : {(int)IDC_ABOUT_BACKUP, (int)IDC_ABOUT_RESTORE, (int)IDC_ABOUT_RESET,
+                       (int)IDC_ABOUT_ARCHIVE, 9})
             EXPECT_TRUE(IsWindowEnabled(GetDlgItem(d, id))) << id;
         Screenshot(d, "dialog-about");
         Click(d, IDCANCEL);
     });
     EXPECT_EQ(result, IDCANCEL);
-    gAboutArchiveHooks = AboutArchiveHooks{0, 0, 0, 0};
 }
 
+// The buttons run the real configuration archive: the save and open
+// dialogs, the archive settings dialog and the archive's own questions.
 TEST_F(DialogTest, AboutConfigurationToolsReportAndOfferTheRestart)
 {
-    gAboutArchiveHooks = AboutArchiveHooks{Backup, Restore, Reset, Archive};
-    gBackups = gRestores = gResets = gArchives = 0;
     gApp.restartMode = 0;
-    gArchiveResult = 0;
+    WriteWhole(data + "\\(QRF)Tested.rgc", "settings");
+    std::string backup = program + "\\about.KestrovaConfig";
+    std::string pending = data + "\\Veltaspar.KestrovaConfig";
+    UserSteps backedUp, later, archive, declined, now;
     int result = RunDialog([&] { return ShowAboutDialog(0); }, [&](HWND d) {
-        BoxAnswer backedUp = {IDOK};
-        ClickAndAnswer(d, IDC_ABOUT_BACKUP, BN_CLICKED, &backedUp);
-        EXPECT_EQ(gBackups, 1);
-        EXPECT_EQ(backedUp.line1, "Data backed up successfully!");
+        backedUp.pick = backup;
+        backedUp.boxes = {BoxAnswer{IDOK}};
+        ClickWithSteps(d, IDC_ABOUT_BACKUP, &backedUp);
         // Declining the restart keeps the program and the dialog running.
-        BoxAnswer later = {IDCANCEL};
-        ClickAndAnswer(d, IDC_ABOUT_RESTORE, BN_CLICKED, &later);
-        EXPECT_EQ(gRestores, 1);
-        EXPECT_EQ(later.line1, "Data restored successfully!");
-        EXPECT_EQ(later.lines.find("The program must be restarted"), 0u) << later.lines;
+        later.pick = backup;
+        later.boxes = {BoxAnswer{IDYES}, BoxAnswer{IDCANCEL}};   // overwrite? yes; restart? later
+        ClickWithSteps(d, IDC_ABOUT_RESTORE, &later);
         EXPECT_EQ(gApp.restartMode, 0);
         EXPECT_TRUE(IsWindow(d));
-        Click(d, IDC_ABOUT_ARCHIVE);
-        EXPECT_EQ(gArchives, 1);
-        // A failed operation says nothing (the archive reported it).
-        gArchiveResult = 1;
-        Click(d, IDC_ABOUT_RESET);
-        EXPECT_EQ(gResets, 1);
-        gArchiveResult = 0;
-        BoxAnswer now = {IDOK};
-        ClickAndAnswer(d, IDC_ABOUT_RESET, BN_CLICKED, &now);
-        EXPECT_EQ(now.line1, "Data reset successfully!");
+        archive.archiveDialog = true;
+        ClickWithSteps(d, IDC_ABOUT_ARCHIVE, &archive);
+        // A cancelled operation says nothing more (the archive asked).
+        DeleteFileA(pending.c_str());
+        declined.boxes = {BoxAnswer{IDCANCEL}, BoxAnswer{IDOK}};
+        declined.lastBoxWaitMs = 1500;
+        ClickWithSteps(d, IDC_ABOUT_RESET, &declined);
+        now.boxes = {BoxAnswer{IDYES}, BoxAnswer{IDOK}};
+        ClickWithSteps(d, IDC_ABOUT_RESET, &now);
     });
     EXPECT_EQ(result, IDOK);
+    EXPECT_TRUE(backedUp.picked) << "the save dialog never opened";
+    EXPECT_EQ(backedUp.boxes[0].line1, "Data backed up successfully!");
+    EXPECT_EQ(ReadWhole(backup).compare(0, 2, "PK"), 0) << "no archive where the user chose";
+
+    EXPECT_TRUE(later.picked) << "the open dialog never opened";
+    EXPECT_EQ(later.boxes[0].line1, "Warning: your current configuration will be overwritten!");
+    EXPECT_EQ(later.boxes[1].line1, "Data restored successfully!");
+    EXPECT_EQ(later.boxes[1].lines.find("The program must be restarted"), 0u) << later.boxes[1].lines;
+
+    EXPECT_TRUE(archive.archiveSeen) << "the archive settings dialog never opened";
+    EXPECT_EQ(gArchiveDialog, (HWND)0);
+
+    EXPECT_TRUE(declined.boxes[0].found);
+    EXPECT_FALSE(declined.boxes[1].found) << declined.boxes[1].line1;
+    EXPECT_EQ(now.boxes[0].line1, "Warning: your current configuration will be overwritten!");
+    EXPECT_EQ(now.boxes[1].line1, "Data reset successfully!");
+    EXPECT_TRUE(FileExists(pending)) << "no reset archive for the next start";
     EXPECT_NE(gApp.restartMode, 0);
     MSG msg;
     EXPECT_TRUE(PeekMessageA(&msg, 0, WM_QUIT, WM_QUIT, PM_REMOVE));   // the restart's quit
     gApp.restartMode = 0;
-    gAboutArchiveHooks = AboutArchiveHooks{0, 0, 0, 0};
 }
 
 TEST_F(DialogTest, AboutUpdateCheckOutlivesTheAboutDialog)

@@ -2,10 +2,19 @@
 // thread with real control messages while ShowProgramOptions runs modally:
 // every page's round trip, clamps, defaults and enabling, Cancel restoring,
 // the worker starts, status texts, the API-key reminder, the METAR test and
-// the connection test against a fake transport, and one screenshot per page.
+// the connection test, and one screenshot per page. Everything the dialog
+// calls is real: the cloud and weather workers fetch from the local servers
+// of run_http_test.sh (their runs seen in the stamps they write and in the
+// requests the server counts), the connection test goes through the local
+// proxy, the message boxes are answered by a helper thread, help files and
+// web addresses open in this program registered as their viewer in the test's
+// own Wine prefix, Ctrl and Shift are held through the keyboard state, the
+// tray icon is the shell's, and the monitors are the display's.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
@@ -18,6 +27,10 @@
 #include "earth/settings.h"
 #include "earth/weather.h"
 #include "framework/application.h"
+#include "framework/framelist.h"
+#include "framework/httpclient.h"
+#include "framework/installrecord.h"
+#include "framework/ui/framewindow.h"
 #include "framework/utilities.h"
 #include "shell/entry.h"
 #include "shell/optionspages.h"
@@ -26,82 +39,257 @@
 
 namespace {
 
-// ---------------------------------------------------------------- recording fakes
+// ---------------------------------------------------------------- the local servers
 
-struct WorkerCall {
-    char worker;   // 'c' clouds, 'w' weather
-    int mode;
-    bool regenerate;
+const char kServerDate[] = "Sat, 01 Feb 2025 10:00:00 GMT";   // /file is not newer
+
+std::string ServerUrl(const std::string &path, const char *port = "VT_HTTP_PORT")
+{
+    const char *number = getenv(port);
+    return "http://127.0.0.1:" + std::string(number ? number : "0") + path;
+}
+
+std::string ServerGet(const std::string &url)
+{
+    CHttpRequest request;
+    if (request.Get(url.c_str(), false, 0, 0, 0, false) != 0)
+        return "";
+    return std::string((const char *)request.response.data, (size_t)request.response.count);
+}
+
+int Requests(const char *route)
+{
+    return atoi(ServerGet(ServerUrl(std::string("/count?name=") + route)).c_str());
+}
+
+// What the home page (the connection test's address) answers.
+void SetHome(int code, int delayMs)
+{
+    char path[128];
+    snprintf(path, sizeof path, "/setversion?text=home&code=%d&ms=%d", code, delayMs);
+    ServerGet(ServerUrl(path));
+}
+
+// Every cloud picture address at the local server, whose picture is never
+// newer than the one held, and the last download just now: nothing is due.
+void PointCloudsAtServer(PrefsRecord *p)
+{
+    for (int i = 0; i < 4; i++)
+        CopyText(p->szCloudsUrl[i], ServerUrl("/file?size=100").c_str(), sizeof p->szCloudsUrl[i]);
+    CopyText(p->szModified, kServerDate, sizeof p->szModified);
+    p->tCloudsDown = (int64_t)time(0);
+}
+
+// A test holds the weather worker's busy flag itself to act as a running
+// worker: then only the cloud worker is waited for.
+bool gWeatherHeld;
+
+bool WaitForWorkers()
+{
+    for (int i = 0; i < 500 && (gCloudUpdaterBusy || (gWeatherBusy && !gWeatherHeld)); i++)
+        Sleep(20);
+    return !gCloudUpdaterBusy && (gWeatherHeld || !gWeatherBusy);
+}
+
+bool Recent(int64_t t) { return t >= (int64_t)time(0) - 120; }
+
+// The cloud worker asks the shell whether the options dialog is open each
+// time it has rebuilt the cloud map (the one call up from the earth model
+// into the shell): counted here.
+volatile LONG gMapRebuilds;
+bool CountMapRebuild()
+{
+    InterlockedIncrement(&gMapRebuilds);
+    return false;
+}
+
+// ---------------------------------------------------------------- message boxes
+
+struct SeenBox {
+    std::string text;      // first line, "\n", the rest
+    std::string buttons;   // visible O(k), C(ancel), Y(es), N(o)
+    int defaultId;
 };
-std::vector<WorkerCall> gWorkerCalls;
-std::vector<std::string> gBoxTexts;
-std::vector<uint32_t> gBoxFlags;
+std::vector<SeenBox> gBoxes;
+CRITICAL_SECTION gBoxLock;
 int gBoxAnswer = IDNO;
-std::vector<std::string> gHelpTopics;
-std::vector<std::string> gOpened;
-int gRestarts = 0;
-bool gForceKeys = false;
-int gMonitors = 1;
-std::vector<uint16_t> gTrayIcons;   // icon ids given to the shell; 0 removes
+volatile LONG gStopAnswering;
 
-struct HttpSeen {
-    std::string url, proxyServer;
-    int proxyPort;
-    HWND statusWindow;
-    std::string statusShown;   // 1232 of the status window while the request ran
-};
-std::vector<HttpSeen> gHttpSeen;
-int gHttpAnswer = 0;
-
-int RecordCloudStart(int mode, bool regenerate)
+std::string ItemText(HWND window, int id)
 {
-    gWorkerCalls.push_back({'c', mode, regenerate});
+    char text[1100] = "";
+    GetDlgItemTextA(window, id, text, sizeof text);
+    return text;
+}
+
+// Answers every framework message box with gBoxAnswer while a dialog runs.
+DWORD WINAPI AnswerBoxes(LPVOID)
+{
+    while (!gStopAnswering) {
+        HWND box = 0;
+        while ((box = FindWindowExA(0, box, "#32770", 0)) != 0)
+            if (IsWindowVisible(box) && GetDlgItem(box, 50110))
+                break;
+        if (!box) {
+            Sleep(30);
+            continue;
+        }
+        Sleep(100);
+        SeenBox seen;
+        seen.text = ItemText(box, 50108);
+        std::string rest = ItemText(box, 50109);
+        if (!rest.empty())
+            seen.text += "\n" + rest;
+        const struct {
+            int id;
+            char letter;
+        } kButtons[] = {{IDOK, 'O'}, {IDCANCEL, 'C'}, {IDYES, 'Y'}, {IDNO, 'N'}};
+        for (const auto &button : kButtons) {
+            HWND control = GetDlgItem(box, button.id);
+            if (control && IsWindowVisible(control))
+                seen.buttons += button.letter;
+        }
+        DWORD_PTR id = 0;
+        SendMessageTimeoutA(box, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 1000, &id);
+        seen.defaultId = LOWORD(id);
+        EnterCriticalSection(&gBoxLock);
+        gBoxes.push_back(seen);
+        LeaveCriticalSection(&gBoxLock);
+        PostMessageA(box, WM_COMMAND, (WPARAM)gBoxAnswer, 0);
+        for (int i = 0; i < 100 && IsWindow(box); i++)
+            Sleep(20);
+    }
     return 0;
 }
 
-int RecordWeatherStart(int mode)
-{
-    gWorkerCalls.push_back({'w', mode, false});
-    return 0;
-}
+// ---------------------------------------------------------------- help and addresses
 
-int RecordBox(HWND, const char *text, uint32_t flags)
-{
-    gBoxTexts.push_back(text ? text : "");
-    gBoxFlags.push_back(flags);
-    return gBoxAnswer;
-}
+// This program stands in as the viewer of help files and web addresses:
+// started with one such argument, it writes it to the file named in
+// VT_VIEWER_LOG and ends.
+const char kViewerLog[] = "VT_VIEWER_LOG";
 
-int RecordHelp(const char *file, const char *topic)
+bool RunAsViewer(int argc, char **argv)
 {
-    gHelpTopics.push_back(std::string(file) + "|" + (topic ? topic : ""));
-    return 0;
-}
-
-void RecordOpen(const char *address) { gOpened.push_back(address); }
-void RecordRestart() { gRestarts++; }
-bool ForceKeys() { return gForceKeys; }
-int Monitors() { return gMonitors; }
-
-bool RecordTray(uint16_t, uint16_t iconId, const char *)
-{
-    gTrayIcons.push_back(iconId);
+    const char *log = getenv(kViewerLog);
+    if (argc != 2 || !log || (!strstr(argv[1], "::/") && strncmp(argv[1], "http", 4) != 0))
+        return false;
+    FILE *file = fopen(log, "ab");
+    if (file) {
+        fprintf(file, "%s\n", argv[1]);
+        fclose(file);
+    }
     return true;
 }
 
-int FakeGet(HttpFileRequest *request)
+void SetDefaultValue(const char *key, const char *value)
 {
-    HttpSeen seen;
-    seen.url = request->url ? request->url : "";
-    seen.proxyServer = request->proxyServer ? request->proxyServer : "";
-    seen.proxyPort = request->proxyPort;
-    seen.statusWindow = GetProgressWindow();
-    char text[260] = "";
-    GetDlgItemTextA(seen.statusWindow, 1232, text, sizeof text);
-    seen.statusShown = text;
-    gHttpSeen.push_back(seen);
-    return gHttpAnswer;
+    HKEY handle;
+    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key, 0, 0, 0, KEY_SET_VALUE, 0, &handle, 0) ==
+        ERROR_SUCCESS) {
+        RegSetValueExA(handle, 0, 0, REG_SZ, (const BYTE *)value, (DWORD)strlen(value) + 1);
+        RegCloseKey(handle);
+    }
 }
+
+// Registers this program for ".chm" files and http and https addresses in
+// the test's own prefix.
+void RegisterViewer()
+{
+    char own[MAX_PATH];
+    GetModuleFileNameA(0, own, MAX_PATH);
+    std::string command = "\"" + std::string(own) + "\" \"%1\"";
+    SetDefaultValue(".chm", "VtTestHelpFile");
+    SetDefaultValue("VtTestHelpFile\\shell\\open\\command", command.c_str());
+    for (const char *scheme : {"http", "https"}) {
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, (std::string(scheme) + "\\shell\\open\\ddeexec").c_str());
+        SetDefaultValue((std::string(scheme) + "\\shell\\open\\command").c_str(), command.c_str());
+    }
+}
+
+std::string gViewerLog;
+
+std::vector<std::string> Viewed()
+{
+    std::vector<std::string> lines;
+    std::string all = ReadWhole(gViewerLog);
+    size_t start = 0, end;
+    while ((end = all.find('\n', start)) != std::string::npos) {
+        lines.push_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// Waits until the viewer was started count times in all.
+bool WaitForViewed(size_t count)
+{
+    for (int i = 0; i < 100 && Viewed().size() < count; i++)
+        Sleep(100);
+    return Viewed().size() >= count;
+}
+
+// The help files and topics opened: "<file name>|<topic>".
+std::vector<std::string> HelpTopics()
+{
+    std::vector<std::string> topics;
+    for (const std::string &line : Viewed()) {
+        size_t cut = line.find("::/");
+        if (cut == std::string::npos)
+            continue;
+        char full[MAX_PATH] = "";
+        std::string file = line.substr(0, cut);
+        if (!GetLongPathNameA(file.c_str(), full, MAX_PATH))
+            CopyText(full, file.c_str(), MAX_PATH);
+        const char *name = strrchr(full, '\\');
+        topics.push_back(std::string(name ? name + 1 : full) + "|" + line.substr(cut + 3));
+    }
+    return topics;
+}
+
+std::vector<std::string> OpenedAddresses()
+{
+    std::vector<std::string> addresses;
+    for (const std::string &line : Viewed())
+        if (line.compare(0, 4, "http") == 0)
+            addresses.push_back(line);
+    return addresses;
+}
+
+// ---------------------------------------------------------------- keys and tray
+
+// Ctrl and Shift down (or up again) in the keyboard state the dialog's
+// thread reads, as when the user holds them while clicking.
+void HoldCtrlShift(HWND dialog, bool hold)
+{
+    DWORD own = GetCurrentThreadId(), theirs = GetWindowThreadProcessId(dialog, 0);
+    MSG msg;
+    PeekMessageA(&msg, 0, 0, 0, PM_NOREMOVE);   // this thread's queue
+    AttachThreadInput(own, theirs, TRUE);
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    for (int key : {VK_CONTROL, VK_LCONTROL, VK_SHIFT, VK_LSHIFT})
+        keys[key] = hold ? 0x80 : 0;
+    SetKeyboardState(keys);
+    if (!hold)
+        AttachThreadInput(own, theirs, FALSE);
+}
+
+LRESULT CALLBACK TrayFrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefFrameWindowProc(window, message, wParam, lParam);
+}
+
+// The frame that carries the program's tray icon.
+CFrameWindow *TrayFrame() { return FindFrameByIndex(0); }
+
+HICON IdleTrayIcon()
+{
+    return (HICON)LoadImageA(gApp.instance ? gApp.instance : GetModuleHandleA(0),
+                             MAKEINTRESOURCEA(TRAY_IDLE_ICON), IMAGE_ICON, 64, 64, LR_SHARED);
+}
+
+bool SeveralMonitors() { return GetSystemMetrics(SM_CMONITORS) > 1; }
 
 // ---------------------------------------------------------------- driving
 
@@ -163,10 +351,16 @@ DWORD WINAPI Driver(LPVOID parameter)
 // button clicked. The dialog's result.
 int RunDialog(Run &run)
 {
+    gStopAnswering = 0;
+    HANDLE answerer = CreateThread(0, 0, AnswerBoxes, 0, 0, 0);
     HANDLE thread = CreateThread(0, 0, Driver, &run, 0, 0);
     int result = ShowProgramOptions(0);
-    WaitForSingleObject(thread, 20000);
+    WaitForSingleObject(thread, 30000);
     CloseHandle(thread);
+    InterlockedExchange(&gStopAnswering, 1);
+    WaitForSingleObject(answerer, 10000);
+    CloseHandle(answerer);
+    EXPECT_TRUE(WaitForWorkers()) << "a worker did not end";
     return result;
 }
 
@@ -219,6 +413,7 @@ PrefsRecord Unusual()
     p.bProxyAuth = 1;
     CopyText(p.szProxyUser, "puser", 64);
     CopyText(p.szProxyPass, "ppass", 64);
+    PointCloudsAtServer(&p);
     return p;
 }
 
@@ -226,38 +421,60 @@ int Today() { return (int)(_time64(0) / 86400); }
 
 class OptionPages : public ::testing::Test {
 protected:
+    static std::string sFolder;
+
     static void SetUpTestSuite()
     {
         INITCOMMONCONTROLSEX init = {sizeof init, ICC_WIN95_CLASSES | ICC_TAB_CLASSES |
                                                       ICC_PROGRESS_CLASS | ICC_UPDOWN_CLASS |
                                                       ICC_BAR_CLASSES};
         InitCommonControlsEx(&init);
+        InitializeCriticalSection(&gBoxLock);
         gApp.strings.SetProgramTable(0, gProgramStrings);
         CopyText(gApp.productName, "Veltaspar", MAX_TEXT);
+        gApp.instance = GetModuleHandleA(0);
+        // The data folder the workers write to, and the program folder
+        // with the help file.
+        sFolder = FreshTempFolder("optpages");
+        std::string data = sFolder + "\\data", program = sFolder + "\\program";
+        CreateDirectoryA(data.c_str(), 0);
+        CreateDirectoryA(program.c_str(), 0);
+        CopyText(gApp.dataFolder, data.c_str(), MAX_TEXT);
+        CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, program.c_str(),
+                 INSTALL_RECORD_TEXT_BYTES);
+        WriteWhole(program + "\\Veltaspar.chm", "ITSF");
+        gViewerLog = sFolder + "\\viewed.txt";
+        SetEnvironmentVariableA(kViewerLog, gViewerLog.c_str());
+        RegisterViewer();
+        CreateFrameWindow(0, TrayFrameProc, "Veltaspar", 1, 0, 0, 0, 200, 100);
+    }
+
+    static void TearDownTestSuite()
+    {
+        DestroyFrameWindows();
+        RemoveTree(sFolder);
     }
 
     void SetUp() override
     {
+        if (!getenv("VT_HTTP_PORT")) {
+            if (getenv("CI") && !strcmp(getenv("CI"), "true"))
+                FAIL() << "no local servers (run through run_http_test.sh)";
+            GTEST_SKIP() << "no local servers (run through run_http_test.sh)";
+        }
         InstallProgressSink();
         gPrefs = kDefaultPrefs;
         gPrefs.szWeatherApiKey[0] = 'k';   // no reminder unless a test wants one
         gPrefs.szWeatherApiKey[1] = 0;
-        gWorkerCalls.clear();
-        gBoxTexts.clear();
-        gBoxFlags.clear();
-        gHelpTopics.clear();
-        gOpened.clear();
-        gHttpSeen.clear();
-        gTrayIcons.clear();
+        PointCloudsAtServer(&gPrefs);
+        ASSERT_EQ("reset", ServerGet(ServerUrl("/reset")));
+        SetHome(200, 0);
+        DeleteFileA(gViewerLog.c_str());
+        gBoxes.clear();
         gBoxAnswer = IDNO;
-        gRestarts = 0;
-        gForceKeys = false;
-        gMonitors = 1;
-        gHttpAnswer = 0;
+        gApp.restartMode = 0;
         gProgramOptionsPage = 0;
         gApiKeyReminderShown = false;
-        gProgramOptionsHooks = {RecordCloudStart, RecordWeatherStart, RecordBox, RecordHelp,
-                                RecordOpen,       RecordRestart,      ForceKeys, Monitors};
         ForgetTrayIcon();
         CopyText(gWeatherStatus, "Idle", WEATHER_STATUS_SIZE);
         CopyText(gMetarStatus, "Idle", WEATHER_STATUS_SIZE);
@@ -266,21 +483,31 @@ protected:
 
     void TearDown() override
     {
+        WaitForWorkers();
         RegisterProgressWindow(0);
+        MSG msg;
+        while (PeekMessageA(&msg, 0, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+        gApp.restartMode = 0;
     }
 };
+
+std::string OptionPages::sFolder;
 
 // ---------------------------------------------------------------- round trips
 
 TEST_F(OptionPages, OkWithoutEditsKeepsDefaultsAndAnUnusualRecordExactly)
 {
+    // The workers OK starts write their check times: those are theirs.
     PrefsRecord expected = gPrefs;
     ASSERT_EQ(IDOK, RunDialog(nullptr));
+    KeepWorkerPrefs(&expected, &gPrefs);
     EXPECT_EQ(0, memcmp(&expected, &gPrefs, sizeof gPrefs)) << "defaults changed by OK";
 
     gPrefs = Unusual();
     expected = gPrefs;
     ASSERT_EQ(IDOK, RunDialog(nullptr));
+    KeepWorkerPrefs(&expected, &gPrefs);
     EXPECT_EQ(0, memcmp(&expected, &gPrefs, sizeof gPrefs)) << "unusual record changed by OK";
 }
 
@@ -311,7 +538,6 @@ TEST_F(OptionPages, SpinAndTrackbarRanges)
 
 TEST_F(OptionPages, GeneralPageStoresItsEditsClamped)
 {
-    gMonitors = 2;
     RunDialog([](HWND) {
         HWND g = Page(OPTIONS_PAGE_GENERAL);
         EXPECT_FALSE(Enabled(g, 1113));   // autostart is off by default
@@ -320,7 +546,7 @@ TEST_F(OptionPages, GeneralPageStoresItsEditsClamped)
         EXPECT_TRUE(Enabled(g, 1113));
         EXPECT_TRUE(Enabled(g, 1197));
         EXPECT_TRUE(Enabled(g, 1235));
-        EXPECT_TRUE(Enabled(g, 1048));
+        EXPECT_EQ(SeveralMonitors(), Enabled(g, 1048)) << "multi-monitor only with several";
         Type(g, 1113, "5000");
         Type(g, 1116, "-2000");
         Type(g, 1102, "1441");
@@ -338,7 +564,7 @@ TEST_F(OptionPages, GeneralPageStoresItsEditsClamped)
     EXPECT_EQ(1, gPrefs.iTimeFmt);
     EXPECT_EQ(0, gPrefs.iDateFmt);
     EXPECT_EQ(2, gPrefs.iWindUnits);
-    EXPECT_TRUE(gBoxTexts.empty()) << "multi-monitor untouched: no restart question";
+    EXPECT_TRUE(gBoxes.empty()) << "multi-monitor untouched: no restart question";
 }
 
 TEST_F(OptionPages, GeneralPageTraySwitchMultiMonitorRestartAndClock)
@@ -346,37 +572,46 @@ TEST_F(OptionPages, GeneralPageTraySwitchMultiMonitorRestartAndClock)
     std::string utc;
     bool multiEnabled = true;
     gBoxAnswer = IDYES;
+    CFrameWindow *tray = TrayFrame();
+    ASSERT_TRUE(tray != 0);
+    ShowTrayIcon(TRAY_IDLE);   // the program's icon, as at start
+    bool shownBefore = tray->trayEntry != 0;
     RunDialog([&](HWND) {
         HWND g = Page(OPTIONS_PAGE_GENERAL);
         utc = Text(g, 1237);
-        multiEnabled = Enabled(g, 1048);   // one monitor
+        multiEnabled = Enabled(g, 1048);
         Click(g, 1061);                    // tray off
         SendDlgItemMessageA(g, 1048, BM_SETCHECK, BST_UNCHECKED, 0);
     });
     ASSERT_EQ(8u, utc.size()) << utc;
     EXPECT_EQ(':', utc[2]);
     EXPECT_EQ(':', utc[5]);
-    EXPECT_FALSE(multiEnabled);
+    EXPECT_EQ(SeveralMonitors(), multiEnabled);
     EXPECT_EQ(0, gPrefs.bTrayIcon);
-    ASSERT_FALSE(gTrayIcons.empty());
-    EXPECT_EQ(0, gTrayIcons.back()) << "the tray icon is removed";
-    ASSERT_EQ(1u, gBoxTexts.size());
-    EXPECT_EQ("Veltaspar has to be restarted!\nDo you want to restart now?", gBoxTexts[0]);
-    EXPECT_EQ(840u, gBoxFlags[0]);
-    EXPECT_EQ(1, gRestarts);
+    EXPECT_TRUE(shownBefore) << "Wine's notification area took no icon";
+    EXPECT_EQ(0, tray->trayEntry) << "the tray icon is removed";
+    ASSERT_EQ(1u, gBoxes.size());
+    EXPECT_EQ("Veltaspar has to be restarted!\nDo you want to restart now?", gBoxes[0].text);
+    EXPECT_EQ("YN", gBoxes[0].buttons) << "a question with Yes and No";
+    EXPECT_EQ(IDYES, gBoxes[0].defaultId);
+    EXPECT_NE(0, gApp.restartMode) << "Yes restarts";
+    MSG msg;
+    EXPECT_TRUE(PeekMessageA(&msg, 0, WM_QUIT, WM_QUIT, PM_REMOVE));   // the restart's quit
+    gApp.restartMode = 0;
 
     // Back on: the idle icon; a No to the question restarts nothing.
-    gTrayIcons.clear();
+    tray->trayIcon = 0;
     gBoxAnswer = IDNO;
     RunDialog([](HWND) {
         Click(Page(OPTIONS_PAGE_GENERAL), 1061);
         SendDlgItemMessageA(Page(OPTIONS_PAGE_GENERAL), 1048, BM_SETCHECK, BST_CHECKED, 0);
     });
     EXPECT_EQ(1, gPrefs.bTrayIcon);
-    ASSERT_FALSE(gTrayIcons.empty());
-    EXPECT_EQ(TRAY_IDLE_ICON, gTrayIcons.back());
-    EXPECT_EQ(2u, gBoxTexts.size());
-    EXPECT_EQ(1, gRestarts);
+    EXPECT_EQ(1, tray->trayEntry);
+    EXPECT_EQ(IdleTrayIcon(), tray->trayIcon);
+    EXPECT_EQ(2u, gBoxes.size());
+    EXPECT_EQ(0, gApp.restartMode);
+    EXPECT_FALSE(PeekMessageA(&msg, 0, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
 // ---------------------------------------------------------------- clouds
@@ -418,29 +653,36 @@ TEST_F(OptionPages, CloudsPageEnablingClampsAndTrimming)
     EXPECT_EQ(744, gPrefs.iCloudsInterval);
 }
 
+// OK starts the cloud worker "when due" (it checks, but downloads nothing
+// that is not due), rebuilding the cloud map only after a change of the
+// clouds, and the weather worker unless it runs already.
 TEST_F(OptionPages, OkStartsTheWorkersAndRegeneratesOnlyForCloudChanges)
 {
+    gPrefs.iCloudsData = CLOUDS_DATA_AUTOMATIC;
+    gPrefs.tCloudsCheck = gPrefs.tWeatherCheck = 0;
+    gMapRebuilds = 0;
+    gCloudHooks.optionsDialogOpen = CountMapRebuild;
     RunDialog(nullptr);
-    ASSERT_EQ(2u, gWorkerCalls.size());
-    EXPECT_EQ('c', gWorkerCalls[0].worker);
-    EXPECT_EQ(CLOUD_MODE_IF_DUE, gWorkerCalls[0].mode);
-    EXPECT_FALSE(gWorkerCalls[0].regenerate);
-    EXPECT_EQ('w', gWorkerCalls[1].worker);
-    EXPECT_EQ(WEATHER_MODE_AUTO, gWorkerCalls[1].mode);
+    EXPECT_TRUE(Recent(gPrefs.tCloudsCheck)) << "the cloud worker did not check";
+    EXPECT_EQ(0, Requests("/file")) << "downloaded although not due";
+    EXPECT_EQ(0, gMapRebuilds) << "rebuilt without a change";
+    EXPECT_TRUE(Recent(gPrefs.tWeatherCheck)) << "the weather worker did not run";
 
-    gWorkerCalls.clear();
     RunDialog([](HWND) { Choose(Page(OPTIONS_PAGE_CLOUDS), 1073, 0); });
     EXPECT_EQ(0, gPrefs.iCloudsRes);
-    ASSERT_FALSE(gWorkerCalls.empty());
-    EXPECT_TRUE(gWorkerCalls[0].regenerate) << "a new resolution rebuilds the cloud map";
+    EXPECT_EQ(1, gMapRebuilds) << "a new resolution rebuilds the cloud map";
+    EXPECT_EQ(0, Requests("/file"));
+    gCloudHooks.optionsDialogOpen = 0;
 
     // A running weather worker is left alone.
-    gWorkerCalls.clear();
+    gPrefs.tCloudsCheck = gPrefs.tWeatherCheck = 0;
+    gWeatherHeld = true;
     gWeatherBusy = 1;
-    RunDialog(nullptr);
+    RunDialog([](HWND) {});
     gWeatherBusy = 0;
-    ASSERT_EQ(1u, gWorkerCalls.size());
-    EXPECT_EQ('c', gWorkerCalls[0].worker);
+    gWeatherHeld = false;
+    EXPECT_EQ(0, gPrefs.tWeatherCheck);
+    EXPECT_TRUE(Recent(gPrefs.tCloudsCheck));
 }
 
 TEST_F(OptionPages, CloudsDownloadNowAndStatusSink)
@@ -448,9 +690,11 @@ TEST_F(OptionPages, CloudsDownloadNowAndStatusSink)
     gPrefs.iCloudsData = CLOUDS_DATA_ON_REQUEST;
     gPrefs.tCloudsCheck = 1700000000;
     SetProgressStatus("Left by an earlier run", 40);
-    std::string before, live, lastCheck, expectedCheck;
+    std::string before, live, lastCheck, expectedCheck, afterCheck;
     HWND registered = 0, page = 0;
     bool barEnabled = false;
+    int64_t firstCheck = 0;
+    int forcedRequests = -1, busyRequests = -1;
     char text[LAST_DOWNLOAD_TEXT_SIZE];
     LastDownloadText(gPrefs.tCloudsCheck, text);
     expectedCheck = text;
@@ -462,26 +706,36 @@ TEST_F(OptionPages, CloudsDownloadNowAndStatusSink)
         barEnabled = Enabled(page, 1133);
         RegisterProgressWindow(0);
         Type(page, 1122, "later");
-        Click(page, 1022);
+        Click(page, 1022);   // when due: it checks, nothing is due
         registered = GetProgressWindow();
+        WaitForWorkers();
+        firstCheck = gPrefs.tCloudsCheck;
+        afterCheck = Text(page, 1232);
         SetProgressStatus("Downloading...", 10);
         live = Text(page, 1232);
-        gForceKeys = true;
+        HoldCtrlShift(dialog, true);   // now, due or not
         Click(page, 1022);
+        HoldCtrlShift(dialog, false);
+        WaitForWorkers();
+        forcedRequests = Requests("/file");
+        gPrefs.tCloudsCheck = 1;
         gCloudUpdaterBusy = 1;
         Click(page, 1022);   // the worker runs: nothing more
         gCloudUpdaterBusy = 0;
+        busyRequests = Requests("/file");
     }, IDCANCEL);
     EXPECT_EQ("Left by an earlier run", before);
     EXPECT_TRUE(barEnabled);
     EXPECT_EQ(expectedCheck, lastCheck);
     EXPECT_EQ(page, registered);
+    EXPECT_TRUE(Recent(firstCheck)) << "Download Now did not start the worker";
+    EXPECT_EQ("No new data available", afterCheck) << "the worker's text on the page";
     EXPECT_EQ("Downloading...", live);
-    ASSERT_GE(gWorkerCalls.size(), 2u);
-    EXPECT_EQ(CLOUD_MODE_IF_DUE_START, gWorkerCalls[0].mode);
-    EXPECT_EQ(CLOUD_MODE_NOW, gWorkerCalls[1].mode);
-    ASSERT_EQ(3u, gWorkerCalls.size()) << "busy worker started again, or Cancel's start missing";
-    EXPECT_EQ(CLOUD_MODE_NONE, gWorkerCalls[2].mode);
+    EXPECT_EQ(1, forcedRequests) << "Ctrl and Shift did not force the download";
+    EXPECT_EQ(1, busyRequests) << "a busy worker was started again";
+    // Cancel's start only refreshes: no check, no download.
+    EXPECT_EQ(1, gPrefs.tCloudsCheck);
+    EXPECT_EQ(1, Requests("/file"));
     EXPECT_EQ(0, GetProgressWindow()) << "the destroyed page stays registered";
 }
 
@@ -491,6 +745,8 @@ TEST_F(OptionPages, WeatherPageEnablingClampsAndDownloadNow)
 {
     CopyText(gWeatherStatus, "Weather status before", WEATHER_STATUS_SIZE);
     std::string shown, followed;
+    int64_t started = 0, startedWhileBusy = -1;
+    int committedInterval = -1;
     RunDialog([&](HWND dialog) {
         SelectTab(dialog, OPTIONS_PAGE_WEATHER);
         HWND w = Page(OPTIONS_PAGE_WEATHER);
@@ -509,13 +765,19 @@ TEST_F(OptionPages, WeatherPageEnablingClampsAndDownloadNow)
         Type(w, 1274, "0");
         Type(w, 1255, "50000");
         Type(w, 1254, "  key-with-blanks\t");
-        Click(w, 1253);
+        Click(w, 1253);   // a radio click commits the page
         EXPECT_FALSE(Checked(w, 1252));
+        committedInterval = gPrefs.iWeatherInterval;
+        gPrefs.tWeatherCheck = 0;
         Click(w, 1022);
         EXPECT_STREQ("key-with-blanks", gPrefs.szWeatherApiKey) << "Download Now commits first";
+        WaitForWorkers();
+        started = gPrefs.tWeatherCheck;
+        gPrefs.tWeatherCheck = 0;
         gWeatherBusy = 1;
         Click(w, 1022);
         gWeatherBusy = 0;
+        startedWhileBusy = gPrefs.tWeatherCheck;
         CopyText(gWeatherStatus, "Downloading weather for city 1 of 2", WEATHER_STATUS_SIZE);
         Sleep(1500);   // the page follows the worker's text
         followed = Text(w, 1232);
@@ -523,13 +785,14 @@ TEST_F(OptionPages, WeatherPageEnablingClampsAndDownloadNow)
     EXPECT_EQ("Weather status before", shown);
     EXPECT_EQ("Downloading weather for city 1 of 2", followed);
     EXPECT_EQ(2, gPrefs.iWeatherData);
-    EXPECT_EQ(1, gPrefs.iWeatherInterval);
+    // The page keeps at least one minute; the worker it starts raises a
+    // shorter interval to its own least.
+    EXPECT_EQ(1, committedInterval);
+    EXPECT_GE(gPrefs.iWeatherInterval, 1);
     EXPECT_EQ(44640, gPrefs.iWeatherValid);
     EXPECT_EQ(1, gPrefs.iWeatherUnits);
-    ASSERT_GE(gWorkerCalls.size(), 1u);
-    EXPECT_EQ('w', gWorkerCalls[0].worker);
-    EXPECT_EQ(WEATHER_MODE_IF_DUE, gWorkerCalls[0].mode);
-    EXPECT_EQ('c', gWorkerCalls[1].worker) << "a busy weather worker was started again";
+    EXPECT_TRUE(Recent(started)) << "Download Now did not start the weather worker";
+    EXPECT_EQ(0, startedWhileBusy) << "a busy weather worker was started again";
 }
 
 TEST_F(OptionPages, ApiKeyReminderOnceADayAndKeptThroughCancel)
@@ -543,11 +806,13 @@ TEST_F(OptionPages, ApiKeyReminderOnceADayAndKeptThroughCancel)
         SelectTab(dialog, OPTIONS_PAGE_GENERAL);
         SelectTab(dialog, OPTIONS_PAGE_WEATHER);   // not again in this run
     }, IDCANCEL);
-    ASSERT_EQ(1u, gBoxTexts.size());
-    EXPECT_EQ(gApp.strings.GetText(107, 2), gBoxTexts[0]);
-    EXPECT_EQ(804u, gBoxFlags[0]);
-    ASSERT_EQ(1u, gHelpTopics.size());
-    EXPECT_EQ("Veltaspar.chm|WeatherOptions.htm", gHelpTopics[0]);
+    ASSERT_EQ(1u, gBoxes.size());
+    EXPECT_EQ(gApp.strings.GetText(107, 2), gBoxes[0].text);
+    EXPECT_EQ("OC", gBoxes[0].buttons) << "a warning with OK and Cancel";
+    EXPECT_EQ(IDOK, gBoxes[0].defaultId);
+    ASSERT_TRUE(WaitForViewed(1)) << "the help did not open";
+    ASSERT_EQ(1u, HelpTopics().size());
+    EXPECT_EQ("Veltaspar.chm|WeatherOptions.htm", HelpTopics()[0]);
     EXPECT_STREQ("", gPrefs.szWeatherApiKey);
     EXPECT_EQ(Today(), gPrefs.iWeatherWarnApiKey) << "Cancel brought the reminder back";
 
@@ -555,15 +820,16 @@ TEST_F(OptionPages, ApiKeyReminderOnceADayAndKeptThroughCancel)
     gApiKeyReminderShown = false;
     gProgramOptionsPage = OPTIONS_PAGE_WEATHER;
     RunDialog([](HWND) { Sleep(100); });
-    EXPECT_EQ(1u, gBoxTexts.size());
+    EXPECT_EQ(1u, gBoxes.size());
 
     // The next day, opening straight on the weather page: reminded; Cancel
     // of the box opens no help.
     gPrefs.iWeatherWarnApiKey = Today() - 1;
     gBoxAnswer = IDCANCEL;
     RunDialog([](HWND) { Sleep(100); });
-    EXPECT_EQ(2u, gBoxTexts.size());
-    EXPECT_EQ(1u, gHelpTopics.size());
+    EXPECT_EQ(2u, gBoxes.size());
+    Sleep(1000);   // a viewer started by mistake would have written by now
+    EXPECT_EQ(1u, HelpTopics().size());
 }
 
 // ---------------------------------------------------------------- METAR
@@ -583,6 +849,7 @@ TEST_F(OptionPages, MetarPageEnablingDefaultUrlAndTest)
         EXPECT_TRUE(Enabled(m, 1272));
         Type(m, 1094, " EDDF ");
         Click(m, 1031);
+        WaitForViewed(1);
         Click(m, 1268);
         EXPECT_FALSE(Enabled(m, 1267));
         EXPECT_TRUE(Enabled(m, 1270));
@@ -590,6 +857,7 @@ TEST_F(OptionPages, MetarPageEnablingDefaultUrlAndTest)
         EXPECT_FALSE(Enabled(m, 1272));
         EXPECT_FALSE(Enabled(m, 1273));
         Click(m, 1031);
+        WaitForViewed(2);
         Type(m, 1094, "   ");
         Click(m, 1031);   // no station: nothing opens
         Click(m, 1271);
@@ -600,12 +868,14 @@ TEST_F(OptionPages, MetarPageEnablingDefaultUrlAndTest)
         EXPECT_FALSE(Enabled(m, 1272));
     });
     EXPECT_EQ("METAR idle text", status);
-    ASSERT_EQ(2u, gOpened.size());
-    EXPECT_EQ("http://mine.example/EDDF/EDDF", gOpened[0]);
+    Sleep(1000);   // a third address would have arrived by now
+    std::vector<std::string> opened = OpenedAddresses();
+    ASSERT_EQ(2u, opened.size());
+    EXPECT_EQ("http://mine.example/EDDF/EDDF", opened[0]);
     std::string page = kMetarPageUrl;
     page.replace(page.find("#ICAO#"), 6, "EDDF");
-    EXPECT_EQ(page, gOpened[1]);
-    EXPECT_NE(std::string::npos, gOpened[1].find("/metar/data?ids=EDDF&format=raw&hours=0&taf=off"));
+    EXPECT_EQ(page, opened[1]);
+    EXPECT_NE(std::string::npos, opened[1].find("/metar/data?ids=EDDF&format=raw&hours=0&taf=off"));
     EXPECT_EQ(0, gPrefs.iMetarData);
     EXPECT_EQ(1, gPrefs.iMetarSource);
     EXPECT_STREQ(DEFAULT_METAR_URL, gPrefs.szMetarURL);
@@ -659,30 +929,42 @@ TEST_F(OptionPages, InternetPagePortRulesAndEnabling)
     EXPECT_EQ(0, gPrefs.iProxyPort) << "an empty port stays 'no port'";
 }
 
+// The connection test asks for the maker's home page through the proxy
+// typed on the page (the local proxy, which answers for that host itself).
 TEST_F(OptionPages, ConnectionTestThroughTheTransport)
 {
-    std::string success, failure;
-    HWND internet = 0, clouds = 0, afterwards = 0;
+    std::string success, failure, shownWhileRunning, proxySaw;
+    HWND internet = 0, clouds = 0, afterwards = 0, statusWhileRunning = 0;
+    const char *proxyPort = getenv("VT_PROXY_PORT");
+    SetHome(200, 800);   // slow enough to look at the page meanwhile
     RunDialog([&](HWND dialog) {
         SelectTab(dialog, OPTIONS_PAGE_INTERNET);
         internet = Page(OPTIONS_PAGE_INTERNET);
         clouds = Page(OPTIONS_PAGE_CLOUDS);
         Click(internet, 1150);
-        Type(internet, 1110, "testproxy");
-        Type(internet, 1109, "8888");
-        Click(internet, 1031);
-        success = Text(internet, 1232);
+        Type(internet, 1110, "127.0.0.1");
+        Type(internet, 1109, proxyPort ? proxyPort : "0");
+        PostMessageA(GetDlgItem(internet, 1031), BM_CLICK, 0, 0);
+        for (int i = 0; i < 100 && Requests("/") < 1; i++)
+            Sleep(20);
+        statusWhileRunning = GetProgressWindow();
+        WCHAR text[260] = L"";
+        InternalGetWindowText(GetDlgItem(internet, 1232), text, 260);
+        char narrow[260];
+        WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, 0, 0);
+        shownWhileRunning = narrow;
+        success = Text(internet, 1232);   // waits for the test to end
         afterwards = GetProgressWindow();
-        gHttpAnswer = 404;
+        proxySaw = ServerGet(ServerUrl("/log", "VT_PROXY_PORT"));
+        SetHome(404, 0);
         Click(internet, 1031);
         failure = Text(internet, 1232);
     });
-    ASSERT_EQ(2u, gHttpSeen.size());
-    EXPECT_EQ(kConnectionTestUrl, gHttpSeen[0].url);
-    EXPECT_EQ("testproxy", gHttpSeen[0].proxyServer) << "the test runs on the typed settings";
-    EXPECT_EQ(8888, gHttpSeen[0].proxyPort);
-    EXPECT_EQ(internet, gHttpSeen[0].statusWindow);
-    EXPECT_EQ("Downloading...", gHttpSeen[0].statusShown);
+    EXPECT_EQ(2, Requests("/"));
+    EXPECT_EQ(0u, proxySaw.find(std::string("GET ") + kConnectionTestUrl + " HTTP/1."))
+        << "the test did not run on the typed proxy: " << proxySaw;
+    EXPECT_EQ(internet, statusWhileRunning);
+    EXPECT_EQ("Downloading...", shownWhileRunning);
     EXPECT_EQ("Test successful!", success);
     EXPECT_EQ(clouds, afterwards) << "the clouds page gets the sink back";
     char text[PROGRESS_TEXT_SIZE];
@@ -720,8 +1002,7 @@ TEST_F(OptionPages, CancelRestoresEveryPageButKeepsWorkerResults)
     gPrefs.tCloudsDown = before.tCloudsDown;
     memcpy(gPrefs.szModified, before.szModified, sizeof gPrefs.szModified);
     EXPECT_EQ(0, memcmp(&before, &gPrefs, sizeof gPrefs));
-    ASSERT_EQ(1u, gWorkerCalls.size());
-    EXPECT_EQ(CLOUD_MODE_NONE, gWorkerCalls[0].mode);
+    EXPECT_EQ(0, Requests("/file")) << "Cancel's start of the cloud worker downloads nothing";
 }
 
 TEST_F(OptionPages, RemembersThePageAndHelpFollowsIt)
@@ -729,6 +1010,7 @@ TEST_F(OptionPages, RemembersThePageAndHelpFollowsIt)
     RunDialog([](HWND dialog) {
         SelectTab(dialog, OPTIONS_PAGE_METAR);
         Click(dialog, 9);
+        WaitForViewed(1);   // in order
     });
     EXPECT_EQ(OPTIONS_PAGE_METAR, gProgramOptionsPage);
     int tab = -1;
@@ -742,9 +1024,11 @@ TEST_F(OptionPages, RemembersThePageAndHelpFollowsIt)
     });
     EXPECT_EQ(OPTIONS_PAGE_METAR, tab);
     EXPECT_TRUE(onlyMetar);
-    ASSERT_EQ(2u, gHelpTopics.size());
-    EXPECT_EQ("Veltaspar.chm|METAROptions.htm", gHelpTopics[0]);
-    EXPECT_EQ("Veltaspar.chm|GeneralOptions.htm", gHelpTopics[1]);
+    ASSERT_TRUE(WaitForViewed(2)) << "the help did not open twice";
+    std::vector<std::string> topics = HelpTopics();
+    ASSERT_EQ(2u, topics.size());
+    EXPECT_EQ("Veltaspar.chm|METAROptions.htm", topics[0]);
+    EXPECT_EQ("Veltaspar.chm|GeneralOptions.htm", topics[1]);
     EXPECT_EQ(0, Page(0)) << "pages forgotten after the dialog";
 }
 
@@ -781,3 +1065,11 @@ TEST_F(OptionPages, ScreenshotOfEveryPage)
 }
 
 }  // namespace
+
+int main(int argc, char **argv)
+{
+    if (RunAsViewer(argc, argv))
+        return 0;
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
