@@ -28,7 +28,8 @@ MAX_WAIT), so that a test can look at the program while a request runs.
 
 The proxies know the host "veltaspar.invalid": port 80 is the HTTP server,
 443 the HTTPS server; "www.veltaspar.net" port 80 is the HTTP server as well
-(the program's connection test asks for it), never the real host; 127.0.0.1 reaches any of our own ports; anything else
+(the program's connection test asks for it), never the real host; 127.0.0.1
+reaches any of our own ports; anything else
 gets 502. "GET /log" sent to a proxy directly answers the last request head
 it received (not counting /log itself); the proxies never forward to
 themselves.
@@ -70,6 +71,9 @@ ports = {}
 files_folder = None
 last_head = [b""]
 stand_in_urls = []
+# The hosts the HTTP server answers as itself when a proxy hands it their
+# absolute URLs; any other host's URL goes to the stand-in table.
+OWN_HOSTS = ("127.0.0.1", "veltaspar.invalid", "www.veltaspar.net")
 released = [0]
 released_changed = threading.Condition(counters_lock)
 
@@ -196,7 +200,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         size = int(query.get("size", "0") or 0)
         wait = min(float(query.get("ms", "3000")) / 1000.0, MAX_WAIT)
 
-        if "://" in self.path and target.hostname not in ("127.0.0.1", "veltaspar.invalid"):
+        if "://" in self.path and target.hostname not in OWN_HOSTS:
             self.stand_in()
         elif route == "/requests":
             with counters_lock:
@@ -367,7 +371,7 @@ class ProxyHandler(socketserver.BaseRequestHandler):
         return head + b"\r\n\r\n", rest
 
     def target(self, host, port):
-        if host in ("veltaspar.invalid", "www.veltaspar.net") and port == 80:
+        if host in OWN_HOSTS[1:] and port == 80:
             return ("127.0.0.1", ports["VT_HTTP_PORT"])
         if host == "veltaspar.invalid" and port == 443:
             return ("127.0.0.1", ports["VT_HTTPS_PORT"])
