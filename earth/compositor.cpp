@@ -1194,9 +1194,17 @@ PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPl
         sun.inverseLat = plan->inverseLat;
     } else {
         double cx = p->mapX * j->cloudScale, cy = p->mapY * j->cloudScale;
-        uint8_t sample;
-        Sample(&j->clouds, cx, cy, j->bilinear, &sample);
-        q = sample;
+        Corners at;
+        const uint8_t *grey = j->clouds.direct;
+        if (grey && j->bilinear && CornersAt(cx, cy, j->clouds.width, j->clouds.height, &at)) {
+            // Sample's bilinear read of a map in memory, inline.
+            q = BilinearGrey(grey[at.topLeft], grey[at.topRight], grey[at.bottomLeft],
+                             grey[at.bottomRight], at.dx, at.dy);
+        } else {
+            uint8_t sample;
+            Sample(&j->clouds, cx, cy, j->bilinear, &sample);
+            q = sample;
+        }
         ix = MapNearestIndex(cx, j->clouds.width);
         iy = MapNearestIndex(cy, j->clouds.height);
         if (j->clouds.direct)

@@ -222,3 +222,16 @@ inline void FillBlueAbove(uint16_t table[256])
         table[v] = (uint16_t)b;
     }
 }
+
+// A grey map's bilinear sample from its four corner bytes, as the map
+// sampler rounds one channel: the top and bottom rows in the two lanes,
+// each truncated, then (int)(top (1 - dy) + bottom dy) & 255.
+LANE_HELPER int BilinearGrey(int topLeft, int topRight, int bottomLeft, int bottomRight, double dx,
+                             double dy)
+{
+    __m128d left = _mm_cvtepi32_pd(_mm_setr_epi32(topLeft, bottomLeft, 0, 0));
+    __m128d right = _mm_cvtepi32_pd(_mm_setr_epi32(topRight, bottomRight, 0, 0));
+    __m128d rows = _mm_add_pd(_mm_mul_pd(left, _mm_set1_pd(1 - dx)), _mm_mul_pd(right, _mm_set1_pd(dx)));
+    __m128d both = _mm_mul_pd(_mm_cvtepi32_pd(_mm_cvttpd_epi32(rows)), _mm_setr_pd(1 - dy, dy));
+    return _mm_cvttsd_si32(_mm_add_sd(both, _mm_unpackhi_pd(both, both))) & 255;
+}

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "earth/compositor_helpers.h"
+#include "earth/mapfile.h"
 #include "earth/settings.h"
 #include "testutil.h"
 
@@ -433,4 +434,29 @@ TEST(ColourLanes, BlueAboveAgreesWithTheProductForEveryPairOfBytes)
     EXPECT_EQ(1, table[0]);      // 1 > 0: any blue at all above black
     EXPECT_EQ(12, table[10]);    // 11 is not above 1.1 x 10 in doubles
     EXPECT_EQ(256, table[255]);  // no byte is above 280.5
+}
+
+TEST(ColourLanes, GreyBilinearGivesTheSamplersByte)
+{
+    // Fractions at the ends of their range and random ones, with corners at
+    // the extremes and random bytes: the lanes must round as the sampler's
+    // one channel does, truncation by truncation.
+    const double edges[] = {0, 1e-300, 0.5, 0.25, 0.999999, nextafter(1.0, 0), 1.0 / 3};
+    const int ne = sizeof edges / sizeof edges[0];
+    srand(11);
+    int checked = 0;
+    for (int i = 0; i < 200000; i++) {
+        int v[4];
+        for (int k = 0; k < 4; k++)
+            v[k] = i % 7 == 0 ? (rand() & 1) * 255 : rand() & 255;
+        double dx = i % 5 == 0 ? edges[i / 5 % ne] : rand() / (RAND_MAX + 1.0);
+        double dy = i % 3 == 0 ? edges[i / 3 % ne] : rand() / (RAND_MAX + 1.0);
+        int scalar = MapBilinearChannel(v[0], v[1], v[2], v[3], dx, dy);
+        ASSERT_EQ(scalar, BilinearGrey(v[0], v[1], v[2], v[3], dx, dy))
+            << v[0] << " " << v[1] << " " << v[2] << " " << v[3] << " " << dx << " " << dy;
+        checked++;
+    }
+    EXPECT_EQ(200000, checked);
+    EXPECT_EQ(255, BilinearGrey(255, 255, 255, 255, 0.5, 0.5));
+    EXPECT_EQ(127, BilinearGrey(0, 255, 0, 255, 0.5, 0.5));   // 127.5 truncated
 }
