@@ -1598,6 +1598,16 @@ PIXEL_HELPER void ShadePixel(JobState *j, const ComposeState *s, const StarBand 
     StorePixel(out, c);
 }
 
+// A pixel r globe radii from the centre, beyond the outer halo's reach.
+static void ShadeFar(JobState *j, const ComposeState *s, const StarBand *band, uint8_t *pixels,
+                     int x, int y, double r)
+{
+    uint8_t *out = InStoredRow(s, pixels, x);
+    double existing[3] = {(double)out[2], (double)out[1], (double)out[0]}, c[3];
+    ShadeSpace(j, band, x, y, j->earthOn ? r : 0, -1, existing, c);
+    StorePixel(out, c);
+}
+
 // A globe pixel beyond the reach of the outer halo needs no map position:
 // shades it as space and answers true.
 // pixels: row y in the picture (StoredRow).
@@ -1608,10 +1618,7 @@ static bool FarSpace(JobState *j, const ComposeState *s, const StarBand *band, u
     double r = GlobeDistance(x, y, &j->projection);
     if (r <= 1 || (v->bHalo && r <= 1 + j->outerRing))
         return false;
-    uint8_t *out = InStoredRow(s, pixels, x);
-    double existing[3] = {(double)out[2], (double)out[1], (double)out[0]}, c[3];
-    ShadeSpace(j, band, x, y, j->earthOn ? r : 0, -1, existing, c);
-    StorePixel(out, c);
+    ShadeFar(j, s, band, pixels, x, y, r);
     return true;
 }
 
@@ -1803,6 +1810,37 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *b
         right = nearRight < right ? nearRight : right;
     }
     uint8_t *pixels = StoredRow(s, y);
+    if (!j->projection.flat) {
+        double reach = 1 + j->outerRing;
+        bool halo = j->view->bHalo;
+        for (int x = left; x <= right; x += 2) {
+            // A pixel past the row's end is projected too (plain arithmetic)
+            // but left alone.
+            MapProjection pair[2];
+            double sunCos[2];
+            ProjectGlobeLanes(&j->projection, j->view->iMapW, j->view->iMapH, j->cosSunLongitude,
+                              j->sinSunLongitude, x, y, pair, sunCos);
+            for (int k = 0; k < 2 && x + k <= right; k++) {
+                const MapProjection *q = &pair[k];
+                double r = q->distance;
+                if (!(r <= 1 || (halo && r <= reach))) {   // as FarSpace decides
+                    ShadeFar(j, s, band, pixels, x + k, y, r);
+                    continue;
+                }
+                // On the globe the point's own vector gives the sines and
+                // cosines, without a trip through the big table.
+                bool on = q->valid;
+                double sinLat = on ? q->vz : sineFromTable(q->latitude);
+                double cosLat = on ? q->across : tableCosine(q->latitude);
+                double sc = on ? sunCos[k] : tableCosine(q->longitude - j->sunLongitude);
+                ShadePixel(j, s, band, InStoredRow(s, pixels, x + k), x + k, y, q, sinLat, cosLat,
+                           sc, 0, 0, 0);
+            }
+            if (*s->cancel)
+                return false;
+        }
+        return true;
+    }
     for (int x = left; x <= right; x++) {
         if (j->projection.flat || !FarSpace(j, s, band, pixels, x, y)) {
             ProjectPrepared(x, y, &j->projection, &p);
