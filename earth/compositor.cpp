@@ -1608,20 +1608,6 @@ static void ShadeFar(JobState *j, const ComposeState *s, const StarBand *band, u
     StorePixel(out, c);
 }
 
-// A globe pixel beyond the reach of the outer halo needs no map position:
-// shades it as space and answers true.
-// pixels: row y in the picture (StoredRow).
-static bool FarSpace(JobState *j, const ComposeState *s, const StarBand *band, uint8_t *pixels,
-                     int x, int y)
-{
-    const ViewOptions *v = j->view;
-    double r = GlobeDistance(x, y, &j->projection);
-    if (r <= 1 || (v->bHalo && r <= 1 + j->outerRing))
-        return false;
-    ShadeFar(j, s, band, pixels, x, y, r);
-    return true;
-}
-
 static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *band, int y, int x0,
                            int x1);
 
@@ -1684,10 +1670,9 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *ba
     return true;
 }
 
-// One row of a globe (or of a flat map without its column tables).
 // Columns of row y that may lie on the globe or its outer halo: every
-// pixel outside [*nearLeft, *nearRight] is one that FarSpace would shade
-// as space. Two pixels of margin cover the rounding of the distance.
+// pixel outside [*nearLeft, *nearRight] is one beyond the outer halo, shaded
+// as space (ShadeFar). Two pixels of margin cover the rounding of the distance.
 static void NearSpan(const JobState *j, int y, int *nearLeft, int *nearRight)
 {
     const ProjectionSetup *p = &j->projection;
@@ -1708,7 +1693,7 @@ static void NearSpan(const JobState *j, int y, int *nearLeft, int *nearRight)
 }
 
 // Pixels of a row beyond the globe and its halo: background and stars, as
-// FarSpace shades them, without the distance.
+// ShadeFar shades them, without the distance.
 static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *band, int y, int x0,
                            int x1)
 {
@@ -1816,6 +1801,7 @@ PIXEL_HELPER void PrefetchMaps(const JobState *j, double mapX, double mapY)
     PrefetchMap(&j->clouds, mapX * j->cloudScale, mapY * j->cloudScale);
 }
 
+// One row of a globe (or of a flat map without its column tables).
 static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *band, int y,
                            int left, int right)
 {
@@ -1855,7 +1841,7 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *b
             for (int k = 0; k < 2 && x + k <= right; k++) {
                 const MapProjection *q = &pair[k];
                 double r = q->distance;
-                if (!(r <= 1 || (halo && r <= reach))) {   // as FarSpace decides
+                if (!(r <= 1 || (halo && r <= reach))) {   // beyond the outer halo
                     ShadeFar(j, s, band, pixels, x + k, y, r);
                     continue;
                 }
@@ -1873,26 +1859,11 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *b
         }
         return true;
     }
+    // A flat map without its column tables.
     for (int x = left; x <= right; x++) {
-        if (j->projection.flat || !FarSpace(j, s, band, pixels, x, y)) {
-            ProjectPrepared(x, y, &j->projection, &p);
-            double sinLat, cosLat, sunCos;
-            if (p.valid && !j->projection.flat) {
-                // On the globe the point's own vector gives the sines and
-                // cosines, without a trip through the big table.
-                sinLat = p.vz;
-                cosLat = p.across;
-                sunCos = p.across > 0
-                             ? (p.vx * j->cosSunLongitude + p.vy * j->sinSunLongitude) / p.across
-                             : 0;
-            } else {
-                sinLat = sineFromTable(p.latitude);
-                cosLat = tableCosine(p.latitude);
-                sunCos = tableCosine(p.longitude - j->sunLongitude);
-            }
-            ShadePixel(j, s, band, InStoredRow(s, pixels, x), x, y, &p, sinLat, cosLat, sunCos, 0, 0,
-                       0);
-        }
+        ProjectPrepared(x, y, &j->projection, &p);
+        ShadePixel(j, s, band, InStoredRow(s, pixels, x), x, y, &p, sineFromTable(p.latitude),
+                   tableCosine(p.latitude), tableCosine(p.longitude - j->sunLongitude), 0, 0, 0);
         if (*s->cancel)
             return false;
     }
