@@ -807,7 +807,7 @@ static void PrepareTwilight(JobState *j)
     j->twilight[TWILIGHT_STEPS + 1] = j->twilight[TWILIGHT_STEPS];
 }
 
-static void TwilightOf(const JobState *j, double cosLat, Twilight *out)
+PIXEL_HELPER void TwilightOf(const JobState *j, double cosLat, Twilight *out)
 {
     if (!j->twilight) {
         TwilightAt(j, cosLat, out);
@@ -1436,8 +1436,12 @@ PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjec
         if (ramp > 0)   // at 0 the sum would leave c as it is
             MoveToward(c, day, ramp);
     }
-    if (!j->projection.flat)
-        ShadeEdge(j, x, y, p->distance, light.cosA, existing, c);
+    // Only pixels near the limb have an edge to shade (ShadeEdge's own tests,
+    // asked here so that the rest of the disc makes no call).
+    double r = p->distance;
+    if (!j->projection.flat &&
+        (r > 0.98 || (j->view->bHalo && j->innerHalo > 0 && r > 1 - j->innerHalo)))
+        ShadeEdge(j, x, y, r, light.cosA, existing, c);
 }
 
 // --- The render loop ---
