@@ -1783,28 +1783,6 @@ static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *b
     return true;
 }
 
-// Asks the cache for the map pixels around (mapX, mapY), both rows, of
-// the maps held in memory; the reads come a pixel pair later.
-PIXEL_HELPER void PrefetchMap(const MapImage *m, double x, double y)
-{
-    if (!m->direct)
-        return;
-    int column = (int)x, row = (int)y;
-    if (!(column >= 0 && column < m->width && row >= 0 && row + 1 < m->height))
-        return;
-    const uint8_t *at = m->direct + (size_t)m->bytes * (column + (size_t)row * m->width);
-    _mm_prefetch((const char *)at, _MM_HINT_T0);
-    _mm_prefetch((const char *)at + (size_t)m->bytes * m->width, _MM_HINT_T0);
-}
-
-PIXEL_HELPER void PrefetchMaps(const JobState *j, double mapX, double mapY)
-{
-    PrefetchMap(&j->day, mapX, mapY);
-    PrefetchMap(&j->next, mapX, mapY);
-    PrefetchMap(&j->urban, mapX, mapY);
-    PrefetchMap(&j->clouds, mapX * j->cloudScale, mapY * j->cloudScale);
-}
-
 // One row of a globe (or of a flat map without its column tables).
 static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *band, int y,
                            int left, int right)
@@ -1825,23 +1803,14 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *b
     if (!j->projection.flat) {
         double reach = 1 + j->outerRing;
         bool halo = j->view->bHalo;
-        // Each pair is projected one step ahead and its map pixels fetched
-        // into the cache while the pair before it is shaded. A pixel past
-        // the row's end is projected too (plain arithmetic) but left alone.
-        MapProjection pairs[2][2];
-        double sunCoses[2][2];
-        int mapW = j->view->iMapW, mapH = j->view->iMapH, ahead = 0;
-        ProjectGlobeLanes(&j->projection, mapW, mapH, j->cosSunLongitude, j->sinSunLongitude, left,
-                          y, pairs[0], sunCoses[0]);
+        // A pixel past the row's end is projected too (plain arithmetic) but
+        // left alone.
+        int mapW = j->view->iMapW, mapH = j->view->iMapH;
         for (int x = left; x <= right; x += 2) {
-            const MapProjection *pair = pairs[ahead];
-            const double *sunCos = sunCoses[ahead];
-            ahead ^= 1;
-            ProjectGlobeLanes(&j->projection, mapW, mapH, j->cosSunLongitude, j->sinSunLongitude,
-                              x + 2, y, pairs[ahead], sunCoses[ahead]);
-            for (int k = 0; k < 2; k++)
-                if (pairs[ahead][k].valid)
-                    PrefetchMaps(j, pairs[ahead][k].mapX, pairs[ahead][k].mapY);
+            MapProjection pair[2];
+            double sunCos[2];
+            ProjectGlobeLanes(&j->projection, mapW, mapH, j->cosSunLongitude, j->sinSunLongitude, x,
+                              y, pair, sunCos);
             for (int k = 0; k < 2 && x + k <= right; k++) {
                 const MapProjection *q = &pair[k];
                 double r = q->distance;
