@@ -807,7 +807,7 @@ static void PrepareTwilight(JobState *j)
     j->twilight[TWILIGHT_STEPS + 1] = j->twilight[TWILIGHT_STEPS];
 }
 
-static void TwilightOf(const JobState *j, double cosLat, Twilight *out)
+PIXEL_HELPER void TwilightOf(const JobState *j, double cosLat, Twilight *out)
 {
     if (!j->twilight) {
         TwilightAt(j, cosLat, out);
@@ -1194,9 +1194,17 @@ PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPl
         sun.inverseLat = plan->inverseLat;
     } else {
         double cx = p->mapX * j->cloudScale, cy = p->mapY * j->cloudScale;
-        uint8_t sample;
-        Sample(&j->clouds, cx, cy, j->bilinear, &sample);
-        q = sample;
+        Corners at;
+        const uint8_t *grey = j->clouds.direct;
+        if (grey && j->bilinear && CornersAt(cx, cy, j->clouds.width, j->clouds.height, &at)) {
+            // Sample's bilinear read of a map in memory, inline.
+            q = BilinearGrey(grey[at.topLeft], grey[at.topRight], grey[at.bottomLeft],
+                             grey[at.bottomRight], at.dx, at.dy);
+        } else {
+            uint8_t sample;
+            Sample(&j->clouds, cx, cy, j->bilinear, &sample);
+            q = sample;
+        }
         ix = MapNearestIndex(cx, j->clouds.width);
         iy = MapNearestIndex(cy, j->clouds.height);
         if (j->clouds.direct)
@@ -1428,8 +1436,12 @@ PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjec
         if (ramp > 0)   // at 0 the sum would leave c as it is
             MoveToward(c, day, ramp);
     }
-    if (!j->projection.flat)
-        ShadeEdge(j, x, y, p->distance, light.cosA, existing, c);
+    // Only pixels near the limb have an edge to shade (ShadeEdge's own tests,
+    // asked here so that the rest of the disc makes no call).
+    double r = p->distance;
+    if (!j->projection.flat &&
+        (r > 0.98 || (j->view->bHalo && j->innerHalo > 0 && r > 1 - j->innerHalo)))
+        ShadeEdge(j, x, y, r, light.cosA, existing, c);
 }
 
 // --- The render loop ---
@@ -1590,21 +1602,14 @@ PIXEL_HELPER void ShadePixel(JobState *j, const ComposeState *s, const StarBand 
     StorePixel(out, c);
 }
 
-// A globe pixel beyond the reach of the outer halo needs no map position:
-// shades it as space and answers true.
-// pixels: row y in the picture (StoredRow).
-static bool FarSpace(JobState *j, const ComposeState *s, const StarBand *band, uint8_t *pixels,
-                     int x, int y)
+// A pixel r globe radii from the centre, beyond the outer halo's reach.
+static void ShadeFar(JobState *j, const ComposeState *s, const StarBand *band, uint8_t *pixels,
+                     int x, int y, double r)
 {
-    const ViewOptions *v = j->view;
-    double r = GlobeDistance(x, y, &j->projection);
-    if (r <= 1 || (v->bHalo && r <= 1 + j->outerRing))
-        return false;
     uint8_t *out = InStoredRow(s, pixels, x);
     double existing[3] = {(double)out[2], (double)out[1], (double)out[0]}, c[3];
     ShadeSpace(j, band, x, y, j->earthOn ? r : 0, -1, existing, c);
     StorePixel(out, c);
-    return true;
 }
 
 static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *band, int y, int x0,
@@ -1669,10 +1674,9 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *ba
     return true;
 }
 
-// One row of a globe (or of a flat map without its column tables).
 // Columns of row y that may lie on the globe or its outer halo: every
-// pixel outside [*nearLeft, *nearRight] is one that FarSpace would shade
-// as space. Two pixels of margin cover the rounding of the distance.
+// pixel outside [*nearLeft, *nearRight] is one beyond the outer halo, shaded
+// as space (ShadeFar). Two pixels of margin cover the rounding of the distance.
 static void NearSpan(const JobState *j, int y, int *nearLeft, int *nearRight)
 {
     const ProjectionSetup *p = &j->projection;
@@ -1693,7 +1697,7 @@ static void NearSpan(const JobState *j, int y, int *nearLeft, int *nearRight)
 }
 
 // Pixels of a row beyond the globe and its halo: background and stars, as
-// FarSpace shades them, without the distance.
+// ShadeFar shades them, without the distance.
 static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *band, int y, int x0,
                            int x1)
 {
@@ -1779,6 +1783,7 @@ static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *b
     return true;
 }
 
+// One row of a globe (or of a flat map without its column tables).
 static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *band, int y,
                            int left, int right)
 {
@@ -1795,26 +1800,43 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *b
         right = nearRight < right ? nearRight : right;
     }
     uint8_t *pixels = StoredRow(s, y);
-    for (int x = left; x <= right; x++) {
-        if (j->projection.flat || !FarSpace(j, s, band, pixels, x, y)) {
-            ProjectPrepared(x, y, &j->projection, &p);
-            double sinLat, cosLat, sunCos;
-            if (p.valid && !j->projection.flat) {
+    if (!j->projection.flat) {
+        double reach = 1 + j->outerRing;
+        bool halo = j->view->bHalo;
+        // A pixel past the row's end is projected too (plain arithmetic) but
+        // left alone.
+        int mapW = j->view->iMapW, mapH = j->view->iMapH;
+        for (int x = left; x <= right; x += 2) {
+            MapProjection pair[2];
+            double sunCos[2];
+            ProjectGlobeLanes(&j->projection, mapW, mapH, j->cosSunLongitude, j->sinSunLongitude, x,
+                              y, pair, sunCos);
+            for (int k = 0; k < 2 && x + k <= right; k++) {
+                const MapProjection *q = &pair[k];
+                double r = q->distance;
+                if (!(r <= 1 || (halo && r <= reach))) {   // beyond the outer halo
+                    ShadeFar(j, s, band, pixels, x + k, y, r);
+                    continue;
+                }
                 // On the globe the point's own vector gives the sines and
                 // cosines, without a trip through the big table.
-                sinLat = p.vz;
-                cosLat = p.across;
-                sunCos = p.across > 0
-                             ? (p.vx * j->cosSunLongitude + p.vy * j->sinSunLongitude) / p.across
-                             : 0;
-            } else {
-                sinLat = sineFromTable(p.latitude);
-                cosLat = tableCosine(p.latitude);
-                sunCos = tableCosine(p.longitude - j->sunLongitude);
+                bool on = q->valid;
+                double sinLat = on ? q->vz : sineFromTable(q->latitude);
+                double cosLat = on ? q->across : tableCosine(q->latitude);
+                double sc = on ? sunCos[k] : tableCosine(q->longitude - j->sunLongitude);
+                ShadePixel(j, s, band, InStoredRow(s, pixels, x + k), x + k, y, q, sinLat, cosLat,
+                           sc, 0, 0, 0);
             }
-            ShadePixel(j, s, band, InStoredRow(s, pixels, x), x, y, &p, sinLat, cosLat, sunCos, 0, 0,
-                       0);
+            if (*s->cancel)
+                return false;
         }
+        return true;
+    }
+    // A flat map without its column tables.
+    for (int x = left; x <= right; x++) {
+        ProjectPrepared(x, y, &j->projection, &p);
+        ShadePixel(j, s, band, InStoredRow(s, pixels, x), x, y, &p, sineFromTable(p.latitude),
+                   tableCosine(p.latitude), tableCosine(p.longitude - j->sunLongitude), 0, 0, 0);
         if (*s->cancel)
             return false;
     }

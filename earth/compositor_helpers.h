@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "earth/mapfile.h"
+
 struct ViewOptions;
 
 enum {
@@ -220,5 +222,113 @@ inline void FillBlueAbove(uint16_t table[256])
         while (b < 256 && !(b > 1.1 * v))
             b++;
         table[v] = (uint16_t)b;
+    }
+}
+
+// A grey map's bilinear sample from its four corner bytes, as the map
+// sampler rounds one channel: the top and bottom rows in the two lanes,
+// each truncated, then (int)(top (1 - dy) + bottom dy) & 255.
+LANE_HELPER int BilinearGrey(int topLeft, int topRight, int bottomLeft, int bottomRight, double dx,
+                             double dy)
+{
+    __m128d left = _mm_cvtepi32_pd(_mm_setr_epi32(topLeft, bottomLeft, 0, 0));
+    __m128d right = _mm_cvtepi32_pd(_mm_setr_epi32(topRight, bottomRight, 0, 0));
+    __m128d rows = _mm_add_pd(_mm_mul_pd(left, _mm_set1_pd(1 - dx)), _mm_mul_pd(right, _mm_set1_pd(dx)));
+    __m128d both = _mm_mul_pd(_mm_cvtepi32_pd(_mm_cvttpd_epi32(rows)), _mm_setr_pd(1 - dy, dy));
+    return _mm_cvttsd_si32(_mm_add_sd(both, _mm_unpackhi_pd(both, both))) & 255;
+}
+
+// fastAtan2 of two lanes, the ratio's division done for both at once:
+// min(|x|, |y|) / max(|x|, |y|) is the quotient fastAtan2 takes, the rest
+// is its own steps lane by lane, so the answers are its doubles.
+LANE_HELPER void FastAtan2Lanes(__m128d y, __m128d x, double out[2])
+{
+    const double halfPi = 1.5707963267948966, pi = 3.141592653589793;
+    __m128d sign = _mm_set1_pd(-0.0);
+    __m128d ax = _mm_andnot_pd(sign, x), ay = _mm_andnot_pd(sign, y);
+    double ratio[2], xs[2], ys[2], axs[2], ays[2];
+    _mm_storeu_pd(ratio, _mm_div_pd(_mm_min_pd(ax, ay), _mm_max_pd(ax, ay)));
+    _mm_storeu_pd(xs, x);
+    _mm_storeu_pd(ys, y);
+    _mm_storeu_pd(axs, ax);
+    _mm_storeu_pd(ays, ay);
+    for (int k = 0; k < 2; k++) {
+        if (!(axs[k] + ays[k] < 1e300)) {
+            out[k] = slowAtan2(ys[k], xs[k]);
+            continue;
+        }
+        if (xs[k] == 0) {
+            out[k] = ys[k] > 0 ? halfPi : -halfPi;
+            continue;
+        }
+        double r = ays[k] > axs[k] ? halfPi - atanUnit(ratio[k]) : atanUnit(ratio[k]);
+        if (xs[k] < 0)
+            r = pi - r;
+        out[k] = ys[k] < 0 ? -r : r;
+    }
+}
+
+// ProjectPrepared's globe projection of pixels x and x + 1 of row y (inside
+// the clip rectangle) on a map of mapWidth x mapHeight, lane by lane the very operations of the scalar one,
+// so the same doubles, with the square roots and divisions done for both
+// pixels at once. sunCos: the cosine of the longitude from the sun's at
+// cosSunLongitude, sinSunLongitude, from the point's vector (0 on the axis).
+LANE_HELPER void ProjectGlobeLanes(const ProjectionSetup *setup, int mapWidth, int mapHeight,
+                                   double cosSunLongitude, double sinSunLongitude, int x, int y,
+                                   MapProjection p[2], double sunCos[2])
+{
+    const double pi = 3.14159265358979323846;
+    __m128d e = _mm_mul_pd(_mm_sub_pd(_mm_setr_pd(x, x + 1), _mm_set1_pd(setup->centreX)),
+                           _mm_set1_pd(setup->inverseRadius));
+    __m128d g = _mm_set1_pd((setup->centreY - y) * setup->inverseRadius);
+    __m128d ee = _mm_mul_pd(e, e), gg = _mm_mul_pd(g, g);
+    __m128d distance = _mm_sqrt_pd(_mm_add_pd(ee, gg));
+    __m128d z = _mm_sqrt_pd(
+        _mm_andnot_pd(_mm_set1_pd(-0.0), _mm_sub_pd(_mm_sub_pd(_mm_set1_pd(1), ee), gg)));
+    __m128d cosT = _mm_set1_pd(setup->cosT), sinT = _mm_set1_pd(setup->sinT);
+    __m128d cosO = _mm_set1_pd(setup->cosO), sinO = _mm_set1_pd(setup->sinO);
+    __m128d k = _mm_sub_pd(_mm_mul_pd(z, cosT), _mm_mul_pd(g, sinT));
+    __m128d up = _mm_add_pd(_mm_mul_pd(z, sinT), _mm_mul_pd(g, cosT));
+    __m128d mx = _mm_sub_pd(_mm_mul_pd(k, cosO), _mm_mul_pd(e, sinO));
+    __m128d my = _mm_add_pd(_mm_mul_pd(k, sinO), _mm_mul_pd(e, cosO));
+    __m128d across = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(mx, mx), _mm_mul_pd(my, my)));
+    double longitude[2], latitude[2];
+    FastAtan2Lanes(my, mx, longitude);
+    FastAtan2Lanes(up, across, latitude);
+    double d[2], vx[2], vy[2], vz[2], a[2];
+    _mm_storeu_pd(d, distance);
+    _mm_storeu_pd(vx, mx);
+    _mm_storeu_pd(vy, my);
+    _mm_storeu_pd(vz, up);
+    _mm_storeu_pd(a, across);
+    for (int i = 0; i < 2; i++) {
+        if (vx[i] == 0)   // the projection's own rule for the poles' meridian
+            longitude[i] = vy[i] > 0 ? pi / 2 : -pi / 2;
+        if (a[i] == 0)
+            latitude[i] = vz[i] > 0 ? pi / 2 : -pi / 2;
+    }
+    double w = mapWidth, h = mapHeight;   // the view's map size
+    double mapX[2], mapY[2], sun[2];
+    _mm_storeu_pd(mapX, _mm_add_pd(_mm_div_pd(_mm_mul_pd(_mm_set1_pd(w), _mm_loadu_pd(longitude)),
+                                              _mm_set1_pd(2 * pi)),
+                                   _mm_set1_pd(w / 2.0)));
+    _mm_storeu_pd(mapY, _mm_sub_pd(_mm_set1_pd(h / 2.0),
+                                   _mm_div_pd(_mm_mul_pd(_mm_set1_pd(h), _mm_loadu_pd(latitude)),
+                                              _mm_set1_pd(pi))));
+    _mm_storeu_pd(sun, _mm_div_pd(_mm_add_pd(_mm_mul_pd(mx, _mm_set1_pd(cosSunLongitude)),
+                                             _mm_mul_pd(my, _mm_set1_pd(sinSunLongitude))),
+                                  across));
+    for (int i = 0; i < 2; i++) {
+        p[i].distance = d[i];
+        p[i].valid = d[i] <= 1;
+        p[i].longitude = longitude[i];
+        p[i].latitude = latitude[i];
+        p[i].vx = vx[i];
+        p[i].vy = vy[i];
+        p[i].vz = vz[i];
+        p[i].across = a[i];
+        p[i].mapX = mapX[i];
+        p[i].mapY = mapY[i];
+        sunCos[i] = a[i] > 0 ? sun[i] : 0;
     }
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "earth/compositor_helpers.h"
+#include "earth/mapfile.h"
 #include "earth/settings.h"
 #include "testutil.h"
 
@@ -433,4 +434,113 @@ TEST(ColourLanes, BlueAboveAgreesWithTheProductForEveryPairOfBytes)
     EXPECT_EQ(1, table[0]);      // 1 > 0: any blue at all above black
     EXPECT_EQ(12, table[10]);    // 11 is not above 1.1 x 10 in doubles
     EXPECT_EQ(256, table[255]);  // no byte is above 280.5
+}
+
+TEST(ColourLanes, GreyBilinearGivesTheSamplersByte)
+{
+    // Fractions at the ends of their range and random ones, with corners at
+    // the extremes and random bytes: the lanes must round as the sampler's
+    // one channel does, truncation by truncation.
+    const double edges[] = {0, 1e-300, 0.5, 0.25, 0.999999, nextafter(1.0, 0), 1.0 / 3};
+    const int ne = sizeof edges / sizeof edges[0];
+    srand(11);
+    int checked = 0;
+    for (int i = 0; i < 200000; i++) {
+        int v[4];
+        for (int k = 0; k < 4; k++)
+            v[k] = i % 7 == 0 ? (rand() & 1) * 255 : rand() & 255;
+        double dx = i % 5 == 0 ? edges[i / 5 % ne] : rand() / (RAND_MAX + 1.0);
+        double dy = i % 3 == 0 ? edges[i / 3 % ne] : rand() / (RAND_MAX + 1.0);
+        int scalar = MapBilinearChannel(v[0], v[1], v[2], v[3], dx, dy);
+        ASSERT_EQ(scalar, BilinearGrey(v[0], v[1], v[2], v[3], dx, dy))
+            << v[0] << " " << v[1] << " " << v[2] << " " << v[3] << " " << dx << " " << dy;
+        checked++;
+    }
+    EXPECT_EQ(200000, checked);
+    EXPECT_EQ(255, BilinearGrey(255, 255, 255, 255, 0.5, 0.5));
+    EXPECT_EQ(127, BilinearGrey(0, 255, 0, 255, 0.5, 0.5));   // 127.5 truncated
+}
+
+TEST(ColourLanes, ArcTangentLanesGiveTheScalarDoubles)
+{
+    const double special[] = {0, -0.0, 1, -1, 1e-300, -1e-300, 0.5, 3, -7.25, 1e300, -1e300,
+                              INFINITY, -INFINITY, NAN};
+    const int n = sizeof special / sizeof special[0];
+    std::vector<double> values(special, special + n);
+    srand(5);
+    for (int i = 0; i < 4000; i++)
+        values.push_back((rand() / (double)RAND_MAX - 0.5) * (i % 2 ? 4 : 1e-3 + i));
+    int checked = 0;
+    for (size_t a = 0; a < values.size(); a += (a < (size_t)n ? 1 : 37))
+        for (size_t b = 0; b + 1 < values.size(); b++) {
+            double out[2];
+            FastAtan2Lanes(_mm_setr_pd(values[a], values[b + 1]), _mm_setr_pd(values[b], values[a]),
+                           out);
+            double want[2] = {fastAtan2(values[a], values[b]), fastAtan2(values[b + 1], values[a])};
+            ASSERT_EQ(0, memcmp(want, out, sizeof out)) << values[a] << " " << values[b];
+            checked++;
+        }
+    EXPECT_GT(checked, 100000);
+}
+
+// Every pixel pair of globes of several sizes, turns and clip offsets,
+// against the scalar projection field by field, bit for bit.
+TEST(ColourLanes, GlobeProjectionLanesGiveTheScalarProjection)
+{
+    BuildTables();
+    struct Case {
+        int left, top, size;
+        double rotateY, rotateZ;
+        int mapW, mapH;
+    } cases[] = {{0, 0, 101, 0, 0, 4096, 2048},       {37, 11, 256, 0.3, 1.0, 2048, 1024},
+                 {-50, -20, 300, -1.2, 2.9, 1000, 500}, {5, 3, 64, PI / 2, -PI, 8640, 4320},
+                 {0, 0, 2, 0, 0, 360, 180},             {3, 7, 129, 0.000001, 6.2, 333, 167}};
+    const double sunLongitudes[] = {0, 1.1, -2.5};
+    int differ = 0, pairs = 0;
+    for (const Case &c : cases) {
+        ViewOptions v;
+        memset(&v, 0, sizeof v);
+        v.iPrjType = 0;
+        int area[4] = {c.left, c.top, c.left + c.size - 1, c.top + c.size - 1};
+        memcpy(v.iDtpArea, area, sizeof area);
+        int clip[4] = {c.left - 3, c.top - 3, c.left + c.size + 3, c.top + c.size + 3};
+        memcpy(v.iClpArea, clip, sizeof clip);
+        v.iMapW = c.mapW;
+        v.iMapH = c.mapH;
+        v.dRotateY = c.rotateY;
+        v.dRotateZ = c.rotateZ;
+        ProjectionSetup setup;
+        PrepareProjection(&v, &setup);
+        for (double sunLongitude : sunLongitudes) {
+            double cs = cos(sunLongitude), sn = sin(sunLongitude);
+            for (int y = clip[1]; y <= clip[3]; y++)
+                for (int x = clip[0]; x < clip[2]; x += 2) {
+                    MapProjection lanes[2], scalar[2];
+                    double sunCos[2];
+                    ProjectGlobeLanes(&setup, v.iMapW, v.iMapH, cs, sn, x, y, lanes, sunCos);
+                    for (int k = 0; k < 2; k++) {
+                        ProjectPrepared(x + k, y, &setup, &scalar[k]);
+                        const MapProjection &a = scalar[k], &b = lanes[k];
+                        double want = a.across > 0 ? (a.vx * cs + a.vy * sn) / a.across : 0;
+                        bool same = a.valid == b.valid && !memcmp(&a.mapX, &b.mapX, 8) &&
+                                    !memcmp(&a.mapY, &b.mapY, 8) &&
+                                    !memcmp(&a.longitude, &b.longitude, 8) &&
+                                    !memcmp(&a.latitude, &b.latitude, 8) &&
+                                    !memcmp(&a.distance, &b.distance, 8) &&
+                                    !memcmp(&a.vx, &b.vx, 8) && !memcmp(&a.vy, &b.vy, 8) &&
+                                    !memcmp(&a.vz, &b.vz, 8) && !memcmp(&a.across, &b.across, 8) &&
+                                    !memcmp(&want, &sunCos[k], 8);
+                        differ += !same;
+                        pairs++;
+                        if (!same && differ < 5)
+                            ADD_FAILURE() << "pixel " << x + k << "," << y << " of globe "
+                                          << c.size << ": lon " << a.longitude << " vs "
+                                          << b.longitude << ", lat " << a.latitude << " vs "
+                                          << b.latitude;
+                    }
+                }
+        }
+    }
+    EXPECT_EQ(0, differ);
+    EXPECT_GT(pairs, 200000);
 }
