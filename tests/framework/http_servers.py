@@ -19,7 +19,8 @@ and "GET /lasthead" with the head of the last other request they received
 (not counting /count and /reset either).
 
 Used as a proxy by the program, the HTTP servers stand in for other hosts:
-an absolute-URL GET for any host but our own is answered from answers.json
+an absolute-URL GET for any host but our own (127.0.0.1, veltaspar.invalid,
+www.veltaspar.net) is answered from answers.json
 in the --files folder, {"url part": [status, "body"], ...}, the longest part
 found in the URL winning (none: 404). Such URLs are listed by
 "GET /requests", one a line, until /reset. With "hold": true in that file,
@@ -196,7 +197,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         size = int(query.get("size", "0") or 0)
         wait = min(float(query.get("ms", "3000")) / 1000.0, MAX_WAIT)
 
-        if "://" in self.path and target.hostname not in ("127.0.0.1", "veltaspar.invalid"):
+        # The proxies bring the connection test's host here too: it is ours.
+        if "://" in self.path and target.hostname not in ("127.0.0.1", "veltaspar.invalid",
+                                                           "www.veltaspar.net"):
             self.stand_in()
         elif route == "/requests":
             with counters_lock:
