@@ -25,17 +25,11 @@
 #include "imaging/image.h"
 #include "resources/resource.h"
 #include "shell/desktop.h"
-#include "shell/aboutdialog.h"
-#include "shell/cameradialogs.h"
-#include "shell/citiesdialog.h"
-#include "shell/mapdialogs.h"
 #include "shell/mainwindow.h"
 #include "shell/optionsdialog.h"
-#include "shell/optionspages.h"
 #include "shell/profiles.h"
 #include "shell/progress.h"
 #include "shell/program.h"
-#include "shell/viewdialogs.h"
 
 char gScreenSaverImage[MAX_TEXT];
 
@@ -64,22 +58,9 @@ static bool OptionsDialogOpen()
     return gOptionsDialog != 0;
 }
 
-static void InstallDialogHooks()
-{
-    gOptionsSubDialogs.viewLayer = ShowViewLayerDialog;
-    gOptionsSubDialogs.cities = ShowCitiesDialog;
-    gOptionsSubDialogs.programOptions = ShowProgramOptions;
-    gOptionsSubDialogs.cameraPath = ShowCameraPathDialog;
-    gOptionsSubDialogs.preset = ShowPresetDialog;
-    gOptionsSubDialogs.seasonalMaps = ShowSeasonalMapsDialog;
-    gOptionsSubDialogs.additionalMaps = ShowAdditionalMapsDialog;
-    gOptionsSubDialogs.about = ShowAboutDialog;
-}
-
 void InstallProgramHooks()
 {
     gCloudHooks.optionsDialogOpen = OptionsDialogOpen;
-    InstallDialogHooks();
     InstallProgressSink();
     InstallTrayHook();
 }

@@ -22,20 +22,24 @@
 #include "framework/filefind.h"
 #include "framework/messages.h"
 #include "framework/utilities.h"
+#include "shell/aboutdialog.h"
+#include "shell/cameradialogs.h"
+#include "shell/citiesdialog.h"
 #include "shell/desktop.h"
 #include "shell/help.h"
 #include "shell/mainwindow.h"
+#include "shell/mapdialogs.h"
 #include "shell/optionspages.h"
 #include "shell/profiledialogs.h"
 #include "shell/profiles.h"
 #include "shell/program.h"
+#include "shell/viewdialogs.h"
 
 static const double kPi = 3.14159265358979323846;
 // Language string 10 variant 2, should the table not have it.
 static const char kDeleteProfileQuestion[] =
     "The selected profile will be deleted permanently!\nDo you want to continue?";
 
-OptionsSubDialogs gOptionsSubDialogs;
 OptionsDialogState gOptions;
 
 static AreaSelector sScreenSelector, sMapSelector;
@@ -695,40 +699,38 @@ static void CopyView(HWND dialog)
 
 // ---------------------------------------------------------------- sub-dialogs
 
-static void RunViewDialog(HWND dialog, int (*open)(HWND, ViewOptions *))
+// Each sub-dialog edits the current view (or the program's settings) in
+// place: the dialog's controls are read into the view first and written back
+// from it afterwards, whatever the sub-dialog's result.
+static void RunViewDialog(HWND dialog, int button)
 {
     ViewOptions *view = CurrentView();
-    if (!open || !view)
+    if (!view)
         return;
     Commit(dialog);
-    open(dialog, view);
+    switch (button) {
+    case IDC_OPT_BACKGROUND_MORE: ShowViewLayerDialog(dialog, IDD_LAYER_BACKGROUND, view); break;
+    case IDC_OPT_DAY_MORE: ShowViewLayerDialog(dialog, IDD_LAYER_DAY, view); break;
+    case IDC_OPT_NIGHT_MORE: ShowViewLayerDialog(dialog, IDD_LAYER_NIGHT, view); break;
+    case IDC_OPT_CLOUDS_MORE: ShowViewLayerDialog(dialog, IDD_LAYER_CLOUDS, view); break;
+    case IDC_OPT_CITIES_MORE: ShowCitiesDialog(dialog, view); break;
+    case IDC_OPT_DEFINE_PATH: ShowCameraPathDialog(dialog, view); break;
+    case IDC_OPT_PRESET: ShowPresetDialog(dialog, view); break;
+    case IDC_OPT_SEASONS: ShowSeasonalMapsDialog(dialog, view); break;
+    }
     SendMessageA(dialog, OPTIONS_REFRESH, 0, 0);
-}
-
-static void RunLayerDialog(HWND dialog, int templateId)
-{
-    ViewOptions *view = CurrentView();
-    if (!gOptionsSubDialogs.viewLayer || !view)
-        return;
-    Commit(dialog);
-    gOptionsSubDialogs.viewLayer(dialog, templateId, view);
-    SendMessageA(dialog, OPTIONS_REFRESH, 0, 0);
-}
-
-static void RunPlainDialog(HWND dialog, int (*open)(HWND))
-{
-    if (!open)
-        return;
-    Commit(dialog);
-    open(dialog);
-    SendMessageA(dialog, OPTIONS_REFRESH, 0, 0);
-}
-
-static void RunSeasonalMaps(HWND dialog)
-{
-    RunViewDialog(dialog, gOptionsSubDialogs.seasonalMaps);
-    if (gOptionsSubDialogs.seasonalMaps && CurrentView())
+    if (button == IDC_OPT_SEASONS)
         StartMapPreviewNow();
+}
+
+static void RunPlainDialog(HWND dialog, int button)
+{
+    Commit(dialog);
+    if (button == IDC_OPT_OPTIONS)
+        ShowProgramOptions(dialog);
+    else
+        ShowAboutDialog(dialog);
+    SendMessageA(dialog, OPTIONS_REFRESH, 0, 0);
 }
 
 // ---------------------------------------------------------------- profiles
@@ -1153,16 +1155,12 @@ static bool OnButton(HWND dialog, int id)
         if (gOptions.clipboard.count > 0)
             AppendView(dialog, &gOptions.clipboard.data[0]);
         return true;
-    case IDC_OPT_BACKGROUND_MORE: RunLayerDialog(dialog, IDD_LAYER_BACKGROUND); return true;
-    case IDC_OPT_DAY_MORE: RunLayerDialog(dialog, IDD_LAYER_DAY); return true;
-    case IDC_OPT_NIGHT_MORE: RunLayerDialog(dialog, IDD_LAYER_NIGHT); return true;
-    case IDC_OPT_CLOUDS_MORE: RunLayerDialog(dialog, IDD_LAYER_CLOUDS); return true;
-    case IDC_OPT_CITIES_MORE: RunViewDialog(dialog, gOptionsSubDialogs.cities); return true;
-    case IDC_OPT_DEFINE_PATH: RunViewDialog(dialog, gOptionsSubDialogs.cameraPath); return true;
-    case IDC_OPT_PRESET: RunViewDialog(dialog, gOptionsSubDialogs.preset); return true;
-    case IDC_OPT_SEASONS: RunSeasonalMaps(dialog); return true;
-    case IDC_OPT_OPTIONS: RunPlainDialog(dialog, gOptionsSubDialogs.programOptions); return true;
-    case IDC_OPT_ABOUT: RunPlainDialog(dialog, gOptionsSubDialogs.about); return true;
+    case IDC_OPT_BACKGROUND_MORE: case IDC_OPT_DAY_MORE: case IDC_OPT_NIGHT_MORE:
+    case IDC_OPT_CLOUDS_MORE: case IDC_OPT_CITIES_MORE: case IDC_OPT_DEFINE_PATH:
+    case IDC_OPT_PRESET: case IDC_OPT_SEASONS:
+        RunViewDialog(dialog, id);
+        return true;
+    case IDC_OPT_OPTIONS: case IDC_OPT_ABOUT: RunPlainDialog(dialog, id); return true;
     case IDC_OPT_QUIT: Quit(); return true;
     case IDC_OPT_HELP: OpenHelp(); return true;
     case IDC_OPT_PROFILE_SETTINGS:
@@ -1213,9 +1211,8 @@ static void OnCommand(HWND dialog, WPARAM wParam, LPARAM lParam)
         }
         return;
     }
-    if (code == CBN_DROPDOWN && id == IDC_OPT_MAP && gPrefs.bShowMapDLInfo &&
-        gOptionsSubDialogs.additionalMaps) {
-        gOptionsSubDialogs.additionalMaps(dialog);
+    if (code == CBN_DROPDOWN && id == IDC_OPT_MAP && gPrefs.bShowMapDLInfo) {
+        ShowAdditionalMapsDialog(dialog);
         return;
     }
     if (code == BN_CLICKED || code == 0)

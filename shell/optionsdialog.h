@@ -2,8 +2,9 @@
 // most one (gOptionsDialog). It edits the two view lists of the current
 // profile (tab "Wallpaper" = list 0, "Screen Saver" = list 1), shows their
 // views on the screen-area selector and the current view's viewpoint on the
-// map-area selector, runs the live previews, opens the sub-dialogs through
-// gOptionsSubDialogs and holds the profile controls.
+// map-area selector, runs the live previews, opens the sub-dialogs (layers,
+// cities, camera path, preset, seasonal and additional maps, program options,
+// About) and holds the profile controls.
 #pragma once
 
 #include <windows.h>
@@ -92,21 +93,6 @@ enum {
     ZOOM_BAR_MAX = 1000,
     OUTPUT_NONE = -1,
 };
-
-// The sub-dialogs, written elsewhere; a null entry makes its button do
-// nothing. Each returns the dialog's result; the options dialog refreshes
-// after every one.
-struct OptionsSubDialogs {
-    int (*viewLayer)(HWND owner, int templateId, ViewOptions *view);   // 101, 105, 110, 104
-    int (*cities)(HWND owner, ViewOptions *view);                       // 103
-    int (*programOptions)(HWND owner);                                  // 111
-    int (*cameraPath)(HWND owner, ViewOptions *view);                   // 102
-    int (*preset)(HWND owner, ViewOptions *view);                       // 116
-    int (*seasonalMaps)(HWND owner, ViewOptions *view);                 // 117
-    int (*additionalMaps)(HWND owner);                                  // 109
-    int (*about)(HWND owner);
-};
-extern OptionsSubDialogs gOptionsSubDialogs;
 
 // Templates of the layer dialogs.
 enum {

@@ -9,6 +9,7 @@
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
+#include <functional>
 #include <string>
 
 #include "earth/compositor.h"
@@ -17,11 +18,13 @@
 #include "framework/application.h"
 #include "framework/utilities.h"
 #include "desktoputil.h"
+#include "shell/aboutdialog.h"
 #include "shell/areaselector.h"
 #include "shell/desktop.h"
 #include "shell/mainwindow.h"
 #include "shell/optionsdialog.h"
 #include "shell/program.h"
+#include "shell/viewdialogs.h"
 #include "testutil.h"
 
 namespace {
@@ -326,13 +329,88 @@ TEST_F(SelectorFixture, ClickBesideThePointMovesItThere)
 const char kOurNameElsewhere[] = "C:\\elsewhere\\Veltaspar.bmp";
 const char kUsersWallpaper[] = "C:\\users\\me\\beach.bmp";
 
-int gLayerTemplate;
-int RecordLayer(HWND, int templateId, ViewOptions *view)
+// A sub-dialog that a button of the options dialog opens, answered by a
+// helper thread as a user would: it waits for a visible dialog with the
+// caption and a control of the template, owned by the options dialog, runs
+// the script on it and closes it with closeWith. Every wait is bounded: a
+// dialog that never shows leaves found false.
+struct SubDialog {
+    HWND owner;
+    const char *caption;
+    int templateControl;
+    std::function<void(HWND)> script;
+    int closeWith;
+    bool found, closed;
+};
+
+std::string ItemText(HWND dialog, int id)
 {
-    gLayerTemplate = templateId;
-    view->iCloudsOpacity = 33;
-    return 1;
+    char text[256] = "";
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
 }
+
+DWORD WINAPI AnswerSubDialog(LPVOID parameter)
+{
+    SubDialog *sub = (SubDialog *)parameter;
+    HWND dialog = 0;
+    for (int waited = 0; !dialog && waited < 10000; waited += 20) {
+        HWND found = 0;
+        while ((found = FindWindowExA(0, found, "#32770", sub->caption)) != 0)
+            if (found != sub->owner && IsWindowVisible(found) &&
+                GetWindow(found, GW_OWNER) == sub->owner &&
+                GetDlgItem(found, sub->templateControl))
+                break;
+        if (found)
+            dialog = found;
+        else
+            Sleep(20);
+    }
+    sub->found = dialog != 0;
+    if (!dialog) {
+        // Whatever else the click opened is closed, so that the test fails
+        // instead of waiting for ever.
+        DWORD thread = GetWindowThreadProcessId(sub->owner, 0);
+        HWND other = 0;
+        while ((other = FindWindowExA(0, other, "#32770", 0)) != 0)
+            if (other != sub->owner && IsWindowVisible(other) &&
+                GetWindowThreadProcessId(other, 0) == thread) {
+                char caption[64] = "";
+                GetWindowTextA(other, caption, sizeof caption);
+                fprintf(stderr, "closing \"%s\", owned by %p, instead\n", caption,
+                        (void *)GetWindow(other, GW_OWNER));
+                PostMessageA(other, WM_COMMAND, IDCANCEL, 0);
+            }
+        return 0;
+    }
+    Sleep(100);   // its own posted initialisation runs first
+    if (sub->script)
+        sub->script(dialog);
+    PostMessageA(dialog, WM_COMMAND, sub->closeWith, 0);
+    for (int waited = 0; waited < 10000 && IsWindow(dialog); waited += 20)
+        Sleep(20);
+    sub->closed = !IsWindow(dialog);
+    return 0;
+}
+
+// The whole display from the helper thread while a sub-dialog is up, under
+// the build folder; RunHostScript's result (0 when taken).
+int ShotOfSubDialog(const char *name)
+{
+    Sleep(300);   // painted
+    char cwd[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, cwd);
+    std::string shots = std::string(cwd) + "\\sub-shot";
+    CreateDirectoryA(shots.c_str(), 0);
+    std::string target = UnixPath(std::string(cwd) + "\\..\\..\\options-" + name + ".png");
+    std::string report;
+    int started = RunHostScript(shots, "import -window root '" + target + "'", &report);
+    RemoveTree(shots);
+    return started;
+}
+
+// The night layer dialog's "City lights" trackbar and edit.
+enum { NIGHT_LIGHTS_TRACK = 1166, NIGHT_LIGHTS_EDIT = 1099, NIGHT_EQUATOR_EDIT = 1117 };
 
 struct DialogFixture : ::testing::Test {
     HWND dialog;
@@ -357,7 +435,6 @@ struct DialogFixture : ::testing::Test {
         }
         gOptions.editedList = 0;
         gOptions.clipboard.RemoveAll();
-        gOptionsSubDialogs = OptionsSubDialogs();
         // Real renders on a tiny map, onto the same output screen.
         CopyText(gPrefs.szCurProfile, "Test", sizeof gPrefs.szCurProfile);
         CreateDirectoryA((folder + "\\Profile-Test").c_str(), 0);
@@ -419,6 +496,17 @@ struct DialogFixture : ::testing::Test {
         Pump();
     }
     bool Enabled(int id) { return IsWindowEnabled(Item(id)) != 0; }
+    // Clicks a button that opens a modal sub-dialog while a helper thread
+    // answers it; the click returns when the sub-dialog has ended.
+    void ClickThrough(int id, SubDialog *sub)
+    {
+        sub->found = sub->closed = false;
+        HANDLE thread = CreateThread(0, 0, AnswerSubDialog, sub, 0, 0);
+        ASSERT_TRUE(thread != 0);
+        Click(id);
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 25000));
+        CloseHandle(thread);
+    }
     std::string Text(int id)
     {
         char text[256];
@@ -630,12 +718,59 @@ TEST_F(DialogFixture, ChecksModesAndAnglesCommit)
     EXPECT_EQ(0, view.iPrjType);
     Click(IDC_OPT_MODE_PATH);
     EXPECT_TRUE(Enabled(IDC_OPT_DEFINE_PATH));
-    // A layer dialog through its hook, then the dialog shows the change.
-    gOptionsSubDialogs.viewLayer = RecordLayer;
-    Click(IDC_OPT_NIGHT_MORE);
-    EXPECT_EQ(110, gLayerTemplate);
-    EXPECT_EQ(33, view.iCloudsOpacity);
-    Click(IDC_OPT_ABOUT);   // no hook: nothing happens
+    // "More..." of the night layer opens the real night dialog on the
+    // current view; what the user drags there stays in the view, also
+    // through the options dialog's refresh and its next commit.
+    view.iNightLights = 40;
+    std::string shownLights;
+    int nightShot = -1;
+    SubDialog night = {dialog, "Night view", NIGHT_EQUATOR_EDIT, [&](HWND d) {
+                           shownLights = ItemText(d, NIGHT_LIGHTS_EDIT);
+                           HWND track = GetDlgItem(d, NIGHT_LIGHTS_TRACK);
+                           SendMessageA(track, TBM_SETPOS, TRUE, 73);
+                           SendMessageA(d, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), (LPARAM)track);
+                           nightShot = ShotOfSubDialog("night");
+                       },
+                       IDOK};
+    ClickThrough(IDC_OPT_NIGHT_MORE, &night);
+    EXPECT_TRUE(night.found);
+    EXPECT_TRUE(night.closed);
+    EXPECT_EQ("40", shownLights);
+    EXPECT_NE(2, nightShot);   // the host's "import" could run
+    EXPECT_EQ(73, view.iNightLights);
+    SendMessageA(dialog, OPTIONS_COMMIT, 0, 0);
+    EXPECT_EQ(73, List().data[0].iNightLights);
+    EXPECT_TRUE(Enabled(IDC_OPT_DEFINE_PATH));
+    // Cancel there gives the view back as it was.
+    SubDialog cancelled = {dialog, "Night view", NIGHT_EQUATOR_EDIT, [&](HWND d) {
+                               HWND track = GetDlgItem(d, NIGHT_LIGHTS_TRACK);
+                               SendMessageA(track, TBM_SETPOS, TRUE, 5);
+                               SendMessageA(d, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0),
+                                            (LPARAM)track);
+                           },
+                           IDCANCEL};
+    ClickThrough(IDC_OPT_NIGHT_MORE, &cancelled);
+    EXPECT_TRUE(cancelled.found);
+    EXPECT_EQ(73, List().data[0].iNightLights);
+    // "About" opens the real About dialog over the options dialog; OK closes
+    // it and the options dialog takes input again. Its caption is the
+    // product's name, as the options dialog's own.
+    char productName[MAX_TEXT];
+    CopyText(productName, gApp.productName, sizeof productName);
+    CopyText(gApp.productName, "Veltaspar", sizeof gApp.productName);
+    std::string product;
+    SubDialog about = {dialog, "Veltaspar", IDC_ABOUT_PRODUCT,
+                       [&](HWND d) { product = ItemText(d, IDC_ABOUT_PRODUCT); }, IDOK};
+    ClickThrough(IDC_OPT_ABOUT, &about);
+    CopyText(gApp.productName, productName, sizeof gApp.productName);
+    EXPECT_TRUE(about.found);
+    EXPECT_TRUE(about.closed);
+    char expected[64];
+    snprintf(expected, sizeof expected, "Veltaspar v%d.%d.%d", gApp.versionMajor,
+             gApp.versionMinor, gApp.versionBuild);
+    EXPECT_EQ(expected, product);
+    EXPECT_TRUE(IsWindowEnabled(dialog));
+    EXPECT_EQ(dialog, gOptionsDialog);
 }
 
 // A 24-bit picture of a blue-green gradient.

@@ -149,7 +149,6 @@ struct ProfileDialogFixture : ::testing::Test {
         ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_SAVE, "Default"));
         ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "Default"));
         gOptions.editedList = 0;
-        gOptionsSubDialogs = OptionsSubDialogs();
         OpenOptionsDialog(false);
         options = gOptionsDialog;
         ASSERT_TRUE(options != 0);
