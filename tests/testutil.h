@@ -182,6 +182,18 @@ struct DibCanvas {
     }
 };
 
+// For EnumChildWindows over a real file or folder dialog: types text (a
+// const char *) into its first visible edit control, as a user would.
+inline BOOL CALLBACK TypeIntoFirstEdit(HWND child, LPARAM text)
+{
+    char cls[16];
+    if (!GetClassNameA(child, cls, sizeof cls) || _stricmp(cls, "Edit") != 0 ||
+        !IsWindowVisible(child))
+        return TRUE;
+    SendMessageTimeoutA(child, WM_SETTEXT, 0, text, SMTO_ABORTIFHUNG, 2000, 0);
+    return FALSE;
+}
+
 // Dispatches every message that arrives for the given time.
 inline void PumpMessages(int milliseconds)
 {

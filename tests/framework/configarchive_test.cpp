@@ -110,16 +110,6 @@ HWND WaitForFileDialog(HWND exclude, int milliseconds)
     }
 }
 
-BOOL CALLBACK TypeFileName(HWND child, LPARAM text)
-{
-    char cls[16];
-    if (!GetClassNameA(child, cls, sizeof cls) || _stricmp(cls, "Edit") != 0 ||
-        !IsWindowVisible(child))
-        return TRUE;
-    SendMessageTimeoutA(child, WM_SETTEXT, 0, text, SMTO_ABORTIFHUNG, 2000, 0);
-    return FALSE;
-}
-
 // Does in the file dialog what a user does: types gPicked into the file
 // name box and presses its OK button (Yes to a question about overwriting
 // an existing file), or presses Cancel when gPicked is empty.
@@ -137,7 +127,7 @@ DWORD WINAPI DriveFileDialog(LPVOID)
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                      (LPARAM)GetDlgItem(dialog, IDCANCEL));
     } else {
-        EnumChildWindows(dialog, TypeFileName, (LPARAM)gPicked.c_str());
+        EnumChildWindows(dialog, TypeIntoFirstEdit, (LPARAM)gPicked.c_str());
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                      (LPARAM)GetDlgItem(dialog, IDOK));
     }
@@ -840,16 +830,6 @@ BOOL CALLBACK FindPicker(HWND window, LPARAM data)
     return FALSE;
 }
 
-BOOL CALLBACK TypeFolder(HWND child, LPARAM text)
-{
-    char cls[16];
-    if (!GetClassNameA(child, cls, sizeof cls) || _stricmp(cls, "Edit") != 0 ||
-        !IsWindowVisible(child))
-        return TRUE;
-    SendMessageTimeoutA(child, WM_SETTEXT, 0, text, SMTO_ABORTIFHUNG, 2000, 0);
-    return FALSE;
-}
-
 // Presses "Browse...", picks the folder in the picker as a user would (types
 // it and presses OK), reads the dialog, takes a screenshot, then cancels.
 DWORD WINAPI DriveBrowse(LPVOID parameter)
@@ -869,7 +849,7 @@ DWORD WINAPI DriveBrowse(LPVOID parameter)
     script->pickerSeen = search.found != 0;
     if (search.found) {
         Sleep(300);
-        EnumChildWindows(search.found, TypeFolder, (LPARAM)script->chosen.c_str());
+        EnumChildWindows(search.found, TypeIntoFirstEdit, (LPARAM)script->chosen.c_str());
         PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                      (LPARAM)GetDlgItem(search.found, IDOK));
         for (int i = 0; i < 100 && IsWindow(search.found); i++)

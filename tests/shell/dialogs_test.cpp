@@ -998,16 +998,6 @@ BOOL CALLBACK FindFileDialog(HWND window, LPARAM data)
     return FALSE;
 }
 
-BOOL CALLBACK TypeFileName(HWND child, LPARAM text)
-{
-    char cls[16];
-    if (!GetClassNameA(child, cls, sizeof cls) || _stricmp(cls, "Edit") != 0 ||
-        !IsWindowVisible(child))
-        return TRUE;
-    SendMessageTimeoutA(child, WM_SETTEXT, 0, text, SMTO_ABORTIFHUNG, 2000, 0);
-    return FALSE;
-}
-
 void PickInFileDialog(UserSteps *steps)
 {
     FileDialogSearch search = {0};
@@ -1020,7 +1010,7 @@ void PickInFileDialog(UserSteps *steps)
         return;
     steps->picked = true;
     Sleep(200);
-    EnumChildWindows(search.found, TypeFileName, (LPARAM)steps->pick.c_str());
+    EnumChildWindows(search.found, TypeIntoFirstEdit, (LPARAM)steps->pick.c_str());
     PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  (LPARAM)GetDlgItem(search.found, IDOK));
     for (int i = 0; i < 100 && IsWindow(search.found); i++)
