@@ -23,7 +23,7 @@
 #include "imaging/image.h"
 #include "localserver.h"
 #include "testutil.h"
-#include "tinymap.h"
+#include "renderfixture.h"
 
 // Pictures are made here: drawn, encoded as JPEG by the image library and
 // scrambled as the program stores them.
@@ -102,19 +102,6 @@ static void CountPreview(const char *) { InterlockedIncrement(&gPreviewsShown); 
 static bool gDialogOpen;
 static bool FakeDialogOpen() { return gDialogOpen; }
 
-static bool JobsIdle()
-{
-    for (int i = 0; i < 500; i++) {
-        bool busy = false;
-        for (int j = 0; j < RENDER_JOBS; j++)
-            busy = busy || gRenderJobs.running[j];
-        if (!busy)
-            return true;
-        Sleep(10);
-    }
-    return false;
-}
-
 static std::string Output(int job)
 {
     char path[MAX_PATH];
@@ -158,7 +145,7 @@ protected:
     }
     void TearDown() override
     {
-        EXPECT_TRUE(JobsIdle()) << "a render job never finished";
+        EXPECT_TRUE(WaitFor(RenderJobsIdle, 5000)) << "a render job never finished";
         memset(&gPreviewHooks, 0, sizeof gPreviewHooks);
         gCloudHooks.optionsDialogOpen = 0;
     }
@@ -553,7 +540,7 @@ TEST_F(Clouds, FailureRestoresTheDefaultUrlButNotModifiedKeepsIt)
     EXPECT_STREQ(gPrefs.szCloudsUrl[3], mirror.c_str());
     EXPECT_EQ(gPrefs.tCloudsDown, 0);
     EXPECT_EQ(gLastCloudDownloadResult, 304);
-    ASSERT_TRUE(JobsIdle());
+    ASSERT_TRUE(WaitFor(RenderJobsIdle, 5000));
     EXPECT_FALSE(Exists(Output(RENDER_JOB_WALLPAPER)));   // nothing new, nothing rendered
     EXPECT_EQ(gViewLists[0].data[0].tLastUpdate, 0);
 
@@ -575,7 +562,7 @@ struct Rendered {
 };
 static Rendered TakeRendered()
 {
-    EXPECT_TRUE(JobsIdle());
+    EXPECT_TRUE(WaitFor(RenderJobsIdle, 5000));
     Rendered r = {gViewLists[0].data[0].tLastUpdate != 0, gViewLists[1].data[0].tLastUpdate != 0};
     gViewLists[0].data[0].tLastUpdate = gViewLists[1].data[0].tLastUpdate = 0;
     return r;

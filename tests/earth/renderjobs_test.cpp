@@ -19,7 +19,7 @@
 #include "framework/installrecord.h"
 #include "framework/seams.h"
 #include "testutil.h"
-#include "tinymap.h"
+#include "renderfixture.h"
 
 static const double PI = 3.14159265358979323846;
 
@@ -38,24 +38,6 @@ static void CountRendered(int percent)
         gCameraRunning = gRenderJobs.running[RENDER_JOB_CAMERA_IMAGE];
         InterlockedIncrement(&gRendered);
     }
-}
-
-static bool WaitUntil(std::function<bool()> done)
-{
-    for (int i = 0; i < 1000; i++) {
-        if (done())
-            return true;
-        Sleep(5);
-    }
-    return done();
-}
-
-static bool Idle()
-{
-    for (int j = 0; j < RENDER_JOBS; j++)
-        if (gRenderJobs.running[j])
-            return false;
-    return true;
 }
 
 static bool Exists(const std::string &path)
@@ -180,7 +162,7 @@ protected:
 
     void TearDown() override
     {
-        EXPECT_TRUE(WaitUntil(Idle)) << "a job never cleared its running byte";
+        EXPECT_TRUE(WaitFor(RenderJobsIdle)) << "a job never cleared its running byte";
         gProgressSink.rendered = savedRendered;
         gComposeCopyAttempts = 2;
         gComposeCopyPauseMs = 10;
@@ -200,7 +182,7 @@ TEST_F(RenderJobs, ScreenSaverFirstAndWallpaperWaitsForTheNextRequest)
 {
     Hold saver(InProfile("VTScrsvr.bmp"));
     EXPECT_EQ(RequestRender(RENDER_BOTH_OUTPUTS, 1, 0), 0);
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 1; }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 1; }));
     EXPECT_EQ(gRenderJobs.order, 1);
     EXPECT_EQ(gRenderJobs.running[1], 1);
     EXPECT_EQ(gRenderJobs.running[0], 0);
@@ -214,7 +196,7 @@ TEST_F(RenderJobs, ScreenSaverFirstAndWallpaperWaitsForTheNextRequest)
     EXPECT_EQ(gRenderJobs.running[0], 0);
 
     saver.Release();
-    ASSERT_TRUE(WaitUntil(Idle));
+    ASSERT_TRUE(WaitFor(RenderJobsIdle));
     EXPECT_EQ(gRendered, 1);
     EXPECT_TRUE(PictureSize(InProfile("VTScrsvr.bmp")) == kScreen);
     EXPECT_EQ(ReadWhole(InData("VTScrsvr.bmp")), ReadWhole(InProfile("VTScrsvr.bmp")));
@@ -222,7 +204,7 @@ TEST_F(RenderJobs, ScreenSaverFirstAndWallpaperWaitsForTheNextRequest)
     EXPECT_EQ(gRenderJobs.pending[0], 1) << "the wallpaper stays pending";
 
     EXPECT_EQ(RequestRender(-1, 0, 0), 0);
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 2 && Idle(); }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 2 && RenderJobsIdle(); }));
     EXPECT_TRUE(PictureSize(InProfile("Veltaspar.bmp")) == kScreen);
     EXPECT_EQ(gRenderJobs.pending[0], 0);
 }
@@ -231,7 +213,7 @@ TEST_F(RenderJobs, OrderOtherThanOneStartsTheWallpaperFirst)
 {
     Hold wallpaper(InProfile("Veltaspar.bmp"));
     EXPECT_EQ(RequestRender(RENDER_BOTH_OUTPUTS, 5, 0), 0);
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 1; }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 1; }));
     EXPECT_EQ(gRenderJobs.order, 0);
     EXPECT_EQ(gRenderJobs.running[0], 1);
     EXPECT_EQ(gRenderJobs.pending[1], 1);
@@ -245,7 +227,7 @@ TEST_F(RenderJobs, PendingOnlyRequestWithNothingPendingDoesNothing)
     EXPECT_EQ(gRenderJobs.order, 0) << "returns before storing the order";
     Sleep(50);
     EXPECT_EQ(gRendered, 0);
-    EXPECT_TRUE(Idle());
+    EXPECT_TRUE(RenderJobsIdle());
 }
 
 TEST_F(RenderJobs, WaitingRequestCancelsTheRunningOutputAndRedoesIt)
@@ -253,7 +235,7 @@ TEST_F(RenderJobs, WaitingRequestCancelsTheRunningOutputAndRedoesIt)
     Hold drawing(InProfile("Veltaspar.bmp"));
     Hold copy;
     RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 1; }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 1; }));
     {
         // Once cancelled, the drawn picture may go; the copy of the redone
         // one waits until the test has looked.
@@ -263,7 +245,7 @@ TEST_F(RenderJobs, WaitingRequestCancelsTheRunningOutputAndRedoesIt)
         });
         EXPECT_EQ(RequestRender(RENDER_JOB_SCREENSAVER, 0, 1), 0);
     }
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 2; }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 2; }));
     EXPECT_EQ(gWallpaperReady, 0) << "a cancelled render copies nothing";
     EXPECT_EQ(FileSize(InData("Veltaspar.bmp")), 0);
     // The cancelled wallpaper was pending again and goes first by order 0.
@@ -272,7 +254,7 @@ TEST_F(RenderJobs, WaitingRequestCancelsTheRunningOutputAndRedoesIt)
     EXPECT_EQ(gRenderJobs.pending[1], 1);
 
     copy.Release();
-    ASSERT_TRUE(WaitUntil([] { return Idle(); }));
+    ASSERT_TRUE(WaitFor([] { return RenderJobsIdle(); }));
     EXPECT_EQ(gRendered, 2);
     EXPECT_EQ(ReadWhole(InData("Veltaspar.bmp")).size(), kScreenBytes);
     EXPECT_FALSE(Exists(InProfile("VTScrsvr.bmp")));
@@ -286,7 +268,7 @@ TEST_F(RenderJobs, UpdateOffWritesNothingAndLaterRequestsStillStart)
     gViewLists[0].data[0].bUpdate = 0;
     gOutputStatus[0] = 99;
     EXPECT_EQ(RequestRender(RENDER_JOB_WALLPAPER, 0, 0), 0);
-    ASSERT_TRUE(WaitUntil(Idle));
+    ASSERT_TRUE(WaitFor(RenderJobsIdle));
     EXPECT_EQ(gRendered, 0);
     EXPECT_EQ(gRenderJobs.status[0], 0);
     EXPECT_EQ(gOutputStatus[0], 0);
@@ -297,7 +279,7 @@ TEST_F(RenderJobs, UpdateOffWritesNothingAndLaterRequestsStillStart)
 
     gViewLists[0].data[0].bUpdate = 1;
     EXPECT_EQ(RequestRender(RENDER_JOB_WALLPAPER, 0, 0), 0);
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 1 && RenderJobsIdle(); }));
     EXPECT_NEAR((double)gViewLists[0].data[0].tLastUpdate, (double)_time64(0), 5);
 }
 
@@ -305,18 +287,18 @@ TEST_F(RenderJobs, EmptyViewListRendersNothingAndClearsRunning)
 {
     ASSERT_TRUE(ResizeViewList(&gViewLists[1], 0));
     EXPECT_EQ(RequestRender(RENDER_JOB_SCREENSAVER, 0, 0), 0);
-    ASSERT_TRUE(WaitUntil(Idle));
+    ASSERT_TRUE(WaitFor(RenderJobsIdle));
     EXPECT_EQ(gRendered, 0);
     EXPECT_EQ(gRenderJobs.status[1], 0);
     EXPECT_EQ(RequestRender(RENDER_JOB_WALLPAPER, 0, 0), 0);
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 1 && RenderJobsIdle(); }));
 }
 
 TEST_F(RenderJobs, UnreadableMapTrailerIsAmpersand)
 {
     CopyText(gViewLists[0].data[0].szMap, "Missing", 64);
     RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
-    ASSERT_TRUE(WaitUntil(Idle));
+    ASSERT_TRUE(WaitFor(RenderJobsIdle));
     EXPECT_EQ(gRenderJobs.status[0], '&');
     EXPECT_EQ(gOutputStatus[0], 38);
     EXPECT_EQ(gRendered, 0);
@@ -326,12 +308,12 @@ TEST_F(RenderJobs, UnreadableMapTrailerIsAmpersand)
     WriteWhole(install + "\\Short.map", bad.substr(3));
     CopyText(gViewLists[1].data[0].szMap, "Short", 64);
     RequestRender(RENDER_JOB_SCREENSAVER, 0, 0);
-    ASSERT_TRUE(WaitUntil(Idle));
+    ASSERT_TRUE(WaitFor(RenderJobsIdle));
     EXPECT_EQ(gOutputStatus[1], '&');
 
     CopyText(gViewLists[0].data[0].szMap, "Tiny", 64);
     RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 1 && RenderJobsIdle(); }));
     EXPECT_EQ(gOutputStatus[0], 0);
 }
 
@@ -357,7 +339,7 @@ TEST_F(RenderJobs, OutputListTakesTrailerScreenAndTimeButLeavesSavedViews)
     jobs.RemoveAll();
     // The render of the same list draws both on the screen's picture.
     RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 1 && RenderJobsIdle(); }));
     EXPECT_EQ(gRenderJobs.status[0], 0);
     EXPECT_TRUE(PictureSize(InData("Veltaspar.bmp")) == kScreen);
     EXPECT_EQ(gViewLists[0].data[1].iMapW, 999);
@@ -381,7 +363,7 @@ TEST_F(RenderJobs, ZeroScreenSizeMeansThePrimaryScreen)
 TEST_F(RenderJobs, SuccessCopiesIntoTheDataFolderAndRaisesTheFlag)
 {
     RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 1 && RenderJobsIdle(); }));
     EXPECT_EQ(gRenderJobs.status[0], 0);
     ASSERT_TRUE(Exists(InData("Veltaspar.bmp")));
     EXPECT_EQ(ReadWhole(InData("Veltaspar.bmp")), ReadWhole(InProfile("Veltaspar.bmp")));
@@ -390,7 +372,7 @@ TEST_F(RenderJobs, SuccessCopiesIntoTheDataFolderAndRaisesTheFlag)
 
     gWallpaperReady = 0;
     RequestRender(RENDER_JOB_SCREENSAVER, 0, 0);
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 2 && Idle(); }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 2 && RenderJobsIdle(); }));
     EXPECT_EQ(ReadWhole(InData("VTScrsvr.bmp")), ReadWhole(InProfile("VTScrsvr.bmp")));
     EXPECT_EQ(ReadWhole(InData("VTScrsvr.bmp")).size(), kScreenBytes);
     EXPECT_EQ(gWallpaperReady, 0) << "only the wallpaper raises it";
@@ -404,7 +386,7 @@ TEST_F(RenderJobs, FailureOrCancelCopiesNothing)
     {
         Hold target(InProfile("Veltaspar.bmp"));
         RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
-        ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
+        ASSERT_TRUE(WaitFor([] { return gRendered == 1 && RenderJobsIdle(); }));
     }
     EXPECT_EQ(gOutputStatus[0], 'C');
     EXPECT_FALSE(Exists(InData("Veltaspar.bmp")));
@@ -414,10 +396,10 @@ TEST_F(RenderJobs, FailureOrCancelCopiesNothing)
     WriteWhole(InProfile("Veltaspar.bmp"), "old picture");
     Hold target(InProfile("Veltaspar.bmp"));
     RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 2; }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 2; }));
     gRenderJobs.cancel[0] = 1;
     target.Release();
-    ASSERT_TRUE(WaitUntil(Idle));
+    ASSERT_TRUE(WaitFor(RenderJobsIdle));
     EXPECT_EQ(gRenderJobs.status[0], 0);
     EXPECT_FALSE(Exists(InData("Veltaspar.bmp")));
     EXPECT_EQ(gWallpaperReady, 0);
@@ -428,7 +410,7 @@ TEST_F(RenderJobs, RealCompositorWritesTheWallpaper)
     gScreenW = 16;
     gScreenH = 8;
     RequestRender(RENDER_JOB_WALLPAPER, 0, 0);
-    ASSERT_TRUE(WaitUntil(Idle));
+    ASSERT_TRUE(WaitFor(RenderJobsIdle));
     EXPECT_EQ(gRenderJobs.status[0], 0);
     std::string picture = ReadWhole(InData("Veltaspar.bmp"));
     EXPECT_EQ(picture.size(), 54u + 8 * 48);
@@ -477,7 +459,7 @@ TEST_F(RenderJobs, ScreenPreviewUsesMiniatureMapsAtControlSize)
     jobs.RemoveAll();
 
     EXPECT_EQ(StartScreenPreview(), 0);
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 1 && RenderJobsIdle(); }));
     ASSERT_EQ(gShown[0].size(), 1u);
     EXPECT_EQ(gShown[0][0], InProfile("VTScrPrv.bmp"));
     EXPECT_TRUE(PictureSize(InProfile("VTScrPrv.bmp")) == std::make_pair(100, 50));
@@ -485,7 +467,7 @@ TEST_F(RenderJobs, ScreenPreviewUsesMiniatureMapsAtControlSize)
 
     DeleteFileA((install + "\\Tiny.min").c_str());   // no miniature map
     StartScreenPreview();
-    ASSERT_TRUE(WaitUntil([] { return gShown[0].size() == 2 && Idle(); }));
+    ASSERT_TRUE(WaitFor([] { return gShown[0].size() == 2 && RenderJobsIdle(); }));
     EXPECT_EQ(gShown[0][1], "") << "a failure clears the control";
     EXPECT_EQ(gOutputStatus[2], '+');
 }
@@ -503,7 +485,7 @@ TEST_F(RenderJobs, ScreenPreviewOfTheEditedList)
     EXPECT_EQ(jobs.count, 2);
     jobs.RemoveAll();
     StartScreenPreview();
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 1 && RenderJobsIdle(); }));
     EXPECT_EQ(gRenderJobs.status[2], 0);
     ASSERT_EQ(gShown[0].size(), 1u);
 }
@@ -513,12 +495,12 @@ TEST_F(RenderJobs, NewScreenPreviewCancelsTheOldOneAndShowsOnlyTheNew)
     UseHooks(100, 0, 0);
     Hold target(InProfile("VTScrPrv.bmp"));
     StartScreenPreview();
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 1; }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 1; }));
     {
         OnCancel release(RENDER_JOB_SCREEN_PREVIEW, [&] { target.Release(); });
         EXPECT_EQ(StartScreenPreview(), 0);
     }
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 2 && Idle(); }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 2 && RenderJobsIdle(); }));
     EXPECT_EQ(gShown[0].size(), 1u) << "the cancelled one shows nothing";
     EXPECT_TRUE(PictureSize(InProfile("VTScrPrv.bmp")) == std::make_pair(100, 50));
 }
@@ -529,7 +511,7 @@ TEST_F(RenderJobs, PreviewsWithoutTheirControlRenderNothing)
     EXPECT_EQ(StartScreenPreview(), 0);
     EXPECT_EQ(StartMapPreview(), 0);
     EXPECT_EQ(RenderCameraImage(), 0);
-    ASSERT_TRUE(WaitUntil(Idle));
+    ASSERT_TRUE(WaitFor(RenderJobsIdle));
     EXPECT_EQ(gRendered, 0);
     for (auto &shown : gShown)
         EXPECT_TRUE(shown.empty());
@@ -561,7 +543,7 @@ TEST_F(RenderJobs, MapPreviewIsTheDefaultViewWithTheEditedMapAndSeasons)
 
     CopyText(v->szMap, "Tiny", 64);
     EXPECT_EQ(StartMapPreview(), 0);
-    ASSERT_TRUE(WaitUntil([] { return gRendered == 1 && Idle(); }));
+    ASSERT_TRUE(WaitFor([] { return gRendered == 1 && RenderJobsIdle(); }));
     EXPECT_EQ(gRenderJobs.status[RENDER_JOB_MAP_PREVIEW], 0);
     ASSERT_EQ(gShown[1].size(), 1u);
     EXPECT_EQ(gShown[1][0], InProfile("VTMapPrv.bmp"));

@@ -27,7 +27,7 @@
 #include "shell/optionsdialog.h"
 #include "shell/program.h"
 #include "testutil.h"
-#include "tinymap.h"
+#include "renderfixture.h"
 
 namespace {
 

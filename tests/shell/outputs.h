@@ -26,7 +26,7 @@
 #include "framework/utilities.h"
 #include "localserver.h"
 #include "testutil.h"
-#include "tinymap.h"
+#include "renderfixture.h"
 
 // ---------------------------------------------------------------- renders
 
@@ -52,24 +52,6 @@ inline void UseTinyMaps(const std::string &install)
             view.bClouds = 0;
             view.bCities = 0;
         }
-}
-
-inline bool WaitFor(const std::function<bool()> &done, int milliseconds = 10000)
-{
-    for (int waited = 0; waited < milliseconds; waited += 10) {
-        if (done())
-            return true;
-        Sleep(10);
-    }
-    return done();
-}
-
-inline bool RenderJobsIdle()
-{
-    for (int i = 0; i < RENDER_JOBS; i++)
-        if (gRenderJobs.running[i])
-            return false;
-    return true;
 }
 
 inline bool WorkersIdle()

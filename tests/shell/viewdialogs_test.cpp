@@ -21,7 +21,7 @@
 #include "shell/entry.h"
 #include "shell/viewdialogs.h"
 #include "testutil.h"
-#include "tinymap.h"
+#include "renderfixture.h"
 
 namespace {
 
