@@ -182,6 +182,22 @@ struct DibCanvas {
     }
 };
 
+// A hidden window of a class of its own that proc answers (registered on
+// first use): a stand-in for a window the code under test talks to. parent
+// HWND_MESSAGE makes a message-only window.
+inline HWND MakeStandInWindow(const char *className, WNDPROC proc, HWND parent = 0)
+{
+    WNDCLASSA c = {};
+    if (!GetClassInfoA(GetModuleHandleA(0), className, &c)) {
+        c.lpfnWndProc = proc;
+        c.hInstance = GetModuleHandleA(0);
+        c.lpszClassName = className;
+        RegisterClassA(&c);
+    }
+    return CreateWindowExA(0, className, "", parent == HWND_MESSAGE ? 0 : WS_POPUP, 0, 0, 10, 10,
+                           parent, 0, GetModuleHandleA(0), 0);
+}
+
 // For EnumChildWindows over a real file or folder dialog: types text (a
 // const char *) into its first visible edit control, as a user would.
 inline BOOL CALLBACK TypeIntoFirstEdit(HWND child, LPARAM text)

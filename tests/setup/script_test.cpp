@@ -45,15 +45,7 @@ static LRESULT CALLBACK StatusProc(HWND window, UINT message, WPARAM wParam, LPA
 
 static HWND StatusWindow()
 {
-    static HWND window;
-    if (!window) {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = StatusProc;
-        windowClass.hInstance = GetModuleHandleA(0);
-        windowClass.lpszClassName = "VtStatusRecorder";
-        RegisterClassA(&windowClass);
-        window = CreateWindowA("VtStatusRecorder", "", 0, 0, 0, 0, 0, HWND_MESSAGE, 0, 0, 0);
-    }
+    static HWND window = MakeStandInWindow("VtStatusRecorder", StatusProc, HWND_MESSAGE);
     return window;
 }
 

@@ -333,16 +333,7 @@ LRESULT CALLBACK CountViewChanged(HWND window, UINT message, WPARAM wParam, LPAR
 }
 HWND OptionsStandIn()
 {
-    static HWND window;
-    if (!window) {
-        WNDCLASSA c = {};
-        c.lpfnWndProc = CountViewChanged;
-        c.hInstance = GetModuleHandleA(0);
-        c.lpszClassName = "VtOptionsStandIn";
-        RegisterClassA(&c);
-        window = CreateWindowExA(0, c.lpszClassName, "", WS_POPUP, 0, 0, 1, 1, 0, 0,
-                                 c.hInstance, 0);
-    }
+    static HWND window = MakeStandInWindow("VtOptionsStandIn", CountViewChanged);
     return window;
 }
 

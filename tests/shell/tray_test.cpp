@@ -88,16 +88,7 @@ LRESULT CALLBACK TaskbarStandIn(HWND window, UINT message, WPARAM wParam, LPARAM
 // The stand-in taskbar, made once; it must be the one the shell finds.
 HWND TaskbarWindow()
 {
-    static HWND window = 0;
-    if (!window) {
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = TaskbarStandIn;
-        wc.hInstance = GetModuleHandleA(0);
-        wc.lpszClassName = "Shell_TrayWnd";
-        RegisterClassA(&wc);
-        window = CreateWindowExA(0, "Shell_TrayWnd", "", WS_POPUP, 0, 0, 1, 1, 0, 0,
-                                 GetModuleHandleA(0), 0);
-    }
+    static HWND window = MakeStandInWindow("Shell_TrayWnd", TaskbarStandIn);
     return window;
 }
 
@@ -398,17 +389,7 @@ LRESULT CALLBACK DialogStandIn(HWND window, UINT message, WPARAM wParam, LPARAM 
 }
 HWND MakeDialogStandIn()
 {
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = DialogStandIn;
-        wc.hInstance = GetModuleHandleA(0);
-        wc.lpszClassName = "VtTrayDialogStandIn";
-        RegisterClassA(&wc);
-        registered = true;
-    }
-    return CreateWindowExA(0, "VtTrayDialogStandIn", "", WS_POPUP, 0, 0, 10, 10, 0, 0,
-                           GetModuleHandleA(0), 0);
+    return MakeStandInWindow("VtTrayDialogStandIn", DialogStandIn);
 }
 }  // namespace
 
