@@ -171,9 +171,13 @@ PIXEL_HELPER int ApplyAdjust(const ColourAdjust *a, int rgb[3])
         return grey;
     bool bytes = (unsigned)rgb[0] < 256 && (unsigned)rgb[1] < 256 && (unsigned)rgb[2] < 256;
     if (a->table && bytes) {
+        // All three read before any store: a store to rgb might, as far as
+        // the compiler knows, change the table's bytes.
         const uint8_t *row = a->table + grey * 256;
-        for (int k = 0; k < 3; k++)
-            rgb[k] = row[rgb[k]];
+        int r = row[rgb[0]], g = row[rgb[1]], b = row[rgb[2]];
+        rgb[0] = r;
+        rgb[1] = g;
+        rgb[2] = b;
     } else {
         for (int k = 0; k < 3; k++)
             rgb[k] = AdjustChannel(a, rgb[k], grey);
@@ -1281,8 +1285,7 @@ PIXEL_HELPER void DayColour(const JobState *j, const int map[3], int urban, doub
     const ViewOptions *v = j->view;
     int rgb[3] = {map[0], map[1], map[2]};
     int grey = ApplyAdjust(&j->dayAdjust, rgb);
-    for (int k = 0; k < 3; k++)
-        c[k] = rgb[k];
+    StoreLanes(c, IntLanes(rgb[0], rgb[1], rgb[2]));
     double u = Remap(urban, j->dayThreshold, j->dayRemap);
     bool greyed = v->iDayUrban && u > 0;   // else c holds the adjusted bytes
     if (greyed) {
@@ -1317,8 +1320,7 @@ PIXEL_HELPER void NightColour(const JobState *j, const double map[3], int urban,
     uint32_t bytes = LaneBytes(TowardLanes(m, tint, amount));
     int rgb[3] = {(int)(bytes & 255), (int)((bytes >> 8) & 255), (int)((bytes >> 16) & 255)};
     ApplyAdjust(&j->nightAdjust, rgb);
-    __m128i ints = _mm_setr_epi32(rgb[0], rgb[1], rgb[2], 0);
-    Lanes colour = {_mm_cvtepi32_pd(ints), _mm_cvtepi32_pd(_mm_srli_si128(ints, 8))};
+    Lanes colour = IntLanes(rgb[0], rgb[1], rgb[2]);
     if (darken && cosA < 0 && v->iNightDarkBright >= 1) {
         double bright = j->nightDarkBright;
         __m128d f = _mm_set1_pd((1 - PowerOf(&j->darkening, cosA)) * bright + (1 - bright));
@@ -1419,7 +1421,8 @@ PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjec
         cloud = *cloudDone;
     else if (j->clouds.open)
         ShadeClouds(j, p, plan, &cloud);
-    double day[3] = {0, 0, 0}, base[3] = {(double)map[0], (double)map[1], (double)map[2]};
+    double day[3] = {0, 0, 0}, base[3];
+    StoreLanes(base, IntLanes(map[0], map[1], map[2]));
     bool clouded = j->clouds.open && (cloud.alpha > 0 || cloud.shadow > 0);
     if (light.w > 0) {
         DayColour(j, map, urban, light.cosA, cloud.alpha, day);
@@ -1428,7 +1431,7 @@ PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjec
     }
     double ramp = s->dayRamp[(int)(256 * light.w)];
     if (ramp >= 1) {
-        memcpy(c, day, sizeof day);   // full day: the night colour is not needed
+        StoreLanes(c, LoadLanes(day));   // full day: the night colour is not needed
     } else {
         if (clouded)
             ApplyClouds(&cloud, base);

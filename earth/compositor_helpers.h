@@ -184,6 +184,15 @@ LANE_HELPER void StoreLanes(double c[3], Lanes v)
     _mm_store_sd(c + 2, v.high);
 }
 
+// Three ints as the doubles (double)v[k]. A colour written this way, as one
+// pair and one single, is read back by LoadLanes straight from the store
+// buffer; three single stores would make the pair's load wait for them.
+LANE_HELPER Lanes IntLanes(int a, int b, int c)
+{
+    __m128i ints = _mm_setr_epi32(a, b, c, 0);
+    return {_mm_cvtepi32_pd(ints), _mm_cvtepi32_pd(_mm_srli_si128(ints, 8))};
+}
+
 // c + amount (target - c)
 LANE_HELPER Lanes TowardLanes(Lanes c, Lanes target, __m128d amount)
 {

@@ -1,6 +1,7 @@
 // Tables, star field, buffered reader, sized file and the table sine.
 #include <gtest/gtest.h>
 
+#include <limits.h>
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
@@ -418,6 +419,21 @@ TEST(ColourLanes, StepsGiveTheScalarFormulasDoubles)
         StoreLanes(lanes, LoadLanes(c));
         ASSERT_EQ(0, memcmp(c, lanes, sizeof c));
     }
+}
+
+TEST(ColourLanes, IntLanesGiveTheConvertedIntsAndStoreAsThree)
+{
+    const int special[] = {0, 1, -1, 127, 255, 256, -256, 65535, INT_MAX, INT_MIN, INT_MIN + 1};
+    std::vector<int> values(special, special + sizeof special / sizeof special[0]);
+    for (int v = 0; v < 256; v++)
+        values.push_back(v);
+    for (size_t a = 0; a < values.size(); a++)
+        for (size_t b = 0; b < values.size(); b += 7) {
+            int v[3] = {values[a], values[b], values[(a * 31 + b) % values.size()]};
+            double want[4] = {(double)v[0], (double)v[1], (double)v[2], -5}, got[4] = {0, 0, 0, -5};
+            StoreLanes(got, IntLanes(v[0], v[1], v[2]));
+            ASSERT_EQ(0, memcmp(want, got, sizeof got)) << v[0] << " " << v[1] << " " << v[2];
+        }
 }
 
 TEST(ColourLanes, BlueAboveAgreesWithTheProductForEveryPairOfBytes)
