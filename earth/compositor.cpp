@@ -1107,42 +1107,6 @@ PIXEL_HELPER double SunLatitudeOffset(const JobState *j, double lat)
     return d > PI / 2 ? d - PI : d < -PI / 2 ? d + PI : d;
 }
 
-// The angle b of the direction is taken octant by octant from one arc
-// tangent of a ratio below 1; inverseLon and inverseLat are 1 / |dLon| and
-// 1 / |dLat|, which a flat map works out once per column and per row.
-// The sun's direction from a pixel, for the cloud relief.
-struct SunDirection {
-    double dLon, dLat, inverseLon, inverseLat;
-};
-
-// Row of the octant table for the direction.
-PIXEL_HELPER int CloudOctant(const SunDirection *d)
-{
-    double ax = absValue(d->dLon), ay = absValue(d->dLat);
-    if (!(ax == ax && ay == ay) || (ax == 0 && ay == 0))
-        return 0;   // no direction (or not a number)
-    int k = ay <= ax ? (d->dLon >= 0 ? 0 : 3) : (d->dLon >= 0 ? 1 : 2);
-    // b runs negative for points north of the sun's (y grows downwards);
-    // exactly east of it b is 0, which counts as positive.
-    bool positive = d->dLat < 0 || (ay == 0 && d->dLon > 0);
-    return positive ? k : 4 + k;
-}
-
-// Position t inside the octant (0 at the row's first direction, 1 at its
-// second), from one arc tangent of a ratio below 1.
-PIXEL_HELPER double OctantPosition(const SunDirection *d)
-{
-    double ax = absValue(d->dLon), ay = absValue(d->dLat);
-    if (!(ax == ax && ay == ay) || (ax == 0 && ay == 0))
-        return 0;
-    if (ay <= ax) {
-        double quarter = atanUnit(ay * d->inverseLon) * (4 / PI);
-        return d->dLon >= 0 ? quarter : 1 - quarter;
-    }
-    double quarter = atanUnit(ax * d->inverseLat) * (4 / PI);
-    return d->dLon >= 0 ? 1 - quarter : quarter;
-}
-
 // Cloud pixel at an offset of at most one, straight from the rows when
 // the pixel is not on the map's edge.
 PIXEL_HELPER int Neighbour(MapImage *m, const uint8_t *row, int x, int y, int dx, int dy)
@@ -1226,15 +1190,17 @@ PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPl
         !(inside ? UniformInside(row, j->clouds.width, ix, q)
                  : row && UniformAround(&j->clouds, row, ix, iy, q))) {
         int a, b, e, f;
+        SunOctant octant;
+        SunOctantOf(&sun, &octant);
         if (inside) {
-            const int *o = j->cloudOffsets[CloudOctant(&sun)];
+            const int *o = j->cloudOffsets[octant.row];
             const uint8_t *at = row + ix;
             a = at[o[0]];
             b = at[o[1]];
             e = at[o[2]];
             f = at[o[3]];
         } else {
-            const signed char(*o)[2] = kCloudOctants[CloudOctant(&sun)];
+            const signed char(*o)[2] = kCloudOctants[octant.row];
             MapImage *m = &j->clouds;
             a = Neighbour(m, row, ix, iy, o[0][0], o[0][1]);
             b = Neighbour(m, row, ix, iy, o[1][0], o[1][1]);
@@ -1250,7 +1216,7 @@ PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPl
         }
         int g1 = ClampByte(q + 2 * (b - a)), g2 = ClampByte(q + 2 * (f - e));
         // Where both gradients agree the position in the octant does not matter.
-        int g = g1 == g2 ? g1 : (int)(g1 + (g2 - g1) * OctantPosition(&sun));
+        int g = g1 == g2 ? g1 : (int)(g1 + (g2 - g1) * SunOctantPosition(&octant));
         unsigned at = (unsigned)(g - q + 255);
         int relief = at < sizeof j->cloudRelief
                          ? j->cloudRelief[at]
@@ -1654,7 +1620,10 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *ba
                 const FlatColumn *c = &columns[x - clipLeft];
                 p.mapX = c->mapX;
                 p.longitude = c->longitude;
-                PlanFlatColumn(j, c, &row, &plan);
+                // Only the cloud map's part of the plan: the clouds read no other map.
+                plan.cloudX = c->cloudX;
+                plan.dLon = c->dLon;
+                plan.inverseLon = c->inverseLon;
                 ShadeClouds(j, &p, &plan, &clouds[x - from]);
             }
         for (int x = from; x <= to; x++) {
