@@ -1353,10 +1353,11 @@ PIXEL_HELPER void LightPixel(const JobState *j, const Twilight *band, double cos
     }
 }
 
-// plan: where a flat map's pixel reads its maps, or null.
+// plan: where a flat map's pixel reads its maps, or null. old: the pixel's
+// bytes in the picture, which the limb blends with.
 PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *p,
                        const PixelPlan *plan,
-                       const Twilight *band, double cosA, int x, int y, const double existing[3],
+                       const Twilight *band, double cosA, int x, int y, const uint8_t *old,
                        const CloudShade *cloudDone, double c[3])
 {
     Lighting light;
@@ -1409,8 +1410,11 @@ PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjec
     // asked here so that the rest of the disc makes no call).
     double r = p->distance;
     if (!j->projection.flat &&
-        (r > 0.98 || (j->view->bHalo && j->innerHalo > 0 && r > 1 - j->innerHalo)))
+        (r > 0.98 || (j->view->bHalo && j->innerHalo > 0 && r > 1 - j->innerHalo))) {
+        // What the picture held, read only here: the rest of the disc covers it.
+        double existing[3] = {(double)old[2], (double)old[1], (double)old[0]};
         ShadeEdge(j, x, y, r, light.cosA, existing, c);
+    }
 }
 
 // --- The render loop ---
@@ -1546,12 +1550,7 @@ PIXEL_HELPER void ShadePixel(JobState *j, const ComposeState *s, const StarBand 
                        const PixelPlan *plan, const CloudShade *cloudDone)
 {
     bool earth = j->earthOn && p->valid;
-    double existing[3] = {0, 0, 0}, c[3];
-    if (!earth || !j->projection.flat) {   // a flat map's own pixels cover what was there
-        existing[0] = out[2];
-        existing[1] = out[1];
-        existing[2] = out[0];
-    }
+    double c[3];
     bool ring = !j->projection.flat && j->view->bHalo && p->distance > 1;
     double cosA = -1;
     if (earth || ring) {
@@ -1564,10 +1563,11 @@ PIXEL_HELPER void ShadePixel(JobState *j, const ComposeState *s, const StarBand 
             TwilightOf(j, cosLat, &band);
             rowBand = &band;
         }
-        ShadeEarth(j, s, p, plan, rowBand, cosA, x, y, existing, cloudDone, c);
-    }
-    else
+        ShadeEarth(j, s, p, plan, rowBand, cosA, x, y, out, cloudDone, c);
+    } else {
+        double existing[3] = {(double)out[2], (double)out[1], (double)out[0]};
         ShadeSpace(j, band, x, y, j->earthOn ? p->distance : 0, cosA, existing, c);
+    }
     StorePixel(out, c);
 }
 
