@@ -171,9 +171,13 @@ PIXEL_HELPER int ApplyAdjust(const ColourAdjust *a, int rgb[3])
         return grey;
     bool bytes = (unsigned)rgb[0] < 256 && (unsigned)rgb[1] < 256 && (unsigned)rgb[2] < 256;
     if (a->table && bytes) {
+        // All three read before any store: a store to rgb might, as far as
+        // the compiler knows, change the table's bytes.
         const uint8_t *row = a->table + grey * 256;
-        for (int k = 0; k < 3; k++)
-            rgb[k] = row[rgb[k]];
+        int r = row[rgb[0]], g = row[rgb[1]], b = row[rgb[2]];
+        rgb[0] = r;
+        rgb[1] = g;
+        rgb[2] = b;
     } else {
         for (int k = 0; k < 3; k++)
             rgb[k] = AdjustChannel(a, rgb[k], grey);
@@ -1103,42 +1107,6 @@ PIXEL_HELPER double SunLatitudeOffset(const JobState *j, double lat)
     return d > PI / 2 ? d - PI : d < -PI / 2 ? d + PI : d;
 }
 
-// The angle b of the direction is taken octant by octant from one arc
-// tangent of a ratio below 1; inverseLon and inverseLat are 1 / |dLon| and
-// 1 / |dLat|, which a flat map works out once per column and per row.
-// The sun's direction from a pixel, for the cloud relief.
-struct SunDirection {
-    double dLon, dLat, inverseLon, inverseLat;
-};
-
-// Row of the octant table for the direction.
-PIXEL_HELPER int CloudOctant(const SunDirection *d)
-{
-    double ax = absValue(d->dLon), ay = absValue(d->dLat);
-    if (!(ax == ax && ay == ay) || (ax == 0 && ay == 0))
-        return 0;   // no direction (or not a number)
-    int k = ay <= ax ? (d->dLon >= 0 ? 0 : 3) : (d->dLon >= 0 ? 1 : 2);
-    // b runs negative for points north of the sun's (y grows downwards);
-    // exactly east of it b is 0, which counts as positive.
-    bool positive = d->dLat < 0 || (ay == 0 && d->dLon > 0);
-    return positive ? k : 4 + k;
-}
-
-// Position t inside the octant (0 at the row's first direction, 1 at its
-// second), from one arc tangent of a ratio below 1.
-PIXEL_HELPER double OctantPosition(const SunDirection *d)
-{
-    double ax = absValue(d->dLon), ay = absValue(d->dLat);
-    if (!(ax == ax && ay == ay) || (ax == 0 && ay == 0))
-        return 0;
-    if (ay <= ax) {
-        double quarter = atanUnit(ay * d->inverseLon) * (4 / PI);
-        return d->dLon >= 0 ? quarter : 1 - quarter;
-    }
-    double quarter = atanUnit(ax * d->inverseLat) * (4 / PI);
-    return d->dLon >= 0 ? 1 - quarter : quarter;
-}
-
 // Cloud pixel at an offset of at most one, straight from the rows when
 // the pixel is not on the map's edge.
 PIXEL_HELPER int Neighbour(MapImage *m, const uint8_t *row, int x, int y, int dx, int dy)
@@ -1222,15 +1190,17 @@ PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPl
         !(inside ? UniformInside(row, j->clouds.width, ix, q)
                  : row && UniformAround(&j->clouds, row, ix, iy, q))) {
         int a, b, e, f;
+        SunOctant octant;
+        SunOctantOf(&sun, &octant);
         if (inside) {
-            const int *o = j->cloudOffsets[CloudOctant(&sun)];
+            const int *o = j->cloudOffsets[octant.row];
             const uint8_t *at = row + ix;
             a = at[o[0]];
             b = at[o[1]];
             e = at[o[2]];
             f = at[o[3]];
         } else {
-            const signed char(*o)[2] = kCloudOctants[CloudOctant(&sun)];
+            const signed char(*o)[2] = kCloudOctants[octant.row];
             MapImage *m = &j->clouds;
             a = Neighbour(m, row, ix, iy, o[0][0], o[0][1]);
             b = Neighbour(m, row, ix, iy, o[1][0], o[1][1]);
@@ -1246,7 +1216,7 @@ PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPl
         }
         int g1 = ClampByte(q + 2 * (b - a)), g2 = ClampByte(q + 2 * (f - e));
         // Where both gradients agree the position in the octant does not matter.
-        int g = g1 == g2 ? g1 : (int)(g1 + (g2 - g1) * OctantPosition(&sun));
+        int g = g1 == g2 ? g1 : (int)(g1 + (g2 - g1) * SunOctantPosition(&octant));
         unsigned at = (unsigned)(g - q + 255);
         int relief = at < sizeof j->cloudRelief
                          ? j->cloudRelief[at]
@@ -1281,8 +1251,7 @@ PIXEL_HELPER void DayColour(const JobState *j, const int map[3], int urban, doub
     const ViewOptions *v = j->view;
     int rgb[3] = {map[0], map[1], map[2]};
     int grey = ApplyAdjust(&j->dayAdjust, rgb);
-    for (int k = 0; k < 3; k++)
-        c[k] = rgb[k];
+    StoreLanes(c, IntLanes(rgb[0], rgb[1], rgb[2]));
     double u = Remap(urban, j->dayThreshold, j->dayRemap);
     bool greyed = v->iDayUrban && u > 0;   // else c holds the adjusted bytes
     if (greyed) {
@@ -1317,8 +1286,7 @@ PIXEL_HELPER void NightColour(const JobState *j, const double map[3], int urban,
     uint32_t bytes = LaneBytes(TowardLanes(m, tint, amount));
     int rgb[3] = {(int)(bytes & 255), (int)((bytes >> 8) & 255), (int)((bytes >> 16) & 255)};
     ApplyAdjust(&j->nightAdjust, rgb);
-    __m128i ints = _mm_setr_epi32(rgb[0], rgb[1], rgb[2], 0);
-    Lanes colour = {_mm_cvtepi32_pd(ints), _mm_cvtepi32_pd(_mm_srli_si128(ints, 8))};
+    Lanes colour = IntLanes(rgb[0], rgb[1], rgb[2]);
     if (darken && cosA < 0 && v->iNightDarkBright >= 1) {
         double bright = j->nightDarkBright;
         __m128d f = _mm_set1_pd((1 - PowerOf(&j->darkening, cosA)) * bright + (1 - bright));
@@ -1385,10 +1353,11 @@ PIXEL_HELPER void LightPixel(const JobState *j, const Twilight *band, double cos
     }
 }
 
-// plan: where a flat map's pixel reads its maps, or null.
+// plan: where a flat map's pixel reads its maps, or null. old: the pixel's
+// bytes in the picture, which the limb blends with.
 PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *p,
                        const PixelPlan *plan,
-                       const Twilight *band, double cosA, int x, int y, const double existing[3],
+                       const Twilight *band, double cosA, int x, int y, const uint8_t *old,
                        const CloudShade *cloudDone, double c[3])
 {
     Lighting light;
@@ -1419,7 +1388,8 @@ PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjec
         cloud = *cloudDone;
     else if (j->clouds.open)
         ShadeClouds(j, p, plan, &cloud);
-    double day[3] = {0, 0, 0}, base[3] = {(double)map[0], (double)map[1], (double)map[2]};
+    double day[3] = {0, 0, 0}, base[3];
+    StoreLanes(base, IntLanes(map[0], map[1], map[2]));
     bool clouded = j->clouds.open && (cloud.alpha > 0 || cloud.shadow > 0);
     if (light.w > 0) {
         DayColour(j, map, urban, light.cosA, cloud.alpha, day);
@@ -1428,7 +1398,7 @@ PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjec
     }
     double ramp = s->dayRamp[(int)(256 * light.w)];
     if (ramp >= 1) {
-        memcpy(c, day, sizeof day);   // full day: the night colour is not needed
+        StoreLanes(c, LoadLanes(day));   // full day: the night colour is not needed
     } else {
         if (clouded)
             ApplyClouds(&cloud, base);
@@ -1440,8 +1410,11 @@ PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjec
     // asked here so that the rest of the disc makes no call).
     double r = p->distance;
     if (!j->projection.flat &&
-        (r > 0.98 || (j->view->bHalo && j->innerHalo > 0 && r > 1 - j->innerHalo)))
+        (r > 0.98 || (j->view->bHalo && j->innerHalo > 0 && r > 1 - j->innerHalo))) {
+        // What the picture held, read only here: the rest of the disc covers it.
+        double existing[3] = {(double)old[2], (double)old[1], (double)old[0]};
         ShadeEdge(j, x, y, r, light.cosA, existing, c);
+    }
 }
 
 // --- The render loop ---
@@ -1577,12 +1550,7 @@ PIXEL_HELPER void ShadePixel(JobState *j, const ComposeState *s, const StarBand 
                        const PixelPlan *plan, const CloudShade *cloudDone)
 {
     bool earth = j->earthOn && p->valid;
-    double existing[3] = {0, 0, 0}, c[3];
-    if (!earth || !j->projection.flat) {   // a flat map's own pixels cover what was there
-        existing[0] = out[2];
-        existing[1] = out[1];
-        existing[2] = out[0];
-    }
+    double c[3];
     bool ring = !j->projection.flat && j->view->bHalo && p->distance > 1;
     double cosA = -1;
     if (earth || ring) {
@@ -1595,10 +1563,11 @@ PIXEL_HELPER void ShadePixel(JobState *j, const ComposeState *s, const StarBand 
             TwilightOf(j, cosLat, &band);
             rowBand = &band;
         }
-        ShadeEarth(j, s, p, plan, rowBand, cosA, x, y, existing, cloudDone, c);
-    }
-    else
+        ShadeEarth(j, s, p, plan, rowBand, cosA, x, y, out, cloudDone, c);
+    } else {
+        double existing[3] = {(double)out[2], (double)out[1], (double)out[0]};
         ShadeSpace(j, band, x, y, j->earthOn ? p->distance : 0, cosA, existing, c);
+    }
     StorePixel(out, c);
 }
 
@@ -1651,7 +1620,10 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *ba
                 const FlatColumn *c = &columns[x - clipLeft];
                 p.mapX = c->mapX;
                 p.longitude = c->longitude;
-                PlanFlatColumn(j, c, &row, &plan);
+                // Only the cloud map's part of the plan: the clouds read no other map.
+                plan.cloudX = c->cloudX;
+                plan.dLon = c->dLon;
+                plan.inverseLon = c->inverseLon;
                 ShadeClouds(j, &p, &plan, &clouds[x - from]);
             }
         for (int x = from; x <= to; x++) {

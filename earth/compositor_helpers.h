@@ -81,6 +81,53 @@ inline double atanUnit(double a)
     return n->value + d * (n->d1 + d * (n->d2 + d * n->d3));
 }
 
+// The sun's direction from a pixel, for the cloud relief: offsets from the
+// sun's point and 1 / |dLon|, 1 / |dLat| (a flat map works them out once per
+// column and per row).
+struct SunDirection {
+    double dLon, dLat, inverseLon, inverseLat;
+};
+
+// The cloud relief's octant for a direction and how to place the direction
+// inside it, from one look at the offsets: the octant table's row, and the
+// position t (0 at the row's first direction, 1 at its second) as
+// none ? 0 : fromEnd ? 1 - a : a with a = atanUnit(ratio) x 4 / pi, a ratio
+// below 1. The arc tangent is left to SunOctantPosition, which only pixels
+// with two differing gradients need.
+struct SunOctant {
+    int row;
+    bool none, fromEnd;
+    double ratio;
+};
+
+inline void SunOctantOf(const SunDirection *d, SunOctant *out)
+{
+    double ax = absValue(d->dLon), ay = absValue(d->dLat);
+    out->none = !(ax == ax && ay == ay) || (ax == 0 && ay == 0);   // no direction, or not a number
+    if (out->none) {
+        out->row = 0;
+        out->fromEnd = false;
+        out->ratio = 0;
+        return;
+    }
+    bool shallow = ay <= ax, east = d->dLon >= 0;
+    int k = shallow ? (east ? 0 : 3) : (east ? 1 : 2);
+    // The angle runs negative for points north of the sun's (y grows
+    // downwards); exactly east of it the angle is 0, which counts as positive.
+    bool positive = d->dLat < 0 || (ay == 0 && d->dLon > 0);
+    out->row = positive ? k : 4 + k;
+    out->ratio = shallow ? ay * d->inverseLon : ax * d->inverseLat;
+    out->fromEnd = shallow != east;
+}
+
+inline double SunOctantPosition(const SunOctant *o)
+{
+    if (o->none)
+        return 0;
+    double quarter = atanUnit(o->ratio) * (4 / 3.14159265358979323846);
+    return o->fromEnd ? 1 - quarter : quarter;
+}
+
 // atan2, and +-pi/2 for x = 0.
 inline double fastAtan2(double y, double x)
 {
@@ -182,6 +229,15 @@ LANE_HELPER void StoreLanes(double c[3], Lanes v)
 {
     _mm_storeu_pd(c, v.low);
     _mm_store_sd(c + 2, v.high);
+}
+
+// Three ints as the doubles (double)v[k]. A colour written this way, as one
+// pair and one single, is read back by LoadLanes straight from the store
+// buffer; three single stores would make the pair's load wait for them.
+LANE_HELPER Lanes IntLanes(int a, int b, int c)
+{
+    __m128i ints = _mm_setr_epi32(a, b, c, 0);
+    return {_mm_cvtepi32_pd(ints), _mm_cvtepi32_pd(_mm_srli_si128(ints, 8))};
 }
 
 // c + amount (target - c)

@@ -1,6 +1,7 @@
 // Tables, star field, buffered reader, sized file and the table sine.
 #include <gtest/gtest.h>
 
+#include <limits.h>
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
@@ -418,6 +419,80 @@ TEST(ColourLanes, StepsGiveTheScalarFormulasDoubles)
         StoreLanes(lanes, LoadLanes(c));
         ASSERT_EQ(0, memcmp(c, lanes, sizeof c));
     }
+}
+
+TEST(ColourLanes, IntLanesGiveTheConvertedIntsAndStoreAsThree)
+{
+    const int special[] = {0, 1, -1, 127, 255, 256, -256, 65535, INT_MAX, INT_MIN, INT_MIN + 1};
+    std::vector<int> values(special, special + sizeof special / sizeof special[0]);
+    for (int v = 0; v < 256; v++)
+        values.push_back(v);
+    for (size_t a = 0; a < values.size(); a++)
+        for (size_t b = 0; b < values.size(); b += 7) {
+            int v[3] = {values[a], values[b], values[(a * 31 + b) % values.size()]};
+            double want[4] = {(double)v[0], (double)v[1], (double)v[2], -5}, got[4] = {0, 0, 0, -5};
+            StoreLanes(got, IntLanes(v[0], v[1], v[2]));
+            ASSERT_EQ(0, memcmp(want, got, sizeof got)) << v[0] << " " << v[1] << " " << v[2];
+        }
+}
+
+// The cloud relief's octant and position as two separate looks at the
+// direction worked them out before; SunOctantOf and SunOctantPosition must
+// give the same row and the same double for every direction.
+static int ReferenceOctantRow(const SunDirection *d)
+{
+    double ax = fabs(d->dLon), ay = fabs(d->dLat);
+    if (!(ax == ax && ay == ay) || (ax == 0 && ay == 0))
+        return 0;
+    int k = ay <= ax ? (d->dLon >= 0 ? 0 : 3) : (d->dLon >= 0 ? 1 : 2);
+    bool positive = d->dLat < 0 || (ay == 0 && d->dLon > 0);
+    return positive ? k : 4 + k;
+}
+
+static double ReferenceOctantPosition(const SunDirection *d)
+{
+    double ax = fabs(d->dLon), ay = fabs(d->dLat);
+    if (!(ax == ax && ay == ay) || (ax == 0 && ay == 0))
+        return 0;
+    if (ay <= ax) {
+        double quarter = atanUnit(ay * d->inverseLon) * (4 / PI);
+        return d->dLon >= 0 ? quarter : 1 - quarter;
+    }
+    double quarter = atanUnit(ax * d->inverseLat) * (4 / PI);
+    return d->dLon >= 0 ? 1 - quarter : quarter;
+}
+
+TEST(ColourLanes, SunOctantGivesTheRowAndPositionOfTheTwoLooks)
+{
+    BuildTables();
+    const double special[] = {0, -0.0, 1e-12, -1e-12, 0.25, -0.25, 1, -1, PI / 2, -PI / 2,
+                              PI, -PI, 3e-3, -3e-3, NAN};
+    std::vector<double> values(special, special + sizeof special / sizeof special[0]);
+    srand(11);
+    for (int i = 0; i < 1500; i++)
+        values.push_back((rand() / (double)RAND_MAX - 0.5) * 2 * PI);
+    // Offsets of a flat map's grid, where equal magnitudes occur.
+    for (int i = -40; i <= 40; i++)
+        values.push_back(i * (PI / 40));
+    int checked = 0, rows[8] = {}, fromEnd = 0;
+    for (size_t a = 0; a < values.size(); a++)
+        for (size_t b = 0; b < values.size(); b++) {
+            SunDirection d = {values[a], values[b], 1 / fabs(values[a]), 1 / fabs(values[b])};
+            SunOctant o;
+            SunOctantOf(&d, &o);
+            ASSERT_EQ(ReferenceOctantRow(&d), o.row) << d.dLon << " " << d.dLat;
+            if (!o.none && !(o.ratio >= 0 && o.ratio <= 1 + 1e-15))
+                FAIL() << "ratio " << o.ratio << " for " << d.dLon << " " << d.dLat;
+            double want = ReferenceOctantPosition(&d), got = SunOctantPosition(&o);
+            ASSERT_EQ(0, memcmp(&want, &got, sizeof got)) << d.dLon << " " << d.dLat;
+            rows[o.row]++;
+            fromEnd += o.fromEnd;
+            checked++;
+        }
+    EXPECT_GT(checked, 2000000);
+    for (int r = 0; r < 8; r++)
+        EXPECT_GT(rows[r], 10000) << r;   // every octant met
+    EXPECT_GT(fromEnd, 500000);
 }
 
 TEST(ColourLanes, BlueAboveAgreesWithTheProductForEveryPairOfBytes)
