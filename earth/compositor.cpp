@@ -1668,6 +1668,34 @@ static void NearSpan(const JobState *j, int y, int *nearLeft, int *nearRight)
     *nearRight = b > 1e9 ? 1000000000 : (int)b + 1;
 }
 
+// One pixel of space without a background picture: the background colour,
+// or the pixel as it is, with the stars where the band covers it.
+PIXEL_HELPER void ShadeBareSpace(const JobState *j, const StarBand *band, int x, int y, bool star,
+                                 bool fillColour, const uint8_t fill[3], const double colour[3],
+                                 uint8_t *out)
+{
+    if (!star) {
+        if (fillColour) {
+            out[0] = fill[0];
+            out[1] = fill[1];
+            out[2] = fill[2];
+        }
+        return;
+    }
+    double c[3];
+    if (fillColour) {
+        c[0] = colour[0];
+        c[1] = colour[1];
+        c[2] = colour[2];
+    } else {
+        c[0] = out[2];
+        c[1] = out[1];
+        c[2] = out[0];
+    }
+    AddStars(j, band, x, y, c);
+    StorePixel(out, c);
+}
+
 // Pixels of a row beyond the globe and its halo: background and stars, as
 // ShadeFar shades them, without the distance.
 static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *band, int y, int x0,
@@ -1695,26 +1723,8 @@ static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *b
         uint8_t *out = InStoredRow(s, pixels, x0);
         for (int x = x0; x <= x1; x++, out += 3) {
             int rx = x - clipLeft;
-            if (!(coverage && rx >= 0 && rx < coverageWidth && coverage[rx] > 0)) {
-                if (fillColour) {
-                    out[0] = fill[0];
-                    out[1] = fill[1];
-                    out[2] = fill[2];
-                }
-                continue;
-            }
-            double c[3];
-            if (fillColour) {
-                c[0] = colour[0];
-                c[1] = colour[1];
-                c[2] = colour[2];
-            } else {
-                c[0] = out[2];
-                c[1] = out[1];
-                c[2] = out[0];
-            }
-            AddStars(j, band, x, y, c);
-            StorePixel(out, c);
+            bool star = coverage && rx >= 0 && rx < coverageWidth && coverage[rx] > 0;
+            ShadeBareSpace(j, band, x, y, star, fillColour, fill, colour, out);
         }
         return !*s->cancel;
     }
@@ -1728,26 +1738,7 @@ static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *b
         } else {
             int rx = x - clipLeft;
             bool star = coverage && rx >= 0 && rx < coverageWidth && coverage[rx] > 0;
-            if (!star) {
-                // The background colour, or the pixel as it is.
-                if (j->hasBackgroundColour) {
-                    out[0] = fill[0];
-                    out[1] = fill[1];
-                    out[2] = fill[2];
-                }
-            } else {
-                if (j->hasBackgroundColour) {
-                    c[0] = colour[0];
-                    c[1] = colour[1];
-                    c[2] = colour[2];
-                } else {
-                    c[0] = out[2];
-                    c[1] = out[1];
-                    c[2] = out[0];
-                }
-                AddStars(j, band, x, y, c);
-                StorePixel(out, c);
-            }
+            ShadeBareSpace(j, band, x, y, star, j->hasBackgroundColour, fill, colour, out);
         }
         if (*s->cancel)
             return false;
