@@ -210,6 +210,24 @@ inline BOOL CALLBACK TypeIntoFirstEdit(HWND child, LPARAM text)
     return FALSE;
 }
 
+// Saves the whole test display as <file>.png in the build folder, two levels
+// above the test's working folder, through the host's "import"; crop is an
+// ImageMagick geometry ("WxH+X+Y") or empty. RunHostScript's result, with
+// the host's words in report.
+inline int ShotOfDisplay(const std::string &file, std::string *report, const std::string &crop = "")
+{
+    char cwd[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, cwd);
+    std::string shots = std::string(cwd) + "\\" + file + "-shot";
+    RemoveTree(shots);
+    CreateDirectoryA(shots.c_str(), 0);
+    std::string target = UnixPath(std::string(cwd) + "\\..\\..\\" + file + ".png");
+    std::string geometry = crop.empty() ? "" : " -crop " + crop + " +repage";
+    int result = RunHostScript(shots, "import -window root" + geometry + " '" + target + "'", report);
+    RemoveTree(shots);
+    return result;
+}
+
 // Dispatches every message that arrives for the given time.
 inline void PumpMessages(int milliseconds)
 {

@@ -398,15 +398,8 @@ DWORD WINAPI AnswerSubDialog(LPVOID parameter)
 int ShotOfSubDialog(const char *name)
 {
     Sleep(300);   // painted
-    char cwd[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, cwd);
-    std::string shots = std::string(cwd) + "\\sub-shot";
-    CreateDirectoryA(shots.c_str(), 0);
-    std::string target = UnixPath(std::string(cwd) + "\\..\\..\\options-" + name + ".png");
     std::string report;
-    int started = RunHostScript(shots, "import -window root '" + target + "'", &report);
-    RemoveTree(shots);
-    return started;
+    return ShotOfDisplay(std::string("options-") + name, &report);
 }
 
 // The night layer dialog's "City lights" trackbar and edit.
@@ -539,17 +532,8 @@ struct DialogFixture : ::testing::Test {
     {
         RedrawWindow(dialog, 0, 0, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         Pump();
-        char cwd[MAX_PATH];
-        GetCurrentDirectoryA(MAX_PATH, cwd);
-        std::string shots = std::string(cwd) + "\\options-shot";
-        RemoveTree(shots);
-        CreateDirectoryA(shots.c_str(), 0);
-        std::string target =
-            UnixPath(std::string(cwd) + "\\..\\..\\options-" + name + ".png");
         std::string report;
-        int started = RunHostScript(shots, "import -window root '" + target + "'", &report);
-        EXPECT_NE(2, started) << report;
-        RemoveTree(shots);
+        EXPECT_NE(2, ShotOfDisplay(std::string("options-") + name, &report)) << report;
     }
 };
 

@@ -135,15 +135,8 @@ private:
     static int Photograph(HWND box, const std::string &name)
     {
         RedrawWindow(box, 0, 0, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-        char cwd[MAX_PATH];
-        GetCurrentDirectoryA(MAX_PATH, cwd);
-        std::string shots = std::string(cwd) + "\\" + name + "-shot";
-        CreateDirectoryA(shots.c_str(), 0);
-        std::string target = UnixPath(std::string(cwd) + "\\..\\..\\" + name + ".png");
         std::string report;
-        int result = RunHostScript(shots, "import -window root '" + target + "'", &report);
-        RemoveTree(shots);
-        return result;
+        return ShotOfDisplay(name, &report);
     }
     static BOOL CALLBACK FindBox(HWND window, LPARAM found)
     {

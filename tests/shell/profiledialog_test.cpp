@@ -24,6 +24,7 @@
 #include "shell/profiledialogs.h"
 #include "shell/profiles.h"
 #include "shell/program.h"
+#include "renderfixture.h"
 #include "testutil.h"
 
 namespace {
@@ -102,28 +103,16 @@ void Screenshot(const char *name)
     Pump();
     char cwd[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, cwd);
-    std::string shots = std::string(cwd) + "\\" + name + "-shot";
-    RemoveTree(shots);
-    CreateDirectoryA(shots.c_str(), 0);
     std::string target = std::string(cwd) + "\\..\\..\\" + name + ".png";
     DeleteFileA(target.c_str());
     std::string report;
-    int started = RunHostScript(shots, "import -window root '" + UnixPath(target) + "'", &report);
-    RemoveTree(shots);
+    int started = ShotOfDisplay(name, &report);
     const char *ci = getenv("CI");
     if (started != 0 || GetFileAttributesA(target.c_str()) == INVALID_FILE_ATTRIBUTES)
         EXPECT_FALSE(ci && !strcmp(ci, "true")) << "no screenshot " << name << ": " << report;
 }
 
 // ---------------------------------------------------------------- fixture
-
-bool RenderJobsIdle()
-{
-    for (int i = 0; i < RENDER_JOBS; i++)
-        if (gRenderJobs.running[i])
-            return false;
-    return true;
-}
 
 struct ProfileDialogFixture : ::testing::Test {
     std::string folder;
