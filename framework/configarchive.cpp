@@ -826,7 +826,7 @@ int OpenArchiveDialog(HWND owner)
     return DoModal(owner, IDD_FW_ARCHIVE, ArchiveDialogProc, 0);
 }
 
-// ---------------------------------------------------------------- hooks
+// ---------------------------------------------------------------- daily checks
 
 void RunDailyChecks()
 {

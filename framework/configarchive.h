@@ -109,5 +109,6 @@ DWORD WINAPI ArchiveThread(LPVOID when);
 INT_PTR CALLBACK ArchiveDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 int OpenArchiveDialog(HWND owner);   // modal; its end code
 
-// The daily tick: the update check and the archive.
+// The update check and the archive, each only when due at the real time:
+// at the end of start-up and on the daily tick.
 void RunDailyChecks();

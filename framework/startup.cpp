@@ -7,7 +7,6 @@
 #include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 
 #include "framework/application.h"
 #include "framework/configarchive.h"
@@ -18,7 +17,6 @@
 #include "framework/installrecord.h"
 #include "framework/messages.h"
 #include "framework/recordfile.h"
-#include "framework/updatecheck.h"
 #include "framework/utilities.h"
 #include "framework/ui/windowstart.h"
 
@@ -365,9 +363,7 @@ int CApplication::Startup(HINSTANCE module, uint16_t productId, StringTableRecor
     if (result != 0)
         return result;
     started = 1;
-    int64_t now = (int64_t)time(0);
-    StartUpdateCheck(now);
-    StartArchive(now);
+    RunDailyChecks();   // each only when due
     return 0;
 }
 
