@@ -1809,7 +1809,7 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *b
 // --- Rows over the processor's cores ---
 //
 // A job's rows are handed out one at a time to the calling thread and to
-// worker threads started for that job alone, so a render is still one job
+// worker threads that serve that job alone while it runs, so a render is still one job
 // (one output render at a time) that merely finishes sooner. Every pixel
 // depends only on its position and on what the set-up prepared, and the
 // star field is drawn for the whole job before any row, so the picture is
@@ -1834,11 +1834,32 @@ struct RowShare {
     volatile LONG cancelled;
 };
 
+struct RowPool;
+
 struct RowWorker {
     RowShare *share;
     StarBand band;
     HANDLE thread;
+    RowPool *pool;      // null for a worker started for one job alone
+    HANDLE wake;        // pool workers: set when there is a job to serve
+    size_t bandBytes;   // pool workers: the size of band.coverage
+    int priority;       // pool workers: the priority last given
 };
+
+// Row workers kept between renders. Under Wine a thread takes a millisecond
+// or more to start and to end, a good share of a render on all cores, so
+// the workers of one render wait for the next. One render holds the pool at
+// a time (they only ever serve that render's job); a render that finds it
+// held, a preview beside the output render, starts workers of its own.
+struct RowPool {
+    volatile LONG held;
+    int started;        // workers made so far
+    RowWorker workers[RENDER_MAX_THREADS - 1];
+    volatile LONG busy; // workers still on the current job
+    HANDLE done;        // set by the last of them
+};
+
+static RowPool gRowPool;
 
 // The cores this process may run on.
 static int ProcessorCores()
@@ -1918,19 +1939,28 @@ static bool RenderRows(RowShare *share, StarBand *band, int *reported)
 static DWORD WINAPI RowWorkerThread(LPVOID parameter)
 {
     RowWorker *w = (RowWorker *)parameter;
-    RenderRows(w->share, &w->band, 0);
+    if (!w->pool) {
+        RenderRows(w->share, &w->band, 0);
+        return 0;
+    }
+    while (WaitForSingleObject(w->wake, INFINITE) == WAIT_OBJECT_0) {
+        RenderRows(w->share, &w->band, 0);
+        if (InterlockedDecrement(&w->pool->busy) == 0)
+            SetEvent(w->pool->done);
+    }
     return 0;
 }
 
-// Starts up to count - 1 workers at the calling thread's priority (the
-// job's); answers how many started. A worker that cannot be made is left
-// out: the others, and the calling thread, take its rows.
+// Starts up to count - 1 workers for this job alone, at the calling thread's
+// priority (the job's); answers how many started. A worker that cannot be
+// made is left out: the others, and the calling thread, take its rows.
 static int StartRowWorkers(RowShare *share, RowWorker *workers, int count, size_t coverageBytes)
 {
     int priority = GetThreadPriority(GetCurrentThread());
     int started = 0;
     for (int i = 1; i < count; i++) {
         RowWorker *w = &workers[started];
+        memset(w, 0, sizeof *w);
         w->share = share;
         w->band.row = -1;
         w->band.coverage = coverageBytes ? (float *)malloc(coverageBytes) : 0;
@@ -1963,6 +1993,73 @@ static void JoinRowWorkers(RowWorker *workers, int started)
     }
 }
 
+// Makes pool workers until there are wanted, or one cannot be made.
+static void GrowRowPool(RowPool *pool, int wanted)
+{
+    if (!pool->done && !(pool->done = CreateEventA(0, TRUE, FALSE, 0)))
+        return;
+    while (pool->started < wanted) {
+        RowWorker *w = &pool->workers[pool->started];
+        memset(w, 0, sizeof *w);
+        w->pool = pool;
+        w->priority = THREAD_PRIORITY_NORMAL;
+        if (!(w->wake = CreateEventA(0, FALSE, FALSE, 0)))
+            return;
+        w->thread = CreateThread(0, ROW_THREAD_STACK, RowWorkerThread, w,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, 0);
+        if (!w->thread) {
+            CloseHandle(w->wake);
+            return;
+        }
+        pool->started++;
+    }
+}
+
+// Hands the job to up to count - 1 pool workers at the calling thread's
+// priority; answers how many took it (0 when another render holds the pool,
+// which is then not taken).
+static int WakePoolWorkers(RowPool *pool, RowShare *share, int count, size_t coverageBytes)
+{
+    if (InterlockedCompareExchange(&pool->held, 1, 0) != 0)
+        return 0;
+    GrowRowPool(pool, count - 1);
+    int priority = GetThreadPriority(GetCurrentThread());
+    int n = 0;
+    for (; n < count - 1 && n < pool->started; n++) {
+        RowWorker *w = &pool->workers[n];
+        if (coverageBytes > w->bandBytes) {
+            free(w->band.coverage);
+            w->band.coverage = (float *)malloc(coverageBytes);
+            w->bandBytes = w->band.coverage ? coverageBytes : 0;
+            if (!w->band.coverage)
+                break;
+        }
+        w->band.row = -1;
+        w->share = share;
+        if (priority != THREAD_PRIORITY_ERROR_RETURN && priority != w->priority &&
+            SetThreadPriority(w->thread, priority))
+            w->priority = priority;
+    }
+    if (!n) {
+        InterlockedExchange(&pool->held, 0);
+        return 0;
+    }
+    pool->busy = n;
+    ResetEvent(pool->done);
+    for (int i = 0; i < n; i++)
+        SetEvent(pool->workers[i].wake);
+    return n;
+}
+
+// Waits for the pool's workers to finish the job and lets the pool go.
+static void ReleasePoolWorkers(RowPool *pool, int woken)
+{
+    if (!woken)
+        return;
+    WaitForSingleObject(pool->done, INFINITE);
+    InterlockedExchange(&pool->held, 0);
+}
+
 // Renders one job's clip rectangle; false when cancelled.
 static bool RenderJob(JobState *j, const ComposeState *s)
 {
@@ -1987,11 +2084,13 @@ static bool RenderJob(JobState *j, const ComposeState *s)
     FlatColumn *columns = j->projection.flat ? PrepareFlatColumns(j) : 0;
     share.columns = columns;
     RowWorker *workers = 0;
-    int started = 0, threads = ThreadsFor(j, share.bottom - share.top + 1);
-    if (threads > 1 && (workers = (RowWorker *)malloc(threads * sizeof(RowWorker))) != 0)
+    int woken = 0, started = 0, threads = ThreadsFor(j, share.bottom - share.top + 1);
+    if (threads > 1 && !(woken = WakePoolWorkers(&gRowPool, &share, threads, coverageBytes)) &&
+        (workers = (RowWorker *)malloc(threads * sizeof(RowWorker))) != 0)
         started = StartRowWorkers(&share, workers, threads, coverageBytes);
     int reported = 0;
     bool finished = RenderRows(&share, &own, &reported);
+    ReleasePoolWorkers(&gRowPool, woken);
     JoinRowWorkers(workers, started);
     // A cancel that came while the last rows were drawn still counts.
     finished = finished && !share.cancelled && !*s->cancel;

@@ -519,6 +519,14 @@ TEST_F(Compositor, DecemberMixesWithJanuary)
 
 // --- Rows over several threads ---
 
+// The random table and the star field's draws as every render here starts them.
+static void SameRandomDraws()
+{
+    srand(5);
+    buildRandomTable(0);
+    gRandomTableStart = 100;
+}
+
 // Renders the list with the given number of threads from the same random
 // table; the picture's bytes, and where the table's index ended.
 static std::string RenderWithThreads(const ViewList &list, int threads, int *randomEnd)
@@ -528,9 +536,7 @@ static std::string RenderWithThreads(const ViewList &list, int threads, int *ran
     for (int i = 0; i < list.count; i++)
         jobs.data[i] = list.data[i];
     gRenderThreads = threads;
-    srand(5);
-    buildRandomTable(0);
-    gRandomTableStart = 100;
+    SameRandomDraws();
     EXPECT_EQ(RENDER_OK, Render(&jobs, gOut + "\\threads.bmp"));
     *randomEnd = gRandomTableStart;
     jobs.RemoveAll();
@@ -577,6 +583,53 @@ TEST_F(Compositor, RowsOverThreadsGiveTheSameBytes)
     std::string windowed = RenderWithThreads(list, 4, &endN);
     gPrefs.bLowMemMode = 0;
     EXPECT_TRUE(one == windowed);
+    list.RemoveAll();
+}
+
+// A render started while another holds the kept row workers (here from the
+// first one's progress report, on its own thread) starts workers of its own;
+// both pictures come out as they do alone, and the workers serve the next
+// render again.
+static ViewList *gNestedJobs;
+static std::string gNestedPicture;
+static int gNestedStatus = -1;
+
+static void RenderNestedAtFirstReport(int percent)
+{
+    if (!gNestedJobs || percent >= 100)
+        return;
+    ViewList *jobs = gNestedJobs;
+    gNestedJobs = 0;
+    SameRandomDraws();
+    gNestedStatus = Render(jobs, gOut + "\\nested.bmp");
+    gNestedPicture = ReadWhole(gOut + "\\nested.bmp");
+}
+
+TEST_F(Compositor, RenderBesideAHeldRowPoolGivesTheSameBytes)
+{
+    ViewList list;
+    ASSERT_TRUE(ResizeViewList(&list, 1));
+    FullGlobeView(&list.data[0], 300, 400, 0.2, 0.3);
+    list.data[0].iStarsDensity = 100;
+    int end;
+    std::string alone = RenderWithThreads(list, 4, &end);
+    ViewList outer, inner;
+    ASSERT_TRUE(ResizeViewList(&outer, 1));
+    ASSERT_TRUE(ResizeViewList(&inner, 1));
+    outer.data[0] = inner.data[0] = list.data[0];
+    gNestedJobs = &inner;
+    gNestedStatus = -1;
+    gProgressSink.rendered = RenderNestedAtFirstReport;
+    SameRandomDraws();
+    EXPECT_EQ(RENDER_OK, Render(&outer, gOut + "\\outer.bmp"));
+    gProgressSink.rendered = IgnoreRendered;
+    EXPECT_EQ(RENDER_OK, gNestedStatus) << "the nested render ran";
+    EXPECT_TRUE(alone == gNestedPicture);
+    EXPECT_TRUE(alone == ReadWhole(gOut + "\\outer.bmp"));
+    // The kept workers were let go: the next render takes them as before.
+    EXPECT_TRUE(alone == RenderWithThreads(list, 4, &end));
+    outer.RemoveAll();
+    inner.RemoveAll();
     list.RemoveAll();
 }
 
