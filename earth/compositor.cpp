@@ -956,7 +956,10 @@ static void ShadeSpace(const JobState *j, const StarBand *band, int x, int y, do
         AddStars(j, band, x, y, c);
     double ring = j->outerRing;
     if (v->bHalo && !j->projection.flat && r > 1 && ring > 0 && r <= 1 + ring) {
-        double amount = pow(1 - (r - 1) / ring, j->outerExponent) * (cosA * 0.5 + 0.5);
+        // At the default intensity the exponent is 1, and the power of the
+        // ring's tens of thousands of pixels is its base.
+        double base = 1 - (r - 1) / ring, exponent = j->outerExponent;
+        double amount = (exponent == 1 ? base : pow(base, exponent)) * (cosA * 0.5 + 0.5);
         double halo[3];
         ColourBytes(v->crOHalo, halo);
         MoveToward(c, halo, amount);
