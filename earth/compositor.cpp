@@ -1832,7 +1832,12 @@ struct RowShare {
     const ComposeState *state;
     const FlatColumn *columns;   // flat maps: the column tables, or null
     int left, right, top, bottom;
-    volatile LONG handedOut;     // rows taken so far, from the top
+    // Rows are handed out by star cell rows (32 rows): a thread stays in its
+    // cell row while it has rows left, so that each thread draws the star
+    // coverage of few cell rows, not of every row it happens to take.
+    int firstCell, lastCell;     // the cell rows of top and bottom
+    volatile LONG nextCell;      // cell rows begun so far
+    volatile LONG taken[65536 / STAR_CELL_PIXELS + 2];   // rows taken of each cell row
     volatile LONG rowsDone;
     volatile LONG cancelled;
 };
@@ -1912,15 +1917,55 @@ static void BandForRow(const JobState *j, StarBand *band, int y)
     band->row = row;
 }
 
+// The cell row of row y, counted from the clip rectangle's top (y is not above it).
+static int CellOfRow(const JobState *j, int y)
+{
+    return (y - j->view->iClpArea[1]) / STAR_CELL_PIXELS;
+}
+
+// The next row of cell row cell, or -1 when all its rows are taken.
+static int TakeRowOf(RowShare *share, int cell)
+{
+    int index = cell - share->firstCell;
+    int first = share->job->view->iClpArea[1] + cell * STAR_CELL_PIXELS;
+    first = first > share->top ? first : share->top;
+    int last = share->job->view->iClpArea[1] + (cell + 1) * STAR_CELL_PIXELS - 1;
+    last = last < share->bottom ? last : share->bottom;
+    int y = first + (int)InterlockedIncrement(&share->taken[index]) - 1;
+    return y <= last ? y : -1;
+}
+
+// The next row for a thread last in cell row *cell: from that cell row,
+// else from the next one nobody has begun, else from any with rows left;
+// -1 when none are left.
+static int TakeRow(RowShare *share, int *cell)
+{
+    int y = *cell >= share->firstCell ? TakeRowOf(share, *cell) : -1;
+    if (y >= 0)
+        return y;
+    int fresh = share->firstCell + (int)InterlockedIncrement(&share->nextCell) - 1;
+    if (fresh <= share->lastCell && (y = TakeRowOf(share, fresh)) >= 0) {
+        *cell = fresh;
+        return y;
+    }
+    for (int c = share->firstCell; c <= share->lastCell; c++)
+        if ((y = TakeRowOf(share, c)) >= 0) {
+            *cell = c;
+            return y;
+        }
+    return -1;
+}
+
 // Takes rows until none are left. The calling thread passes reported, the
 // rows it has reported to the progress sink, and reports as it goes, so the
 // sink hears it from one thread and in order. False when cancelled.
 static bool RenderRows(RowShare *share, StarBand *band, int *reported)
 {
     JobState *j = share->job;
+    int cell = share->firstCell - 1;
     while (!share->cancelled) {
-        int y = share->top + (int)InterlockedIncrement(&share->handedOut) - 1;
-        if (y > share->bottom)
+        int y = TakeRow(share, &cell);
+        if (y < 0)
             return true;
         if (j->starsOn)
             BandForRow(j, band, y);
@@ -2075,6 +2120,8 @@ static bool RenderJob(JobState *j, const ComposeState *s)
     share.top = v->iClpArea[1] > 0 ? v->iClpArea[1] : 0;
     share.right = v->iClpArea[2] < s->width - 1 ? v->iClpArea[2] : s->width - 1;
     share.bottom = v->iClpArea[3] < s->height - 1 ? v->iClpArea[3] : s->height - 1;
+    share.firstCell = CellOfRow(j, share.top);
+    share.lastCell = share.top <= share.bottom ? CellOfRow(j, share.bottom) : share.firstCell - 1;
     size_t coverageBytes = 0;
     StarBand own = {0, -1};
     if (j->starsOn) {
