@@ -1584,19 +1584,36 @@ static void ShadeFar(JobState *j, const ComposeState *s, const StarBand *band, u
     StorePixel(out, c);
 }
 
+// Puts the star coverage of row y's cell row into the band. A row asks
+// for it only when it has space to shade: a flat map's rows on the map
+// never read it.
+static void BandForRow(const JobState *j, StarBand *band, int y)
+{
+    int row = (y - j->view->iClpArea[1]) / STAR_CELL_PIXELS;
+    if (band->row == row)
+        return;
+    // Cell row r's window starts at row r of the job's rows (r - 1 above it).
+    const LightSpot *window = j->stars + (size_t)row * j->starCells * STAR_CELL_SLOTS;
+    rasterLightSpots(window, j->starCells, row, band->coverage, j->starCells * STAR_CELL_PIXELS);
+    band->row = row;
+}
+
 static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *band, int y, int x0,
                            int x1);
 
 // One row of a flat map; false when cancelled.
-static bool RenderFlatRow(JobState *j, const ComposeState *s, const StarBand *band,
+static bool RenderFlatRow(JobState *j, const ComposeState *s, StarBand *band,
                           const FlatColumn *columns, int y, int left, int right)
 {
     FlatRow row = {};   // an invalid mask axis leaves its indices unset
     PrepareFlatRow(j, y, &row);
     // A row off the map (the letterbox above and below it) is all space,
     // shaded as the space beside a globe is.
-    if (!row.valid || !j->earthOn)
+    if (!row.valid || !j->earthOn) {
+        if (j->starsOn)
+            BandForRow(j, band, y);
         return RenderFarSpace(j, s, band, y, left, right);
+    }
     MapProjection p;
     memset(&p, 0, sizeof p);
     p.mapY = row.mapY;
@@ -1750,9 +1767,11 @@ static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *b
 }
 
 // One row of a globe (or of a flat map without its column tables).
-static bool RenderGlobeRow(JobState *j, const ComposeState *s, const StarBand *band, int y,
+static bool RenderGlobeRow(JobState *j, const ComposeState *s, StarBand *band, int y,
                            int left, int right)
 {
+    if (j->starsOn)
+        BandForRow(j, band, y);
     MapProjection p;
     if (!j->projection.flat) {
         int nearLeft, nearRight;
@@ -1905,17 +1924,6 @@ static int ThreadsFor(const JobState *j, int rows)
     return n > 1 && MapsShareable(j) ? n : 1;
 }
 
-// Puts the star coverage of row y's cell row into the band.
-static void BandForRow(const JobState *j, StarBand *band, int y)
-{
-    int row = (y - j->view->iClpArea[1]) / STAR_CELL_PIXELS;
-    if (band->row == row)
-        return;
-    // Cell row r's window starts at row r of the job's rows (r - 1 above it).
-    const LightSpot *window = j->stars + (size_t)row * j->starCells * STAR_CELL_SLOTS;
-    rasterLightSpots(window, j->starCells, row, band->coverage, j->starCells * STAR_CELL_PIXELS);
-    band->row = row;
-}
 
 // The cell row of row y, counted from the clip rectangle's top (y is not above it).
 static int CellOfRow(const JobState *j, int y)
@@ -1967,8 +1975,6 @@ static bool RenderRows(RowShare *share, StarBand *band, int *reported)
         int y = TakeRow(share, &cell);
         if (y < 0)
             return true;
-        if (j->starsOn)
-            BandForRow(j, band, y);
         bool done = share->columns
                         ? RenderFlatRow(j, share->state, band, share->columns, y, share->left,
                                         share->right)
