@@ -219,8 +219,10 @@ void rasterLightSpots(const LightSpot *window, int cellsAcross, int cellRow, flo
             int columnsFrom = (c - 1) * STAR_CELL_PIXELS, columnsTo = (c + 2) * STAR_CELL_PIXELS - 1;
             for (int i = 0; i < STAR_CELL_SLOTS && spot[i].radius != 0; i++) {
                 float cx = c * STAR_CELL_PIXELS + spot[i].x, cy = top + spot[i].y, r = spot[i].radius;
-                int x0 = FloorInt(cx - r) - 1, x1 = CeilInt(cx + r) + 1;
-                int y0 = FloorInt(cy - r) - 1, y1 = CeilInt(cy + r) + 1;
+                // A pixel outside [cx - r, cx + r] has d2 >= r2: it adds
+                // nothing, or an exact 0 at d2 == r2.
+                int x0 = FloorInt(cx - r), x1 = CeilInt(cx + r);
+                int y0 = FloorInt(cy - r), y1 = CeilInt(cy + r);
                 x0 = x0 < columnsFrom ? columnsFrom : x0 < 0 ? 0 : x0;
                 x1 = x1 > columnsTo ? columnsTo : x1 >= width ? width - 1 : x1;
                 y0 = y0 < bandTop ? bandTop : y0;
