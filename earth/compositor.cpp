@@ -1716,6 +1716,43 @@ PIXEL_HELPER void ShadeBareSpace(const JobState *j, const StarBand *band, int x,
     StorePixel(out, c);
 }
 
+// The first column from rx to last (columns from the clip rectangle's left)
+// that a star covers, or last + 1; coverage is null without stars.
+static int DarkRunEnd(const float *coverage, int width, int rx, int last)
+{
+    int end = last < width - 1 ? last : width - 1;
+    if (!coverage || rx > end)
+        return last + 1;
+    if (rx < 0)
+        rx = 0;   // columns left of the clip rectangle have no stars
+    const __m128 zero = _mm_setzero_ps();
+    for (; rx + 3 <= end; rx += 4) {
+        int lit = _mm_movemask_ps(_mm_cmpgt_ps(_mm_loadu_ps(coverage + rx), zero));
+        if (lit)
+            return rx + __builtin_ctz(lit);
+    }
+    for (; rx <= end; rx++)
+        if (coverage[rx] > 0)
+            return rx;
+    return last + 1;
+}
+
+// count pixels of the colour fill (B, G, R bytes) from out.
+static void FillPixels(uint8_t *out, const uint8_t fill[3], int count)
+{
+    if (fill[0] == fill[1] && fill[1] == fill[2]) {
+        memset(out, fill[0], 3 * (size_t)count);
+        return;
+    }
+    uint8_t pattern[48];
+    for (int i = 0; i < 48; i += 3)
+        memcpy(pattern + i, fill, 3);
+    for (; count >= 16; count -= 16, out += 48)
+        memcpy(out, pattern, 48);
+    for (; count > 0; count--, out += 3)
+        memcpy(out, fill, 3);
+}
+
 // Pixels of a row beyond the globe and its halo: background and stars, as
 // ShadeFar shades them, without the distance.
 static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *band, int y, int x0,
@@ -1739,12 +1776,20 @@ static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *b
         // The same steps as below along one run of the row, with the
         // settings in locals (a store into the picture would make the
         // compiler read them again) and the cancel byte read once a row.
+        // Stars are rare: the dark stretches between them are found four
+        // coverage values at a time and filled (or, keeping the pixels as
+        // they are, skipped) whole.
         bool fillColour = j->hasBackgroundColour;
-        uint8_t *out = InStoredRow(s, pixels, x0);
-        for (int x = x0; x <= x1; x++, out += 3) {
-            int rx = x - clipLeft;
-            bool star = coverage && rx >= 0 && rx < coverageWidth && coverage[rx] > 0;
-            ShadeBareSpace(j, band, x, y, star, fillColour, fill, colour, out);
+        uint8_t *row = InStoredRow(s, pixels, 0);
+        int x = x0;
+        while (x <= x1) {
+            int dark = DarkRunEnd(coverage, coverageWidth, x - clipLeft, x1 - clipLeft) + clipLeft;
+            if (fillColour && dark > x)
+                FillPixels(row + 3 * (size_t)x, fill, dark - x);
+            if (dark > x1)
+                break;
+            ShadeBareSpace(j, band, dark, y, true, fillColour, fill, colour, row + 3 * (size_t)dark);
+            x = dark + 1;
         }
         return !*s->cancel;
     }
