@@ -558,6 +558,54 @@ TEST(ColourLanes, ArcTangentLanesGiveTheScalarDoubles)
     EXPECT_GT(checked, 100000);
 }
 
+// Both lanes ordinary (finite, x not 0) take the lane path with its masks:
+// every quadrant and both sides of the diagonal in either lane, ratios on
+// and next to the table's nodes and the half-way points between them
+// (where the node index rounds), |x| = |y|, tiny and huge magnitudes, and
+// y = -0 (not negative). Each lane must be fastAtan2's double.
+TEST(ColourLanes, ArcTangentLanePathGivesTheScalarDoublesAtTheNodes)
+{
+    std::vector<double> ratios = {0, 1, 0.25, 1 / 3.0};
+    for (int k = 0; k <= 256; k++)
+        for (double r : {k / 256.0, (k + 0.5) / 256})
+            if (r <= 1)
+                for (double t : {r, nextafter(r, 0.0), nextafter(r, 2.0)})
+                    if (t >= 0 && t <= 1)
+                        ratios.push_back(t);
+    const double scales[] = {1, 3.5e-7, 2.5e6, 1e-300, 1e299};
+    struct Point {
+        double y, x;
+    };
+    std::vector<Point> points;
+    for (double r : ratios)
+        for (double scale : scales)
+            for (int quadrant = 0; quadrant < 4; quadrant++) {
+                double sy = quadrant & 1 ? -1 : 1, sx = quadrant & 2 ? -1 : 1;
+                points.push_back({sy * r * scale, sx * scale});   // shallow: |y| <= |x|
+                if (r * scale != 0)   // x must not be 0 (nor underflow to it)
+                    points.push_back({sy * scale, sx * r * scale});   // steep
+            }
+    points.push_back({-0.0, 2});
+    points.push_back({-0.0, -2});
+    int checked = 0;
+    for (size_t a = 0; a < points.size(); a++) {
+        const Point &p = points[a], &q = points[(a * 7919 + 13) % points.size()];
+        ASSERT_NE(0, p.x);
+        double out[2];
+        FastAtan2Lanes(_mm_setr_pd(p.y, q.y), _mm_setr_pd(p.x, q.x), out);
+        double want[2] = {fastAtan2(p.y, p.x), fastAtan2(q.y, q.x)};
+        ASSERT_EQ(0, memcmp(want, out, sizeof out))
+            << p.y << "/" << p.x << " and " << q.y << "/" << q.x << ": " << out[0] << " " << out[1];
+        checked++;
+    }
+    EXPECT_GT(checked, 40000);
+    // The lane path's answers are arc tangents to within the table's error.
+    double out[2];
+    FastAtan2Lanes(_mm_setr_pd(1, -0.3), _mm_setr_pd(-1, 2), out);
+    EXPECT_NEAR(atan2(1, -1), out[0], 1e-11);
+    EXPECT_NEAR(atan2(-0.3, 2), out[1], 1e-11);
+}
+
 // Every pixel pair of globes of several sizes, turns and clip offsets,
 // against the scalar projection field by field, bit for bit.
 TEST(ColourLanes, GlobeProjectionLanesGiveTheScalarProjection)
