@@ -1833,33 +1833,19 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, StarBand *band, i
     if (!j->projection.flat) {
         double reach = 1 + j->outerRing;
         bool halo = j->view->bHalo;
+        // A pixel past the row's end is projected too (plain arithmetic) but
+        // left alone.
         int mapW = j->view->iMapW, mapH = j->view->iMapH;
-        // A stretch of the row is projected first and its clouds worked out
-        // in a loop of their own, as a flat map's are: the clouds' chain of
-        // look-ups then overlaps from pixel to pixel instead of holding up
-        // each pixel's colour steps.
-        enum { GLOBE_STRETCH = 64 };   // even: every pair stays inside it
-        MapProjection projected[GLOBE_STRETCH];
-        double sunCos[GLOBE_STRETCH];
-        CloudShade clouds[GLOBE_STRETCH];
-        bool cloudsOn = j->clouds.open && j->earthOn;
-        for (int from = left; from <= right; from += GLOBE_STRETCH) {
-            int to = right - from >= GLOBE_STRETCH ? from + GLOBE_STRETCH - 1 : right;
-            // A pixel past the row's end is projected too (plain arithmetic)
-            // but left alone.
-            for (int x = from; x <= to; x += 2)
-                ProjectGlobeLanes(&j->projection, mapW, mapH, j->cosSunLongitude,
-                                  j->sinSunLongitude, x, y, &projected[x - from], &sunCos[x - from]);
-            // ShadeEarth's clouds, for the pixels it will shade.
-            if (cloudsOn)
-                for (int i = 0; i <= to - from; i++)
-                    if (projected[i].valid)
-                        ShadeClouds(j, &projected[i], 0, &clouds[i]);
-            for (int i = 0; i <= to - from; i++) {
-                const MapProjection *q = &projected[i];
+        for (int x = left; x <= right; x += 2) {
+            MapProjection pair[2];
+            double sunCos[2];
+            ProjectGlobeLanes(&j->projection, mapW, mapH, j->cosSunLongitude, j->sinSunLongitude, x,
+                              y, pair, sunCos);
+            for (int k = 0; k < 2 && x + k <= right; k++) {
+                const MapProjection *q = &pair[k];
                 double r = q->distance;
                 if (!(r <= 1 || (halo && r <= reach))) {   // beyond the outer halo
-                    ShadeFar(j, s, band, pixels, from + i, y, r);
+                    ShadeFar(j, s, band, pixels, x + k, y, r);
                     continue;
                 }
                 // On the globe the point's own vector gives the sines and
@@ -1867,11 +1853,11 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, StarBand *band, i
                 bool on = q->valid;
                 double sinLat = on ? q->vz : sineFromTable(q->latitude);
                 double cosLat = on ? q->across : tableCosine(q->latitude);
-                double sc = on ? sunCos[i] : tableCosine(q->longitude - j->sunLongitude);
-                ShadePixel(j, s, band, InStoredRow(s, pixels, from + i), from + i, y, q, sinLat,
-                           cosLat, sc, 0, 0, cloudsOn && on ? &clouds[i] : 0);
+                double sc = on ? sunCos[k] : tableCosine(q->longitude - j->sunLongitude);
+                ShadePixel(j, s, band, InStoredRow(s, pixels, x + k), x + k, y, q, sinLat, cosLat,
+                           sc, 0, 0, 0);
             }
-            if (*s->cancel)   // a stretch takes microseconds
+            if (*s->cancel)
                 return false;
         }
         return true;

@@ -295,44 +295,15 @@ LANE_HELPER int BilinearGrey(int topLeft, int topRight, int bottomLeft, int bott
 }
 
 // fastAtan2 of two lanes, the ratio's division done for both at once:
-// min(|x|, |y|) / max(|x|, |y|) is the quotient fastAtan2 takes. Where both
-// lanes are ordinary (finite, x not 0) the rest is its steps in the lanes,
-// the table's nodes read per lane and the choices made by masks, not
-// branches; else lane by lane as it does. Either way its doubles.
+// min(|x|, |y|) / max(|x|, |y|) is the quotient fastAtan2 takes, the rest
+// is its own steps lane by lane, so the answers are its doubles.
 LANE_HELPER void FastAtan2Lanes(__m128d y, __m128d x, double out[2])
 {
     const double halfPi = 1.5707963267948966, pi = 3.141592653589793;
     __m128d sign = _mm_set1_pd(-0.0);
     __m128d ax = _mm_andnot_pd(sign, x), ay = _mm_andnot_pd(sign, y);
-    __m128d quotient = _mm_div_pd(_mm_min_pd(ax, ay), _mm_max_pd(ax, ay));
-    __m128d ordinary = _mm_and_pd(_mm_cmplt_pd(_mm_add_pd(ax, ay), _mm_set1_pd(1e300)),
-                                  _mm_cmpneq_pd(x, _mm_setzero_pd()));
-    if (_mm_movemask_pd(ordinary) == 3) {
-        // atanUnit: node i = trunc(a 256 + 0.5), d = a - i / 256, then the
-        // node's polynomial in d.
-        __m128i node = _mm_cvttpd_epi32(
-            _mm_add_pd(_mm_mul_pd(quotient, _mm_set1_pd(256)), _mm_set1_pd(0.5)));
-        const AtanNode *n0 = &AtanTable[_mm_cvtsi128_si32(node)];
-        const AtanNode *n1 = &AtanTable[_mm_cvtsi128_si32(_mm_srli_si128(node, 4))];
-        __m128d low0 = _mm_loadu_pd(&n0->value), low1 = _mm_loadu_pd(&n1->value);
-        __m128d high0 = _mm_loadu_pd(&n0->d2), high1 = _mm_loadu_pd(&n1->d2);
-        __m128d d = _mm_sub_pd(quotient, _mm_mul_pd(_mm_cvtepi32_pd(node), _mm_set1_pd(1 / 256.0)));
-        __m128d r = _mm_mul_pd(d, _mm_unpackhi_pd(high0, high1));
-        r = _mm_mul_pd(d, _mm_add_pd(_mm_unpacklo_pd(high0, high1), r));
-        r = _mm_mul_pd(d, _mm_add_pd(_mm_unpackhi_pd(low0, low1), r));
-        r = _mm_add_pd(_mm_unpacklo_pd(low0, low1), r);
-        // ay > ax: pi / 2 - r; then x < 0: pi - r; then y < 0: -r.
-        __m128d steep = _mm_cmpgt_pd(ay, ax);
-        r = _mm_or_pd(_mm_and_pd(steep, _mm_sub_pd(_mm_set1_pd(halfPi), r)),
-                      _mm_andnot_pd(steep, r));
-        __m128d west = _mm_cmplt_pd(x, _mm_setzero_pd());
-        r = _mm_or_pd(_mm_and_pd(west, _mm_sub_pd(_mm_set1_pd(pi), r)), _mm_andnot_pd(west, r));
-        r = _mm_xor_pd(r, _mm_and_pd(_mm_cmplt_pd(y, _mm_setzero_pd()), sign));
-        _mm_storeu_pd(out, r);
-        return;
-    }
     double ratio[2], xs[2], ys[2], axs[2], ays[2];
-    _mm_storeu_pd(ratio, quotient);
+    _mm_storeu_pd(ratio, _mm_div_pd(_mm_min_pd(ax, ay), _mm_max_pd(ax, ay)));
     _mm_storeu_pd(xs, x);
     _mm_storeu_pd(ys, y);
     _mm_storeu_pd(axs, ax);

@@ -558,12 +558,12 @@ TEST(ColourLanes, ArcTangentLanesGiveTheScalarDoubles)
     EXPECT_GT(checked, 100000);
 }
 
-// Both lanes ordinary (finite, x not 0) take the lane path with its masks:
-// every quadrant and both sides of the diagonal in either lane, ratios on
-// and next to the table's nodes and the half-way points between them
-// (where the node index rounds), |x| = |y|, tiny and huge magnitudes, and
-// y = -0 (not negative). Each lane must be fastAtan2's double.
-TEST(ColourLanes, ArcTangentLanePathGivesTheScalarDoublesAtTheNodes)
+// Pairs of ordinary points (finite, x not 0): every quadrant and both sides
+// of the diagonal in either lane, ratios on and next to the table's nodes
+// and the half-way points between them (where the node index rounds),
+// |x| = |y|, tiny and huge magnitudes, and y = -0 (not negative). Each lane
+// must be fastAtan2's double.
+TEST(ColourLanes, ArcTangentLanesGiveTheScalarDoublesAtTheNodes)
 {
     std::vector<double> ratios = {0, 1, 0.25, 1 / 3.0};
     for (int k = 0; k <= 256; k++)
