@@ -1584,12 +1584,18 @@ static void ShadeFar(JobState *j, const ComposeState *s, const StarBand *band, u
     StorePixel(out, c);
 }
 
+// The cell row of row y, counted from the clip rectangle's top (y is not above it).
+static int CellOfRow(const JobState *j, int y)
+{
+    return (y - j->view->iClpArea[1]) / STAR_CELL_PIXELS;
+}
+
 // Puts the star coverage of row y's cell row into the band. A row asks
 // for it only when it has space to shade: a flat map's rows on the map
 // never read it.
 static void BandForRow(const JobState *j, StarBand *band, int y)
 {
-    int row = (y - j->view->iClpArea[1]) / STAR_CELL_PIXELS;
+    int row = CellOfRow(j, y);
     if (band->row == row)
         return;
     // Cell row r's window starts at row r of the job's rows (r - 1 above it).
@@ -1875,12 +1881,13 @@ static bool RenderGlobeRow(JobState *j, const ComposeState *s, StarBand *band, i
 
 // --- Rows over the processor's cores ---
 //
-// A job's rows are handed out one at a time to the calling thread and to
-// worker threads that serve that job alone while it runs, so a render is still one job
-// (one output render at a time) that merely finishes sooner. Every pixel
-// depends only on its position and on what the set-up prepared, and the
-// star field is drawn for the whole job before any row, so the picture is
-// the same byte for byte whatever the number of threads.
+// A job's rows are handed out, band by band of the star field, to the
+// calling thread and to worker threads that serve that job alone while it
+// runs, so a render is still one job (one output render at a time) that
+// merely finishes sooner. Every pixel depends only on its position and on
+// what the set-up prepared, and the star field is drawn for the whole job
+// before any row, so the picture is the same byte for byte whatever the
+// number of threads.
 
 int gRenderThreads = 0;
 
@@ -1967,13 +1974,6 @@ static int ThreadsFor(const JobState *j, int rows)
     n = n < useful ? n : useful;
     n = n < RENDER_MAX_THREADS ? n : RENDER_MAX_THREADS;
     return n > 1 && MapsShareable(j) ? n : 1;
-}
-
-
-// The cell row of row y, counted from the clip rectangle's top (y is not above it).
-static int CellOfRow(const JobState *j, int y)
-{
-    return (y - j->view->iClpArea[1]) / STAR_CELL_PIXELS;
 }
 
 // The next row of cell row cell, or -1 when all its rows are taken.
