@@ -299,6 +299,18 @@ void ClickAndSave(HWND dialog, int id, SaveAnswer *answer, BoxAnswer *box = 0)
     }
 }
 
+// Saves over path through the dialog's button while another program holds
+// the file open (no sharing), answering the failure box with failed.
+void SaveOverHeldFile(HWND dialog, int id, const std::string &path, SaveAnswer *again,
+                      BoxAnswer *failed)
+{
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    again->path = path;
+    ClickAndSave(dialog, id, again, failed);
+    CloseHandle(held);
+}
+
 // ---------------------------------------------------------------- fixture
 
 // The camera image is rendered by the real compositor from a miniature map
@@ -729,12 +741,9 @@ TEST_F(DialogTest, CameraPathFilesAreLoadedSavedAndDeleted)
 
         // Replacing a file another program holds: confirmed, then refused.
         BoxAnswer failed = {IDOK};
-        HANDLE held = CreateFileA(DataFile("Route.vtc").c_str(), GENERIC_READ, 0, 0,
-                                  OPEN_EXISTING, 0, 0);
-        ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        SaveAnswer again = {DataFile("Route.vtc")};
-        ClickAndSave(d, IDC_PATH_SAVE, &again, &failed);
-        CloseHandle(held);
+        SaveAnswer again = {};
+        ASSERT_NO_FATAL_FAILURE(
+            SaveOverHeldFile(d, IDC_PATH_SAVE, DataFile("Route.vtc"), &again, &failed));
         EXPECT_TRUE(again.asked) << "no question before replacing the file";
         EXPECT_TRUE(failed.found);
         EXPECT_EQ(failed.line1, "The camera path could not be saved!");
@@ -805,12 +814,9 @@ TEST_F(DialogTest, PresetsAreSavedAndDeletedInTheDataFolder)
         EXPECT_NE(save.filter.find("Veltaspar Presets"), std::string::npos) << save.filter;
         EXPECT_EQ(ListCount(d, IDC_PRESET_LIST), 2);
         BoxAnswer failed = {IDOK};
-        HANDLE held = CreateFileA(DataFile("Mine.vtp").c_str(), GENERIC_READ, 0, 0,
-                                  OPEN_EXISTING, 0, 0);
-        ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        SaveAnswer again = {DataFile("Mine.vtp")};
-        ClickAndSave(d, IDC_PRESET_SAVE, &again, &failed);
-        CloseHandle(held);
+        SaveAnswer again = {};
+        ASSERT_NO_FATAL_FAILURE(
+            SaveOverHeldFile(d, IDC_PRESET_SAVE, DataFile("Mine.vtp"), &again, &failed));
         EXPECT_TRUE(again.asked);
         EXPECT_EQ(failed.line1, "The preset could not be saved!");
         SelectListText(d, IDC_PRESET_LIST, "Alpha");
