@@ -1003,25 +1003,44 @@ struct PixelPlan {
     const MaskAxis *maskX, *maskY;   // on the season mask
 };
 
-static int SeasonMaskAt(const JobState *j, double mapX, double mapY, const PixelPlan *plan)
+static int SeasonMaskAt(const JobState *j, double mapX, double mapY, const MaskAxis *maskX,
+                        const MaskAxis *maskY)
 {
-    if (plan)
-        return MaskFromAxes(SeasonMask, SEASON_MASK_WIDTH, plan->maskX, plan->maskY);
+    if (maskX)
+        return MaskFromAxes(SeasonMask, SEASON_MASK_WIDTH, maskX, maskY);
     return SampleSeasonMask(SeasonMask, SEASON_MASK_WIDTH, SEASON_MASK_HEIGHT,
                             mapX * j->maskScaleX, mapY * j->maskScaleY);
 }
 
 // Weight of this month against the next one at a map point.
-PIXEL_HELPER double SeasonWeight(const JobState *j, double mapX, double mapY, const PixelPlan *plan,
-                           const uint8_t a[3], const uint8_t b[3])
+// maskX, maskY: the point's axes on the season mask, or null.
+PIXEL_HELPER double SeasonWeight(const JobState *j, double mapX, double mapY, const MaskAxis *maskX,
+                                 const MaskAxis *maskY, const uint8_t a[3], const uint8_t b[3])
 {
     const ViewOptions *v = j->view;
     double f = j->mixFraction;
     int mode = v->iSeasonMixMode;
     if (!SeasonMask || !(mode == 1 || (mode >= 2 && (IsWater(j, a) || IsWater(j, b)))))
         return 1 - f;
-    int value = SeasonMaskAt(j, mapX, mapY, plan);
+    int value = SeasonMaskAt(j, mapX, mapY, maskX, maskY);
     return (unsigned)value < 256 ? j->seasonWeight[value] : MaskedWeight(f, value);
+}
+
+// This month's and the next one's B G R mixed, as R G B.
+PIXEL_HELPER void MixMonths(const JobState *j, const uint8_t here[3], const uint8_t next[3],
+                            double mapX, double mapY, const MaskAxis *maskX, const MaskAxis *maskY,
+                            int rgb[3])
+{
+    if (here[0] == next[0] && here[1] == next[1] && here[2] == next[2]) {
+        // Any weight gives the same colour (water is alike in every month).
+        rgb[0] = next[2];
+        rgb[1] = next[1];
+        rgb[2] = next[0];
+        return;
+    }
+    double weight = SeasonWeight(j, mapX, mapY, maskX, maskY, here, next);
+    for (int k = 0; k < 3; k++)
+        rgb[k] = (int)(next[2 - k] + weight * (here[2 - k] - next[2 - k]));
 }
 
 // The season-mixed map colour, R G B.
@@ -1077,16 +1096,7 @@ PIXEL_HELPER void MapColour(JobState *j, double mapX, double mapY, const PixelPl
             SampleFour(v, at, next, 0);
     } else
         PlannedOrSampled(&j->next, 3, plan ? plan->nextPixel : 0, at, j, mapX, mapY, next);
-    if (here[0] == next[0] && here[1] == next[1] && here[2] == next[2]) {
-        // Any weight gives the same colour (water is alike in every month).
-        rgb[0] = next[2];
-        rgb[1] = next[1];
-        rgb[2] = next[0];
-        return;
-    }
-    double weight = SeasonWeight(j, mapX, mapY, plan, here, next);
-    for (int k = 0; k < 3; k++)
-        rgb[k] = (int)(next[2 - k] + weight * (here[2 - k] - next[2 - k]));
+    MixMonths(j, here, next, mapX, mapY, plan ? plan->maskX : 0, plan ? plan->maskY : 0, rgb);
 }
 
 // Cloud values of a pixel: the shadow it casts and its whitening alpha.
@@ -1146,6 +1156,14 @@ PIXEL_HELPER bool UniformInside(const uint8_t *row, int w, int x, int q)
     __builtin_memcpy(&m, mid, 4);
     __builtin_memcpy(&d, down, 2);
     return (((u ^ want) | (m ^ want)) & 0xFFFFFF) == 0 && (uint32_t)(d | down[2] << 16) == want;
+}
+
+// The shadow of a difference of cloud levels beyond the table's (an opacity
+// above 100 %).
+static double CloudShadowBeyond(const JobState *j, int level)
+{
+    double shadow = level * 3 * j->shadowStrength;
+    return (shadow > 255 ? 255 : shadow) * (1 / 255.0);
 }
 
 PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *plan,
@@ -1211,12 +1229,8 @@ PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPl
             f = Neighbour(m, row, ix, iy, o[3][0], o[3][1]);
         }
         int level = abs(j->cloudLevel[e] - j->cloudLevel[q]);
-        if (level < CLOUD_LEVEL_DIFFERENCES) {
-            out->shadow = j->cloudShadow[level];
-        } else {
-            double shadow = level * 3 * j->shadowStrength;
-            out->shadow = (shadow > 255 ? 255 : shadow) * (1 / 255.0);
-        }
+        out->shadow = level < CLOUD_LEVEL_DIFFERENCES ? j->cloudShadow[level]
+                                                      : CloudShadowBeyond(j, level);
         int g1 = ClampByte(q + 2 * (b - a)), g2 = ClampByte(q + 2 * (f - e));
         // Where both gradients agree the position in the octant does not matter.
         int g = g1 == g2 ? g1 : (int)(g1 + (g2 - g1) * SunOctantPosition(&octant));
@@ -1356,6 +1370,33 @@ PIXEL_HELPER void LightPixel(const JobState *j, const Twilight *band, double cos
     }
 }
 
+// An earth pixel's colour from its season-mixed map colour (R G B), its
+// urban byte, its clouds and the sun.
+PIXEL_HELPER void ColourEarth(const JobState *j, const ComposeState *s, const Lighting *lighting,
+                              const int map[3], int urban, const CloudShade *shade, double c[3])
+{
+    Lighting light = *lighting;   // copies: no store to c can change them
+    CloudShade cloud = *shade;
+    double day[3] = {0, 0, 0}, base[3];
+    StoreLanes(base, IntLanes(map[0], map[1], map[2]));
+    bool clouded = j->clouds.open && (cloud.alpha > 0 || cloud.shadow > 0);
+    if (light.w > 0) {
+        DayColour(j, map, urban, light.cosA, cloud.alpha, day);
+        if (clouded)
+            ApplyClouds(&cloud, day);
+    }
+    double ramp = s->dayRamp[(int)(256 * light.w)];
+    if (ramp >= 1) {
+        StoreLanes(c, LoadLanes(day));   // full day: the night colour is not needed
+    } else {
+        if (clouded)
+            ApplyClouds(&cloud, base);
+        NightColour(j, base, urban, light.cosA, light.w, light.darken, cloud.alpha, c);
+        if (ramp > 0)   // at 0 the sum would leave c as it is
+            MoveToward(c, day, ramp);
+    }
+}
+
 // plan: where a flat map's pixel reads its maps, or null. old: the pixel's
 // bytes in the picture, which the limb blends with.
 PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjection *p,
@@ -1391,24 +1432,7 @@ PIXEL_HELPER void ShadeEarth(JobState *j, const ComposeState *s, const MapProjec
         cloud = *cloudDone;
     else if (j->clouds.open)
         ShadeClouds(j, p, plan, &cloud);
-    double day[3] = {0, 0, 0}, base[3];
-    StoreLanes(base, IntLanes(map[0], map[1], map[2]));
-    bool clouded = j->clouds.open && (cloud.alpha > 0 || cloud.shadow > 0);
-    if (light.w > 0) {
-        DayColour(j, map, urban, light.cosA, cloud.alpha, day);
-        if (clouded)
-            ApplyClouds(&cloud, day);
-    }
-    double ramp = s->dayRamp[(int)(256 * light.w)];
-    if (ramp >= 1) {
-        StoreLanes(c, LoadLanes(day));   // full day: the night colour is not needed
-    } else {
-        if (clouded)
-            ApplyClouds(&cloud, base);
-        NightColour(j, base, urban, light.cosA, light.w, light.darken, cloud.alpha, c);
-        if (ramp > 0)   // at 0 the sum would leave c as it is
-            MoveToward(c, day, ramp);
-    }
+    ColourEarth(j, s, &light, map, urban, &cloud, c);
     // Only pixels near the limb have an edge to shade (ShadeEdge's own tests,
     // asked here so that the rest of the disc makes no call).
     double r = p->distance;
@@ -1604,6 +1628,100 @@ static void BandForRow(const JobState *j, StarBand *band, int y)
     band->row = row;
 }
 
+// The clouds of pixels from..to of a flat map's row; columns[0] is from's.
+// Inside the cloud map the relief reads its rows straight, with the job's
+// tables held in locals: a loop of its own, not inlined into the row's, so
+// that the compiler keeps them in registers (this target has few).
+static __attribute__((noinline)) void ShadeFlatClouds(JobState *j, const FlatColumn *columns,
+                                                      const FlatRow *r, MapProjection *p,
+                                                      PixelPlan *plan, int from, int to,
+                                                      CloudShade *out)
+{
+    const uint8_t *row = plan->cloudRow;
+    int w = j->clouds.width, iy = r->cloudY;
+    bool rowInside = row && iy >= 1 && iy < j->clouds.height - 1 && j->view->iCloudsShadow;
+    const int *level = j->cloudLevel;
+    const double *shadowOf = j->cloudShadow, *alphaOf = j->cloudAlpha;
+    const uint8_t *reliefOf = j->cloudRelief;
+    const int(*offsets)[4] = j->cloudOffsets;
+    for (int x = from; x <= to; x++) {
+        const FlatColumn *c = &columns[x - from];
+        int ix = c->cloudX;
+        CloudShade *o = &out[x - from];
+        if (!rowInside || ix < 1 || ix >= w - 1) {
+            // The map's edges wrap, the shadow may be off, or the map is
+            // sampled: the general rule. Only the cloud map's part of the
+            // plan: the clouds read no other map.
+            p->mapX = c->mapX;
+            p->longitude = c->longitude;
+            plan->cloudX = ix;
+            plan->dLon = c->dLon;
+            plan->inverseLon = c->inverseLon;
+            ShadeClouds(j, p, plan, o);
+            continue;
+        }
+        const uint8_t *at = row + ix;
+        int q = *at;
+        if (UniformInside(row, w, ix, q)) {   // no shadow, and a relief that leaves q
+            o->shadow = 0;
+            o->alpha = alphaOf[q];
+            continue;
+        }
+        SunDirection sun = {c->dLon, r->dLat, c->inverseLon, r->inverseLat};
+        SunOctant octant;
+        SunOctantOf(&sun, &octant);
+        const int *n = offsets[octant.row];
+        int a = at[n[0]], b = at[n[1]], e = at[n[2]], f = at[n[3]];
+        int d = abs(level[e] - level[q]);
+        o->shadow = d < CLOUD_LEVEL_DIFFERENCES ? shadowOf[d] : CloudShadowBeyond(j, d);
+        int g1 = ClampByte(q + 2 * (b - a)), g2 = ClampByte(q + 2 * (f - e));
+        // Where both gradients agree the position in the octant does not matter.
+        int g = g1 == g2 ? g1 : (int)(g1 + (g2 - g1) * SunOctantPosition(&octant));
+        o->alpha = alphaOf[ClampByte(reliefOf[g - q + 255] + q - 127)];
+    }
+}
+
+// The earth pixels from..to of a flat map's row whose maps are all read
+// as planned (nearest samples of maps held in memory), into shaded (one
+// byte to spare at its end); columns[0] is from's, clouds null when off.
+// The general pixel routine's reads through the plan and the projection
+// cost more here than the colour steps: this loop reads the maps' rows
+// straight and hands the colour steps plain values.
+static __attribute__((noinline)) void ShadeFlatEarth(JobState *j, const ComposeState *s,
+                                                     const FlatColumn *columns, const FlatRow *row,
+                                                     const PixelPlan *plan, int from, int to,
+                                                     const CloudShade *clouds, uint8_t *shaded)
+{
+    const uint8_t *dayRow = plan->dayRow, *nextRow = j->next.open ? plan->nextRow : 0;
+    const uint8_t *urbanRow = j->urban.open ? plan->urbanRow : 0;
+    Twilight band = row->band;
+    // sin(lat) sin(decl) + cos(lat) cos(decl) cos(dLon), as ShadePixel groups it
+    double a = row->sinLat * j->sinDecl, b = row->cosLat * j->cosDecl;
+    const CloudShade none = {0, 0};
+    for (int x = from; x <= to; x++) {
+        const FlatColumn *c = &columns[x - from];
+        double cosA = a + b * c->sunCos;
+        cosA = cosA < -1 ? -1 : cosA > 1 ? 1 : cosA;
+        Lighting light;
+        LightPixel(j, &band, cosA, &light);
+        int nx = c->nearestX, map[3];
+        const uint8_t *here = dayRow + 3 * nx;
+        if (nextRow) {
+            MixMonths(j, here, nextRow + 3 * nx, c->mapX, row->mapY, &c->mask, &row->mask, map);
+        } else {
+            map[0] = here[2];
+            map[1] = here[1];
+            map[2] = here[0];
+        }
+        double colour[3];
+        ColourEarth(j, s, &light, map, urbanRow ? urbanRow[nx] : 0, clouds ? &clouds[x - from] : &none,
+                    colour);
+        // Four bytes B G R 0 at once; the next pixel overwrites the fourth.
+        uint32_t bgr = LaneBytesBGR(LoadLanes(colour));
+        __builtin_memcpy(shaded + 3 * (x - from), &bgr, 4);
+    }
+}
+
 static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *band, int y, int x0,
                            int x1);
 
@@ -1627,6 +1745,7 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, StarBand *band,
     p.valid = row.valid;
     PixelPlan plan;
     PlanFlatRow(j, &row, &plan);
+    bool planned = plan.dayRow && (!j->next.open || plan.nextRow) && (!j->urban.open || plan.urbanRow);
     uint8_t *pixels = StoredRow(s, y);
     // The clouds of a stretch of the row are worked out first, in a loop of
     // their own: their chain of table look-ups then overlaps from pixel to
@@ -1636,31 +1755,27 @@ static bool RenderFlatRow(JobState *j, const ComposeState *s, StarBand *band,
     // The stretch's bytes go to a buffer of its own and then to the picture:
     // a store into the picture may, as far as the compiler knows, change the
     // job's settings, which it would then read again for every pixel. A flat
-    // map's pixels never read what the picture held.
-    uint8_t shaded[3 * STRETCH];
+    // map's pixels never read what the picture held. One byte to spare for
+    // ShadeFlatEarth's four-byte stores.
+    uint8_t shaded[3 * STRETCH + 1];
     int clipLeft = j->view->iClpArea[0];
     for (int from = left; from <= right; from += STRETCH) {
         int to = right - from >= STRETCH ? from + STRETCH - 1 : right;
+        const FlatColumn *first = columns + (from - clipLeft);
         if (j->clouds.open)
+            ShadeFlatClouds(j, first, &row, &p, &plan, from, to, clouds);
+        if (planned)
+            ShadeFlatEarth(j, s, first, &row, &plan, from, to, j->clouds.open ? clouds : 0, shaded);
+        else
             for (int x = from; x <= to; x++) {
                 const FlatColumn *c = &columns[x - clipLeft];
+                // A flat map's x depends on the column alone and its y on the row.
                 p.mapX = c->mapX;
                 p.longitude = c->longitude;
-                // Only the cloud map's part of the plan: the clouds read no other map.
-                plan.cloudX = c->cloudX;
-                plan.dLon = c->dLon;
-                plan.inverseLon = c->inverseLon;
-                ShadeClouds(j, &p, &plan, &clouds[x - from]);
+                PlanFlatColumn(j, c, &row, &plan);
+                ShadePixel(j, s, band, shaded + 3 * (x - from), x, y, &p, row.sinLat, row.cosLat,
+                           c->sunCos, &row.band, &plan, j->clouds.open ? &clouds[x - from] : 0);
             }
-        for (int x = from; x <= to; x++) {
-            const FlatColumn *c = &columns[x - clipLeft];
-            // A flat map's x depends on the column alone and its y on the row.
-            p.mapX = c->mapX;
-            p.longitude = c->longitude;
-            PlanFlatColumn(j, c, &row, &plan);
-            ShadePixel(j, s, band, shaded + 3 * (x - from), x, y, &p, row.sinLat, row.cosLat,
-                       c->sunCos, &row.band, &plan, j->clouds.open ? &clouds[x - from] : 0);
-        }
         if (!s->shiftX)
             memcpy(InStoredRow(s, pixels, from), shaded, 3 * (size_t)(to - from + 1));
         else

@@ -269,6 +269,16 @@ LANE_HELPER uint32_t LaneBytes(Lanes v)
     return (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(ints, ints));
 }
 
+// LaneBytes with the channels in picture order: byte 0 is channel 2 (blue),
+// byte 1 channel 1, byte 2 channel 0, byte 3 zero.
+LANE_HELPER uint32_t LaneBytesBGR(Lanes v)
+{
+    __m128i ints = _mm_unpacklo_epi64(_mm_cvttpd_epi32(v.low), _mm_cvttpd_epi32(v.high));
+    ints = _mm_shuffle_epi32(ints, _MM_SHUFFLE(3, 0, 1, 2));
+    ints = _mm_packs_epi32(ints, ints);
+    return (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(ints, ints));
+}
+
 // The least byte b with b > 1.1 v, for v = 0..255 (256 for none): a blue
 // byte b exceeds 1.1 times a byte v exactly when b >= table[v], which
 // spares the water and glint tests a conversion to double.

@@ -389,10 +389,14 @@ TEST(ColourLanes, BytesAreTruncatedAndClampedAsOneChannelAtATime)
     for (int a = 0; a < n; a++)
         for (int b = 0; b < n; b++) {
             double c[3] = {values[a], values[b], values[(a + b) % n]};
-            uint32_t bytes = LaneBytes(LoadLanes(c));
-            for (int k = 0; k < 3; k++)
+            uint32_t bytes = LaneBytes(LoadLanes(c)), bgr = LaneBytesBGR(LoadLanes(c));
+            for (int k = 0; k < 3; k++) {
                 EXPECT_EQ(ScalarByte(c[k]), (int)((bytes >> (8 * k)) & 255)) << c[k];
+                // The picture's order: blue (channel 2) first.
+                EXPECT_EQ(ScalarByte(c[k]), (int)((bgr >> (8 * (2 - k))) & 255)) << c[k];
+            }
             EXPECT_EQ(0u, bytes >> 24);
+            EXPECT_EQ(0u, bgr >> 24);
         }
 }
 
