@@ -13,6 +13,9 @@
 // Posted to the progress dialog: end with wParam as the result.
 enum { PROGRESS_END = WM_APP + 0x107 };
 
+// The cloud, weather and render workers write the text while the window
+// threads read it: the lock keeps a reader from seeing two texts mixed.
+static SRWLOCK gProgressTextLock = SRWLOCK_INIT;
 static char gProgressText[PROGRESS_TEXT_SIZE] = "Idle";
 static volatile int gProgressPercent = -1;
 static volatile HWND gProgressWindow = 0;
@@ -32,10 +35,21 @@ static void ShowStatusText(HWND window, const char *text)
         SetWindowTextA(control, text);
 }
 
+// The current text, copied whole under the lock.
+static void CopyProgressText(char *out)
+{
+    AcquireSRWLockShared(&gProgressTextLock);
+    CopyText(out, gProgressText, PROGRESS_TEXT_SIZE);
+    ReleaseSRWLockShared(&gProgressTextLock);
+}
+
 void SetProgressStatus(const char *text, int percent)
 {
-    if (text)
+    if (text) {
+        AcquireSRWLockExclusive(&gProgressTextLock);
         CopyText(gProgressText, text, PROGRESS_TEXT_SIZE);
+        ReleaseSRWLockExclusive(&gProgressTextLock);
+    }
     gProgressPercent = percent;
     HWND window = gProgressWindow;
     if (!window)
@@ -44,11 +58,18 @@ void SetProgressStatus(const char *text, int percent)
     EnableWindow(bar, percent >= 0);
     SendMessageA(bar, PBM_SETPOS, (WPARAM)percent, 0);
     char current[PROGRESS_TEXT_SIZE];
-    CopyText(current, gProgressText, PROGRESS_TEXT_SIZE);
+    CopyProgressText(current);
     ShowStatusText(window, current);
 }
 
-const char *GetProgressText() { return gProgressText; }
+// A copy of the thread's own, so that the caller may read it while workers
+// write the next text.
+const char *GetProgressText()
+{
+    static thread_local char copy[PROGRESS_TEXT_SIZE];
+    CopyProgressText(copy);
+    return copy;
+}
 int GetProgressPercent() { return gProgressPercent; }
 
 void RegisterProgressWindow(HWND window) { gProgressWindow = window; }

@@ -47,6 +47,43 @@ TEST(Progress, WithoutAWindowTheValuesAreOnlyStored)
     EXPECT_EQ(strlen(GetProgressText()), (size_t)PROGRESS_TEXT_SIZE - 1);
 }
 
+// The cloud and weather workers report through the one status at once: a
+// reader must see one worker's whole text, never a mix of two.
+namespace {
+const char kLongStatus[] = "Downloading clouds from the second server, 40 % done";
+volatile LONG gWritersStop;
+
+DWORD WINAPI StatusWriter(LPVOID text)
+{
+    while (!gWritersStop)
+        SetProgressStatus((const char *)text, -1);
+    return 0;
+}
+}  // namespace
+
+TEST(Progress, TextsFromTwoWorkersAreNeverReadMixed)
+{
+    RegisterProgressWindow(0);
+    SetProgressStatus("Idle", -1);
+    gWritersStop = 0;
+    HANDLE a = StartThread(StatusWriter, (void *)kLongStatus);
+    HANDLE b = StartThread(StatusWriter, (void *)"No new data available");
+    ASSERT_TRUE(a && b);
+    int mixed = 0, reads = 0;
+    std::string example;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 1500; reads++) {
+        std::string seen = GetProgressText();
+        if (seen != kLongStatus && seen != "No new data available" && seen != "Idle") {
+            mixed++;
+            example = seen;
+        }
+    }
+    InterlockedExchange(&gWritersStop, 1);
+    Join(a);
+    Join(b);
+    EXPECT_EQ(0, mixed) << "of " << reads << " reads, e.g. \"" << example << "\"";
+}
+
 namespace {
 struct ProgressSeen {
     bool registered;
