@@ -18,8 +18,8 @@ enum {
 // percentage means there is no progress to show.
 void SetProgressStatus(const char *text, int percent);
 
-// The latest values; plain process-wide writes without a lock, so a reader may
-// see a text that is being replaced.
+// The latest values. The text is a copy of the calling thread's own, whole,
+// kept until that thread's next call.
 const char *GetProgressText();
 int GetProgressPercent();
 
