@@ -1158,12 +1158,26 @@ PIXEL_HELPER bool UniformInside(const uint8_t *row, int w, int x, int q)
     return (((u ^ want) | (m ^ want)) & 0xFFFFFF) == 0 && (uint32_t)(d | down[2] << 16) == want;
 }
 
-// The shadow of a difference of cloud levels beyond the table's (an opacity
-// above 100 %).
-static double CloudShadowBeyond(const JobState *j, int level)
+// The relief of cloud value q from the four neighbours of its octant, a, b,
+// e and f: the shadow it casts into *shadow, and the value it leaves.
+PIXEL_HELPER int CloudRelief(const JobState *j, int q, int a, int b, int e, int f,
+                             const SunOctant *octant, double *shadow)
 {
-    double shadow = level * 3 * j->shadowStrength;
-    return (shadow > 255 ? 255 : shadow) * (1 / 255.0);
+    int level = abs(j->cloudLevel[e] - j->cloudLevel[q]);
+    if (level < CLOUD_LEVEL_DIFFERENCES) {
+        *shadow = j->cloudShadow[level];
+    } else {
+        double s = level * 3 * j->shadowStrength;   // an opacity above 100 %
+        *shadow = (s > 255 ? 255 : s) * (1 / 255.0);
+    }
+    int g1 = ClampByte(q + 2 * (b - a)), g2 = ClampByte(q + 2 * (f - e));
+    // Where both gradients agree the position in the octant does not matter.
+    int g = g1 == g2 ? g1 : (int)(g1 + (g2 - g1) * SunOctantPosition(octant));
+    unsigned at = (unsigned)(g - q + 255);
+    int relief = at < sizeof j->cloudRelief
+                     ? j->cloudRelief[at]
+                     : ClampByte((int)((g - q) * j->shadowStrength * 0.5 + 127));
+    return ClampByte(relief + q - 127);
 }
 
 PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPlan *plan,
@@ -1228,17 +1242,7 @@ PIXEL_HELPER void ShadeClouds(JobState *j, const MapProjection *p, const PixelPl
             e = Neighbour(m, row, ix, iy, o[2][0], o[2][1]);
             f = Neighbour(m, row, ix, iy, o[3][0], o[3][1]);
         }
-        int level = abs(j->cloudLevel[e] - j->cloudLevel[q]);
-        out->shadow = level < CLOUD_LEVEL_DIFFERENCES ? j->cloudShadow[level]
-                                                      : CloudShadowBeyond(j, level);
-        int g1 = ClampByte(q + 2 * (b - a)), g2 = ClampByte(q + 2 * (f - e));
-        // Where both gradients agree the position in the octant does not matter.
-        int g = g1 == g2 ? g1 : (int)(g1 + (g2 - g1) * SunOctantPosition(&octant));
-        unsigned at = (unsigned)(g - q + 255);
-        int relief = at < sizeof j->cloudRelief
-                         ? j->cloudRelief[at]
-                         : ClampByte((int)((g - q) * j->shadowStrength * 0.5 + 127));
-        q = ClampByte(relief + q - 127);
+        q = CloudRelief(j, q, a, b, e, f, &octant, &out->shadow);
     }
     out->alpha = j->cloudAlpha[q];
 }
@@ -1629,9 +1633,9 @@ static void BandForRow(const JobState *j, StarBand *band, int y)
 }
 
 // The clouds of pixels from..to of a flat map's row; columns[0] is from's.
-// Inside the cloud map the relief reads its rows straight, with the job's
-// tables held in locals: a loop of its own, not inlined into the row's, so
-// that the compiler keeps them in registers (this target has few).
+// Inside the cloud map the relief reads its rows straight: a loop of its
+// own, not inlined into the row's, so that the compiler keeps what it needs
+// in registers (this target has few).
 static __attribute__((noinline)) void ShadeFlatClouds(JobState *j, const FlatColumn *columns,
                                                       const FlatRow *r, MapProjection *p,
                                                       PixelPlan *plan, int from, int to,
@@ -1640,10 +1644,6 @@ static __attribute__((noinline)) void ShadeFlatClouds(JobState *j, const FlatCol
     const uint8_t *row = plan->cloudRow;
     int w = j->clouds.width, iy = r->cloudY;
     bool rowInside = row && iy >= 1 && iy < j->clouds.height - 1 && j->view->iCloudsShadow;
-    const int *level = j->cloudLevel;
-    const double *shadowOf = j->cloudShadow, *alphaOf = j->cloudAlpha;
-    const uint8_t *reliefOf = j->cloudRelief;
-    const int(*offsets)[4] = j->cloudOffsets;
     for (int x = from; x <= to; x++) {
         const FlatColumn *c = &columns[x - from];
         int ix = c->cloudX;
@@ -1664,20 +1664,15 @@ static __attribute__((noinline)) void ShadeFlatClouds(JobState *j, const FlatCol
         int q = *at;
         if (UniformInside(row, w, ix, q)) {   // no shadow, and a relief that leaves q
             o->shadow = 0;
-            o->alpha = alphaOf[q];
+            o->alpha = j->cloudAlpha[q];
             continue;
         }
         SunDirection sun = {c->dLon, r->dLat, c->inverseLon, r->inverseLat};
         SunOctant octant;
         SunOctantOf(&sun, &octant);
-        const int *n = offsets[octant.row];
-        int a = at[n[0]], b = at[n[1]], e = at[n[2]], f = at[n[3]];
-        int d = abs(level[e] - level[q]);
-        o->shadow = d < CLOUD_LEVEL_DIFFERENCES ? shadowOf[d] : CloudShadowBeyond(j, d);
-        int g1 = ClampByte(q + 2 * (b - a)), g2 = ClampByte(q + 2 * (f - e));
-        // Where both gradients agree the position in the octant does not matter.
-        int g = g1 == g2 ? g1 : (int)(g1 + (g2 - g1) * SunOctantPosition(&octant));
-        o->alpha = alphaOf[ClampByte(reliefOf[g - q + 255] + q - 127)];
+        const int *n = j->cloudOffsets[octant.row];
+        o->alpha = j->cloudAlpha[CloudRelief(j, q, at[n[0]], at[n[1]], at[n[2]], at[n[3]], &octant,
+                                             &o->shadow)];
     }
 }
 
