@@ -18,6 +18,7 @@
 #include "earth/settings.h"
 #include "framework/application.h"
 #include "framework/dialogs.h"
+#include "framework/httpclient.h"
 #include "framework/mappedfile.h"
 #include "framework/recordfile.h"
 #include "framework/utilities.h"
@@ -279,25 +280,6 @@ DWORD WINAPI RescaleDemoCloudsThread(LPVOID)
 
 // ------------------------------------------------------------------ download
 
-static const struct {
-    int code;
-    const char *text;
-} kDownloadFailures[] = {
-    {100, "Can't send data"},
-    {101, "Can't receive data"},
-    {103, "Bad answer"},
-    {104, "Can't connect to proxy server"},
-    {105, "Can't connect to server"},
-    {106, "Bad URL format"},
-    {107, "Answer too large"},
-    {300, "Bad redirection"},
-    {400, "Bad request"},
-    {401, "Authorization required"},
-    {403, "Incorrect user name or password"},
-    {404, "File not found"},
-    {407, "Proxy requires authorization"},
-};
-
 void DownloadResultText(int code, char *out, int size)
 {
     if (code == 0) {
@@ -308,11 +290,8 @@ void DownloadResultText(int code, char *out, int size)
         CopyText(out, "No new data available", size);
         return;
     }
-    const char *reason = "Transfer error";
-    for (size_t i = 0; i < sizeof kDownloadFailures / sizeof kDownloadFailures[0]; i++)
-        if (kDownloadFailures[i].code == code)
-            reason = kDownloadFailures[i].text;
-    snprintf(out, size, "Download failed - %s", reason);
+    const char *reason = HttpResultText(code);
+    snprintf(out, size, "Download failed - %s", reason ? reason : "Transfer error");
 }
 
 struct DownloadSink {

@@ -112,7 +112,9 @@ extern volatile int gLastCloudDownloadResult;
 // (kernel untouched) for any other level.
 int CloudEnhanceKernel(int level, int kernel[9]);
 
-// The status text of a download result into out.
+// The status text of a download result into out: "Download complete", "No
+// new data available", or "Download failed - " and the HTTP client's text of
+// the failure (HttpResultText), "Transfer error" for the rest.
 void DownloadResultText(int code, char *out, int size);
 
 // Reads the whole file, restores it and decodes it as JPEG: 0, 12, 13.

@@ -1,7 +1,10 @@
 // Socket and TLS transport. Winsock first: <windows.h> must not
-// bring the old <winsock.h> in before it.
+// bring the old <winsock.h> in before it. The trusted roots come from the
+// Windows "ROOT" system store (<wincrypt.h>; OpenSSL's headers, included
+// after it, take back the few names both define).
 #include <winsock2.h>
 #include <windows.h>
+#include <wincrypt.h>
 
 #include "framework/connection.h"
 
@@ -10,6 +13,9 @@
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 enum {
     CONNECT_ROUND_MS = 50,        // each connect round: writable, then an error
@@ -60,7 +66,8 @@ static void WaitForTls(SOCKET s, int error, int milliseconds)
 
 CConnection::CConnection()
     : socket(-1), tlsType(0), timeoutMs(CONN_DEFAULT_TIMEOUT_MS), progress(0), total(0),
-      cancel(0), pendingCount(0), tlsContext(0), tlsSession(0), tlsLibraryReady(0)
+      cancel(0), pendingCount(0), tlsContext(0), tlsSession(0), tlsLibraryReady(0),
+      tlsRefusal(TLS_REFUSED_NONE)
 {
 }
 
@@ -84,6 +91,7 @@ int CConnection::Connect(const char *host, int port, int type, int seconds)
 {
     if (IsOpen())
         return CONN_ALREADY_OPEN;
+    tlsRefusal = TLS_REFUSED_NONE;
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET && WSAGetLastError() == WSANOTINITIALISED) {
         WSADATA data;
@@ -143,7 +151,7 @@ int CConnection::Connect(const char *host, int port, int type, int seconds)
     }
 
     pendingCount = 0;
-    if (type > 0 && StartTls(type) != CONN_OK) {
+    if (type > 0 && StartTls(type, host) != CONN_OK) {
         Close();
         return CONN_TLS_FAILED;
     }
@@ -166,20 +174,93 @@ static const SSL_METHOD *ClientMethod(int type)
     }
 }
 
-int CConnection::StartTls(int type)
+// The trusted roots: every certificate of the Windows "ROOT" system store,
+// the one users and administrators manage (under Wine it holds the host
+// system's roots), in one OpenSSL store. A system store that cannot be read
+// leaves it empty, so that no server verifies rather than any.
+static X509_STORE *LoadSystemRoots()
+{
+    X509_STORE *roots = X509_STORE_new();
+    if (!roots)
+        return 0;
+    HCERTSTORE system = CertOpenSystemStoreA(0, "ROOT");
+    if (system) {
+        PCCERT_CONTEXT entry = 0;
+        while ((entry = CertEnumCertificatesInStore(system, entry)) != 0) {
+            const unsigned char *der = entry->pbCertEncoded;
+            X509 *certificate = d2i_X509(0, &der, (long)entry->cbCertEncoded);
+            if (certificate) {
+                X509_STORE_add_cert(roots, certificate);
+                X509_free(certificate);
+            }
+        }
+        CertCloseStore(system, 0);
+    }
+    ERR_clear_error();   // entries OpenSSL cannot read, or has already, are skipped
+    return roots;
+}
+
+// Read once per process and shared by every TLS context (it is counted, so
+// freeing a context leaves it alone); the first use is thread-safe, as
+// worker threads may start their first connections at the same moment.
+static X509_STORE *SystemRoots()
+{
+    static X509_STORE *roots = LoadSystemRoots();
+    return roots;
+}
+
+// What the server's certificate must name: an IP literal its addresses,
+// any other host its DNS names; a host name also goes out as the server
+// name (SNI carries no addresses). False when the name cannot be set.
+static bool SetPeerName(SSL *session, const char *host)
+{
+    X509_VERIFY_PARAM *parameters = SSL_get0_param(session);
+    if (X509_VERIFY_PARAM_set1_ip_asc(parameters, host) == 1)
+        return true;
+    ERR_clear_error();
+    X509_VERIFY_PARAM_set_hostflags(parameters, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    return X509_VERIFY_PARAM_set1_host(parameters, host, 0) == 1 &&
+           SSL_set_tlsext_host_name(session, host) == 1;
+}
+
+// The TlsRefusal of a handshake's verification result.
+static int RefusalOf(long verifyResult)
+{
+    switch (verifyResult) {
+    case X509_V_OK:
+        return TLS_REFUSED_NONE;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return TLS_REFUSED_OTHER_HOST;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return TLS_REFUSED_EXPIRED;
+    default:
+        return TLS_REFUSED_UNTRUSTED;
+    }
+}
+
+int CConnection::StartTls(int type, const char *host)
 {
     EndTls();
-    if (!IsOpen())
-        return CONN_TLS_FAILED;
+    tlsRefusal = TLS_REFUSED_NONE;
+    if (!IsOpen() || !host || !host[0])
+        return CONN_TLS_FAILED;   // a server nobody named cannot be authenticated
     if (!tlsLibraryReady) {
         SSL_library_init();
         SSL_load_error_strings();
         tlsLibraryReady = 1;
     }
     const SSL_METHOD *method = ClientMethod(type);
-    tlsContext = method ? SSL_CTX_new(method) : 0;
+    X509_STORE *roots = SystemRoots();
+    tlsContext = method && roots ? SSL_CTX_new(method) : 0;
+    if (tlsContext) {
+        SSL_CTX_set1_cert_store(tlsContext, roots);
+        SSL_CTX_set_verify(tlsContext, SSL_VERIFY_PEER, 0);
+    }
     tlsSession = tlsContext ? SSL_new(tlsContext) : 0;
-    if (!tlsSession || SSL_set_fd(tlsSession, (int)socket) != 1) {
+    if (!tlsSession || !SetPeerName(tlsSession, host) ||
+        SSL_set_fd(tlsSession, (int)socket) != 1) {
         EndTls();
         return CONN_TLS_FAILED;
     }
@@ -203,6 +284,8 @@ int CConnection::StartTls(int type)
             break;
         WaitForTls(AsSocket(socket), error, TLS_HANDSHAKE_PAUSE_MS);
     }
+    // A certificate that did not verify ended the handshake: say why.
+    tlsRefusal = RefusalOf(SSL_get_verify_result(tlsSession));
     EndTls();
     return CONN_TLS_FAILED;
 }

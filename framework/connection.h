@@ -4,6 +4,11 @@
 // client (httpclient.h) uses it. Also the Base64 encoder of HTTP Basic
 // credentials.
 //
+// A TLS session authenticates the server: its chain must lead to a root of
+// the Windows "ROOT" system store and its certificate must name the host
+// asked for; the host name goes out as the server name (SNI). A server
+// that fails this ends the start of TLS with 13 and tlsRefusal says why.
+//
 // The header names no socket or TLS type, so its users need neither
 // <winsock2.h> nor OpenSSL's headers.
 #pragma once
@@ -24,12 +29,19 @@ enum ConnectionResult {
     CONN_CANCELLED = 8,
     CONN_STARTUP_FAILED = 11,     // the socket library would not start
     CONN_RECEIVE_FAILED = 12,
-    CONN_TLS_FAILED = 13,
+    CONN_TLS_FAILED = 13,         // also a server certificate refused (tlsRefusal)
+};
+
+// Why the server's certificate was refused (CConnection::tlsRefusal).
+enum TlsRefusal {
+    TLS_REFUSED_NONE = 0,         // not refused (a failed TLS start had another cause)
+    TLS_REFUSED_UNTRUSTED = 1,    // the chain leads to no trusted root (self-signed, unknown CA)
+    TLS_REFUSED_OTHER_HOST = 2,   // a valid certificate, made out to another host
+    TLS_REFUSED_EXPIRED = 3,      // expired, or not valid yet
 };
 
 // TLS types: 0 (or less) plain; 1 SSL 3.0, 2 TLS 1.0, 3 TLS 1.1, any other
-// value TLS 1.2 (the HTTP client passes 4). No certificate verification, no
-// server name indication, no client certificate.
+// value TLS 1.2 (the HTTP client passes 4). No client certificate.
 enum {
     CONN_TLS_NONE = 0,
     CONN_TLS_SSL3 = 1,
@@ -62,15 +74,19 @@ public:
     ssl_ctx_st *tlsContext;       // owned; null when plain
     ssl_st *tlsSession;
     unsigned char tlsLibraryReady;
+    int tlsRefusal;               // TlsRefusal of the latest Connect or StartTls
 
     CConnection();
     ~CConnection();   // closes an open connection
 
     // Opens the connection (tlsType <= 0: plain) with a connect time-out of
-    // seconds. 0, or 1, 2 (already open), 4, 5, 6, 11, 13.
+    // seconds; TLS authenticates the server as host. 0, or 1, 2 (already
+    // open), 4, 5, 6, 11, 13.
     int Connect(const char *host, int port, int tlsType, int seconds);
-    // A TLS client session on the open socket: 0, 8 (cancelled) or 13.
-    int StartTls(int type);
+    // A TLS client session on the open socket with the server host (a name
+    // or an IPv4 literal; through a proxy tunnel the target's, not the
+    // proxy's): 0, 8 (cancelled) or 13 (also without a host).
+    int StartTls(int type, const char *host);
     void EndTls();
     // 3 when not open; 1 when the socket would not close; else 0.
     int Close();

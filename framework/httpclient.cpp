@@ -1,4 +1,5 @@
-// HTTP client over the socket and TLS transport.
+// HTTP client over the socket and TLS transport, and the texts of its
+// results.
 #include "framework/httpclient.h"
 
 #include <ctype.h>
@@ -210,6 +211,28 @@ void CHttpRequest::SetCancelFlag(const volatile unsigned char *flag)
 
 // ------------------------------------------------------------------ connect
 
+// The result of a connection to the server (or TLS in the tunnel) that
+// failed: a refused certificate says why, and nothing read on the way (a
+// tunnel's answer) is left for the caller; anything else is 105.
+int CHttpRequest::ServerFailure()
+{
+    if (connection.IsOpen())
+        connection.Close();
+    switch (connection.tlsRefusal) {
+    case TLS_REFUSED_UNTRUSTED:
+        response.count = 0;
+        return HTTP_CERT_UNTRUSTED;
+    case TLS_REFUSED_OTHER_HOST:
+        response.count = 0;
+        return HTTP_CERT_OTHER_HOST;
+    case TLS_REFUSED_EXPIRED:
+        response.count = 0;
+        return HTTP_CERT_EXPIRED;
+    default:
+        return HTTP_SERVER_UNREACHABLE;
+    }
+}
+
 int CHttpRequest::Connect(const char *url, int defaultPort)
 {
     char authority[HTTP_URL_TEXT_SIZE];
@@ -225,7 +248,7 @@ int CHttpRequest::Connect(const char *url, int defaultPort)
 
     if (!proxyHost[0]) {
         int result = connection.Connect(host, port, tls ? CONN_TLS_1_2 : 0, HTTP_CONNECT_SECONDS);
-        return result == CONN_OK ? HTTP_OK : HTTP_SERVER_UNREACHABLE;
+        return result == CONN_OK ? HTTP_OK : ServerFailure();
     }
 
     char authLine[HTTP_URL_TEXT_SIZE] = "";
@@ -249,9 +272,10 @@ int CHttpRequest::Connect(const char *url, int defaultPort)
         return HTTP_PROXY_AUTH;
     if (status != 200)
         return HTTP_PROXY_UNREACHABLE;
-    // The tunnel is ready; HTTPS starts TLS with the server inside it.
-    if (tls && connection.StartTls(CONN_TLS_1_2) != CONN_OK)
-        return HTTP_SERVER_UNREACHABLE;
+    // The tunnel is ready; HTTPS starts TLS with the server inside it, which
+    // must prove to be the target host, not the proxy.
+    if (tls && connection.StartTls(CONN_TLS_1_2, host) != CONN_OK)
+        return ServerFailure();
     return HTTP_OK;
 }
 
@@ -383,4 +407,36 @@ int CHttpRequest::Exchange(const char *url, bool reportProgress, const char *aut
     if (line && HeaderValue(line, "\nLocation:", location, HTTP_URL_TEXT_SIZE) && location[0])
         return EXCHANGE_REDIRECT;
     return HTTP_BAD_REDIRECT;
+}
+
+// ------------------------------------------------------------------ texts
+
+static const struct {
+    int code;
+    const char *text;
+} kResultTexts[] = {
+    {HTTP_SEND_FAILED, "Can't send data"},
+    {HTTP_RECEIVE_FAILED, "Can't receive data"},
+    {HTTP_BAD_ANSWER, "Bad answer"},
+    {HTTP_PROXY_UNREACHABLE, "Can't connect to proxy server"},
+    {HTTP_SERVER_UNREACHABLE, "Can't connect to server"},
+    {HTTP_BAD_URL, "Bad URL format"},
+    {HTTP_TOO_LARGE, "Answer too large"},
+    {HTTP_CERT_UNTRUSTED, "Server certificate not trusted"},
+    {HTTP_CERT_OTHER_HOST, "Server certificate is for another host"},
+    {HTTP_CERT_EXPIRED, "Server certificate expired or not yet valid"},
+    {HTTP_BAD_REDIRECT, "Bad redirection"},
+    {HTTP_BAD_REQUEST, "Bad request"},
+    {HTTP_UNAUTHORIZED, "Authorization required"},
+    {HTTP_FORBIDDEN, "Incorrect user name or password"},
+    {HTTP_NOT_FOUND, "File not found"},
+    {HTTP_PROXY_AUTH, "Proxy requires authorization"},
+};
+
+const char *HttpResultText(int code)
+{
+    for (size_t i = 0; i < sizeof kResultTexts / sizeof kResultTexts[0]; i++)
+        if (kResultTexts[i].code == code)
+            return kResultTexts[i].text;
+    return 0;
 }

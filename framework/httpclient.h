@@ -2,7 +2,9 @@
 // (plain or as a CONNECT tunnel), with optional Basic authorization,
 // If-Modified-Since, redirects, progress reports and cancellation. One
 // object belongs to one worker thread and serves one download, redirects
-// included.
+// included. HTTPS authenticates the server (connection.h); a refused
+// certificate answers a result of its own. HttpResultText gives the
+// failures' texts that every status line shows.
 #pragma once
 
 #include "framework/connection.h"
@@ -19,6 +21,9 @@ enum HttpResult {
     HTTP_SERVER_UNREACHABLE = 105,
     HTTP_BAD_URL = 106,              // no "//"
     HTTP_TOO_LARGE = 107,            // the body would exceed the caller's bound (maxBody)
+    HTTP_CERT_UNTRUSTED = 108,       // the server's certificate chain is not trusted
+    HTTP_CERT_OTHER_HOST = 109,      // the server's certificate names another host
+    HTTP_CERT_EXPIRED = 110,         // the server's certificate expired (or is not valid yet)
     HTTP_BAD_REDIRECT = 300,         // 3xx/4xx without a usable new Location
     HTTP_NOT_MODIFIED = 304,
     HTTP_BAD_REQUEST = 400,
@@ -76,16 +81,29 @@ public:
     // Authorization. since (null: none) is sent as If-Modified-Since and,
     // for a whole body with a modification time, receives it (at most
     // sinceSize - 1 characters). A body shorter than its Content-Length is
-    // 101; one longer than maxBody is 107. An HttpResult.
+    // 101; one longer than maxBody is 107; a refused server certificate 108
+    // to 110. An HttpResult.
     int Get(const char *url, bool reportProgress, const char *user, const char *password,
             char *since, bool forceNewConnection, int sinceSize = HTTP_TEXT_SIZE);
     // Opens the connection for url (port: the default when the URL names
-    // none). 0, 101, 104, 105 or 407.
+    // none). 0, 101, 104, 105, 108 to 110 (nothing of the connection is
+    // kept) or 407.
     int Connect(const char *url, int port);
 
 private:
     int GetChain(const char *url, bool reportProgress, const char *user, const char *password,
                  char *since, int sinceSize, bool forceNewConnection, int redirects);
+    int ServerFailure();
     int Exchange(const char *url, bool reportProgress, const char *authLine, char *since,
                  int sinceSize, bool forceNewConnection, char *location);
 };
+
+// The reason of a failed HttpResult as the user reads it ("Can't connect
+// to server", "Server certificate not trusted"...); null for 0, 102, 304,
+// 500 and codes that are no HttpResult (the caller has its own text).
+const char *HttpResultText(int code);
+// 108 to 110: the server was reached but its certificate was refused.
+inline bool IsCertificateRefusal(int code)
+{
+    return code >= HTTP_CERT_UNTRUSTED && code <= HTTP_CERT_EXPIRED;
+}

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <wincrypt.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string>
 #include <vector>
 
@@ -82,6 +84,27 @@ inline void WriteWhole(const std::string &path, const std::string &bytes)
     ASSERT_TRUE(f != 0) << path;
     fwrite(bytes.data(), 1, bytes.size(), f);
     fclose(f);
+}
+
+// Adds the test CA of tests/framework/run_http_test.sh (VT_TEST_CA, a DER
+// file) to the "ROOT" system store of this test's own Wine prefix, so that
+// the program's TLS client trusts the local servers' certificates. Call it
+// before the first TLS connection: the client reads the store once per
+// process. False without the file, or when the store refused it.
+inline bool TrustTestCa()
+{
+    const char *path = getenv("VT_TEST_CA");
+    std::string der = path ? ReadWhole(path) : "";
+    if (der.empty() || der[0] != 0x30)   // a DER certificate is a SEQUENCE
+        return false;
+    HCERTSTORE store = CertOpenSystemStoreA(0, "ROOT");
+    if (!store)
+        return false;
+    BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING,
+                                                  (const BYTE *)der.data(), (DWORD)der.size(),
+                                                  CERT_STORE_ADD_REPLACE_EXISTING, 0);
+    CertCloseStore(store, 0);
+    return added != FALSE;
 }
 
 // Unix form of a path under Wine's Z: drive, or empty.

@@ -6,6 +6,8 @@ assignments to the --ports file once every server is listening:
 
   VT_HTTP_PORT        plain HTTP (http.server) with the test routes below
   VT_HTTPS_PORT       the same routes over TLS (ssl, the given certificate)
+  (each --tls-port NAME=CERT) the same again over TLS with that certificate
+                      and the same key
   VT_PROXY_PORT       an HTTP proxy: absolute-URL GETs and CONNECT tunnels
   VT_AUTH_PROXY_PORT  the same proxy, requiring Proxy-Authorization puser:ppass
                       (or the long proxy credentials below)
@@ -16,7 +18,8 @@ The HTTP servers also answer "GET /files/<name>" with the file of that name
 in the --files folder (the test program writes it there through Wine's Z:
 drive), dated LAST_MODIFIED and honouring If-Modified-Since as /file does,
 and "GET /lasthead" with the head of the last other request they received
-(not counting /count and /reset either).
+(not counting /count and /reset either). Over TLS, "GET /sni" answers the
+server name the client sent in the handshake of that connection ("" none).
 
 Used as a proxy by the program, the HTTP servers stand in for other hosts:
 an absolute-URL GET for any host but our own is answered from answers.json
@@ -117,12 +120,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
     server_version = "VeltasparTest/1.0"
 
     def setup(self):
+        self.sni = ""
         if isinstance(self.request, ssl.SSLSocket):
             self.request.settimeout(15)
             try:
                 self.request.do_handshake()
             except (OSError, ssl.SSLError):
                 pass
+            self.sni = getattr(self.request, "sni_name", "")
         super().setup()
         self.rfile = RecordingReader(self.rfile)
 
@@ -200,7 +205,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         size = int(query.get("size", "0") or 0)
         wait = min(float(query.get("ms", "3000")) / 1000.0, MAX_WAIT)
 
-        if "://" in self.path and target.hostname not in OWN_HOSTS:
+        # The client names the whole URL also to the server itself, which is
+        # "localhost" as well (the TLS servers' certificates name it).
+        if "://" in self.path and target.hostname not in OWN_HOSTS + ("localhost",):
             self.stand_in()
         elif route == "/requests":
             with counters_lock:
@@ -211,6 +218,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 released[0] += 1
                 released_changed.notify_all()
             self.reply(200, b"released")
+        elif route == "/sni":
+            self.reply(200, self.sni.encode(), [("Content-Type", "text/plain")])
         elif route == "/lasthead":
             with counters_lock:
                 head = last_head[0]
@@ -325,11 +334,17 @@ class HttpServer(http.server.ThreadingHTTPServer):
     allow_reuse_address = True
 
 
+def remember_sni(connection, name, context):
+    """Keeps the server name of a handshake on its connection (for /sni)."""
+    connection.sni_name = name or ""
+
+
 class HttpsServer(HttpServer):
     def __init__(self, address, handler, cert, key):
         super().__init__(address, handler)
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(cert, key)
+        context.sni_callback = remember_sni
         self.socket = context.wrap_socket(self.socket, server_side=True,
                                           do_handshake_on_connect=False)
 
@@ -488,6 +503,8 @@ def main():
     parser.add_argument("--ports", required=True)
     parser.add_argument("--lifetime", type=float, default=900)
     parser.add_argument("--files", default=None)
+    parser.add_argument("--tls-port", action="append", default=[],
+                        metavar="NAME=CERT")
     args = parser.parse_args()
     global files_folder
     files_folder = args.files
@@ -501,6 +518,9 @@ def main():
                                            basic(LONG_PROXY_USER, LONG_PROXY_PASSWORD))),
         "VT_SINK_PORT": SinkServer(("127.0.0.1", 0), SinkHandler),
     }
+    for given in args.tls_port:
+        name, _, cert = given.partition("=")
+        servers[name] = HttpsServer(("127.0.0.1", 0), Handler, cert, args.key)
     for name, server in servers.items():
         ports[name] = server.server_address[1]
         threading.Thread(target=server.serve_forever, daemon=True).start()

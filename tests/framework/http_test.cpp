@@ -1,7 +1,9 @@
 // The HTTP client, its socket and TLS transport and Base64, and the cloud updater's transport on top of them, against
 // real local servers: run_http_test.sh starts http_servers.py and passes the
 // ports in VT_HTTP_PORT, VT_HTTPS_PORT, VT_PROXY_PORT, VT_AUTH_PROXY_PORT,
-// VT_SINK_PORT and VT_CLOSED_PORT.
+// VT_SINK_PORT, VT_CLOSED_PORT and the TLS servers that the client must
+// refuse (VT_HTTPS_SELF_PORT, VT_HTTPS_LOCALHOST_PORT, VT_HTTPS_EXPIRED_PORT),
+// and the test CA that signed the certificates, which the tests trust.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -82,6 +84,11 @@ protected:
         ASSERT_GT(Port("VT_AUTH_PROXY_PORT"), 0);
         ASSERT_GT(Port("VT_SINK_PORT"), 0);
         ASSERT_GT(Port("VT_CLOSED_PORT"), 0);
+        ASSERT_GT(Port("VT_HTTPS_SELF_PORT"), 0);
+        ASSERT_GT(Port("VT_HTTPS_LOCALHOST_PORT"), 0);
+        ASSERT_GT(Port("VT_HTTPS_EXPIRED_PORT"), 0);
+        static const bool trusted = TrustTestCa();
+        ASSERT_TRUE(trusted) << "the test CA (VT_TEST_CA) did not go into the ROOT store";
     }
 };
 
@@ -247,7 +254,7 @@ TEST_F(Http, CancelDuringTheHandshakeGives8AndNoSession)
     DelayedCancel later = {&cancel, 300};
     HANDLE thread = CreateThread(0, 0, CancelLater, &later, 0, 0);
     DWORD start = GetTickCount();
-    EXPECT_EQ(connection.StartTls(CONN_TLS_1_2), CONN_CANCELLED);
+    EXPECT_EQ(connection.StartTls(CONN_TLS_1_2, "127.0.0.1"), CONN_CANCELLED);
     EXPECT_LT(GetTickCount() - start, 3000u);
     EXPECT_TRUE(connection.tlsSession == 0);
     EXPECT_TRUE(connection.tlsContext == 0);
@@ -692,7 +699,7 @@ TEST_F(Http, SilentHeaderTimesOutWith101)
 
 TEST_F(Http, HttpsFetchesFromTheLocalTlsServer)
 {
-    // No certificate checks: the self-signed test certificate passes.
+    // The test CA's certificate names 127.0.0.1.
     CHttpRequest http;
     std::string url = Url("/echo", "https");
     ASSERT_EQ(http.Get(url.c_str(), false, 0, 0, 0, false), 0);
@@ -833,6 +840,114 @@ TEST_F(Http, LongCredentialsStayOnOneHeaderLine)
     ASSERT_EQ(http.Get("http://veltaspar.invalid/echo", false, 0, 0, 0, false), 0);
     EXPECT_EQ(ProxyLog(), std::string("CONNECT veltaspar.invalid:80 HTTP/1.0\r\n") + proxyLine +
                               "\r\n");
+}
+
+// ---------------------------------------------------------------- server authentication
+// run_http_test.sh's certificates: VT_HTTPS_PORT's by the test CA for
+// localhost, veltaspar.invalid and 127.0.0.1; VT_HTTPS_LOCALHOST_PORT's by
+// the CA for localhost only; VT_HTTPS_EXPIRED_PORT's by the CA for all three,
+// expired; VT_HTTPS_SELF_PORT's self-signed for all three.
+
+static std::string LocalhostUrl(const char *path, const char *port)
+{
+    return "https://localhost:" + std::to_string(Port(port)) + path;
+}
+
+TEST_F(Http, TlsVerifiesTheChainTheNameAndTheDates)
+{
+    const struct {
+        const char *host, *port;
+        int result, refusal;
+    } cases[] = {
+        {"127.0.0.1", "VT_HTTPS_PORT", CONN_OK, TLS_REFUSED_NONE},
+        {"localhost", "VT_HTTPS_PORT", CONN_OK, TLS_REFUSED_NONE},
+        {"localhost", "VT_HTTPS_LOCALHOST_PORT", CONN_OK, TLS_REFUSED_NONE},
+        {"127.0.0.1", "VT_HTTPS_SELF_PORT", CONN_TLS_FAILED, TLS_REFUSED_UNTRUSTED},
+        {"localhost", "VT_HTTPS_SELF_PORT", CONN_TLS_FAILED, TLS_REFUSED_UNTRUSTED},
+        {"127.0.0.1", "VT_HTTPS_LOCALHOST_PORT", CONN_TLS_FAILED, TLS_REFUSED_OTHER_HOST},
+        {"localhost", "VT_HTTPS_EXPIRED_PORT", CONN_TLS_FAILED, TLS_REFUSED_EXPIRED},
+        // A server that speaks no TLS is refused for no certificate.
+        {"127.0.0.1", "VT_HTTP_PORT", CONN_TLS_FAILED, TLS_REFUSED_NONE},
+    };
+    for (const auto &c : cases) {
+        CConnection connection;
+        EXPECT_EQ(connection.Connect(c.host, Port(c.port), CONN_TLS_1_2, 5), c.result)
+            << c.host << " " << c.port;
+        EXPECT_EQ(connection.tlsRefusal, c.refusal) << c.host << " " << c.port;
+        EXPECT_EQ(connection.IsOpen(), c.result == CONN_OK) << c.host << " " << c.port;
+        EXPECT_EQ(connection.tlsSession != 0, c.result == CONN_OK) << c.host << " " << c.port;
+    }
+    // TLS in an open connection must be told the host the server has to be.
+    CConnection connection;
+    ASSERT_EQ(connection.Connect("127.0.0.1", Port("VT_HTTPS_PORT"), 0, 5), CONN_OK);
+    EXPECT_EQ(connection.StartTls(CONN_TLS_1_2, 0), CONN_TLS_FAILED);
+    EXPECT_EQ(connection.StartTls(CONN_TLS_1_2, ""), CONN_TLS_FAILED);
+    EXPECT_EQ(connection.StartTls(CONN_TLS_1_2, "127.0.0.1"), CONN_OK);
+    EXPECT_EQ(connection.Close(), CONN_OK);
+}
+
+TEST_F(Http, RefusedCertificatesSayWhyAndNoRequestGoesOut)
+{
+    std::string tunnelled = "https://veltaspar.invalid/refused";
+    const struct {
+        std::string url;
+        bool tunnel;
+        int result;
+    } cases[] = {
+        {Url("/refused", "https", "VT_HTTPS_SELF_PORT"), false, HTTP_CERT_UNTRUSTED},
+        {Url("/refused", "https", "VT_HTTPS_LOCALHOST_PORT"), false, HTTP_CERT_OTHER_HOST},
+        {LocalhostUrl("/refused", "VT_HTTPS_EXPIRED_PORT"), false, HTTP_CERT_EXPIRED},
+        // In the proxy's tunnel the server is checked, not the proxy.
+        {Url("/refused", "https", "VT_HTTPS_SELF_PORT"), true, HTTP_CERT_UNTRUSTED},
+        {Url("/refused", "https", "VT_HTTPS_LOCALHOST_PORT"), true, HTTP_CERT_OTHER_HOST},
+        {Url("/refused", "https", "VT_HTTPS_EXPIRED_PORT"), true, HTTP_CERT_EXPIRED},
+    };
+    for (const auto &c : cases) {
+        CHttpRequest http;
+        if (c.tunnel)
+            http.SetProxy("127.0.0.1", Port("VT_PROXY_PORT"), true, 0, 0);
+        EXPECT_EQ(http.Get(c.url.c_str(), false, 0, 0, 0, false), c.result) << c.url;
+        EXPECT_EQ(http.response.count, 0) << c.url;   // not even the tunnel's answer
+        EXPECT_FALSE(http.connection.IsOpen());
+    }
+    EXPECT_EQ(ServerCount("/refused"), 0);
+    // A redirect to a refused server ends there too, with the reason.
+    std::string to = "https%3A%2F%2F" + HostPort("VT_HTTPS_SELF_PORT") + "%2Frefused";
+    EXPECT_EQ(Fetch(Url(("/redirect?code=302&to=" + to).c_str())), HTTP_CERT_UNTRUSTED);
+    EXPECT_EQ(ServerCount("/refused"), 0);
+    // The same route on the trusted server is counted: the count can see one.
+    EXPECT_EQ(Fetch(Url("/refused", "https")), HTTP_NOT_FOUND);
+    EXPECT_EQ(ServerCount("/refused"), 1);
+    EXPECT_STREQ(HttpResultText(HTTP_CERT_UNTRUSTED), "Server certificate not trusted");
+    EXPECT_STREQ(HttpResultText(HTTP_CERT_OTHER_HOST), "Server certificate is for another host");
+    EXPECT_STREQ(HttpResultText(HTTP_CERT_EXPIRED),
+                 "Server certificate expired or not yet valid");
+}
+
+TEST_F(Http, TheHostNameGoesOutAsTheServerName)
+{
+    std::string body;
+    EXPECT_EQ(Fetch(LocalhostUrl("/sni", "VT_HTTPS_PORT"), &body), 0);
+    EXPECT_EQ(body, "localhost");
+    // An address is no server name: none goes out, and it is checked against
+    // the certificate's addresses.
+    EXPECT_EQ(Fetch(Url("/sni", "https"), &body), 0);
+    EXPECT_EQ(body, "");
+    // In the proxy's tunnel: the target's name, not the proxy's.
+    CHttpRequest http;
+    http.SetProxy("127.0.0.1", Port("VT_PROXY_PORT"), true, 0, 0);
+    ASSERT_EQ(http.Get("https://veltaspar.invalid/sni", false, 0, 0, 0, false), 0);
+    EXPECT_EQ(Body(http), "veltaspar.invalid");
+    EXPECT_EQ(ProxyLog(), "CONNECT veltaspar.invalid:443 HTTP/1.0\r\n\r\n");
+}
+
+// The cloud, weather and METAR status lines name the reason.
+TEST_F(Http, ARefusedCertificateIsNamedInTheStatusLine)
+{
+    char url[HTTP_URL_SIZE];
+    CopyText(url, Url("/file?size=10", "https", "VT_HTTPS_SELF_PORT").c_str(), HTTP_URL_SIZE);
+    EXPECT_EQ(DownloadToFile(url, HTTP_URL_SIZE, 0, 0, 0, 0, false), HTTP_CERT_UNTRUSTED);
+    EXPECT_STREQ(GetProgressText(), "Download failed - Server certificate not trusted");
 }
 
 // ---------------------------------------------------------------- cloud transport
