@@ -3,7 +3,8 @@
 // the interval allows; the user hears of it only through the dialog. A
 // worker that opened the dialog serves it until it closes and runs any
 // further check itself, and nothing waits for a check without serving its
-// own windows.
+// own windows. A server certificate the HTTP client refused is named in
+// the status line.
 #include "framework/updatecheck.h"
 
 #include <stdio.h>
@@ -222,12 +223,30 @@ static void SetDialogText(HWND dialog, int id, const char *text)
                             UPDATE_TEXT_WAIT_MS, 0);
 }
 
-static void ShowStatus(int variant)
+static void ShowStatusLine(const char *text)
 {
     HWND dialog = gUpdateDialog;
-    const char *text = gApp.strings.GetText(TEXT_ID, variant);
     if (dialog)
-        SetDialogText(dialog, IDC_UPD_STATUS, text ? text : "");
+        SetDialogText(dialog, IDC_UPD_STATUS, text);
+}
+
+static void ShowStatus(int variant)
+{
+    const char *text = gApp.strings.GetText(TEXT_ID, variant);
+    ShowStatusLine(text ? text : "");
+}
+
+// A failed fetch: the table's text, and for a refused server certificate
+// also why, since the user can do something about that one.
+static void ShowFetchFailure(int result)
+{
+    const char *text = gApp.strings.GetText(TEXT_ID, TEXT_DOWNLOAD_ERROR);
+    char line[UPDATE_TEXT_SIZE];
+    if (IsCertificateRefusal(result))
+        snprintf(line, sizeof line, "%s - %s", text ? text : "", HttpResultText(result));
+    else
+        CopyText(line, text ? text : "", sizeof line);
+    ShowStatusLine(line);
 }
 
 static void ShowLastCheck(HWND dialog)
@@ -303,8 +322,9 @@ static HWND RunCheck(bool serving)
     char reply[UPDATE_TEXT_SIZE];
     int version[3];
     HWND created = 0;
-    if (FetchVersion(reply, sizeof reply, serving) != 0) {
-        ShowStatus(TEXT_DOWNLOAD_ERROR);
+    int fetched = FetchVersion(reply, sizeof reply, serving);
+    if (fetched != 0) {
+        ShowFetchFailure(fetched);
     } else if (!ParseVersionReply(reply, version)) {
         ShowStatus(TEXT_FORMAT_ERROR);
     } else if (!gUpdateCancel) {

@@ -3,7 +3,8 @@
 // answers what /setversion last set, after the delay asked for): the
 // record's layout and normalisation, the due rule, version comparison, a
 // newer reply opening the dialog only the first time, failures and
-// cancellation leaving the record alone, and the dialog's settings.
+// cancellation leaving the record alone, a refused server certificate named
+// in the status line, and the dialog's settings.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -315,6 +316,41 @@ TEST_F(UpdateCheck, CheckNowInTheWorkersOwnDialogChecksAgainInPlace)
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     ASSERT_TRUE(WaitIdle());
     EXPECT_FALSE(gUpdateDialog);
+}
+
+// A server certificate the HTTP client refused is named in the status line;
+// other failures keep the table's text.
+TEST_F(UpdateCheck, ARefusedServerCertificateIsNamedInTheStatus)
+{
+    const char *selfSigned = getenv("VT_HTTPS_SELF_PORT");
+    ASSERT_TRUE(selfSigned);
+    Store(0, 7, true, "");
+    ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck(gNow));
+    HWND dialog = WaitForDialog();
+    ASSERT_TRUE(dialog);
+    for (int i = 0; i < 200 && DialogText(dialog, IDC_UPD_STATUS) != "New version available"; i++)
+        Sleep(10);
+
+    std::string url = "https://127.0.0.1:" + std::string(selfSigned) + "/version";
+    CopyText((char *)gApp.installRecord + UPDATE_CHECK_URL_OFFSET, url.c_str(),
+             INSTALL_RECORD_TEXT_BYTES);
+    const std::string refused = "Version download error - Server certificate not trusted";
+    PostMessageA(GetDlgItem(dialog, IDC_UPD_CHECKNOW), BM_CLICK, 0, 0);
+    for (int i = 0; i < 300 && DialogText(dialog, IDC_UPD_STATUS) != refused; i++)
+        Sleep(10);
+    EXPECT_EQ(refused, DialogText(dialog, IDC_UPD_STATUS));
+    EXPECT_EQ(1, Fetches());   // the refused server was never asked
+
+    SetVersion("9.0.0", 404);
+    CopyText((char *)gApp.installRecord + UPDATE_CHECK_URL_OFFSET, ServerUrl("/version").c_str(),
+             INSTALL_RECORD_TEXT_BYTES);
+    PostMessageA(GetDlgItem(dialog, IDC_UPD_CHECKNOW), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitForFetches(2));
+    for (int i = 0; i < 300 && DialogText(dialog, IDC_UPD_STATUS) != "Version download error"; i++)
+        Sleep(10);
+    EXPECT_EQ("Version download error", DialogText(dialog, IDC_UPD_STATUS));
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(WaitIdle());
 }
 
 // A dialog the worker opened and the user left open past the interval: the
