@@ -218,19 +218,16 @@ int CHttpRequest::ServerFailure()
 {
     if (connection.IsOpen())
         connection.Close();
-    switch (connection.tlsRefusal) {
-    case TLS_REFUSED_UNTRUSTED:
+    int result = HTTP_SERVER_UNREACHABLE;
+    if (connection.tlsRefusal == TLS_REFUSED_UNTRUSTED)
+        result = HTTP_CERT_UNTRUSTED;
+    else if (connection.tlsRefusal == TLS_REFUSED_OTHER_HOST)
+        result = HTTP_CERT_OTHER_HOST;
+    else if (connection.tlsRefusal == TLS_REFUSED_EXPIRED)
+        result = HTTP_CERT_EXPIRED;
+    if (IsCertificateRefusal(result))
         response.count = 0;
-        return HTTP_CERT_UNTRUSTED;
-    case TLS_REFUSED_OTHER_HOST:
-        response.count = 0;
-        return HTTP_CERT_OTHER_HOST;
-    case TLS_REFUSED_EXPIRED:
-        response.count = 0;
-        return HTTP_CERT_EXPIRED;
-    default:
-        return HTTP_SERVER_UNREACHABLE;
-    }
+    return result;
 }
 
 int CHttpRequest::Connect(const char *url, int defaultPort)

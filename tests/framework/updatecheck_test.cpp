@@ -88,6 +88,15 @@ std::string DialogText(HWND dialog, int id)
     return text;
 }
 
+// The dialog item's text once it reads expected, or what it reads after
+// rounds waits of 10 ms: the worker fills the dialog in its own time.
+std::string WaitForText(HWND dialog, int id, const std::string &expected, int rounds = 300)
+{
+    for (int i = 0; i < rounds && DialogText(dialog, id) != expected; i++)
+        Sleep(10);
+    return DialogText(dialog, id);
+}
+
 class UpdateCheck : public ::testing::Test {
 protected:
     std::string folder;
@@ -182,8 +191,7 @@ TEST_F(UpdateCheck, ANewerReplyOpensTheDialogOnlyTheFirstTime)
     HWND dialog = WaitForDialog();
     ASSERT_TRUE(dialog);
     // The worker fills the dialog after creating it.
-    for (int i = 0; i < 100 && DialogText(dialog, IDC_UPD_STATUS) != "New version available"; i++)
-        Sleep(10);
+    WaitForText(dialog, IDC_UPD_STATUS, "New version available", 100);
     EXPECT_EQ("New version available", DialogText(dialog, IDC_UPD_STATUS));
     EXPECT_EQ("2.10.3", DialogText(dialog, IDC_UPD_REPLY));
     EXPECT_EQ("2.9.15", DialogText(dialog, IDC_UPD_OWN));
@@ -277,15 +285,13 @@ TEST_F(UpdateCheck, CheckNowInTheWorkersOwnDialogChecksAgainInPlace)
     ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck(gNow));
     HWND dialog = WaitForDialog();
     ASSERT_TRUE(dialog);
-    for (int i = 0; i < 200 && DialogText(dialog, IDC_UPD_STATUS) != "New version available"; i++)
-        Sleep(10);
+    WaitForText(dialog, IDC_UPD_STATUS, "New version available", 200);
     ASSERT_EQ(1, Fetches());
 
     SetVersion("2.9.15");   // meanwhile the newer version was withdrawn
     DWORD start = GetTickCount();
     PostMessageA(GetDlgItem(dialog, IDC_UPD_CHECKNOW), BM_CLICK, 0, 0);
-    for (int i = 0; i < 300 && DialogText(dialog, IDC_UPD_STATUS) != "No update available"; i++)
-        Sleep(10);
+    WaitForText(dialog, IDC_UPD_STATUS, "No update available");
     EXPECT_LT(GetTickCount() - start, 2000u);
     EXPECT_EQ("No update available", DialogText(dialog, IDC_UPD_STATUS));
     EXPECT_EQ("2.9.15", DialogText(dialog, IDC_UPD_REPLY));
@@ -328,17 +334,14 @@ TEST_F(UpdateCheck, ARefusedServerCertificateIsNamedInTheStatus)
     ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck(gNow));
     HWND dialog = WaitForDialog();
     ASSERT_TRUE(dialog);
-    for (int i = 0; i < 200 && DialogText(dialog, IDC_UPD_STATUS) != "New version available"; i++)
-        Sleep(10);
+    WaitForText(dialog, IDC_UPD_STATUS, "New version available", 200);
 
     std::string url = "https://127.0.0.1:" + std::string(selfSigned) + "/version";
     CopyText((char *)gApp.installRecord + UPDATE_CHECK_URL_OFFSET, url.c_str(),
              INSTALL_RECORD_TEXT_BYTES);
     const std::string refused = "Version download error - Server certificate not trusted";
     PostMessageA(GetDlgItem(dialog, IDC_UPD_CHECKNOW), BM_CLICK, 0, 0);
-    for (int i = 0; i < 300 && DialogText(dialog, IDC_UPD_STATUS) != refused; i++)
-        Sleep(10);
-    EXPECT_EQ(refused, DialogText(dialog, IDC_UPD_STATUS));
+    EXPECT_EQ(refused, WaitForText(dialog, IDC_UPD_STATUS, refused));
     EXPECT_EQ(1, Fetches());   // the refused server was never asked
 
     SetVersion("9.0.0", 404);
@@ -346,9 +349,8 @@ TEST_F(UpdateCheck, ARefusedServerCertificateIsNamedInTheStatus)
              INSTALL_RECORD_TEXT_BYTES);
     PostMessageA(GetDlgItem(dialog, IDC_UPD_CHECKNOW), BM_CLICK, 0, 0);
     ASSERT_TRUE(WaitForFetches(2));
-    for (int i = 0; i < 300 && DialogText(dialog, IDC_UPD_STATUS) != "Version download error"; i++)
-        Sleep(10);
-    EXPECT_EQ("Version download error", DialogText(dialog, IDC_UPD_STATUS));
+    EXPECT_EQ("Version download error",
+              WaitForText(dialog, IDC_UPD_STATUS, "Version download error"));
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     ASSERT_TRUE(WaitIdle());
 }
@@ -362,15 +364,13 @@ TEST_F(UpdateCheck, DailyTickWhileTheWorkersDialogIsOpen)
     ASSERT_EQ(UPDATE_STARTED, LaunchUpdateCheck(gNow));
     HWND dialog = WaitForDialog();
     ASSERT_TRUE(dialog);
-    for (int i = 0; i < 200 && DialogText(dialog, IDC_UPD_STATUS) != "New version available"; i++)
-        Sleep(10);
+    WaitForText(dialog, IDC_UPD_STATUS, "New version available", 200);
     int64_t later = gNow + 8 * 86400;
     SetVersion("2.11.0");
     DWORD start = GetTickCount();
     EXPECT_EQ(UPDATE_STARTED, StartUpdateCheck(later));
     EXPECT_LT(GetTickCount() - start, 500u);
-    for (int i = 0; i < 300 && DialogText(dialog, IDC_UPD_REPLY) != "2.11.0"; i++)
-        Sleep(10);
+    WaitForText(dialog, IDC_UPD_REPLY, "2.11.0");
     EXPECT_EQ("2.11.0", DialogText(dialog, IDC_UPD_REPLY));
     EXPECT_EQ(2, Fetches());
     EXPECT_EQ(later / 86400 * 86400, Stored().lastCheck);
