@@ -31,9 +31,10 @@ MAX_WAIT), so that a test can look at the program while a request runs.
 
 The proxies know the host "veltaspar.invalid": port 80 is the HTTP server,
 443 the HTTPS server; "www.veltaspar.net" port 80 is the HTTP server as well
-(the program's connection test asks for it), never the real host; 127.0.0.1
-reaches any of our own ports; anything else
-gets 502. "GET /log" sent to a proxy directly answers the last request head
+(the program's connection test asks for it), never the real host; 127.0.0.1,
+"localhost" and "veltaspar.invalid" reach any of our own ports by number
+(the names of the TLS servers' certificates, with no resolver asked: a
+minimal system may know no "localhost"); anything else gets 502. "GET /log" sent to a proxy directly answers the last request head
 it received (not counting /log itself); the proxies never forward to
 themselves.
 
@@ -391,7 +392,8 @@ class ProxyHandler(socketserver.BaseRequestHandler):
         if host == "veltaspar.invalid" and port == 443:
             return ("127.0.0.1", ports["VT_HTTPS_PORT"])
         proxies = (ports.get("VT_PROXY_PORT"), ports.get("VT_AUTH_PROXY_PORT"))
-        if host == "127.0.0.1" and port in ports.values() and port not in proxies:
+        if host in ("127.0.0.1", "localhost", "veltaspar.invalid") and \
+                port in ports.values() and port not in proxies:
             return ("127.0.0.1", port)
         return None
 

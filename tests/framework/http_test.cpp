@@ -846,36 +846,64 @@ TEST_F(Http, LongCredentialsStayOnOneHeaderLine)
 // run_http_test.sh's certificates: VT_HTTPS_PORT's by the test CA for
 // localhost, veltaspar.invalid and 127.0.0.1; VT_HTTPS_LOCALHOST_PORT's by
 // the CA for localhost only; VT_HTTPS_EXPIRED_PORT's by the CA for all three,
-// expired; VT_HTTPS_SELF_PORT's self-signed for all three.
+// expired; VT_HTTPS_SELF_PORT's self-signed for all three. Names reach the
+// servers through the proxy, which knows them without a resolver (a minimal
+// system may know no "localhost"); addresses reach them straight as well.
 
-static std::string LocalhostUrl(const char *path, const char *port)
+// An https URL of host and the server's port.
+static std::string HttpsUrl(const char *host, const char *port, const char *path)
 {
-    return "https://localhost:" + std::to_string(Port(port)) + path;
+    return std::string("https://") + host + ":" + std::to_string(Port(port)) + path;
+}
+
+// A plain connection through the proxy's CONNECT tunnel to host:port.
+static bool OpenTunnel(CConnection *connection, const char *host, const char *port)
+{
+    std::string request = std::string("CONNECT ") + host + ":" + std::to_string(Port(port)) +
+                          " HTTP/1.0\r\n\r\n";
+    CGrowArray<unsigned char> answer;
+    bool open = connection->Connect("127.0.0.1", Port("VT_PROXY_PORT"), 0, 5) == CONN_OK &&
+                connection->Send(request.c_str(), 0, false) == CONN_OK &&
+                connection->Receive(&answer, "\r\n\r\n", 4096, false) == CONN_OK &&
+                answer.count > 12 && memcmp(answer.data + 9, "200", 3) == 0;
+    answer.RemoveAll();
+    return open;
 }
 
 TEST_F(Http, TlsVerifiesTheChainTheNameAndTheDates)
 {
     const struct {
         const char *host, *port;
+        bool tunnel;
         int result, refusal;
     } cases[] = {
-        {"127.0.0.1", "VT_HTTPS_PORT", CONN_OK, TLS_REFUSED_NONE},
-        {"localhost", "VT_HTTPS_PORT", CONN_OK, TLS_REFUSED_NONE},
-        {"localhost", "VT_HTTPS_LOCALHOST_PORT", CONN_OK, TLS_REFUSED_NONE},
-        {"127.0.0.1", "VT_HTTPS_SELF_PORT", CONN_TLS_FAILED, TLS_REFUSED_UNTRUSTED},
-        {"localhost", "VT_HTTPS_SELF_PORT", CONN_TLS_FAILED, TLS_REFUSED_UNTRUSTED},
-        {"127.0.0.1", "VT_HTTPS_LOCALHOST_PORT", CONN_TLS_FAILED, TLS_REFUSED_OTHER_HOST},
-        {"localhost", "VT_HTTPS_EXPIRED_PORT", CONN_TLS_FAILED, TLS_REFUSED_EXPIRED},
+        {"127.0.0.1", "VT_HTTPS_PORT", false, CONN_OK, TLS_REFUSED_NONE},
+        {"127.0.0.1", "VT_HTTPS_SELF_PORT", false, CONN_TLS_FAILED, TLS_REFUSED_UNTRUSTED},
+        {"127.0.0.1", "VT_HTTPS_LOCALHOST_PORT", false, CONN_TLS_FAILED, TLS_REFUSED_OTHER_HOST},
+        {"127.0.0.1", "VT_HTTPS_EXPIRED_PORT", false, CONN_TLS_FAILED, TLS_REFUSED_EXPIRED},
         // A server that speaks no TLS is refused for no certificate.
-        {"127.0.0.1", "VT_HTTP_PORT", CONN_TLS_FAILED, TLS_REFUSED_NONE},
+        {"127.0.0.1", "VT_HTTP_PORT", false, CONN_TLS_FAILED, TLS_REFUSED_NONE},
+        {"localhost", "VT_HTTPS_PORT", true, CONN_OK, TLS_REFUSED_NONE},
+        {"localhost", "VT_HTTPS_LOCALHOST_PORT", true, CONN_OK, TLS_REFUSED_NONE},
+        {"veltaspar.invalid", "VT_HTTPS_LOCALHOST_PORT", true, CONN_TLS_FAILED,
+         TLS_REFUSED_OTHER_HOST},
+        {"localhost", "VT_HTTPS_SELF_PORT", true, CONN_TLS_FAILED, TLS_REFUSED_UNTRUSTED},
+        {"localhost", "VT_HTTPS_EXPIRED_PORT", true, CONN_TLS_FAILED, TLS_REFUSED_EXPIRED},
     };
     for (const auto &c : cases) {
         CConnection connection;
-        EXPECT_EQ(connection.Connect(c.host, Port(c.port), CONN_TLS_1_2, 5), c.result)
-            << c.host << " " << c.port;
+        int result;
+        if (c.tunnel) {
+            ASSERT_TRUE(OpenTunnel(&connection, c.host, c.port)) << c.host << " " << c.port;
+            result = connection.StartTls(CONN_TLS_1_2, c.host);
+        } else {
+            result = connection.Connect(c.host, Port(c.port), CONN_TLS_1_2, 5);
+            EXPECT_EQ(connection.IsOpen(), c.result == CONN_OK) << c.host << " " << c.port;
+        }
+        EXPECT_EQ(result, c.result) << c.host << " " << c.port;
         EXPECT_EQ(connection.tlsRefusal, c.refusal) << c.host << " " << c.port;
-        EXPECT_EQ(connection.IsOpen(), c.result == CONN_OK) << c.host << " " << c.port;
         EXPECT_EQ(connection.tlsSession != 0, c.result == CONN_OK) << c.host << " " << c.port;
+        EXPECT_EQ(connection.tlsType, c.result == CONN_OK ? CONN_TLS_1_2 : 0);
     }
     // TLS in an open connection must be told the host the server has to be.
     CConnection connection;
@@ -888,7 +916,6 @@ TEST_F(Http, TlsVerifiesTheChainTheNameAndTheDates)
 
 TEST_F(Http, RefusedCertificatesSayWhyAndNoRequestGoesOut)
 {
-    std::string tunnelled = "https://veltaspar.invalid/refused";
     const struct {
         std::string url;
         bool tunnel;
@@ -896,11 +923,12 @@ TEST_F(Http, RefusedCertificatesSayWhyAndNoRequestGoesOut)
     } cases[] = {
         {Url("/refused", "https", "VT_HTTPS_SELF_PORT"), false, HTTP_CERT_UNTRUSTED},
         {Url("/refused", "https", "VT_HTTPS_LOCALHOST_PORT"), false, HTTP_CERT_OTHER_HOST},
-        {LocalhostUrl("/refused", "VT_HTTPS_EXPIRED_PORT"), false, HTTP_CERT_EXPIRED},
+        {Url("/refused", "https", "VT_HTTPS_EXPIRED_PORT"), false, HTTP_CERT_EXPIRED},
         // In the proxy's tunnel the server is checked, not the proxy.
-        {Url("/refused", "https", "VT_HTTPS_SELF_PORT"), true, HTTP_CERT_UNTRUSTED},
-        {Url("/refused", "https", "VT_HTTPS_LOCALHOST_PORT"), true, HTTP_CERT_OTHER_HOST},
-        {Url("/refused", "https", "VT_HTTPS_EXPIRED_PORT"), true, HTTP_CERT_EXPIRED},
+        {HttpsUrl("localhost", "VT_HTTPS_SELF_PORT", "/refused"), true, HTTP_CERT_UNTRUSTED},
+        {HttpsUrl("veltaspar.invalid", "VT_HTTPS_LOCALHOST_PORT", "/refused"), true,
+         HTTP_CERT_OTHER_HOST},
+        {HttpsUrl("localhost", "VT_HTTPS_EXPIRED_PORT", "/refused"), true, HTTP_CERT_EXPIRED},
     };
     for (const auto &c : cases) {
         CHttpRequest http;
@@ -926,19 +954,20 @@ TEST_F(Http, RefusedCertificatesSayWhyAndNoRequestGoesOut)
 
 TEST_F(Http, TheHostNameGoesOutAsTheServerName)
 {
-    std::string body;
-    EXPECT_EQ(Fetch(LocalhostUrl("/sni", "VT_HTTPS_PORT"), &body), 0);
-    EXPECT_EQ(body, "localhost");
-    // An address is no server name: none goes out, and it is checked against
-    // the certificate's addresses.
-    EXPECT_EQ(Fetch(Url("/sni", "https"), &body), 0);
-    EXPECT_EQ(body, "");
     // In the proxy's tunnel: the target's name, not the proxy's.
     CHttpRequest http;
     http.SetProxy("127.0.0.1", Port("VT_PROXY_PORT"), true, 0, 0);
     ASSERT_EQ(http.Get("https://veltaspar.invalid/sni", false, 0, 0, 0, false), 0);
     EXPECT_EQ(Body(http), "veltaspar.invalid");
     EXPECT_EQ(ProxyLog(), "CONNECT veltaspar.invalid:443 HTTP/1.0\r\n\r\n");
+    std::string url = HttpsUrl("localhost", "VT_HTTPS_LOCALHOST_PORT", "/sni");
+    ASSERT_EQ(http.Get(url.c_str(), false, 0, 0, 0, false), 0);
+    EXPECT_EQ(Body(http), "localhost");
+    // An address is no server name: none goes out, and the certificate's
+    // addresses are checked instead.
+    std::string body;
+    EXPECT_EQ(Fetch(Url("/sni", "https"), &body), 0);
+    EXPECT_EQ(body, "");
 }
 
 // The cloud, weather and METAR status lines name the reason.
