@@ -169,6 +169,15 @@ protected:
         return bar;
     }
     CDockBay *Bay(CFrameWindow *frame, int side) { return frame->bays.data[side]; }
+    // A menu bar of these commands on a new frame, which becomes the active one.
+    CBar *ActiveMenuBar(const uint16_t *ids)
+    {
+        CFrameWindow *frame = Frame(0, 0, 60, 60, 300, 200);
+        CBar *bar = frame ? Bar(ID_MENUBAR, frame, BAY_TOP, ids) : 0;
+        if (bar)
+            gApp.activeFrame = frame->index;
+        return bar;
+    }
     POINT ScreenOf(HWND window, int x, int y)
     {
         POINT p = {x, y};
@@ -478,12 +487,9 @@ TEST_F(Bays, PlacementRecordIsWrittenAndReadBack)
 
 TEST_F(Bays, AltNavigatesTheActiveFramesBarMenus)
 {
-    CFrameWindow *frame = Frame(0, 0, 60, 60, 300, 200);
-    ASSERT_TRUE(frame);
-    CBar *bar = Bar(ID_MENUBAR, frame, BAY_TOP, kMenus);
+    CBar *bar = ActiveMenuBar(kMenus);
     ASSERT_TRUE(bar);
     CUIItem *file = bar->items.data[0], *view = bar->items.data[1];
-    gApp.activeFrame = frame->index;
     EXPECT_EQ(gApp.MenuKeyboardMode(0), 0);
     EXPECT_EQ(gApp.navigationItems.count, 2);   // the overflow menu is no bar menu
     EXPECT_EQ(gApp.openMenu, file);
@@ -509,13 +515,10 @@ TEST_F(Bays, AltNavigatesTheActiveFramesBarMenus)
 // popup menu is; a popup menu opened meanwhile ends the walk and its list.
 TEST_F(Bays, KeysSkipADisabledBarMenuAndAPopupMenuEmptiesTheirList)
 {
-    CFrameWindow *frame = Frame(0, 0, 60, 60, 300, 200);
-    ASSERT_TRUE(frame);
-    CBar *bar = Bar(ID_MENUBAR, frame, BAY_TOP, kThreeMenus);
+    CBar *bar = ActiveMenuBar(kThreeMenus);
     ASSERT_TRUE(bar);
     CUIItem *file = bar->items.data[0], *view = bar->items.data[2];
     ASSERT_EQ(gApp.EnableCommand(ID_EDIT, false), 0);
-    gApp.activeFrame = frame->index;
     EXPECT_EQ(gApp.MenuKeyboardMode(0), 0);
     EXPECT_EQ(gApp.navigationItems.count, 3);
     EXPECT_EQ(gApp.openMenu, file);
@@ -524,7 +527,7 @@ TEST_F(Bays, KeysSkipADisabledBarMenuAndAPopupMenuEmptiesTheirList)
     EXPECT_EQ(gApp.MenuKeyboardMode(-1), 0);
     EXPECT_EQ(gApp.openMenu, file);
     POINT at = {100, 100};
-    CMenu *popup = PopupMenu(ID_FILE, &at, frame->window);
+    CMenu *popup = PopupMenu(ID_FILE, &at, FindFrameByIndex(0)->window);
     ASSERT_NE(popup, nullptr);
     EXPECT_EQ(popup, gPopupMenu);
     EXPECT_TRUE(popup->open);
