@@ -210,7 +210,8 @@ int LaunchUpdateCheck(int64_t now)
     HANDLE thread = CreateThread(0, 0, UpdateCheckThread, 0, 0, 0);
     if (!thread) {
         gUpdateRunning = 0;
-        // Told here, whoever asked: "Check now", OK or the daily tick.
+        // Told here, whoever asked ("Check now", the daily tick), when the
+        // dialog is open.
         ShowStatus(TEXT_NOT_STARTED);
         return UPDATE_NO_THREAD;
     }
