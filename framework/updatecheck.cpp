@@ -13,9 +13,7 @@
 #include "framework/application.h"
 #include "framework/configarchive.h"
 #include "framework/dialogs.h"
-#include "framework/framelist.h"
 #include "framework/httpclient.h"
-#include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "framework/utilities.h"
 #include "resources/resource.h"
@@ -95,6 +93,26 @@ bool IsNewerVersion(const int version[3])
 static const char *InstallText(int offset)
 {
     return (const char *)gApp.installRecord + offset;
+}
+
+// ---------------------------------------------------------------- status line
+
+// Texts go to the dialog from the worker as well: never wait long on the
+// dialog's thread, which may itself be waiting for the worker to stop.
+static void SetDialogText(HWND dialog, int id, const char *text)
+{
+    HWND control = GetDlgItem(dialog, id);
+    if (control)
+        SendMessageTimeoutA(control, WM_SETTEXT, 0, (LPARAM)text, SMTO_ABORTIFHUNG,
+                            UPDATE_TEXT_WAIT_MS, 0);
+}
+
+static void ShowStatus(int variant)
+{
+    HWND dialog = gUpdateDialog;
+    const char *text = gApp.strings.GetText(TEXT_ID, variant);
+    if (dialog)
+        SetDialogText(dialog, IDC_UPD_STATUS, text ? text : "");
 }
 
 // ---------------------------------------------------------------- starting
@@ -192,6 +210,9 @@ int LaunchUpdateCheck(int64_t now)
     HANDLE thread = CreateThread(0, 0, UpdateCheckThread, 0, 0, 0);
     if (!thread) {
         gUpdateRunning = 0;
+        // Told here, whoever asked ("Check now", the daily tick), when the
+        // dialog is open.
+        ShowStatus(TEXT_NOT_STARTED);
         return UPDATE_NO_THREAD;
     }
     CloseHandle(thread);
@@ -211,24 +232,6 @@ int StartUpdateCheck(int64_t now)
 }
 
 // ---------------------------------------------------------------- dialog texts
-
-// Texts go to the dialog from the worker as well: never wait long on the
-// dialog's thread, which may itself be waiting for the worker to stop.
-static void SetDialogText(HWND dialog, int id, const char *text)
-{
-    HWND control = GetDlgItem(dialog, id);
-    if (control)
-        SendMessageTimeoutA(control, WM_SETTEXT, 0, (LPARAM)text, SMTO_ABORTIFHUNG,
-                            UPDATE_TEXT_WAIT_MS, 0);
-}
-
-static void ShowStatus(int variant)
-{
-    HWND dialog = gUpdateDialog;
-    const char *text = gApp.strings.GetText(TEXT_ID, variant);
-    if (dialog)
-        SetDialogText(dialog, IDC_UPD_STATUS, text ? text : "");
-}
 
 static void ShowLastCheck(HWND dialog)
 {
@@ -416,6 +419,9 @@ static void AcceptUpdateDialog(HWND dialog)
     ReadUpdateRecord();
     int64_t now = (int64_t)time(0);
     bool due = UpdateDue(now);
+    // Closed before the launch, not after: closing sets the cancel byte,
+    // which would stop the new check at once. So a launch that fails finds
+    // no dialog to tell.
     CloseUpdateDialog(dialog);
     if (due)
         LaunchUpdateCheck(now);
@@ -428,8 +434,7 @@ static void RunUpdateCommand(HWND dialog, int id)
         FollowEnabled(dialog);
         break;
     case IDC_UPD_CHECKNOW:
-        if (LaunchUpdateCheck((int64_t)time(0)) != UPDATE_STARTED)
-            ShowStatus(TEXT_NOT_STARTED);
+        LaunchUpdateCheck((int64_t)time(0));
         break;
     case IDC_UPD_DOWNLOAD:
         ShellExecuteUnelevated(InstallText(UPDATE_DOWNLOAD_URL_OFFSET), 0, 0, 0, SW_SHOWNORMAL);
@@ -440,12 +445,9 @@ static void RunUpdateCommand(HWND dialog, int id)
     case IDCANCEL:
         CloseUpdateDialog(dialog);
         break;
-    case 9: {   // help, asked of the first frame window
-        HWND first = FrameWindowAt(0);
-        if (first)
-            SendMessageA(first, QRFM_HELP, (WPARAM) "About", 0);
+    case 9:   // help
+        AskFirstFrameForHelp("About");
         break;
-    }
     }
 }
 

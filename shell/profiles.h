@@ -90,12 +90,13 @@ int FillProfileList(const char *name);
 // Only the profile commands, the current profile left alone; their number.
 int RefillProfileCommands();
 
-// A profile whose stored screen trigger matches the layout, the current one
-// preferred; false when none.
+// The first profile other than the current one (compared with case) whose
+// stored screen trigger is on and matches the layout, in the order the file
+// system lists the folders; false when none.
 bool FindScreenProfile(int x, int y, int width, int height, char *name);
-// After a display change: switches to the profile of the new virtual screen.
-// PROFILE_DONE when switched, PROFILE_NOT_FOUND when none matches or it is
-// already current.
+// After a display change: saves the current profile and loads the one
+// FindScreenProfile names. PROFILE_DONE when switched, PROFILE_NOT_FOUND when
+// no other profile matches.
 int SwitchProfileForScreen(int x, int y, int width, int height);
 // The same for the virtual screen of gMonitors, as RefreshMonitors left it.
 int SwitchProfileForMonitors();
