@@ -20,13 +20,11 @@
 #include "earth/compositor.h"
 #include "earth/placeholder.h"
 #include "earth/renderjobs.h"
-#include "earth/scramble.h"
 #include "earth/settings.h"
 #include "framework/application.h"
 #include "framework/mappedfile.h"
 #include "framework/recordfile.h"
 #include "framework/utilities.h"
-#include "imaging/image.h"
 #include "shell/desktop.h"
 #include "shell/entry.h"
 #include "shell/mainwindow.h"
@@ -49,29 +47,13 @@ LONG WINAPI EndOnFault(EXCEPTION_POINTERS *info)
 }
 
 // Every file below the folder with its bytes, by path relative to it.
-void Snapshot(const std::string &folder, const std::string &prefix,
-              std::map<std::string, std::string> *files)
-{
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = entry.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            Snapshot(folder + "\\" + name, prefix + name + "\\", files);
-        else
-            (*files)[prefix + name] = ReadWhole(folder + "\\" + name);
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
-}
-
 std::map<std::string, std::string> Snapshot(const std::string &folder)
 {
     std::map<std::string, std::string> files;
-    Snapshot(folder, "", &files);
+    WalkTree(folder, [&](const std::string &path, bool isFolder) {
+        if (!isFolder)
+            files[path] = ReadWhole(folder + "\\" + path);
+    });
     return files;
 }
 
@@ -110,22 +92,10 @@ std::string Temporaries(const std::map<std::string, std::string> &files)
     return names;
 }
 
-std::string CloudSource(int width, int height)
+RGBQUAD Pattern(int x, int top)
 {
-    CImage image;
-    image.Create(width, height, 24, FORMAT_JPG);
-    for (int y = 0; y < height; y++)
-        for (int x = 0; x < width; x++) {
-            RGBQUAD c = {(BYTE)(x * 3), (BYTE)(y * 5), (BYTE)(x + y), 0};
-            image.SetPixelColor(x, y, c);
-        }
-    unsigned char *jpeg = 0;
-    int32_t size = 0;
-    EXPECT_TRUE(image.Encode(&jpeg, &size, FORMAT_JPG)) << image.GetLastError();
-    std::string bytes((const char *)jpeg, size);
-    CDibImage::FreeEncodedBuffer(jpeg);
-    ScrambleBytes((uint8_t *)&bytes[0], (uint32_t)bytes.size());
-    return bytes;
+    RGBQUAD c = {(BYTE)(x * 3), (BYTE)(top * 5), (BYTE)(x + top), 0};
+    return c;
 }
 
 class FullDisk : public ::testing::Test {
@@ -165,21 +135,14 @@ protected:
         CopyText(gPrefs.szCurProfile, "Test", sizeof gPrefs.szCurProfile);
         memset(&gCurProfileSettings, 0, sizeof gCurProfileSettings);
         CreateDirectoryA((data + "\\Profile-Test").c_str(), 0);
-        gLastDownloadCheck = gLastSaverPoll = 0;
-        gSaverActive = 0;
-        gTimerBusy = 0;
-        gWallpaperReady = 0;
-        memset((void *)gOutputStatus, 0, sizeof gOutputStatus);
-        memset((void *)&gRenderJobs, 0, sizeof gRenderJobs);
-        ASSERT_TRUE(ResizeViewList(&gViewLists[0], 1));
-        ASSERT_TRUE(ResizeViewList(&gViewLists[1], 1));
-        SetDefaultView(&gViewLists[0].data[0], 0);
-        SetDefaultView(&gViewLists[1].data[0], 1);
+        FreshOutputState();
+        if (HasFatalFailure())
+            return;
         UseTinyMaps(install);
         // A picture of 98,358 bytes: far more than the 16 KB left free.
         gScreenW = 256;
         gScreenH = 128;
-        WriteWhole(install + "\\CloudsL.int", CloudSource(512, 256));
+        WriteWhole(install + "\\CloudsL.int", ScrambledJpeg(512, 256, Pattern));
         boxes.Start();
     }
     void TearDown() override
