@@ -204,7 +204,7 @@ void ReportProfileSaved(int result, const char *name)
     ReportUnsaved(what, error);
 }
 
-void SaveEverything()
+void SaveEverything(bool tell)
 {
     bool profile = ProfileSaveFailed(ProfileIO(PROFILE_SAVE, gPrefs.szCurProfile));
     DWORD error = GetLastError();
@@ -216,6 +216,8 @@ void SaveEverything()
         gUnsavedReported = false;   // the next failure is news again
         return;
     }
+    if (!tell)
+        return;
     char what[PROFILE_NAME_SIZE + 64];
     snprintf(what, sizeof what, "%s%s%s%s%s", prefs ? "the preferences" : "",
              prefs && profile ? " and " : "", profile ? "the profile \"" : "",
@@ -229,7 +231,7 @@ static void QuitProgram()
         SendMessageA(gOptionsDialog, OPTIONS_CLOSE, 0, 0);
         CloseOptionsDialog();
     }
-    SaveEverything();
+    SaveEverything(false);
     PostQuitMessage(0);
 }
 

@@ -25,8 +25,10 @@ void RunMainCommand(int id, LPARAM lParam);
 // The settings saved now, as before an export or at quitting. When a store
 // cannot be written the settings stay in memory for the next save, and the
 // user is told once what was not saved and why; a save that succeeds
-// again re-arms that message.
-void SaveEverything();
+// again re-arms that message. Quitting and the end of the session save
+// without telling (tell false): a message box there would hold up the quit
+// that the session, setup or a "-QUIT" start waits for.
+void SaveEverything(bool tell = true);
 // The same message after ProfileIO's save of the named profile, when its
 // result is a failure (a profile switch or copy saves the current one).
 void ReportProfileSaved(int result, const char *name);
