@@ -172,7 +172,8 @@ protected:
         int result = RunHostScript(here, body, &report);
         if (result)
             return result;
-        if (leave >= 0 && report.find("free=" + std::to_string(leave) + "\n") == std::string::npos) {
+        std::string wanted = "free=" + std::to_string(leave) + "\n";
+        if (leave >= 0 && report.find(wanted) == std::string::npos) {
             ADD_FAILURE() << "filling to " << leave << " bytes free: " << report;
             return 3;
         }
@@ -227,9 +228,8 @@ TEST_F(FullDisk, RendersAndMapsFailWithTheirCodesAndKeepEveryFile)
         EXPECT_EQ(RENDER_NO_TEMPORARY, RenderWallpaper());
         Ticks(2000010);
         ASSERT_EQ(shown + 1, boxes.texts.size());
-        EXPECT_NE(std::string::npos,
-                  boxes.texts[shown].find("The wallpaper image could not be updated!\nError code: 44."))
-            << boxes.texts[shown];
+        const char *kReport = "The wallpaper image could not be updated!\nError code: 44.";
+        EXPECT_NE(std::string::npos, boxes.texts[shown].find(kReport)) << boxes.texts[shown];
         EXPECT_EQ(CLOUDS_TMP_NOT_CREATED, GenerateCloudMap());
         EXPECT_EQ('N', WritePlaceholderImage(In("Placeholder.bmp").c_str(), 256, 128));
         // A mapping of a new file that cannot get its blocks leaves no file.
@@ -329,8 +329,8 @@ TEST_F(FullDisk, AFailedSaveIsToldOnceAndTheNextSaveWritesTheKeptSettings)
     EXPECT_NE(std::string::npos, text.find("The settings could not be saved!")) << text;
     EXPECT_NE(std::string::npos, text.find("the preferences and the profile \"Test\"")) << text;
     char reason[256] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, 0, ERROR_DISK_FULL, 0,
-                   reason, sizeof reason, 0);
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, 0, ERROR_DISK_FULL,
+                   0, reason, sizeof reason, 0);
     std::string full = reason;
     while (!full.empty() && (full.back() == '\n' || full.back() == '\r' || full.back() == ' '))
         full.pop_back();
