@@ -25,6 +25,7 @@
 #include "framework/seams.h"
 #include "framework/application.h"
 #include "framework/mappedfile.h"
+#include "framework/recordfile.h"
 #include "imaging/image.h"
 
 static const double PI = 3.14159265358979323846;
@@ -2381,7 +2382,7 @@ bool ReplaceFileWithRetries(const char *source, const char *target, bool keepSou
     for (int attempt = 0; attempt < gComposeCopyAttempts; attempt++) {
         if (attempt)
             Sleep(gComposeCopyPauseMs);
-        bool done = keepSource ? CopyFileA(source, target, FALSE) != 0
+        bool done = keepSource ? CopyFileReplacing(source, target)
                                : MoveFileExA(source, target,
                                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
         if (done)

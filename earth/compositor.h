@@ -53,7 +53,8 @@ extern int gRenderThreads;
 
 // Puts source over target (moved, or copied when keepSource), retrying
 // gComposeCopyAttempts times: a reader of the previous picture, such as the
-// screen saver, may hold the target for a while.
+// screen saver, may hold the target for a while. A copy goes through a
+// temporary beside the target, so one that does not fit keeps the old one.
 bool ReplaceFileWithRetries(const char *source, const char *target, bool keepSource);
 
 // Renders the job list into path. cancel is read at least once a row:

@@ -109,12 +109,17 @@ static int SettingsIO(int mode, ProfileSettings *settings, const char *name)
                              name, "Settings");
 }
 
-static void ViewListsIO(int mode, const char *name)
+// True when both lists were moved; the second is tried after a failed first.
+static bool ViewListsIO(int mode, const char *name)
 {
-    ViewOptionsIO(mode, &gViewLists[0], "%s\\%s%s\\%s.rgc", gApp.dataFolder, kFolderPrefix, name,
-                  "Options0");
-    ViewOptionsIO(mode, &gViewLists[1], "%s\\%s%s\\%s.rgc", gApp.dataFolder, kFolderPrefix, name,
-                  "Options1");
+    int first = ViewOptionsIO(mode, &gViewLists[0], "%s\\%s%s\\%s.rgc", gApp.dataFolder,
+                              kFolderPrefix, name, "Options0");
+    DWORD error = GetLastError();
+    int second = ViewOptionsIO(mode, &gViewLists[1], "%s\\%s%s\\%s.rgc", gApp.dataFolder,
+                               kFolderPrefix, name, "Options1");
+    if (first && !second)
+        SetLastError(error);   // why the first one failed
+    return !first && !second;
 }
 
 // The profile's last renders over the desktop's and the screen saver's copies.
@@ -126,7 +131,7 @@ static void ShowProfileRenders(const char *name)
         if (!ProfilePath(source, name, renders[job]))
             continue;
         RenderCopyPath(target, MAX_TEXT, job);
-        CopyFileA(source, target, FALSE);
+        CopyFileReplacing(source, target);
     }
 }
 
@@ -166,8 +171,7 @@ static int SaveProfile(const char *name)
     CreateProfileFolder(name);
     if (SettingsIO(PROFILE_SAVE, &gCurProfileSettings, name) != 0)
         return PROFILE_NO_SETTINGS;
-    ViewListsIO(PROFILE_SAVE, name);
-    return PROFILE_DONE;
+    return ViewListsIO(PROFILE_SAVE, name) ? PROFILE_DONE : PROFILE_NOT_SAVED;
 }
 
 int ProfileIO(int mode, const char *name)
@@ -186,7 +190,7 @@ int SwitchProfile(const char *name)
     CopyText(next, name ? name : "", PROFILE_NAME_SIZE);
     CancelAllRenderJobs();
     if (gPrefs.szCurProfile[0])
-        ProfileIO(PROFILE_SAVE, gPrefs.szCurProfile);
+        ReportProfileSaved(ProfileIO(PROFILE_SAVE, gPrefs.szCurProfile), gPrefs.szCurProfile);
     return ProfileIO(PROFILE_LOAD, next);
 }
 
@@ -650,7 +654,7 @@ int AddProfile(const char *name)
     char oldName[PROFILE_NAME_SIZE];
     CopyText(oldName, gPrefs.szCurProfile, PROFILE_NAME_SIZE);
     if (oldName[0])
-        ProfileIO(PROFILE_SAVE, oldName);
+        ReportProfileSaved(ProfileIO(PROFILE_SAVE, oldName), oldName);
     if (!CopyProfileFolder(name))
         return PROFILE_FOLDER_FAILED;
     FillProfileList(name);
