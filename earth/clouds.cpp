@@ -151,11 +151,13 @@ static int WriteCloudTmp(const char *path, const CDibImage *image)
     return result;
 }
 
-// The renderer may hold the old map for a while.
+// The renderer may hold the old map for a while. The finished temporary is
+// moved over it: a copy on a full disk would truncate the old map and leave
+// a torn one.
 static int ReplaceCloudMap(const char *tmpPath, const char *mapPath)
 {
     for (int attempt = 0;; attempt++) {
-        if (CopyFileA(tmpPath, mapPath, FALSE))
+        if (MoveFileExA(tmpPath, mapPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return CLOUDS_OK;
         if (attempt >= gCloudCopyRetries)
             return CLOUDS_MAP_NOT_REPLACED;

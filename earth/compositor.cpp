@@ -4,8 +4,10 @@
 // Per view the work is split into a set-up (maps, tables of the byte-valued
 // power curves, background picture, star field) and a per-pixel shader that
 // follows the plain formulas; what depends only on the row or the column is
-// worked out once for it. The rows of a view are shared out among worker
-// threads, one per processor core, inside the one render.
+// worked out once for it. The rows of a view are handed out, band by band
+// of the star field, to the calling thread and to worker threads kept
+// between renders, one thread per processor core in all, inside the one
+// render.
 #include "earth/compositor.h"
 
 #include <emmintrin.h>
@@ -23,6 +25,7 @@
 #include "framework/seams.h"
 #include "framework/application.h"
 #include "framework/mappedfile.h"
+#include "framework/recordfile.h"
 #include "imaging/image.h"
 
 static const double PI = 3.14159265358979323846;
@@ -361,9 +364,8 @@ PIXEL_HELPER int CornerBytes(const uint8_t *colour, const uint8_t *grey)
     return low | colour[2] << 16 | (grey ? *grey : 0) << 24;
 }
 
-// The bilinear samples of a colour map (and of a grey map of the same size,
-// or none) at shared corners: its four channels in the lanes of SSE2 doubles,
-// each lane rounded exactly as MapBilinearChannel rounds a channel.
+// The four corners of a colour map (and of a grey map of the same size, or
+// none) as SampleFour takes them, one CornerBytes int each.
 PIXEL_HELPER void CornerInts(const uint8_t *colour, const uint8_t *grey, const Corners *at,
                              int v[4])
 {
@@ -372,6 +374,9 @@ PIXEL_HELPER void CornerInts(const uint8_t *colour, const uint8_t *grey, const C
         v[k] = CornerBytes(colour + 3 * corners[k], grey ? grey + corners[k] : 0);
 }
 
+// The bilinear samples of those corners: the four channels in the lanes of
+// SSE2 doubles, each lane rounded exactly as MapBilinearChannel rounds a
+// channel.
 PIXEL_HELPER void SampleFour(const int v[4], const Corners *at, uint8_t out[3], uint8_t *greyOut)
 {
     __m128i bytes = _mm_setr_epi32(v[0], v[1], v[2], v[3]), zero = _mm_setzero_si128();
@@ -1043,7 +1048,7 @@ PIXEL_HELPER void MixMonths(const JobState *j, const uint8_t here[3], const uint
         rgb[k] = (int)(next[2 - k] + weight * (here[2 - k] - next[2 - k]));
 }
 
-// The season-mixed map colour, R G B.
+// One map's pixel as stored (B G R, or one byte): planned, or sampled.
 // at: the shared corners of a bilinear sample, or null. bytes: the map's
 // bytes a pixel, a constant at every call.
 PIXEL_HELPER void PlannedOrSampled(MapImage *m, int bytes, const uint8_t *planned,
@@ -1062,6 +1067,7 @@ PIXEL_HELPER void PlannedOrSampled(MapImage *m, int bytes, const uint8_t *planne
         Sample(m, mapX, mapY, j->bilinear, out);
 }
 
+// The season-mixed map colour, R G B.
 // sampled: the day map's sample when the caller has taken it, or null;
 // then dayCorners are its corner pixels (CornerInts).
 PIXEL_HELPER void MapColour(JobState *j, double mapX, double mapY, const PixelPlan *plan,
@@ -1106,8 +1112,8 @@ struct CloudShade {
 };
 
 
-// Sector row and the position t inside it for the direction from the sun's
-// point to the pixel.
+// A pixel's longitude and latitude offsets from the sun's point, wrapped:
+// the direction the cloud relief takes its octant from (SunOctantOf).
 PIXEL_HELPER double SunLongitudeOffset(const JobState *j, double lon)
 {
     double d = lon - j->sunLongitude;
@@ -1532,8 +1538,10 @@ static void PrepareFlatRow(const JobState *j, int y, FlatRow *row)
 
 // The planned reads of one flat-map pixel; parts whose map is not held whole
 // in memory, or is sampled bilinearly, stay unplanned.
-// The row's part is filled once a row (PlanFlatRow), the column's once a
-// pixel (PlanFlatColumn).
+// The row's part is filled once a row (PlanFlatRow); the column's once a
+// pixel (PlanFlatColumn) only in rows whose maps are not all planned:
+// ShadeFlatClouds sets the cloud part itself, ShadeFlatEarth reads the
+// map rows without it.
 static void PlanFlatRow(const JobState *j, const FlatRow *r, PixelPlan *plan)
 {
     bool nearest = !j->bilinear;
@@ -1573,8 +1581,9 @@ static void ReportRows(const ComposeState *s, const JobState *j, int rowsDone)
 
 // rowBand: the twilight band of the row when every pixel of it has the same
 // latitude (flat maps), else null.
-// out: the pixel's bytes in the picture (InStoredRow). Inlined into each
-// row loop, which then drops what its kind of view never uses.
+// out: the pixel's bytes in the picture (InStoredRow), or in a flat map's
+// stretch buffer. Inlined into each row loop, which then drops what its
+// kind of view never uses.
 PIXEL_HELPER void ShadePixel(JobState *j, const ComposeState *s, const StarBand *band, uint8_t *out,
                        int x, int y, const MapProjection *p,
                        double sinLat, double cosLat, double columnCos, const Twilight *rowBand,
@@ -1618,9 +1627,9 @@ static int CellOfRow(const JobState *j, int y)
     return (y - j->view->iClpArea[1]) / STAR_CELL_PIXELS;
 }
 
-// Puts the star coverage of row y's cell row into the band. A row asks
-// for it only when it has space to shade: a flat map's rows on the map
-// never read it.
+// Puts the star coverage of row y's cell row into the band. RenderGlobeRow
+// asks for it for every row, RenderFlatRow only for a row off the map: a
+// flat map's rows on the map never read it.
 static void BandForRow(const JobState *j, StarBand *band, int y)
 {
     int row = CellOfRow(j, y);
@@ -1869,8 +1878,9 @@ static void FillPixels(uint8_t *out, const uint8_t fill[3], int count)
         memcpy(out, fill, 3);
 }
 
-// Pixels of a row beyond the globe and its halo: background and stars, as
-// ShadeFar shades them, without the distance.
+// Pixels of a row beyond the globe and its halo, or a flat map's row off
+// the map: background and stars, as ShadeFar shades them, without the
+// distance.
 static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *band, int y, int x0,
                            int x1)
 {
@@ -1891,7 +1901,8 @@ static bool RenderFarSpace(JobState *j, const ComposeState *s, const StarBand *b
     if (!j->background.loaded && !s->shiftX && x0 <= x1) {
         // The same steps as below along one run of the row, with the
         // settings in locals (a store into the picture would make the
-        // compiler read them again) and the cancel byte read once a row.
+        // compiler read them again) and the cancel byte read once, at the
+        // run's end.
         // Stars are rare: the dark stretches between them are found four
         // coverage values at a time and filled (or, keeping the pixels as
         // they are, skipped) whole.
@@ -2371,7 +2382,7 @@ bool ReplaceFileWithRetries(const char *source, const char *target, bool keepSou
     for (int attempt = 0; attempt < gComposeCopyAttempts; attempt++) {
         if (attempt)
             Sleep(gComposeCopyPauseMs);
-        bool done = keepSource ? CopyFileA(source, target, FALSE) != 0
+        bool done = keepSource ? CopyFileReplacing(source, target)
                                : MoveFileExA(source, target,
                                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
         if (done)

@@ -53,11 +53,16 @@ extern int gRenderThreads;
 
 // Puts source over target (moved, or copied when keepSource), retrying
 // gComposeCopyAttempts times: a reader of the previous picture, such as the
-// screen saver, may hold the target for a while.
+// screen saver, may hold the target for a while. A copy goes through a
+// temporary beside the target, so one that does not fit keeps the old one.
 bool ReplaceFileWithRetries(const char *source, const char *target, bool keepSource);
 
-// Renders the job list into path. cancel is polled per pixel; a cancelled
-// render answers RENDER_OK and leaves the target as it was. output is
+// Renders the job list into path. cancel is read at least once a row:
+// after each 256-pixel stretch of a flat map, each pixel pair of a globe,
+// each run of space (each pixel of it under a background picture or on a
+// desktop shifted sideways), and once more after a view's last row; the
+// other threads then stop after their current row. A cancelled render
+// answers RENDER_OK and leaves the target as it was. output is
 // RENDER_OUTPUT_WALLPAPER or RENDER_OUTPUT_SCREENSAVER. The jobs are the
 // caller's copies and are changed (dRotateX is negated).
 int ComposeImage(volatile uint8_t *cancel, ViewList *jobs, const char *path, int output);

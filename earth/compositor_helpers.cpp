@@ -1,4 +1,5 @@
-// Compositor helpers: tables, star field, buffered reader, sized file, sine.
+// Compositor helpers: tables, arc tangents, star field, buffered reader,
+// sized file, sine.
 #include "earth/compositor_helpers.h"
 
 #include <math.h>

@@ -1,7 +1,9 @@
 // Small routines for the compositor's and the map-file code's inner loops:
 // the process-wide cosine and random tables, the random star field, a
 // windowed file reader, a file opener that sizes its file up front, the
-// sine taken from the cosine table, and the colour steps in SSE2 lanes.
+// sine taken from the cosine table, the arc tangents and the cloud relief's
+// sun octant, and the pixel loops' steps in SSE2 lanes (colours, a grey
+// map's bilinear sample, the globe projection of two pixels).
 #pragma once
 
 #include <emmintrin.h>
@@ -164,7 +166,8 @@ void advanceLightSpots(LightSpot *window, float density, int cellsAcross, int *r
 // Coverage 0..1 of the pixel by the stars around its cell.
 float lightSpotCoverage(int x, int y, int cellRow, const LightSpot *window, int cellsAcross);
 // lightSpotCoverage of every pixel of the cell row's 32 picture rows at once,
-// into coverage (32 rows of width floats, the picture's columns 0..width-1):
+// into coverage (32 rows of width floats, the star field's columns
+// 0..width-1, which the compositor counts from the clip rectangle's left):
 // the same values, drawn star by star instead of searched pixel by pixel.
 void rasterLightSpots(const LightSpot *window, int cellsAcross, int cellRow, float *coverage,
                       int width);
@@ -208,7 +211,7 @@ struct SizedFile {
     void Close();
 };
 
-// --- Colour steps of the pixel loops ---
+// --- Steps of the pixel loops ---
 
 #define LANE_HELPER static inline __attribute__((always_inline))
 

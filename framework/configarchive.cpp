@@ -17,8 +17,6 @@
 #include "framework/bytes.h"
 #include "framework/dialogs.h"
 #include "framework/filefind.h"
-#include "framework/framelist.h"
-#include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "framework/updatecheck.h"
 #include "framework/utilities.h"
@@ -797,7 +795,7 @@ static void RunArchiveCommand(HWND dialog, int id, int notification)
         CloseArchiveDialog(dialog, IDCANCEL);
         break;
     case 9:   // help
-        gApp.SendToMainWindow(QRFM_HELP, (WPARAM) "About", 0);
+        AskFirstFrameForHelp("About");
         break;
     }
 }

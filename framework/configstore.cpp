@@ -330,23 +330,6 @@ int CConfigStore::Save(const char *nameFormat, int index, int folderChoice, ...)
     return SaveFile(path);
 }
 
-// The image is written beside the target and moved over it, so a write that
-// comes up short never replaces a good store with a damaged one.
-static int WriteImageSafely(const char *path, const void *image, int length)
-{
-    char temp[MAX_TEXT];
-    if (strlen(path) + 4 >= MAX_TEXT)
-        return 0;
-    snprintf(temp, sizeof temp, "%s_tmp", path);
-    int written = WriteFileData(temp, image, length, WRITE_TRUNCATE);
-    if (written != length ||
-        !MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileA(temp);
-        return 0;
-    }
-    return length;
-}
-
 int CConfigStore::SaveFile(const char *path)
 {
     ZipHandle *zip = CZipWriter::CreateInMemory(0, (uint32_t)text.count + 256, kConfigPassword);
@@ -361,8 +344,12 @@ int CConfigStore::SaveFile(const char *path)
     void *image = 0;
     uint32_t length = 0;
     int result = CZipWriter::GetMemory(zip, &image, &length);
-    if (result == 0 && WriteImageSafely(path, image, (int)length) != (int)length)
+    // Written beside the target and moved over it, so a write that comes up
+    // short (a full disk) never replaces a good store with a damaged one.
+    if (result == 0 && WriteFileReplacing(path, image, (int)length) != (int)length)
         result = -1;
+    DWORD error = GetLastError();
     CZipWriter::Close(zip);
+    SetLastError(error);   // the caller may tell the user why
     return result == 0 ? (int)length : CONFIG_SAVE_NOT_WRITTEN;
 }

@@ -577,6 +577,13 @@ int ShowHelp(const char *fileName, const char *topic)
     return HELP_OPENED;
 }
 
+void AskFirstFrameForHelp(const char *topic)
+{
+    HWND first = FrameWindowAt(0);
+    if (first)
+        SendMessageA(first, QRFM_HELP, (WPARAM)topic, 0);
+}
+
 // ---------------------------------------------------------------- control helpers
 
 BOOL EnableDlgItems(bool enable, HWND dialog, ...)

@@ -70,6 +70,9 @@ int FrameworkMessageBoxV(HWND owner, const char *caption, const char *format, ui
 INT_PTR CALLBACK MessageBoxDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 int ShowHelp(const char *fileName, const char *topic);
+// The framework dialogs' Help: QRFM_HELP with topic and index 0 to the first
+// frame window, which knows the program's help; nothing without frames.
+void AskFirstFrameForHelp(const char *topic);
 
 // Control helpers.
 BOOL EnableDlgItems(bool enable, HWND dialog, ...);   // ids ended by one of 0 or less

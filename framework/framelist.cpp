@@ -318,6 +318,12 @@ int FrameCount() { return gFrames.count; }
 
 HWND FrameWindowAt(int i) { return FrameAt(i) ? FrameAt(i)->window : 0; }
 
+HWND FrameWindowOfIndex(uint16_t frameIndex)
+{
+    CFrameWindow *frame = FindFrameByIndex(frameIndex);
+    return frame ? frame->window : 0;
+}
+
 uint32_t FrameOptionsAt(int i) { return FrameAt(i) ? FrameAt(i)->options : 0; }
 
 void ShowAllFrames()

@@ -9,6 +9,9 @@
 
 int FrameCount();
 HWND FrameWindowAt(int index);        // 0 outside the list
+// The window of the frame whose own 16-bit index this is (not its list
+// position); 0 when there is no such frame.
+HWND FrameWindowOfIndex(uint16_t frameIndex);
 uint32_t FrameOptionsAt(int index);   // 0 outside the list
 void ShowAllFrames();
 // The hovered item's text in the status line of the frame owning owner.

@@ -1,4 +1,8 @@
-// Memory-mapped files.
+// Memory-mapped files. A read-write mapping that grows its file first
+// writes the new part as zeros, so that its blocks exist before anyone
+// writes through the view: a mapping alone only sets the size, and on a
+// nearly full disk the first page past the free space would fault in the
+// writer instead of failing here with a result.
 #include "framework/mappedfile.h"
 
 #include <string.h>
@@ -27,20 +31,59 @@ int CMappedFile::Close()
     return 0;
 }
 
-static HANDLE OpenForMapping(const char *path, bool readWrite)
+// created: set when a read-write open made the file.
+static HANDLE OpenForMapping(const char *path, bool readWrite, bool *created)
 {
     DWORD access = readWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
     DWORD disposition = readWrite ? OPEN_ALWAYS : OPEN_EXISTING;
     HANDLE handle = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, disposition,
                                 FILE_ATTRIBUTE_NORMAL, 0);
-    return handle == INVALID_HANDLE_VALUE ? 0 : handle;
+    if (handle == INVALID_HANDLE_VALUE)
+        return 0;
+    *created = readWrite && GetLastError() != ERROR_ALREADY_EXISTS;
+    return handle;
 }
 
-// Fails with the code and closes whatever is open so far.
-static int FailOpen(CMappedFile *mapped, int code)
+enum { ZERO_CHUNK = 65536 };
+
+// Writes zeros from the file's end up to the wanted size. A write that
+// fails (the disk is full) cuts the file back to its old size, so that a
+// failed open leaves an existing file as it was.
+static bool GrowWithZeros(HANDLE file, DWORD wantLow, DWORD wantHigh)
 {
+    static const uint8_t zeros[ZERO_CHUNK] = {};
+    LARGE_INTEGER old;
+    if (!GetFileSizeEx(file, &old))
+        return false;
+    int64_t want = (int64_t)wantHigh << 32 | wantLow;
+    if (want <= old.QuadPart)
+        return true;
+    if (!SetFilePointerEx(file, old, 0, FILE_BEGIN))
+        return false;
+    for (int64_t left = want - old.QuadPart; left > 0;) {
+        DWORD chunk = left < ZERO_CHUNK ? (DWORD)left : ZERO_CHUNK, done = 0;
+        if (!WriteFile(file, zeros, chunk, &done, 0) || done != chunk) {
+            DWORD error = GetLastError();
+            if (SetFilePointerEx(file, old, 0, FILE_BEGIN))
+                SetEndOfFile(file);
+            SetLastError(error ? error : ERROR_DISK_FULL);
+            return false;
+        }
+        left -= chunk;
+    }
+    return true;
+}
+
+// Fails with the code and closes whatever is open so far; a file that this
+// open created goes again.
+static int FailOpen(CMappedFile *mapped, int code, const char *path, bool created)
+{
+    DWORD error = GetLastError();
     mapped->Close();
     mapped->sizeLow = mapped->sizeHigh = 0;
+    if (created)
+        DeleteFileA(path);
+    SetLastError(error);
     return code;
 }
 
@@ -51,9 +94,10 @@ int CMappedFile::Open(const char *path, int flags, DWORD wantLow, DWORD wantHigh
     bool readWrite = (flags & MAPPED_READ_WRITE) != 0;
     if (!path || !*path)
         return MAPPED_NOT_OPENED;
-    file = OpenForMapping(path, readWrite);
+    bool created = false;
+    file = OpenForMapping(path, readWrite, &created);
     if (!file)
-        return FailOpen(this, MAPPED_NOT_OPENED);
+        return FailOpen(this, MAPPED_NOT_OPENED, path, false);
 
     if (wantLow || wantHigh) {
         sizeLow = wantLow;
@@ -61,18 +105,20 @@ int CMappedFile::Open(const char *path, int flags, DWORD wantLow, DWORD wantHigh
     } else {
         sizeLow = GetFileSize(file, &sizeHigh);
         if (sizeLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
-            return FailOpen(this, MAPPED_NOT_OPENED);
+            return FailOpen(this, MAPPED_NOT_OPENED, path, created);
         if (!sizeLow && !sizeHigh)
-            return FailOpen(this, MAPPED_EMPTY);
+            return FailOpen(this, MAPPED_EMPTY, path, created);
     }
+    if (readWrite && !GrowWithZeros(file, sizeLow, sizeHigh))
+        return FailOpen(this, MAPPED_NO_SPACE, path, created);
 
     mapping = CreateFileMappingA(file, 0, readWrite ? PAGE_READWRITE : PAGE_READONLY, sizeHigh,
                                  sizeLow, 0);
     if (!mapping)
-        return FailOpen(this, MAPPED_NO_MAPPING);
+        return FailOpen(this, MAPPED_NO_MAPPING, path, created);
     base = (uint8_t *)MapViewOfFile(mapping, readWrite ? FILE_MAP_WRITE : FILE_MAP_READ, 0, 0, 0);
     if (!base)
-        return FailOpen(this, MAPPED_NO_VIEW);
+        return FailOpen(this, MAPPED_NO_VIEW, path, created);
     cursor = base;
     writable = readWrite;
     return MAPPED_OK;

@@ -1,6 +1,8 @@
 // A whole file mapped into memory, read-only or read-write, with a cursor
 // that Read and Write keep inside the mapping. Map files, the cloud map and
-// the output bitmaps go through it.
+// the output bitmaps go through it. A read-write open that grows the file
+// secures the new blocks first, so writing through the view cannot fault
+// on a full disk.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +16,7 @@ enum {
     MAPPED_EMPTY = 2,             // the file is empty and no size was given
     MAPPED_NO_MAPPING = 3,        // the mapping object could not be created
     MAPPED_NO_VIEW = 4,           // the view could not be mapped
+    MAPPED_NO_SPACE = 5,          // the file could not be grown to the size (disk full)
 };
 
 struct CMappedFile {
@@ -29,8 +32,9 @@ struct CMappedFile {
     ~CMappedFile();
 
     // A size of 0 maps the whole file; a read-write mapping of a larger size
-    // grows the file to it (new bytes are zero). Opening an open object
-    // closes it first.
+    // grows the file to it (new bytes are zero, written before the mapping
+    // is made). A failed open leaves no file that it created, and an
+    // existing file at its old size. Opening an open object closes it first.
     int Open(const char *path, int flags, DWORD sizeLow, DWORD sizeHigh);
     // 0 copied and cursor advanced; 1 nothing done (not mapped, not enough
     // bytes left, or a write into a read-only view).

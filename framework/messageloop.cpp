@@ -68,8 +68,10 @@ static bool TranslateAccelerators(const MSG *msg)
             (accel.alt && !KeyDown(VK_MENU)))
             continue;
         HWND front = gApp.GetOwnForegroundWindow();
+        // The entry names a frame by its own index, which need not be its
+        // place in the frame list.
         if (accel.frameIndex != ACCEL_ANY_WINDOW) {
-            HWND frame = FrameWindowAt(accel.frameIndex);
+            HWND frame = FrameWindowOfIndex(accel.frameIndex);
             if (!frame)
                 return false;
             if (frame != front)

@@ -1,4 +1,7 @@
-// Record files and the plain whole-file helpers.
+// Record files and the plain whole-file helpers. Records (and the
+// configuration stores, and copies of pictures) are written beside their
+// file as "<path>_tmp" and moved over it; a write that fails (a full disk)
+// removes that temporary again and leaves the old file whole.
 #include "framework/recordfile.h"
 
 #include <stdio.h>
@@ -113,29 +116,59 @@ static int WriteAll(HANDLE file, const void *buffer, int byteCount)
     DWORD written = 0;
     if (byteCount > 0 && !WriteFile(file, buffer, (DWORD)byteCount, &written, 0))
         written = 0;
+    else if ((int)written != byteCount)
+        SetLastError(ERROR_DISK_FULL);   // a short count without an error
     return (int)written;
+}
+
+int WriteFileReplacing(const char *path, const void *buffer, int byteCount)
+{
+    char temp[MAX_TEXT];
+    if (!path || strlen(path) + 4 >= MAX_TEXT)
+        return 0;   // the temporary name would be cut onto another file
+    if (!buffer || byteCount < 0)
+        return 0;
+    FormatPath(temp, "%s_tmp", path);
+    HANDLE file = CreateWithFolder(temp, 0, CREATE_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    int written = WriteAll(file, buffer, byteCount);
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    if (written != byteCount ||
+        !MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        // The old file stays; a short temporary (a full disk) goes, and the
+        // caller still reads why the write failed.
+        if (written == byteCount)
+            error = GetLastError();
+        DeleteFileA(temp);
+        SetLastError(error ? error : ERROR_WRITE_FAULT);
+        return 0;
+    }
+    return byteCount;
+}
+
+bool CopyFileReplacing(const char *source, const char *target)
+{
+    char temp[MAX_TEXT];
+    if (!source || !target || strlen(target) + 4 >= MAX_TEXT)
+        return false;
+    FormatPath(temp, "%s_tmp", target);
+    if (CopyFileA(source, temp, FALSE) &&
+        MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DWORD error = GetLastError();
+    DeleteFileA(temp);
+    SetLastError(error);
+    return false;
 }
 
 int WriteRecordFileEx(const char *folder, const char *name, const char *extension,
                       const void *buffer, int byteCount, int folderChoice)
 {
-    char path[MAX_TEXT], temp[MAX_TEXT];
+    char path[MAX_TEXT];
     ComposePath(path, folder, name, extension, folderChoice);
-    FormatPath(temp, "%s_tmp", path);
-    if (strlen(path) + 4 >= MAX_TEXT)
-        return 0;   // the temporary name would be cut onto another file
-    if (!buffer || byteCount < 0)
-        return 0;
-    HANDLE file = CreateWithFolder(temp, 0, CREATE_ALWAYS);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    int written = WriteAll(file, buffer, byteCount);
-    CloseHandle(file);
-    if (written != byteCount)
-        return 0;   // the old record stays; the partial temporary file is harmless
-    if (!MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return 0;
-    return byteCount;
+    return WriteFileReplacing(path, buffer, byteCount);
 }
 
 int WriteRecordFile(const char *name, int index, const void *buffer, int byteCount,

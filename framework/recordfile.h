@@ -1,6 +1,7 @@
 // Record files: one fixed-layout record per file "<name><index>.rgc" in the
 // data folder (folder choice 1: the second, common folder), written through
-// "<path>_tmp" and a move so readers never see a torn record.
+// "<path>_tmp" and a move so readers never see a torn record; a write that
+// fails (a full disk) removes its temporary and leaves the old file whole.
 #pragma once
 
 #include <stdint.h>
@@ -15,6 +16,13 @@ int WriteRecordFile(const char *name, int index, const void *buffer, int byteCou
                     int folderChoice);
 int WriteRecordFileEx(const char *folder, const char *name, const char *extension,
                       const void *buffer, int byteCount, int folderChoice);
+// The bytes written to "<path>_tmp" (folders made as needed) and moved over
+// path: byteCount, or 0 with the old file untouched, no temporary left and
+// the system's reason in GetLastError.
+int WriteFileReplacing(const char *path, const void *buffer, int byteCount);
+// The same for a copy of the file source over target: true when replaced;
+// a copy that does not fit never leaves a torn target.
+bool CopyFileReplacing(const char *source, const char *target);
 
 enum { WRITE_TRUNCATE = 0, WRITE_APPEND = 1, WRITE_IN_PLACE = 2 };
 int ReadFileData(const char *path, void *buffer, int byteCount);

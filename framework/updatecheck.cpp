@@ -14,9 +14,7 @@
 #include "framework/application.h"
 #include "framework/configarchive.h"
 #include "framework/dialogs.h"
-#include "framework/framelist.h"
 #include "framework/httpclient.h"
-#include "framework/messages.h"
 #include "framework/recordfile.h"
 #include "framework/utilities.h"
 #include "resources/resource.h"
@@ -96,6 +94,44 @@ bool IsNewerVersion(const int version[3])
 static const char *InstallText(int offset)
 {
     return (const char *)gApp.installRecord + offset;
+}
+
+// ---------------------------------------------------------------- status line
+
+// Texts go to the dialog from the worker as well: never wait long on the
+// dialog's thread, which may itself be waiting for the worker to stop.
+static void SetDialogText(HWND dialog, int id, const char *text)
+{
+    HWND control = GetDlgItem(dialog, id);
+    if (control)
+        SendMessageTimeoutA(control, WM_SETTEXT, 0, (LPARAM)text, SMTO_ABORTIFHUNG,
+                            UPDATE_TEXT_WAIT_MS, 0);
+}
+
+static void ShowStatusLine(const char *text)
+{
+    HWND dialog = gUpdateDialog;
+    if (dialog)
+        SetDialogText(dialog, IDC_UPD_STATUS, text);
+}
+
+static void ShowStatus(int variant)
+{
+    const char *text = gApp.strings.GetText(TEXT_ID, variant);
+    ShowStatusLine(text ? text : "");
+}
+
+// A failed fetch: the table's text, and for a refused server certificate
+// also why, since the user can do something about that one.
+static void ShowFetchFailure(int result)
+{
+    const char *text = gApp.strings.GetText(TEXT_ID, TEXT_DOWNLOAD_ERROR);
+    char line[UPDATE_TEXT_SIZE];
+    if (IsCertificateRefusal(result))
+        snprintf(line, sizeof line, "%s - %s", text ? text : "", HttpResultText(result));
+    else
+        CopyText(line, text ? text : "", sizeof line);
+    ShowStatusLine(line);
 }
 
 // ---------------------------------------------------------------- starting
@@ -193,6 +229,9 @@ int LaunchUpdateCheck(int64_t now)
     HANDLE thread = CreateThread(0, 0, UpdateCheckThread, 0, 0, 0);
     if (!thread) {
         gUpdateRunning = 0;
+        // Told here, whoever asked ("Check now", the daily tick), when the
+        // dialog is open.
+        ShowStatus(TEXT_NOT_STARTED);
         return UPDATE_NO_THREAD;
     }
     CloseHandle(thread);
@@ -212,42 +251,6 @@ int StartUpdateCheck(int64_t now)
 }
 
 // ---------------------------------------------------------------- dialog texts
-
-// Texts go to the dialog from the worker as well: never wait long on the
-// dialog's thread, which may itself be waiting for the worker to stop.
-static void SetDialogText(HWND dialog, int id, const char *text)
-{
-    HWND control = GetDlgItem(dialog, id);
-    if (control)
-        SendMessageTimeoutA(control, WM_SETTEXT, 0, (LPARAM)text, SMTO_ABORTIFHUNG,
-                            UPDATE_TEXT_WAIT_MS, 0);
-}
-
-static void ShowStatusLine(const char *text)
-{
-    HWND dialog = gUpdateDialog;
-    if (dialog)
-        SetDialogText(dialog, IDC_UPD_STATUS, text);
-}
-
-static void ShowStatus(int variant)
-{
-    const char *text = gApp.strings.GetText(TEXT_ID, variant);
-    ShowStatusLine(text ? text : "");
-}
-
-// A failed fetch: the table's text, and for a refused server certificate
-// also why, since the user can do something about that one.
-static void ShowFetchFailure(int result)
-{
-    const char *text = gApp.strings.GetText(TEXT_ID, TEXT_DOWNLOAD_ERROR);
-    char line[UPDATE_TEXT_SIZE];
-    if (IsCertificateRefusal(result))
-        snprintf(line, sizeof line, "%s - %s", text ? text : "", HttpResultText(result));
-    else
-        CopyText(line, text ? text : "", sizeof line);
-    ShowStatusLine(line);
-}
 
 static void ShowLastCheck(HWND dialog)
 {
@@ -436,6 +439,9 @@ static void AcceptUpdateDialog(HWND dialog)
     ReadUpdateRecord();
     int64_t now = (int64_t)time(0);
     bool due = UpdateDue(now);
+    // Closed before the launch, not after: closing sets the cancel byte,
+    // which would stop the new check at once. So a launch that fails finds
+    // no dialog to tell.
     CloseUpdateDialog(dialog);
     if (due)
         LaunchUpdateCheck(now);
@@ -448,8 +454,7 @@ static void RunUpdateCommand(HWND dialog, int id)
         FollowEnabled(dialog);
         break;
     case IDC_UPD_CHECKNOW:
-        if (LaunchUpdateCheck((int64_t)time(0)) != UPDATE_STARTED)
-            ShowStatus(TEXT_NOT_STARTED);
+        LaunchUpdateCheck((int64_t)time(0));
         break;
     case IDC_UPD_DOWNLOAD:
         ShellExecuteUnelevated(InstallText(UPDATE_DOWNLOAD_URL_OFFSET), 0, 0, 0, SW_SHOWNORMAL);
@@ -460,12 +465,9 @@ static void RunUpdateCommand(HWND dialog, int id)
     case IDCANCEL:
         CloseUpdateDialog(dialog);
         break;
-    case 9: {   // help, asked of the first frame window
-        HWND first = FrameWindowAt(0);
-        if (first)
-            SendMessageA(first, QRFM_HELP, (WPARAM) "About", 0);
+    case 9:   // help
+        AskFirstFrameForHelp("About");
         break;
-    }
     }
 }
 

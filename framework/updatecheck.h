@@ -60,7 +60,8 @@ bool IsNewerVersion(const int version[3]);
 // tick pass the real time); a successful check stores its day.
 // When enabled and due at now, LaunchUpdateCheck's result; else UPDATE_NOT_DUE.
 int StartUpdateCheck(int64_t now);
-// 0 started, 1 a previous worker did not stop, 3 no thread.
+// 0 started, 1 a previous worker did not stop, 3 no thread (the open
+// dialog's status line says so).
 int LaunchUpdateCheck(int64_t now);
 DWORD WINAPI UpdateCheckThread(LPVOID);
 INT_PTR CALLBACK UpdateCheckDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -237,6 +237,10 @@ void CDibImage::ShareBuffers(const CDibImage &src)
 
 void CDibImage::Ghost(const CDibImage &src)
 {
+    // Once the pointers name src's buffers, this image's own would be lost:
+    // they go first (an image that is a ghost already owns nothing).
+    DestroyFrames();
+    Destroy();
     ShareBuffers(src);
     frames = src.frames;
     frameSlots = src.frameSlots;

@@ -102,8 +102,9 @@ int RunSilentSetup()
     if (!error)
         error = RunPhase(1);
     // A folder an uninstall only left for the next restart (or one that still
-    // holds the user's own files) is done; in setup every failed line is a
-    // failed installation.
+    // holds the user's own files) is done: an uninstall goes on past a failed
+    // "RemoveDir". Setup stops at it instead, so the lines after it never ran
+    // and an error 20 there is a failed installation, not a success.
     if (error == SE_REMOVEDIR && gSetup.uninstallMode)
         error = 0;
     SetVariable("#EXECUTE#", "0");

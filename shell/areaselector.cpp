@@ -170,7 +170,11 @@ int AreaSelector::HitTest(POINT c)
             edges |= AREA_EDGE_RIGHT;
         if (abs(c.y - r.bottom) <= m)
             edges |= AREA_EDGE_BOTTOM;
-        // A rectangle too small to tell its edges apart is moved.
+        // In a rectangle too narrow (or too low) to tell its edges apart the
+        // cursor is near both; it gets the left (top) edge alone, so a press
+        // drags that edge and the other stays. With both bits each edge
+        // would follow the cursor, and the first move would squeeze the
+        // rectangle to two pixels wherever the cursor is.
         if ((edges & (AREA_EDGE_LEFT | AREA_EDGE_RIGHT)) == (AREA_EDGE_LEFT | AREA_EDGE_RIGHT))
             edges &= ~AREA_EDGE_RIGHT;
         if ((edges & (AREA_EDGE_TOP | AREA_EDGE_BOTTOM)) == (AREA_EDGE_TOP | AREA_EDGE_BOTTOM))

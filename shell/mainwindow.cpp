@@ -1,6 +1,7 @@
 // The hidden main window: the one-second timer that keeps the outputs
 // current and hands a new wallpaper to the desktop, the tray menu's and the
 // options dialog's commands, and profile switching on display changes.
+// Also the save of all settings, with the one report of a save that failed.
 #include "shell/mainwindow.h"
 
 #include <stdio.h>
@@ -35,6 +36,7 @@ enum {
     CANCEL_ROUND_MS = 50,
     OUTPUT_REPORT_FLAGS = 0x114,
     OPTIONS_CLOSE = 0x8002,
+    SAVE_REPORT_FLAGS = 0x111,   // stop icon, OK
 };
 
 int ReadSaverActiveRecord()
@@ -153,11 +155,74 @@ void CancelAllRenderJobs()
     gTimerBusy = 0;
 }
 
-void SaveEverything()
+// ---------------------------------------------------------------- saving
+
+static bool gUnsavedReported;
+
+// The system's text for the error, or a fixed one when it has none.
+static void DescribeError(DWORD error, char *out, int size)
 {
-    ProfileIO(PROFILE_SAVE, gPrefs.szCurProfile);
-    PrefsIO(1);
+    DWORD n = error ? FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, 0,
+                                     error, 0, out, (DWORD)size, 0)
+                    : 0;
+    while (n > 0 && (out[n - 1] == '\r' || out[n - 1] == '\n' || out[n - 1] == ' '))
+        out[--n] = 0;
+    if (!n)
+        CopyText(out, "The data folder could not be written.", size);
+}
+
+// The stores only answer that they could not be written; without a word
+// the change would be gone at the next start. The records stay in memory and
+// every later save (OK, Apply, a profile switch, quitting) writes them
+// again, so the user hears it once, until a save succeeds again, rather than
+// at every one of those saves.
+static void ReportUnsaved(const char *what, DWORD error)
+{
+    if (gUnsavedReported)
+        return;
+    gUnsavedReported = true;
+    char reason[256];
+    DescribeError(error, reason, sizeof reason);
+    const char *format = gApp.strings.GetText(108, 0);
+    FrameworkMessageBox(gOptionsDialog, gApp.strings.GetText(0, 0),
+                        format ? format : "Not saved: %s.\n%s", SAVE_REPORT_FLAGS, 0, what,
+                        reason);
+}
+
+static bool ProfileSaveFailed(int result)
+{
+    return result == PROFILE_NO_SETTINGS || result == PROFILE_NOT_SAVED;
+}
+
+void ReportProfileSaved(int result, const char *name)
+{
+    if (!ProfileSaveFailed(result))
+        return;
+    DWORD error = GetLastError();
+    char what[PROFILE_NAME_SIZE + 32];
+    snprintf(what, sizeof what, "the profile \"%s\"", name);
+    ReportUnsaved(what, error);
+}
+
+void SaveEverything(bool tell)
+{
+    bool profile = ProfileSaveFailed(ProfileIO(PROFILE_SAVE, gPrefs.szCurProfile));
+    DWORD error = GetLastError();
+    bool prefs = PrefsIO(1) != 0;
+    if (prefs)
+        error = GetLastError();
     SetAutostartShortcut(gPrefs.bAutoStart != 0, "", true, 0, 0);
+    if (!profile && !prefs) {
+        gUnsavedReported = false;   // the next failure is news again
+        return;
+    }
+    if (!tell)
+        return;
+    char what[PROFILE_NAME_SIZE + 64];
+    snprintf(what, sizeof what, "%s%s%s%s%s", prefs ? "the preferences" : "",
+             prefs && profile ? " and " : "", profile ? "the profile \"" : "",
+             profile ? gPrefs.szCurProfile : "", profile ? "\"" : "");
+    ReportUnsaved(what, error);
 }
 
 static void QuitProgram()
@@ -166,7 +231,7 @@ static void QuitProgram()
         SendMessageA(gOptionsDialog, OPTIONS_CLOSE, 0, 0);
         CloseOptionsDialog();
     }
-    SaveEverything();
+    SaveEverything(false);
     PostQuitMessage(0);
 }
 

@@ -1,6 +1,6 @@
 // The hidden main window's state and its one-second timer: downloads, the
 // screen-saver flag, due renders, the wallpaper hand-over and the report of
-// failed renders.
+// failed renders and of settings that could not be saved.
 #pragma once
 
 #include <windows.h>
@@ -22,8 +22,16 @@ int DueOutputs(int64_t now);
 const uint16_t *ProfileMenuCommands();
 // Runs one main-window command (the low 16 bits of QRFM_COMMAND's wParam).
 void RunMainCommand(int id, LPARAM lParam);
-// The settings saved now, as before an export or at quitting.
-void SaveEverything();
+// The settings saved now, as before an export or at quitting. When a store
+// cannot be written the settings stay in memory for the next save, and the
+// user is told once what was not saved and why; a save that succeeds
+// again re-arms that message. Quitting and the end of the session save
+// without telling (tell false): a message box there would hold up the quit
+// that the session, setup or a "-QUIT" start waits for.
+void SaveEverything(bool tell = true);
+// The same message after ProfileIO's save of the named profile, when its
+// result is a failure (a profile switch or copy saves the current one).
+void ReportProfileSaved(int result, const char *name);
 // Sets all five render jobs' cancel flags and waits (at most 50 rounds of
 // 50 ms, pumping messages) until none runs.
 void CancelAllRenderJobs();

@@ -1274,7 +1274,7 @@ INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         return TRUE;
     case WM_ENDSESSION:
         if (wParam)
-            SaveEverything();
+            SaveEverything(false);
         return TRUE;
     case WM_QUIT:
         Quit();

@@ -109,12 +109,17 @@ static int SettingsIO(int mode, ProfileSettings *settings, const char *name)
                              name, "Settings");
 }
 
-static void ViewListsIO(int mode, const char *name)
+// True when both lists were moved; the second is tried after a failed first.
+static bool ViewListsIO(int mode, const char *name)
 {
-    ViewOptionsIO(mode, &gViewLists[0], "%s\\%s%s\\%s.rgc", gApp.dataFolder, kFolderPrefix, name,
-                  "Options0");
-    ViewOptionsIO(mode, &gViewLists[1], "%s\\%s%s\\%s.rgc", gApp.dataFolder, kFolderPrefix, name,
-                  "Options1");
+    int first = ViewOptionsIO(mode, &gViewLists[0], "%s\\%s%s\\%s.rgc", gApp.dataFolder,
+                              kFolderPrefix, name, "Options0");
+    DWORD error = GetLastError();
+    int second = ViewOptionsIO(mode, &gViewLists[1], "%s\\%s%s\\%s.rgc", gApp.dataFolder,
+                               kFolderPrefix, name, "Options1");
+    if (first && !second)
+        SetLastError(error);   // why the first one failed
+    return !first && !second;
 }
 
 // The profile's last renders over the desktop's and the screen saver's copies.
@@ -126,7 +131,7 @@ static void ShowProfileRenders(const char *name)
         if (!ProfilePath(source, name, renders[job]))
             continue;
         RenderCopyPath(target, MAX_TEXT, job);
-        CopyFileA(source, target, FALSE);
+        CopyFileReplacing(source, target);
     }
 }
 
@@ -166,8 +171,7 @@ static int SaveProfile(const char *name)
     CreateProfileFolder(name);
     if (SettingsIO(PROFILE_SAVE, &gCurProfileSettings, name) != 0)
         return PROFILE_NO_SETTINGS;
-    ViewListsIO(PROFILE_SAVE, name);
-    return PROFILE_DONE;
+    return ViewListsIO(PROFILE_SAVE, name) ? PROFILE_DONE : PROFILE_NOT_SAVED;
 }
 
 int ProfileIO(int mode, const char *name)
@@ -186,7 +190,7 @@ int SwitchProfile(const char *name)
     CopyText(next, name ? name : "", PROFILE_NAME_SIZE);
     CancelAllRenderJobs();
     if (gPrefs.szCurProfile[0])
-        ProfileIO(PROFILE_SAVE, gPrefs.szCurProfile);
+        ReportProfileSaved(ProfileIO(PROFILE_SAVE, gPrefs.szCurProfile), gPrefs.szCurProfile);
     return ProfileIO(PROFILE_LOAD, next);
 }
 
@@ -423,13 +427,21 @@ static int CompareNames(const void *a, const void *b)
     return _stricmp((const char *)a, (const char *)b);
 }
 
+// The profile name of what find stands on, or null when it is no profile
+// folder.
+static const char *FoundProfile(const CFileFind &find)
+{
+    const char *name = find.GetFileName() + sizeof kFolderPrefix - 1;
+    return find.IsFolder() && !find.IsDots() && *name ? name : 0;
+}
+
 int ListProfiles(char (*names)[PROFILE_NAME_SIZE], int max)
 {
     int count = 0;
     CFileFind find("%s\\%s*", gApp.dataFolder, kFolderPrefix);
     while (count < max && find.FindNext()) {
-        const char *name = find.GetFileName() + sizeof kFolderPrefix - 1;
-        if (find.IsFolder() && !find.IsDots() && *name)
+        const char *name = FoundProfile(find);
+        if (name)
             CopyText(names[count++], name, PROFILE_NAME_SIZE);
     }
     qsort(names, (size_t)count, PROFILE_NAME_SIZE, CompareNames);
@@ -482,20 +494,19 @@ static bool TriggerMatches(const ProfileSettings *settings, int x, int y, int wi
 
 bool FindScreenProfile(int x, int y, int width, int height, char *name)
 {
-    // The current profile's record is newer than its store.
-    if (gPrefs.szCurProfile[0] && TriggerMatches(&gCurProfileSettings, x, y, width, height)) {
-        CopyText(name, gPrefs.szCurProfile, PROFILE_NAME_SIZE);
-        return true;
-    }
-    int count = ListProfiles(sListed, PROFILE_LIST_MAX);
-    for (int i = 0; i < count; i++) {
-        if (!_stricmp(sListed[i], gPrefs.szCurProfile))
+    // The folders in the order the file system returns them. The current
+    // profile never answers, even when its own trigger matches: a display
+    // change does not reload the profile in use.
+    CFileFind find("%s\\%s*", gApp.dataFolder, kFolderPrefix);
+    while (find.FindNext()) {
+        const char *found = FoundProfile(find);
+        if (!found || !strcmp(found, gPrefs.szCurProfile))
             continue;
         ProfileSettings settings;
         memset(&settings, 0, sizeof settings);
-        if (SettingsIO(PROFILE_LOAD, &settings, sListed[i]) == 0 &&
+        if (SettingsIO(PROFILE_LOAD, &settings, found) == 0 &&
             TriggerMatches(&settings, x, y, width, height)) {
-            CopyText(name, sListed[i], PROFILE_NAME_SIZE);
+            CopyText(name, found, PROFILE_NAME_SIZE);
             return true;
         }
     }
@@ -505,7 +516,7 @@ bool FindScreenProfile(int x, int y, int width, int height, char *name)
 int SwitchProfileForScreen(int x, int y, int width, int height)
 {
     char name[PROFILE_NAME_SIZE];
-    if (!FindScreenProfile(x, y, width, height, name) || !_stricmp(name, gPrefs.szCurProfile))
+    if (!FindScreenProfile(x, y, width, height, name))
         return PROFILE_NOT_FOUND;
     return SwitchProfile(name);
 }
@@ -643,7 +654,7 @@ int AddProfile(const char *name)
     char oldName[PROFILE_NAME_SIZE];
     CopyText(oldName, gPrefs.szCurProfile, PROFILE_NAME_SIZE);
     if (oldName[0])
-        ProfileIO(PROFILE_SAVE, oldName);
+        ReportProfileSaved(ProfileIO(PROFILE_SAVE, oldName), oldName);
     if (!CopyProfileFolder(name))
         return PROFILE_FOLDER_FAILED;
     FillProfileList(name);

@@ -35,6 +35,7 @@ enum {
     PROFILE_FOLDER_FAILED = 3, // the folder could not be created, moved or copied
     PROFILE_NOT_FOUND = 4,
     PROFILE_LAST_ONE = 5,      // the only profile is never deleted
+    PROFILE_NOT_SAVED = 6,     // "Settings" written, a view list store not
 };
 
 // Results of CheckProfileName.
@@ -60,7 +61,8 @@ extern char gProfileCommandNames[PROFILE_COMMANDS][PROFILE_NAME_SIZE];
 int ProfilesStartup();
 
 // Loads (the profile then becomes current) or saves one profile.
-// PROFILE_DONE, PROFILE_NO_SETTINGS or PROFILE_BAD_NAME (empty name).
+// PROFILE_DONE, PROFILE_NO_SETTINGS, PROFILE_BAD_NAME (empty name) or, on
+// saving, PROFILE_NOT_SAVED; after a failed save GetLastError says why.
 int ProfileIO(int mode, const char *name);
 // Saves the current profile, then loads the named one. When the save fails
 // the next one is still loaded; when the load fails the current one stays.
@@ -90,12 +92,13 @@ int FillProfileList(const char *name);
 // Only the profile commands, the current profile left alone; their number.
 int RefillProfileCommands();
 
-// A profile whose stored screen trigger matches the layout, the current one
-// preferred; false when none.
+// The first profile other than the current one (compared with case) whose
+// stored screen trigger is on and matches the layout, in the order the file
+// system lists the folders; false when none.
 bool FindScreenProfile(int x, int y, int width, int height, char *name);
-// After a display change: switches to the profile of the new virtual screen.
-// PROFILE_DONE when switched, PROFILE_NOT_FOUND when none matches or it is
-// already current.
+// After a display change: saves the current profile and loads the one
+// FindScreenProfile names. PROFILE_DONE when switched, PROFILE_NOT_FOUND when
+// no other profile matches.
 int SwitchProfileForScreen(int x, int y, int width, int height);
 // The same for the virtual screen of gMonitors, as RefreshMonitors left it.
 int SwitchProfileForMonitors();

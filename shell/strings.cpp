@@ -36,6 +36,8 @@ StringTableRecord gProgramStrings[] = {
           "The selected profile will be deleted permanently!\nDo you want to continue?"}},
     {104, {"The preset could not be saved!"}},
     {105, {"The camera path could not be saved!"}},
+    {108, {"The settings could not be saved!\nNot saved: %s.\n%s\nThey stay in effect and are "
+           "saved again with the next change or when the program quits."}},
     {20, {"Fill", "Fit", "Stretch", "Tile", "Center"}},
     {30, {"Apply current display settings to all cities?"}},
     {STRING_TABLE_END, {0}},

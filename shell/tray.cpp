@@ -234,7 +234,7 @@ void OnTrayMouse(LPARAM mouseMessage)
         break;
     case WM_RBUTTONDOWN:
         EnableTrayCommands();
-        PopupMenuAt(CMD_TRAY_MENU, MainWindow(), 0);
+        PopupMenu(CMD_TRAY_MENU, 0, MainWindow());
         break;
     }
 }

@@ -52,6 +52,28 @@ inline void RemoveTree(const std::string &path)
     RemoveDirectoryA(path.c_str());
 }
 
+// Calls visit(relative path, is a folder) for every file and folder below
+// the folder, each folder before what it holds; the relative paths join
+// names with "\".
+template <class Visit>
+inline void WalkTree(const std::string &folder, Visit visit, const std::string &prefix = "")
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = entry.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        visit(prefix + name, isFolder);
+        if (isFolder)
+            WalkTree(folder + "\\" + name, visit, prefix + name + "\\");
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+}
+
 // A fresh, empty folder under the temp folder, named by the tag. Wine reuses
 // process ids, so whatever an earlier run left there is removed first.
 inline std::string FreshTempFolder(const std::string &tag)

@@ -1270,7 +1270,9 @@ LRESULT CALLBACK BarWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 // ---------------------------------------------------------------- menu keys
 
-static int NextNavigable(int index, int direction)
+// The next bar menu the keys can open, wrapping: shown and enabled, as
+// in a popup menu; -1 when none is.
+static int NextNavigationItem(int index, int direction)
 {
     CGrowArray<CUIItem *> &list = gApp.navigationItems;
     for (int step = 0; step < list.count; step++) {
@@ -1280,7 +1282,7 @@ static int NextNavigable(int index, int direction)
         if (index < 0)
             index = list.count - 1;
         CUIItem *item = list.data[index];
-        if (item->window && IsWindowVisible(item->window))
+        if (item->window && IsWindowVisible(item->window) && ItemEnabled(item))
             return index;
     }
     return -1;
@@ -1325,7 +1327,7 @@ int BarMenuKeyboardMode(int type)
         list.RemoveAll();
         return 0;
     }
-    int next = type == 0 ? NextNavigable(-1, 1) : NextNavigable(found, type);
+    int next = type == 0 ? NextNavigationItem(-1, 1) : NextNavigationItem(found, type);
     if (next < 0)
         return 1;
     CUIItem *item = list.data[next];

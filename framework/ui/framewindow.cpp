@@ -752,7 +752,7 @@ static LRESULT OnContextMenu(CFrameWindow *frame)
         entry->data = (uint32_t)(uintptr_t)frame->standardMenu;
     POINT cursor;
     GetCursorPos(&cursor);
-    PopupMenuAt(CMD_ID_CONTEXTMENU, frame->window, &cursor);
+    PopupMenu(CMD_ID_CONTEXTMENU, &cursor, frame->window);
     return 0;
 }
 

@@ -611,29 +611,33 @@ bool MenuPreTranslate(MSG *msg)
     return false;
 }
 
-int PopupMenuAt(uint16_t id, HWND frame, const POINT *point)
+CMenu *PopupMenu(uint16_t id, const POINT *point, HWND owner)
 {
     gApp.CloseMenu(0);
+    // A keyboard walk over bar menus ends with this menu. Its list may hold
+    // another frame's bars, so Left and Right in the new menu collect the
+    // active frame's bar menus afresh.
+    gApp.navigationItems.RemoveAll();
     if (!gPopupMenu)
         gPopupMenu = new CMenu;
     gPopupMenu->Destroy();
     // Creation's or opening's result is the framework's last error, so a
     // caller that only sees a null menu can ask why.
-    int result = gPopupMenu->Create(id, frame, frame, 0);
+    int result = gPopupMenu->Create(id, owner, owner, 0);
     gFrameworkLastError = result;
     if (result != 0)
-        return result;
+        return 0;
     POINT at;
     if (point)
         at = *point;
     else
         GetCursorPos(&at);
-    if (frame)
-        SetForegroundWindow(frame);
+    if (owner)
+        SetForegroundWindow(owner);
     RECT rect = {at.x, at.y, at.x, at.y};
     result = gPopupMenu->Open(rect);
     gFrameworkLastError = result;
-    return result;
+    return result == 0 ? gPopupMenu : 0;
 }
 
 // ---------------------------------------------------------------- hooks

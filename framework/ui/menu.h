@@ -57,9 +57,10 @@ int NextMenuItem(const CMenu *menu, int index, int direction);
 bool MenuPreTranslate(MSG *msg);
 
 // The application's one popup-menu object, opened for a command at a point
-// of the screen (the cursor when point is null) under a frame window.
+// of the screen (the cursor when point is null) under a frame window. It
+// answers that menu, or null with the reason in gFrameworkLastError.
 extern CMenu *gPopupMenu;
-int PopupMenuAt(uint16_t id, HWND frame, const POINT *point);
+CMenu *PopupMenu(uint16_t id, const POINT *point, HWND owner);
 
 // Connects the items and menus to the command table's hooks; the message
 // pre-translation of menu keys runs before whatever was installed there.

@@ -577,7 +577,7 @@ int GetMouseButtons(UINT message)
     return buttons;
 }
 
-static bool ItemEnabled(const CUIItem *item)
+bool ItemEnabled(const CUIItem *item)
 {
     CommandEntry *entry = gApp.CommandById(item->commandId);
     return entry && (entry->flags & CMDF_ENABLED);

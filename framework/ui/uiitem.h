@@ -148,6 +148,9 @@ CUIItem *NewItemForType(int type, CUIItem *callersObject = 0);
 // under its own procedure.
 void DeleteItemSafely(CUIItem *item);
 
+// The command the item shows is in the table and enabled (flag 0x1).
+bool ItemEnabled(const CUIItem *item);
+
 // Sends the command clicked inside a menu to its owner once the menu is
 // closed (the application keeps it as pending until then).
 void DeliverPendingCommand();

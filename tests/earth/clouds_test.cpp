@@ -25,27 +25,6 @@
 #include "testutil.h"
 #include "renderfixture.h"
 
-// Pictures are made here: drawn, encoded as JPEG by the image library and
-// scrambled as the program stores them.
-typedef RGBQUAD (*PixelFn)(int x, int top);
-
-static std::string ScrambledJpeg(int width, int height, PixelFn pixel, int quality = 100)
-{
-    CImage image;
-    image.Create(width, height, 24, FORMAT_JPG);
-    for (int top = 0; top < height; top++)
-        for (int x = 0; x < width; x++)
-            image.SetPixelColor(x, height - 1 - top, pixel(x, top));
-    image.SetJpegQuality(quality);
-    unsigned char *jpeg = 0;
-    int32_t size = 0;
-    EXPECT_TRUE(image.Encode(&jpeg, &size, FORMAT_JPG)) << image.GetLastError();
-    std::string bytes((const char *)jpeg, size);
-    CDibImage::FreeEncodedBuffer(jpeg);
-    ScrambleBytes((uint8_t *)&bytes[0], (uint32_t)bytes.size());
-    return bytes;
-}
-
 static RGBQUAD Rgb(int r, int g, int b)
 {
     RGBQUAD c = {(BYTE)b, (BYTE)g, (BYTE)r, 0};

@@ -16,7 +16,10 @@
 
 #include "framework/application.h"
 #include "framework/configarchive.h"
+#include "framework/framelist.h"
+#include "framework/messages.h"
 #include "framework/recordfile.h"
+#include "framework/ui/framewindow.h"
 #include "framework/utilities.h"
 #include "framework/zip.h"
 #include "resources/resource.h"
@@ -803,6 +806,60 @@ TEST_F(Archive, DialogShowsSettingsRefusesBadPathAndStores)
     EXPECT_EQ(stored.intervalDays, 9999);
     EXPECT_EQ(stored.keepCount, 1);
     EXPECT_EQ(gArchiveDialog, (HWND)0);
+}
+
+namespace {
+
+HWND gHelpedFrame;   // the frame that got QRFM_HELP, and how often, with which topic
+int gHelpCount;
+std::string gHelpTopic;
+
+LRESULT CALLBACK HelpFrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == QRFM_HELP) {
+        gHelpedFrame = window;
+        gHelpCount++;
+        gHelpTopic = wParam ? (const char *)wParam : "";
+        return 0;
+    }
+    return DefFrameWindowProc(window, message, wParam, lParam);
+}
+
+// Help by its button, then by F1's WM_HELP, then Cancel.
+DWORD WINAPI DriveHelp(LPVOID)
+{
+    HWND dialog = WaitForArchiveDialog();
+    if (!dialog)
+        return 0;
+    SendMessageTimeoutA(GetDlgItem(dialog, 9), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 2000, 0);
+    HELPINFO help = {sizeof help};
+    SendMessageTimeoutA(dialog, WM_HELP, 0, (LPARAM)&help, SMTO_ABORTIFHUNG, 2000, 0);
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    return 0;
+}
+
+}  // namespace
+
+// Help asks the first frame window for "About", as the update dialog does,
+// even when a later frame is the one that takes the main window's messages.
+TEST_F(Archive, HelpGoesToTheFirstFrame)
+{
+    ASSERT_EQ(0, CreateFrameWindow(0, HelpFrameProc, "First", 1, 0, 0, 0, 200, 100));
+    ASSERT_EQ(1, CreateFrameWindow(1, HelpFrameProc, "Main", 1, FRAME_MAINRECEIVER, 0, 0, 200,
+                                   100));
+    HWND first = gFrames.data[0]->window;
+    gHelpedFrame = 0;
+    gHelpCount = 0;
+    StoreRecord(gNow, true, 14, 30, "");
+    HANDLE driver = CreateThread(0, 0, DriveHelp, 0, 0, 0);
+    int ended = OpenArchiveDialog(0);
+    WaitForSingleObject(driver, 20000);
+    CloseHandle(driver);
+    DestroyFrameWindows();
+    EXPECT_EQ(ended, IDCANCEL);
+    EXPECT_EQ(gHelpCount, 2);
+    EXPECT_EQ(gHelpedFrame, first);
+    EXPECT_EQ(gHelpTopic, "About");
 }
 
 namespace {

@@ -24,12 +24,13 @@ namespace {
 
 enum {
     ID_BAR = 0x200, ID_BAR2 = 0x201, ID_FILLBAR = 0x202, ID_MENUBAR = 0x203,
-    ID_A = 0x210, ID_B, ID_C, ID_D, ID_MORE, ID_FILE, ID_VIEW, ID_X,
+    ID_A = 0x210, ID_B, ID_C, ID_D, ID_MORE, ID_FILE, ID_VIEW, ID_X, ID_EDIT,
     ID_MISSING = 0x7777,
 };
 const uint16_t kItems[] = {ID_A, ID_B, ID_C, ID_D, ID_MORE, CMD_ID_LIST_END};
 const uint16_t kSmall[] = {ID_A, ID_MORE, CMD_ID_LIST_END};
 const uint16_t kMenus[] = {ID_FILE, ID_VIEW, ID_MORE, CMD_ID_LIST_END};
+const uint16_t kThreeMenus[] = {ID_FILE, ID_EDIT, ID_VIEW, ID_MORE, CMD_ID_LIST_END};
 const uint16_t kBroken[] = {ID_A, ID_MISSING, ID_MORE, CMD_ID_LIST_END};
 const uint16_t kSubItems[] = {ID_X, CMD_ID_LIST_END};
 
@@ -114,6 +115,7 @@ protected:
         Add(ID_MORE, CMD_MENU, 0x1 | ITEMF_ICON, "More", (uint32_t)(uintptr_t)kSubItems);
         Add(ID_FILE, CMD_MENU, 0x1 | ITEMF_ICON | BARITEM_MENU, "File", (uint32_t)(uintptr_t)kSubItems);
         Add(ID_VIEW, CMD_MENU, 0x1 | ITEMF_ICON | BARITEM_MENU, "View", (uint32_t)(uintptr_t)kSubItems);
+        Add(ID_EDIT, CMD_MENU, 0x1 | ITEMF_ICON | BARITEM_MENU, "Edit", (uint32_t)(uintptr_t)kSubItems);
         Add(ID_X, CMD_BUTTON, 0x1 | 0x80, "Exit");
     }
     void TearDown() override
@@ -167,6 +169,15 @@ protected:
         return bar;
     }
     CDockBay *Bay(CFrameWindow *frame, int side) { return frame->bays.data[side]; }
+    // A menu bar of these commands on a new frame, which becomes the active one.
+    CBar *ActiveMenuBar(const uint16_t *ids)
+    {
+        CFrameWindow *frame = Frame(0, 0, 60, 60, 300, 200);
+        CBar *bar = frame ? Bar(ID_MENUBAR, frame, BAY_TOP, ids) : 0;
+        if (bar)
+            gApp.activeFrame = frame->index;
+        return bar;
+    }
     POINT ScreenOf(HWND window, int x, int y)
     {
         POINT p = {x, y};
@@ -476,12 +487,9 @@ TEST_F(Bays, PlacementRecordIsWrittenAndReadBack)
 
 TEST_F(Bays, AltNavigatesTheActiveFramesBarMenus)
 {
-    CFrameWindow *frame = Frame(0, 0, 60, 60, 300, 200);
-    ASSERT_TRUE(frame);
-    CBar *bar = Bar(ID_MENUBAR, frame, BAY_TOP, kMenus);
+    CBar *bar = ActiveMenuBar(kMenus);
     ASSERT_TRUE(bar);
     CUIItem *file = bar->items.data[0], *view = bar->items.data[1];
-    gApp.activeFrame = frame->index;
     EXPECT_EQ(gApp.MenuKeyboardMode(0), 0);
     EXPECT_EQ(gApp.navigationItems.count, 2);   // the overflow menu is no bar menu
     EXPECT_EQ(gApp.openMenu, file);
@@ -501,6 +509,33 @@ TEST_F(Bays, AltNavigatesTheActiveFramesBarMenus)
     gApp.activeFrame = FRAME_NO_INDEX;
     EXPECT_EQ(gApp.MenuKeyboardMode(0), 1);
     EXPECT_EQ(gApp.openMenu, (CUIItem *)0);
+}
+
+// A disabled bar menu is stepped over both ways, as a disabled entry of a
+// popup menu is; a popup menu opened meanwhile ends the walk and its list.
+TEST_F(Bays, KeysSkipADisabledBarMenuAndAPopupMenuEmptiesTheirList)
+{
+    CBar *bar = ActiveMenuBar(kThreeMenus);
+    ASSERT_TRUE(bar);
+    CUIItem *file = bar->items.data[0], *view = bar->items.data[2];
+    ASSERT_EQ(gApp.EnableCommand(ID_EDIT, false), 0);
+    EXPECT_EQ(gApp.MenuKeyboardMode(0), 0);
+    EXPECT_EQ(gApp.navigationItems.count, 3);
+    EXPECT_EQ(gApp.openMenu, file);
+    EXPECT_EQ(gApp.MenuKeyboardMode(1), 0);
+    EXPECT_EQ(gApp.openMenu, view);
+    EXPECT_EQ(gApp.MenuKeyboardMode(-1), 0);
+    EXPECT_EQ(gApp.openMenu, file);
+    POINT at = {100, 100};
+    CMenu *popup = PopupMenu(ID_FILE, &at, FindFrameByIndex(0)->window);
+    ASSERT_NE(popup, nullptr);
+    EXPECT_EQ(popup, gPopupMenu);
+    EXPECT_TRUE(popup->open);
+    EXPECT_FALSE(((CMenu *)file)->open);
+    EXPECT_EQ(gApp.navigationItems.count, 0);
+    gApp.CloseMenu(0);
+    delete gPopupMenu;   // its window lives in this test's frame
+    gPopupMenu = 0;
 }
 
 }  // namespace

@@ -222,7 +222,7 @@ TEST_F(Wiring, ItemWhoseOwnerClosesItsMenuOutlivesItsHandler)
 {
     POINT at = {60, 60};
     ClientToScreen(frame->window, &at);
-    ASSERT_EQ(0, PopupMenuAt(ID_MENU, frame->window, &at));
+    ASSERT_NE(nullptr, PopupMenu(ID_MENU, &at, frame->window));
     EXPECT_EQ(0, gFrameworkLastError);
     CSlider *slider = 0;
     for (int i = 0; i < gApp.items.count; i++) {
@@ -279,18 +279,20 @@ TEST_F(Wiring, FactoryHandsBackTheCallersObjectForTypeNinetyNine)
 
 // ---------------------------------------------------------------- popup menus
 
-TEST_F(Wiring, PopupMenuResultsReachTheLastErrorAndTheOwnerSeesItsFrame)
+TEST_F(Wiring, PopupMenuAnswersTheMenuOrNullWithTheReasonInTheLastError)
 {
     POINT at = {40, 40};
     ClientToScreen(frame->window, &at);
     // The owner answers nothing: the menu cannot be built.
     gFrameworkLastError = 0;
-    EXPECT_EQ(QRF_ERR_NOMENUCOMMANDS, PopupMenuAt(ID_ASKING_MENU, frame->window, &at));
+    EXPECT_EQ(nullptr, PopupMenu(ID_ASKING_MENU, &at, frame->window));
     EXPECT_EQ(QRF_ERR_NOMENUCOMMANDS, gFrameworkLastError);
     EXPECT_EQ((LPARAM)frame, gAskedFrame);
     // A menu that opens clears the word again.
     gMenuAnswer = kAnswer;
-    EXPECT_EQ(0, PopupMenuAt(ID_ASKING_MENU, frame->window, &at));
+    CMenu *opened = PopupMenu(ID_ASKING_MENU, &at, frame->window);
+    ASSERT_NE(nullptr, opened);
+    EXPECT_EQ(gPopupMenu, opened);
     EXPECT_EQ(0, gFrameworkLastError);
     EXPECT_EQ((LPARAM)frame, gAskedFrame);
     EXPECT_EQ(1, gApp.menuOpen);

@@ -123,6 +123,10 @@ TEST_F(MappedFiles, BadPathsAndSizes)
     WriteWhole(empty, "");
     EXPECT_EQ(mapped.Open(empty.c_str(), MAPPED_READ_WRITE, 0, 0), MAPPED_EMPTY);
     EXPECT_TRUE(Deletable(empty));
+    // A failed read-write open takes away the file that it made itself.
+    std::string made = Path("made.bin");
+    EXPECT_EQ(mapped.Open(made.c_str(), MAPPED_READ_WRITE, 0, 0), MAPPED_EMPTY);
+    EXPECT_EQ(GetFileAttributesA(made.c_str()), INVALID_FILE_ATTRIBUTES);
 
     // A read-only mapping cannot be larger than its file.
     std::string small = Path("small.bin");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/application.h"
+#include "framework/dialogs.h"
 #include "framework/messages.h"
 #include "framework/ui/graphics.h"
 #include "framework/ui/menu.h"
@@ -186,7 +187,7 @@ protected:
     int Open(uint16_t id, int x = 200, int y = 150)
     {
         POINT at = {x, y};
-        return PopupMenuAt(id, frame, &at);
+        return PopupMenu(id, &at, frame) ? 0 : gFrameworkLastError;
     }
     CUIItem *Item(CMenu *menu, uint16_t id)
     {

@@ -406,6 +406,34 @@ TEST_F(Phantom, RequestRestartStoresTheRestartAndQuits)
     DrainQueue();
 }
 
+// An accelerator entry names its frame by the frame's own index, which
+// here differs from its place in the list: index 5 at place 0, 0 at place 1.
+TEST_F(Phantom, AcceleratorFrameIsTheFrameWithThatIndexNotThatPlace)
+{
+    ASSERT_EQ(0, CreateFrameWindow(5, LoggingFrameProc, "Five", 1, 0, 10, 10, 200, 100));
+    ASSERT_EQ(1, CreateFrameWindow(0, LoggingFrameProc, "Zero", 1, 0, 10, 10, 200, 100));
+    HWND five = gFrames.data[0]->window;
+    gApp.accelerators = 1;
+    gApp.AddCommand(505, CMD_BUTTON, 0, 0, 0, 0, 0, 0);
+    // No frame has index 1 (there is a place 1): the walk ends at that entry.
+    AddAccelerator(VK_F9, false, 505, 1);
+    AddAccelerator(VK_F9, false, 505, ACCEL_ANY_WINDOW);
+    MSG msg = KeyDownFor(window, VK_F9);
+    EXPECT_FALSE(gApp.PreTranslate(&msg));
+    EXPECT_EQ(CountLogged(QRFM_COMMAND), 0);
+    // Index 5 is no place in the list, but the frame in front has it.
+    gApp.acceleratorTable.RemoveAll();
+    AddAccelerator(VK_F9, false, 505, 5);
+    ShowWindow(five, SW_SHOW);
+    SetForegroundWindow(five);
+    VT_REQUIRE_OR_SKIP(gApp.GetOwnForegroundWindow() == five, "the display gives no foreground window");
+    EXPECT_TRUE(gApp.PreTranslate(&msg));
+    const LoggedMessage *command = FindLogged(QRFM_COMMAND);
+    ASSERT_NE(command, nullptr);
+    EXPECT_EQ(command->window, five);
+    EXPECT_EQ(command->wParam, (WPARAM)(505 | 0x100000));
+}
+
 TEST_F(Phantom, TaskbarRecreationReachesTheMainWindow)
 {
     HWND main = AddFrame(0);

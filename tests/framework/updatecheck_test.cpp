@@ -4,7 +4,8 @@
 // record's layout and normalisation, the due rule, version comparison, a
 // newer reply opening the dialog only the first time, failures and
 // cancellation leaving the record alone, a refused server certificate named
-// in the status line, and the dialog's settings.
+// in the status line, the dialog's settings, and a check that cannot get its
+// thread (the address space reserved) told in the dialog.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -14,6 +15,7 @@
 #include <time.h>
 
 #include <string>
+#include <vector>
 
 #include "framework/application.h"
 #include "framework/framelist.h"
@@ -419,6 +421,57 @@ TEST_F(UpdateCheck, WaitingForARunningCheckServesTheCallersWindows)
     EXPECT_EQ(2, Fetches());
     EXPECT_EQ(gNow / 86400 * 86400, Stored().lastCheck);   // the second check came through
     DestroyWindow(window);
+}
+
+// Reserves the free address space in blocks of 1 MB, so that no new thread
+// finds room for its stack while smaller allocations still fit in the gaps
+// left; the blocks, for ReleaseBlocks.
+std::vector<void *> FillAddressSpace()
+{
+    std::vector<void *> blocks;
+    blocks.reserve(4096);
+    for (size_t i = 0; i < 4096; i++) {
+        void *block = VirtualAlloc(0, 1 << 20, MEM_RESERVE, PAGE_NOACCESS);
+        if (!block)
+            break;
+        blocks.push_back(block);
+    }
+    return blocks;
+}
+
+DWORD WINAPI DoNothing(LPVOID)
+{
+    return 0;
+}
+
+void ReleaseBlocks(std::vector<void *> &blocks)
+{
+    for (void *block : blocks)
+        VirtualFree(block, 0, MEM_RELEASE);
+    blocks.clear();
+}
+
+// A due check that cannot get its thread, asked for by the daily tick while
+// the user's dialog is open: the dialog says so, not only after "Check now".
+TEST_F(UpdateCheck, ADailyCheckWithoutAThreadSaysSoInTheOpenDialog)
+{
+    Store(0, 7, true, "2.9.15");
+    HWND dialog = OpenUpdateCheckDialog(0);
+    ASSERT_TRUE(dialog);
+    std::vector<void *> blocks = FillAddressSpace();
+    HANDLE probe = CreateThread(0, 0, DoNothing, 0, 0, 0);
+    int started = probe ? -1 : StartUpdateCheck(gNow);
+    ReleaseBlocks(blocks);
+    if (probe) {
+        WaitForSingleObject(probe, 5000);
+        CloseHandle(probe);
+        FAIL() << "a thread still started with the address space reserved";
+    }
+    EXPECT_EQ(UPDATE_NO_THREAD, started);
+    EXPECT_FALSE(gUpdateRunning);
+    EXPECT_EQ("Could not start update check", DialogText(dialog, IDC_UPD_STATUS));
+    EXPECT_EQ(0, Fetches());
+    SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
 }
 
 HWND gHelpFrame;

@@ -840,20 +840,10 @@ TEST(ZipReader, HostAttributesAndTimeBlock)
 static void ListFiles(const std::string &root, const std::string &relative,
                       std::set<std::string> *out)
 {
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((root + relative + "\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = entry.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ListFiles(root, relative + "\\" + name, out);
-        else
-            out->insert(relative + "\\" + name);
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
+    WalkTree(root + relative, [&](const std::string &path, bool isFolder) {
+        if (!isFolder)
+            out->insert(relative + "\\" + path);
+    });
 }
 
 TEST(ZipReader, NamesNeverClimbOutOfTheBaseFolder)

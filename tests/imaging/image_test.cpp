@@ -113,6 +113,58 @@ TEST(ImageOwnership, GhostFreesNothing)
     delete source;
 }
 
+// Bytes of busy blocks in every heap of the process, as the system counts
+// them: whatever malloc keeps is in one of these heaps.
+static int64_t HeapBytesInUse()
+{
+    HANDLE heaps[64];
+    DWORD count = GetProcessHeaps(64, heaps);
+    int64_t total = 0;
+    for (DWORD i = 0; i < count && i < 64; i++) {
+        if (!HeapLock(heaps[i]))
+            continue;
+        PROCESS_HEAP_ENTRY entry;
+        entry.lpData = 0;
+        while (HeapWalk(heaps[i], &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+                total += entry.cbData;
+        HeapUnlock(heaps[i]);
+    }
+    return total;
+}
+
+// An image that owns a block, planes and a frame, made a ghost directly or
+// through Copy from a ghost: what it owned is freed, the source stays whole.
+static void OwnEverything(CDibImage &im)
+{
+    ASSERT_TRUE(im.Create(100, 100, 24));   // 30,040 bytes
+    im.selection = (unsigned char *)malloc(100 * 100);
+    im.alpha = (unsigned char *)malloc(100 * 100);
+    ASSERT_TRUE(im.AddFrame(new CDibImage(50, 50, 24, FORMAT_GIF)));
+}
+
+TEST(ImageOwnership, GhostingAnImageThatOwnsBuffersFreesThem)
+{
+    CDibImage source(8, 8, 8, FORMAT_BMP), ghostSource;
+    source.Clear(3);
+    ghostSource.Ghost(source);
+    int64_t before = HeapBytesInUse();
+    {
+        CDibImage direct, copied;
+        OwnEverything(direct);
+        OwnEverything(copied);
+        ASSERT_GT(HeapBytesInUse() - before, 2 * 50000);
+        direct.Ghost(source);
+        copied.Copy(ghostSource);
+        EXPECT_EQ(direct.GetDIB(), source.GetDIB());
+        EXPECT_EQ(copied.GetDIB(), source.GetDIB());
+        EXPECT_EQ(copied.info.ghostSource, &ghostSource);
+        EXPECT_LT(HeapBytesInUse() - before, 1000);
+    }
+    EXPECT_LT(HeapBytesInUse() - before, 1000);
+    EXPECT_EQ(source.GetPixelIndex(7, 7), 3);
+}
+
 TEST(ImageOwnership, TransferEmptiesSource)
 {
     CDibImage src(3, 3, 24, FORMAT_JPG);

@@ -71,19 +71,7 @@ DWORD RunAndWait(const std::string &commandLine, const char *folder, DWORD waitM
 // Every file and folder below the folder, as relative paths.
 void ListTree(const std::string &folder, const std::string &prefix, std::set<std::string> *out)
 {
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = entry.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        out->insert(prefix + name);
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ListTree(folder + "\\" + name, prefix + name + "\\", out);
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
+    WalkTree(folder, [&](const std::string &path, bool) { out->insert(prefix + path); });
 }
 
 std::string Listing(const std::set<std::string> &names)

@@ -104,16 +104,9 @@ protected:
         gPrefs.bDetectWP = 1;
         CopyText(gPrefs.szCurProfile, "Test", sizeof gPrefs.szCurProfile);
         CreateDirectoryA((folder + "\\Profile-Test").c_str(), 0);
-        gLastDownloadCheck = gLastSaverPoll = 0;
-        gSaverActive = 0;
-        gTimerBusy = 0;
-        gWallpaperReady = 0;
-        memset((void *)gOutputStatus, 0, sizeof gOutputStatus);
-        memset((void *)&gRenderJobs, 0, sizeof gRenderJobs);
-        ASSERT_TRUE(ResizeViewList(&gViewLists[0], 1));
-        ASSERT_TRUE(ResizeViewList(&gViewLists[1], 1));
-        SetDefaultView(&gViewLists[0].data[0], 0);
-        SetDefaultView(&gViewLists[1].data[0], 1);
+        FreshOutputState();
+        if (HasFatalFailure())
+            return;
         for (int i = 0; i < 2; i++) {
             ViewOptions &view = gViewLists[i].data[0];
             view.bActive = view.bUpdate = 1;

@@ -251,6 +251,24 @@ TEST_F(SelectorFixture, HitTestReportsEdgesAndCursors)
     EXPECT_EQ(IDC_ARROW, AreaCursorForHit(-1));
 }
 
+// Under nine pixels each way the cursor is near all four edges; the press
+// takes the top-left corner, so a drag widens the rectangle from there and
+// does not squeeze it onto the cursor.
+TEST_F(SelectorFixture, TinyRectangleIsResizedByItsTopLeftCorner)
+{
+    Create(AREA_MODE_RECTANGLES);
+    FractionRect a = {{0.3, 0.3, 0.32, 0.36}};   // pixels 60,30 .. 64,36
+    selector.AddItem(a, 0);
+    POINT middle = {62, 33};
+    EXPECT_EQ(AREA_EDGE_LEFT | AREA_EDGE_TOP, selector.HitTest(middle));
+    Drag(62, 33, 42, 23);
+    const double *p = selector.items.data[0].p;
+    EXPECT_NEAR(40 / 201.0, p[0], 1e-9);
+    EXPECT_NEAR(0.2, p[1], 1e-9);
+    EXPECT_DOUBLE_EQ(0.32, p[2]);
+    EXPECT_DOUBLE_EQ(0.36, p[3]);
+}
+
 TEST_F(SelectorFixture, LeftEdgeDraggedNearAMonitorEdgeSnapsOntoIt)
 {
     Create(AREA_MODE_RECTANGLES);

@@ -1,6 +1,7 @@
 // What the shell tests use to watch the program's real outputs: a tiny map
 // set in a private installation folder, so that the real render jobs finish
-// in milliseconds and leave their pictures; waits for the render jobs and
+// in milliseconds and leave their pictures; the main window's and the
+// render jobs' state as at start; waits for the render jobs and
 // the download workers; the local HTTP servers on 127.0.0.1 that the test's
 // script started, standing in for the download hosts; and the framework's message
 // boxes read and answered from inside their modal loop.
@@ -25,6 +26,7 @@
 #include "framework/installrecord.h"
 #include "framework/utilities.h"
 #include "localserver.h"
+#include "shell/mainwindow.h"
 #include "testutil.h"
 #include "renderfixture.h"
 
@@ -62,6 +64,22 @@ inline bool WorkersIdle()
 inline bool FileExists(const std::string &path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The main window's timer state and the render jobs' flags as at start, and
+// both view lists one default view each.
+inline void FreshOutputState()
+{
+    gLastDownloadCheck = gLastSaverPoll = 0;
+    gSaverActive = 0;
+    gTimerBusy = 0;
+    gWallpaperReady = 0;
+    memset((void *)gOutputStatus, 0, sizeof gOutputStatus);
+    memset((void *)&gRenderJobs, 0, sizeof gRenderJobs);
+    ASSERT_TRUE(ResizeViewList(&gViewLists[0], 1));
+    ASSERT_TRUE(ResizeViewList(&gViewLists[1], 1));
+    SetDefaultView(&gViewLists[0].data[0], 0);
+    SetDefaultView(&gViewLists[1].data[0], 1);
 }
 
 // ---------------------------------------------------------------- HTTP

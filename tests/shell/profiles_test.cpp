@@ -455,10 +455,44 @@ TEST_F(Profiles, DisplayChangeSelectsTheProfileOfTheLayout)
     EXPECT_EQ(PROFILE_NOT_FOUND, SwitchProfileForScreen(0, 0, 800, 600));
     EXPECT_STREQ("Laptop", gPrefs.szCurProfile);
 
-    // The current profile's record, newer than its store, wins over others.
+    // The current profile never answers, even when its own record matches:
+    // the other profile stored with that layout loads.
     gCurProfileSettings.scrx = -1280;
     gCurProfileSettings.scrw = 3200;
-    EXPECT_EQ(PROFILE_NOT_FOUND, SwitchProfileForScreen(-1280, 0, 3200, 1080));
+    EXPECT_EQ(PROFILE_DONE, SwitchProfileForScreen(-1280, 0, 3200, 1080));
+    EXPECT_STREQ("Docked", gPrefs.szCurProfile);
+}
+
+// A layout stored in the current profile and in two others: the first of
+// the others that the folder enumeration returns loads, whatever its place
+// in the sorted list; the current profile is told apart with case.
+TEST_F(Profiles, DisplayChangeLoadsTheFirstOtherProfileListed)
+{
+    MakeProfile("Zulu", 2, 1, 0, 0, 2560, 1440);
+    MakeProfile("Current", 1, 1, 0, 0, 2560, 1440);
+    MakeProfile("alpha", 3, 1, 0, 0, 2560, 1440);
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "Current"));
+    // Ask the same enumeration which of the two others comes first.
+    std::string first;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((folder + "\\Profile-*").c_str(), &entry);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    do {
+        if (strcmp(entry.cFileName, "Profile-Current") != 0)
+            first = entry.cFileName + 8;
+    } while (first.empty() && FindNextFileA(find, &entry));
+    FindClose(find);
+    ASSERT_FALSE(first.empty());
+
+    EXPECT_EQ(PROFILE_DONE, SwitchProfileForScreen(0, 0, 2560, 1440));
+    EXPECT_EQ(first, gPrefs.szCurProfile);
+    EXPECT_EQ(first == "Zulu" ? 2 : 3, gViewLists[0].data[0].iActive);
+
+    // "-PROFILE laptop" made the folder "Laptop" current under another
+    // spelling: that name is not the folder's, so its trigger switches.
+    MakeProfile("Laptop", 4, 1, 0, 0, 1366, 768);
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "laptop"));
+    EXPECT_EQ(PROFILE_DONE, SwitchProfileForScreen(0, 0, 1366, 768));
     EXPECT_STREQ("Laptop", gPrefs.szCurProfile);
 }
 
