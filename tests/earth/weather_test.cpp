@@ -21,6 +21,7 @@
 #include "earth/weather.h"
 #include "framework/application.h"
 #include "localserver.h"
+#include "testutil.h"
 
 namespace {
 
@@ -331,6 +332,26 @@ TEST_F(Weather, DueRuleAndFreshCitiesAreSkipped)
     Run(WEATHER_MODE_AUTO);
     EXPECT_TRUE(StandInUrls().empty());
     EXPECT_STREQ("No new data available", gWeatherStatus);
+}
+
+// A run that finds every labelled city fresh asks nothing, and it must
+// give back what it took: the weather check runs every minute for months.
+TEST_F(Weather, RunsThatAskNothingLeaveTheHeapWhereItWas)
+{
+    Run(WEATHER_MODE_NOW);   // the key is remembered here
+    for (CityEntry *c : {&City(0, 0, 0), &City(0, 0, 1), &City(0, 1, 0), &City(1, 0, 0)})
+        c->lupd = now;
+    ResetServer();
+    const int kRuns = 200;
+    ProcessMemory before = ProcessMemoryInUse();
+    for (int i = 0; i < kRuns; i++) {
+        gPrefs.tWeatherDown = gPrefs.tMetarDown = 0;   // due each time
+        WeatherDownloadThread((LPVOID)(INT_PTR)WEATHER_MODE_AUTO);
+    }
+    long long grown = ProcessMemoryInUse().heap - before.heap;
+    EXPECT_TRUE(StandInUrls().empty());
+    EXPECT_STREQ("No new data available", gWeatherStatus);
+    EXPECT_LT(grown, 4096) << grown / kRuns << " bytes per run";
 }
 
 TEST_F(Weather, JsonLookupScansOneObjectDeep)
