@@ -354,6 +354,30 @@ TEST_F(Weather, RunsThatAskNothingLeaveTheHeapWhereItWas)
     EXPECT_LT(grown, 4096) << grown / kRuns << " bytes per run";
 }
 
+// The program starts a thread for every weather run; what a run's requests
+// take on their thread must go with it.
+TEST_F(Weather, RunsOnThreadsOfTheirOwnLeaveTheHeapWhereItWas)
+{
+    gAnswers["openweathermap"] = {0, kBerlinJson};
+    gAnswers["metar.test"] = {0, Metar("27012KT 9999 FEW030 07/03 Q1012")};
+    PublishAnswers();
+    const int kRuns = 30;
+    long long grown = 0;
+    for (int i = -1; i < kRuns; i++) {   // the first run fills what stays
+        ProcessMemory before = ProcessMemoryInUse();
+        HANDLE t = CreateThread(0, 0, WeatherDownloadThread, (LPVOID)(INT_PTR)WEATHER_MODE_NOW,
+                                0, 0);
+        ASSERT_TRUE(t != 0);
+        WaitForSingleObject(t, INFINITE);
+        CloseHandle(t);
+        if (i >= 0)
+            grown += ProcessMemoryInUse().heap - before.heap;
+    }
+    EXPECT_EQ((int)StandInUrls().size(), 3 * (kRuns + 1));   // Berlin twice, Tokyo
+    EXPECT_STREQ("Download finished successfully.", gWeatherStatus);
+    EXPECT_LT(grown, 4096) << grown / kRuns << " bytes per run";
+}
+
 TEST_F(Weather, JsonLookupScansOneObjectDeep)
 {
     char out[64];
