@@ -545,7 +545,8 @@ static void RunText(HDC dc, const char *text, int n, int x, const RECT *rect,
 // table's icons at three sizes fit; past that an icon is loaded for the one
 // drawing, as before. Render threads and the cities dialog share the cache;
 // its lock also covers the drawing, since an icon's bitmaps can be selected
-// into one DC at a time. The icons go with the process.
+// into one DC at a time. The icons and the lock go with the process: no
+// destructor, so that a render still drawing at exit finds them in place.
 enum { LABEL_ICON_CACHE = 128 };
 
 struct LabelIcon {
@@ -558,7 +559,6 @@ struct LabelIconCache {
     LabelIcon entries[LABEL_ICON_CACHE];
     int count;
     LabelIconCache() : count(0) { InitializeCriticalSection(&lock); }
-    ~LabelIconCache() { DeleteCriticalSection(&lock); }
 };
 static LabelIconCache sLabelIcons;
 
