@@ -1,8 +1,9 @@
 // City labels from template to pixels: the weather condition table, the
 // expansion of a label's #-tokens (clock, date, sun times, weather, METAR
 // words) into its lines, the projection of a city onto the rendered picture,
-// and the measuring, drawing and blending of the label boxes into it. Kept
-// together because the measuring and the drawing must agree on every line.
+// and the measuring, drawing and blending of the label boxes into it, with
+// the weather icons loaded once and kept for the run. Kept together because
+// the measuring and the drawing must agree on every line.
 #include "earth/labels.h"
 #include "framework/bytes.h"
 
@@ -537,21 +538,69 @@ static void RunText(HDC dc, const char *text, int n, int x, const RECT *rect,
     DrawTextA(dc, text, n, &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_LEFT);
 }
 
+// Weather icons are loaded once per icon and size and kept for the run:
+// loading and destroying them on every render leaves memory behind in the
+// system that it never gives back (under Wine about a hundred bytes per
+// icon, outside every heap), and a tray program renders for months. The
+// table's icons at three sizes fit; past that an icon is loaded for the one
+// drawing, as before. Render threads and the cities dialog share the cache;
+// its lock also covers the drawing, since an icon's bitmaps can be selected
+// into one DC at a time. The icons and the lock go with the process: no
+// destructor, so that a render still drawing at exit finds them in place.
+enum { LABEL_ICON_CACHE = 128 };
+
+struct LabelIcon {
+    int icon, size;
+    HICON handle;
+};
+
+struct LabelIconCache {
+    CRITICAL_SECTION lock;
+    LabelIcon entries[LABEL_ICON_CACHE];
+    int count;
+    LabelIconCache() : count(0) { InitializeCriticalSection(&lock); }
+};
+static LabelIconCache sLabelIcons;
+
+// The icon at n by n pixels, or 0 when the resource is missing; *temporary
+// says the cache is full and the caller destroys the icon after drawing.
+static HICON LabelIconLocked(int icon, int n, bool *temporary)
+{
+    *temporary = false;
+    for (int i = 0; i < sLabelIcons.count; i++)
+        if (sLabelIcons.entries[i].icon == icon && sLabelIcons.entries[i].size == n)
+            return sLabelIcons.entries[i].handle;
+    HICON h = (HICON)LoadImageA(GetModuleHandleA(0), MAKEINTRESOURCEA(200 + icon), IMAGE_ICON,
+                                n, n, 0);
+    if (!h)
+        return 0;
+    if (sLabelIcons.count == LABEL_ICON_CACHE) {
+        *temporary = true;
+        return h;
+    }
+    LabelIcon entry = {icon, n, h};
+    sLabelIcons.entries[sLabelIcons.count++] = entry;
+    return h;
+}
+
 // The shown condition's icons, stacked, n by n pixels; missing ones skipped.
 static void DrawIcons(HDC dc, const CityEntry *city, int x, const RECT *rect, int n)
 {
     int row = city->shown >= 0 && city->shown < WEATHER_CONDITIONS ? city->shown
                                                                    : WEATHER_NOT_AVAILABLE;
     int top = rect->top + (rect->bottom - rect->top - n) / 2;
+    EnterCriticalSection(&sLabelIcons.lock);
     for (int i = 0; i < WEATHER_ICONS && kWeatherConditions[row].icons[i]; i++) {
         int icon = WeatherIconForTime(kWeatherConditions[row].icons[i], city->isday != 0);
-        HICON h = (HICON)LoadImageA(GetModuleHandleA(0), MAKEINTRESOURCEA(200 + icon),
-                                    IMAGE_ICON, n, n, 0);
+        bool temporary;
+        HICON h = LabelIconLocked(icon, n, &temporary);
         if (!h)
             continue;
         DrawIconEx(dc, x, top, h, n, n, 0, 0, DI_NORMAL);
-        DestroyIcon(h);
+        if (temporary)
+            DestroyIcon(h);
     }
+    LeaveCriticalSection(&sLabelIcons.lock);
 }
 
 void measureOrDrawLabelLine(HDC dc, const RECT *rect, const char *line, const CityEntry *city,

@@ -524,6 +524,7 @@ static void RunSeries(bool forced, int64_t now, bool *weatherUpdated, bool *meta
         if (!answered)
             city->weatherdescr = WEATHER_NOT_AVAILABLE;
     }
+    cities.RemoveAll();
 }
 
 DWORD WINAPI WeatherDownloadThread(LPVOID parameter)

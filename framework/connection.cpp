@@ -303,7 +303,10 @@ void CConnection::EndTls()
         SSL_CTX_free(tlsContext);
         tlsContext = 0;
     }
-    ERR_clear_error();
+    // Frees this thread's error queue, not only its entries: OpenSSL keeps
+    // one for every thread that touched it until told, and each download
+    // runs on a thread of its own (about 600 bytes a thread otherwise).
+    ERR_remove_thread_state(0);
     tlsType = 0;
 }
 

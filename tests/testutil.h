@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <psapi.h>
 #include <wincrypt.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -285,4 +286,36 @@ inline void PumpMessages(int milliseconds)
         }
         Sleep(5);
     } while (GetTickCount64() < end);
+}
+
+// What the process holds: the bytes in use in all its heaps (malloc goes to
+// msvcrt's heap, which need not be the process heap), and its private memory
+// as the system counts it, which also takes in what the system allocates for
+// the process outside those heaps (under Wine, for one, what it keeps for
+// the process's icons).
+struct ProcessMemory {
+    long long heap, privateBytes;
+};
+
+inline ProcessMemory ProcessMemoryInUse()
+{
+    ProcessMemory use = {0, 0};
+    HANDLE heaps[256];
+    DWORD n = GetProcessHeaps(256, heaps);
+    for (DWORD i = 0; i < n && i < 256; i++) {
+        if (!HeapLock(heaps[i]))
+            continue;
+        PROCESS_HEAP_ENTRY entry;
+        entry.lpData = 0;
+        while (HeapWalk(heaps[i], &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+                use.heap += entry.cbData;
+        HeapUnlock(heaps[i]);
+    }
+    // The commit charge: Wine leaves PrivateUsage at 0 but counts this one.
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        use.privateBytes = (long long)counters.PagefileUsage;
+    return use;
 }

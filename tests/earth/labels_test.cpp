@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include <vector>
 
+#include "earth/cities.h"
 #include "earth/labels.h"
+#include "framework/application.h"
+#include "testutil.h"
 
 // 2024-06-21 12:00:00 UTC, a Friday.
 static const int64_t kMoment = 1718971200;
@@ -379,4 +384,148 @@ TEST(Daylight, TwilightLimitIsNinetyThreePointSixDegrees)
     EXPECT_TRUE(CityInDaylight(0, 93.5 * kDeg, 0, 0));
     EXPECT_FALSE(CityInDaylight(0, 93.7 * kDeg, 0, 0));
     EXPECT_TRUE(CityInDaylight(80 * kDeg, 180 * kDeg, 20 * kDeg, 0));   // midnight sun
+}
+
+// ---- Memory over many renders ----
+
+// Two weather labels as on the weather desktop, Berlin by the weather
+// service and New York with its METAR line, each with its condition's icons
+// at two sizes, on a flat map of 400 x 200 pixels.
+struct LabelMemoryTest : ::testing::Test {
+    PrefsRecord saved;
+    ViewOptions *view;
+    std::vector<uint8_t> bmp;
+    void SetUp() override
+    {
+        saved = gPrefs;
+        gPrefs = kDefaultPrefs;
+        char folder[MAX_PATH];
+        GetFullPathNameA("cities", MAX_PATH, folder, 0);
+        CopyText((char *)gApp.installRecord + INSTALL_RECORD_INSTALL_PATH, folder,
+                 INSTALL_RECORD_TEXT_BYTES);
+        ClearTimeZoneCache();
+        view = (ViewOptions *)calloc(1, sizeof(ViewOptions));
+        ASSERT_TRUE(view != 0);
+        SetDefaultView(view, 0);
+        view->iPrjType = 1;
+        view->iMapW = 400;
+        view->iMapH = 200;
+        view->iOutputW = 400;
+        view->iOutputH = 200;
+        int32_t map[4] = {0, 0, 399, 199}, clip[4] = {0, 0, 400, 200};
+        memcpy(view->iMapArea, map, sizeof map);
+        memcpy(view->iDtpArea, map, sizeof map);
+        memcpy(view->iClpArea, clip, sizeof clip);
+        view->bCities = 1;
+        AddCity("Berlin", "Europe/Berlin", "", 52.52f, 13.405f, 500, "");
+        AddCity("New York", "America/New_York", "KJFK", 40.7128f, -74.006f, 600,
+                "KJFK 091951Z 36012G22KT 1SM -SN BR OVC008 M02/M04 A2992");
+        bmp.assign(54 + 400 * 3 * 200, 0);
+        bmp[18] = 400 & 0xff;
+        bmp[19] = 400 >> 8;
+        bmp[22] = 200;
+    }
+    void TearDown() override
+    {
+        free(view);
+        ClearTimeZoneCache();
+        gPrefs = saved;
+    }
+    void AddCity(const char *name, const char *zone, const char *icao, float lat, float lon,
+                 int code, const char *metar)
+    {
+        CityEntry &c = view->City[view->iCityNumber++];
+        memset(&c, 0, sizeof c);
+        CopyText(c.city, name, sizeof c.city);
+        CopyText(c.timezone, zone, sizeof c.timezone);
+        CopyText(c.icao, icao, sizeof c.icao);
+        CopyText(c.metar, metar, sizeof c.metar);
+        CopyText(c.text,
+                 "^#CCI^ #T24 #TTZ\r\n#WSS32 #WSS16\r\n#WTP #WTU #WDS\r\n#WDL\r\n"
+                 "#WW1 #WWU #WWD\r\n#WHU% #WAP hPa #SSR-#SSS\r\n#MET1-4",
+                 sizeof c.text);
+        c.lat = lat;
+        c.lon = lon;
+        c.temp = -2;
+        c.wind = 6;
+        c.weatherdescr = WeatherConditionIndex(code);
+        c.lupd = time(0);
+        c.fontsize = 10;
+        c.opacity = 90;
+        c.framesize = 1;
+        c.arrowsize = 12;
+        c.shadow = 1;
+        c.crtext[0] = c.crtext[1] = RGB(255, 255, 255);
+    }
+    // Growth over the given renders, after a few that let the program and
+    // the system fill their caches.
+    ProcessMemory Growth(int renders)
+    {
+        for (int i = 0; i < 20; i++)
+            drawCityLabels(bmp.data(), view, 0, 0);
+        ProcessMemory before = ProcessMemoryInUse();
+        for (int i = 0; i < renders; i++)
+            drawCityLabels(bmp.data(), view, 0, 0);
+        ProcessMemory after = ProcessMemoryInUse();
+        ProcessMemory growth = {after.heap - before.heap,
+                                after.privateBytes - before.privateBytes};
+        printf("%d renders of %d labels: heap %+lld bytes, private %+lld bytes\n", renders,
+               view->iCityNumber, growth.heap, growth.privateBytes);
+        return growth;
+    }
+};
+
+TEST_F(LabelMemoryTest, BothMeasuresSeeMemoryAndTheLabelsAreDrawn)
+{
+    ProcessMemory before = ProcessMemoryInUse();
+    const int kBlock = 4 << 20;
+    char *block = (char *)malloc(kBlock);
+    ASSERT_TRUE(block != 0);
+    // Private memory counts the pages in use: touch each one (volatile, so
+    // that the compiler keeps the stores of a block it sees freed).
+    for (int i = 0; i < kBlock; i += 4096)
+        ((volatile char *)block)[i] = 1;
+    ProcessMemory during = ProcessMemoryInUse();
+    free(block);
+    EXPECT_GE(during.heap - before.heap, kBlock);
+    EXPECT_GE(during.privateBytes - before.privateBytes, kBlock * 3LL / 4);
+    EXPECT_LT(ProcessMemoryInUse().heap - before.heap, 1000);
+
+    drawCityLabels(bmp.data(), view, 0, 0);
+    for (int i = 0; i < 2; i++) {
+        const CityEntry &c = view->City[i];
+        SCOPED_TRACE(c.city);
+        EXPECT_EQ(c.maxline, 7);
+        EXPECT_STREQ(c.line[1], "\xff\x20 \xff\x10");
+        EXPECT_GT(c.width, 48);
+        EXPECT_EQ(c.shown, c.weatherdescr);
+    }
+    EXPECT_STREQ(view->City[1].line[6], "KJFK 091951Z 36012G22KT 1SM");
+    // The icons are there to be drawn: the program's resources are linked in.
+    HICON icon = (HICON)LoadImageA(GetModuleHandleA(0), MAKEINTRESOURCEA(220), IMAGE_ICON, 32,
+                                   32, 0);
+    EXPECT_TRUE(icon != 0);
+    DestroyIcon(icon);
+}
+
+// Every render draws the same labels again: what it takes it must give
+// back, with valid weather (icons, values, METAR line) and with stale
+// weather (the not-available icon, markers). The slack is fixed, not a
+// rate: the old code's 64 to 100 bytes per icon drawn cross it many times.
+TEST_F(LabelMemoryTest, ManyRendersLeaveTheMemoryWhereItWas)
+{
+    const int kRenders = 500;
+    const long long kHeapSlack = 4096, kPrivateSlack = 64 * 1024;
+    ProcessMemory valid = Growth(kRenders);
+    EXPECT_EQ(view->City[0].shown, view->City[0].weatherdescr);
+    EXPECT_LT(valid.heap, kHeapSlack) << "weather valid: heap";
+    EXPECT_LT(valid.privateBytes, kPrivateSlack)
+        << "weather valid: " << valid.privateBytes / kRenders << " bytes per render";
+    for (int i = 0; i < view->iCityNumber; i++)
+        view->City[i].lupd = time(0) - (int64_t)gPrefs.iWeatherValid * 60 - 60;
+    ProcessMemory stale = Growth(kRenders);
+    EXPECT_EQ(view->City[0].shown, WEATHER_NOT_AVAILABLE);
+    EXPECT_LT(stale.heap, kHeapSlack) << "weather stale: heap";
+    EXPECT_LT(stale.privateBytes, kPrivateSlack)
+        << "weather stale: " << stale.privateBytes / kRenders << " bytes per render";
 }

@@ -21,6 +21,7 @@
 #include "earth/weather.h"
 #include "framework/application.h"
 #include "localserver.h"
+#include "testutil.h"
 
 namespace {
 
@@ -331,6 +332,50 @@ TEST_F(Weather, DueRuleAndFreshCitiesAreSkipped)
     Run(WEATHER_MODE_AUTO);
     EXPECT_TRUE(StandInUrls().empty());
     EXPECT_STREQ("No new data available", gWeatherStatus);
+}
+
+// A run that finds every labelled city fresh asks nothing, and it must
+// give back what it took: the weather check runs every minute for months.
+TEST_F(Weather, RunsThatAskNothingLeaveTheHeapWhereItWas)
+{
+    Run(WEATHER_MODE_NOW);   // the key is remembered here
+    for (CityEntry *c : {&City(0, 0, 0), &City(0, 0, 1), &City(0, 1, 0), &City(1, 0, 0)})
+        c->lupd = now;
+    ResetServer();
+    const int kRuns = 200;
+    ProcessMemory before = ProcessMemoryInUse();
+    for (int i = 0; i < kRuns; i++) {
+        gPrefs.tWeatherDown = gPrefs.tMetarDown = 0;   // due each time
+        WeatherDownloadThread((LPVOID)(INT_PTR)WEATHER_MODE_AUTO);
+    }
+    long long grown = ProcessMemoryInUse().heap - before.heap;
+    EXPECT_TRUE(StandInUrls().empty());
+    EXPECT_STREQ("No new data available", gWeatherStatus);
+    EXPECT_LT(grown, 4096) << grown / kRuns << " bytes per run";
+}
+
+// The program starts a thread for every weather run; what a run's requests
+// take on their thread must go with it.
+TEST_F(Weather, RunsOnThreadsOfTheirOwnLeaveTheHeapWhereItWas)
+{
+    gAnswers["openweathermap"] = {0, kBerlinJson};
+    gAnswers["metar.test"] = {0, Metar("27012KT 9999 FEW030 07/03 Q1012")};
+    PublishAnswers();
+    const int kRuns = 30;
+    long long grown = 0;
+    for (int i = -1; i < kRuns; i++) {   // the first run fills what stays
+        ProcessMemory before = ProcessMemoryInUse();
+        HANDLE t = CreateThread(0, 0, WeatherDownloadThread, (LPVOID)(INT_PTR)WEATHER_MODE_NOW,
+                                0, 0);
+        ASSERT_TRUE(t != 0);
+        WaitForSingleObject(t, INFINITE);
+        CloseHandle(t);
+        if (i >= 0)
+            grown += ProcessMemoryInUse().heap - before.heap;
+    }
+    EXPECT_EQ((int)StandInUrls().size(), 3 * (kRuns + 1));   // Berlin twice, Tokyo
+    EXPECT_STREQ("Download finished successfully.", gWeatherStatus);
+    EXPECT_LT(grown, 4096) << grown / kRuns << " bytes per run";
 }
 
 TEST_F(Weather, JsonLookupScansOneObjectDeep)

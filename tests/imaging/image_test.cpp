@@ -1,5 +1,6 @@
 // The image object: block layout, creation limits, ownership, palette.
 #include "imaging_testutil.h"
+#include "testutil.h"
 
 #include <string.h>
 
@@ -113,24 +114,11 @@ TEST(ImageOwnership, GhostFreesNothing)
     delete source;
 }
 
-// Bytes of busy blocks in every heap of the process, as the system counts
-// them: whatever malloc keeps is in one of these heaps.
+// Bytes of busy blocks in every heap of the process: whatever malloc
+// keeps is in one of these heaps.
 static int64_t HeapBytesInUse()
 {
-    HANDLE heaps[64];
-    DWORD count = GetProcessHeaps(64, heaps);
-    int64_t total = 0;
-    for (DWORD i = 0; i < count && i < 64; i++) {
-        if (!HeapLock(heaps[i]))
-            continue;
-        PROCESS_HEAP_ENTRY entry;
-        entry.lpData = 0;
-        while (HeapWalk(heaps[i], &entry))
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-                total += entry.cbData;
-        HeapUnlock(heaps[i]);
-    }
-    return total;
+    return ProcessMemoryInUse().heap;
 }
 
 // An image that owns a block, planes and a frame, made a ghost directly or
