@@ -14,7 +14,8 @@ enum {
     RENDER_THREAD_NOT_CREATED = 3,
     RENDER_MAP_TRAILER = '&',     // 38: the map's trailer is unreadable
     RENDER_NO_MAP = '+',          // 43: the day map cannot be opened
-    RENDER_NO_TEMPORARY = ',',    // 44: the temporary file cannot be made and mapped
+    RENDER_NO_TEMPORARY = ',',    // 44: the temporary file cannot be made, filled and mapped
+                                  // (a full disk), the size is out of range or no memory
     RENDER_NO_HEADER = '-',       // 45: the bitmap header cannot be written
     RENDER_COPY_FAILED = 'C',     // 67: every copy over the target failed
     RENDER_NO_MEMORY = 'U',       // 85: out of memory building a job list
