@@ -194,13 +194,22 @@ static bool ProfileSaveFailed(int result)
     return result == PROFILE_NO_SETTINGS || result == PROFILE_NOT_SAVED;
 }
 
+// What could not be saved, as the report names it.
+static void DescribeUnsaved(bool prefs, const char *profile, char *out, int size)
+{
+    snprintf(out, size, "%s%s", prefs ? "the preferences" : "",
+             profile && prefs ? " and " : "");
+    if (profile)
+        snprintf(out + strlen(out), size - strlen(out), "the profile \"%s\"", profile);
+}
+
 void ReportProfileSaved(int result, const char *name)
 {
     if (!ProfileSaveFailed(result))
         return;
     DWORD error = GetLastError();
-    char what[PROFILE_NAME_SIZE + 32];
-    snprintf(what, sizeof what, "the profile \"%s\"", name);
+    char what[PROFILE_NAME_SIZE + 64];
+    DescribeUnsaved(false, name, what, sizeof what);
     ReportUnsaved(what, error);
 }
 
@@ -219,9 +228,7 @@ void SaveEverything(bool tell)
     if (!tell)
         return;
     char what[PROFILE_NAME_SIZE + 64];
-    snprintf(what, sizeof what, "%s%s%s%s%s", prefs ? "the preferences" : "",
-             prefs && profile ? " and " : "", profile ? "the profile \"" : "",
-             profile ? gPrefs.szCurProfile : "", profile ? "\"" : "");
+    DescribeUnsaved(prefs, profile ? gPrefs.szCurProfile : 0, what, sizeof what);
     ReportUnsaved(what, error);
 }
 
