@@ -247,6 +247,14 @@ int CConnection::StartTls(int type, const char *host)
     tlsRefusal = TLS_REFUSED_NONE;
     if (!IsOpen() || !host || !host[0])
         return CONN_TLS_FAILED;   // a server nobody named cannot be authenticated
+    // The server speaks only after the client's hello, so bytes already here
+    // came from whoever stands in the middle (a proxy's CONNECT answer
+    // followed by a made-up reply, say). ReadSome hands pending bytes out
+    // first and would pass them off as the verified server's.
+    if (pendingCount > 0) {
+        tlsRefusal = TLS_REFUSED_EARLY_BYTES;
+        return CONN_TLS_FAILED;
+    }
     if (!tlsLibraryReady) {
         SSL_library_init();
         SSL_load_error_strings();

@@ -8,6 +8,8 @@
 // the Windows "ROOT" system store and its certificate must name the host
 // asked for; the host name goes out as the server name (SNI). A server
 // that fails this ends the start of TLS with 13 and tlsRefusal says why.
+// Bytes received before the handshake are never handed out as if they had
+// come through TLS: a start of TLS that finds any refuses.
 //
 // The header names no socket or TLS type, so its users need neither
 // <winsock2.h> nor OpenSSL's headers.
@@ -32,12 +34,15 @@ enum ConnectionResult {
     CONN_TLS_FAILED = 13,         // also a server certificate refused (tlsRefusal)
 };
 
-// Why the server's certificate was refused (CConnection::tlsRefusal).
+// Why TLS was refused (CConnection::tlsRefusal): the server's certificate,
+// or bytes that nobody but a party in the middle can have sent.
 enum TlsRefusal {
     TLS_REFUSED_NONE = 0,         // not refused (a failed TLS start had another cause)
     TLS_REFUSED_UNTRUSTED = 1,    // the chain leads to no trusted root (self-signed, unknown CA)
     TLS_REFUSED_OTHER_HOST = 2,   // a valid certificate, made out to another host
     TLS_REFUSED_EXPIRED = 3,      // expired, or not valid yet
+    TLS_REFUSED_EARLY_BYTES = 4,  // bytes were pending before the handshake (after a
+                                  // proxy's CONNECT answer, say): never read as the server's
 };
 
 // TLS types: 0 (or less) plain; 1 SSL 3.0, 2 TLS 1.0, 3 TLS 1.1, any other
@@ -85,7 +90,8 @@ public:
     int Connect(const char *host, int port, int tlsType, int seconds);
     // A TLS client session on the open socket with the server host (a name
     // or an IPv4 literal; through a proxy tunnel the target's, not the
-    // proxy's): 0, 8 (cancelled) or 13 (also without a host).
+    // proxy's): 0, 8 (cancelled) or 13 (also without a host, and when bytes
+    // are already pending: tlsRefusal 4).
     int StartTls(int type, const char *host);
     void EndTls();
     // 3 when not open; 1 when the socket would not close; else 0.

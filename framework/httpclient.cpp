@@ -43,6 +43,38 @@ static int SplitPort(char *authority)
     return port;
 }
 
+// True when url's own scheme (not a later "https://" in its query) is https.
+static bool IsHttpsUrl(const char *url)
+{
+    return _strnicmp(url, "https://", 8) == 0;
+}
+
+// Where a request for url goes: host, port and whether TLS carries it. The
+// port is the URL's own, else defaultPort; 443, or an https URL with its own
+// port or none (defaultPort 80), means TLS, and https without a port 443.
+struct HttpEndpoint {
+    char host[HTTP_TEXT_SIZE];
+    int port;
+    bool tls;
+};
+
+static void EndpointOf(const char *url, int defaultPort, HttpEndpoint *endpoint)
+{
+    char authority[HTTP_URL_TEXT_SIZE];
+    AuthorityOf(url, authority, sizeof authority);
+    int explicitPort = SplitPort(authority);
+    CopyText(endpoint->host, authority, HTTP_TEXT_SIZE);
+    int chosen = explicitPort ? explicitPort : defaultPort;
+    endpoint->tls = chosen == 443 || (IsHttpsUrl(url) && (explicitPort || chosen == 80));
+    endpoint->port = endpoint->tls && !explicitPort ? 443 : chosen;
+}
+
+// The same scheme (TLS or not), host (names are case-blind) and port.
+static bool SameEndpoint(const HttpEndpoint &a, const HttpEndpoint &b)
+{
+    return a.tls == b.tls && a.port == b.port && _stricmp(a.host, b.host) == 0;
+}
+
 // "scheme://..." (RFC 3986 scheme characters before "://").
 static bool HasScheme(const char *url)
 {
@@ -152,12 +184,6 @@ static bool EndsWithBlankLine(const CGrowArray<unsigned char> &header)
     return header.count >= 4 && memcmp(header.data + header.count - 4, "\r\n\r\n", 4) == 0;
 }
 
-// True when url's own scheme (not a later "https://" in its query) is https.
-static bool IsHttpsUrl(const char *url)
-{
-    return _strnicmp(url, "https://", 8) == 0;
-}
-
 // The status number at offset 9 of a response header; 0 when the answer is
 // no HTTP status line at all.
 static int StatusOf(const CGrowArray<unsigned char> &header)
@@ -212,8 +238,10 @@ void CHttpRequest::SetCancelFlag(const volatile unsigned char *flag)
 // ------------------------------------------------------------------ connect
 
 // The result of a connection to the server (or TLS in the tunnel) that
-// failed: a refused certificate says why, and nothing read on the way (a
-// tunnel's answer) is left for the caller; anything else is 105.
+// failed: a refused certificate says why; bytes that came before the
+// handshake in a tunnel make it a failed tunnel (104); anything else is 105.
+// Nothing read on the way (a tunnel's answer) is left for the caller after
+// a refusal.
 int CHttpRequest::ServerFailure()
 {
     if (connection.IsOpen())
@@ -225,23 +253,20 @@ int CHttpRequest::ServerFailure()
         result = HTTP_CERT_OTHER_HOST;
     else if (connection.tlsRefusal == TLS_REFUSED_EXPIRED)
         result = HTTP_CERT_EXPIRED;
-    if (IsCertificateRefusal(result))
+    else if (connection.tlsRefusal == TLS_REFUSED_EARLY_BYTES)
+        result = HTTP_PROXY_UNREACHABLE;
+    if (connection.tlsRefusal != TLS_REFUSED_NONE)
         response.count = 0;
     return result;
 }
 
 int CHttpRequest::Connect(const char *url, int defaultPort)
 {
-    char authority[HTTP_URL_TEXT_SIZE];
-    AuthorityOf(url, authority, sizeof authority);
-    int explicitPort = SplitPort(authority);
-    CopyText(host, authority, HTTP_TEXT_SIZE);
-    bool https = IsHttpsUrl(url);
-    int chosen = explicitPort ? explicitPort : defaultPort;
-    bool tls = chosen == 443 || (https && (explicitPort || chosen == 80));
-    if (tls && !explicitPort)
-        chosen = 443;
-    port = chosen;
+    HttpEndpoint target;
+    EndpointOf(url, defaultPort, &target);
+    CopyText(host, target.host, HTTP_TEXT_SIZE);
+    port = target.port;
+    bool tls = target.tls;
 
     if (!proxyHost[0]) {
         int result = connection.Connect(host, port, tls ? CONN_TLS_1_2 : 0, HTTP_CONNECT_SECONDS);
@@ -253,7 +278,10 @@ int CHttpRequest::Connect(const char *url, int defaultPort)
         BasicLine("Proxy-Authorization", proxyUser, proxyPassword, authLine, sizeof authLine);
     if (connection.Connect(proxyHost, proxyPort, 0, HTTP_CONNECT_SECONDS) != CONN_OK)
         return HTTP_PROXY_UNREACHABLE;
-    if (!useConnect)
+    // HTTPS always takes the tunnel, whatever the switch says: a request
+    // handed to the proxy as it stands would travel in clear, with its
+    // credentials, to a server nobody authenticated.
+    if (!useConnect && !tls)
         return HTTP_OK;   // the request (with the proxy's credentials) goes to the proxy
 
     char request[HTTP_URL_TEXT_SIZE + HTTP_TEXT_SIZE];
@@ -281,24 +309,33 @@ int CHttpRequest::Connect(const char *url, int defaultPort)
 int CHttpRequest::Get(const char *url, bool reportProgress, const char *user,
                       const char *password, char *since, bool forceNewConnection, int sinceSize)
 {
-    int result = GetChain(url ? url : "", reportProgress, user, password, since, sinceSize,
+    if (!url)
+        url = "";
+    char authLine[HTTP_URL_TEXT_SIZE] = "";
+    if (user && user[0])
+        BasicLine("Authorization", user, password, authLine, sizeof authLine);
+    HttpEndpoint owner;   // the credentials are this server's alone
+    EndpointOf(url, 80, &owner);
+    int result = GetChain(url, reportProgress, authLine, owner, since, sinceSize,
                           forceNewConnection, 0);
     if (connection.IsOpen())
         connection.Close();
     return result;
 }
 
-int CHttpRequest::GetChain(const char *url, bool reportProgress, const char *user,
-                           const char *password, char *since, int sinceSize,
+int CHttpRequest::GetChain(const char *url, bool reportProgress, const char *authLine,
+                           const HttpEndpoint &owner, char *since, int sinceSize,
                            bool forceNewConnection, int redirects)
 {
     CopyText(lastUrl, url, HTTP_URL_TEXT_SIZE);
-    char authLine[HTTP_URL_TEXT_SIZE] = "";
-    if (user && user[0])
-        BasicLine("Authorization", user, password, authLine, sizeof authLine);
+    // A redirect elsewhere (another host or port, or from https to http) is
+    // followed without the user's credentials: a Location must not be a way
+    // to collect them, nor to send them in clear.
+    HttpEndpoint target;
+    EndpointOf(lastUrl, 80, &target);
     char location[HTTP_URL_TEXT_SIZE];
-    int result = Exchange(lastUrl, reportProgress, authLine, since, sinceSize,
-                          forceNewConnection, location);
+    int result = Exchange(lastUrl, reportProgress, SameEndpoint(target, owner) ? authLine : "",
+                          since, sinceSize, forceNewConnection, location);
     if (result != EXCHANGE_REDIRECT)
         return result;
     char next[HTTP_URL_TEXT_SIZE];
@@ -306,7 +343,7 @@ int CHttpRequest::GetChain(const char *url, bool reportProgress, const char *use
     if (strcmp(next, lastUrl) == 0 || redirects >= HTTP_MAX_REDIRECTS)
         return HTTP_BAD_REDIRECT;
     connection.Close();
-    return GetChain(next, reportProgress, user, password, since, sinceSize, true,
+    return GetChain(next, reportProgress, authLine, owner, since, sinceSize, true,
                     redirects + 1);
 }
 
@@ -335,9 +372,10 @@ int CHttpRequest::Exchange(const char *url, bool reportProgress, const char *aut
         snprintf(hostLine, sizeof hostLine, "%s:%d", host, port);
     }
 
-    // A plain proxy reads the request itself, so it needs its credentials in it.
+    // A plain proxy reads the request itself, so it needs its credentials in
+    // it; through a tunnel (the switch, or TLS in force) the server reads it.
     char proxyLine[HTTP_URL_TEXT_SIZE] = "";
-    if (proxyHost[0] && !useConnect && proxyUser[0])
+    if (proxyHost[0] && !useConnect && !connection.tlsType && proxyUser[0])
         BasicLine("Proxy-Authorization", proxyUser, proxyPassword, proxyLine, sizeof proxyLine);
     size_t size = strlen(url) + strlen(authLine) + strlen(proxyLine) + strlen(hostLine) +
                   (since ? strlen(since) : 0) + 64;

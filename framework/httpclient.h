@@ -2,8 +2,9 @@
 // (plain or as a CONNECT tunnel), with optional Basic authorization,
 // If-Modified-Since, redirects, progress reports and cancellation. One
 // object belongs to one worker thread and serves one download, redirects
-// included. HTTPS authenticates the server (connection.h); a refused
-// certificate answers a result of its own. HttpResultText gives the
+// included. HTTPS authenticates the server (connection.h), also through a
+// proxy, which it always crosses in a tunnel; a refused certificate answers
+// a result of its own. HttpResultText gives the
 // failures' texts that every status line shows.
 #pragma once
 
@@ -44,6 +45,8 @@ enum {
     HTTP_MAX_HEADER = 65536,         // a longer response header is no answer (101)
 };
 
+struct HttpEndpoint;   // host, port and TLS of a URL (httpclient.cpp)
+
 class CHttpRequest {
 public:
     // After a 0 result the body only; after any other status the response
@@ -51,7 +54,7 @@ public:
     CGrowArray<unsigned char> response;
     char host[HTTP_TEXT_SIZE];       // host of the current URL (no port)
     int port;                        // 80 at construction
-    unsigned char useConnect;        // tunnel through the proxy by CONNECT
+    unsigned char useConnect;        // tunnel plain http through the proxy by CONNECT too
     char proxyHost[HTTP_TEXT_SIZE];  // "" = no proxy
     int proxyPort;
     char proxyUser[HTTP_TEXT_SIZE];
@@ -69,16 +72,18 @@ public:
     CHttpRequest();
     ~CHttpRequest();
 
-    // Null or empty host: no proxy. Null user or password clears it. The
-    // credentials go into a tunnel's CONNECT, or into every request sent to
-    // a plain proxy.
+    // Null or empty host: no proxy. Null user or password clears it. HTTPS
+    // always goes through a CONNECT tunnel with TLS to the server inside it;
+    // useConnect tunnels plain http as well. The credentials go into a
+    // tunnel's CONNECT, or into every request sent to a plain proxy.
     void SetProxy(const char *host, int port, bool useConnect, const char *user,
                   const char *password);
     void SetProgressCallback(ConnectionProgress callback, int initialTotal);
     void SetCancelFlag(const volatile unsigned char *flag);
 
     // One GET of url (redirects followed). user null or "": no
-    // Authorization. since (null: none) is sent as If-Modified-Since and,
+    // Authorization; it goes only to url's own scheme, host and port, so a
+    // redirect elsewhere is followed without it. since (null: none) is sent as If-Modified-Since and,
     // for a whole body with a modification time, receives it (at most
     // sinceSize - 1 characters). A body shorter than its Content-Length is
     // 101; one longer than maxBody is 107; a refused server certificate 108
@@ -91,8 +96,9 @@ public:
     int Connect(const char *url, int port);
 
 private:
-    int GetChain(const char *url, bool reportProgress, const char *user, const char *password,
-                 char *since, int sinceSize, bool forceNewConnection, int redirects);
+    int GetChain(const char *url, bool reportProgress, const char *authLine,
+                 const HttpEndpoint &owner, char *since, int sinceSize,
+                 bool forceNewConnection, int redirects);
     int ServerFailure();
     int Exchange(const char *url, bool reportProgress, const char *authLine, char *since,
                  int sinceSize, bool forceNewConnection, char *location);

@@ -11,6 +11,11 @@ assignments to the --ports file once every server is listening:
   VT_PROXY_PORT       an HTTP proxy: absolute-URL GETs and CONNECT tunnels
   VT_AUTH_PROXY_PORT  the same proxy, requiring Proxy-Authorization puser:ppass
                       (or the long proxy credentials below)
+  VT_FORGING_PROXY_PORT  the same proxy playing a party in the middle: its
+                      answer to a CONNECT carries a made-up HTTP reply
+                      (FORGED_REPLY) in the same segment, then it relays
+  VT_HTTP_OTHER_PORT  a second plain HTTP server with the same routes (another
+                      port for redirects)
   VT_SINK_PORT        accepts and stays silent (a TLS handshake that never ends)
   VT_CLOSED_PORT      a port nobody listens on
 
@@ -67,6 +72,7 @@ LONG_PASSWORD = "tk_0123456789abcdefghijklmnopqrstu"           # 34 characters
 LONG_PROXY_USER = "corporate-proxy-user-with-a-long-name"
 LONG_PROXY_PASSWORD = "and-a-long-proxy-password-as-well"
 MAX_WAIT = 10.0           # no route sleeps longer than this, in seconds
+FORGED_REPLY = b"HTTP/1.0 200 OK\r\nContent-Length: 8\r\n\r\nFORGED!!"
 
 counters = {}
 counters_lock = threading.Lock()
@@ -391,7 +397,8 @@ class ProxyHandler(socketserver.BaseRequestHandler):
             return ("127.0.0.1", ports["VT_HTTP_PORT"])
         if host == "veltaspar.invalid" and port == 443:
             return ("127.0.0.1", ports["VT_HTTPS_PORT"])
-        proxies = (ports.get("VT_PROXY_PORT"), ports.get("VT_AUTH_PROXY_PORT"))
+        proxies = (ports.get("VT_PROXY_PORT"), ports.get("VT_AUTH_PROXY_PORT"),
+                   ports.get("VT_FORGING_PROXY_PORT"))
         if host in ("127.0.0.1", "localhost", "veltaspar.invalid") and \
                 port in ports.values() and port not in proxies:
             return ("127.0.0.1", port)
@@ -435,7 +442,8 @@ class ProxyHandler(socketserver.BaseRequestHandler):
                 self.request.sendall(b"HTTP/1.0 502 Bad Gateway\r\n\r\n")
                 return
             upstream = socket.create_connection(address, timeout=10)
-            self.request.sendall(b"HTTP/1.0 200 Connection established\r\n\r\n")
+            established = b"HTTP/1.0 200 Connection established\r\n\r\n"
+            self.request.sendall(established + (FORGED_REPLY if self.server.forge else b""))
             if rest:
                 upstream.sendall(rest)
         elif method == "GET" and "://" in where:
@@ -461,9 +469,10 @@ class ProxyServer(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, address, auth):
+    def __init__(self, address, auth, forge=False):
         super().__init__(address, ProxyHandler)
         self.auth = auth
+        self.forge = forge
         self.log = []
 
 
@@ -513,11 +522,13 @@ def main():
 
     servers = {
         "VT_HTTP_PORT": HttpServer(("127.0.0.1", 0), Handler),
+        "VT_HTTP_OTHER_PORT": HttpServer(("127.0.0.1", 0), Handler),
         "VT_HTTPS_PORT": HttpsServer(("127.0.0.1", 0), Handler, args.cert, args.key),
         "VT_PROXY_PORT": ProxyServer(("127.0.0.1", 0), None),
         "VT_AUTH_PROXY_PORT": ProxyServer(("127.0.0.1", 0),
                                           (basic(PROXY_USER, PROXY_PASSWORD),
                                            basic(LONG_PROXY_USER, LONG_PROXY_PASSWORD))),
+        "VT_FORGING_PROXY_PORT": ProxyServer(("127.0.0.1", 0), None, forge=True),
         "VT_SINK_PORT": SinkServer(("127.0.0.1", 0), SinkHandler),
     }
     for given in args.tls_port:
