@@ -105,7 +105,3 @@ struct AcceleratorEntry {
     uint16_t frameIndex;     // ACCEL_ANY_WINDOW = whichever own window is in front
 };
 enum { ACCEL_ANY_WINDOW = 0xFFFF };
-
-// Frame rectangle after a display change: each edge scaled by the ratio of
-// the new monitor size to the old, rounded half away from zero.
-RECT ScaleFrameRect(const RECT &placed, const RECT &newMonitor, const RECT &oldMonitor);

@@ -46,12 +46,22 @@ static HANDLE OpenForMapping(const char *path, bool readWrite, bool *created)
 
 enum { ZERO_CHUNK = 65536 };
 
-// Writes zeros from the file's end up to the wanted size. A write that
-// fails (the disk is full) cuts the file back to its old size, so that a
-// failed open leaves an existing file as it was.
-static bool GrowWithZeros(HANDLE file, DWORD wantLow, DWORD wantHigh)
+static void CutBack(HANDLE file, int64_t size)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = size;
+    if (SetFilePointerEx(file, at, 0, FILE_BEGIN))
+        SetEndOfFile(file);
+}
+
+// Writes zeros from the file's end up to the wanted size; *grownFrom is the
+// old size when the file was grown, else -1. A write that fails (the disk is
+// full) cuts the file back to its old size, so that a failed open leaves an
+// existing file as it was.
+static bool GrowWithZeros(HANDLE file, DWORD wantLow, DWORD wantHigh, int64_t *grownFrom)
 {
     static const uint8_t zeros[ZERO_CHUNK] = {};
+    *grownFrom = -1;
     LARGE_INTEGER old;
     if (!GetFileSizeEx(file, &old))
         return false;
@@ -64,21 +74,28 @@ static bool GrowWithZeros(HANDLE file, DWORD wantLow, DWORD wantHigh)
         DWORD chunk = left < ZERO_CHUNK ? (DWORD)left : ZERO_CHUNK, done = 0;
         if (!WriteFile(file, zeros, chunk, &done, 0) || done != chunk) {
             DWORD error = GetLastError();
-            if (SetFilePointerEx(file, old, 0, FILE_BEGIN))
-                SetEndOfFile(file);
+            CutBack(file, old.QuadPart);
             SetLastError(error ? error : ERROR_DISK_FULL);
             return false;
         }
         left -= chunk;
     }
+    *grownFrom = old.QuadPart;
     return true;
 }
 
 // Fails with the code and closes whatever is open so far; a file that this
-// open created goes again.
-static int FailOpen(CMappedFile *mapped, int code, const char *path, bool created)
+// open created goes again, one that it grew gets its old size back (the
+// mapping is closed first: a mapped file cannot be cut).
+static int FailOpen(CMappedFile *mapped, int code, const char *path, bool created,
+                    int64_t grownFrom = -1)
 {
     DWORD error = GetLastError();
+    if (mapped->mapping)
+        CloseHandle(mapped->mapping);
+    mapped->mapping = 0;
+    if (grownFrom >= 0 && !created)
+        CutBack(mapped->file, grownFrom);
     mapped->Close();
     mapped->sizeLow = mapped->sizeHigh = 0;
     if (created)
@@ -109,16 +126,17 @@ int CMappedFile::Open(const char *path, int flags, DWORD wantLow, DWORD wantHigh
         if (!sizeLow && !sizeHigh)
             return FailOpen(this, MAPPED_EMPTY, path, created);
     }
-    if (readWrite && !GrowWithZeros(file, sizeLow, sizeHigh))
+    int64_t grownFrom = -1;
+    if (readWrite && !GrowWithZeros(file, sizeLow, sizeHigh, &grownFrom))
         return FailOpen(this, MAPPED_NO_SPACE, path, created);
 
     mapping = CreateFileMappingA(file, 0, readWrite ? PAGE_READWRITE : PAGE_READONLY, sizeHigh,
                                  sizeLow, 0);
     if (!mapping)
-        return FailOpen(this, MAPPED_NO_MAPPING, path, created);
+        return FailOpen(this, MAPPED_NO_MAPPING, path, created, grownFrom);
     base = (uint8_t *)MapViewOfFile(mapping, readWrite ? FILE_MAP_WRITE : FILE_MAP_READ, 0, 0, 0);
     if (!base)
-        return FailOpen(this, MAPPED_NO_VIEW, path, created);
+        return FailOpen(this, MAPPED_NO_VIEW, path, created, grownFrom);
     cursor = base;
     writable = readWrite;
     return MAPPED_OK;

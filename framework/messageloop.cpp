@@ -1,7 +1,6 @@
 // The user-interface thread's message loop, the framework's pre-translation
 // of every message, the waiting pump and the hidden window's procedure.
 #include <windows.h>
-#include <math.h>
 #include <string.h>
 
 #include "framework/application.h"
@@ -235,23 +234,6 @@ CUIItem *CApplication::CloseMenu(CUIItem *item)
     CloseItemMenu(top);
     RestoreStatusText();
     return top;
-}
-
-static double Ratio(LONG newSize, LONG oldSize)
-{
-    return oldSize ? (double)newSize / (double)oldSize : 1.0;
-}
-
-RECT ScaleFrameRect(const RECT &placed, const RECT &newMonitor, const RECT &oldMonitor)
-{
-    double h = Ratio(newMonitor.right - newMonitor.left, oldMonitor.right - oldMonitor.left);
-    double v = Ratio(newMonitor.bottom - newMonitor.top, oldMonitor.bottom - oldMonitor.top);
-    RECT out;
-    out.left = RoundHalfAway(placed.left * h);
-    out.top = RoundHalfAway(placed.top * v);
-    out.right = out.left + RoundHalfAway(placed.right * h - out.left);
-    out.bottom = out.top + RoundHalfAway(placed.bottom * v - out.top);
-    return out;
 }
 
 static void TellFrames(UINT message, WPARAM wParam)

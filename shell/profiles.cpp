@@ -49,6 +49,8 @@ static bool ProfilePath(char *out, const char *name, const char *file)
     return n >= 0 && n <= SHELL_PATH_MAX;
 }
 
+static void SpellAsFolder(char *name);
+
 static bool ProfileExists(const char *name)
 {
     char folder[MAX_TEXT];
@@ -146,7 +148,7 @@ static void AnnounceLoad(const char *name)
                                                                    : DESKTOP_RESTORE);
 }
 
-static int LoadProfile(const char *name)
+static int LoadProfile(char *name)
 {
     // Read into a fresh record: keys missing from this profile's store must
     // not inherit the previous profile's trigger.
@@ -154,6 +156,7 @@ static int LoadProfile(const char *name)
     memset(&settings, 0, sizeof settings);
     if (SettingsIO(PROFILE_LOAD, &settings, name) != 0)
         return PROFILE_NO_SETTINGS;
+    SpellAsFolder(name);
     ViewListsIO(PROFILE_LOAD, name);
     CopyText(gPrefs.szCurProfile, name, PROFILE_NAME_SIZE);
     gCurProfileSettings = settings;
@@ -403,6 +406,7 @@ int ProfilesStartup()
     char stored[PROFILE_NAME_SIZE];
     CopyText(stored, gPrefs.szCurProfile, PROFILE_NAME_SIZE);
     ApplyProfileSwitch();
+    SpellAsFolder(gPrefs.szCurProfile);
     if (!gPrefs.szCurProfile[0])
         MigrateIntoDefault();
     MeasureOutputScreen();
@@ -562,6 +566,22 @@ static int CheckNameText(const char *name)
     return NAME_OK;
 }
 
+// The name as its folder is spelled on disk: folder names ignore case, so
+// "-PROFILE work" finds "Profile-Work", but the current profile is told
+// from the others by exact comparison (a display change must not reload
+// it, the tray checks it). A name without a folder stays as it is.
+static void SpellAsFolder(char *name)
+{
+    char folder[MAX_TEXT];
+    if (CheckNameText(name) != NAME_OK || !ProfilePath(folder, name, 0))
+        return;
+    // A search for the folder's own path answers with the name as stored.
+    CFileFind find("%s", folder);
+    const char *found = find.FindNext() ? FoundProfile(find) : 0;
+    if (found && strlen(found) < PROFILE_NAME_SIZE)
+        CopyText(name, found, PROFILE_NAME_SIZE);
+}
+
 int CheckProfileName(const char *name, const char *oldName)
 {
     int text = CheckNameText(name);
@@ -582,8 +602,10 @@ int CheckProfileName(const char *name, const char *oldName)
 
 static void KeepName(const char *name)
 {
+    // A rename that only changes case may leave the folder as it was.
     CopyText(gPrefs.szCurProfile, name, PROFILE_NAME_SIZE);
-    CopyText(gCurProfileSettings.name, name, PROFILE_NAME_SIZE);
+    SpellAsFolder(gPrefs.szCurProfile);
+    CopyText(gCurProfileSettings.name, gPrefs.szCurProfile, PROFILE_NAME_SIZE);
     gCurProfileSettings.nameChanged = 0;
 }
 

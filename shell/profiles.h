@@ -60,7 +60,8 @@ extern char gProfileCommandNames[PROFILE_COMMANDS][PROFILE_NAME_SIZE];
 // and the current profile loaded. 0.
 int ProfilesStartup();
 
-// Loads (the profile then becomes current) or saves one profile.
+// Loads (the profile then becomes current, named as its folder is spelled
+// on disk) or saves one profile.
 // PROFILE_DONE, PROFILE_NO_SETTINGS, PROFILE_BAD_NAME (empty name) or, on
 // saving, PROFILE_NOT_SAVED; after a failed save GetLastError says why.
 int ProfileIO(int mode, const char *name);

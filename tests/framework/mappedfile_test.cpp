@@ -1,6 +1,7 @@
 // Memory-mapped files: both modes, the bounded cursor, failures.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <string.h>
 #include <windows.h>
 
@@ -137,6 +138,62 @@ TEST_F(MappedFiles, BadPathsAndSizes)
     EXPECT_EQ(mapped.mapping, (HANDLE)0);
     EXPECT_EQ(mapped.file, (HANDLE)0);
     EXPECT_TRUE(Deletable(small));
+}
+
+// The size of the file at path, -1 when it cannot be read.
+static int64_t SizeOf(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return -1;
+    return (int64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+}
+
+// A file of size bytes that begins with "keep"; the rest is a hole that
+// takes no disk space where the file system has holes.
+static bool MakeLargeFile(const std::string &path, int64_t size)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD done = 0;
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    bool made = WriteFile(file, "keep", 4, &done, 0) && done == 4 &&
+                SetFilePointerEx(file, end, 0, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    return made;
+}
+
+// A view larger than a 32-bit address space can hold, of 3 GB and of more
+// than 4 GB: the file is grown by 64 KB first, and the failed open cuts it
+// back to its old size.
+TEST_F(MappedFiles, FailedViewGivesAGrownFileItsOldSize)
+{
+    const int64_t kOld = 0xC0000000LL;   // 3 GB
+    struct Case {
+        DWORD low, high;
+    } cases[] = {{0xC0010000u, 0}, {0x00010000u, 1}};
+    std::string path = Path("large.bin");
+    ASSERT_TRUE(MakeLargeFile(path, kOld));
+    ASSERT_EQ(SizeOf(path), kOld);
+    for (const Case &c : cases) {
+        CMappedFile mapped;
+        int result = mapped.Open(path.c_str(), MAPPED_READ_WRITE, c.low, c.high);
+        EXPECT_EQ(result, MAPPED_NO_VIEW) << c.high;
+        EXPECT_EQ(mapped.base, nullptr);
+        EXPECT_EQ(mapped.file, (HANDLE)0);
+        EXPECT_EQ(mapped.sizeLow, 0u);
+        EXPECT_EQ(SizeOf(path), kOld) << c.high;
+    }
+    char head[5] = {};
+    FILE *f = fopen(path.c_str(), "rb");
+    ASSERT_TRUE(f != nullptr);
+    EXPECT_EQ(fread(head, 1, 4, f), 4u);
+    fclose(f);
+    EXPECT_STREQ(head, "keep");
+    EXPECT_TRUE(Deletable(path));
 }
 
 TEST_F(MappedFiles, ReopenClosesTheFirstFile)

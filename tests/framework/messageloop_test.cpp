@@ -480,24 +480,3 @@ TEST_F(Phantom, DailyChecksRunOnTheTwentyFourthHour)
     gApp.dataFolder[0] = 0;
     RemoveTree(data);
 }
-
-TEST(DisplayChange, FrameEdgesScaleWithTheMonitor)
-{
-    RECT placed = {100, 50, 500, 350};
-    RECT newMonitor = {0, 0, 2560, 1440};
-    RECT oldMonitor = {0, 0, 1280, 720};
-    RECT scaled = ScaleFrameRect(placed, newMonitor, oldMonitor);
-    EXPECT_EQ(scaled.left, 200);
-    EXPECT_EQ(scaled.top, 100);
-    EXPECT_EQ(scaled.right, 1000);
-    EXPECT_EQ(scaled.bottom, 700);
-    // Halves round away from zero on both sides.
-    RECT small = {1, -1, 3, 5};
-    RECT twoThirds = {0, 0, 3, 3};
-    RECT old = {0, 0, 2, 2};
-    scaled = ScaleFrameRect(small, twoThirds, old);
-    EXPECT_EQ(scaled.left, 2);
-    EXPECT_EQ(scaled.top, -2);
-    EXPECT_EQ(scaled.right, 2 + 3);      // 4.5 - 2 = 2.5 -> 3
-    EXPECT_EQ(scaled.bottom, -2 + 10);   // 7.5 + 2 = 9.5 -> 10
-}

@@ -360,13 +360,6 @@ TEST(Numbers, RoundHalfAwayFromZero)
     const int out[] = {0, 0, 1, 2, 3, 0, -1, -2, -3, 1000001};
     for (int i = 0; i < (int)(sizeof in / sizeof in[0]); i++)
         EXPECT_EQ(RoundHalfAway(in[i]), out[i]) << in[i];
-    // A frame across the origin scaled to half stays centred on it.
-    RECT placed = {-15, -15, 15, 15}, old = {0, 0, 100, 100}, now = {0, 0, 50, 50};
-    RECT scaled = ScaleFrameRect(placed, now, old);
-    EXPECT_EQ(scaled.left, -8);
-    EXPECT_EQ(scaled.right, 8);
-    EXPECT_EQ(scaled.top, -8);
-    EXPECT_EQ(scaled.bottom, 8);
 }
 
 // The refresh rebuilds the current table from the real screen, so the

@@ -530,6 +530,33 @@ TEST_F(MainTimer, StartupPostsNeitherSwitchProfilesNorOpenOptions)
     gCurProfileSettings = keep;
 }
 
+// A later start's "-PROFILE desk" makes the folder "Profile-Desk" current
+// as "Desk": a display change to its own layout neither reloads it nor puts
+// its last render over the desktop's picture again.
+TEST_F(MainTimer, LaterStartsProfileInAnotherCaseIsNotReloadedByTheDisplay)
+{
+    gPrefs.bMultiMon = 0;
+    ProfileSettings keep = gCurProfileSettings;
+    gCurProfileSettings.scrtrigger = 1;
+    gCurProfileSettings.scrx = gCurProfileSettings.scry = 0;
+    gCurProfileSettings.scrw = GetSystemMetrics(SM_CXSCREEN);
+    gCurProfileSettings.scrh = GetSystemMetrics(SM_CYSCREEN);
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_SAVE, "Desk"));
+    gCurProfileSettings = keep;
+    WriteWhole(folder + "\\Profile-Desk\\Veltaspar.bmp", "desk's last render");
+    const char *cmd = "-PROFILE desk";
+    ASSERT_GT(WriteRecordFile("(QRF)Cmd", -1, cmd, (int)strlen(cmd) + 1, 0), 0);
+    gApp.minimize = 1;   // no options dialog
+    MainWindowProc(0, QRFM_SHOW, 0, 0);
+    gApp.minimize = 0;
+    EXPECT_STREQ("Desk", gPrefs.szCurProfile);
+    EXPECT_EQ("desk's last render", ReadWhole(Picture(0)));
+    WriteWhole(Picture(0), "rendered since");
+    MainWindowProc(0, WM_DISPLAYCHANGE, 24, 0);
+    EXPECT_STREQ("Desk", gPrefs.szCurProfile);
+    EXPECT_EQ("rendered since", ReadWhole(Picture(0)));
+}
+
 // "-AUTOSTART" (or "-MINIMIZE", or a hidden main window) keeps the options
 // closed at that start only: the next start of the program, which reaches
 // this one as QRFM_SHOW, opens them.

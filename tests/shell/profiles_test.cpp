@@ -465,7 +465,7 @@ TEST_F(Profiles, DisplayChangeSelectsTheProfileOfTheLayout)
 
 // A layout stored in the current profile and in two others: the first of
 // the others that the folder enumeration returns loads, whatever its place
-// in the sorted list; the current profile is told apart with case.
+// in the sorted list.
 TEST_F(Profiles, DisplayChangeLoadsTheFirstOtherProfileListed)
 {
     MakeProfile("Zulu", 2, 1, 0, 0, 2560, 1440);
@@ -488,12 +488,68 @@ TEST_F(Profiles, DisplayChangeLoadsTheFirstOtherProfileListed)
     EXPECT_EQ(first, gPrefs.szCurProfile);
     EXPECT_EQ(first == "Zulu" ? 2 : 3, gViewLists[0].data[0].iActive);
 
-    // "-PROFILE laptop" made the folder "Laptop" current under another
-    // spelling: that name is not the folder's, so its trigger switches.
+    // Loaded as "laptop" ("-PROFILE laptop"), the folder "Laptop" is current
+    // under the folder's spelling: its own trigger does not reload it.
     MakeProfile("Laptop", 4, 1, 0, 0, 1366, 768);
     ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "laptop"));
-    EXPECT_EQ(PROFILE_DONE, SwitchProfileForScreen(0, 0, 1366, 768));
     EXPECT_STREQ("Laptop", gPrefs.szCurProfile);
+    EXPECT_STREQ("Laptop", gCurProfileSettings.name);
+    gViewLists[0].data[0].iActive = 44;   // edited, not saved
+    EXPECT_EQ(PROFILE_NOT_FOUND, SwitchProfileForScreen(0, 0, 1366, 768));
+    EXPECT_EQ(44, gViewLists[0].data[0].iActive);
+    EXPECT_EQ(4, StoredMark("Laptop"));
+}
+
+// The spelling of a folder as the file system lists it.
+static std::string ListedFolder(const std::string &pattern)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return "<none>";
+    std::string name = entry.cFileName;
+    FindClose(find);
+    return name;
+}
+
+// "-PROFILE work" at start with the folder "Profile-Work": the current
+// profile is "Work", and a display change to its own layout loads nothing.
+TEST_F(Profiles, ProfileSwitchAtStartupTakesTheFolderSpelling)
+{
+    MakeProfile("Work", 7, 1, 0, 0, 1920, 1080);
+    const char *cmd = "-PROFILE work";
+    ASSERT_GT(WriteRecordFile("(QRF)Cmd", -1, cmd, (int)strlen(cmd) + 1, 0), 0);
+    SetLists(1);
+
+    ProfilesStartup();
+
+    EXPECT_STREQ("Work", gPrefs.szCurProfile);
+    EXPECT_STREQ("Work", gCurProfileSettings.name);
+    EXPECT_EQ(7, gViewLists[0].data[0].iActive);
+    WriteWhole(In("Veltaspar.bmp"), "rendered since");
+    gViewLists[0].data[0].iActive = 70;
+    EXPECT_EQ(PROFILE_NOT_FOUND, SwitchProfileForScreen(0, 0, 1920, 1080));
+    EXPECT_EQ(70, gViewLists[0].data[0].iActive);
+    EXPECT_EQ("rendered since", ReadWhole(In("Veltaspar.bmp")));
+}
+
+// A rename that changes only the case: the current name is the folder's
+// spelling afterwards, whichever the file system kept, in both places.
+TEST_F(Profiles, RenameOfTheCaseOnlyKeepsTheFolderSpelling)
+{
+    MakeProfile("Home", 60, 1, 0, 0, 1024, 768);
+    MakeProfile("Work", 50);
+    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_LOAD, "Home"));
+
+    EXPECT_EQ(PROFILE_DONE, RenameProfile("HOME"));
+
+    std::string listed = ListedFolder(folder + "\\Profile-h*");
+    EXPECT_EQ("Profile-" + std::string(gPrefs.szCurProfile), listed);
+    EXPECT_STREQ(gPrefs.szCurProfile, gCurProfileSettings.name);
+    EXPECT_EQ(0, gCurProfileSettings.nameChanged);
+    gViewLists[0].data[0].iActive = 66;
+    EXPECT_EQ(PROFILE_NOT_FOUND, SwitchProfileForScreen(0, 0, 1024, 768));
+    EXPECT_EQ(66, gViewLists[0].data[0].iActive);
 }
 
 // ---------------------------------------------------------------- the list
