@@ -1,12 +1,12 @@
 // A full disk under the data folder: run_fulldisk_test.sh mounts a small
 // file system of its own (VT_FULL_DISK, as Wine sees it) and the test fills
 // it from the host side to 16 KB and to 0 bytes free. The real render jobs,
-// cloud map, placeholder picture, record files, settings stores and
-// configuration archives then fail with their codes instead of faulting in
-// a mapped page, the main window reports each failure once, every picture,
-// store and archive keeps its bytes, no temporary stays behind, and once
-// space is freed the settings kept in memory are saved, a start loads them
-// and a render succeeds.
+// cloud map and its miniature, demo clouds, placeholder picture, record
+// files, settings stores and configuration archives then fail with their
+// codes instead of faulting in a mapped page, the main window reports each
+// failure once, every picture, store and archive keeps its bytes, no
+// temporary stays behind, and once space is freed the settings kept in
+// memory are saved, a start loads them and a render succeeds.
 #include "outputs.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +19,7 @@
 
 #include "earth/clouds.h"
 #include "earth/compositor.h"
+#include "earth/mapfile.h"
 #include "earth/placeholder.h"
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
@@ -390,6 +391,43 @@ TEST_F(FullDisk, AFailedSaveIsToldOnceAndTheNextSaveWritesTheKeptSettings)
     EXPECT_NE(std::string::npos, boxes.texts[1].find("The settings could not be saved!"))
         << boxes.texts[1];
     ASSERT_EQ(0, Fill(-1));
+}
+
+// A miniature of the cloud map, and a demo cloud picture, that do not fit
+// keep the old file whole and leave nothing beside it.
+TEST_F(FullDisk, ACloudMiniatureOrDemoCloudThatDoesNotFitKeepsTheOldFile)
+{
+    // A small map first (medium clouds of 64 x 32), then the low ones of
+    // 512 x 256: the new map's temporary (33 pages) fits, and after it has
+    // replaced the small map 20 KB are left, less than the 45,012 bytes of
+    // the miniature.
+    WriteWhole(install + "\\CloudsM.int", ScrambledJpeg(64, 32, Pattern));
+    gPrefs.iCloudsRes = 1;
+    ASSERT_EQ(0, GenerateCloudMap());
+    const std::string mini = ReadWhole(In("Clouds.min"));
+    ASSERT_EQ((size_t)CLOUDS_MINI_BYTES, mini.size());
+    gPrefs.iCloudsRes = 0;
+    ASSERT_EQ(0, Fill(33 * 4096 + 16384));
+    EXPECT_EQ(CLOUDS_MINI_WRITE_FAILED, GenerateCloudMap());
+    EXPECT_EQ(512u * 256 + MAP_TRAILER_BYTES, ReadWhole(In("Clouds.map")).size());
+    EXPECT_TRUE(ReadWhole(In("Clouds.min")) == mini) << "the old miniature was not kept";
+    EXPECT_EQ("", Temporaries(Snapshot(data)));
+    ASSERT_EQ(0, Fill(-1));
+
+    // The demo clouds of a program folder on the small disk: CloudsL.int is
+    // missing, so both are made again, and the medium one does not fit.
+    const std::string own = disk + "\\own";
+    RemoveTree(own);
+    ASSERT_TRUE(CreateDirectoryA(own.c_str(), 0));
+    WriteWhole(own + "\\CloudsH.int", ScrambledJpeg(512, 256, Pattern));
+    WriteWhole(own + "\\CloudsM.int", "the old medium clouds");
+    ASSERT_EQ(0, Fill(16384));
+    EXPECT_EQ(DOWNLOAD_SHORT_WRITE, RescaleDemoCloudFiles(own.c_str()));
+    EXPECT_EQ("the old medium clouds", ReadWhole(own + "\\CloudsM.int"));
+    EXPECT_FALSE(FileExists(own + "\\CloudsL.int"));
+    EXPECT_EQ("", Temporaries(Snapshot(own)));
+    ASSERT_EQ(0, Fill(-1));
+    RemoveTree(own);
 }
 
 // An export over an existing archive, one the user chose to overwrite or
