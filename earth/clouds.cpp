@@ -50,20 +50,16 @@ int CloudEnhanceKernel(int level, int kernel[9])
 
 // ------------------------------------------------------------------ files
 
-// Writes the bytes as the whole file: 0, 17 not created, 18 short write (the
-// partial file is removed).
-static int WriteWholeFile(const char *path, const void *data, uint32_t size)
+// Writes the bytes as the whole file through a temporary beside it, so a
+// write that fails (a full disk) keeps the old file: 0, 17 not created or
+// not moved into place, 18 short write (the helper reports a full disk).
+static int WriteWholeFile(const char *path, const void *data, int size)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
-    if (file == INVALID_HANDLE_VALUE)
-        return DOWNLOAD_FILE_NOT_CREATED;
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, data, size, &written, 0) && written == size;
-    CloseHandle(file);
-    if (ok)
+    if (WriteFileReplacing(path, data, size) == size)
         return 0;
-    DeleteFileA(path);
-    return DOWNLOAD_SHORT_WRITE;
+    DWORD error = GetLastError();
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? DOWNLOAD_SHORT_WRITE
+                                                                        : DOWNLOAD_FILE_NOT_CREATED;
 }
 
 // Cloud pictures stay below a gigabyte.
@@ -186,7 +182,7 @@ static int WriteCloudMini(const char *mapPath, const char *miniPath, int width)
     map.Close();
     MapTrailer trailer = {MAP_KIND_CLOUDS, MAP_MINI_WIDTH, MAP_MINI_HEIGHT};
     memcpy(mini + MAP_MINI_WIDTH * MAP_MINI_HEIGHT, &trailer, sizeof trailer);
-    int written = WriteWholeFile(miniPath, mini, sizeof mini);
+    int written = WriteWholeFile(miniPath, mini, (int)sizeof mini);
     return written == 0 ? CLOUDS_OK
            : written == DOWNLOAD_FILE_NOT_CREATED ? CLOUDS_MINI_NOT_CREATED
                                                   : CLOUDS_MINI_WRITE_FAILED;
@@ -240,7 +236,7 @@ static int WriteDemoCloud(CDibImage *high, int width, const char *folder, const 
     ScrambleBytes(jpeg, (uint32_t)size);
     char path[MAX_PATH];
     snprintf(path, MAX_PATH, "%s\\%s", folder, name);
-    int result = WriteWholeFile(path, jpeg, (uint32_t)size);
+    int result = WriteWholeFile(path, jpeg, size);
     CDibImage::FreeEncodedBuffer(jpeg);
     return result;
 }

@@ -121,12 +121,13 @@ void DownloadResultText(int code, char *out, int size);
 int LoadScrambledJpeg(const char *path, CDibImage *image);
 
 // Clouds.map and Clouds.min in the data folder from the current source.
-// 0, or one of the CLOUDS_ codes 7..13.
+// 0, or one of the CLOUDS_ codes 7..13. Each file is replaced whole or not
+// at all: a full disk keeps the old one.
 int GenerateCloudMap();
 
 // When CloudsM.int or CloudsL.int is missing in folder, makes both from
-// CloudsH.int there. 0, 12, 13, 14, 17 or 18; a file not fully written is
-// removed so that the next start tries again.
+// CloudsH.int there. 0, 12, 13, 14, 17 or 18; a file not fully written
+// leaves the old one as it was (or none), so the next start tries again.
 int RescaleDemoCloudFiles(const char *folder);
 bool DemoCloudsPresent(const char *folder);   // CloudsM.int and CloudsL.int
 // The same on the program folder as a worker behind the progress dialog

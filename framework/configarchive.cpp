@@ -275,22 +275,24 @@ static int AddConfigurationFiles(ZipHandle *zip)
     return failures;
 }
 
-// A half-written archive is removed: it would pass for a backup.
+// Written beside the target and moved over it only when whole: an archive
+// the user chose to overwrite, or the day's rotation name, stays as it was
+// when the disk fills up, and a half-written one never passes for a backup.
 static int ExportArchive(const char *target, bool withFiles)
 {
-    ZipHandle *zip = CZipWriter::Create(target, 0);
-    if (!zip)
+    char temp[MAX_TEXT];
+    if (!MakeReplacingPath(target, temp))
         return ARCHIVE_NOT_CREATED;
-    if (AddIdentityEntry(zip) != ZIP_OK) {
-        CZipWriter::Close(zip);
-        DeleteFileA(target);
-        return ARCHIVE_NOT_CREATED;
-    }
-    int failures = withFiles ? AddConfigurationFiles(zip) : 0;
-    if (CZipWriter::Close(zip) != ZIP_OK) {
-        DeleteFileA(target);
+    ZipHandle *zip = CZipWriter::Create(temp, 0);
+    if (!zip) {
+        FinishReplacing(temp, target, false);
         return ARCHIVE_NOT_CREATED;
     }
+    bool written = AddIdentityEntry(zip) == ZIP_OK;
+    int failures = written && withFiles ? AddConfigurationFiles(zip) : 0;
+    written = CZipWriter::Close(zip) == ZIP_OK && written;
+    if (!FinishReplacing(temp, target, written))
+        return ARCHIVE_NOT_CREATED;
     return failures ? ARCHIVE_FILES_FAILED : ARCHIVE_OK;
 }
 

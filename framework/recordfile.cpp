@@ -121,46 +121,49 @@ static int WriteAll(HANDLE file, const void *buffer, int byteCount)
     return (int)written;
 }
 
+bool MakeReplacingPath(const char *path, char *temp)
+{
+    if (!path || strlen(path) + 4 >= MAX_TEXT)
+        return false;   // the temporary name would be cut onto another file
+    FormatPath(temp, "%s_tmp", path);
+    return true;
+}
+
+bool FinishReplacing(const char *temp, const char *path, bool written)
+{
+    DWORD error = GetLastError();
+    if (written && MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    // The old file stays; a short temporary (a full disk) goes, and the
+    // caller still reads why the write failed.
+    if (written)
+        error = GetLastError();
+    DeleteFileA(temp);
+    SetLastError(error ? error : ERROR_WRITE_FAULT);
+    return false;
+}
+
 int WriteFileReplacing(const char *path, const void *buffer, int byteCount)
 {
     char temp[MAX_TEXT];
-    if (!path || strlen(path) + 4 >= MAX_TEXT)
-        return 0;   // the temporary name would be cut onto another file
-    if (!buffer || byteCount < 0)
+    if (!MakeReplacingPath(path, temp) || !buffer || byteCount < 0)
         return 0;
-    FormatPath(temp, "%s_tmp", path);
     HANDLE file = CreateWithFolder(temp, 0, CREATE_ALWAYS);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     int written = WriteAll(file, buffer, byteCount);
     DWORD error = GetLastError();
     CloseHandle(file);
-    if (written != byteCount ||
-        !MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        // The old file stays; a short temporary (a full disk) goes, and the
-        // caller still reads why the write failed.
-        if (written == byteCount)
-            error = GetLastError();
-        DeleteFileA(temp);
-        SetLastError(error ? error : ERROR_WRITE_FAULT);
-        return 0;
-    }
-    return byteCount;
+    SetLastError(error);
+    return FinishReplacing(temp, path, written == byteCount) ? byteCount : 0;
 }
 
 bool CopyFileReplacing(const char *source, const char *target)
 {
     char temp[MAX_TEXT];
-    if (!source || !target || strlen(target) + 4 >= MAX_TEXT)
+    if (!source || !MakeReplacingPath(target, temp))
         return false;
-    FormatPath(temp, "%s_tmp", target);
-    if (CopyFileA(source, temp, FALSE) &&
-        MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    DWORD error = GetLastError();
-    DeleteFileA(temp);
-    SetLastError(error);
-    return false;
+    return FinishReplacing(temp, target, CopyFileA(source, temp, FALSE) != 0);
 }
 
 int WriteRecordFileEx(const char *folder, const char *name, const char *extension,

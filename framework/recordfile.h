@@ -23,6 +23,13 @@ int WriteFileReplacing(const char *path, const void *buffer, int byteCount);
 // The same for a copy of the file source over target: true when replaced;
 // a copy that does not fit never leaves a torn target.
 bool CopyFileReplacing(const char *source, const char *target);
+// The same for a writer of its own (an archive): it writes the temporary
+// MakeReplacingPath names (false when that name would be cut), then
+// FinishReplacing moves it over path when written and true is returned;
+// otherwise the temporary goes, the old file stays and GetLastError keeps
+// the reason, the write's or the move's.
+bool MakeReplacingPath(const char *path, char *temp);
+bool FinishReplacing(const char *temp, const char *path, bool written);
 
 enum { WRITE_TRUNCATE = 0, WRITE_APPEND = 1, WRITE_IN_PLACE = 2 };
 int ReadFileData(const char *path, void *buffer, int byteCount);

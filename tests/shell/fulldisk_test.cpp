@@ -1,11 +1,12 @@
 // A full disk under the data folder: run_fulldisk_test.sh mounts a small
 // file system of its own (VT_FULL_DISK, as Wine sees it) and the test fills
 // it from the host side to 16 KB and to 0 bytes free. The real render jobs,
-// cloud map, placeholder picture, record files and settings stores then
-// fail with their codes instead of faulting in a mapped page, the main
-// window reports each failure once, every picture and store keeps its
-// bytes, no temporary stays behind, and once space is freed the settings
-// kept in memory are saved, a start loads them and a render succeeds.
+// cloud map and its miniature, demo clouds, placeholder picture, record
+// files, settings stores and configuration archives then fail with their
+// codes instead of faulting in a mapped page, the main window reports each
+// failure once, every picture, store and archive keeps its bytes, no
+// temporary stays behind, and once space is freed the settings kept in
+// memory are saved, a start loads them and a render succeeds.
 #include "outputs.h"
 
 #include <gtest/gtest.h>
@@ -18,10 +19,12 @@
 
 #include "earth/clouds.h"
 #include "earth/compositor.h"
+#include "earth/mapfile.h"
 #include "earth/placeholder.h"
 #include "earth/renderjobs.h"
 #include "earth/settings.h"
 #include "framework/application.h"
+#include "framework/configarchive.h"
 #include "framework/mappedfile.h"
 #include "framework/recordfile.h"
 #include "framework/utilities.h"
@@ -90,6 +93,18 @@ std::string Temporaries(const std::map<std::string, std::string> &files)
         if (EndsWith(file.first, "_tmp") || EndsWith(file.first, ".tmp"))
             names += file.first + " ";
     return names;
+}
+
+// Bytes that deflate cannot shrink, the same on every call.
+std::string Noise(size_t size)
+{
+    uint32_t seed = 1;
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; i++) {
+        seed = seed * 1664525u + 1013904223u;
+        bytes[i] = (char)(seed >> 24);
+    }
+    return bytes;
 }
 
 RGBQUAD Pattern(int x, int top)
@@ -376,6 +391,91 @@ TEST_F(FullDisk, AFailedSaveIsToldOnceAndTheNextSaveWritesTheKeptSettings)
     EXPECT_NE(std::string::npos, boxes.texts[1].find("The settings could not be saved!"))
         << boxes.texts[1];
     ASSERT_EQ(0, Fill(-1));
+}
+
+// A miniature of the cloud map, and a demo cloud picture, that do not fit
+// keep the old file whole and leave nothing beside it.
+TEST_F(FullDisk, ACloudMiniatureOrDemoCloudThatDoesNotFitKeepsTheOldFile)
+{
+    // A small map first (medium clouds of 64 x 32), then the low ones of
+    // 512 x 256: the new map's temporary (33 pages) fits, and after it has
+    // replaced the small map 20 KB are left, less than the 45,012 bytes of
+    // the miniature.
+    WriteWhole(install + "\\CloudsM.int", ScrambledJpeg(64, 32, Pattern));
+    gPrefs.iCloudsRes = 1;
+    ASSERT_EQ(0, GenerateCloudMap());
+    const std::string mini = ReadWhole(In("Clouds.min"));
+    ASSERT_EQ((size_t)CLOUDS_MINI_BYTES, mini.size());
+    gPrefs.iCloudsRes = 0;
+    ASSERT_EQ(0, Fill(33 * 4096 + 16384));
+    EXPECT_EQ(CLOUDS_MINI_WRITE_FAILED, GenerateCloudMap());
+    EXPECT_EQ(512u * 256 + MAP_TRAILER_BYTES, ReadWhole(In("Clouds.map")).size());
+    EXPECT_TRUE(ReadWhole(In("Clouds.min")) == mini) << "the old miniature was not kept";
+    EXPECT_EQ("", Temporaries(Snapshot(data)));
+    ASSERT_EQ(0, Fill(-1));
+
+    // The demo clouds of a program folder on the small disk: CloudsL.int is
+    // missing, so both are made again, and the medium one does not fit.
+    const std::string own = disk + "\\own";
+    RemoveTree(own);
+    ASSERT_TRUE(CreateDirectoryA(own.c_str(), 0));
+    WriteWhole(own + "\\CloudsH.int", ScrambledJpeg(512, 256, Pattern));
+    WriteWhole(own + "\\CloudsM.int", "the old medium clouds");
+    ASSERT_EQ(0, Fill(16384));
+    EXPECT_EQ(DOWNLOAD_SHORT_WRITE, RescaleDemoCloudFiles(own.c_str()));
+    EXPECT_EQ("the old medium clouds", ReadWhole(own + "\\CloudsM.int"));
+    EXPECT_FALSE(FileExists(own + "\\CloudsL.int"));
+    EXPECT_EQ("", Temporaries(Snapshot(own)));
+    ASSERT_EQ(0, Fill(-1));
+    RemoveTree(own);
+}
+
+// An export over an existing archive, one the user chose to overwrite or
+// the day's name of the automatic archive in the backup folder, after the
+// configuration grew: on a full disk the old archive keeps its bytes,
+// nothing is left beside it and the automatic one stays due; with space
+// again both replace it.
+TEST_F(FullDisk, AnArchiveExportThatDoesNotFitKeepsTheOldArchive)
+{
+    char product[MAX_TEXT];
+    CopyText(product, gApp.productName, MAX_TEXT);
+    CopyText(gApp.productName, "Veltaspar", MAX_TEXT);   // the archive's identity entry
+    SaveEverything();
+    ASSERT_TRUE(CreateDirectoryA(In("Backup").c_str(), 0));
+    const std::string target = In("Backup\\Veltaspar-2027.03.05.KestrovaConfig");
+    ASSERT_EQ(ARCHIVE_OK, ExchangeConfigArchive(0, ARCHIVE_MODE_EXPORT, target.c_str()));
+    const std::string old = ReadWhole(target);
+    ASSERT_LT(old.size(), 16384u);
+    WriteWhole(In("Noise.rgc"), Noise(65536));
+    memset(&gArchiveRecord, 0, sizeof gArchiveRecord);
+    CopyText(gArchiveRecord.folderTemplate, In("Backup").c_str(), ARCHIVE_TEXT_SIZE);
+    CopyText(gArchiveRecord.nameTemplate, "%PROGRAM%-2027.03.05", ARCHIVE_TEXT_SIZE);
+    gArchiveRecord.keepCount = 30;
+    int64_t when = 1804248000;   // 5 March 2027, noon UTC
+    const auto before = Snapshot(data);
+
+    for (long long leave : {16384LL, 0LL}) {
+        SCOPED_TRACE("bytes free: " + std::to_string(leave));
+        ASSERT_EQ(0, Fill(leave));
+        EXPECT_EQ(ARCHIVE_NOT_CREATED,
+                  ExchangeConfigArchive(0, ARCHIVE_MODE_EXPORT, target.c_str()));
+        EXPECT_EQ(ARCHIVE_THREAD_FAILED, (int)ArchiveThread(&when));
+        EXPECT_EQ(0, gArchiveRecord.lastArchive);
+        const auto after = Snapshot(data);
+        EXPECT_EQ("", Differences(before, after));
+        EXPECT_EQ("", Temporaries(after));
+    }
+
+    // The grown configuration's archive holds the 64 KB.
+    ASSERT_EQ(0, Fill(-1));
+    EXPECT_EQ(ARCHIVE_OK, ExchangeConfigArchive(0, ARCHIVE_MODE_EXPORT, target.c_str()));
+    EXPECT_GT(ReadWhole(target).size(), 65536u);
+    WriteWhole(target, "an older archive");
+    EXPECT_EQ(ARCHIVE_THREAD_DONE, (int)ArchiveThread(&when));
+    EXPECT_EQ(1804204800, gArchiveRecord.lastArchive);
+    EXPECT_GT(ReadWhole(target).size(), 65536u);
+    EXPECT_EQ("", Temporaries(Snapshot(data)));
+    CopyText(gApp.productName, product, MAX_TEXT);
 }
 
 }   // namespace
