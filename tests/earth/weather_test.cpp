@@ -72,6 +72,10 @@ protected:
         gPrefs.iMetarSource = 1;   // the station file
         CopyText(gPrefs.szMetarURL, "http://metar.test/#ICAO#.TXT", sizeof gPrefs.szMetarURL);
         ASSERT_NE(ServerPort(), 0) << "run through run_http_test.sh";
+        // The https aviation page comes through the stand-in's tunnel, with
+        // a certificate of the test CA.
+        static const bool trusted = TrustTestCa();
+        ASSERT_TRUE(trusted) << "the test CA (VT_TEST_CA) did not go into the ROOT store";
         gPrefs.iProxyType = 1;
         CopyText(gPrefs.szProxyServer, "127.0.0.1", sizeof gPrefs.szProxyServer);
         gPrefs.iProxyPort = ServerPort();
@@ -297,7 +301,9 @@ TEST_F(Weather, AviationPageMarkersAndStatusTexts)
     gPrefs.iMetarData = 2;
     gAnswers["aviationweather"] = {0, "<!-- Data starts here --><p>nothing</p>"};
     Run(WEATHER_MODE_NOW);
-    EXPECT_EQ(1, Requests("ids=EDDB&format=raw&hours=0&taf=off&layout=off"));
+    // Asked in the proxy's tunnel, of the server that proved to be that host.
+    EXPECT_EQ(1, Requests("https://aviationweather.gov/metar/data?ids=EDDB&format=raw&hours=0&"
+                          "taf=off&layout=off"));
     EXPECT_STREQ("Download failed (metar parsing error, ICAO: EDDB )", gMetarStatus);
 }
 

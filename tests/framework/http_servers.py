@@ -33,6 +33,10 @@ found in the URL winning (none: 404). Such URLs are listed by
 "GET /requests", one a line, until /reset. With "hold": true in that file,
 the n-th of them is answered only after the n-th "GET /release" (or after
 MAX_WAIT), so that a test can look at the program while a request runs.
+The program takes https through a proxy's CONNECT tunnel: a CONNECT to
+port 443 of one of STAND_IN_TLS_HOSTS is answered with 200 and TLS with the
+--standin-cert certificate (the test CA's, for those names), and the one
+request inside is answered as above.
 
 The proxies know the host "veltaspar.invalid": port 80 is the HTTP server,
 443 the HTTPS server; "www.veltaspar.net" port 80 is the HTTP server as well
@@ -85,6 +89,10 @@ stand_in_urls = []
 # absolute URLs; any other host's URL goes to the stand-in table.
 OWN_HOSTS = ("127.0.0.1", "veltaspar.invalid", "www.veltaspar.net")
 released = [0]
+# The https hosts the stand-in answers for inside a CONNECT tunnel (the
+# names of run_http_test.sh's stand-in certificate).
+STAND_IN_TLS_HOSTS = ("aviationweather.gov", "weather.veltaspar.net")
+standin_context = [None]
 released_changed = threading.Condition(counters_lock)
 
 
@@ -200,6 +208,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.reply(int(code), body.encode())
 
     # ------------------------------------------------------------ routes
+
+    def do_CONNECT(self):
+        """A tunnel to a stand-in https host: TLS here, then one request."""
+        host, _, port = self.path.rpartition(":")
+        if standin_context[0] is None or host not in STAND_IN_TLS_HOSTS or port != "443":
+            self.reply(502, b"no tunnel")
+            return
+        self.send_response(200, "Connection established")
+        self.end_headers()
+        try:
+            tls = standin_context[0].wrap_socket(self.connection, server_side=True)
+        except (OSError, ssl.SSLError):
+            return
+        self.connection = tls
+        self.rfile = RecordingReader(tls.makefile("rb"))
+        self.wfile = socketserver._SocketWriter(tls)
+        try:
+            self.handle_one_request()
+        finally:
+            tls.close()
 
     def do_GET(self):
         target = urllib.parse.urlsplit(self.path)
@@ -516,7 +544,11 @@ def main():
     parser.add_argument("--files", default=None)
     parser.add_argument("--tls-port", action="append", default=[],
                         metavar="NAME=CERT")
+    parser.add_argument("--standin-cert", default=None)
     args = parser.parse_args()
+    if args.standin_cert:
+        standin_context[0] = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        standin_context[0].load_cert_chain(args.standin_cert, args.key)
     global files_folder
     files_folder = args.files
 

@@ -12,6 +12,7 @@
 #   VT_HTTPS_LOCALHOST_PORT  by the CA for localhost only
 #   VT_HTTPS_EXPIRED_PORT    by the CA for all three names, valid only on 1 Jan 2020
 #   VT_HTTPS_SELF_PORT       self-signed for all three names
+#   (the stand-in's CONNECT tunnels) by the CA for the stand-in https hosts
 #   run_http_test.sh PYTHON WINE_RUN TEST_EXE [test arguments...]
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -42,10 +43,13 @@ make_certificates() {
         -keyout key.pem -out server.csr &&
     echo "$names" >all.ext &&
     echo "subjectAltName=DNS:localhost" >localhost.ext &&
+    echo "subjectAltName=DNS:aviationweather.gov,DNS:weather.veltaspar.net" >standin.ext &&
     openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -set_serial 2 -days 2 \
         -extfile all.ext -out cert.pem &&
     openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -set_serial 3 -days 2 \
         -extfile localhost.ext -out localhost.pem &&
+    openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -set_serial 5 -days 2 \
+        -extfile standin.ext -out standin.pem &&
     openssl req -x509 -key key.pem -days 2 -subj "/CN=localhost" -addext "$names" \
         -out self.pem || return 1
     # Dates in the past take "openssl ca", with a throw-away database.
@@ -66,7 +70,7 @@ fi
 "$python" "$here/http_servers.py" --cert "$work/cert.pem" --key "$work/key.pem" \
     --tls-port "VT_HTTPS_LOCALHOST_PORT=$work/localhost.pem" \
     --tls-port "VT_HTTPS_EXPIRED_PORT=$work/expired.pem" \
-    --tls-port "VT_HTTPS_SELF_PORT=$work/self.pem" \
+    --tls-port "VT_HTTPS_SELF_PORT=$work/self.pem" --standin-cert "$work/standin.pem" \
     --ports "$work/ports.env" --lifetime 900 --files "$work/files" &
 server_pid=$!
 for _ in $(seq 200); do
