@@ -344,7 +344,9 @@ static int RestoreArchive(HWND owner)
     if (!AskOverwrite(owner))
         return ARCHIVE_CANCELLED;
     GetPendingArchivePath(pending);
-    if (!CopyFileA(chosen, pending, FALSE)) {
+    // Beside and moved over: a copy that does not fit leaves no torn archive
+    // for the next start to import, and an earlier pending restore stays.
+    if (!CopyFileReplacing(chosen, pending)) {
         ShowMessage(owner, TEXT_EXCHANGE, 2, ERROR_FLAGS);
         return ARCHIVE_COPY_FAILED;
     }
