@@ -429,8 +429,10 @@ TEST(Startup, RestartRequestStartsNewCopy)
     EXPECT_TRUE(WaitForLine(at.folder + "\\log.txt", "startup 0"));
     // The new copy runs with the restart parameters.
     std::string expected = "-VTPROGRAM again VtStartAgain " + at.folder + std::string(1, '\0');
+    // Up to 30 s: a new Wine process can take over 10 s to start while the
+    // whole suite runs side by side.
     bool restarted = false;
-    for (int i = 0; i < 200 && !restarted; i++, Sleep(50))
+    for (int i = 0; i < 600 && !restarted; i++, Sleep(50))
         restarted = ReadWhole(at.data + "\\(QRF)Cmd.rgc") == expected;
     EXPECT_TRUE(restarted);
 }
