@@ -496,15 +496,25 @@ TEST_F(MainTimer, ProfileMenuListsProfilesAndChecksTheCurrentOne)
 
 // The start-up posts carry 1234: they neither switch profiles by the screen
 // nor open the options dialog; real ones do.
-TEST_F(MainTimer, StartupPostsNeitherSwitchProfilesNorOpenOptions)
+// Saves the profile name with the whole current screen as its trigger; the
+// current profile's settings stay as they were.
+static void SaveProfileForThisScreen(const char *name)
 {
-    gPrefs.bMultiMon = 0;
     ProfileSettings keep = gCurProfileSettings;
     gCurProfileSettings.scrtrigger = 1;
     gCurProfileSettings.scrx = gCurProfileSettings.scry = 0;
     gCurProfileSettings.scrw = GetSystemMetrics(SM_CXSCREEN);
     gCurProfileSettings.scrh = GetSystemMetrics(SM_CYSCREEN);
-    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_SAVE, "Desk"));
+    int saved = ProfileIO(PROFILE_SAVE, name);
+    gCurProfileSettings = keep;
+    ASSERT_EQ(PROFILE_DONE, saved) << name;
+}
+
+TEST_F(MainTimer, StartupPostsNeitherSwitchProfilesNorOpenOptions)
+{
+    gPrefs.bMultiMon = 0;
+    ProfileSettings keep = gCurProfileSettings;
+    ASSERT_NO_FATAL_FAILURE(SaveProfileForThisScreen("Desk"));
     gCurProfileSettings = ProfileSettings();
     ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_SAVE, "Default"));
     CopyText(gPrefs.szCurProfile, "Default", sizeof gPrefs.szCurProfile);
@@ -536,13 +546,7 @@ TEST_F(MainTimer, StartupPostsNeitherSwitchProfilesNorOpenOptions)
 TEST_F(MainTimer, LaterStartsProfileInAnotherCaseIsNotReloadedByTheDisplay)
 {
     gPrefs.bMultiMon = 0;
-    ProfileSettings keep = gCurProfileSettings;
-    gCurProfileSettings.scrtrigger = 1;
-    gCurProfileSettings.scrx = gCurProfileSettings.scry = 0;
-    gCurProfileSettings.scrw = GetSystemMetrics(SM_CXSCREEN);
-    gCurProfileSettings.scrh = GetSystemMetrics(SM_CYSCREEN);
-    ASSERT_EQ(PROFILE_DONE, ProfileIO(PROFILE_SAVE, "Desk"));
-    gCurProfileSettings = keep;
+    ASSERT_NO_FATAL_FAILURE(SaveProfileForThisScreen("Desk"));
     WriteWhole(folder + "\\Profile-Desk\\Veltaspar.bmp", "desk's last render");
     const char *cmd = "-PROFILE desk";
     ASSERT_GT(WriteRecordFile("(QRF)Cmd", -1, cmd, (int)strlen(cmd) + 1, 0), 0);
