@@ -51,8 +51,9 @@ int CloudEnhanceKernel(int level, int kernel[9])
 // ------------------------------------------------------------------ files
 
 // Writes the bytes as the whole file through a temporary beside it, so a
-// write that fails (a full disk) keeps the old file: 0, 17 not created or
-// not moved into place, 18 short write (the helper reports a full disk).
+// write that fails (a full disk) keeps the old file: 0, 17 not created, not
+// moved into place or a path too long for its temporary, 18 short write (the
+// helper reports a full disk).
 static int WriteWholeFile(const char *path, const void *data, int size)
 {
     if (WriteFileReplacing(path, data, size) == size)

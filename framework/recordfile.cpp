@@ -123,8 +123,12 @@ static int WriteAll(HANDLE file, const void *buffer, int byteCount)
 
 bool MakeReplacingPath(const char *path, char *temp)
 {
-    if (!path || strlen(path) + 4 >= MAX_TEXT)
-        return false;   // the temporary name would be cut onto another file
+    if (!path || strlen(path) + 4 >= MAX_TEXT) {
+        // The temporary name would be cut onto another file. Callers read
+        // why from the last error, so it must not be some earlier call's.
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
     FormatPath(temp, "%s_tmp", path);
     return true;
 }
@@ -146,8 +150,12 @@ bool FinishReplacing(const char *temp, const char *path, bool written)
 int WriteFileReplacing(const char *path, const void *buffer, int byteCount)
 {
     char temp[MAX_TEXT];
-    if (!MakeReplacingPath(path, temp) || !buffer || byteCount < 0)
+    if (!MakeReplacingPath(path, temp))
         return 0;
+    if (!buffer || byteCount < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
     HANDLE file = CreateWithFolder(temp, 0, CREATE_ALWAYS);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
@@ -161,7 +169,11 @@ int WriteFileReplacing(const char *path, const void *buffer, int byteCount)
 bool CopyFileReplacing(const char *source, const char *target)
 {
     char temp[MAX_TEXT];
-    if (!source || !MakeReplacingPath(target, temp))
+    if (!source) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (!MakeReplacingPath(target, temp))
         return false;
     return FinishReplacing(temp, target, CopyFileA(source, temp, FALSE) != 0);
 }

@@ -24,7 +24,8 @@ int WriteFileReplacing(const char *path, const void *buffer, int byteCount);
 // a copy that does not fit never leaves a torn target.
 bool CopyFileReplacing(const char *source, const char *target);
 // The same for a writer of its own (an archive): it writes the temporary
-// MakeReplacingPath names (false when that name would be cut), then
+// MakeReplacingPath names (false, with ERROR_FILENAME_EXCED_RANGE as the
+// last error, when that name would be cut), then
 // FinishReplacing moves it over path when written and true is returned;
 // otherwise the temporary goes, the old file stays and GetLastError keeps
 // the reason, the write's or the move's.

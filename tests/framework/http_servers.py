@@ -39,7 +39,8 @@ port 443 of one of STAND_IN_TLS_HOSTS is answered with 200 and TLS with the
 request inside is answered as above.
 
 The proxies know the host "veltaspar.invalid": port 80 is the HTTP server,
-443 the HTTPS server; "www.veltaspar.net" port 80 is the HTTP server as well
+443 the HTTPS server; a plain GET to its port VT_HTTPS_PORT reaches the
+HTTP server (so that a test can change a URL's scheme alone); "www.veltaspar.net" port 80 is the HTTP server as well
 (the program's connection test asks for it), never the real host; 127.0.0.1,
 "localhost" and "veltaspar.invalid" reach any of our own ports by number
 (the names of the TLS servers' certificates, with no resolver asked: a
@@ -477,6 +478,8 @@ class ProxyHandler(socketserver.BaseRequestHandler):
         elif method == "GET" and "://" in where:
             url = urllib.parse.urlsplit(where)
             address = self.target(url.hostname or "", url.port or 80)
+            if url.hostname == "veltaspar.invalid" and url.port == ports["VT_HTTPS_PORT"]:
+                address = ("127.0.0.1", ports["VT_HTTP_PORT"])   # plain http there
             if not address or url.scheme != "http":
                 self.request.sendall(b"HTTP/1.0 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n")
                 return

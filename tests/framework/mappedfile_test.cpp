@@ -167,33 +167,36 @@ static bool MakeLargeFile(const std::string &path, int64_t size)
 }
 
 // A view larger than a 32-bit address space can hold, of 3 GB and of more
-// than 4 GB: the file is grown by 64 KB first, and the failed open cuts it
-// back to its old size.
+// than 4 GB. Each file is set to 64 KB below the view's size without writing
+// it (a sparse end), so the open writes only those 64 KB of zeros before its
+// view fails; the failed open then cuts the file back to its old size.
 TEST_F(MappedFiles, FailedViewGivesAGrownFileItsOldSize)
 {
-    const int64_t kOld = 0xC0000000LL;   // 3 GB
     struct Case {
         DWORD low, high;
     } cases[] = {{0xC0010000u, 0}, {0x00010000u, 1}};
     std::string path = Path("large.bin");
-    ASSERT_TRUE(MakeLargeFile(path, kOld));
-    ASSERT_EQ(SizeOf(path), kOld);
     for (const Case &c : cases) {
-        CMappedFile mapped;
-        int result = mapped.Open(path.c_str(), MAPPED_READ_WRITE, c.low, c.high);
-        EXPECT_EQ(result, MAPPED_NO_VIEW) << c.high;
-        EXPECT_EQ(mapped.base, nullptr);
-        EXPECT_EQ(mapped.file, (HANDLE)0);
-        EXPECT_EQ(mapped.sizeLow, 0u);
-        EXPECT_EQ(SizeOf(path), kOld) << c.high;
+        const int64_t old = ((int64_t)c.high << 32 | c.low) - 0x10000;
+        ASSERT_TRUE(MakeLargeFile(path, old)) << c.high;
+        ASSERT_EQ(SizeOf(path), old);
+        {
+            CMappedFile mapped;
+            int result = mapped.Open(path.c_str(), MAPPED_READ_WRITE, c.low, c.high);
+            EXPECT_EQ(result, MAPPED_NO_VIEW) << c.high;
+            EXPECT_EQ(mapped.base, nullptr);
+            EXPECT_EQ(mapped.file, (HANDLE)0);
+            EXPECT_EQ(mapped.sizeLow, 0u);
+        }
+        EXPECT_EQ(SizeOf(path), old) << c.high;
+        char head[5] = {};
+        FILE *f = fopen(path.c_str(), "rb");
+        ASSERT_TRUE(f != nullptr);
+        EXPECT_EQ(fread(head, 1, 4, f), 4u);
+        fclose(f);
+        EXPECT_STREQ(head, "keep");
+        EXPECT_TRUE(Deletable(path));
     }
-    char head[5] = {};
-    FILE *f = fopen(path.c_str(), "rb");
-    ASSERT_TRUE(f != nullptr);
-    EXPECT_EQ(fread(head, 1, 4, f), 4u);
-    fclose(f);
-    EXPECT_STREQ(head, "keep");
-    EXPECT_TRUE(Deletable(path));
 }
 
 TEST_F(MappedFiles, ReopenClosesTheFirstFile)

@@ -135,8 +135,19 @@ TEST_F(RecordFiles, OverlongNamesAreCutNeverOverrun)
     GetRecordFilePath(name.c_str(), 12345, path, 0);
     EXPECT_EQ(strlen(path), 259u);
     EXPECT_EQ(path[MAX_TEXT], '#');
-    // A name whose temporary file would be cut onto another name is refused.
+    // A name whose temporary file would be cut onto another name is refused,
+    // and the reason read afterwards is that, not an earlier call's.
+    SetLastError(ERROR_DISK_FULL);
     EXPECT_EQ(WriteRecordFile(name.c_str(), -1, "x", 1, 0), 0);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+    std::string target = Path(std::string(MAX_TEXT - 4 - strlen(root) - 1, 't').c_str());
+    SetLastError(ERROR_DISK_FULL);
+    EXPECT_EQ(WriteFileReplacing(target.c_str(), "x", 1), 0);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+    SetLastError(ERROR_DISK_FULL);
+    EXPECT_FALSE(CopyFileReplacing(Path("any").c_str(), target.c_str()));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FALSE(Exists(target));
 }
 
 TEST_F(RecordFiles, PlainFileModes)
