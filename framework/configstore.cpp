@@ -19,7 +19,8 @@ static const char kLineEnd[3] = {0, '\r', '\n'};
 
 CConfigStore::CConfigStore(int mode, const char *stripName)
     : version(mode), writeMode(mode != 0), searchOffset(0),
-      stripLength(stripName ? (int)strlen(stripName) : 0), prefixLength(0), value("")
+      stripLength(stripName ? (int)strlen(stripName) : 0), prefixLength(0), value(""),
+      bytesExamined(0)
 {
     scratch[0] = key[0] = 0;
     text.SetCapacity(1024, -1);
@@ -84,11 +85,14 @@ void CConfigStore::AppendEntry(const char *valueText)
 
 // A key counts only at the start of the text or right after a LF, and only
 // when "=" follows it; the first pass starts after the previous find.
-static int FindKeyFrom(const char *data, int count, const char *key, int keyLength, int start)
+static int FindKeyFrom(const char *data, int count, const char *key, int keyLength, int start,
+                       int64_t *examined)
 {
     for (int p = start; p + keyLength < count; p++) {
+        ++*examined;
         if (p > 0 && data[p - 1] != '\n')
             continue;
+        *examined += keyLength + 1;
         if (data[p + keyLength] == '=' && memcmp(data + p, key, (size_t)keyLength) == 0)
             return p;
     }
@@ -101,13 +105,14 @@ int CConfigStore::FindKey()
     int start = searchOffset < 0 ? 0 : searchOffset;
     if (start > text.count)
         start = text.count;
-    int p = FindKeyFrom(text.data, text.count, key, keyLength, start);
+    int p = FindKeyFrom(text.data, text.count, key, keyLength, start, &bytesExamined);
     if (p < 0 && start > 0)
-        p = FindKeyFrom(text.data, text.count, key, keyLength, 0);
+        p = FindKeyFrom(text.data, text.count, key, keyLength, 0, &bytesExamined);
     if (p < 0)
         return -1;
     int valueStart = p + keyLength + 1;
     for (int q = valueStart; q + 2 < text.count; q++) {
+        bytesExamined++;
         if (text.data[q] == 0 && text.data[q + 1] == '\r' && text.data[q + 2] == '\n') {
             searchOffset = q;
             value = text.data + valueStart;

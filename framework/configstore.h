@@ -34,6 +34,8 @@ public:
     const char *value;     // the value of the last key found (NUL-terminated in the text)
     char scratch[1024];
     char key[260];
+    // Text bytes read while finding keys; tests count work with it.
+    int64_t bytesExamined;
 
     CConfigStore(int mode, const char *stripName);
     ~CConfigStore();
