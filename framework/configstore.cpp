@@ -19,7 +19,8 @@ static const char kLineEnd[3] = {0, '\r', '\n'};
 
 CConfigStore::CConfigStore(int mode, const char *stripName)
     : version(mode), writeMode(mode != 0), searchOffset(0),
-      stripLength(stripName ? (int)strlen(stripName) : 0), prefixLength(0), value("")
+      stripLength(stripName ? (int)strlen(stripName) : 0), prefixLength(0), value(""),
+      keyIndex(), bytesExamined(0)
 {
     scratch[0] = key[0] = 0;
     text.SetCapacity(1024, -1);
@@ -27,6 +28,7 @@ CConfigStore::CConfigStore(int mode, const char *stripName)
 
 CConfigStore::~CConfigStore()
 {
+    DropIndex();
     text.RemoveAll();
 }
 
@@ -76,46 +78,210 @@ void CConfigStore::FormatKey(const char *keyTemplate, int i, int j, int k)
 
 void CConfigStore::AppendEntry(const char *valueText)
 {
+    DropIndex();
     text.AppendBytes(key, (int)strlen(key));
     text.AppendBytes("=", 1);
     text.AppendBytes(valueText, (int)strlen(valueText));
     text.AppendBytes(kLineEnd, 3);
 }
 
-// A key counts only at the start of the text or right after a LF, and only
-// when "=" follows it; the first pass starts after the previous find.
-static int FindKeyFrom(const char *data, int count, const char *key, int keyLength, int start)
+// ---------------------------------------------------------------- key index
+
+// The key buffer holds 260 characters with its terminator.
+static const int kLongestKey = (int)sizeof(((CConfigStore *)0)->key) - 1;
+static const uint32_t kHashSeed = 0x811C9DC5u;
+static const uint32_t kHashStep = 0x01000193u;
+
+// Spreads the bits, so keys alike but for a digit fall into different buckets.
+static uint32_t FinishHash(uint32_t h)
 {
-    for (int p = start; p + keyLength < count; p++) {
-        if (p > 0 && data[p - 1] != '\n')
-            continue;
-        if (data[p + keyLength] == '=' && memcmp(data + p, key, (size_t)keyLength) == 0)
-            return p;
+    h ^= h >> 16;
+    h *= 0x85EBCA6Bu;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35u;
+    h ^= h >> 16;
+    return h;
+}
+
+// Hashed from the last byte to the first, as the index scan meets them.
+static uint32_t HashKey(const char *key, int length)
+{
+    uint32_t h = kHashSeed;
+    while (length-- > 0)
+        h = (unsigned char)key[length] + kHashStep * h;
+    return FinishHash(h);
+}
+
+// One pass from the end of the text: the bytes from a line start up to the
+// first "=" after it are hashed on the way, so each byte is read once. Only
+// counts without a bucket table; fills the slots and end offsets with one.
+static void ScanText(ConfigKeyIndex *x, const char *data, int length, int *slotCount,
+                     int *endCount)
+{
+    int slots = 0, ends = 0;
+    int equals = -1;   // the first "=" at or after q
+    uint32_t run = kHashSeed;
+    for (int q = length - 1; q >= 0; q--) {
+        unsigned char c = (unsigned char)data[q];
+        if (c == '=') {
+            equals = q;
+            run = kHashSeed;
+        } else {
+            run = c + kHashStep * run;
+        }
+        if (c == 0 && q + 2 < length && data[q + 1] == '\r' && data[q + 2] == '\n') {
+            if (x->heads)
+                x->ends[x->endCount - 1 - ends] = q;
+            ends++;
+        }
+        // A longer stretch before the "=" is no key: the key buffer cannot hold it.
+        if ((q == 0 || data[q - 1] == '\n') && equals >= 0 && equals - q <= kLongestKey) {
+            if (x->heads) {
+                ConfigKeySlot *slot = &x->slots[slots];
+                slot->position = q;
+                slot->hash = FinishHash(run);
+                // Scanning backwards and pushing in front keeps each chain in text order.
+                slot->next = x->heads[slot->hash & x->bucketMask];
+                x->heads[slot->hash & x->bucketMask] = slots;
+            }
+            slots++;
+        }
     }
+    *slotCount = slots;
+    *endCount = ends;
+}
+
+static void FreeKeyIndex(ConfigKeyIndex *x)
+{
+    free(x->slots);
+    free(x->heads);
+    free(x->ends);
+    memset(x, 0, sizeof *x);
+}
+
+// False when memory runs out.
+static bool BuildKeyIndex(ConfigKeyIndex *x, const char *data, int length, int64_t *examined)
+{
+    FreeKeyIndex(x);
+    if (length > 0) {
+        int slots, ends;
+        ScanText(x, data, length, &slots, &ends);
+        uint32_t buckets = 1;
+        while ((int)buckets < slots / 2)
+            buckets <<= 1;
+        x->slots = (ConfigKeySlot *)malloc((size_t)(slots ? slots : 1) * sizeof(ConfigKeySlot));
+        x->heads = (int *)malloc((size_t)buckets * sizeof(int));
+        x->ends = (int *)malloc((size_t)(ends ? ends : 1) * sizeof(int));
+        if (!x->slots || !x->heads || !x->ends) {
+            FreeKeyIndex(x);
+            return false;
+        }
+        memset(x->heads, 0xFF, (size_t)buckets * sizeof(int));
+        x->bucketMask = buckets - 1;
+        x->endCount = ends;
+        ScanText(x, data, length, &x->slotCount, &x->endCount);
+        *examined += 2 * (int64_t)length;
+    }
+    x->text = data;
+    x->length = length;
+    x->built = true;
+    return true;
+}
+
+void CConfigStore::DropIndex()
+{
+    FreeKeyIndex(&keyIndex);
+}
+
+// The entry start where an in-order read finds its key: the text's start
+// for a fresh pass, right after the terminator of the entry found last;
+// -1 for any other offset. No line start lies between the offset and it.
+static int NextEntryStart(const char *data, int length, int offset)
+{
+    if (offset == 0)
+        return 0;
+    if (offset > 0 && offset + 2 < length && data[offset] == 0 && data[offset + 1] == '\r' &&
+        data[offset + 2] == '\n')
+        return offset + 3;
     return -1;
 }
 
+// The first match at or after the search offset, else the first from the
+// start: a match is a line start where the key's bytes stand with "=" after
+// them. Its value runs to the first 00 0D 0A after the "=". Keys read in
+// the order of writing are found at the next entry without the index, and
+// their terminators by a scan that only moves forward; anything else goes
+// through the index. A text too large to index holds no key but those.
 int CConfigStore::FindKey()
 {
     int keyLength = (int)strlen(key);
     int start = searchOffset < 0 ? 0 : searchOffset;
-    if (start > text.count)
-        start = text.count;
-    int p = FindKeyFrom(text.data, text.count, key, keyLength, start);
-    if (p < 0 && start > 0)
-        p = FindKeyFrom(text.data, text.count, key, keyLength, 0);
-    if (p < 0)
-        return -1;
-    int valueStart = p + keyLength + 1;
-    for (int q = valueStart; q + 2 < text.count; q++) {
-        if (text.data[q] == 0 && text.data[q + 1] == '\r' && text.data[q + 2] == '\n') {
-            searchOffset = q;
-            value = text.data + valueStart;
-            return q;
-        }
+    int p = NextEntryStart(text.data, text.count, searchOffset);
+    if (p >= 0 && p + keyLength < text.count) {
+        bytesExamined += keyLength + 1;
+        if (text.data[p + keyLength] != '=' || memcmp(text.data + p, key, (size_t)keyLength) != 0)
+            p = -1;
+    } else {
+        p = -1;
     }
-    searchOffset = -1;
-    return -1;
+    bool indexed = keyIndex.built && keyIndex.text == text.data && keyIndex.length == text.count;
+    if (p < 0) {
+        if (!indexed && !BuildKeyIndex(&keyIndex, text.data, text.count, &bytesExamined))
+            return -1;
+        indexed = true;
+        // A key holding "=" (none does) is found by the part before its first "=".
+        const char *equals = (const char *)memchr(key, '=', (size_t)keyLength);
+        uint32_t hash = HashKey(key, equals ? (int)(equals - key) : keyLength);
+        int first = -1;
+        for (int s = keyIndex.heads ? keyIndex.heads[hash & keyIndex.bucketMask] : -1; s >= 0;
+             s = keyIndex.slots[s].next) {
+            const ConfigKeySlot *slot = &keyIndex.slots[s];
+            if (slot->hash != hash || slot->position + keyLength >= text.count)
+                continue;
+            bytesExamined += keyLength + 1;
+            if (text.data[slot->position + keyLength] != '=' ||
+                memcmp(text.data + slot->position, key, (size_t)keyLength) != 0)
+                continue;
+            if (first < 0)
+                first = slot->position;
+            if (slot->position >= start) {
+                p = slot->position;
+                break;
+            }
+        }
+        if (p < 0)
+            p = first;
+        if (p < 0)
+            return -1;
+    }
+    int valueStart = p + keyLength + 1, end = -1;
+    if (indexed) {
+        int low = 0, high = keyIndex.endCount;   // the first end at or after the value
+        while (low < high) {
+            int middle = low + (high - low) / 2;
+            if (keyIndex.ends[middle] < valueStart)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        end = low < keyIndex.endCount ? keyIndex.ends[low] : -1;
+    } else {
+        for (int q = valueStart; q + 2 < text.count && end < 0; q++) {
+            bytesExamined++;
+            if (text.data[q] == 0 && text.data[q + 1] == '\r' && text.data[q + 2] == '\n')
+                end = q;
+        }
+        // That scan ran to the end; with the index, no later lookup scans again.
+        if (end < 0)
+            BuildKeyIndex(&keyIndex, text.data, text.count, &bytesExamined);
+    }
+    if (end < 0) {
+        searchOffset = -1;
+        return -1;
+    }
+    searchOffset = end;
+    value = text.data + valueStart;
+    return end;
 }
 
 // Formats the key; in read mode also finds it. 0 on success, -1 absent.
@@ -289,6 +455,7 @@ int CConfigStore::Load(const char *nameFormat, int index, int folderChoice, ...)
 
 int CConfigStore::LoadFile(const char *path)
 {
+    DropIndex();
     text.RemoveAll();
     searchOffset = 0;
     ZipHandle *zip = CZipReader::Open(path, kConfigPassword);

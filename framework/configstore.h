@@ -23,6 +23,30 @@ enum ConfigStoreResult {
 
 extern const char kConfigPassword[];
 
+// Where keys can stand in a store's text, built at most once per text (on
+// the first lookup that does not find its key right after the last one), so
+// that a lookup costs about the key's length, not the text's: every line start
+// (the text's start or right after a LF) whose first "=" lies within the
+// longest possible key, chained by a hash of the bytes before that "=", and
+// the positions of every 00 0D 0A in ascending order.
+struct ConfigKeySlot {
+    int position;
+    uint32_t hash;
+    int next;              // the next slot of the same bucket, later in the text; -1 ends
+};
+
+struct ConfigKeyIndex {
+    const char *text;      // the text it describes: any other pointer or length is stale
+    int length;
+    bool built;
+    ConfigKeySlot *slots;
+    int slotCount;
+    int *heads;            // first slot of each bucket, -1 = none
+    uint32_t bucketMask;
+    int *ends;             // offsets of the 00 of every 00 0D 0A
+    int endCount;
+};
+
 class CConfigStore {
 public:
     int version;           // names the zip entry; after a load, parsed from its name
@@ -34,6 +58,10 @@ public:
     const char *value;     // the value of the last key found (NUL-terminated in the text)
     char scratch[1024];
     char key[260];
+    ConfigKeyIndex keyIndex;
+    // Text bytes read while finding keys, indexing included; tests count
+    // work with it.
+    int64_t bytesExamined;
 
     CConfigStore(int mode, const char *stripName);
     ~CConfigStore();
@@ -66,6 +94,9 @@ public:
     void FormatKey(const char *keyTemplate, int i, int j, int k);
     int FindKey();
     void AppendEntry(const char *valueText);
+    // Call after changing the text by hand; the store's own loads and
+    // appends do it themselves.
+    void DropIndex();
 
 private:
     int Exchange(const char *keyTemplate, int i, int j, int k);

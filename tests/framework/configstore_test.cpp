@@ -25,6 +25,7 @@ static void FillText(CConfigStore *store, const std::string &text)
 {
     store->text.RemoveAll();
     store->text.AppendBytes(text.data(), (int)text.size());
+    store->DropIndex();
     store->searchOffset = 0;
 }
 
@@ -169,6 +170,134 @@ TEST(ConfigStore, ReverseOrderReadsFindEveryKey)
     }
 }
 
+TEST(ConfigStore, LookupRulesKeepTheirEdges)
+{
+    CConfigStore s(0, "");
+    // A value may hold "=" and a LF; a key right after that LF counts.
+    FillText(&s, Line("a", "b=c") + Line("note", "one\nk=two") + Line("k", "three") +
+                     Line("a", "second"));
+    char text[32];
+    EXPECT_EQ(s.ExchangeString(text, sizeof text, "a"), 0);
+    EXPECT_STREQ(text, "b=c");
+    EXPECT_EQ(s.ExchangeString(text, sizeof text, "k"), 0);
+    EXPECT_STREQ(text, "two");
+    // A repeated key: the first after the last find, else the first of all.
+    EXPECT_EQ(s.ExchangeString(text, sizeof text, "a"), 0);
+    EXPECT_STREQ(text, "second");
+    EXPECT_EQ(s.ExchangeString(text, sizeof text, "a"), 0);
+    EXPECT_STREQ(text, "b=c");
+    s.FormatKey("a=b", 0, 0, 0);   // the key's bytes and then "="
+    EXPECT_GT(s.FindKey(), 0);
+    EXPECT_STREQ(s.value, "c");
+    // The longest key the buffer holds.
+    std::string longest(259, 'k');
+    FillText(&s, Line("a", "1") + Line(longest, "2"));
+    EXPECT_EQ(s.ExchangeString(text, sizeof text, longest.c_str()), 0);
+    EXPECT_STREQ(text, "2");
+}
+
+// The lookup rules spelled out byte by byte, as the reference for any text
+// and offset: the result, and where the value starts.
+static int ReferenceFind(const std::string &text, const std::string &key, int *offset,
+                         int *valueAt)
+{
+    int n = (int)text.size(), length = (int)key.size(), p = -1;
+    int start = *offset < 0 ? 0 : (*offset > n ? n : *offset);
+    for (int pass = 0; pass < 2 && p < 0; pass++) {
+        for (int q = pass ? 0 : start; q + length < n && p < 0; q++)
+            if ((q == 0 || text[q - 1] == '\n') && text.compare(q, length, key) == 0 &&
+                text[q + length] == '=')
+                p = q;
+    }
+    if (p < 0)
+        return -1;
+    *valueAt = p + length + 1;
+    size_t end = text.find(std::string("\0\r\n", 3), (size_t)*valueAt);
+    *offset = end == std::string::npos ? -1 : (int)end;
+    return *offset;
+}
+
+TEST(ConfigStore, LookupsMatchTheLineRulesOnRandomText)
+{
+    srand(7);
+    const std::string pieces[] = {"a", "b", "=", "\n", "\r", std::string(1, 0),
+                                  std::string("\0\r\n", 3), "\na=", "\nb="};
+    const char *keys[] = {"a", "b", "ab", "", "a=b", "a\nb", "ba="};
+    for (int round = 0; round < 3000; round++) {
+        std::string text;
+        for (int n = rand() % 30; n > 0; n--)
+            text += pieces[rand() % (sizeof pieces / sizeof pieces[0])];
+        CConfigStore s(0, "");
+        FillText(&s, text);
+        int offset = rand() % 2 ? 0 : rand() % 90 - 5;
+        s.searchOffset = offset;
+        for (int look = 0; look < 8; look++) {
+            const char *key = keys[rand() % (sizeof keys / sizeof keys[0])];
+            int valueAt = -1;
+            int want = ReferenceFind(text, key, &offset, &valueAt);
+            snprintf(s.key, sizeof s.key, "%s", key);
+            ASSERT_EQ(s.FindKey(), want) << round;
+            ASSERT_EQ(s.searchOffset, offset) << round;
+            if (want >= 0) {
+                ASSERT_EQ(s.value - s.text.data, valueAt) << round;
+            }
+        }
+    }
+}
+
+// A preset made to hurt: a view count at its maximum asks for about a
+// million keys that are not there, behind a few entries and 64 KB of
+// padding. Each lookup must cost about its key, not a scan of the text.
+TEST(ConfigStore, AbsentKeysDoNotScanTheText)
+{
+    std::string padding;
+    while (padding.size() < 65536)
+        padding += "xxxxxxxxxxxxxxx\n";
+    CConfigStore s(0, "opt");
+    FillText(&s, Line("Views", "64") + Line("[0].iCityNumber", "256") + padding);
+    int size = s.text.count, v = 0;
+    for (int i = 0; i < 20000; i++)
+        ASSERT_EQ(s.ExchangeInt(&v, 4, "opt[xi].City[xj].maxline", i / 256, i % 256), -1);
+    EXPECT_EQ(s.ExchangeInt(&v, 4, "opt[xi].iCityNumber", 0), 0);
+    EXPECT_EQ(v, 256);
+    // The text indexed once, then each lookup its key at two places at most.
+    EXPECT_LT(s.bytesExamined, 3 * (int64_t)size + 20000 * 2 * 24);
+
+    // Keys whose entries never end: each found key would otherwise scan on
+    // to the end of the text for a terminator.
+    std::string open;
+    for (int i = 0; i < 2000; i++)
+        open += "[" + std::to_string(i) + "].iCityNumber=1\n";
+    FillText(&s, open + padding);
+    size = s.text.count;
+    s.bytesExamined = 0;
+    for (int i = 0; i < 2000; i++)
+        ASSERT_EQ(s.ExchangeInt(&v, 4, "opt[xi].iCityNumber", i), -1);
+    EXPECT_EQ(s.searchOffset, -1);
+    EXPECT_LT(s.bytesExamined, 3 * (int64_t)size + 2000 * 2 * 24);
+}
+
+// The index follows the text: appends and a replaced text.
+TEST(ConfigStore, ChangedTextIsLookedUpAfresh)
+{
+    CConfigStore w(400, "");
+    int a = 1, b = 2;
+    w.ExchangeInt(&a, 4, "a");
+    w.FormatKey("zz", 0, 0, 0);
+    EXPECT_EQ(w.FindKey(), -1);   // indexes the text
+    w.ExchangeInt(&b, 4, "b");
+    EXPECT_GE(w.FindKey(), 0);
+    EXPECT_STREQ(w.value, "2");
+
+    CConfigStore r(0, "");
+    FillText(&r, Line("a", "1") + Line("bb", "2"));
+    EXPECT_EQ(r.ExchangeInt(&a, 4, "zz"), -1);
+    // The same length, maybe the same block, other places.
+    FillText(&r, Line("bb", "7") + Line("a", "8"));
+    EXPECT_EQ(r.ExchangeInt(&a, 4, "a"), 0);
+    EXPECT_EQ(a, 8);
+}
+
 class ConfigFiles : public ::testing::Test {
 protected:
     std::string root;
@@ -210,6 +339,16 @@ TEST_F(ConfigFiles, SaveLoadRoundTripKeepsVersionFromEntryName)
     EXPECT_EQ(r.ExchangeDouble(&back, 8, "gPrefs.dLat"), 0);
     EXPECT_STREQ(name, "Veltaspar");
     EXPECT_EQ(back, 48.1371);
+
+    // Loading another store into the same object finds its keys, not the old ones.
+    CConfigStore other(400, "gPrefs.");
+    int number = 5;
+    other.ExchangeInt(&number, 4, "gPrefs.iNumber");
+    ASSERT_GT(other.Save("Other", -1, 0), 0);
+    ASSERT_GT(r.Load("Other", -1, 0), 0);
+    EXPECT_EQ(r.ExchangeString(name, sizeof name, "gPrefs.szName"), -1);
+    EXPECT_EQ(r.ExchangeInt(&number, 4, "gPrefs.iNumber"), 0);
+    EXPECT_EQ(number, 5);
 }
 
 TEST_F(ConfigFiles, NamedStoresFollowTheRecordRule)
