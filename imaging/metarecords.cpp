@@ -517,8 +517,9 @@ static bool WritesHandle(uint32_t index, uint32_t handles)
 }
 
 // A bitmap whose header and pixels are given by offset and size from the
-// start of the record, in the four fields at `at`. An absent one (all zero)
-// is allowed where the record can do without it.
+// start of the record, in the four fields at `at`. Where the record can do
+// without one, a header size of 0 says there is none (writers may still
+// fill in the offsets).
 static bool EmfBitmapFits(const uint8_t *rec, uint32_t size, uint32_t at, uint32_t usage,
                           bool required, uint64_t lines)
 {
@@ -526,7 +527,7 @@ static bool EmfBitmapFits(const uint8_t *rec, uint32_t size, uint32_t at, uint32
     uint64_t bitsAt = Le32(rec + at + 8), bitsBytes = Le32(rec + at + 12);
     if (infoAt + infoBytes > size || bitsAt + bitsBytes > size)
         return false;
-    if (!required && infoAt == 0 && infoBytes == 0)
+    if (!required && infoBytes == 0)
         return true;
     DibNeeds n;
     return DibSizes(rec + infoAt, infoBytes, usage, lines, &n) && n.info <= infoBytes &&
@@ -659,10 +660,15 @@ static bool EmfRecordSound(const uint8_t *rec, uint32_t size, uint32_t handles)
     case EMR_CREATEMONOBRUSH: case EMR_CREATEDIBPATTERNBRUSHPT:
         return WritesHandle(Le32(rec + 8), handles) &&
                EmfBitmapFits(rec, size, 16, Le32(rec + 12), true, kAllLines);
-    case EMR_EXTCREATEPEN:
+    case EMR_EXTCREATEPEN: {
         // A pattern pen's usage is where a plain pen keeps its colour.
+        uint32_t style = Le32(rec + 36);
+        bool pattern = style == BS_PATTERN || style == BS_DIBPATTERN ||
+                       style == BS_DIBPATTERNPT || style == BS_PATTERN8X8 ||
+                       style == BS_DIBPATTERN8X8;
         return WritesHandle(Le32(rec + 8), handles) && EmfPointsFit(rec, size, 48, 4) &&
-               EmfBitmapFits(rec, size, 12, Le32(rec + 40), false, kAllLines);
+               EmfBitmapFits(rec, size, 12, Le32(rec + 40), pattern, kAllLines);
+    }
     case EMR_FILLRGN:
     case EMR_FRAMERGN:
         return UsesHandle(Le32(rec + 28), handles) &&
