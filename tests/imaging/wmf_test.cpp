@@ -25,20 +25,32 @@ static void Fill(HDC dc, int left, int top, int right, int bottom, COLORREF colo
 // ---- Placeable WMF: a 1440 x 720 twip picture, blue top-left quarter-ish
 // block (0,0)-(360,180) and a red block (720,360)-(1440,720).
 
-static Bytes RecordWmf()
+// A 16-bit metafile whose window is w x h units; EndWmf gives its bytes.
+static HDC BeginWmf(int w, int h)
 {
     HDC dc = CreateMetaFileA(0);
     SetMapMode(dc, MM_ANISOTROPIC);
     SetWindowOrgEx(dc, 0, 0, 0);
-    SetWindowExtEx(dc, 1440, 720, 0);
-    Fill(dc, 0, 0, 360, 180, kBlue);
-    Fill(dc, 720, 360, 1440, 720, kRed);
+    SetWindowExtEx(dc, w, h, 0);
+    return dc;
+}
+
+static Bytes EndWmf(HDC dc)
+{
     HMETAFILE mf = CloseMetaFile(dc);
     UINT size = GetMetaFileBitsEx(mf, 0, 0);
     Bytes bytes(size, '\0');
     GetMetaFileBitsEx(mf, size, &bytes[0]);
     DeleteMetaFile(mf);
     return bytes;
+}
+
+static Bytes RecordWmf()
+{
+    HDC dc = BeginWmf(1440, 720);
+    Fill(dc, 0, 0, 360, 180, kBlue);
+    Fill(dc, 720, 360, 1440, 720, kRed);
+    return EndWmf(dc);
 }
 
 static uint8_t *At(Bytes &b, size_t offset) { return (uint8_t *)&b[offset]; }
@@ -81,14 +93,16 @@ static void SetEmfBounds(Bytes &b, int left, int top, int right, int bottom)
     Put32At(b, 20, bottom);
 }
 
-// Red (10,5)-(30,25) and blue (60,30)-(100,50) on a 100 x 50 picture.
-static Bytes RecordEmf(int w, int h)
+static HDC BeginEmf()
 {
     HDC screen = GetDC(0);
     HDC dc = CreateEnhMetaFileA(screen, 0, 0, 0);
     ReleaseDC(0, screen);
-    Fill(dc, 10, 5, 30, 25, kRed);
-    Fill(dc, 60, 30, 100, 50, kBlue);
+    return dc;
+}
+
+static Bytes EndEmf(HDC dc, int w, int h)
+{
     HENHMETAFILE emf = CloseEnhMetaFile(dc);
     UINT size = GetEnhMetaFileBits(emf, 0, 0);
     Bytes b(size, '\0');
@@ -104,6 +118,15 @@ static Bytes RecordEmf(int w, int h)
     Put32At(b, 80, 100);    // and in millimetres
     Put32At(b, 84, 100);
     return b;
+}
+
+// Red (10,5)-(30,25) and blue (60,30)-(100,50) on a 100 x 50 picture.
+static Bytes RecordEmf(int w, int h)
+{
+    HDC dc = BeginEmf();
+    Fill(dc, 10, 5, 30, 25, kRed);
+    Fill(dc, 60, 30, 100, 50, kBlue);
+    return EndEmf(dc, w, h);
 }
 
 static Bytes Emf100x50() { return RecordEmf(100, 50); }
@@ -433,54 +456,43 @@ TEST(Emf, EmptyBounds)
 
 // ---- Records that point outside themselves
 //
-// A picture drawn with most kinds of GDI object, recorded by GDI itself:
-// pens, solid, hatched and DIB pattern brushes, a font and text with and
-// without spacing, polygons, a polypolygon, a blit and a stretched blit
-// from a bitmap, a stretched DIB, a region and a palette. The hostile files
-// below are copies of it with one field changed, or one record added.
+// A picture drawn by GDI with most kinds of object: pens, solid, hatched
+// and DIB pattern brushes, a font and text with spacing, polygons, a blit,
+// a stretched blit, a stretched DIB, a region and a palette. The hostile
+// files are copies of it with one field changed or a record added.
 
-static const int kRichWidth = 200, kRichHeight = 100;
-
-// An 8 x 8 24-bit DIB in one block: header, then rows of four colours.
-static Bytes PackedDib()
-{
-    Bytes d(sizeof(BITMAPINFOHEADER) + 8 * 24, '\0');
-    BITMAPINFOHEADER h = {sizeof h, 8, 8, 1, 24, BI_RGB, 8 * 24, 0, 0, 0, 0};
-    memcpy(&d[0], &h, sizeof h);
-    for (int i = 0; i < 64; i++) {
-        uint8_t *px = At(d, sizeof h + 3 * i);
-        px[(i / 16) % 3] = 255;   // bands of blue, green, red
-    }
-    return d;
-}
+static const int kRichW = 200, kRichH = 100;
 
 static void DrawRich(HDC dc)
 {
-    struct { WORD version, entries; PALETTEENTRY e[2]; } lp = {
-        0x300, 2, {{255, 0, 0, 0}, {0, 0, 255, 0}}};
+    struct { WORD version, entries; PALETTEENTRY e[2]; } lp = {0x300, 2, {{255}, {0, 0, 255}}};
     HPALETTE palette = CreatePalette((LOGPALETTE *)&lp);
     HPALETTE oldPalette = SelectPalette(dc, palette, FALSE);
     RealizePalette(dc);
     HPEN pen = CreatePen(PS_SOLID, 3, RGB(0, 128, 0));
-    HBRUSH hatch = CreateHatchBrush(HS_DIAGCROSS, kBlue);
+    HBRUSH hatch = CreateHatchBrush(HS_DIAGCROSS, kBlue), solid = CreateSolidBrush(kRed);
     HGDIOBJ oldPen = SelectObject(dc, pen), oldBrush = SelectObject(dc, hatch);
-    POINT triangle[3] = {{10, 10}, {60, 10}, {35, 50}};
-    Polygon(dc, triangle, 3);
-    POINT shapes[7] = {{70, 10}, {110, 10}, {110, 40}, {120, 50}, {150, 50}, {150, 80}, {120, 80}};
+    POINT p[10] = {{10, 10}, {60, 10}, {35, 50}, {70, 10}, {110, 10}, {110, 40},
+                   {120, 50}, {150, 50}, {150, 80}, {120, 80}};
     INT counts[2] = {3, 4};
-    PolyPolygon(dc, shapes, counts, 2);
-    POINT zigzag[4] = {{5, 95}, {15, 85}, {25, 95}, {35, 85}};
-    Polyline(dc, zigzag, 4);
-    Bytes dib = PackedDib();
+    Polygon(dc, p, 3);
+    PolyPolygon(dc, p + 3, counts, 2);
+    // An 8 x 8 24-bit DIB of blue, green and red bands, for a brush and a stretch.
+    Bytes dib(sizeof(BITMAPINFOHEADER) + 8 * 24, '\0');
+    BITMAPINFOHEADER h = {sizeof h, 8, 8, 1, 24, BI_RGB, 8 * 24, 0, 0, 0, 0};
+    memcpy(&dib[0], &h, sizeof h);
+    for (int i = 0; i < 64; i++)
+        dib[sizeof h + 3 * i + (i / 16) % 3] = '\xFF';
     HBRUSH pattern = CreateDIBPatternBrushPt(dib.data(), DIB_RGB_COLORS);
     SelectObject(dc, pattern);
     Rectangle(dc, 160, 10, 190, 40);
+    StretchDIBits(dc, 70, 75, 32, 20, 0, 0, 8, 8, &dib[sizeof h], (BITMAPINFO *)&dib[0],
+                  DIB_RGB_COLORS, SRCCOPY);
     HFONT font = CreateFontA(16, 0, 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET, 0, 0,
                              NONANTIALIASED_QUALITY, 0, "Arial");
     HGDIOBJ oldFont = SelectObject(dc, font);
     SetTextColor(dc, kRed);
     SetBkMode(dc, TRANSPARENT);
-    ExtTextOutA(dc, 10, 55, 0, 0, "Earth", 5, 0);
     INT spacing[4] = {12, 12, 12, 12};
     ExtTextOutA(dc, 80, 55, 0, 0, "Moon", 4, spacing);
     HDC screen = GetDC(0);
@@ -488,128 +500,71 @@ static void DrawRich(HDC dc)
     HBITMAP bitmap = CreateCompatibleBitmap(screen, 16, 16);
     ReleaseDC(0, screen);
     HGDIOBJ oldBitmap = SelectObject(mem, bitmap);
-    Fill(mem, 0, 0, 16, 16, kRed);
     Fill(mem, 0, 0, 8, 8, kBlue);
     BitBlt(dc, 10, 75, 16, 16, mem, 0, 0, SRCCOPY);
     StretchBlt(dc, 30, 75, 32, 16, mem, 0, 0, 16, 16, SRCCOPY);
     SelectObject(mem, oldBitmap);
-    DeleteObject(bitmap);
     DeleteDC(mem);
-    StretchDIBits(dc, 70, 75, 32, 20, 0, 0, 8, 8, &dib[sizeof(BITMAPINFOHEADER)],
-                  (BITMAPINFO *)&dib[0], DIB_RGB_COLORS, SRCCOPY);
     HRGN region = CreateRectRgn(110, 85, 140, 95);
-    HBRUSH solid = CreateSolidBrush(kRed);
     FillRgn(dc, region, solid);
-    SelectObject(dc, GetStockObject(NULL_BRUSH));
-    Ellipse(dc, 150, 50, 190, 90);
     SelectObject(dc, oldFont);
     SelectObject(dc, oldPen);
     SelectObject(dc, oldBrush);
     SelectPalette(dc, oldPalette, FALSE);
-    HGDIOBJ made[] = {font, pen, hatch, pattern, solid, region, palette};
+    HGDIOBJ made[] = {font, pen, hatch, pattern, solid, region, palette, bitmap};
     for (HGDIOBJ object : made)
         DeleteObject(object);
 }
 
-// The 16-bit metafile alone; Placeable() makes it 200 x 100 pixels at 96 dpi.
+// The 16-bit one alone; RichWmf makes it 200 x 100 pixels at 96 dpi.
 static Bytes RecordRichWmf()
 {
-    HDC dc = CreateMetaFileA(0);
-    SetMapMode(dc, MM_ANISOTROPIC);
-    SetWindowOrgEx(dc, 0, 0, 0);
-    SetWindowExtEx(dc, kRichWidth, kRichHeight, 0);
+    HDC dc = BeginWmf(kRichW, kRichH);
     DrawRich(dc);
-    HMETAFILE mf = CloseMetaFile(dc);
-    UINT size = GetMetaFileBitsEx(mf, 0, 0);
-    Bytes bytes(size, '\0');
-    GetMetaFileBitsEx(mf, size, &bytes[0]);
-    DeleteMetaFile(mf);
-    return bytes;
+    return EndWmf(dc);
 }
 
-static Bytes RichWmf(const Bytes &metafile)
-{
-    return Placeable(metafile, 0, 0, kRichWidth, kRichHeight, 96);
-}
+static Bytes RichWmf(const Bytes &mf) { return Placeable(mf, 0, 0, kRichW, kRichH, 96); }
 
 static Bytes RecordRichEmf()
 {
-    HDC screen = GetDC(0);
-    HDC dc = CreateEnhMetaFileA(screen, 0, 0, 0);
-    ReleaseDC(0, screen);
+    HDC dc = BeginEmf();
     DrawRich(dc);
-    HENHMETAFILE emf = CloseEnhMetaFile(dc);
-    UINT size = GetEnhMetaFileBits(emf, 0, 0);
-    Bytes b(size, '\0');
-    GetEnhMetaFileBits(emf, size, (BYTE *)&b[0]);
-    DeleteEnhMetaFile(emf);
-    SetEmfBounds(b, 0, 0, kRichWidth, kRichHeight);
-    Put32At(b, 24, 0);
-    Put32At(b, 28, 0);
-    Put32At(b, 32, kRichWidth * 10);
-    Put32At(b, 36, kRichHeight * 10);
-    Put32At(b, 72, 1000);
-    Put32At(b, 76, 1000);
-    Put32At(b, 80, 100);
-    Put32At(b, 84, 100);
-    return b;
+    return EndEmf(dc, kRichW, kRichH);
 }
 
 // Offsets of the records of a function (WMF, from the start of the 16-bit
-// metafile) or type (EMF), in file order.
+// metafile) or of a type (EMF), and the first of them (0: none).
 static std::vector<size_t> WmfRecords(const Bytes &mf, uint16_t function)
 {
     std::vector<size_t> found;
-    for (size_t at = 2 * Le16(At(mf, 2)); at + 6 <= mf.size();) {
-        uint32_t words = Le32(At(mf, at));
-        if (words < 3)
-            break;
+    for (size_t at = 2 * Le16(At(mf, 2)); at + 6 <= mf.size() && Le32(At(mf, at)) >= 3;
+         at += 2 * Le32(At(mf, at)))
         if (Le16(At(mf, at + 4)) == function)
             found.push_back(at);
-        at += 2 * words;
-    }
     return found;
 }
 
 static std::vector<size_t> EmfRecords(const Bytes &emf, uint32_t type)
 {
     std::vector<size_t> found;
-    for (size_t at = 0; at + 8 <= emf.size();) {
-        uint32_t size = Le32(At(emf, at + 4));
-        if (size < 8)
-            break;
+    for (size_t at = 0; at + 8 <= emf.size() && Le32(At(emf, at + 4)) >= 8;
+         at += Le32(At(emf, at + 4)))
         if (Le32(At(emf, at)) == type)
             found.push_back(at);
-        at += size;
-    }
     return found;
 }
 
-// The first record of the kind, which the recording must hold.
-static size_t FirstWmf(const Bytes &mf, uint16_t function)
-{
-    std::vector<size_t> found = WmfRecords(mf, function);
-    return found.empty() ? 0 : found[0];
-}
+static size_t First(const std::vector<size_t> &found) { return found.empty() ? 0 : found[0]; }
 
-static size_t FirstEmf(const Bytes &emf, uint32_t type)
-{
-    std::vector<size_t> found = EmfRecords(emf, type);
-    return found.empty() ? 0 : found[0];
-}
-
-// A WMF record of parameter words, put before the end record; the header's
-// size and largest record follow.
+// Records of 16-bit parameters or 32-bit fields, put before the end record.
 static Bytes WmfRecord(uint16_t function, std::initializer_list<uint16_t> params)
 {
-    Bytes r(6 + 2 * params.size(), '\0');
+    Bytes r(6, '\0');
     Put32(At(r, 0), 3 + (uint32_t)params.size());
     Put16(At(r, 4), function);
-    size_t at = 6;
-    for (uint16_t p : params) {
-        Put16(At(r, at), p);
-        at += 2;
-    }
+    for (uint16_t p : params)
+        r += Bytes(1, (char)p) + Bytes(1, (char)(p >> 8));
     return r;
 }
 
@@ -617,11 +572,11 @@ static Bytes WithWmfRecords(Bytes mf, const Bytes &records)
 {
     mf.insert(mf.size() - 6, records);
     Put32(At(mf, 6), (uint32_t)mf.size() / 2);
-    Put32(At(mf, 12), 0x10000);
+    Put32(At(mf, 12), 0x10000);   // largest record
     return mf;
 }
 
-// A 16-bit metafile of just these records and an object table of `objects`.
+// Just these records, with an object table of `objects`.
 static Bytes BareWmf(uint16_t objects, const Bytes &records)
 {
     Bytes mf(18, '\0');
@@ -629,21 +584,17 @@ static Bytes BareWmf(uint16_t objects, const Bytes &records)
     Put16(At(mf, 2), 9);
     Put16(At(mf, 4), 0x300);
     Put16(At(mf, 10), objects);
-    mf += records + WmfRecord(0, {});
-    Put32(At(mf, 6), (uint32_t)mf.size() / 2);
-    Put32(At(mf, 12), 7);
-    return mf;
+    return WithWmfRecords(mf + WmfRecord(0, {}), records);
 }
 
 static Bytes EmfRecord(uint32_t type, std::initializer_list<uint32_t> fields)
 {
-    Bytes r(8 + 4 * fields.size(), '\0');
+    Bytes r(8, '\0');
     Put32(At(r, 0), type);
-    Put32(At(r, 4), (uint32_t)r.size());
-    size_t at = 8;
+    Put32(At(r, 4), 8 + 4 * (uint32_t)fields.size());
     for (uint32_t f : fields) {
-        Put32(At(r, at), f);
-        at += 4;
+        r += Bytes(4, '\0');
+        Put32(At(r, r.size() - 4), f);
     }
     return r;
 }
@@ -656,24 +607,24 @@ static Bytes WithEmfRecords(Bytes emf, const Bytes &records, uint32_t count)
     return emf;
 }
 
-// The picture played by GDI straight, the way the reader plays it: on the
-// window colour, into a screen-compatible bitmap, read back as 24 bits.
-static void PlayDirect(CDibImage &out, HENHMETAFILE emf, int width, int height)
+// The picture played by GDI straight, as the reader plays it: on the window
+// colour, into a screen-compatible bitmap, read back as 24 bits.
+static void PlayDirect(CDibImage &out, HENHMETAFILE emf)
 {
     HDC screen = GetDC(0);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, kRichW, kRichH);
     HDC dc = CreateCompatibleDC(screen);
     ReleaseDC(0, screen);
     HGDIOBJ old = SelectObject(dc, bitmap);
-    RECT all = {0, 0, width, height};
+    RECT all = {0, 0, kRichW, kRichH};
     SetBkColor(dc, GetSysColor(COLOR_WINDOW));
     ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &all, "", 0, 0);
     PlayEnhMetaFile(dc, emf, &all);
     SelectObject(dc, old);
-    out.Create(width, height, 24, FORMAT_UNKNOWN);
+    out.Create(kRichW, kRichH, 24, FORMAT_UNKNOWN);
     BITMAPINFOHEADER head;
     memcpy(&head, out.GetDIB(), sizeof head);
-    GetDIBits(dc, bitmap, 0, (UINT)height, out.GetBits(), (BITMAPINFO *)&head, DIB_RGB_COLORS);
+    GetDIBits(dc, bitmap, 0, kRichH, out.GetBits(), (BITMAPINFO *)&head, DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(dc);
     DeleteEnhMetaFile(emf);
@@ -681,15 +632,19 @@ static void PlayDirect(CDibImage &out, HENHMETAFILE emf, int width, int height)
 
 TEST(MetafileRecords, RichPicturesDecodeAsGdiPlaysThem)
 {
-    Bytes wmf = RecordRichWmf();
-    const uint16_t wmfKinds[] = {META_CREATEPENINDIRECT, META_CREATEBRUSHINDIRECT,
-                                 META_DIBCREATEPATTERNBRUSH, META_CREATEFONTINDIRECT,
-                                 META_EXTTEXTOUT, META_POLYGON, META_POLYPOLYGON,
-                                 META_POLYLINE, META_STRETCHDIB, META_CREATEPALETTE,
-                                 META_SELECTPALETTE, META_CREATEREGION, META_FILLREGION,
-                                 META_SELECTOBJECT, META_DELETEOBJECT};
-    for (uint16_t kind : wmfKinds)
-        EXPECT_FALSE(WmfRecords(wmf, kind).empty()) << std::hex << kind;
+    Bytes wmf = RecordRichWmf(), emf = RecordRichEmf();
+    const uint16_t wmfKinds[] = {META_CREATEPENINDIRECT, META_DIBCREATEPATTERNBRUSH,
+                                 META_CREATEFONTINDIRECT, META_EXTTEXTOUT, META_POLYPOLYGON,
+                                 META_STRETCHDIB, META_CREATEPALETTE, META_CREATEREGION};
+    for (uint16_t kind : wmfKinds) {
+        EXPECT_NE(First(WmfRecords(wmf, kind)), 0u) << std::hex << kind;
+    }
+    const uint32_t emfKinds[] = {EMR_CREATEDIBPATTERNBRUSHPT, EMR_EXTCREATEFONTINDIRECTW,
+                                 EMR_EXTTEXTOUTW, EMR_BITBLT, EMR_STRETCHBLT,
+                                 EMR_STRETCHDIBITS, EMR_CREATEPALETTE, EMR_FILLRGN};
+    for (uint32_t kind : emfKinds) {
+        EXPECT_NE(First(EmfRecords(emf, kind)), 0u) << kind;
+    }
     CDibImage decoded, direct;
     ASSERT_TRUE(DecodeAt(decoded, RichWmf(wmf))) << decoded.GetLastError();
     HDC screen = GetDC(0);
@@ -698,192 +653,152 @@ TEST(MetafileRecords, RichPicturesDecodeAsGdiPlaysThem)
         SetWinMetaFileBits((UINT)wmf.size(), (const BYTE *)wmf.data(), screen, &pict);
     ReleaseDC(0, screen);
     ASSERT_TRUE(converted != 0);
-    PlayDirect(direct, converted, kRichWidth, kRichHeight);
+    PlayDirect(direct, converted);
     ExpectSamePixels(decoded, direct, "WMF");
     EXPECT_RED(decoded, 125, 90);   // the filled region
-    EXPECT_BACK(decoded, 195, 95);
-
-    Bytes emf = RecordRichEmf();
-    const uint32_t emfKinds[] = {EMR_CREATEPEN, EMR_CREATEBRUSHINDIRECT,
-                                 EMR_CREATEDIBPATTERNBRUSHPT, EMR_EXTCREATEFONTINDIRECTW,
-                                 EMR_EXTTEXTOUTW, EMR_BITBLT, EMR_STRETCHBLT,
-                                 EMR_STRETCHDIBITS, EMR_CREATEPALETTE, EMR_SELECTPALETTE,
-                                 EMR_FILLRGN, EMR_SELECTOBJECT, EMR_DELETEOBJECT};
-    for (uint32_t kind : emfKinds)
-        EXPECT_FALSE(EmfRecords(emf, kind).empty()) << kind;
     ASSERT_TRUE(DecodeAt(decoded, emf)) << decoded.GetLastError();
-    HENHMETAFILE handle = SetEnhMetaFileBits((UINT)emf.size(), (const BYTE *)emf.data());
-    ASSERT_TRUE(handle != 0);
-    PlayDirect(direct, handle, kRichWidth, kRichHeight);
+    PlayDirect(direct, SetEnhMetaFileBits((UINT)emf.size(), (const BYTE *)emf.data()));
     ExpectSamePixels(decoded, direct, "EMF");
     EXPECT_RED(decoded, 125, 90);
-    EXPECT_BACK(decoded, 195, 95);
 }
 
-static void ExpectRefused(const Bytes &file, const char *what)
+static void ExpectRefused(const Bytes &file, const std::string &what)
 {
     CDibImage im;
     EXPECT_FALSE(DecodeAt(im, file)) << what;
     EXPECT_STREQ(im.GetLastError(), "corrupted WMF") << what;
 }
 
-static void ExpectAccepted(const Bytes &file, const char *what)
+static void ExpectAccepted(const Bytes &file, const std::string &what)
 {
     CDibImage im;
     EXPECT_TRUE(DecodeAt(im, file)) << what << ": " << im.GetLastError();
 }
 
-// Object indices at or past the header's count, and more creations than it
-// counts; index count - 1 and stock objects stay allowed.
+// Indices at or past the header's count, more creations than it counts;
+// the last slot and stock objects stay allowed.
 TEST(MetafileRecords, ObjectIndicesOutsideTheTableAreRefused)
 {
     Bytes wmf = RecordRichWmf();
     uint16_t objects = Le16(At(wmf, 10));
     ASSERT_GT(objects, 0);
-    auto wmfWith = [&](const Bytes &records) { return RichWmf(WithWmfRecords(wmf, records)); };
-    ExpectRefused(wmfWith(WmfRecord(META_SELECTOBJECT, {0xFF00})), "select 0xFF00");
-    ExpectRefused(wmfWith(WmfRecord(META_DELETEOBJECT, {0xFF00})), "delete 0xFF00");
-    ExpectRefused(wmfWith(WmfRecord(META_SELECTOBJECT, {objects})), "select the count");
-    ExpectRefused(wmfWith(WmfRecord(META_FILLREGION, {0, objects})), "fill with the count");
-    ExpectAccepted(wmfWith(WmfRecord(META_SELECTOBJECT, {(uint16_t)(objects - 1)})), "last slot");
-    // Creations take the lowest free slot: a table of two holds two brushes,
-    // a third only after a deletion.
+    uint16_t last = objects - 1;
+    ExpectRefused(RichWmf(WithWmfRecords(wmf, WmfRecord(META_SELECTOBJECT, {0xFF00}))), "0xFF00");
+    ExpectRefused(RichWmf(WithWmfRecords(wmf, WmfRecord(META_DELETEOBJECT, {objects}))), "count");
+    ExpectRefused(RichWmf(WithWmfRecords(wmf, WmfRecord(META_FILLREGION, {0, objects}))), "fill");
+    ExpectAccepted(RichWmf(WithWmfRecords(wmf, WmfRecord(META_SELECTOBJECT, {last}))), "last");
+    // Creations take the lowest free slot: two slots hold two brushes, a
+    // third only after a deletion.
     Bytes brush = WmfRecord(META_CREATEBRUSHINDIRECT, {BS_SOLID, 0xFF, 0, 0});
-    Bytes freeFirst = WmfRecord(META_DELETEOBJECT, {0});
-    ExpectAccepted(RichWmf(BareWmf(2, brush + brush)), "two brushes in two slots");
-    ExpectRefused(RichWmf(BareWmf(2, brush + brush + brush)), "three brushes in two slots");
-    ExpectAccepted(RichWmf(BareWmf(2, brush + brush + freeFirst + brush)), "a freed slot taken");
-    ExpectRefused(RichWmf(BareWmf(2, brush + brush + freeFirst + brush + brush)),
-                  "the freed slot taken twice");
-    ExpectRefused(RichWmf(BareWmf(0, brush)), "a brush in no slot");
+    Bytes two = brush + brush, freed = two + WmfRecord(META_DELETEOBJECT, {0});
+    ExpectAccepted(RichWmf(BareWmf(2, two)), "two brushes");
+    ExpectRefused(RichWmf(BareWmf(2, two + brush)), "three brushes");
+    ExpectAccepted(RichWmf(BareWmf(2, freed + brush)), "a freed slot taken");
+    ExpectRefused(RichWmf(BareWmf(2, freed + brush + brush)), "the freed slot taken twice");
 
     Bytes emf = RecordRichEmf();
-    uint32_t handles = Le16(At(emf, 56));
+    uint32_t handles = Le16(At(emf, 56)), stock = 0x80000000 | WHITE_BRUSH;
     ASSERT_GT(handles, 1u);
-    auto emfWith = [&](const Bytes &records, uint32_t count) {
-        return WithEmfRecords(emf, records, count);
-    };
-    const uint32_t stock = 0x80000000 | WHITE_BRUSH;
-    ExpectRefused(emfWith(EmfRecord(EMR_SELECTOBJECT, {0x00FF0000}), 1), "select far");
-    ExpectRefused(emfWith(EmfRecord(EMR_SELECTOBJECT, {handles}), 1), "select the count");
-    ExpectRefused(emfWith(EmfRecord(EMR_DELETEOBJECT, {handles}), 1), "delete the count");
-    ExpectRefused(emfWith(EmfRecord(EMR_DELETEOBJECT, {stock}), 1), "delete a stock object");
-    ExpectRefused(emfWith(EmfRecord(EMR_CREATEBRUSHINDIRECT, {0x10000, BS_SOLID, 0xFF, 0}), 1),
-                  "create far");
-    ExpectRefused(emfWith(EmfRecord(EMR_CREATEBRUSHINDIRECT, {0, BS_SOLID, 0xFF, 0}), 1),
-                  "create in the metafile's own slot");
+    const Bytes hostile[] = {
+        EmfRecord(EMR_SELECTOBJECT, {0x00FF0000}), EmfRecord(EMR_SELECTOBJECT, {handles}),
+        EmfRecord(EMR_DELETEOBJECT, {handles}), EmfRecord(EMR_DELETEOBJECT, {stock}),
+        EmfRecord(EMR_CREATEBRUSHINDIRECT, {0x10000, BS_SOLID, 0xFF, 0}),
+        EmfRecord(EMR_CREATEBRUSHINDIRECT, {0, BS_SOLID, 0xFF, 0})};   // the metafile's slot
+    for (const Bytes &r : hostile)
+        ExpectRefused(WithEmfRecords(emf, r, 1), "EMF case " + std::to_string(&r - hostile));
     Bytes lastSlot = EmfRecord(EMR_CREATEBRUSHINDIRECT, {handles - 1, BS_SOLID, 0xFF, 0}) +
                      EmfRecord(EMR_SELECTOBJECT, {handles - 1}) +
                      EmfRecord(EMR_SELECTOBJECT, {stock}) +
                      EmfRecord(EMR_DELETEOBJECT, {handles - 1});
-    ExpectAccepted(emfWith(lastSlot, 4), "last slot and a stock object");
+    ExpectAccepted(WithEmfRecords(emf, lastSlot, 4), "last slot and a stock object");
 }
 
-// Bitmap headers and pixels, strings and spacing, point and polygon counts
-// of GDI's own records, each stretched past its record by one field.
+// Bitmap headers and pixels, strings, spacing and point counts of GDI's own
+// records, each made to reach past its record by one field.
 TEST(MetafileRecords, FieldsReachingPastTheirRecordAreRefused)
 {
     Bytes wmf = RecordRichWmf();
-    size_t dib = FirstWmf(wmf, META_STRETCHDIB), text = 0, polygon = FirstWmf(wmf, META_POLYGON);
-    size_t polys = FirstWmf(wmf, META_POLYPOLYGON);
-    for (size_t at : WmfRecords(wmf, META_EXTTEXTOUT))
-        if (Le16(At(wmf, at + 6 + 4)) == 4)   // "Moon" with its spacing
-            text = at;
-    ASSERT_TRUE(dib && text && polygon && polys);
-    uint32_t points = Le16(At(wmf, polygon + 6)), chars = Le16(At(wmf, text + 6 + 4));
-    struct { size_t at; uint32_t value; bool wide; const char *what; } wmfCases[] = {
-        {dib + 6 + 22 + 8, 800, true, "DIB taller than its pixels"},
-        {dib + 6 + 22, 0x10000, true, "DIB header larger than the record"},
-        {dib + 6 + 22 + 32, 0x4000000, true, "colour table beyond the record"},
-        {text + 6 + 4, chars + 1, false, "one character more than the string"},
-        {text + 6 + 4, 0x7FFF, false, "string far beyond the record"},
-        {polygon + 6, points + 1, false, "one point more"},
-        {polygon + 6, 0xFFFF, false, "points far beyond"},
-        {polys + 6 + 2, 0x4000, false, "polygon points beyond"},
-    };
+    size_t dib = First(WmfRecords(wmf, META_STRETCHDIB)) + 6 + 22;
+    size_t text = First(WmfRecords(wmf, META_EXTTEXTOUT)) + 6 + 4;
+    size_t polygon = First(WmfRecords(wmf, META_POLYGON)) + 6;
+    size_t polys = First(WmfRecords(wmf, META_POLYPOLYGON)) + 6;
+    ASSERT_TRUE(dib > 28 && text > 10 && polygon > 6 && polys > 6);
+    struct { size_t at; uint32_t value; int bytes; } wmfCases[] = {
+        {dib + 8, 800, 4},              // DIB taller than its pixels
+        {dib, 0x10000, 4},              // its header larger than the record
+        {dib + 32, 0x4000000, 4},       // its colour table beyond the record
+        {text, Le16(At(wmf, text)) + 1u, 2},   // one character more
+        {text, 0x7FFF, 2},
+        {polygon, Le16(At(wmf, polygon)) + 1u, 2},   // one point more
+        {polys + 2, 0x4000, 2}};        // a polygon of points beyond
     for (auto &c : wmfCases) {
         Bytes b = wmf;
-        if (c.wide)
-            Put32(At(b, c.at), c.value);
-        else
-            Put16(At(b, c.at), c.value);
-        ExpectRefused(RichWmf(b), c.what);
+        c.bytes == 4 ? Put32(At(b, c.at), c.value) : Put16(At(b, c.at), c.value);
+        ExpectRefused(RichWmf(b), "WMF case " + std::to_string(&c - wmfCases));
     }
 
     Bytes emf = RecordRichEmf();
-    size_t blit = FirstEmf(emf, EMR_BITBLT), stretch = FirstEmf(emf, EMR_STRETCHDIBITS);
-    size_t wide = 0, lines = FirstEmf(emf, EMR_POLYGON16) ? FirstEmf(emf, EMR_POLYGON16)
-                                                          : FirstEmf(emf, EMR_POLYGON);
-    size_t polyPolygon = FirstEmf(emf, EMR_POLYPOLYGON16) ? FirstEmf(emf, EMR_POLYPOLYGON16)
-                                                         : FirstEmf(emf, EMR_POLYPOLYGON);
-    for (size_t at : EmfRecords(emf, EMR_EXTTEXTOUTW))
-        if (Le32(At(emf, at + 44)) == 4)
-            wide = at;
-    ASSERT_TRUE(blit && stretch && wide && lines && polyPolygon);
-    uint32_t blitBits = Le32(At(emf, blit + 92)), blitInfo = Le32(At(emf, blit + 84));
-    struct { size_t at; uint32_t value; const char *what; } emfCases[] = {
-        {blit + 92, blitBits + 240000000, "blit pixels 240 MB past the record"},
-        {blit + 96, Le32(At(emf, blit + 96)) + 4, "blit pixels one word longer"},
-        {blit + 88, Le32(At(emf, blit + 4)), "blit header size past the record"},
-        {blit + blitInfo + 8, 1000, "blit bitmap taller than its pixels"},
-        {blit + blitInfo + 14, 48, "blit bit count no GDI knows"},
-        {stretch + Le32(At(emf, stretch + 48)), 0x10000, "DIB header larger than its size"},
-        {stretch + Le32(At(emf, stretch + 48)) + 32, 256, "colour table past the header's size"},
-        {stretch + 56, Le32(At(emf, stretch + 4)), "DIB pixels after the record"},
-        {wide + 44, 0x40000000, "string far past the record"},
-        {wide + 48, Le32(At(emf, wide + 4)) - 4, "string starting at the record's end"},
-        {wide + 72, Le32(At(emf, wide + 4)) - 8, "spacing past the record"},
-        {lines + 24, Le32(At(emf, lines + 24)) + 2, "two points more"},
-        {lines + 24, 0x20000000, "points far beyond"},
-        {polyPolygon + 32, Le32(At(emf, polyPolygon + 32)) + 1, "polygon counts beyond the points"},
-        {polyPolygon + 28, 0x10000000, "point count beyond the record"},
-    };
+    size_t blit = First(EmfRecords(emf, EMR_BITBLT));
+    size_t dibits = First(EmfRecords(emf, EMR_STRETCHDIBITS));
+    size_t text2 = First(EmfRecords(emf, EMR_EXTTEXTOUTW));
+    // GDI writes the points in 16 or in 32 bits, not both.
+    size_t poly = First(EmfRecords(emf, EMR_POLYGON16)) + First(EmfRecords(emf, EMR_POLYGON));
+    size_t polyPoly = First(EmfRecords(emf, EMR_POLYPOLYGON16)) +
+                      First(EmfRecords(emf, EMR_POLYPOLYGON));
+    ASSERT_TRUE(blit && dibits && text2 && poly && polyPoly);
+    auto field = [&](size_t at) { return Le32(At(emf, at)); };
+    size_t blitInfo = blit + field(blit + 84), info = dibits + field(dibits + 48);
+    struct { size_t at; uint32_t value; } emfCases[] = {
+        {blit + 92, field(blit + 92) + 240000000},   // pixels 240 MB past the record
+        {blit + 96, field(blit + 96) + 4},           // one word more of pixels
+        {blit + 88, field(blit + 4)},                // header size past the record
+        {blitInfo + 8, 1000},                        // taller than its pixels
+        {blitInfo + 14, 48},                         // a bit count no GDI knows
+        {info, 0x10000},                             // header larger than its size
+        {info + 32, 256},                            // colour table past it
+        {dibits + 56, field(dibits + 4)},            // pixels after the record
+        {text2 + 44, 0x40000000},                    // string far past the record
+        {text2 + 48, field(text2 + 4) - 4},          // string from the record's end
+        {text2 + 72, field(text2 + 4) - 8},          // spacing past the record
+        {poly + 24, field(poly + 24) + 2},           // two points more
+        {polyPoly + 32, field(polyPoly + 32) + 1},   // counts beyond the points
+        {polyPoly + 28, 0x10000000}};                // points beyond the record
     for (auto &c : emfCases) {
         Bytes b = emf;
         Put32(At(b, c.at), c.value);
-        ExpectRefused(b, c.what);
+        ExpectRefused(b, "EMF case " + std::to_string(&c - emfCases));
     }
-    // Text without spacing (offset 0) is still read.
     Bytes b = emf;
-    Put32(At(b, wide + 72), 0);
+    Put32(At(b, text2 + 72), 0);
     ExpectAccepted(b, "text without spacing");
 }
 
-// An enhanced metafile carried in comments of a 16-bit one may be played
-// instead of it, so it is walked as well.
+// An enhanced metafile carried in MFCOMMENT escapes may be played instead
+// of the 16-bit records, so it is walked too.
 TEST(MetafileRecords, EmbeddedEnhancedMetafileIsChecked)
 {
-    Bytes emf = RecordRichEmf();
+    Bytes emf = RecordRichEmf(), wmf = RecordRichWmf();
     Bytes hostile = WithEmfRecords(emf, EmfRecord(EMR_SELECTOBJECT, {0x00FF0000}), 1);
-    Bytes wmf = RecordRichWmf();
-    const Bytes *inner[2] = {&emf, &hostile};
-    for (int i = 0; i < 2; i++) {
-        // Two comments, the second carrying the rest.
-        const Bytes &e = *inner[i];
-        size_t half = e.size() / 2;
-        Bytes comments;
-        for (size_t from = 0; from < e.size(); from += half) {
-            size_t chunk = from == 0 ? half : e.size() - half;
+    for (const Bytes *inner : {&emf, &hostile}) {
+        Bytes comments;   // two, the second carrying the rest
+        for (size_t from = 0, half = inner->size() / 2; from < inner->size(); from += half) {
             Bytes c(34, '\0');
             Put32(At(c, 0), 0x43464D57);   // "WMFC"
             Put32(At(c, 4), 1);
             Put32(At(c, 8), 0x10000);
             Put32(At(c, 18), 2);
-            Put32(At(c, 22), (uint32_t)chunk);
-            Put32(At(c, 26), (uint32_t)(e.size() - from - chunk));
-            Put32(At(c, 30), (uint32_t)e.size());
-            c += e.substr(from, chunk);
-            if (c.size() % 2)
-                c += '\0';
-            Bytes r = WmfRecord(META_ESCAPE, {MFCOMMENT, (uint16_t)(34 + chunk)});
-            Put32(At(r, 0), (uint32_t)(r.size() + c.size()) / 2);
-            comments += r + c;
+            Put32(At(c, 22), (uint32_t)half);
+            Put32(At(c, 26), (uint32_t)(inner->size() - from - half));
+            Put32(At(c, 30), (uint32_t)inner->size());
+            c += inner->substr(from, half);
+            Bytes r = WmfRecord(META_ESCAPE, {MFCOMMENT, (uint16_t)c.size()}) + c;
+            Put32(At(r, 0), (uint32_t)r.size() / 2);
+            comments += r;
         }
-        Bytes file = RichWmf(WithWmfRecords(wmf, comments));
-        if (i == 0)
-            ExpectAccepted(file, "sound embedded metafile");
+        if (inner == &hostile)
+            ExpectRefused(RichWmf(WithWmfRecords(wmf, comments)), "hostile embedded metafile");
         else
-            ExpectRefused(file, "hostile embedded metafile");
+            ExpectAccepted(RichWmf(WithWmfRecords(wmf, comments)), "embedded metafile");
     }
 }
 
