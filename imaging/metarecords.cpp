@@ -153,13 +153,16 @@ struct EmbeddedEmf {
     uint32_t size, filled;
 };
 
+// Each piece follows a 34-byte header: "WMFC", comment type 1, version,
+// a 2-byte checksum, flags, the count of comments, this piece's size (at
+// 22), the bytes still to come and the whole metafile's size (at 30).
 static const uint32_t kEmbeddedIdent = 0x43464D57;   // "WMFC"
 static const uint32_t kEmbeddedHeader = 34;
 
 static bool CollectEmbedded(EmbeddedEmf *e, const uint8_t *data, uint64_t bytes,
                             uint64_t wmfBytes)
 {
-    if (bytes < kEmbeddedHeader || Le32(data) != kEmbeddedIdent)
+    if (bytes < kEmbeddedHeader || Le32(data) != kEmbeddedIdent || Le32(data + 4) != 1)
         return true;   // some other comment: the player passes it on
     uint64_t chunk = Le32(data + 22), total = Le32(data + 30);
     if (chunk > bytes - kEmbeddedHeader)
