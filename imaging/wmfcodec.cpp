@@ -1,10 +1,12 @@
 // Metafile reader. A placeable WMF is converted into an enhanced metafile,
 // an EMF is taken as it stands; either is played with GDI into a bitmap
 // compatible with the screen, which is then copied into the image.
-// GDI walks the records on the trust of their sizes, so the record chain is
-// checked here first: a damaged file must be refused, not read beyond.
+// GDI plays the records on the trust of every field inside them, so the
+// records are walked here first (metarecords.cpp): a damaged or hostile file
+// must be refused, not read or written beyond.
 #include "wmfcodec.h"
 #include "framework/bytes.h"
+#include "metarecords.h"
 #include "stream.h"
 #include <stdlib.h>
 #include <string.h>
@@ -58,27 +60,6 @@ static bool ReadPlaceableHeader(CByteStream *s, PlaceableHeader *p)
            p->inch >= 1 && p->inch <= 2540;
 }
 
-// Records start after the header (its size is in words) and hold their own
-// size in words; GDI stops at a record shorter than 3 words or at the end
-// record, and must find every other record whole inside the metafile.
-static bool WmfRecordsFit(const uint8_t *mf, int64_t bytes)
-{
-    int64_t at = 2 * (int64_t)Le16(mf + 2);
-    while (at < bytes) {
-        if (at + 6 > bytes)
-            return false;
-        int64_t words = Le32(mf + at);
-        if (words < 3)
-            return true;
-        if (at + 2 * words > bytes)
-            return false;
-        if (Le16(mf + at + 4) == 0)
-            return true;
-        at += 2 * words;
-    }
-    return true;
-}
-
 // The 16-bit metafile after the placeable header: its standard header,
 // then all its bytes, which must be in the stream before they are allocated.
 static uint8_t *ReadWmfBytes(CByteStream *s, long start, uint32_t *size)
@@ -96,7 +77,7 @@ static uint8_t *ReadWmfBytes(CByteStream *s, long start, uint32_t *size)
     uint8_t *mf = (uint8_t *)malloc((size_t)bytes);
     if (!mf)
         return 0;
-    if (s->Read(mf, 1, (size_t)bytes) != (size_t)bytes || !WmfRecordsFit(mf, bytes)) {
+    if (s->Read(mf, 1, (size_t)bytes) != (size_t)bytes || !WmfRecordsSound(mf, bytes)) {
         free(mf);
         return 0;
     }
@@ -147,33 +128,6 @@ static bool OpenPlaceable(CByteStream *s, long start, MetaPicture *pic)
 
 // ---- EMF -----------------------------------------------------------------
 
-// The end record's palette must lie inside it; GDI copies it from there.
-static bool EofPaletteFits(const uint8_t *rec, uint32_t size)
-{
-    if (size < 20)
-        return false;
-    uint64_t entries = Le32(rec + 8), offset = Le32(rec + 12);
-    return entries == 0 || offset + 4 * entries <= size;
-}
-
-// Every record, header included, is at least 8 bytes, a multiple of 4 and
-// whole inside the metafile, up to the end record.
-static bool EmfRecordsFit(const uint8_t *emf, uint32_t bytes)
-{
-    uint32_t at = 0;
-    while (at < bytes) {
-        if (bytes - at < 8)
-            return false;
-        uint32_t size = Le32(emf + at + 4);
-        if (size < 8 || size % 4 || size > bytes - at)
-            return false;
-        if (Le32(emf + at) == EMR_EOF)
-            return EofPaletteFits(emf + at, size);
-        at += size;
-    }
-    return true;
-}
-
 // The header's own byte count says how much of the stream is the metafile;
 // a stream shorter than that is a truncated file.
 static uint8_t *ReadEmfBytes(CByteStream *s, long start, uint32_t *size)
@@ -188,7 +142,7 @@ static uint8_t *ReadEmfBytes(CByteStream *s, long start, uint32_t *size)
     uint8_t *emf = (uint8_t *)malloc(bytes);
     if (!emf)
         return 0;
-    if (s->Read(emf, 1, bytes) != bytes || !EmfRecordsFit(emf, bytes)) {
+    if (s->Read(emf, 1, bytes) != bytes || !EmfRecordsSound(emf, bytes)) {
         free(emf);
         return 0;
     }

@@ -1,12 +1,14 @@
 // Metafile reader: placeable WMFs and EMFs recorded here with GDI, decoded
 // and checked by size and pixels; damaged, truncated and empty headers;
-// forced sizes, the size limit, the escape and the try-all dispatch.
+// forced sizes, the size limit, the escape and the try-all dispatch; records
+// whose fields point outside themselves or the object table.
 #include "imaging_testutil.h"
 #include "../../imaging/wmfcodec.h"
 #include "../../framework/bytes.h"
 
 #include <string.h>
 #include <string>
+#include <vector>
 
 typedef std::string Bytes;
 
@@ -23,14 +25,18 @@ static void Fill(HDC dc, int left, int top, int right, int bottom, COLORREF colo
 // ---- Placeable WMF: a 1440 x 720 twip picture, blue top-left quarter-ish
 // block (0,0)-(360,180) and a red block (720,360)-(1440,720).
 
-static Bytes RecordWmf()
+// A 16-bit metafile whose window is w x h units; EndWmf gives its bytes.
+static HDC BeginWmf(int w, int h)
 {
     HDC dc = CreateMetaFileA(0);
     SetMapMode(dc, MM_ANISOTROPIC);
     SetWindowOrgEx(dc, 0, 0, 0);
-    SetWindowExtEx(dc, 1440, 720, 0);
-    Fill(dc, 0, 0, 360, 180, kBlue);
-    Fill(dc, 720, 360, 1440, 720, kRed);
+    SetWindowExtEx(dc, w, h, 0);
+    return dc;
+}
+
+static Bytes EndWmf(HDC dc)
+{
     HMETAFILE mf = CloseMetaFile(dc);
     UINT size = GetMetaFileBitsEx(mf, 0, 0);
     Bytes bytes(size, '\0');
@@ -39,7 +45,16 @@ static Bytes RecordWmf()
     return bytes;
 }
 
+static Bytes RecordWmf()
+{
+    HDC dc = BeginWmf(1440, 720);
+    Fill(dc, 0, 0, 360, 180, kBlue);
+    Fill(dc, 720, 360, 1440, 720, kRed);
+    return EndWmf(dc);
+}
+
 static uint8_t *At(Bytes &b, size_t offset) { return (uint8_t *)&b[offset]; }
+static const uint8_t *At(const Bytes &b, size_t offset) { return (const uint8_t *)&b[offset]; }
 
 static void SetChecksum(Bytes &b)
 {
@@ -78,14 +93,16 @@ static void SetEmfBounds(Bytes &b, int left, int top, int right, int bottom)
     Put32At(b, 20, bottom);
 }
 
-// Red (10,5)-(30,25) and blue (60,30)-(100,50) on a 100 x 50 picture.
-static Bytes RecordEmf(int w, int h)
+static HDC BeginEmf()
 {
     HDC screen = GetDC(0);
     HDC dc = CreateEnhMetaFileA(screen, 0, 0, 0);
     ReleaseDC(0, screen);
-    Fill(dc, 10, 5, 30, 25, kRed);
-    Fill(dc, 60, 30, 100, 50, kBlue);
+    return dc;
+}
+
+static Bytes EndEmf(HDC dc, int w, int h)
+{
     HENHMETAFILE emf = CloseEnhMetaFile(dc);
     UINT size = GetEnhMetaFileBits(emf, 0, 0);
     Bytes b(size, '\0');
@@ -101,6 +118,15 @@ static Bytes RecordEmf(int w, int h)
     Put32At(b, 80, 100);    // and in millimetres
     Put32At(b, 84, 100);
     return b;
+}
+
+// Red (10,5)-(30,25) and blue (60,30)-(100,50) on a 100 x 50 picture.
+static Bytes RecordEmf(int w, int h)
+{
+    HDC dc = BeginEmf();
+    Fill(dc, 10, 5, 30, 25, kRed);
+    Fill(dc, 60, 30, 100, 50, kBlue);
+    return EndEmf(dc, w, h);
 }
 
 static Bytes Emf100x50() { return RecordEmf(100, 50); }
@@ -426,6 +452,354 @@ TEST(Emf, EmptyBounds)
     SetEmfBounds(emf, 0, 50, 100, 0);
     EXPECT_FALSE(DecodeAt(im, emf));
     EXPECT_STREQ(im.GetLastError(), "empty WMF");
+}
+
+// ---- Records that point outside themselves
+//
+// A picture drawn by GDI with most kinds of object: pens, solid, hatched
+// and DIB pattern brushes, a font and text with spacing, polygons, a blit,
+// a stretched blit, a stretched DIB, a region and a palette. The hostile
+// files are copies of it with one field changed or a record added.
+
+static const int kRichW = 200, kRichH = 100;
+
+static void DrawRich(HDC dc)
+{
+    struct { WORD version, entries; PALETTEENTRY e[2]; } lp = {0x300, 2, {{255}, {0, 0, 255}}};
+    HPALETTE palette = CreatePalette((LOGPALETTE *)&lp);
+    HPALETTE oldPalette = SelectPalette(dc, palette, FALSE);
+    RealizePalette(dc);
+    HPEN pen = CreatePen(PS_SOLID, 3, RGB(0, 128, 0));
+    HBRUSH hatch = CreateHatchBrush(HS_DIAGCROSS, kBlue), solid = CreateSolidBrush(kRed);
+    HGDIOBJ oldPen = SelectObject(dc, pen), oldBrush = SelectObject(dc, hatch);
+    POINT p[10] = {{10, 10}, {60, 10}, {35, 50}, {70, 10}, {110, 10}, {110, 40},
+                   {120, 50}, {150, 50}, {150, 80}, {120, 80}};
+    INT counts[2] = {3, 4};
+    Polygon(dc, p, 3);
+    PolyPolygon(dc, p + 3, counts, 2);
+    // An 8 x 8 24-bit DIB of blue, green and red bands, for a brush and a stretch.
+    Bytes dib(sizeof(BITMAPINFOHEADER) + 8 * 24, '\0');
+    BITMAPINFOHEADER h = {sizeof h, 8, 8, 1, 24, BI_RGB, 8 * 24, 0, 0, 0, 0};
+    memcpy(&dib[0], &h, sizeof h);
+    for (int i = 0; i < 64; i++)
+        dib[sizeof h + 3 * i + (i / 16) % 3] = '\xFF';
+    HBRUSH pattern = CreateDIBPatternBrushPt(dib.data(), DIB_RGB_COLORS);
+    SelectObject(dc, pattern);
+    Rectangle(dc, 160, 10, 190, 40);
+    StretchDIBits(dc, 70, 75, 32, 20, 0, 0, 8, 8, &dib[sizeof h], (BITMAPINFO *)&dib[0],
+                  DIB_RGB_COLORS, SRCCOPY);
+    HFONT font = CreateFontA(16, 0, 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET, 0, 0,
+                             NONANTIALIASED_QUALITY, 0, "Arial");
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    SetTextColor(dc, kRed);
+    SetBkMode(dc, TRANSPARENT);
+    INT spacing[4] = {12, 12, 12, 12};
+    ExtTextOutA(dc, 80, 55, 0, 0, "Moon", 4, spacing);
+    HDC screen = GetDC(0);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, 16, 16);
+    ReleaseDC(0, screen);
+    HGDIOBJ oldBitmap = SelectObject(mem, bitmap);
+    Fill(mem, 0, 0, 8, 8, kBlue);
+    BitBlt(dc, 10, 75, 16, 16, mem, 0, 0, SRCCOPY);
+    StretchBlt(dc, 30, 75, 32, 16, mem, 0, 0, 16, 16, SRCCOPY);
+    SelectObject(mem, oldBitmap);
+    DeleteDC(mem);
+    HRGN region = CreateRectRgn(110, 85, 140, 95);
+    FillRgn(dc, region, solid);
+    SelectObject(dc, oldFont);
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldBrush);
+    SelectPalette(dc, oldPalette, FALSE);
+    HGDIOBJ made[] = {font, pen, hatch, pattern, solid, region, palette, bitmap};
+    for (HGDIOBJ object : made)
+        DeleteObject(object);
+}
+
+// The 16-bit one alone; RichWmf makes it 200 x 100 pixels at 96 dpi.
+static Bytes RecordRichWmf()
+{
+    HDC dc = BeginWmf(kRichW, kRichH);
+    DrawRich(dc);
+    return EndWmf(dc);
+}
+
+static Bytes RichWmf(const Bytes &mf) { return Placeable(mf, 0, 0, kRichW, kRichH, 96); }
+
+static Bytes RecordRichEmf()
+{
+    HDC dc = BeginEmf();
+    DrawRich(dc);
+    return EndEmf(dc, kRichW, kRichH);
+}
+
+// Offsets of the records of a function (WMF, from the start of the 16-bit
+// metafile) or of a type (EMF), and the first of them (0: none).
+static std::vector<size_t> WmfRecords(const Bytes &mf, uint16_t function)
+{
+    std::vector<size_t> found;
+    for (size_t at = 2 * Le16(At(mf, 2)); at + 6 <= mf.size() && Le32(At(mf, at)) >= 3;
+         at += 2 * Le32(At(mf, at)))
+        if (Le16(At(mf, at + 4)) == function)
+            found.push_back(at);
+    return found;
+}
+
+static std::vector<size_t> EmfRecords(const Bytes &emf, uint32_t type)
+{
+    std::vector<size_t> found;
+    for (size_t at = 0; at + 8 <= emf.size() && Le32(At(emf, at + 4)) >= 8;
+         at += Le32(At(emf, at + 4)))
+        if (Le32(At(emf, at)) == type)
+            found.push_back(at);
+    return found;
+}
+
+static size_t First(const std::vector<size_t> &found) { return found.empty() ? 0 : found[0]; }
+
+// Records of 16-bit parameters or 32-bit fields, put before the end record.
+static Bytes WmfRecord(uint16_t function, std::initializer_list<uint16_t> params)
+{
+    Bytes r(6, '\0');
+    Put32(At(r, 0), 3 + (uint32_t)params.size());
+    Put16(At(r, 4), function);
+    for (uint16_t p : params)
+        r += Bytes(1, (char)p) + Bytes(1, (char)(p >> 8));
+    return r;
+}
+
+static Bytes WithWmfRecords(Bytes mf, const Bytes &records)
+{
+    mf.insert(mf.size() - 6, records);
+    Put32(At(mf, 6), (uint32_t)mf.size() / 2);
+    Put32(At(mf, 12), 0x10000);   // largest record
+    return mf;
+}
+
+// Just these records, with an object table of `objects`.
+static Bytes BareWmf(uint16_t objects, const Bytes &records)
+{
+    Bytes mf(18, '\0');
+    Put16(At(mf, 0), 1);
+    Put16(At(mf, 2), 9);
+    Put16(At(mf, 4), 0x300);
+    Put16(At(mf, 10), objects);
+    return WithWmfRecords(mf + WmfRecord(0, {}), records);
+}
+
+static Bytes EmfRecord(uint32_t type, std::initializer_list<uint32_t> fields)
+{
+    Bytes r(8, '\0');
+    Put32(At(r, 0), type);
+    Put32(At(r, 4), 8 + 4 * (uint32_t)fields.size());
+    for (uint32_t f : fields) {
+        r += Bytes(4, '\0');
+        Put32(At(r, r.size() - 4), f);
+    }
+    return r;
+}
+
+static Bytes WithEmfRecords(Bytes emf, const Bytes &records, uint32_t count)
+{
+    emf.insert(emf.size() - 20, records);
+    Put32(At(emf, 48), (uint32_t)emf.size());
+    Put32(At(emf, 52), Le32(At(emf, 52)) + count);
+    return emf;
+}
+
+// The picture played by GDI straight, as the reader plays it: on the window
+// colour, into a screen-compatible bitmap, read back as 24 bits.
+static void PlayDirect(CDibImage &out, HENHMETAFILE emf)
+{
+    HDC screen = GetDC(0);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, kRichW, kRichH);
+    HDC dc = CreateCompatibleDC(screen);
+    ReleaseDC(0, screen);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    RECT all = {0, 0, kRichW, kRichH};
+    SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+    ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &all, "", 0, 0);
+    PlayEnhMetaFile(dc, emf, &all);
+    SelectObject(dc, old);
+    out.Create(kRichW, kRichH, 24, FORMAT_UNKNOWN);
+    BITMAPINFOHEADER head;
+    memcpy(&head, out.GetDIB(), sizeof head);
+    GetDIBits(dc, bitmap, 0, kRichH, out.GetBits(), (BITMAPINFO *)&head, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    DeleteEnhMetaFile(emf);
+}
+
+TEST(MetafileRecords, RichPicturesDecodeAsGdiPlaysThem)
+{
+    Bytes wmf = RecordRichWmf(), emf = RecordRichEmf();
+    const uint16_t wmfKinds[] = {META_CREATEPENINDIRECT, META_DIBCREATEPATTERNBRUSH,
+                                 META_CREATEFONTINDIRECT, META_EXTTEXTOUT, META_POLYPOLYGON,
+                                 META_STRETCHDIB, META_CREATEPALETTE, META_CREATEREGION};
+    for (uint16_t kind : wmfKinds) {
+        EXPECT_NE(First(WmfRecords(wmf, kind)), 0u) << std::hex << kind;
+    }
+    const uint32_t emfKinds[] = {EMR_CREATEDIBPATTERNBRUSHPT, EMR_EXTCREATEFONTINDIRECTW,
+                                 EMR_EXTTEXTOUTW, EMR_BITBLT, EMR_STRETCHBLT,
+                                 EMR_STRETCHDIBITS, EMR_CREATEPALETTE, EMR_FILLRGN};
+    for (uint32_t kind : emfKinds) {
+        EXPECT_NE(First(EmfRecords(emf, kind)), 0u) << kind;
+    }
+    CDibImage decoded, direct;
+    ASSERT_TRUE(DecodeAt(decoded, RichWmf(wmf))) << decoded.GetLastError();
+    HDC screen = GetDC(0);
+    METAFILEPICT pict = {MM_ANISOTROPIC, 10000, 10000, 0};
+    HENHMETAFILE converted =
+        SetWinMetaFileBits((UINT)wmf.size(), (const BYTE *)wmf.data(), screen, &pict);
+    ReleaseDC(0, screen);
+    ASSERT_TRUE(converted != 0);
+    PlayDirect(direct, converted);
+    ExpectSamePixels(decoded, direct, "WMF");
+    EXPECT_RED(decoded, 125, 90);   // the filled region
+    ASSERT_TRUE(DecodeAt(decoded, emf)) << decoded.GetLastError();
+    PlayDirect(direct, SetEnhMetaFileBits((UINT)emf.size(), (const BYTE *)emf.data()));
+    ExpectSamePixels(decoded, direct, "EMF");
+    EXPECT_RED(decoded, 125, 90);
+}
+
+static void ExpectRefused(const Bytes &file, const std::string &what)
+{
+    CDibImage im;
+    EXPECT_FALSE(DecodeAt(im, file)) << what;
+    EXPECT_STREQ(im.GetLastError(), "corrupted WMF") << what;
+}
+
+static void ExpectAccepted(const Bytes &file, const std::string &what)
+{
+    CDibImage im;
+    EXPECT_TRUE(DecodeAt(im, file)) << what << ": " << im.GetLastError();
+}
+
+// Indices at or past the header's count, more creations than it counts;
+// the last slot and stock objects stay allowed.
+TEST(MetafileRecords, ObjectIndicesOutsideTheTableAreRefused)
+{
+    Bytes wmf = RecordRichWmf();
+    uint16_t objects = Le16(At(wmf, 10));
+    ASSERT_GT(objects, 0);
+    uint16_t last = objects - 1;
+    ExpectRefused(RichWmf(WithWmfRecords(wmf, WmfRecord(META_SELECTOBJECT, {0xFF00}))), "0xFF00");
+    ExpectRefused(RichWmf(WithWmfRecords(wmf, WmfRecord(META_DELETEOBJECT, {objects}))), "count");
+    ExpectRefused(RichWmf(WithWmfRecords(wmf, WmfRecord(META_FILLREGION, {0, objects}))), "fill");
+    ExpectAccepted(RichWmf(WithWmfRecords(wmf, WmfRecord(META_SELECTOBJECT, {last}))), "last");
+    // Creations take the lowest free slot: two slots hold two brushes, a
+    // third only after a deletion.
+    Bytes brush = WmfRecord(META_CREATEBRUSHINDIRECT, {BS_SOLID, 0xFF, 0, 0});
+    Bytes two = brush + brush, freed = two + WmfRecord(META_DELETEOBJECT, {0});
+    ExpectAccepted(RichWmf(BareWmf(2, two)), "two brushes");
+    ExpectRefused(RichWmf(BareWmf(2, two + brush)), "three brushes");
+    ExpectAccepted(RichWmf(BareWmf(2, freed + brush)), "a freed slot taken");
+    ExpectRefused(RichWmf(BareWmf(2, freed + brush + brush)), "the freed slot taken twice");
+
+    Bytes emf = RecordRichEmf();
+    uint32_t handles = Le16(At(emf, 56)), stock = 0x80000000 | WHITE_BRUSH;
+    ASSERT_GT(handles, 1u);
+    const Bytes hostile[] = {
+        EmfRecord(EMR_SELECTOBJECT, {0x00FF0000}), EmfRecord(EMR_SELECTOBJECT, {handles}),
+        EmfRecord(EMR_DELETEOBJECT, {handles}), EmfRecord(EMR_DELETEOBJECT, {stock}),
+        EmfRecord(EMR_CREATEBRUSHINDIRECT, {0x10000, BS_SOLID, 0xFF, 0}),
+        EmfRecord(EMR_CREATEBRUSHINDIRECT, {0, BS_SOLID, 0xFF, 0})};   // the metafile's slot
+    for (const Bytes &r : hostile)
+        ExpectRefused(WithEmfRecords(emf, r, 1), "EMF case " + std::to_string(&r - hostile));
+    Bytes lastSlot = EmfRecord(EMR_CREATEBRUSHINDIRECT, {handles - 1, BS_SOLID, 0xFF, 0}) +
+                     EmfRecord(EMR_SELECTOBJECT, {handles - 1}) +
+                     EmfRecord(EMR_SELECTOBJECT, {stock}) +
+                     EmfRecord(EMR_DELETEOBJECT, {handles - 1});
+    ExpectAccepted(WithEmfRecords(emf, lastSlot, 4), "last slot and a stock object");
+}
+
+// Bitmap headers and pixels, strings, spacing and point counts of GDI's own
+// records, each made to reach past its record by one field.
+TEST(MetafileRecords, FieldsReachingPastTheirRecordAreRefused)
+{
+    Bytes wmf = RecordRichWmf();
+    size_t dib = First(WmfRecords(wmf, META_STRETCHDIB)) + 6 + 22;
+    size_t text = First(WmfRecords(wmf, META_EXTTEXTOUT)) + 6 + 4;
+    size_t polygon = First(WmfRecords(wmf, META_POLYGON)) + 6;
+    size_t polys = First(WmfRecords(wmf, META_POLYPOLYGON)) + 6;
+    ASSERT_TRUE(dib > 28 && text > 10 && polygon > 6 && polys > 6);
+    struct { size_t at; uint32_t value; int bytes; } wmfCases[] = {
+        {dib + 8, 800, 4},              // DIB taller than its pixels
+        {dib, 0x10000, 4},              // its header larger than the record
+        {dib + 32, 0x4000000, 4},       // its colour table beyond the record
+        {text, Le16(At(wmf, text)) + 1u, 2},   // one character more
+        {text, 0x7FFF, 2},
+        {polygon, Le16(At(wmf, polygon)) + 1u, 2},   // one point more
+        {polys + 2, 0x4000, 2}};        // a polygon of points beyond
+    for (auto &c : wmfCases) {
+        Bytes b = wmf;
+        c.bytes == 4 ? Put32(At(b, c.at), c.value) : Put16(At(b, c.at), c.value);
+        ExpectRefused(RichWmf(b), "WMF case " + std::to_string(&c - wmfCases));
+    }
+
+    Bytes emf = RecordRichEmf();
+    size_t blit = First(EmfRecords(emf, EMR_BITBLT));
+    size_t dibits = First(EmfRecords(emf, EMR_STRETCHDIBITS));
+    size_t text2 = First(EmfRecords(emf, EMR_EXTTEXTOUTW));
+    // GDI writes the points in 16 or in 32 bits, not both.
+    size_t poly = First(EmfRecords(emf, EMR_POLYGON16)) + First(EmfRecords(emf, EMR_POLYGON));
+    size_t polyPoly = First(EmfRecords(emf, EMR_POLYPOLYGON16)) +
+                      First(EmfRecords(emf, EMR_POLYPOLYGON));
+    ASSERT_TRUE(blit && dibits && text2 && poly && polyPoly);
+    auto field = [&](size_t at) { return Le32(At(emf, at)); };
+    size_t blitInfo = blit + field(blit + 84), info = dibits + field(dibits + 48);
+    struct { size_t at; uint32_t value; } emfCases[] = {
+        {blit + 92, field(blit + 92) + 240000000},   // pixels 240 MB past the record
+        {blit + 96, field(blit + 96) + 4},           // one word more of pixels
+        {blit + 88, field(blit + 4)},                // header size past the record
+        {blitInfo + 8, 1000},                        // taller than its pixels
+        {blitInfo + 14, 48},                         // a bit count no GDI knows
+        {info, 0x10000},                             // header larger than its size
+        {info + 32, 256},                            // colour table past it
+        {dibits + 56, field(dibits + 4)},            // pixels after the record
+        {text2 + 44, 0x40000000},                    // string far past the record
+        {text2 + 48, field(text2 + 4) - 4},          // string from the record's end
+        {text2 + 72, field(text2 + 4) - 8},          // spacing past the record
+        {poly + 24, field(poly + 24) + 2},           // two points more
+        {polyPoly + 32, field(polyPoly + 32) + 1},   // counts beyond the points
+        {polyPoly + 28, 0x10000000}};                // points beyond the record
+    for (auto &c : emfCases) {
+        Bytes b = emf;
+        Put32(At(b, c.at), c.value);
+        ExpectRefused(b, "EMF case " + std::to_string(&c - emfCases));
+    }
+    Bytes b = emf;
+    Put32(At(b, text2 + 72), 0);
+    ExpectAccepted(b, "text without spacing");
+}
+
+// An enhanced metafile carried in MFCOMMENT escapes may be played instead
+// of the 16-bit records, so it is walked too.
+TEST(MetafileRecords, EmbeddedEnhancedMetafileIsChecked)
+{
+    Bytes emf = RecordRichEmf(), wmf = RecordRichWmf();
+    Bytes hostile = WithEmfRecords(emf, EmfRecord(EMR_SELECTOBJECT, {0x00FF0000}), 1);
+    for (const Bytes *inner : {&emf, &hostile}) {
+        Bytes comments;   // two, the second carrying the rest
+        for (size_t from = 0, half = inner->size() / 2; from < inner->size(); from += half) {
+            Bytes c(34, '\0');
+            Put32(At(c, 0), 0x43464D57);   // "WMFC"
+            Put32(At(c, 4), 1);
+            Put32(At(c, 8), 0x10000);
+            Put32(At(c, 18), 2);
+            Put32(At(c, 22), (uint32_t)half);
+            Put32(At(c, 26), (uint32_t)(inner->size() - from - half));
+            Put32(At(c, 30), (uint32_t)inner->size());
+            c += inner->substr(from, half);
+            Bytes r = WmfRecord(META_ESCAPE, {MFCOMMENT, (uint16_t)c.size()}) + c;
+            Put32(At(r, 0), (uint32_t)r.size() / 2);
+            comments += r;
+        }
+        if (inner == &hostile)
+            ExpectRefused(RichWmf(WithWmfRecords(wmf, comments)), "hostile embedded metafile");
+        else
+            ExpectAccepted(RichWmf(WithWmfRecords(wmf, comments)), "embedded metafile");
+    }
 }
 
 // ---- Escape, encode, dispatch
