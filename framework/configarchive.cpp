@@ -3,8 +3,8 @@
 //
 // An import replaces the whole configuration, so it first unpacks the
 // archive into a staging folder and only then clears the data folder: a
-// damaged archive, or one whose names would climb out of the data folder,
-// leaves the configuration as it was.
+// damaged archive, or one whose names would climb out of the data folder or
+// lie deeper than paths can go, leaves the configuration as it was.
 #include "framework/configarchive.h"
 
 #include <shellapi.h>
@@ -14,7 +14,6 @@
 #include <time.h>
 
 #include "framework/application.h"
-#include "framework/bytes.h"
 #include "framework/dialogs.h"
 #include "framework/filefind.h"
 #include "framework/recordfile.h"
@@ -38,8 +37,12 @@ enum {
     DONE_FLAGS = MBF_WARNING | MBF_OK | MBF_EMPHASISE_FIRST,
     RESTART_FLAGS = MBF_QUESTION | MBF_OKCANCEL | MBF_EMPHASISE_FIRST,
     DAY_SECONDS = 86400,
-    ZIP_END_SEARCH = 65535 + 22,   // the end record and the longest comment
-    CENTRAL_NAME_OFFSET = 46,
+    STORED_NAME_SIZE = 0x10000,    // the longest name a directory can store, and a NUL
+    // CreateDirectory keeps room for an 8.3 name below a folder it makes,
+    // and the scanner still fits "\*.*" after it.
+    STAGED_FOLDER_MAX = MAX_PATH - 13,
+    STAGED_FILE_MAX = MAX_PATH - 1,
+    LONG_PATH_SIZE = 32768,        // the wide API's longest path and its NUL
 };
 
 static const char kRecordName[] = "(QRF)Archive";
@@ -180,69 +183,63 @@ static bool IsSafeEntryName(const uint8_t *name, int length)
     return true;
 }
 
-static bool ReadFileAt(HANDLE file, uint64_t position, void *buffer, DWORD count)
+static bool IsSeparator(char c)
 {
-    LARGE_INTEGER at;
-    at.QuadPart = (LONGLONG)position;
-    DWORD read = 0;
-    return SetFilePointerEx(file, at, 0, FILE_BEGIN) && ReadFile(file, buffer, count, &read, 0) &&
-           read == count;
+    return c == '\\' || c == '/';
 }
 
-// The end record's central directory size and the record's position, found
-// from the end of the file; false when there is none.
-static bool FindCentralDirectory(HANDLE file, uint64_t *start, uint32_t *size, uint32_t *entries)
+static int StagingPath(const char *archivePath, char *staging)
 {
-    LARGE_INTEGER fileSize;
-    if (!GetFileSizeEx(file, &fileSize) || fileSize.QuadPart < 22)
-        return false;
-    uint64_t total = (uint64_t)fileSize.QuadPart;
-    DWORD tail = total < ZIP_END_SEARCH ? (DWORD)total : (DWORD)ZIP_END_SEARCH;
-    uint8_t *bytes = (uint8_t *)malloc(tail);
-    bool found = false;
-    if (bytes && ReadFileAt(file, total - tail, bytes, tail)) {
-        for (int i = (int)tail - 22; i >= 0 && !found; i--) {
-            if (Le32(bytes + i) != 0x06054B50)
-                continue;
-            *entries = Le16(bytes + i + 10);
-            *size = Le32(bytes + i + 12);
-            uint64_t end = total - tail + (uint64_t)i;
-            // Measured back from the end record, so a stub before the
-            // archive does not matter.
-            found = *size <= end;
-            *start = end - *size;
+    return snprintf(staging, MAX_TEXT, "%s%s", archivePath, kStagingSuffix);
+}
+
+// Whether unpacking the stored name below the staging folder makes only
+// paths that the system creates and the scanner lists whole; an entry that
+// does not fit would fail half way, or be left behind unseen. Judged on the
+// stored name: cleaning only shortens a safe one.
+static bool EntryPathFits(const char *staging, const char *name, uint32_t length, bool folder)
+{
+    uint32_t below = (uint32_t)strlen(staging) + 1;
+    if (folder)
+        return below + length <= STAGED_FOLDER_MAX;
+    uint32_t deepestFolder = below - 1;   // the staging folder itself
+    for (uint32_t i = 0; i < length; i++)
+        if (IsSeparator(name[i]))
+            deepestFolder = below + i;
+    return below + length <= STAGED_FILE_MAX && deepestFolder <= STAGED_FOLDER_MAX;
+}
+
+// Judges the very directory the reader unpacks, entry by entry through the
+// reader (a second end record hidden in the comment cannot show another
+// one), by the names as stored: the reader's cleaning would hide what the
+// archive tried. IMPORT_UNSAFE_NAME for a name that would leave the folder,
+// IMPORT_BAD_ENTRY for an entry that cannot be read or would not fit below
+// the staging folder, else IMPORT_DONE. Nothing is written.
+static int CheckEntryNames(ZipHandle *zip, const char *staging)
+{
+    ZipEntryInfo info;
+    if (CZipReader::GetEntry(zip, -1, &info) != ZIP_OK)
+        return IMPORT_BAD_ENTRY;
+    int count = info.index;
+    char *name = (char *)malloc(STORED_NAME_SIZE);   // any stored length
+    if (!name)
+        return IMPORT_BAD_ENTRY;
+    int result = IMPORT_DONE;
+    for (int i = 0; i < count && result != IMPORT_UNSAFE_NAME; i++) {
+        uint32_t length = 0;
+        if (CZipReader::GetEntry(zip, i, &info) != ZIP_OK ||
+            CZipReader::GetStoredName(zip, i, name, STORED_NAME_SIZE, &length) != ZIP_OK) {
+            result = IMPORT_BAD_ENTRY;
+            continue;
         }
+        if (!IsSafeEntryName((const uint8_t *)name, (int)length))
+            result = IMPORT_UNSAFE_NAME;
+        else if (!EntryPathFits(staging, name, length,
+                                (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0))
+            result = IMPORT_BAD_ENTRY;
     }
-    free(bytes);
-    return found;
-}
-
-// True when every stored name of the archive is safe to unpack; false also
-// when the directory cannot be read (a large-archive directory included).
-static bool ArchiveNamesAreSafe(const char *path)
-{
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    uint64_t start = 0;
-    uint32_t size = 0, entries = 0;
-    bool safe = FindCentralDirectory(file, &start, &size, &entries) && entries != 0xFFFF;
-    uint8_t *directory = safe ? (uint8_t *)malloc(size + 1) : 0;
-    safe = safe && directory && ReadFileAt(file, start, directory, size);
-    CloseHandle(file);
-    uint32_t at = 0, seen = 0;
-    while (safe && at + CENTRAL_NAME_OFFSET <= size && Le32(directory + at) == 0x02014B50) {
-        uint32_t nameLength = Le16(directory + at + 28);
-        uint32_t next = at + CENTRAL_NAME_OFFSET + nameLength + Le16(directory + at + 30) +
-                        Le16(directory + at + 32);
-        safe = next <= size &&
-               IsSafeEntryName(directory + at + CENTRAL_NAME_OFFSET, (int)nameLength);
-        at = next;
-        seen++;
-    }
-    free(directory);
-    return safe && seen == entries;
+    free(name);
+    return result;
 }
 
 // ---------------------------------------------------------------- export
@@ -330,20 +327,24 @@ static int RestoreArchive(HWND owner)
         return ARCHIVE_NOT_CREATED;
     ZipEntryInfo info;
     bool ours = CZipReader::FindEntry(zip, gApp.productName, 0, 0, &info) == ZIP_OK;
+    // The import would refuse it at the next start, after the user was told
+    // that the restore succeeded.
+    GetPendingArchivePath(pending);
+    char staging[MAX_TEXT];
+    int names = StagingPath(pending, staging) >= MAX_TEXT ? IMPORT_BAD_ENTRY
+                : ours                                     ? CheckEntryNames(zip, staging)
+                                                           : IMPORT_DONE;
     CZipReader::Close(zip);
     if (!ours) {
         ShowMessage(owner, TEXT_EXCHANGE, 3, ERROR_FLAGS);
         return ARCHIVE_WRONG_PRODUCT;
     }
-    // The import would refuse it at the next start, after the user was told
-    // that the restore succeeded.
-    if (!ArchiveNamesAreSafe(chosen)) {
+    if (names != IMPORT_DONE) {
         ShowMessage(owner, TEXT_EXCHANGE, 1, ERROR_FLAGS);
         return ARCHIVE_NOT_CREATED;
     }
     if (!AskOverwrite(owner))
         return ARCHIVE_CANCELLED;
-    GetPendingArchivePath(pending);
     // Beside and moved over: a copy that does not fit leaves no torn archive
     // for the next start to import, and an earlier pending restore stays.
     if (!CopyFileReplacing(chosen, pending)) {
@@ -456,17 +457,104 @@ static void SendToRecycleBin(const char *file)
     SHFileOperationA(&operation);
 }
 
+struct RemovalLevel {
+    HANDLE find;   // the search in this folder, INVALID_HANDLE_VALUE when it failed
+    int length;    // the folder's path length
+};
+
+static bool IsDotsW(const wchar_t *name)
+{
+    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+// The folder in the long-path form of the wide API ("\\?\C:\..." or
+// "\\?\UNC\server\share\..."), so that nothing below it is held to
+// MAX_PATH; false when it cannot be made.
+static bool LongFolderPath(const char *folder, wchar_t *out)
+{
+    wchar_t wide[MAX_PATH], full[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, folder, -1, wide, MAX_PATH))
+        return false;
+    DWORD length = GetFullPathNameW(wide, MAX_PATH, full, 0);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    while (length > 3 && full[length - 1] == L'\\')
+        full[--length] = 0;
+    bool network = full[0] == L'\\' && full[1] == L'\\';
+    if (network && (full[2] == L'?' || full[2] == L'.')) {
+        wcscpy(out, full);   // already in a device form
+    } else if (network) {
+        wcscpy(out, L"\\\\?\\UNC");
+        wcscat(out, full + 1);
+    } else {
+        wcscpy(out, L"\\\\?\\");
+        wcscat(out, full);
+    }
+    return true;
+}
+
+// Starts the search in the folder path[0..length) and stacks it; true when
+// an entry was found.
+static bool EnterFolder(wchar_t *path, int length, RemovalLevel *levels, int *depth,
+                        WIN32_FIND_DATAW *entry)
+{
+    wcscpy(path + length, L"\\*");
+    HANDLE find = FindFirstFileW(path, entry);
+    path[length] = 0;
+    levels[*depth].find = find;
+    levels[*depth].length = length;
+    ++*depth;
+    return find != INVALID_HANDLE_VALUE;
+}
+
+// Removes the folder with everything below it, however deep: an import cut
+// short, or an older version's, may have left paths longer than MAX_PATH,
+// which no MAX_PATH scan can list. Walked with the wide API in its long-path
+// form and without recursion; a path that would not fit is left alone,
+// never cut, and a link is removed, never followed.
 static void RemoveFolderTree(const char *folder)
 {
-    CDirScanner scanner;
-    scanner.SetRoot(folder, "%s", "*.*");
-    for (int i = 0; i < scanner.files.count; i++) {
-        SetFileAttributesA(scanner.files.data[i], FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(scanner.files.data[i]);
+    // Every level adds at least two characters to the path.
+    wchar_t *path = (wchar_t *)malloc(LONG_PATH_SIZE * sizeof(wchar_t));
+    RemovalLevel *levels = (RemovalLevel *)malloc(LONG_PATH_SIZE / 2 * sizeof(RemovalLevel));
+    WIN32_FIND_DATAW entry;
+    int depth = 0;
+    bool have = path && levels && LongFolderPath(folder, path) &&
+                EnterFolder(path, (int)wcslen(path), levels, &depth, &entry);
+    while (depth > 0) {
+        RemovalLevel *level = &levels[depth - 1];
+        if (!have) {   // emptied as far as it could be
+            if (level->find != INVALID_HANDLE_VALUE)
+                FindClose(level->find);
+            path[level->length] = 0;
+            SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+            RemoveDirectoryW(path);
+            depth--;
+            have = depth > 0 && FindNextFileW(levels[depth - 1].find, &entry);
+            continue;
+        }
+        int nameLength = (int)wcslen(entry.cFileName);
+        if (!IsDotsW(entry.cFileName) && level->length + 1 + nameLength + 2 < LONG_PATH_SIZE) {
+            int length = level->length + 1 + nameLength;
+            path[level->length] = L'\\';
+            wcscpy(path + level->length + 1, entry.cFileName);
+            DWORD attributes = entry.dwFileAttributes;
+            SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                have = EnterFolder(path, length, levels, &depth, &entry);
+                continue;
+            }
+            if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryW(path);
+            else
+                DeleteFileW(path);
+            path[level->length] = 0;
+        }
+        have = FindNextFileW(level->find, &entry);
     }
-    for (int i = scanner.folders.count - 1; i >= 0; i--)   // deepest last listed
-        RemoveDirectoryA(scanner.folders.data[i]);
-    RemoveDirectoryA(folder);
+    free(levels);
+    free(path);
 }
 
 // The keep list: the identity text up to its NUL; false without identity.
@@ -532,8 +620,9 @@ static int ImportOpenArchive(ZipHandle *zip, const char *path, const char *stagi
     int identityIndex = -1;
     if (!ReadKeepList(zip, keepList, &identityIndex))
         return IMPORT_NO_IDENTITY;
-    if (!ArchiveNamesAreSafe(path))
-        return IMPORT_UNSAFE_NAME;
+    int names = CheckEntryNames(zip, staging);
+    if (names != IMPORT_DONE)
+        return names;
     // Listed before the staging folder exists, so it is never in the set.
     CGrowArray<PathText> doomed;
     CollectDeleteSet(keepList, path, &doomed);
@@ -553,7 +642,10 @@ int ImportConfigArchive(const char *path)
     if (!zip)
         return IMPORT_NOT_AN_ARCHIVE;
     char staging[MAX_TEXT];
-    snprintf(staging, sizeof staging, "%s%s", path, kStagingSuffix);
+    if (StagingPath(path, staging) >= MAX_TEXT) {   // cut, it would name another folder
+        CZipReader::Close(zip);
+        return IMPORT_BAD_ENTRY;
+    }
     RemoveFolderTree(staging);   // left by an import that was cut short
     int result = ImportOpenArchive(zip, path, staging);
     CZipReader::Close(zip);

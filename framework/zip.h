@@ -54,6 +54,11 @@ public:
     static ZipHandle *OpenSource(const void *source, uint32_t size, int kind, const char *password);
     static int Close(ZipHandle *handle);
     static int GetEntry(ZipHandle *handle, int index, ZipEntryInfo *info);
+    // The name exactly as the directory stores it, before cleaning, for a
+    // caller that judges what an archive holds: at most size - 1 bytes and a
+    // NUL (bytes of the name itself may be NUL), its whole length in *length.
+    static int GetStoredName(ZipHandle *handle, int index, char *name, uint32_t size,
+                             uint32_t *length);
     static int FindEntry(ZipHandle *handle, const char *name, int ignoreCase, int *index,
                          ZipEntryInfo *info);
     static int SetBaseFolder(ZipHandle *handle, const char *folder);

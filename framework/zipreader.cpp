@@ -739,6 +739,30 @@ int CZipReader::GetEntry(ZipHandle *handle, int index, ZipEntryInfo *info)
     return ZIP_OK;
 }
 
+int CZipReader::GetStoredName(ZipHandle *handle, int index, char *name, uint32_t size,
+                              uint32_t *length)
+{
+    ZipReaderState *state;
+    int result = CheckReader(handle, &state);
+    if (result != ZIP_OK)
+        return result;
+    if (!name || size == 0 || !length || index < 0 || index >= state->cursor.entryCount)
+        return ZIP_BAD_ARGUMENT;
+    name[0] = 0;
+    *length = 0;
+    ZipCursor *cursor = &state->cursor;
+    result = GoToEntry(cursor, index);
+    if (result != 0)
+        return result == ENTRY_BAD_STRUCTURE ? ZIP_BAD_LOCAL_HEADER : EntryResultCode(result);
+    uint32_t stored = cursor->entry.nameLength;
+    uint32_t copied = stored < size - 1 ? stored : size - 1;
+    if (!ReadAt(&cursor->source, cursor->currentPos + ZIP_CENTRAL_SIZE, name, copied))
+        return ZIP_READ_ERROR;
+    name[copied] = 0;
+    *length = stored;
+    return ZIP_OK;
+}
+
 static bool NamesMatch(const char *a, const char *b, int ignoreCase)
 {
     return ignoreCase ? ZipEqualNoCase(a, b) : strcmp(a, b) == 0;

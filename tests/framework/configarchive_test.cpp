@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -321,6 +322,65 @@ std::string HostFolder(const std::string &name)
     return path;
 }
 
+std::wstring LongForm(const std::string &path)
+{
+    return L"\\\\?\\" + std::wstring(path.begin(), path.end());
+}
+
+void ListLong(const std::wstring &folder, const std::string &prefix, std::vector<std::string> *out)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        std::string relative = prefix + std::string(name.begin(), name.end());
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out->push_back(relative + "\\");
+            ListLong(folder + L"\\" + name, relative + "\\", out);
+        } else {
+            out->push_back(relative + " " + std::to_string(entry.nFileSizeLow));
+        }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+// Every folder and file (with its size) below the folder, however deep: the
+// wide API's long-path form sees what a MAX_PATH walk cannot.
+std::string LongListing(const std::string &folder)
+{
+    std::vector<std::string> lines;
+    ListLong(LongForm(folder), "", &lines);
+    std::sort(lines.begin(), lines.end());
+    std::string all;
+    for (const std::string &line : lines)
+        all += line + "\n";
+    return all;
+}
+
+void RemoveLongTree(const std::wstring &folder)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName, child = folder + L"\\" + name;
+            if (name == L"." || name == L"..")
+                continue;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveLongTree(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- templates and record
@@ -562,6 +622,108 @@ TEST_F(Archive, DamagedArchiveLeavesTheConfigurationAlone)
     WriteWhole(Pending(), "garbage");
     EXPECT_EQ(IMPORT_NOT_AN_ARCHIVE, ImportConfigArchive(Pending().c_str()));
     EXPECT_EQ(Snapshot(), before);
+}
+
+// Two archives made to hurt. One holds a name so deep that its staging
+// path passes what the system creates and the scanner lists; the other
+// hides in its comment a second end record (another disk, no entries) that
+// showed an empty directory instead of the one the reader unpacks, where
+// "../../x.rgc" stands. Both are refused on restore and on import, and
+// nothing below the test's folder changes: no "*.import", no x.rgc.
+TEST_F(Archive, DeepNamesAndAFakeEndRecordAreRefusedAndLeaveNothing)
+{
+    MakeConfiguration();
+    std::string deep;
+    for (int i = 0; i < 120; i++)
+        deep += "a/";
+    deep += "x.rgc";
+    std::string fake =
+        StoredZip({{kProduct, Identity()}, {"good.rgc", "g"}, {"../../x.rgc", "evil"}});
+    fake[fake.size() - 2] = 22;   // the comment's length
+    Put32(&fake, 0x06054B50);
+    Put16(&fake, 1), Put16(&fake, 1), Put16(&fake, 0), Put16(&fake, 0);
+    Put32(&fake, 0), Put32(&fake, 0), Put16(&fake, 0);
+    struct {
+        const char *what;
+        std::string zip;
+        int refusal;
+    } cases[] = {
+        {"deep", StoredZip({{kProduct, Identity()}, {"good.rgc", "g"}, {deep, "deep"}}),
+         IMPORT_BAD_ENTRY},
+        {"fake end record", fake, IMPORT_UNSAFE_NAME},
+    };
+    gPicked = folder + "\\hurt.KestrovaConfig";
+    for (const auto &c : cases) {
+        WriteWhole(Pending(), c.zip);
+        std::string before = LongListing(folder);
+        EXPECT_EQ(c.refusal, ImportConfigArchive(Pending().c_str())) << c.what;
+        EXPECT_EQ(LongListing(folder), before) << c.what;
+
+        MoveFileExA(Pending().c_str(), gPicked.c_str(), MOVEFILE_REPLACE_EXISTING);
+        before = LongListing(folder);
+        BoxAnswer box;   // Cancel closes any box, also a question where none belongs
+        EXPECT_EQ(ARCHIVE_NOT_CREATED, Exchange(ARCHIVE_MODE_RESTORE, IDCANCEL, &box)) << c.what;
+        EXPECT_EQ(box.text, "Configuration file error!|") << c.what;
+        EXPECT_EQ(LongListing(folder), before) << c.what;
+    }
+    RemoveLongTree(LongForm(Pending() + ".import"));
+}
+
+// The deepest entry an import takes: a folder of 247 characters (room for
+// an 8.3 name below it, as CreateDirectory wants) and a file path of 259;
+// one more character in either is refused before anything is written.
+TEST_F(Archive, EntryPathsUpToTheLimitsImportAndOneMoreIsRefused)
+{
+    std::string staging = Pending() + ".import";
+    size_t below = staging.size() + 1;
+    ASSERT_LT(below, 200u);
+    std::string folderPart(247 - below, 'd');
+    std::string fits = folderPart + "/abcdefg.rgc";
+    ASSERT_EQ(below + fits.size(), 259u);
+    for (const std::string &over : {folderPart + "d/abcdef.rgc", folderPart + "/abcdefgh.rgc"}) {
+        WriteWhole(Pending(), StoredZip({{kProduct, Identity()}, {over, "over"}}));
+        std::string before = LongListing(folder);
+        EXPECT_EQ(IMPORT_BAD_ENTRY, ImportConfigArchive(Pending().c_str())) << over.size();
+        EXPECT_EQ(LongListing(folder), before) << over.size();
+    }
+    WriteWhole(Pending(), StoredZip({{kProduct, Identity()}, {fits, "fits"}}));
+    EXPECT_EQ(IMPORT_DONE, ImportConfigArchive(Pending().c_str()));
+    EXPECT_EQ(ReadWhole(data + "\\" + folderPart + "\\abcdefg.rgc"), "fits");
+    EXPECT_FALSE(Exists(staging));
+}
+
+// An older version, cut short, left its staging folder with a chain of
+// folders as deep as an ANSI call goes, and deeper still a read-only file:
+// the next import removes all of it first, and none of it reaches the data
+// folder.
+TEST_F(Archive, LeftoverDeepStagingTreeIsRemovedByTheNextImport)
+{
+    MakeConfiguration();
+    std::string staging = Pending() + ".import", chain = staging;
+    ASSERT_TRUE(CreateDirectoryA(staging.c_str(), 0));
+    WriteWhole(staging + "\\stale.rgc", "stale");
+    for (int i = 0; i < 200 && CreateDirectoryA((chain + "\\a").c_str(), 0); i++)
+        chain += "\\a";
+    EXPECT_GT(chain.size(), 240u);
+    std::wstring deeper = LongForm(chain);
+    for (int i = 0; i < 60; i++) {
+        deeper += L"\\b";
+        CreateDirectoryW(deeper.c_str(), 0);
+    }
+    HANDLE file = CreateFileW((deeper + L"\\old.rgc").c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_READONLY, 0);
+    VT_REQUIRE_OR_SKIP(file != INVALID_HANDLE_VALUE,
+                       "this system cannot make paths beyond 259 characters");
+    CloseHandle(file);
+
+    WriteWhole(Pending(), StoredZip({{kProduct, Identity("*.txt")}, {"new.rgc", "new"}}));
+    EXPECT_EQ(IMPORT_DONE, ImportConfigArchive(Pending().c_str()));
+    EXPECT_EQ(GetFileAttributesW(LongForm(staging).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(ReadWhole(data + "\\new.rgc"), "new");
+    EXPECT_EQ(LongListing(data), "Paths\\\nProfiles\\\nVtArchive.KestrovaConfig " +
+                                     std::to_string(ReadWhole(Pending()).size()) +
+                                     "\nnew.rgc 3\nnotes.txt 17\n");
+    RemoveLongTree(LongForm(staging));
 }
 
 // ---------------------------------------------------------------- reset

@@ -902,6 +902,53 @@ TEST(ZipReader, NamesNeverClimbOutOfTheBaseFolder)
     EXPECT_EQ(files.size(), 14u);
 }
 
+// A caller judging names gets them as stored, before the cleaning that
+// GetEntry applies; an end record in the comment that claims another disk
+// and no entries is passed over for the real one.
+TEST(ZipReader, StoredNamesComeAsTheRealDirectoryHoldsThem)
+{
+    std::string nul("a\0b.txt", 7), longName(300, 'n');
+    std::string image =
+        BuildRawZip({Raw("../../x.rgc", "evil"), Raw(nul, "n"), Raw(longName, "l")});
+    Put16(image, image.size() - 2, 22);
+    Add32(image, 0x06054B50);
+    Add16(image, 1);   // this disk
+    Add16(image, 1);
+    Add32(image, 0);   // no entries
+    Add32(image, 0);
+    Add32(image, 0);
+    Add16(image, 0);
+    ZipHandle *zip = OpenImage(image);
+    ASSERT_TRUE(zip != 0);
+    ZipEntryInfo info;
+    ASSERT_EQ(CZipReader::GetEntry(zip, -1, &info), 0);
+    EXPECT_EQ(info.index, 3);
+    ASSERT_EQ(CZipReader::GetEntry(zip, 0, &info), 0);
+    EXPECT_STREQ(info.name, "x.rgc");
+
+    char name[100];
+    uint32_t length = 7;
+    ASSERT_EQ(CZipReader::GetStoredName(zip, 0, name, sizeof name, &length), 0);
+    EXPECT_STREQ(name, "../../x.rgc");
+    EXPECT_EQ(length, 11u);
+    ASSERT_EQ(CZipReader::GetStoredName(zip, 1, name, sizeof name, &length), 0);
+    EXPECT_EQ(std::string(name, length), nul);
+    ASSERT_EQ(CZipReader::GetStoredName(zip, 2, name, sizeof name, &length), 0);
+    EXPECT_EQ(length, 300u);
+    EXPECT_EQ(std::string(name), longName.substr(0, 99));
+    EXPECT_EQ(CZipReader::GetStoredName(zip, 0, name, 1, &length), 0);
+    EXPECT_STREQ(name, "");
+
+    EXPECT_EQ(CZipReader::GetStoredName(zip, 3, name, sizeof name, &length), ZIP_BAD_ARGUMENT);
+    EXPECT_EQ(CZipReader::GetStoredName(zip, -1, name, sizeof name, &length), ZIP_BAD_ARGUMENT);
+    EXPECT_EQ(CZipReader::GetStoredName(zip, 0, name, 0, &length), ZIP_BAD_ARGUMENT);
+    EXPECT_EQ(CZipReader::GetStoredName(0, 0, name, sizeof name, &length), ZIP_BAD_ARGUMENT);
+    CZipReader::Close(zip);
+    zip = CZipWriter::CreateInMemory(0, 4096, 0);
+    EXPECT_EQ(CZipReader::GetStoredName(zip, 0, name, sizeof name, &length), ZIP_WRONG_KIND);
+    CZipWriter::Close(zip);
+}
+
 // True when Windows could read the relative name as leaving its folder: a
 // root, a drive, or a component of only dots and spaces with two dots or more.
 static bool CouldClimb(const std::string &name)
