@@ -193,6 +193,24 @@ void CConfigStore::DropIndex()
     FreeKeyIndex(&keyIndex);
 }
 
+// The rule itself, byte by byte: only when memory for the index runs out,
+// so that a key in the text is never reported absent. Slow, but rare.
+static int ScanForKey(const char *data, int count, const char *key, int keyLength, int start,
+                      int64_t *examined)
+{
+    for (int pass = 0; pass < 2; pass++) {
+        for (int p = pass ? 0 : start; p + keyLength < count; p++) {
+            ++*examined;
+            if ((p == 0 || data[p - 1] == '\n') && data[p + keyLength] == '=' &&
+                memcmp(data + p, key, (size_t)keyLength) == 0)
+                return p;
+        }
+        if (start == 0)
+            break;
+    }
+    return -1;
+}
+
 // The entry start where an in-order read finds its key: the text's start
 // for a fresh pass, right after the terminator of the entry found last;
 // -1 for any other offset. No line start lies between the offset and it.
@@ -211,7 +229,7 @@ static int NextEntryStart(const char *data, int length, int offset)
 // them. Its value runs to the first 00 0D 0A after the "=". Keys read in
 // the order of writing are found at the next entry without the index, and
 // their terminators by a scan that only moves forward; anything else goes
-// through the index. A text too large to index holds no key but those.
+// through the index (or, when there is no memory for one, a plain scan).
 int CConfigStore::FindKey()
 {
     int keyLength = (int)strlen(key);
@@ -225,9 +243,11 @@ int CConfigStore::FindKey()
         p = -1;
     }
     bool indexed = keyIndex.built && keyIndex.text == text.data && keyIndex.length == text.count;
-    if (p < 0) {
-        if (!indexed && !BuildKeyIndex(&keyIndex, text.data, text.count, &bytesExamined))
+    if (p < 0 && !indexed && !BuildKeyIndex(&keyIndex, text.data, text.count, &bytesExamined)) {
+        p = ScanForKey(text.data, text.count, key, keyLength, start, &bytesExamined);
+        if (p < 0)
             return -1;
+    } else if (p < 0) {
         indexed = true;
         // A key holding "=" (none does) is found by the part before its first "=".
         const char *equals = (const char *)memchr(key, '=', (size_t)keyLength);
