@@ -46,7 +46,7 @@ static void RemoveOldTargets(const char *folder, const char *name)
     memcpy(&flags, head + VTD_CHUNK_HEADER_BYTES, 4);
     memcpy(&width, head + VTD_CHUNK_HEADER_BYTES + 4, 4);
     for (int mini = 0; mini < 2; mini++) {
-        MapFileName(path, sizeof path, folder, name, flags, (int)width, mini != 0);
+        MapFileName(path, sizeof path, folder, name, flags, width, mini != 0);
         DeleteFileA(path);
     }
 }

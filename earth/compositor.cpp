@@ -254,9 +254,9 @@ static bool OpenMapImage(MapImage *m, const char *path, int width, int height, i
 {
     m->open = 0;
     m->direct = 0;
-    int64_t size = (int64_t)width * height * bytes;
-    if (width <= 0 || height <= 0 || size > 0x40000000)
-        return false;
+    int64_t size = MapImageBytes(width, height, bytes);
+    if (size < 0)
+        return false;   // larger than one view this process can hold
     // The reader starts small; the whole image is mapped, or read, below.
     if (m->reader.Open(path, 256) != 0)
         return false;
@@ -579,7 +579,9 @@ static int OpenDayMaps(JobState *j, const char *ext, bool lowMemory)
         month = v->iSeasonMonth >= 1 && v->iSeasonMonth <= 12 ? v->iSeasonMonth - 1 : v->tTime.tm_mon;
         month = month >= 0 && month < 12 ? month : 0;
     }
-    int64_t image = (int64_t)v->iMapW * v->iMapH * 3;
+    int64_t image = MapImageBytes(v->iMapW, v->iMapH, 3);
+    if (image < 0)
+        return RENDER_NO_MAP;
     if (!OpenMapImage(&j->day, path, v->iMapW, v->iMapH, 3, image * month, lowMemory))
         return RENDER_NO_MAP;
     if (v->bSeasonEnable && v->bSeasonMixNext) {

@@ -23,10 +23,20 @@ static double cosFromTable(double x) { return tableCosine(x); }
 int MapBytesPerPixel(uint32_t flags) { return (flags & MAP_KIND_MASK) == MAP_KIND_COLOUR ? 3 : 1; }
 int MapImageCount(uint32_t flags) { return (flags & MAP_FLAG_MONTHLY) ? MAP_MONTHS : 1; }
 
+int64_t MapImageBytes(int64_t width, int64_t height, int bytes)
+{
+    if (width <= 0 || height <= 0 || bytes <= 0 || width > MAP_IMAGE_MAX_BYTES ||
+        height > MAP_IMAGE_MAX_BYTES)
+        return -1;
+    // Both at most 2^30 here: the product is exact in 64 bits.
+    int64_t pixels = width * height;
+    return pixels > MAP_IMAGE_MAX_BYTES / bytes ? -1 : pixels * bytes;
+}
+
 int64_t MapFileSize(const MapTrailer *t)
 {
-    return (int64_t)t->width * t->height * MapBytesPerPixel(t->flags) * MapImageCount(t->flags) +
-           MAP_TRAILER_BYTES;
+    int64_t image = MapImageBytes(t->width, t->height, MapBytesPerPixel(t->flags));
+    return image < 0 ? -1 : image * MapImageCount(t->flags) + MAP_TRAILER_BYTES;
 }
 
 // --- Source chunks ---
@@ -52,10 +62,11 @@ int64_t FindChunk(const CMappedFile *image, int key, int index)
 // --- Conversion ---
 
 void MapFileName(char *out, int size, const char *folder, const char *name, uint32_t flags,
-                 int width, bool miniature)
+                 uint32_t width, bool miniature)
 {
     if ((flags & MAP_KIND_MASK) == MAP_KIND_URBAN)
-        _snprintf(out, size, "%s\\%s-%d.%s", folder, "Urban", miniature ? MAP_MINI_WIDTH : width, "map");
+        _snprintf(out, size, "%s\\%s-%u.%s", folder, "Urban",
+                  miniature ? (uint32_t)MAP_MINI_WIDTH : width, "map");
     else
         _snprintf(out, size, "%s\\%s.%s", folder, name, miniature ? "min" : "map");
     out[size - 1] = 0;
@@ -162,6 +173,8 @@ static void SampleMiniature(ConvertJob *job, int image, int tileRow, const uint8
     }
 }
 
+// The band is at most one image (side <= height), so its size fits in 32
+// bits; the tile count is at most VTD_MAX_TILES.
 static int CopyTiles(ConvertJob *job)
 {
     size_t stride = (size_t)job->trailer.width * job->bytes;
@@ -235,6 +248,9 @@ static int ReadLayout(const CMappedFile *source, ConvertJob *job)
     job->trailer.flags = Le32(data);
     job->trailer.width = Le32(data + 4);
     job->trailer.height = Le32(data + 8);
+    // Nothing derived from a size the maps cannot have is ever computed.
+    if (MapFileSize(&job->trailer) < 0)
+        return CONVERT_NO_HEADER;
     int64_t first = FindChunk(source, (int)(job->trailer.flags & 0xFFFF), 1);
     if (first < 0)
         return CONVERT_NO_TILE_ONE;
@@ -248,6 +264,12 @@ static int ReadLayout(const CMappedFile *source, ConvertJob *job)
     job->down = (int)(job->trailer.height / job->side);
     if (job->across <= 0 || job->down <= 0)
         return CONVERT_TILE_ONE_UNDECODABLE;   // tiles larger than the picture
+    // Tiles the source has no room for are missing: known now, before a map
+    // of gigabytes is created for a source of a few bytes.
+    int64_t tiles = (int64_t)job->images * job->across * job->down;
+    int64_t room = ((int64_t)source->sizeHigh << 32 | source->sizeLow) / VTD_CHUNK_HEADER_BYTES;
+    if (tiles > VTD_MAX_TILES || tiles > room)
+        return CONVERT_LATER_TILE_FAILED;
     return CONVERT_OK;
 }
 
@@ -327,9 +349,9 @@ int ReadMapTrailer(const char *path, ViewOptions *view, MapTrailer *trailer)
     if (!read)
         return -1;
     MapTrailer found = {Le32(bytes), Le32(bytes + 4), Le32(bytes + 8)};
-    // A trailer that does not describe its file would send readers outside it.
-    if (!found.width || !found.height || MapFileSize(&found) != size.QuadPart ||
-        (int)found.flags < 0)
+    // A trailer that does not describe its file would send readers outside
+    // it; one whose sizes overflow could match a small file by wrapping.
+    if (MapFileSize(&found) != size.QuadPart || (int)found.flags < 0)
         return -1;
     if (view) {
         view->iMapW = (int)found.width;

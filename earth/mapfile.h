@@ -23,6 +23,13 @@ enum {
     VTD_CHUNK_HEADER_BYTES = 12,
     VTD_ENCODING_JPEG = 1,     // any other value is PNG
     BMP_HEADER_BYTES = 54,
+    // The renderer maps one image (one month) of a map at a time into a
+    // 32-bit process, where a view of more than 1 GB is not to be had; no
+    // map is built or read with a larger image. A monthly colour map of
+    // 21600 x 10800 (700 MB an image) still fits.
+    MAP_IMAGE_MAX_BYTES = 0x40000000,
+    // Chunk indices are 16 bits and tile 1 is the first.
+    VTD_MAX_TILES = 0xFFFF,
 };
 
 // Result codes of ConvertDataFile.
@@ -49,6 +56,12 @@ struct MapTrailer {
 // Layout facts derived from a trailer.
 int MapBytesPerPixel(uint32_t flags);   // 3 for colour maps (kind 1), else 1
 int MapImageCount(uint32_t flags);      // 12 with the monthly bit, else 1
+// Bytes of one image, or -1 when width or height is not positive or the
+// image is larger than MAP_IMAGE_MAX_BYTES. Every other size of a map (band,
+// month offset, whole file) is derived from this one and so cannot overflow.
+int64_t MapImageBytes(int64_t width, int64_t height, int bytes);
+// Trailer included; -1 when the trailer describes no map this program can
+// build or read (see MapImageBytes).
 int64_t MapFileSize(const MapTrailer *trailer);
 
 // Progress of the converter: status text with a percentage, and a cancel
@@ -65,16 +78,19 @@ int64_t FindChunk(const CMappedFile *image, int key, int index);
 
 // Converts folder\name.vtd into its map file and miniature. The map and the
 // miniature are written beside their targets and moved over them only when
-// complete, so no failure or cancel leaves a partial map behind.
+// complete, so no failure or cancel leaves a partial map behind. A header
+// whose size MapFileSize refuses gives 39, and one whose tiles cannot all be
+// in the source (more than VTD_MAX_TILES, or more chunk headers than the
+// file has room for) gives 28, both before any file is created.
 int ConvertDataFile(const char *folder, const char *name, const MapProgress *progress);
 
 // Target names of a conversion (kind 2 is named by width).
 void MapFileName(char *out, int size, const char *folder, const char *name, uint32_t flags,
-                 int width, bool miniature);
+                 uint32_t width, bool miniature);
 
 // Flags of the map file, or -1 when it cannot be read or its trailer does not
-// describe the file (a zero size or a file size that does not match). With
-// view sets iMapW, iMapH and bSeasonEnable; with trailer copies it.
+// describe the file (a size MapFileSize refuses, or not the file's size).
+// With view sets iMapW, iMapH and bSeasonEnable; with trailer copies it.
 int ReadMapTrailer(const char *path, ViewOptions *view, MapTrailer *trailer);
 
 // Both BMP headers at the start of a mapped output file; 0 or 41.

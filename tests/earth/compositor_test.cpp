@@ -398,6 +398,28 @@ TEST_F(Compositor, FailuresKeepThePreviousPicture)
     free(v);
 }
 
+// A crafted map whose trailer wraps 64 bits to its 204 bytes, given to the
+// renderer as if its trailer had been believed: the 3-byte image size of
+// that width and height is negative in 64 bits, and must not be mapped.
+TEST_F(Compositor, MapWhoseImageSizeOverflowsIsNotOpened)
+{
+    std::string crafted(192, 'x');
+    PutTrailer(&crafted, 0x11, 1824726041, 1684887088);
+    WriteWhole(gMaps + "\\Wrapped.map", crafted);
+    ViewOptions *v = (ViewOptions *)calloc(1, sizeof(ViewOptions));
+    PlainFlatView(v, 128, 64);
+    CopyText(v->szMap, "Wrapped", sizeof v->szMap);
+    v->iMapW = 1824726041;
+    v->iMapH = 1684887088;
+    v->iSeasonMonth = 1;
+    std::string path = gOut + "\\wrapped.bmp";
+    WriteWhole(path, "old");
+    EXPECT_EQ(RENDER_NO_MAP, RenderOne(*v, path));
+    EXPECT_EQ("old", ReadWhole(path));
+    EXPECT_TRUE(NoTemporaryFiles(gOut));
+    free(v);
+}
+
 TEST_F(Compositor, TargetThatCannotBeReplacedIsAFailure)
 {
     ViewOptions *v = (ViewOptions *)calloc(1, sizeof(ViewOptions));

@@ -156,6 +156,29 @@ TEST(MaintenanceThreads, ConvertThreadWaitsForTheDialogReportsAndEndsIt)
     RegisterProgressWindow(0);
 }
 
+// A damaged or crafted source whose header claims a width of 2^31: the
+// thread ends the dialog with 39, which start-up reports, and the source
+// stays for the next start.
+TEST(MaintenanceThreads, HugeWidthEndsTheConvertThreadWith39AndKeepsTheSource)
+{
+    std::string folder = FreshTempFolder("maint-huge");
+    std::string vtd = SmallVtd();
+    ASSERT_GE(vtd.size(), 24u);
+    const uint32_t width = 0x80000000u;
+    vtd.replace(16, 4, (const char *)&width, 4);   // header chunk: flags, width, height
+    WriteWhole(folder + "\\Lights.vtd", vtd);
+    UseInstallFolder(folder);
+    InstallProgressSink();
+    RegisterProgressWindow((HWND)(INT_PTR)0x7FFF0);
+    gStopConversion = 0;
+    EndProgressDialog(-7);
+
+    EXPECT_EQ(RunThread(ConvertDataFilesThread), CONVERT_NO_HEADER);
+    EXPECT_EQ(GetLastProgressResult(), CONVERT_NO_HEADER);
+    EXPECT_EQ(ReadWhole(folder + "\\Lights.vtd"), vtd);
+    RegisterProgressWindow(0);
+}
+
 TEST(MaintenanceThreads, WithoutADialogTheThreadsWorkAloneAndEnd)
 {
     std::string folder = FreshTempFolder("maint-alone");

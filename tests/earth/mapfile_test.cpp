@@ -252,6 +252,59 @@ TEST(MapConvert, EveryErrorLeavesNoPartialMap)
     ExpectFailure("map-mini", good, 37, "Set.min.tmp");
 }
 
+static void CountReports(void *context, const char *, int) { ++*(int *)context; }
+
+// Crafted sources (a header and tile 1) are refused before a target exists:
+// no progress, nothing beside the source, the source as it was. 39 for
+// sizes no map can have; 28 when the tiles cannot all be in the source. The
+// 1 x 1 tiles of a monthly 32768 x 32768 map (1 GB an image, the largest
+// grey map) number 12 x 2^30, which is 0 in 32 bits.
+TEST(MapConvert, CraftedHeadersCreateNothing)
+{
+    struct {
+        const char *tag;
+        uint32_t flags, width, height;
+        int side, code;
+    } cases[] = {
+        {"map-wide", 2, 0x80000000u, 4, 4, 39},   // was an 8 GB "Urban--2147483648.map.tmp"
+        {"map-tall", 1, 4, 0x80000000u, 4, 39},
+        {"map-zerow", 1, 0, 4, 4, 39},
+        {"map-zeroh", 0x11, 4, 0, 4, 39},
+        {"map-wrap32", 0x11, 0x10000, 0x10000, 4, 39},
+        {"map-wrap64", 0x11, 1824726041, 1684887088, 4, 39},   // file size wraps to 204
+        {"map-bound", 1, 32768, 10923, 4, 39},                 // 1 GB and 32 KB an image
+        {"map-ones", 0x12, 32768, 32768, 1, 28},
+        {"map-largest", 0x11, 21600, 10800, 4, 28},
+        {"map-room", 2, 64, 64, 4, 28},                        // 256 tiles, room for far fewer
+        {"map-narrow", 1, 3, 8, 4, 24},                        // unchanged: tiles wider than it
+    };
+    for (const auto &c : cases) {
+        std::string folder = FreshTempFolder(c.tag), vtd;
+        AddChunk(&vtd, 0, 0, HeaderData(c.flags, c.width, c.height));
+        AddChunk(&vtd, c.flags & 0xFFFF, 1, Tile(0, 0, 0, c.side, !(c.flags & 1)));
+        WriteWhole(folder + "\\Set.vtd", vtd);
+        int reports = 0;
+        MapProgress progress = {CountReports, &reports, 0};
+        EXPECT_EQ(ConvertDataFile(folder.c_str(), "Set", &progress), c.code) << c.tag;
+        EXPECT_EQ(reports, 0) << c.tag;
+        EXPECT_EQ(FilesIn(folder), 1) << c.tag;
+        EXPECT_TRUE(ReadWhole(folder + "\\Set.vtd") == vtd) << c.tag;
+    }
+}
+
+// The one bound: an image of at most 1 GB, what the renderer maps at a
+// time. The largest real maps are inside it.
+TEST(MapConvert, ImageBoundKeepsTheLargestMaps)
+{
+    MapTrailer monthly8640 = {0x11, 8640, 4320}, monthly21600 = {0x11, 21600, 10800};
+    EXPECT_EQ(MapFileSize(&monthly8640), 8640LL * 4320 * 3 * 12 + 12);
+    EXPECT_EQ(MapFileSize(&monthly21600), 8398080012LL);
+    EXPECT_EQ(MapImageBytes(32768, 32768, 1), 0x40000000LL);
+    EXPECT_EQ(MapImageBytes(32768, 32769, 1), -1);
+    EXPECT_EQ(MapImageBytes(32768, 10922, 3), 32768LL * 10922 * 3);
+    EXPECT_EQ(MapImageBytes(32768, 10923, 3), -1);
+}
+
 TEST(MapConvert, CancelLeavesNoPartialMap)
 {
     std::string folder = FreshTempFolder("map-cancel");
@@ -292,6 +345,27 @@ TEST(MapTrailer, RejectsTrailersThatDoNotDescribeTheFile)
     EXPECT_EQ(ReadMapTrailer((folder + "\\long.map").c_str(), 0, 0), -1);
     EXPECT_EQ(ReadMapTrailer((folder + "\\short.map").c_str(), 0, 0), -1);
     EXPECT_EQ(ReadMapTrailer((folder + "\\missing.map").c_str(), 0, 0), -1);
+}
+
+// Trailers whose sizes wrap 64 bits to the length of a small file: the
+// second would give the renderer a width and height whose 3-byte image size
+// is negative in 64 bits. Both refused, and the view is left alone.
+TEST(MapTrailer, RejectsTrailersWhoseSizesWrap)
+{
+    std::string folder = FreshTempFolder("map-trailer-wrap");
+    WriteWhole(folder + "\\half.map", Trailer(0x11, 0x80000000u, 0x80000000u));
+    WriteWhole(folder + "\\wrap.map", std::string(192, 'x') + Trailer(0x11, 1824726041, 1684887088));
+    WriteWhole(folder + "\\grey.map", std::string(32, 'x') + Trailer(0x12, 1824726041, 842443544));
+    for (const char *name : {"half.map", "wrap.map", "grey.map"}) {
+        ViewOptions view;
+        memset(&view, 0, sizeof view);
+        view.iMapW = 8, view.iMapH = 4;
+        MapTrailer t = {7, 7, 7};
+        EXPECT_EQ(ReadMapTrailer((folder + "\\" + name).c_str(), &view, &t), -1) << name;
+        EXPECT_EQ(view.iMapW, 8) << name;
+        EXPECT_EQ(view.iMapH, 4) << name;
+        EXPECT_EQ(t.width, 7u) << name;
+    }
 }
 
 TEST(MapSample, WrapsAtEveryEdge)
