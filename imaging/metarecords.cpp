@@ -722,10 +722,8 @@ static bool EmfRecordSound(const uint8_t *rec, uint32_t size, uint32_t handles)
         return 28 + (uint64_t)Le32(rec + 24) <= size;
     case EMR_DRAWESCAPE_: case EMR_EXTESCAPE_:
         return 16 + (uint64_t)Le32(rec + 12) <= size;
-    case EMR_NAMEDESCAPE_:
-        return 20 + (uint64_t)Le32(rec + 12) + Le32(rec + 16) <= size;
-    case EMR_SETICMPROFILEA: case EMR_SETICMPROFILEW:
-        return 20 + (uint64_t)Le32(rec + 12) + Le32(rec + 16) <= size;
+    case EMR_NAMEDESCAPE_: case EMR_SETICMPROFILEA: case EMR_SETICMPROFILEW:
+        return 20 + (uint64_t)Le32(rec + 12) + Le32(rec + 16) <= size;   // two counted parts
     case EMR_COLORMATCHTOTARGETW:
         return 24 + (uint64_t)Le32(rec + 16) + Le32(rec + 20) <= size;
     case EMR_GRADIENTFILL:
