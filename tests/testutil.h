@@ -32,25 +32,37 @@ inline bool InCI()
     } while (0)
 
 // Deletes a folder and everything below it (no error when it is missing).
-inline void RemoveTree(const std::string &path)
+// The wide form takes "\\?\" paths, so it also reaches trees deeper than
+// MAX_PATH; the narrow one is that in the ANSI code page.
+inline void RemoveTreeW(const std::wstring &folder)
 {
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &entry);
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = entry.cFileName;
-            if (name == "." || name == "..")
+            std::wstring name = entry.cFileName, child = folder + L"\\" + name;
+            if (name == L"." || name == L"..")
                 continue;
-            std::string child = path + "\\" + name;
-            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
+                RemoveTreeW(child);
             else
-                DeleteFileA(child.c_str());
-        } while (FindNextFileA(find, &entry));
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(find, &entry));
         FindClose(find);
     }
-    RemoveDirectoryA(path.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+inline void RemoveTree(const std::string &path)
+{
+    int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, NULL, 0);
+    if (n <= 0)
+        return;
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], n);
+    wide.resize(n - 1);
+    RemoveTreeW(wide);
 }
 
 // Calls visit(relative path, is a folder) for every file and folder below

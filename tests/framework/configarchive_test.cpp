@@ -361,26 +361,6 @@ std::string LongListing(const std::string &folder)
     return all;
 }
 
-void RemoveLongTree(const std::wstring &folder)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = entry.cFileName, child = folder + L"\\" + name;
-            if (name == L"." || name == L"..")
-                continue;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveLongTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- templates and record
@@ -666,7 +646,7 @@ TEST_F(Archive, DeepNamesAndAFakeEndRecordAreRefusedAndLeaveNothing)
         EXPECT_EQ(box.text, "Configuration file error!|") << c.what;
         EXPECT_EQ(LongListing(folder), before) << c.what;
     }
-    RemoveLongTree(LongForm(Pending() + ".import"));
+    RemoveTreeW(LongForm(Pending() + ".import"));
 }
 
 // The deepest entry an import takes: a folder of 247 characters (room for
@@ -723,7 +703,7 @@ TEST_F(Archive, LeftoverDeepStagingTreeIsRemovedByTheNextImport)
     EXPECT_EQ(LongListing(data), "Paths\\\nProfiles\\\nVtArchive.KestrovaConfig " +
                                      std::to_string(ReadWhole(Pending()).size()) +
                                      "\nnew.rgc 3\nnotes.txt 17\n");
-    RemoveLongTree(LongForm(staging));
+    RemoveTreeW(LongForm(staging));
 }
 
 // ---------------------------------------------------------------- reset
