@@ -31,13 +31,20 @@ struct ChildSetup {
 };
 ChildSetup gChild;
 
+// Both copies of the program log to one file, so each line goes in one
+// append-only write: the C library's "ab" seeks to the end and then writes,
+// and a line of the other copy could land between the two.
 void AppendLog(const std::string &name, const std::string &line)
 {
-    FILE *f = fopen((gChild.folder + "\\" + name).c_str(), "ab");
-    if (f) {
-        fprintf(f, "%s\n", line.c_str());
-        fclose(f);
-    }
+    HANDLE file = CreateFileA((gChild.folder + "\\" + name).c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    std::string text = line + "\n";
+    DWORD written = 0;
+    WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
+    CloseHandle(file);
 }
 
 BOOL CALLBACK FindOwnBox(HWND window, LPARAM found)
