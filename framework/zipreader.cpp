@@ -429,6 +429,18 @@ static int EntryResultCode(int result)
     }
 }
 
+// The current entry's name as the directory stores it, cut to size - 1
+// bytes and NUL-terminated.
+static bool ReadStoredName(ZipCursor *cursor, char *name, uint32_t size)
+{
+    uint32_t stored = cursor->entry.nameLength;
+    uint32_t copied = stored < size - 1 ? stored : size - 1;
+    if (!ReadAt(&cursor->source, cursor->currentPos + ZIP_CENTRAL_SIZE, name, copied))
+        return false;
+    name[copied] = 0;
+    return true;
+}
+
 // Fills the caller's view of one entry.
 static int GetEntryCore(ZipReaderState *state, int index, ZipEntryInfo *info)
 {
@@ -444,10 +456,8 @@ static int GetEntryCore(ZipReaderState *state, int index, ZipEntryInfo *info)
     info->index = index;
     // The raw name is cut before cleaning: cutting afterwards could leave a
     // fresh ".." at the end.
-    uint32_t nameLength = e->nameLength < NAME_CAPACITY - 1 ? e->nameLength : NAME_CAPACITY - 1;
-    if (!ReadAt(&cursor->source, cursor->currentPos + ZIP_CENTRAL_SIZE, info->name, nameLength))
+    if (!ReadStoredName(cursor, info->name, NAME_CAPACITY))
         return ZIP_READ_ERROR;
-    info->name[nameLength] = 0;
     CleanEntryName(info->name);
     info->attributes = MapAttributes(e);
     SetDosTimes(info, e->dosDateTime);
@@ -754,12 +764,9 @@ int CZipReader::GetStoredName(ZipHandle *handle, int index, char *name, uint32_t
     result = GoToEntry(cursor, index);
     if (result != 0)
         return result == ENTRY_BAD_STRUCTURE ? ZIP_BAD_LOCAL_HEADER : EntryResultCode(result);
-    uint32_t stored = cursor->entry.nameLength;
-    uint32_t copied = stored < size - 1 ? stored : size - 1;
-    if (!ReadAt(&cursor->source, cursor->currentPos + ZIP_CENTRAL_SIZE, name, copied))
+    if (!ReadStoredName(cursor, name, size))
         return ZIP_READ_ERROR;
-    name[copied] = 0;
-    *length = stored;
+    *length = cursor->entry.nameLength;
     return ZIP_OK;
 }
 
