@@ -399,10 +399,17 @@ struct BoxAnswerer {
     {
         thread = CreateThread(0, 0, Run, this, 0, 0);
     }
+    // The thread's GetWindowTextA on a window of this thread is a sent
+    // message: serve those while waiting, or each waits on the other, and a
+    // wait that gave up would leave the thread to answer the next box.
     ~BoxAnswerer()
     {
         stop = true;
-        WaitForSingleObject(thread, 5000);
+        while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) ==
+               WAIT_OBJECT_0 + 1) {
+            MSG msg;
+            PeekMessageA(&msg, 0, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
         CloseHandle(thread);
     }
 };
