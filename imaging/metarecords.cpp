@@ -9,17 +9,25 @@
 // ---- Bitmaps -------------------------------------------------------------
 
 // What a packed BITMAPINFO asks of the bytes around it: the header with its
-// masks and colour table, and the pixels.
+// masks and colour table, and the pixels. Usage 2 declares no table, yet a
+// player may still read one of RGB values after the header (`reach`) and,
+// in a packed DIB, look for the pixels after one of 2-byte indices
+// (`skip`); for every other usage both equal `info`.
 struct DibNeeds {
-    uint64_t info, bits;
+    uint64_t info, bits, reach, skip;
 };
 
 static const uint64_t kAllLines = ~(uint64_t)0;
 
+// The colour usage that declares no table: GDI records a monochrome pattern
+// brush with it and a header followed by the pixels straight.
+static const uint32_t kDibPalIndices = 2;
+
 // `avail` bytes are readable at `p`; colour entries are 2-byte palette
-// indices for DIB_PAL_COLORS and RGB values otherwise. `lines` caps the rows
-// read (SetDIBitsToDevice reads only its scan count). A header GDI could not
-// size (unknown header size, depth or compression) is refused.
+// indices for DIB_PAL_COLORS, none for DIB_PAL_INDICES (but see DibNeeds)
+// and RGB values otherwise. `lines` caps the rows read (SetDIBitsToDevice reads only its
+// scan count). A header GDI could not size (unknown header size, depth or
+// compression) is refused.
 static bool DibSizes(const uint8_t *p, uint64_t avail, uint32_t usage, uint64_t lines,
                      DibNeeds *n)
 {
@@ -38,7 +46,7 @@ static bool DibSizes(const uint8_t *p, uint64_t avail, uint32_t usage, uint64_t 
         if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24)
             return false;
         entries = bpp <= 8 ? 1u << bpp : 0;
-        entrySize = usage == DIB_PAL_COLORS ? 2 : 3;
+        entrySize = usage == DIB_PAL_COLORS ? 2 : usage == kDibPalIndices ? 0 : 3;
     } else if (headerSize >= 40 && headerSize <= avail) {
         width = (int32_t)Le32(p + 4);
         height = (int32_t)Le32(p + 8);
@@ -47,7 +55,7 @@ static bool DibSizes(const uint8_t *p, uint64_t avail, uint32_t usage, uint64_t 
         sizeImage = Le32(p + 20);
         uint32_t used = Le32(p + 32);
         entries = used ? used : bpp >= 1 && bpp <= 8 ? 1u << bpp : 0;
-        entrySize = usage == DIB_PAL_COLORS ? 2 : 4;
+        entrySize = usage == DIB_PAL_COLORS ? 2 : usage == kDibPalIndices ? 0 : 4;
         // Only the plain header leaves the colour masks outside itself.
         if (headerSize == 40)
             masks = compression == BI_BITFIELDS ? 12 : compression == 6 ? 16 : 0;
@@ -57,6 +65,11 @@ static bool DibSizes(const uint8_t *p, uint64_t avail, uint32_t usage, uint64_t 
     if (width < 0)
         return false;
     n->info = headerSize + masks + entries * entrySize;
+    n->reach = n->skip = n->info;
+    if (usage == kDibPalIndices) {
+        n->reach = headerSize + masks + entries * (headerSize == 12 ? 3 : 4);
+        n->skip = headerSize + masks + entries * 2;
+    }
     uint64_t rows = height < 0 ? (uint64_t)-height : (uint64_t)height;
     if (rows > lines)
         rows = lines;
@@ -86,7 +99,28 @@ static bool DibSizes(const uint8_t *p, uint64_t avail, uint32_t usage, uint64_t 
 static bool PackedDibFits(const uint8_t *p, uint64_t avail, uint32_t usage, uint64_t lines)
 {
     DibNeeds n;
-    return DibSizes(p, avail, usage, lines, &n) && n.info <= avail && n.bits <= avail - n.info;
+    return DibSizes(p, avail, usage, lines, &n) && n.reach <= avail && n.skip <= avail &&
+           n.bits <= avail - n.skip;
+}
+
+// The bytes CreateBitmap reads for a device bitmap: it keeps 1 bit a pixel,
+// rounds every other depth (0 included) up to 4, 8, 16, 24 or 32 and reads
+// rows of whole 16-bit words, whatever a header's row size or compression
+// says. It makes nothing of more planes than one or more than 32 bits, and
+// such a bitmap is refused rather than trusted to fail.
+static bool DeviceBitmapBytes(uint64_t width, uint64_t height, uint32_t planes, uint32_t bpp,
+                              uint64_t *bytes)
+{
+    if (planes != 1 || bpp > 32)
+        return false;
+    uint64_t depth = bpp == 1    ? 1
+                     : bpp <= 4  ? 4
+                     : bpp <= 8  ? 8
+                     : bpp <= 16 ? 16
+                     : bpp <= 24 ? 24
+                                 : 32;
+    *bytes = height * ((width * depth + 15) / 16 * 2);
+    return true;
 }
 
 // True when a ternary raster operation reads the source.
@@ -145,59 +179,113 @@ static uint32_t TakeLowestSlot(WmfObjects *t)
     return kNoSlot;
 }
 
-// An enhanced metafile carried in MFCOMMENT escapes: the 16-bit metafile
-// converter may play it instead of the records around it, so it is put
-// together here and walked like any other.
+// An enhanced metafile carried in MFCOMMENT escapes. The 16-bit metafile
+// converter plays it instead of the records when it can put it together:
+// it takes pieces from the records that lead the metafile while they are
+// MFCOMMENT escapes starting "WMFC" (whatever their comment type), until
+// the count of the first piece's header is reached, each piece's size
+// within the bytes still to come and its "still to come" field matching.
+// Exactly that is put together here and walked like any other enhanced
+// metafile. Pieces that do not add up by those rules, or one anywhere
+// else, are refused: the converter would play an unfinished buffer, or a
+// converter that takes them otherwise would play what was not walked.
 struct EmbeddedEmf {
     uint8_t *data;
     uint32_t size, filled;
+    uint64_t end;   // where the pieces end; a piece at or after it is a stray
 };
 
-// Each piece follows a 34-byte header: "WMFC", comment type 1, version,
-// a 2-byte checksum, flags, the count of comments, this piece's size (at
-// 22), the bytes still to come and the whole metafile's size (at 30).
+// Each piece follows the escape's function and byte count (10 bytes into
+// its record) with a 34-byte header: "WMFC", comment type, version, a
+// 2-byte checksum, flags, the count of pieces (at 18), this piece's size
+// (at 22), the bytes still to come after it (at 26) and the whole
+// metafile's size (at 30).
 static const uint32_t kEmbeddedIdent = 0x43464D57;   // "WMFC"
 static const uint32_t kEmbeddedHeader = 34;
+static const uint64_t kPieceAt = 10;
 
-static bool CollectEmbedded(EmbeddedEmf *e, const uint8_t *data, uint64_t bytes,
-                            uint64_t wmfBytes)
+enum { PIECE_NO, PIECE_YES, PIECE_PAST_END };
+
+// Whether the record at `at` starts like a piece, read field by field as
+// the converter reads it; PIECE_PAST_END when it would read past the
+// metafile to tell.
+static int StartsPiece(const uint8_t *mf, uint64_t bytes, uint64_t at)
 {
-    if (bytes < kEmbeddedHeader || Le32(data) != kEmbeddedIdent || Le32(data + 4) != 1)
-        return true;   // some other comment: the player passes it on
-    uint64_t chunk = Le32(data + 22), total = Le32(data + 30);
-    if (chunk > bytes - kEmbeddedHeader)
-        return false;
-    if (!e->data) {
-        // The pieces all come from the file, so their sum cannot exceed it.
-        if (total == 0 || total > wmfBytes)
+    if (at + 6 > bytes)
+        return PIECE_PAST_END;
+    if (Le16(mf + at + 4) != META_ESCAPE)
+        return PIECE_NO;
+    if (at + 8 > bytes)
+        return PIECE_PAST_END;
+    if (Le16(mf + at + 6) != MFCOMMENT)
+        return PIECE_NO;
+    if (at + kPieceAt + 4 > bytes)
+        return PIECE_PAST_END;
+    return Le32(mf + at + kPieceAt) == kEmbeddedIdent ? PIECE_YES : PIECE_NO;
+}
+
+// False when the leading pieces cannot be put together by the converter's
+// rules; e->data stays null when the metafile carries none.
+static bool AssembleEmbedded(const uint8_t *mf, uint64_t bytes, EmbeddedEmf *e)
+{
+    uint64_t at = 2 * (uint64_t)Le16(mf + 2);
+    uint32_t chunks = 0, remaining = 0;
+    e->end = at;
+    while (at < bytes) {
+        int starts = StartsPiece(mf, bytes, at);
+        if (starts == PIECE_PAST_END)
             return false;
-        e->data = (uint8_t *)malloc((size_t)total);
-        if (!e->data)
+        if (starts == PIECE_NO)
+            return e->data == 0;   // the records ran out before the count
+        // The piece and its data must lie in its record: a record of no
+        // size would be taken again and again.
+        uint64_t recordBytes = 2 * (uint64_t)Le32(mf + at);
+        const uint8_t *piece = mf + at + kPieceAt;
+        if (recordBytes < kPieceAt + kEmbeddedHeader || recordBytes > bytes - at)
             return false;
-        e->size = (uint32_t)total;
+        uint32_t chunk = Le32(piece + 22);
+        if (chunk > recordBytes - kPieceAt - kEmbeddedHeader)
+            return false;
+        if (!e->data) {
+            // The pieces all come from the file, so their sum cannot exceed it.
+            uint32_t total = Le32(piece + 30);
+            chunks = Le32(piece + 18);
+            if (total == 0 || total > bytes || chunks == 0)
+                return false;
+            e->data = (uint8_t *)malloc(total);
+            if (!e->data)
+                return false;
+            e->size = remaining = total;
+        }
+        if (chunk > remaining || Le32(piece + 26) != remaining - chunk)
+            return false;
+        remaining -= chunk;
+        memcpy(e->data + e->filled, piece + kEmbeddedHeader, chunk);
+        e->filled += chunk;
+        at += recordBytes;
+        e->end = at;
+        if (--chunks == 0)
+            return remaining == 0;
     }
-    if (total != e->size || chunk > e->size - e->filled)
-        return false;
-    memcpy(e->data + e->filled, data + kEmbeddedHeader, (size_t)chunk);
-    e->filled += (uint32_t)chunk;
-    return true;
+    return e->data == 0;
 }
 
 // Parameter words of a record.
 static uint32_t Word(const uint8_t *params, uint32_t i) { return Le16(params + 2 * i); }
 
 // A Bitmap16 (type, width, height, bytes per row, planes and bits per pixel
-// in one word) and its bits in `words` words.
+// in one word) and its bits in `words` words. The player makes it with
+// CreateBitmap (see DeviceBitmapBytes).
 static bool Bitmap16Fits(const uint8_t *b, uint64_t words, uint64_t headerWords)
 {
     if (words < headerWords)
         return false;
-    uint64_t width = Word(b, 1), height = Word(b, 2), rowBytes = Word(b, 3);
-    uint64_t planes = b[8], bpp = b[9];
-    uint64_t stride = (width * bpp + 15) / 16 * 2;
-    if (rowBytes > stride)
-        stride = rowBytes;
-    return planes * height * stride <= 2 * (words - headerWords);
+    uint64_t width = Word(b, 1), height = Word(b, 2), rowBytes = Word(b, 3), bytes = 0;
+    if (!DeviceBitmapBytes(width, height, b[8], b[9], &bytes))
+        return false;
+    if (height * rowBytes > bytes)
+        bytes = height * rowBytes;   // a player that trusts the field reads that much
+    return bytes <= 2 * (words - headerWords);
 }
 
 // A region: an 11-word header, then scans of a count, top, bottom, that many
@@ -315,8 +403,7 @@ static bool WmfFontFits(const uint8_t *p, uint64_t words)
     return memchr(p + 18, 0, (size_t)(2 * words - 18)) != 0;
 }
 
-static bool WmfRecordSound(const uint8_t *rec, uint64_t recordWords, uint64_t wmfBytes,
-                           WmfObjects *objects, EmbeddedEmf *embedded)
+static bool WmfRecordSound(const uint8_t *rec, uint64_t recordWords, WmfObjects *objects)
 {
     uint32_t function = Le16(rec + 4);
     const uint8_t *p = rec + 6;
@@ -360,12 +447,8 @@ static bool WmfRecordSound(const uint8_t *rec, uint64_t recordWords, uint64_t wm
             points += Word(p, 1 + i);
         return 1 + polygons + 2 * points <= words;
     }
-    case META_ESCAPE: {
-        uint64_t bytes = Word(p, 1);
-        if (2 + (bytes + 1) / 2 > words)
-            return false;
-        return Word(p, 0) != MFCOMMENT || CollectEmbedded(embedded, p + 4, bytes, wmfBytes);
-    }
+    case META_ESCAPE:
+        return 2 + ((uint64_t)Word(p, 1) + 1) / 2 <= words;
     case META_BITBLT: case META_STRETCHBLT: case META_DIBBITBLT: case META_DIBSTRETCHBLT:
         return WmfBlitFits(function, p, words);
     case META_SETDIBTODEV:
@@ -379,9 +462,10 @@ static bool WmfRecordSound(const uint8_t *rec, uint64_t recordWords, uint64_t wm
 
 // Records start after the header (its size is in words) and hold their own
 // size in words; GDI stops at a record shorter than 3 words or at the end
-// record, and must find every other record whole inside the metafile.
+// record, and must find every other record whole inside the metafile. A
+// piece of an embedded metafile after the ones put together is a stray.
 static bool WalkWmf(const uint8_t *mf, int64_t bytes, WmfObjects *objects,
-                    EmbeddedEmf *embedded)
+                    const EmbeddedEmf *embedded)
 {
     int64_t at = 2 * (int64_t)Le16(mf + 2);
     while (at < bytes) {
@@ -394,7 +478,10 @@ static bool WalkWmf(const uint8_t *mf, int64_t bytes, WmfObjects *objects,
             return false;
         if (Le16(mf + at + 4) == 0)
             return true;
-        if (!WmfRecordSound(mf + at, (uint64_t)words, (uint64_t)bytes, objects, embedded))
+        if ((uint64_t)at >= embedded->end &&
+            StartsPiece(mf, (uint64_t)bytes, (uint64_t)at) != PIECE_NO)
+            return false;
+        if (!WmfRecordSound(mf + at, (uint64_t)words, objects))
             return false;
         at += 2 * words;
     }
@@ -409,10 +496,11 @@ bool WmfRecordsSound(const uint8_t *mf, int64_t bytes)
     if (!objects)
         return false;
     InitObjects(objects, Le16(mf + 10));
-    EmbeddedEmf embedded = {0, 0, 0};
-    bool sound = WalkWmf(mf, bytes, objects, &embedded);
+    EmbeddedEmf embedded = {0, 0, 0, 0};
+    bool sound = AssembleEmbedded(mf, (uint64_t)bytes, &embedded) &&
+                 WalkWmf(mf, bytes, objects, &embedded);
     if (sound && embedded.data)
-        sound = embedded.filled == embedded.size && EmfRecordsSound(embedded.data, embedded.size);
+        sound = EmfRecordsSound(embedded.data, embedded.size);
     free(embedded.data);
     free(objects);
     return sound;
@@ -519,25 +607,49 @@ static bool WritesHandle(uint32_t index, uint32_t handles)
     return index != 0 && index < handles;
 }
 
+// How a record's bitmap is played: it may have none, it must have one, or
+// the player packs header and pixels into one copy (a DIB pattern brush).
+enum { BITMAP_OPTIONAL, BITMAP_REQUIRED, BITMAP_PACKED };
+
 // A bitmap whose header and pixels are given by offset and size from the
 // start of the record, in the four fields at `at`. Where the record can do
-// without one, a header size of 0 says there is none (writers may still
-// fill in the offsets).
+// without one, the player takes a header offset of 0 to say there is none,
+// and any other offset to say there is one, whatever the sizes say.
 static bool EmfBitmapFits(const uint8_t *rec, uint32_t size, uint32_t at, uint32_t usage,
-                          bool required, uint64_t lines)
+                          int mode, uint64_t lines)
 {
     uint64_t infoAt = Le32(rec + at), infoBytes = Le32(rec + at + 4);
     uint64_t bitsAt = Le32(rec + at + 8), bitsBytes = Le32(rec + at + 12);
     if (infoAt + infoBytes > size || bitsAt + bitsBytes > size)
         return false;
-    if (!required && infoBytes == 0)
+    if (mode == BITMAP_OPTIONAL && infoAt == 0)
         return true;
     DibNeeds n;
-    return DibSizes(rec + infoAt, infoBytes, usage, lines, &n) && n.info <= infoBytes &&
-           n.bits <= bitsBytes;
+    if (!DibSizes(rec + infoAt, infoBytes, usage, lines, &n) || n.info > infoBytes ||
+        n.bits > bitsBytes || infoAt + n.reach > size)
+        return false;
+    return mode != BITMAP_PACKED ||
+           (n.reach <= infoBytes + bitsBytes && n.skip + n.bits <= infoBytes + bitsBytes);
 }
 
-// One EMRTEXT at `at`: its string and, when it has one, its spacing.
+// A monochrome brush recorded with usage 2 has a header of its size and
+// depth alone: the player makes a device bitmap of its width, height,
+// planes and bit count from the pixels (see DeviceBitmapBytes).
+static bool MonoBrushFits(const uint8_t *rec, uint32_t size)
+{
+    uint64_t infoAt = Le32(rec + 16), infoBytes = Le32(rec + 20);
+    uint64_t bitsAt = Le32(rec + 24), bitsBytes = Le32(rec + 28), bytes = 0;
+    if (infoAt + infoBytes > size || bitsAt + bitsBytes > size || infoBytes < 16)
+        return false;
+    const uint8_t *h = rec + infoAt;
+    int64_t width = (int32_t)Le32(h + 4), height = (int32_t)Le32(h + 8);
+    return DeviceBitmapBytes(width < 0 ? -width : width, height < 0 ? -height : height,
+                             Le16(h + 12), Le16(h + 14), &bytes) &&
+           bytes <= bitsBytes;
+}
+
+// One EMRTEXT at `at`: its string and its spacing, which the player reads
+// wherever the offset points, an offset of 0 being the record's start.
 static bool EmrTextFits(const uint8_t *rec, uint32_t size, uint32_t at, uint64_t charBytes)
 {
     uint64_t chars = Le32(rec + at + 8), stringAt = Le32(rec + at + 12);
@@ -547,7 +659,7 @@ static bool EmrTextFits(const uint8_t *rec, uint32_t size, uint32_t at, uint64_t
     if (stringAt + chars * charBytes > size)
         return false;
     uint64_t spacing = chars * 4 * (options & ETO_PDY ? 2 : 1);
-    return spacingAt == 0 || spacingAt + spacing <= size;
+    return spacingAt + spacing <= size;
 }
 
 // Region data of the byte count at `countAt`, starting at `at`: a header
@@ -660,9 +772,14 @@ static bool EmfRecordSound(const uint8_t *rec, uint32_t size, uint32_t handles)
         return WritesHandle(Le32(rec + 8), handles) && EmfFontFits(rec, size);
     case EMR_CREATEPALETTE:
         return WritesHandle(Le32(rec + 8), handles) && 16 + 4 * (uint64_t)Le16(rec + 14) <= size;
-    case EMR_CREATEMONOBRUSH: case EMR_CREATEDIBPATTERNBRUSHPT:
+    case EMR_CREATEMONOBRUSH:
+        if (Le32(rec + 12) == kDibPalIndices)
+            return WritesHandle(Le32(rec + 8), handles) && MonoBrushFits(rec, size);
         return WritesHandle(Le32(rec + 8), handles) &&
-               EmfBitmapFits(rec, size, 16, Le32(rec + 12), true, kAllLines);
+               EmfBitmapFits(rec, size, 16, Le32(rec + 12), BITMAP_REQUIRED, kAllLines);
+    case EMR_CREATEDIBPATTERNBRUSHPT:
+        return WritesHandle(Le32(rec + 8), handles) &&
+               EmfBitmapFits(rec, size, 16, Le32(rec + 12), BITMAP_PACKED, kAllLines);
     case EMR_EXTCREATEPEN: {
         // A pattern pen's usage is where a plain pen keeps its colour.
         uint32_t style = Le32(rec + 36);
@@ -670,7 +787,8 @@ static bool EmfRecordSound(const uint8_t *rec, uint32_t size, uint32_t handles)
                        style == BS_DIBPATTERNPT || style == BS_PATTERN8X8 ||
                        style == BS_DIBPATTERN8X8;
         return WritesHandle(Le32(rec + 8), handles) && EmfPointsFit(rec, size, 48, 4) &&
-               EmfBitmapFits(rec, size, 12, Le32(rec + 40), pattern, kAllLines);
+               EmfBitmapFits(rec, size, 12, Le32(rec + 40),
+                             pattern ? BITMAP_REQUIRED : BITMAP_OPTIONAL, kAllLines);
     }
     case EMR_FILLRGN:
     case EMR_FRAMERGN:
@@ -681,25 +799,27 @@ static bool EmfRecordSound(const uint8_t *rec, uint32_t size, uint32_t handles)
     case EMR_EXTSELECTCLIPRGN:
         return EmfRegionFits(rec, size, 8, 16, true);
     case EMR_BITBLT: case EMR_STRETCHBLT:
-        return EmfBitmapFits(rec, size, 84, Le32(rec + 80), RopUsesSource(Le32(rec + 40)),
+        return EmfBitmapFits(rec, size, 84, Le32(rec + 80),
+                             RopUsesSource(Le32(rec + 40)) ? BITMAP_REQUIRED : BITMAP_OPTIONAL,
                              kAllLines);
     case EMR_ALPHABLEND: case EMR_TRANSPARENTBLT:
-        return EmfBitmapFits(rec, size, 84, Le32(rec + 80), true, kAllLines);
+        return EmfBitmapFits(rec, size, 84, Le32(rec + 80), BITMAP_REQUIRED, kAllLines);
     case EMR_MASKBLT: {
         // A quaternary operation: the foreground in bits 16-23, the
         // background in the high byte.
         uint32_t rop = Le32(rec + 40);
         bool source = RopUsesSource(rop) || RopUsesSource((rop >> 8) & 0xFF0000);
-        return EmfBitmapFits(rec, size, 84, Le32(rec + 80), source, kAllLines) &&
-               EmfBitmapFits(rec, size, 112, Le32(rec + 108), false, kAllLines);
+        return EmfBitmapFits(rec, size, 84, Le32(rec + 80),
+                             source ? BITMAP_REQUIRED : BITMAP_OPTIONAL, kAllLines) &&
+               EmfBitmapFits(rec, size, 112, Le32(rec + 108), BITMAP_OPTIONAL, kAllLines);
     }
     case EMR_PLGBLT:
-        return EmfBitmapFits(rec, size, 96, Le32(rec + 92), true, kAllLines) &&
-               EmfBitmapFits(rec, size, 124, Le32(rec + 120), false, kAllLines);
+        return EmfBitmapFits(rec, size, 96, Le32(rec + 92), BITMAP_REQUIRED, kAllLines) &&
+               EmfBitmapFits(rec, size, 124, Le32(rec + 120), BITMAP_OPTIONAL, kAllLines);
     case EMR_SETDIBITSTODEVICE:
-        return EmfBitmapFits(rec, size, 48, Le32(rec + 64), true, Le32(rec + 72));
+        return EmfBitmapFits(rec, size, 48, Le32(rec + 64), BITMAP_REQUIRED, Le32(rec + 72));
     case EMR_STRETCHDIBITS:
-        return EmfBitmapFits(rec, size, 48, Le32(rec + 64), true, kAllLines);
+        return EmfBitmapFits(rec, size, 48, Le32(rec + 64), BITMAP_REQUIRED, kAllLines);
     case EMR_EXTTEXTOUTA: case EMR_EXTTEXTOUTW:
         return EmrTextFits(rec, size, 36, type == EMR_EXTTEXTOUTW ? 2 : 1);
     case EMR_POLYTEXTOUTA: case EMR_POLYTEXTOUTW: {
@@ -743,10 +863,14 @@ static bool EofPaletteFits(const uint8_t *rec, uint32_t size)
 }
 
 // Every record, header first, is at least 8 bytes, a multiple of 4 and
-// whole inside the metafile, up to the end record.
+// whole inside the metafile. The player does not stop at an end record: it
+// plays whatever lies after one up to the header's byte count, so every
+// record up to that count is judged, end records included. The count must
+// be the metafile's own (an embedded one is handed over at its piece sum).
 bool EmfRecordsSound(const uint8_t *emf, uint32_t bytes)
 {
-    if (bytes < EmfFixedSize(EMR_HEADER) || Le32(emf) != EMR_HEADER)
+    if (bytes < EmfFixedSize(EMR_HEADER) || Le32(emf) != EMR_HEADER ||
+        Le32(emf + 40) != ENHMETA_SIGNATURE || Le32(emf + 48) != bytes)
         return false;
     uint32_t handles = Le16(emf + 56);
     uint32_t at = 0;
@@ -756,9 +880,9 @@ bool EmfRecordsSound(const uint8_t *emf, uint32_t bytes)
         uint32_t size = Le32(emf + at + 4);
         if (size < 8 || size % 4 || size > bytes - at)
             return false;
-        if (Le32(emf + at) == EMR_EOF)
-            return EofPaletteFits(emf + at, size);
-        if (!EmfRecordSound(emf + at, size, handles))
+        bool sound = Le32(emf + at) == EMR_EOF ? EofPaletteFits(emf + at, size)
+                                               : EmfRecordSound(emf + at, size, handles);
+        if (!sound)
             return false;
         at += size;
     }

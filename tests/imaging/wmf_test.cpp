@@ -456,8 +456,8 @@ TEST(Emf, EmptyBounds)
 
 // ---- Records that point outside themselves
 //
-// A picture drawn by GDI with most kinds of object: pens, solid, hatched
-// and DIB pattern brushes, a font and text with spacing, polygons, a blit,
+// A picture drawn by GDI with most kinds of object: pens, solid, hatched,
+// monochrome and DIB pattern brushes, a font and text with spacing, polygons, a blit,
 // a stretched blit, a stretched DIB, a region and a palette. The hostile
 // files are copies of it with one field changed or a record added.
 
@@ -507,11 +507,19 @@ static void DrawRich(HDC dc)
     DeleteDC(mem);
     HRGN region = CreateRectRgn(110, 85, 140, 95);
     FillRgn(dc, region, solid);
+    // A monochrome pattern brush: GDI records it without a colour table.
+    static const WORD checks[8] = {0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55};
+    HBITMAP mono = CreateBitmap(8, 8, 1, 1, checks);
+    HBRUSH monoBrush = CreatePatternBrush(mono);
+    SelectObject(dc, monoBrush);
+    SetTextColor(dc, kBlue);
+    SetBkColor(dc, RGB(255, 255, 0));
+    Rectangle(dc, 160, 50, 196, 90);
     SelectObject(dc, oldFont);
     SelectObject(dc, oldPen);
     SelectObject(dc, oldBrush);
     SelectPalette(dc, oldPalette, FALSE);
-    HGDIOBJ made[] = {font, pen, hatch, pattern, solid, region, palette, bitmap};
+    HGDIOBJ made[] = {font, pen, hatch, pattern, solid, region, palette, bitmap, monoBrush, mono};
     for (HGDIOBJ object : made)
         DeleteObject(object);
 }
@@ -641,10 +649,14 @@ TEST(MetafileRecords, RichPicturesDecodeAsGdiPlaysThem)
     }
     const uint32_t emfKinds[] = {EMR_CREATEDIBPATTERNBRUSHPT, EMR_EXTCREATEFONTINDIRECTW,
                                  EMR_EXTTEXTOUTW, EMR_BITBLT, EMR_STRETCHBLT,
-                                 EMR_STRETCHDIBITS, EMR_CREATEPALETTE, EMR_FILLRGN};
+                                 EMR_STRETCHDIBITS, EMR_CREATEPALETTE, EMR_FILLRGN,
+                                 EMR_CREATEMONOBRUSH};
     for (uint32_t kind : emfKinds) {
         EXPECT_NE(First(EmfRecords(emf, kind)), 0u) << kind;
     }
+    size_t mono = First(EmfRecords(emf, EMR_CREATEMONOBRUSH));
+    EXPECT_EQ(Le32(At(emf, mono + 12)), 2u);    // DIB_PAL_INDICES: no colour table
+    EXPECT_EQ(Le32(At(emf, mono + 20)), 40u);   // the header alone
     CDibImage decoded, direct;
     ASSERT_TRUE(DecodeAt(decoded, RichWmf(wmf))) << decoded.GetLastError();
     HDC screen = GetDC(0);
@@ -773,33 +785,176 @@ TEST(MetafileRecords, FieldsReachingPastTheirRecordAreRefused)
     ExpectAccepted(b, "text without spacing");
 }
 
-// An enhanced metafile carried in MFCOMMENT escapes may be played instead
-// of the 16-bit records, so it is walked too.
-TEST(MetafileRecords, EmbeddedEnhancedMetafileIsChecked)
+// An enhanced metafile carried in "WMFC" comments, as the converter takes
+// them: from the records that lead the metafile, up to the count of the
+// first, whatever their comment type. `sizes` splits it into pieces; the
+// checksum makes the words of the whole metafile add up to 0.
+static Bytes WithPieces(const Bytes &mf, const Bytes &emf, std::initializer_list<size_t> sizes,
+                        uint32_t count, uint32_t type = 1)
+{
+    Bytes comments;
+    size_t from = 0;
+    for (size_t size : sizes) {
+        Bytes c(34, '\0');
+        Put32(At(c, 0), 0x43464D57);   // "WMFC"
+        Put32(At(c, 4), type);
+        Put32(At(c, 8), 0x10000);
+        Put32(At(c, 18), count);
+        Put32(At(c, 22), (uint32_t)size);
+        Put32(At(c, 26), (uint32_t)(emf.size() - from - size));
+        Put32(At(c, 30), (uint32_t)emf.size());
+        c += emf.substr(from, size);
+        from += size;
+        Bytes r = WmfRecord(META_ESCAPE, {MFCOMMENT, (uint16_t)c.size()}) + c;
+        Put32(At(r, 0), (uint32_t)r.size() / 2);
+        comments += r;
+    }
+    Bytes out = mf;
+    out.insert(2 * Le16(At(mf, 2)), comments);
+    Put32(At(out, 6), (uint32_t)out.size() / 2);
+    Put32(At(out, 12), 0x10000);
+    uint16_t sum = 0;
+    for (size_t i = 0; i < out.size() / 2; i++)
+        sum += Le16(At(out, 2 * i));
+    size_t checksum = 2 * Le16(At(mf, 2)) + 6 + 4 + 12;
+    Put16(At(out, checksum), (uint16_t)(Le16(At(out, checksum)) - sum));
+    return out;
+}
+
+// GDI's own WMF of an EMF carries it in one leading comment; the converter
+// plays that instead of the records, so a hostile one there is refused
+// whatever its comment type, and so are pieces that do not add up by the
+// converter's rules or stand anywhere else.
+TEST(MetafileRecords, EmbeddedMetafileIsJudgedAsTheConverterTakesIt)
 {
     Bytes emf = RecordRichEmf(), wmf = RecordRichWmf();
-    Bytes hostile = WithEmfRecords(emf, EmfRecord(EMR_SELECTOBJECT, {0x00FF0000}), 1);
-    for (const Bytes *inner : {&emf, &hostile}) {
-        Bytes comments;   // two, the second carrying the rest
-        for (size_t from = 0, half = inner->size() / 2; from < inner->size(); from += half) {
-            Bytes c(34, '\0');
-            Put32(At(c, 0), 0x43464D57);   // "WMFC"
-            Put32(At(c, 4), 1);
-            Put32(At(c, 8), 0x10000);
-            Put32(At(c, 18), 2);
-            Put32(At(c, 22), (uint32_t)half);
-            Put32(At(c, 26), (uint32_t)(inner->size() - from - half));
-            Put32(At(c, 30), (uint32_t)inner->size());
-            c += inner->substr(from, half);
-            Bytes r = WmfRecord(META_ESCAPE, {MFCOMMENT, (uint16_t)c.size()}) + c;
-            Put32(At(r, 0), (uint32_t)r.size() / 2);
-            comments += r;
-        }
-        if (inner == &hostile)
-            ExpectRefused(RichWmf(WithWmfRecords(wmf, comments)), "hostile embedded metafile");
-        else
-            ExpectAccepted(RichWmf(WithWmfRecords(wmf, comments)), "embedded metafile");
+    HENHMETAFILE handle = SetEnhMetaFileBits((UINT)emf.size(), (const BYTE *)emf.data());
+    HDC screen = GetDC(0);
+    UINT size = GetWinMetaFileBits(handle, 0, 0, MM_ANISOTROPIC, screen);
+    Bytes own(size, '\0');
+    GetWinMetaFileBits(handle, size, (BYTE *)&own[0], MM_ANISOTROPIC, screen);
+    ReleaseDC(0, screen);
+    ASSERT_EQ(Le32(At(own, 2 * Le16(At(own, 2)) + 10)), 0x43464D57u);
+    CDibImage decoded, direct;
+    ASSERT_TRUE(DecodeAt(decoded, RichWmf(own))) << decoded.GetLastError();
+    PlayDirect(direct, handle);
+    ExpectSamePixels(decoded, direct, "GDI's own WMF plays its EMF");
+    size_t half = emf.size() / 2, rest = emf.size() - half;
+    ExpectAccepted(RichWmf(WithPieces(wmf, emf, {half, rest}, 2)), "two pieces");
+
+    // EMR_DELETEOBJECT of a slot far outside the table crashes the player.
+    Bytes bare = emf.substr(0, Le32(At(emf, 4))) + EmfRecord(EMR_DELETEOBJECT, {0x00FF0000}) +
+                 emf.substr(emf.size() - 20);
+    Put32(At(bare, 48), (uint32_t)bare.size());
+    Put32(At(bare, 52), 3);
+    Bytes small = BareWmf(1, Bytes());
+    ExpectRefused(RichWmf(WithPieces(small, bare, {bare.size()}, 1, 2)), "comment type 2");
+    ExpectRefused(RichWmf(WithPieces(small, bare, {bare.size()}, 1, 1)), "comment type 1");
+    Bytes lone = WithPieces(BareWmf(0, Bytes()), emf, {emf.size()}, 1);
+    lone = lone.substr(18, lone.size() - 18 - 6);   // the comment record alone
+    const struct { Bytes file; const char *what; } unsound[] = {
+        {WithPieces(wmf, emf, {half}, 1), "the count reached with bytes to come"},
+        {WithPieces(wmf, emf, {emf.size(), 0}, 1), "a piece past the count"},
+        {WithPieces(wmf, emf, {half, rest}, 3), "the records ending before the count"},
+        {WithPieces(wmf, emf, {emf.size()}, 0), "a count of 0"},
+        {WithWmfRecords(wmf, lone), "a piece after the records it should lead"}};
+    for (const auto &u : unsound)
+        ExpectRefused(RichWmf(u.file), u.what);
+}
+
+// One file per way the player reads beyond what an earlier walk judged.
+TEST(MetafileRecords, WhatThePlayerReadsBeyondTheFieldsIsJudged)
+{
+    Bytes emf = Emf100x50();
+    // A blit that reads no source, with a bitmap offset but sizes of 0: the
+    // player takes the 4096 x 4096 x 32 header at that offset to be there.
+    Bytes blit(140, '\0');
+    Put32(At(blit, 0), EMR_BITBLT);
+    Put32(At(blit, 4), 140);
+    Put32(At(blit, 40), PATCOPY);
+    Put32(At(blit, 84), 100);
+    BITMAPINFOHEADER huge = {40, 4096, 4096, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    memcpy(&blit[100], &huge, 40);
+    ExpectRefused(WithEmfRecords(emf, blit, 1), "a blit bitmap by offset alone");
+    Put32(At(blit, 84), 0);
+    ExpectAccepted(WithEmfRecords(emf, blit, 1), "the same blit without an offset");
+
+    // Spacing at offset 0 is read from the record's start: 1,000 characters
+    // of spacing do not fit in a record of 2,080 bytes.
+    Bytes text(80 + 2000, '\0');
+    Put32(At(text, 0), EMR_POLYTEXTOUTW);
+    Put32(At(text, 4), (uint32_t)text.size());
+    Put32(At(text, 36), 1);      // one string
+    Put32(At(text, 48), 1000);   // of 1,000 characters
+    Put32(At(text, 52), 80);     // after the record's fields
+    ExpectRefused(WithEmfRecords(emf, text, 1), "spacing at offset 0");
+
+    // The player plays on past an early end record, up to the byte count.
+    Bytes eof = EmfRecord(EMR_EOF, {0, 16, 20});
+    ExpectRefused(WithEmfRecords(emf, eof + EmfRecord(EMR_SELECTOBJECT, {0x00FF0000}), 2),
+                  "a record after an end record");
+    Bytes early = Emf100x50();
+    size_t second = Le32(At(early, 4));
+    Put32(At(early, second), EMR_EOF);
+    Put32(At(early, second + 4), 20);
+    Put32(At(early, second + 8), 0);
+    ExpectRefused(early, "an end record with the rest out of step");
+
+    // Bitmap16 pattern brushes at depths CreateBitmap rounds up: 64 x 64 at
+    // 2 bits holds 1,024 bytes as stored, 2,048 as the player reads it.
+    for (uint8_t bpp : {0, 2}) {
+        Bytes brush(2 * 16 + 1024, '\0');
+        Put16(At(brush, 2), 64);
+        Put16(At(brush, 4), 64);
+        Put16(At(brush, 6), 16);
+        brush[8] = 1;
+        brush[9] = (char)bpp;
+        Bytes r = WmfRecord(META_CREATEPATTERNBRUSH, {}) + brush;
+        Put32(At(r, 0), (uint32_t)r.size() / 2);
+        ExpectRefused(RichWmf(BareWmf(1, r)), "Bitmap16 of " + std::to_string(bpp) + " bits");
     }
+
+    // A record of these fields, then a bitmap header and 4 bytes of pixels.
+    auto withBitmap = [](Bytes r, const BITMAPINFOHEADER &header) {
+        r += Bytes((const char *)&header, sizeof header) + Bytes(4, '\0');
+        Put32(At(r, 4), (uint32_t)r.size());
+        return r;
+    };
+    // Usage 2 declares no colour table, but a player may read one of RGB
+    // values after the header: 256 of them run 1 KB past this record.
+    Bytes dib = withBitmap(EmfRecord(EMR_STRETCHDIBITS, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                         80, 40, 120, 4, 2, SRCCOPY, 0, 0}),
+                           {40, 1, 1, 1, 8, BI_RGB, 0, 0, 0, 0, 0});
+    ExpectRefused(WithEmfRecords(emf, dib, 1), "a colour table read past the record");
+
+    // A monochrome brush of usage 2 is made as a device bitmap of its
+    // header's size and depth, whatever the compression: 4096 x 4096 at 8
+    // bits is 16 MB, not the 4 bytes the header states.
+    Bytes mono = withBitmap(EmfRecord(EMR_CREATEMONOBRUSH, {1, 2, 32, 40, 72, 4}),
+                            {40, 4096, 4096, 1, 8, BI_RLE8, 4, 0, 0, 0, 0});
+    Bytes twoSlots = emf;
+    Put16(At(twoSlots, 56), 2);
+    ExpectRefused(WithEmfRecords(twoSlots, mono, 1), "a compressed monochrome brush");
+
+    // GDI's own monochrome brush one row high: 4 bytes of pixels, fewer than
+    // the table its player never reads.
+    HDC dc = BeginEmf();
+    static const WORD row[1] = {0xAA};
+    HBITMAP bits = CreateBitmap(8, 1, 1, 1, row);
+    HBRUSH brush = CreatePatternBrush(bits);
+    HGDIOBJ old = SelectObject(dc, brush);
+    Rectangle(dc, 10, 10, 190, 90);
+    SelectObject(dc, old);
+    DeleteObject(brush);
+    DeleteObject(bits);
+    Bytes thin = EndEmf(dc, kRichW, kRichH);
+    size_t made = First(EmfRecords(thin, EMR_CREATEMONOBRUSH));
+    ASSERT_NE(made, 0u);
+    EXPECT_EQ(Le32(At(thin, made + 28)), 4u);
+    CDibImage decoded, direct;
+    ASSERT_TRUE(DecodeAt(decoded, thin)) << decoded.GetLastError();
+    PlayDirect(direct, SetEnhMetaFileBits((UINT)thin.size(), (const BYTE *)thin.data()));
+    ExpectSamePixels(decoded, direct, "a monochrome brush one row high");
 }
 
 // ---- Escape, encode, dispatch
