@@ -35,6 +35,10 @@ int64_t MapImageBytes(int64_t width, int64_t height, int bytes)
 
 int64_t MapFileSize(const MapTrailer *t)
 {
+    // Readers hand the flags on as a non-negative int (-1 is their failure),
+    // so a map with bit 31 set could be built but never opened.
+    if (t->flags & 0x80000000u)
+        return -1;
     int64_t image = MapImageBytes(t->width, t->height, MapBytesPerPixel(t->flags));
     return image < 0 ? -1 : image * MapImageCount(t->flags) + MAP_TRAILER_BYTES;
 }
@@ -351,7 +355,7 @@ int ReadMapTrailer(const char *path, ViewOptions *view, MapTrailer *trailer)
     MapTrailer found = {Le32(bytes), Le32(bytes + 4), Le32(bytes + 8)};
     // A trailer that does not describe its file would send readers outside
     // it; one whose sizes overflow could match a small file by wrapping.
-    if (MapFileSize(&found) != size.QuadPart || (int)found.flags < 0)
+    if (MapFileSize(&found) != size.QuadPart)
         return -1;
     if (view) {
         view->iMapW = (int)found.width;

@@ -61,7 +61,8 @@ int MapImageCount(uint32_t flags);      // 12 with the monthly bit, else 1
 // month offset, whole file) is derived from this one and so cannot overflow.
 int64_t MapImageBytes(int64_t width, int64_t height, int bytes);
 // Trailer included; -1 when the trailer describes no map this program can
-// build or read (see MapImageBytes).
+// build or read: flags with bit 31 set, or an image MapImageBytes refuses.
+// The converter and the trailer reader both judge a header by this.
 int64_t MapFileSize(const MapTrailer *trailer);
 
 // Progress of the converter: status text with a percentage, and a cancel
