@@ -507,20 +507,57 @@ static bool EnterFolder(wchar_t *path, int length, RemovalLevel *levels, int *de
     return find != INVALID_HANDLE_VALUE;
 }
 
+// Removes the link itself, never what it leads to. Its attributes are changed
+// only through a handle opened on the link, as by path the system follows it
+// to the target, and only when read-only would stop the deletion. A handle
+// that shows no reparse point reached the target instead (a system that
+// follows links even there, as Wine does): the link is then left alone, for
+// whatever could be done through it would be done to the target.
+static bool RemoveLink(const wchar_t *path)
+{
+    HANDLE link = CreateFileW(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                              0);
+    if (link == INVALID_HANDLE_VALUE)
+        return false;
+    FILE_ATTRIBUTE_TAG_INFO own;
+    bool onLink = GetFileInformationByHandleEx(link, FileAttributeTagInfo, &own, sizeof own) &&
+                  (own.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (onLink && (own.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        FILE_BASIC_INFO basic;
+        memset(&basic, 0, sizeof basic);   // times 0: left as they are
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        onLink = SetFileInformationByHandle(link, FileBasicInfo, &basic, sizeof basic) != 0;
+    }
+    CloseHandle(link);
+    if (!onLink)
+        return false;
+    if (own.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return RemoveDirectoryW(path) != 0;
+    return DeleteFileW(path) != 0;
+}
+
 // Removes the folder with everything below it, however deep: an import cut
 // short, or an older version's, may have left paths longer than MAX_PATH,
 // which no MAX_PATH scan can list. Walked with the wide API in its long-path
 // form and without recursion; a path that would not fit is left alone,
-// never cut, and a link is removed, never followed.
-static void RemoveFolderTree(const char *folder)
+// never cut, and a link, the folder itself too, is removed, never followed.
+// True when the folder is gone.
+static bool RemoveFolderTree(const char *folder)
 {
     // Every level adds at least two characters to the path.
     wchar_t *path = (wchar_t *)malloc(LONG_PATH_SIZE * sizeof(wchar_t));
     RemovalLevel *levels = (RemovalLevel *)malloc(LONG_PATH_SIZE / 2 * sizeof(RemovalLevel));
     WIN32_FIND_DATAW entry;
     int depth = 0;
-    bool have = path && levels && LongFolderPath(folder, path) &&
-                EnterFolder(path, (int)wcslen(path), levels, &depth, &entry);
+    bool formed = path && levels && LongFolderPath(folder, path);
+    DWORD top = formed ? GetFileAttributesW(path) : INVALID_FILE_ATTRIBUTES;
+    bool have = false;
+    if (top != INVALID_FILE_ATTRIBUTES && (top & FILE_ATTRIBUTE_REPARSE_POINT))
+        RemoveLink(path);
+    else if (formed)
+        have = EnterFolder(path, (int)wcslen(path), levels, &depth, &entry);
     while (depth > 0) {
         RemovalLevel *level = &levels[depth - 1];
         if (!have) {   // emptied as far as it could be
@@ -539,22 +576,28 @@ static void RemoveFolderTree(const char *folder)
             path[level->length] = L'\\';
             wcscpy(path + level->length + 1, entry.cFileName);
             DWORD attributes = entry.dwFileAttributes;
-            SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                have = EnterFolder(path, length, levels, &depth, &entry);
-                continue;
-            }
-            if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveDirectoryW(path);
-            else
+            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                RemoveLink(path);
+            } else {
+                SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+                if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    have = EnterFolder(path, length, levels, &depth, &entry);
+                    continue;
+                }
                 DeleteFileW(path);
+            }
             path[level->length] = 0;
         }
         have = FindNextFileW(level->find, &entry);
     }
+    bool gone = false;
+    if (formed && GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
     free(levels);
     free(path);
+    return gone;
 }
 
 // The keep list: the identity text up to its NUL; false without identity.
@@ -646,7 +689,12 @@ int ImportConfigArchive(const char *path)
         CZipReader::Close(zip);
         return IMPORT_BAD_ENTRY;
     }
-    RemoveFolderTree(staging);   // left by an import that was cut short
+    // Left by an import that was cut short. What stays there would be placed
+    // as configuration, and placing would follow a link left there.
+    if (!RemoveFolderTree(staging)) {
+        CZipReader::Close(zip);
+        return IMPORT_BAD_ENTRY;
+    }
     int result = ImportOpenArchive(zip, path, staging);
     CZipReader::Close(zip);
     RemoveFolderTree(staging);

@@ -31,11 +31,44 @@ inline bool InCI()
         }                                                                    \
     } while (0)
 
-// Deletes a folder and everything below it (no error when it is missing).
+// Removes a link itself, never what it leads to: its attributes are changed
+// only through a handle opened on the link (by path the system follows it),
+// and a handle that shows no reparse point reached the target (Wine follows
+// links even there), so that link is left alone. True when it went.
+inline bool RemoveLinkW(const std::wstring &link)
+{
+    HANDLE handle = CreateFileW(link.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
+                                OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, 0);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    FILE_ATTRIBUTE_TAG_INFO own = {};
+    bool onLink = GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &own, sizeof own) &&
+                  (own.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (onLink && (own.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        FILE_BASIC_INFO basic = {};   // times 0: left as they are
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        onLink = SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != FALSE;
+    }
+    CloseHandle(handle);
+    if (!onLink)
+        return false;
+    return (own.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(link.c_str()) != FALSE
+                                                           : DeleteFileW(link.c_str()) != FALSE;
+}
+
+// Deletes a folder and everything below it (no error when it is missing); a
+// link in it, or the folder itself as a link, is removed, never followed.
 // The wide form takes "\\?\" paths, so it also reaches trees deeper than
 // MAX_PATH; the narrow one is that in the ANSI code page.
 inline void RemoveTreeW(const std::wstring &folder)
 {
+    DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        RemoveLinkW(folder);
+        return;
+    }
     WIN32_FIND_DATAW entry;
     HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
     if (find != INVALID_HANDLE_VALUE) {
@@ -43,6 +76,10 @@ inline void RemoveTreeW(const std::wstring &folder)
             std::wstring name = entry.cFileName, child = folder + L"\\" + name;
             if (name == L"." || name == L"..")
                 continue;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                RemoveLinkW(child);
+                continue;
+            }
             SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveTreeW(child);

@@ -706,6 +706,89 @@ TEST_F(Archive, LeftoverDeepStagingTreeIsRemovedByTheNextImport)
     RemoveTreeW(LongForm(staging));
 }
 
+// What an older run left in the staging folder and cannot go now would be
+// placed as configuration: the import is refused instead.
+TEST_F(Archive, LeftoverThatCannotBeRemovedRefusesTheImport)
+{
+    MakeConfiguration();
+    std::string staging = Pending() + ".import", before = Snapshot();
+    ASSERT_TRUE(CreateDirectoryA(staging.c_str(), 0));
+    WriteWhole(staging + "\\stale.rgc", "stale");
+    HANDLE held = CreateFileA((staging + "\\stale.rgc").c_str(), GENERIC_READ, FILE_SHARE_READ, 0,
+                              OPEN_EXISTING, 0, 0);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    WriteWhole(Pending(), StoredZip({{kProduct, Identity("*.txt")}, {"new.rgc", "new"}}));
+    EXPECT_EQ(IMPORT_BAD_ENTRY, ImportConfigArchive(Pending().c_str()));
+    CloseHandle(held);
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_FALSE(Exists(data + "\\new.rgc"));
+    EXPECT_FALSE(Exists(data + "\\stale.rgc"));
+}
+
+// A link left in the staging folder, and the staging folder as a link, go as
+// links: the folder outside they lead to keeps its attributes and contents,
+// and so it does when the tests' own tree removal meets them. Wine makes no
+// link itself (its symbolic link call makes nothing, junctions it refuses),
+// so the host makes them. Wine follows a link even through a handle opened
+// on the link; a link it cannot remove without touching the target stays,
+// and the import whose staging folder it keeps is refused.
+TEST_F(Archive, LinksInTheStagingFolderAreRemovedNeverFollowed)
+{
+    std::string root = HostFolder("vt-arc-links-" + std::to_string(GetCurrentProcessId()));
+    std::string outside = root + "\\outside", kept = outside + "\\kept.rgc";
+    std::string staging = std::string(kProduct) + ".KestrovaConfig.import", report;
+    for (const char *name : {"\\outside", "\\inner", "\\whole", "\\tree"})
+        CreateDirectoryA((root + name).c_str(), 0);
+    CreateDirectoryA((root + "\\inner\\" + staging).c_str(), 0);
+    WriteWhole(root + "\\inner\\" + staging + "\\stale.rgc", "stale");
+    WriteWhole(kept, "outside");
+    SetFileAttributesA(kept.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    SetFileAttributesA(outside.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    std::string links = "inner/" + staging + "/link whole/" + staging + " tree/link";
+    int made = RunHostScript(root, "chmod a-w outside && for l in " + links +
+                                       "; do ln -sfn \"$PWD/outside\" $l; done && echo made", &report);
+    VT_REQUIRE_OR_SKIP(made == 0 && report.find("made") != std::string::npos,
+                       "the host cannot make the links (Wine makes none): " + report);
+    DWORD linkIs = GetFileAttributesA((root + "\\tree\\link").c_str());
+    ASSERT_TRUE(linkIs != INVALID_FILE_ATTRIBUTES && (linkIs & FILE_ATTRIBUTE_REPARSE_POINT)) << linkIs;
+    DWORD folderWas = GetFileAttributesA(outside.c_str()), fileWas = GetFileAttributesA(kept.c_str());
+    EXPECT_TRUE(folderWas & fileWas & FILE_ATTRIBUTE_READONLY);
+    auto untouched = [&](const std::string &after) {
+        EXPECT_EQ(GetFileAttributesA(outside.c_str()), folderWas) << after;
+        EXPECT_EQ(GetFileAttributesA(kept.c_str()), fileWas) << after;
+        EXPECT_EQ(ReadWhole(kept), "outside") << after;
+        std::string names;
+        WalkTree(outside, [&](const std::string &name, bool) { names += name + ";"; });
+        EXPECT_EQ(names, "kept.rgc;") << after;
+    };
+
+    for (std::string name : {"inner", "whole"}) {
+        data = root + "\\" + name;
+        CopyText(gApp.dataFolder, data.c_str(), MAX_TEXT);
+        MakeConfiguration();
+        std::string before = Snapshot(), link = data + "\\" + staging + (name == "inner" ? "\\link" : "");
+        WriteWhole(Pending(), StoredZip({{kProduct, Identity("*.txt")}, {"new.rgc", "new"}}));
+        int result = ImportConfigArchive(Pending().c_str());
+        untouched("import, " + name);
+        if (GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES) {   // stayed, as under Wine
+            EXPECT_EQ(result, IMPORT_BAD_ENTRY) << name;
+            EXPECT_EQ(Snapshot(), before) << name;
+            EXPECT_FALSE(Exists(data + "\\new.rgc")) << name;
+        } else {
+            EXPECT_EQ(result, IMPORT_DONE) << name;
+            EXPECT_FALSE(Exists(data + "\\" + staging)) << name;
+        }
+        EXPECT_FALSE(Exists(data + "\\" + staging + "\\stale.rgc")) << name;
+    }
+    RemoveTreeW(LongForm(root + "\\tree"));
+    untouched("RemoveTreeW");
+    RemoveTreeW(LongForm(root + "\\whole\\" + staging));
+    untouched("RemoveTreeW of a link");
+
+    RunHostScript(root, "rm -f " + links + " && chmod u+w outside", &report);
+    RemoveTree(root);
+}
+
 // ---------------------------------------------------------------- reset
 
 TEST_F(Archive, ResetWritesIdentityOnlyAndImportEmptiesTheFolder)
