@@ -25,9 +25,9 @@ static const uint32_t kDibPalIndices = 2;
 
 // `avail` bytes are readable at `p`; colour entries are 2-byte palette
 // indices for DIB_PAL_COLORS, none for DIB_PAL_INDICES (but see DibNeeds)
-// and RGB values otherwise. `lines` caps the rows read (SetDIBitsToDevice reads only its
-// scan count). A header GDI could not size (unknown header size, depth or
-// compression) is refused.
+// and RGB values otherwise. `lines` caps the rows read (SetDIBitsToDevice
+// reads only its scan count). A header GDI could not size (unknown header
+// size, depth or compression) is refused.
 static bool DibSizes(const uint8_t *p, uint64_t avail, uint32_t usage, uint64_t lines,
                      DibNeeds *n)
 {
@@ -191,7 +191,7 @@ static uint32_t TakeLowestSlot(WmfObjects *t)
 // converter that takes them otherwise would play what was not walked.
 struct EmbeddedEmf {
     uint8_t *data;
-    uint32_t size, filled;
+    uint32_t size;
     uint64_t end;   // where the pieces end; a piece at or after it is a stray
 };
 
@@ -259,9 +259,8 @@ static bool AssembleEmbedded(const uint8_t *mf, uint64_t bytes, EmbeddedEmf *e)
         }
         if (chunk > remaining || Le32(piece + 26) != remaining - chunk)
             return false;
+        memcpy(e->data + (e->size - remaining), piece + kEmbeddedHeader, chunk);
         remaining -= chunk;
-        memcpy(e->data + e->filled, piece + kEmbeddedHeader, chunk);
-        e->filled += chunk;
         at += recordBytes;
         e->end = at;
         if (--chunks == 0)
@@ -496,7 +495,7 @@ bool WmfRecordsSound(const uint8_t *mf, int64_t bytes)
     if (!objects)
         return false;
     InitObjects(objects, Le16(mf + 10));
-    EmbeddedEmf embedded = {0, 0, 0, 0};
+    EmbeddedEmf embedded = {0, 0, 0};
     bool sound = AssembleEmbedded(mf, (uint64_t)bytes, &embedded) &&
                  WalkWmf(mf, bytes, objects, &embedded);
     if (sound && embedded.data)
@@ -773,10 +772,10 @@ static bool EmfRecordSound(const uint8_t *rec, uint32_t size, uint32_t handles)
     case EMR_CREATEPALETTE:
         return WritesHandle(Le32(rec + 8), handles) && 16 + 4 * (uint64_t)Le16(rec + 14) <= size;
     case EMR_CREATEMONOBRUSH:
-        if (Le32(rec + 12) == kDibPalIndices)
-            return WritesHandle(Le32(rec + 8), handles) && MonoBrushFits(rec, size);
         return WritesHandle(Le32(rec + 8), handles) &&
-               EmfBitmapFits(rec, size, 16, Le32(rec + 12), BITMAP_REQUIRED, kAllLines);
+               (Le32(rec + 12) == kDibPalIndices
+                    ? MonoBrushFits(rec, size)
+                    : EmfBitmapFits(rec, size, 16, Le32(rec + 12), BITMAP_REQUIRED, kAllLines));
     case EMR_CREATEDIBPATTERNBRUSHPT:
         return WritesHandle(Le32(rec + 8), handles) &&
                EmfBitmapFits(rec, size, 16, Le32(rec + 12), BITMAP_PACKED, kAllLines);
