@@ -129,6 +129,72 @@ static bool RopUsesSource(uint32_t rop)
     return (((rop >> 2) ^ rop) & 0x330000) != 0;
 }
 
+// What the platform's DIB code makes of a header before it reads a pixel,
+// judged field by field as it reads them: it takes a core header or any
+// header of 40 bytes or more as the 40-byte one, and refuses a width of 0
+// or less, a height of 0, no planes, no depth, a depth or compression it
+// does not know, and sizes past 32 bits; run-length pixels are taken only
+// by the calls that allow them. A header it refuses makes the call fail
+// with nothing read. When fewer bytes are readable than it reads, it is
+// taken to accept, so that a caller judging a header the player reads
+// never lets one through unseen.
+struct DibTaken {
+    uint64_t image;    // the pixel bytes it works with
+    uint32_t planes;
+};
+
+static bool PlayerTakesDib(const uint8_t *h, uint64_t avail, uint32_t usage, bool runLengths,
+                           DibTaken *t)
+{
+    if (usage > kDibPalIndices)
+        return false;
+    if (avail < 4)
+        return true;
+    uint32_t headerSize = Le32(h), compression = BI_RGB, sizeImage = 0;
+    int64_t width, height;
+    uint32_t bpp;
+    if (headerSize == 12) {
+        if (avail < 12)
+            return true;
+        width = Le16(h + 4);
+        height = Le16(h + 6);
+        t->planes = Le16(h + 8);
+        bpp = Le16(h + 10);
+    } else if (headerSize >= 40) {
+        if (avail < 40)
+            return true;
+        width = (int32_t)Le32(h + 4);
+        height = (int32_t)Le32(h + 8);
+        t->planes = Le16(h + 12);
+        bpp = Le16(h + 14);
+        compression = Le32(h + 16);
+        sizeImage = Le32(h + 20);
+    } else {
+        return false;
+    }
+    if (width <= 0 || height == 0)
+        return false;
+    uint64_t rows = height < 0 ? (uint64_t)-height : (uint64_t)height;
+    if (runLengths && (compression == BI_RLE4 || compression == BI_RLE8)) {
+        t->image = sizeImage;
+        return height > 0 && sizeImage != 0 && bpp == (compression == BI_RLE4 ? 4u : 8u);
+    }
+    if (t->planes == 0 || bpp == 0 || 0xFFFFFFFFu / bpp < (uint64_t)width)
+        return false;
+    uint64_t stride = ((uint64_t)width * bpp + 31) / 32 * 4;
+    if (0xFFFFFFFFu / stride < rows)
+        return false;
+    t->image = stride * rows;
+    switch (bpp) {
+    case 1: case 4: case 8: case 24:
+        return compression == BI_RGB;
+    case 16: case 32:
+        return compression == BI_RGB || compression == BI_BITFIELDS;
+    default:
+        return false;
+    }
+}
+
 // ---- 16-bit metafiles ----------------------------------------------------
 
 static const uint32_t kNoSlot = 0xFFFFFFFF;
@@ -287,12 +353,30 @@ static bool Bitmap16Fits(const uint8_t *b, uint64_t words, uint64_t headerWords)
     return bytes <= 2 * (words - headerWords);
 }
 
+// A device bitmap the platform's player makes with CreateBitmap from
+// fields of its own choosing, the pixels `bitsAt` bytes into `avail`. It
+// reads nothing when the width or height is 0 or when CreateBitmap refuses
+// the rest (more than one plane, more than 32 bits, a side of 2^27 or more).
+static bool DeviceBitmapFits(int64_t width, int64_t height, uint32_t planes, uint32_t bpp,
+                             uint64_t bitsAt, uint64_t avail)
+{
+    if (width == 0 || height == 0)
+        return true;
+    if (width < 0)
+        width = -width;
+    if (height < 0)
+        height = -height;
+    uint64_t bytes = 0;
+    if (width > 0x7FFFFFF || height > 0x7FFFFFF ||
+        !DeviceBitmapBytes((uint64_t)width, (uint64_t)height, planes, bpp, &bytes))
+        return true;
+    return bitsAt <= avail && bytes <= avail - bitsAt;
+}
+
 // A region: an 11-word header, then scans of a count, top, bottom, that many
 // x coordinates and the count again.
 static bool WmfRegionFits(const uint8_t *p, uint64_t words)
 {
-    if (words < 11)
-        return false;
     uint64_t at = 11;
     for (uint32_t scans = Word(p, 5); scans > 0; scans--) {
         if (at >= words)
@@ -305,84 +389,191 @@ static bool WmfRegionFits(const uint8_t *p, uint64_t words)
     return true;
 }
 
-// The words a record's fixed parameters take; the player reads them whatever
-// the record's size says.
-static uint32_t WmfFixedWords(uint32_t function)
+// What a record's fields ask beyond its fixed words.
+enum {
+    WC_NONE,
+    WC_ENTRIES,      // a count at word 1 of 4-byte entries after it
+    WC_POINTS,       // a count at word 0 of points after it
+    WC_POLYPOLYGON,  // polygon counts, then their points
+    WC_TEXTOUT,
+    WC_EXTTEXTOUT,
+    WC_FONT,
+    WC_BRUSH,
+    WC_REGION,
+    WC_ESCAPE,
+    WC_BITMAP16_BLIT,
+    WC_DIB_BLIT,
+    WC_SETDIBTODEV,
+    WC_STRETCHDIB,
+    WC_DIB_BRUSH,
+    WC_PATTERN_BRUSH,
+    WC_SELECT_PALETTE,
+    WC_SAVEDC,
+    WC_RESTOREDC
+};
+
+// Flags of a rule.
+enum {
+    WF_CREATES = 1,    // takes the lowest free slot of the object table
+    WF_DELETES = 2,    // frees the slot named by its first handle
+    WF_ZERO_NONE = 4   // a first handle of 0 names no object
+};
+
+// One row per record function the player knows, as the platform's player
+// reads it: the parameter words it reads whatever the record's size says,
+// the parameters (1-based, 0 for none) that index the object table, and
+// the check of what lies beyond. A function not listed is ignored by the
+// player and needs its three header words only.
+struct WmfRule {
+    uint16_t function;
+    uint8_t fixed;
+    uint8_t handle1, handle2;
+    uint8_t flags;
+    uint8_t check;
+};
+
+static const WmfRule kWmfRules[] = {
+    {META_SAVEDC, 0, 0, 0, 0, WC_SAVEDC},
+    {META_REALIZEPALETTE, 0, 0, 0, 0, WC_NONE},
+    {META_SETPALENTRIES, 2, 0, 0, 0, WC_ENTRIES},
+    {META_CREATEPALETTE, 2, 0, 0, WF_CREATES, WC_ENTRIES},
+    {META_SETBKMODE, 1, 0, 0, 0, WC_NONE},
+    {META_SETMAPMODE, 1, 0, 0, 0, WC_NONE},
+    {META_SETROP2, 1, 0, 0, 0, WC_NONE},
+    {META_SETRELABS, 1, 0, 0, 0, WC_NONE},
+    {META_SETPOLYFILLMODE, 1, 0, 0, 0, WC_NONE},
+    {META_SETSTRETCHBLTMODE, 1, 0, 0, 0, WC_NONE},
+    {META_SETTEXTCHAREXTRA, 1, 0, 0, 0, WC_NONE},
+    {META_RESTOREDC, 1, 0, 0, 0, WC_RESTOREDC},
+    {META_INVERTREGION, 1, 1, 0, 0, WC_NONE},
+    {META_PAINTREGION, 1, 1, 0, 0, WC_NONE},
+    {META_SELECTCLIPREGION, 1, 1, 0, WF_ZERO_NONE, WC_NONE},
+    {META_SELECTOBJECT, 1, 1, 0, 0, WC_NONE},
+    {META_SETTEXTALIGN, 1, 0, 0, 0, WC_NONE},
+    {META_RESIZEPALETTE, 1, 0, 0, 0, WC_NONE},
+    {META_DIBCREATEPATTERNBRUSH, 2, 0, 0, WF_CREATES, WC_DIB_BRUSH},
+    {META_SETLAYOUT, 1, 0, 0, 0, WC_NONE},
+    {META_DELETEOBJECT, 1, 1, 0, WF_DELETES, WC_NONE},
+    {META_CREATEPATTERNBRUSH, 16, 0, 0, WF_CREATES, WC_PATTERN_BRUSH},
+    {META_SETBKCOLOR, 2, 0, 0, 0, WC_NONE},
+    {META_SETTEXTCOLOR, 2, 0, 0, 0, WC_NONE},
+    {META_SETTEXTJUSTIFICATION, 2, 0, 0, 0, WC_NONE},
+    {META_SETWINDOWORG, 2, 0, 0, 0, WC_NONE},
+    {META_SETWINDOWEXT, 2, 0, 0, 0, WC_NONE},
+    {META_SETVIEWPORTORG, 2, 0, 0, 0, WC_NONE},
+    {META_SETVIEWPORTEXT, 2, 0, 0, 0, WC_NONE},
+    {META_OFFSETWINDOWORG, 2, 0, 0, 0, WC_NONE},
+    {META_OFFSETVIEWPORTORG, 2, 0, 0, 0, WC_NONE},
+    {META_LINETO, 2, 0, 0, 0, WC_NONE},
+    {META_MOVETO, 2, 0, 0, 0, WC_NONE},
+    {META_OFFSETCLIPRGN, 2, 0, 0, 0, WC_NONE},
+    {META_FILLREGION, 2, 1, 2, 0, WC_NONE},            // region, brush
+    {META_SETMAPPERFLAGS, 2, 0, 0, 0, WC_NONE},
+    {META_SELECTPALETTE, 1, 1, 0, 0, WC_SELECT_PALETTE},
+    {META_CREATEPENINDIRECT, 5, 0, 0, WF_CREATES, WC_NONE},
+    {META_CREATEFONTINDIRECT, 9, 0, 0, WF_CREATES, WC_FONT},
+    {META_CREATEBRUSHINDIRECT, 4, 0, 0, WF_CREATES, WC_BRUSH},
+    {META_POLYGON, 1, 0, 0, 0, WC_POINTS},
+    {META_POLYLINE, 1, 0, 0, 0, WC_POINTS},
+    {META_SCALEWINDOWEXT, 4, 0, 0, 0, WC_NONE},
+    {META_SCALEVIEWPORTEXT, 4, 0, 0, 0, WC_NONE},
+    {META_EXCLUDECLIPRECT, 4, 0, 0, 0, WC_NONE},
+    {META_INTERSECTCLIPRECT, 4, 0, 0, 0, WC_NONE},
+    {META_ELLIPSE, 4, 0, 0, 0, WC_NONE},
+    {META_FLOODFILL, 4, 0, 0, 0, WC_NONE},
+    {META_RECTANGLE, 4, 0, 0, 0, WC_NONE},
+    {META_SETPIXEL, 4, 0, 0, 0, WC_NONE},
+    {META_FRAMEREGION, 4, 4, 3, 0, WC_NONE},           // height, width, brush, region
+    {META_ANIMATEPALETTE, 2, 0, 0, 0, WC_ENTRIES},
+    {META_TEXTOUT, 1, 0, 0, 0, WC_TEXTOUT},
+    {META_POLYPOLYGON, 1, 0, 0, 0, WC_POLYPOLYGON},
+    {META_EXTFLOODFILL, 5, 0, 0, 0, WC_NONE},
+    {META_ROUNDRECT, 6, 0, 0, 0, WC_NONE},
+    {META_PATBLT, 6, 0, 0, 0, WC_NONE},
+    {META_ESCAPE, 2, 0, 0, 0, WC_ESCAPE},
+    {META_CREATEREGION, 11, 0, 0, WF_CREATES, WC_REGION},
+    {META_ARC, 8, 0, 0, 0, WC_NONE},
+    {META_PIE, 8, 0, 0, 0, WC_NONE},
+    {META_CHORD, 8, 0, 0, 0, WC_NONE},
+    {META_BITBLT, 9, 0, 0, 0, WC_BITMAP16_BLIT},
+    {META_DIBBITBLT, 9, 0, 0, 0, WC_DIB_BLIT},
+    {META_EXTTEXTOUT, 4, 0, 0, 0, WC_EXTTEXTOUT},
+    {META_STRETCHBLT, 11, 0, 0, 0, WC_BITMAP16_BLIT},
+    {META_DIBSTRETCHBLT, 11, 0, 0, 0, WC_DIB_BLIT},
+    {META_SETDIBTODEV, 9, 0, 0, 0, WC_SETDIBTODEV},
+    {META_STRETCHDIB, 11, 0, 0, 0, WC_STRETCHDIB},
+};
+
+static const WmfRule *FindWmfRule(uint32_t function)
 {
-    switch (function) {
-    case META_SETBKMODE: case META_SETMAPMODE: case META_SETROP2: case META_SETRELABS:
-    case META_SETPOLYFILLMODE: case META_SETSTRETCHBLTMODE: case META_SETTEXTCHAREXTRA:
-    case META_RESTOREDC: case META_SETTEXTALIGN: case META_RESIZEPALETTE:
-    case META_INVERTREGION: case META_PAINTREGION: case META_SELECTCLIPREGION:
-    case META_SELECTOBJECT: case META_SELECTPALETTE: case META_DELETEOBJECT:
-    case META_SETLAYOUT: case META_TEXTOUT: case META_POLYGON: case META_POLYLINE:
-    case META_POLYPOLYGON:
-        return 1;
-    case META_SETBKCOLOR: case META_SETTEXTCOLOR: case META_SETTEXTJUSTIFICATION:
-    case META_SETWINDOWORG: case META_SETWINDOWEXT: case META_SETVIEWPORTORG:
-    case META_SETVIEWPORTEXT: case META_OFFSETWINDOWORG: case META_OFFSETVIEWPORTORG:
-    case META_LINETO: case META_MOVETO: case META_OFFSETCLIPRGN: case META_FILLREGION:
-    case META_SETMAPPERFLAGS: case META_SETPALENTRIES: case META_ANIMATEPALETTE:
-    case META_CREATEPALETTE: case META_DIBCREATEPATTERNBRUSH: case META_ESCAPE:
-        return 2;
-    case META_SCALEWINDOWEXT: case META_SCALEVIEWPORTEXT: case META_EXCLUDECLIPRECT:
-    case META_INTERSECTCLIPRECT: case META_ELLIPSE: case META_RECTANGLE:
-    case META_FLOODFILL: case META_SETPIXEL: case META_FRAMEREGION:
-    case META_CREATEBRUSHINDIRECT: case META_EXTTEXTOUT:
-        return 4;
-    case META_EXTFLOODFILL: case META_CREATEPENINDIRECT:
-        return 5;
-    case META_ROUNDRECT: case META_PATBLT:
-        return 6;
-    case META_ARC: case META_CHORD: case META_PIE:
-        return 8;
-    case META_CREATEFONTINDIRECT: case META_SETDIBTODEV:
-        return 9;
-    case META_CREATEREGION: case META_STRETCHDIB:
-        return 11;
-    case META_CREATEPATTERNBRUSH:
-        return 16;   // a 14-byte Bitmap16 and 18 reserved bytes
-    default:
-        return 0;
-    }
+    for (const WmfRule &r : kWmfRules)
+        if (r.function == function)
+            return &r;
+    return 0;
 }
 
-static bool WmfCreates(uint32_t function)
+// The state a walk keeps across records: the object table and how many
+// saves a restore may go back through.
+struct WmfWalk {
+    WmfObjects objects;
+    uint64_t saves;
+};
+
+// A restore goes back through saves made so far: -n for the n-th newest,
+// n for the n-th one from the start. A level of 0 restores nothing.
+static bool RestoreFits(int64_t level, uint64_t *saves)
 {
-    switch (function) {
-    case META_CREATEPALETTE: case META_CREATEBRUSHINDIRECT: case META_CREATEPENINDIRECT:
-    case META_CREATEFONTINDIRECT: case META_DIBCREATEPATTERNBRUSH:
-    case META_CREATEPATTERNBRUSH: case META_CREATEREGION:
+    if (level == 0)
         return true;
-    default:
-        return false;
+    if (level < 0) {
+        if ((uint64_t)-level > *saves)
+            return false;
+        *saves -= (uint64_t)-level;
+        return true;
     }
+    if ((uint64_t)level > *saves)
+        return false;
+    *saves = (uint64_t)level - 1;
+    return true;
 }
 
-// The blits that may carry a bitmap: without one, the record is exactly its
-// fixed words (the high byte of the function) long and its raster operation
-// must not read a source.
-static bool WmfBlitFits(uint32_t function, const uint8_t *p, uint64_t words)
+// The blits whose picture is a device bitmap. The platform's player reads
+// width, height, planes and depth at words of its own (7, 8, 10, 11 for a
+// BITBLT, three later for a STRETCHBLT), the pixels after them, whatever
+// the size; the format's own layout keeps a Bitmap16 after the fixed
+// words, or no bitmap at all in a record of exactly those words whose
+// raster operation reads no source. Both readings must hold.
+static bool Bitmap16BlitFits(uint32_t function, const uint8_t *p, uint64_t words, uint64_t left)
 {
     uint64_t fixed = function >> 8;
-    if (words < 2)
-        return false;
     uint32_t rop = Word(p, 0) | Word(p, 1) << 16;
-    if (words == fixed)
-        return !RopUsesSource(rop);
-    if (words < fixed - 1)
+    if (words == fixed) {
+        if (RopUsesSource(rop))
+            return false;
+    } else if (words < fixed - 1 || !Bitmap16Fits(p + 2 * (fixed - 1), words - (fixed - 1), 5)) {
         return false;
-    const uint8_t *bitmap = p + 2 * (fixed - 1);
-    uint64_t left = words - (fixed - 1);
-    if (function == META_BITBLT || function == META_STRETCHBLT)
-        return Bitmap16Fits(bitmap, left, 5);
-    return PackedDibFits(bitmap, 2 * left, DIB_RGB_COLORS, kAllLines);
+    }
+    uint32_t at = function == META_BITBLT ? 7 : 10;
+    if (2 * ((uint64_t)at + 5) > left)
+        return false;
+    return DeviceBitmapFits(Word(p, at), Word(p, at + 1), Word(p, at + 3), Word(p, at + 4),
+                            2 * ((uint64_t)at + 5), 2 * words);
 }
 
-static bool WmfTextFits(uint32_t function, const uint8_t *p, uint64_t words)
+// The blits whose picture is a packed DIB of RGB colours: the player reads
+// it after 8 words in a DIBBITBLT longer than 9 words (one of 9 is a plain
+// pattern blit), and after 10 words in every DIBSTRETCHBLT.
+static bool DibBlitFits(uint32_t function, const uint8_t *p, uint64_t words)
 {
-    if (function == META_TEXTOUT)
-        return 1 + ((uint64_t)Word(p, 0) + 1) / 2 + 2 <= words;
+    uint32_t rop = Word(p, 0) | Word(p, 1) << 16;
+    uint64_t at = function == META_DIBBITBLT ? 8 : 10;
+    if (function == META_DIBBITBLT && words == 9)
+        return !RopUsesSource(rop);
+    return words > at && PackedDibFits(p + 2 * at, 2 * (words - at), DIB_RGB_COLORS, kAllLines);
+}
+
+static bool ExtTextOutFits(const uint8_t *p, uint64_t words)
+{
     uint64_t chars = Word(p, 2), options = Word(p, 3);
     uint64_t at = 4 + (options & (ETO_OPAQUE | ETO_CLIPPED) ? 4 : 0) + (chars + 1) / 2;
     if (at > words)
@@ -393,78 +584,146 @@ static bool WmfTextFits(uint32_t function, const uint8_t *p, uint64_t words)
     return words == at || words - at >= spacing;
 }
 
-// A font record may stop short of the 32-byte face name only when the name
-// ends inside it.
-static bool WmfFontFits(const uint8_t *p, uint64_t words)
+// Styles whose pattern the brush takes from its hatch field: a bitmap
+// handle, a memory handle or a pointer to a packed DIB. GDI records every
+// patterned brush in a record of its own with the pattern inside it.
+static bool PatternInHatch(uint32_t style)
 {
-    if (words >= 25)
-        return true;
-    return memchr(p + 18, 0, (size_t)(2 * words - 18)) != 0;
+    return style == BS_PATTERN || style == BS_DIBPATTERN || style == BS_DIBPATTERNPT ||
+           style == BS_PATTERN8X8 || style == BS_DIBPATTERN8X8;
 }
 
-static bool WmfRecordSound(const uint8_t *rec, uint64_t recordWords, WmfObjects *objects)
+// The player copies the 32-byte face name whatever the record's size, so
+// it must lie inside the metafile; a record that stops short of it must
+// end the name inside itself.
+static bool WmfFontFits(const uint8_t *p, uint64_t words, uint64_t left)
 {
-    uint32_t function = Le16(rec + 4);
-    const uint8_t *p = rec + 6;
-    uint64_t words = recordWords - 3;
-    if (words < WmfFixedWords(function))
+    if (18 + 32 > left)
         return false;
-    if (WmfCreates(function) && TakeLowestSlot(objects) == kNoSlot)
+    return words >= 25 || memchr(p + 18, 0, (size_t)(2 * words - 18)) != 0;
+}
+
+// A pattern brush: the format keeps a Bitmap16, 18 reserved bytes and the
+// pixels; the platform's player reads the style in word 0 and for
+// BS_PATTERN a device bitmap's width and height (32 bits at words 4 and 6),
+// planes and depth (words 8 and 9) with its pixels after 24 words, for
+// BS_DIBPATTERN a packed DIB after 2 words in the usage of word 1.
+static bool PatternBrushFits(const uint8_t *p, uint64_t words)
+{
+    if (!Bitmap16Fits(p, words, 16))
         return false;
-    switch (function) {
-    case META_SELECTOBJECT: case META_SELECTPALETTE: case META_SELECTCLIPREGION:
-    case META_INVERTREGION: case META_PAINTREGION:
-        return Word(p, 0) < objects->count;
-    case META_DELETEOBJECT:
-        if (Word(p, 0) >= objects->count)
-            return false;
-        MarkFree(objects, Word(p, 0));
-        return true;
-    case META_FILLREGION: case META_FRAMEREGION:
-        return Word(p, 0) < objects->count && Word(p, 1) < objects->count;
-    case META_CREATEPALETTE: case META_SETPALENTRIES: case META_ANIMATEPALETTE:
-        return 2 + 2 * (uint64_t)Word(p, 1) <= words;
-    case META_CREATEFONTINDIRECT:
-        return WmfFontFits(p, words);
-    case META_CREATEREGION:
-        return WmfRegionFits(p, words);
-    case META_CREATEPATTERNBRUSH:
-        return Bitmap16Fits(p, words, 16);
-    case META_DIBCREATEPATTERNBRUSH:
-        // A BS_PATTERN brush keeps RGB colours whatever its usage word says.
-        return PackedDibFits(p + 4, 2 * (words - 2),
-                             Word(p, 0) == BS_PATTERN ? DIB_RGB_COLORS : Word(p, 1), kAllLines);
-    case META_TEXTOUT: case META_EXTTEXTOUT:
-        return WmfTextFits(function, p, words);
-    case META_POLYGON: case META_POLYLINE:
-        return 1 + 2 * (uint64_t)Word(p, 0) <= words;
-    case META_POLYPOLYGON: {
-        uint64_t polygons = Word(p, 0), points = 0;
-        if (1 + polygons > words)
-            return false;
-        for (uint32_t i = 0; i < polygons; i++)
-            points += Word(p, 1 + i);
-        return 1 + polygons + 2 * points <= words;
-    }
-    case META_ESCAPE:
-        return 2 + ((uint64_t)Word(p, 1) + 1) / 2 <= words;
-    case META_BITBLT: case META_STRETCHBLT: case META_DIBBITBLT: case META_DIBSTRETCHBLT:
-        return WmfBlitFits(function, p, words);
-    case META_SETDIBTODEV:
-        return PackedDibFits(p + 18, 2 * (words - 9), Word(p, 0), Word(p, 1));
-    case META_STRETCHDIB:
-        return PackedDibFits(p + 22, 2 * (words - 11), Word(p, 2), kAllLines);
+    switch (Word(p, 0)) {
+    case BS_PATTERN:
+        return DeviceBitmapFits((int32_t)Le32(p + 8), (int32_t)Le32(p + 12), Word(p, 8), Word(p, 9),
+                                48, 2 * words);
+    case BS_DIBPATTERN:
+        return PackedDibFits(p + 4, 2 * (words - 2), Word(p, 1), kAllLines);
     default:
         return true;
     }
+}
+
+static bool PolyPolygonFits(const uint8_t *p, uint64_t words)
+{
+    uint64_t polygons = Word(p, 0), points = 0;
+    if (1 + polygons > words)
+        return false;
+    for (uint32_t i = 0; i < polygons; i++) {
+        // The player adds the counts as signed words.
+        if (Word(p, 1 + i) >= 0x8000)
+            return false;
+        points += Word(p, 1 + i);
+    }
+    return 1 + polygons + 2 * points <= words;
+}
+
+static bool WmfCheckFits(const WmfRule *r, const uint8_t *p, uint64_t words, uint64_t left,
+                         WmfWalk *w)
+{
+    switch (r->check) {
+    case WC_ENTRIES:
+        return 2 + 2 * (uint64_t)Word(p, 1) <= words;
+    case WC_POINTS:
+        return 1 + 2 * (uint64_t)Word(p, 0) <= words;
+    case WC_POLYPOLYGON:
+        return PolyPolygonFits(p, words);
+    case WC_TEXTOUT:
+        // The count is a signed word; the position follows the string.
+        return Word(p, 0) < 0x8000 && 1 + ((uint64_t)Word(p, 0) + 1) / 2 + 2 <= words;
+    case WC_EXTTEXTOUT:
+        return ExtTextOutFits(p, words);
+    case WC_FONT:
+        return WmfFontFits(p, words, left - 6);
+    case WC_BRUSH:
+        return !PatternInHatch(Word(p, 0));
+    case WC_REGION:
+        return WmfRegionFits(p, words);
+    case WC_ESCAPE:
+        return 2 + ((uint64_t)Word(p, 1) + 1) / 2 <= words;
+    case WC_BITMAP16_BLIT:
+        return Bitmap16BlitFits(r->function, p, words, left - 6);
+    case WC_DIB_BLIT:
+        return DibBlitFits(r->function, p, words);
+    case WC_SETDIBTODEV:
+        return PackedDibFits(p + 18, 2 * (words - 9), Word(p, 0), Word(p, 1));
+    case WC_STRETCHDIB:
+        return PackedDibFits(p + 22, 2 * (words - 11), Word(p, 2), kAllLines);
+    case WC_DIB_BRUSH:
+        // The platform's player takes the usage word; a BS_PATTERN brush
+        // keeps RGB colours whatever that word says.
+        return PackedDibFits(p + 4, 2 * (words - 2), Word(p, 1), kAllLines) &&
+               (Word(p, 0) != BS_PATTERN ||
+                PackedDibFits(p + 4, 2 * (words - 2), DIB_RGB_COLORS, kAllLines));
+    case WC_PATTERN_BRUSH:
+        return PatternBrushFits(p, words);
+    case WC_SELECT_PALETTE:
+        // The format names the palette in the one parameter GDI writes; the
+        // platform's player takes its force-background flag from there and
+        // the palette from the word after it, which after GDI's own record
+        // is the next record's size. That word must lie in the metafile and
+        // name a slot, or in GDI's layout fall at most 16 slots past the
+        // table's end, a read inside the table's heap block's neighbours.
+        if (2 + 2 > left - 6)
+            return false;
+        return Word(p, 1) < w->objects.count + (words == 1 ? 16 : 0);
+    case WC_SAVEDC:
+        w->saves++;
+        return true;
+    case WC_RESTOREDC:
+        return RestoreFits((int16_t)Word(p, 0), &w->saves);
+    default:
+        return true;
+    }
+}
+
+// `left` bytes of the metafile lie from the record's start on.
+static bool WmfRecordSound(const uint8_t *rec, uint64_t recordWords, uint64_t left, WmfWalk *w)
+{
+    const WmfRule *r = FindWmfRule(Le16(rec + 4));
+    if (!r)
+        return true;
+    const uint8_t *p = rec + 6;
+    uint64_t words = recordWords - 3;
+    if (words < r->fixed)
+        return false;
+    uint32_t count = w->objects.count;
+    if (r->handle1 && Word(p, r->handle1 - 1) >= count &&
+        !((r->flags & WF_ZERO_NONE) && Word(p, r->handle1 - 1) == 0))
+        return false;
+    if (r->handle2 && Word(p, r->handle2 - 1) >= count)
+        return false;
+    if ((r->flags & WF_CREATES) && TakeLowestSlot(&w->objects) == kNoSlot)
+        return false;
+    if (r->flags & WF_DELETES)
+        MarkFree(&w->objects, Word(p, r->handle1 - 1));
+    return WmfCheckFits(r, p, words, left, w);
 }
 
 // Records start after the header (its size is in words) and hold their own
 // size in words; GDI stops at a record shorter than 3 words or at the end
 // record, and must find every other record whole inside the metafile. A
 // piece of an embedded metafile after the ones put together is a stray.
-static bool WalkWmf(const uint8_t *mf, int64_t bytes, WmfObjects *objects,
-                    const EmbeddedEmf *embedded)
+static bool WalkWmf(const uint8_t *mf, int64_t bytes, WmfWalk *w, const EmbeddedEmf *embedded)
 {
     int64_t at = 2 * (int64_t)Le16(mf + 2);
     while (at < bytes) {
@@ -480,7 +739,7 @@ static bool WalkWmf(const uint8_t *mf, int64_t bytes, WmfObjects *objects,
         if ((uint64_t)at >= embedded->end &&
             StartsPiece(mf, (uint64_t)bytes, (uint64_t)at) != PIECE_NO)
             return false;
-        if (!WmfRecordSound(mf + at, (uint64_t)words, objects))
+        if (!WmfRecordSound(mf + at, (uint64_t)words, (uint64_t)(bytes - at), w))
             return false;
         at += 2 * words;
     }
@@ -491,17 +750,18 @@ bool WmfRecordsSound(const uint8_t *mf, int64_t bytes)
 {
     if (bytes < 18)
         return false;
-    WmfObjects *objects = (WmfObjects *)malloc(sizeof(WmfObjects));
-    if (!objects)
+    WmfWalk *w = (WmfWalk *)malloc(sizeof(WmfWalk));
+    if (!w)
         return false;
-    InitObjects(objects, Le16(mf + 10));
+    InitObjects(&w->objects, Le16(mf + 10));
+    w->saves = 0;
     EmbeddedEmf embedded = {0, 0, 0};
     bool sound = AssembleEmbedded(mf, (uint64_t)bytes, &embedded) &&
-                 WalkWmf(mf, bytes, objects, &embedded);
+                 WalkWmf(mf, bytes, w, &embedded);
     if (sound && embedded.data)
         sound = EmfRecordsSound(embedded.data, embedded.size);
     free(embedded.data);
-    free(objects);
+    free(w);
     return sound;
 }
 
@@ -516,125 +776,215 @@ enum {
     EMR_SETTEXTJUSTIFICATION_ = 120
 };
 
-// The bytes of a record's fixed fields, which the player reads as a whole
-// (the record structures up to their first variable-length member).
-static uint32_t EmfFixedSize(uint32_t type)
+// How a record's handle index is used.
+enum {
+    H_NONE,
+    H_USE,     // looked up in the table; the player strips no stock bit
+    H_STOCK,   // a stock object (high bit set) or looked up in the table
+    H_WRITE    // a slot the player writes: never the metafile's own slot 0
+};
+
+// How a record's bitmap (four fields: header offset and size, pixel
+// offset and size, all from the record's start) is played.
+enum {
+    BM_NONE,
+    BM_WHEN_OFFSET,  // read only when the header offset is not 0
+    BM_AT_OFFSET,    // read at its offset whatever it is, 0 being the record's start
+    BM_REQUIRED,     // must be there
+    BM_SECTION,      // copied whole into a DIB section made from its header
+    BM_PACKED,       // header and pixels packed into one copy (a DIB brush)
+    BM_MONO,         // a monochrome brush, usage 2 meaning a bare device bitmap
+    BM_PATTERN_PEN   // required for a pattern pen, not read for any other
+};
+
+// What a record's fields ask beyond its fixed size.
+enum {
+    EC_NONE,
+    EC_ARRAY,        // a count at `countAt` of `item`-byte items right after it
+    EC_TWO_PARTS,    // counts at `countAt` and 4 later of bytes after the fixed fields
+    EC_HEADER,
+    EC_EOF,
+    EC_POLYPOLY,     // polygon counts at 32, then points of `item` bytes
+    EC_PALETTE,
+    EC_BRUSH,
+    EC_REGION,       // region data of the byte count at 24, after the fixed fields
+    EC_CLIP_REGION,
+    EC_FONT,
+    EC_TEXT,         // one text at 36 of `item`-byte characters
+    EC_POLYTEXT,
+    EC_SMALLTEXT,
+    EC_GRADIENT,
+    EC_SAVEDC,
+    EC_RESTOREDC
+};
+
+// One row per record type the player reads, as the platform's player reads
+// it: the bytes of its fixed fields, which it reads as a whole; where its
+// handle index is and how it is used; where its bitmap's four fields and
+// its colour usage are and how the bitmap is played (its raster operation
+// at 40 decides whether a source is read where one is named); the same for
+// a mask, which the player reads at its offset whatever it is; the count
+// that sizes an array; and the check of the rest. A type not listed is
+// skipped by the player and needs its 8 bytes only.
+struct EmfRule {
+    uint8_t type;
+    uint16_t fixed;
+    uint8_t handleAt, handleUse;
+    uint8_t bitmapAt, usageAt, bitmapMode;
+    uint8_t maskAt, maskUsageAt;
+    uint16_t countAt;
+    uint8_t item, check;
+};
+
+static const EmfRule kEmfRules[] = {
+    // type                     fixed handle      bitmap and usage    mask     count   check
+    {EMR_HEADER,                 88, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_HEADER},
+    {EMR_POLYBEZIER,             28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   24, 8, EC_ARRAY},
+    {EMR_POLYGON,                28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   24, 8, EC_ARRAY},
+    {EMR_POLYLINE,               28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   24, 8, EC_ARRAY},
+    {EMR_POLYBEZIERTO,           28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   24, 8, EC_ARRAY},
+    {EMR_POLYLINETO,             28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   24, 8, EC_ARRAY},
+    {EMR_POLYPOLYLINE,           32, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 8, EC_POLYPOLY},
+    {EMR_POLYPOLYGON,            32, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 8, EC_POLYPOLY},
+    {EMR_SETWINDOWEXTEX,         16, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETWINDOWORGEX,         16, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETVIEWPORTEXTEX,       16, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETVIEWPORTORGEX,       16, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETBRUSHORGEX,          16, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_EOF,                    20, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_EOF},
+    {EMR_SETPIXELV,              20, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETMAPPERFLAGS,         12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETMAPMODE,             12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETBKMODE,              12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETPOLYFILLMODE,        12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETROP2,                12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETSTRETCHBLTMODE,      12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETTEXTALIGN,           12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETCOLORADJUSTMENT,     32, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETTEXTCOLOR,           12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETBKCOLOR,             12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_OFFSETCLIPRGN,          16, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_MOVETOEX,               16, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETMETARGN,              8, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_EXCLUDECLIPRECT,        24, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_INTERSECTCLIPRECT,      24, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SCALEVIEWPORTEXTEX,     24, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SCALEWINDOWEXTEX,       24, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SAVEDC,                  8, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_SAVEDC},
+    {EMR_RESTOREDC,              12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_RESTOREDC},
+    {EMR_SETWORLDTRANSFORM,      32, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_MODIFYWORLDTRANSFORM,   36, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SELECTOBJECT,           12, 8, H_STOCK,  0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_CREATEPEN,              28, 8, H_WRITE,  0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_CREATEBRUSHINDIRECT,    24, 8, H_WRITE,  0, 0, BM_NONE,        0, 0,    0, 0, EC_BRUSH},
+    {EMR_DELETEOBJECT,           12, 8, H_WRITE,  0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_ANGLEARC,               28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_ELLIPSE,                24, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_RECTANGLE,              24, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_ROUNDRECT,              32, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_ARC,                    40, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_CHORD,                  40, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_PIE,                    40, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SELECTPALETTE,          12, 8, H_STOCK,  0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_CREATEPALETTE,          16, 8, H_WRITE,  0, 0, BM_NONE,        0, 0,    0, 0, EC_PALETTE},
+    {EMR_SETPALETTEENTRIES,      20, 8, H_USE,    0, 0, BM_NONE,        0, 0,   16, 4, EC_ARRAY},
+    {EMR_RESIZEPALETTE,          16, 8, H_USE,    0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_REALIZEPALETTE,          8, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_EXTFLOODFILL,           24, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_LINETO,                 16, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_ARCTO,                  40, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_POLYDRAW,               28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   24, 9, EC_ARRAY},
+    {EMR_SETARCDIRECTION,        12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETMITERLIMIT,          12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_BEGINPATH,               8, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_ENDPATH,                 8, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_CLOSEFIGURE,             8, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_FILLPATH,               24, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_STROKEANDFILLPATH,      24, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_STROKEPATH,             24, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_FLATTENPATH,             8, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_WIDENPATH,               8, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SELECTCLIPPATH,         12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_ABORTPATH,               8, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_GDICOMMENT,             12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    8, 1, EC_ARRAY},
+    {EMR_FILLRGN,                32, 28, H_USE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_REGION},
+    {EMR_FRAMERGN,               40, 28, H_USE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_REGION},
+    {EMR_INVERTRGN,              28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_REGION},
+    {EMR_PAINTRGN,               28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_REGION},
+    {EMR_EXTSELECTCLIPRGN,       16, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_CLIP_REGION},
+    {EMR_BITBLT,                100, 0, H_NONE,  84, 80, BM_WHEN_OFFSET, 0, 0,    0, 0, EC_NONE},
+    {EMR_STRETCHBLT,            108, 0, H_NONE,  84, 80, BM_WHEN_OFFSET, 0, 0,    0, 0, EC_NONE},
+    {EMR_MASKBLT,               128, 0, H_NONE,  84, 80, BM_AT_OFFSET, 112, 108,  0, 0, EC_NONE},
+    {EMR_PLGBLT,                140, 0, H_NONE,  96, 92, BM_REQUIRED,  124, 120,  0, 0, EC_NONE},
+    {EMR_SETDIBITSTODEVICE,      76, 0, H_NONE,  48, 64, BM_REQUIRED,    0, 0,    0, 0, EC_NONE},
+    {EMR_STRETCHDIBITS,          80, 0, H_NONE,  48, 64, BM_REQUIRED,    0, 0,    0, 0, EC_NONE},
+    {EMR_EXTCREATEFONTINDIRECTW,104, 8, H_WRITE,  0, 0, BM_NONE,        0, 0,    0, 0, EC_FONT},
+    {EMR_EXTTEXTOUTA,            76, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 1, EC_TEXT},
+    {EMR_EXTTEXTOUTW,            76, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 2, EC_TEXT},
+    {EMR_POLYBEZIER16,           28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   24, 4, EC_ARRAY},
+    {EMR_POLYGON16,              28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   24, 4, EC_ARRAY},
+    {EMR_POLYLINE16,             28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   24, 4, EC_ARRAY},
+    {EMR_POLYBEZIERTO16,         28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   24, 4, EC_ARRAY},
+    {EMR_POLYLINETO16,           28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   24, 4, EC_ARRAY},
+    {EMR_POLYPOLYLINE16,         32, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 4, EC_POLYPOLY},
+    {EMR_POLYPOLYGON16,          32, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 4, EC_POLYPOLY},
+    {EMR_POLYDRAW16,             28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   24, 5, EC_ARRAY},
+    {EMR_CREATEMONOBRUSH,        32, 8, H_WRITE, 16, 12, BM_MONO,       0, 0,    0, 0, EC_NONE},
+    {EMR_CREATEDIBPATTERNBRUSHPT,32, 8, H_WRITE, 16, 12, BM_PACKED,     0, 0,    0, 0, EC_NONE},
+    {EMR_EXTCREATEPEN,           52, 8, H_WRITE, 12, 40, BM_PATTERN_PEN, 0, 0,  48, 4, EC_ARRAY},
+    {EMR_POLYTEXTOUTA,           40, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 1, EC_POLYTEXT},
+    {EMR_POLYTEXTOUTW,           40, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 2, EC_POLYTEXT},
+    {EMR_SETICMMODE,             12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_CREATECOLORSPACE,      340, 8, H_WRITE,  0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETCOLORSPACE,          12, 8, H_USE,    0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_DELETECOLORSPACE,       12, 8, H_WRITE,  0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_GLSRECORD,              12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    8, 1, EC_ARRAY},
+    {EMR_GLSBOUNDEDRECORD,       28, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   24, 1, EC_ARRAY},
+    {EMR_PIXELFORMAT,            48, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_DRAWESCAPE_,            16, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   12, 1, EC_ARRAY},
+    {EMR_EXTESCAPE_,             16, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   12, 1, EC_ARRAY},
+    {EMR_SMALLTEXTOUT_,          36, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_SMALLTEXT},
+    {EMR_FORCEUFIMAPPING_,       16, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_NAMEDESCAPE_,           20, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   12, 0, EC_TWO_PARTS},
+    {EMR_COLORCORRECTPALETTE,    24, 8, H_USE,    0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_SETICMPROFILEA,         20, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   12, 0, EC_TWO_PARTS},
+    {EMR_SETICMPROFILEW,         20, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   12, 0, EC_TWO_PARTS},
+    {EMR_ALPHABLEND,            108, 0, H_NONE,  84, 80, BM_SECTION,    0, 0,    0, 0, EC_NONE},
+    {EMR_SETLAYOUT,              12, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_TRANSPARENTBLT,        108, 0, H_NONE,  84, 80, BM_REQUIRED,    0, 0,    0, 0, EC_NONE},
+    {EMR_GRADIENTFILL,           36, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_GRADIENT},
+    {EMR_SETTEXTJUSTIFICATION_,  16, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_COLORMATCHTOTARGETW,    24, 0, H_NONE,   0, 0, BM_NONE,        0, 0,   16, 0, EC_TWO_PARTS},
+    {EMR_CREATECOLORSPACEW,     608, 8, H_WRITE,  0, 0, BM_NONE,        0, 0,  604, 1, EC_ARRAY},
+};
+
+static const EmfRule *FindEmfRule(uint32_t type)
 {
-    switch (type) {
-    case EMR_SAVEDC: case EMR_REALIZEPALETTE: case EMR_SETMETARGN: case EMR_BEGINPATH:
-    case EMR_ENDPATH: case EMR_CLOSEFIGURE: case EMR_FLATTENPATH: case EMR_WIDENPATH:
-    case EMR_ABORTPATH:
-        return 8;
-    case EMR_SETMAPPERFLAGS: case EMR_SETMAPMODE: case EMR_SETBKMODE:
-    case EMR_SETPOLYFILLMODE: case EMR_SETROP2: case EMR_SETSTRETCHBLTMODE:
-    case EMR_SETTEXTALIGN: case EMR_SETTEXTCOLOR: case EMR_SETBKCOLOR: case EMR_RESTOREDC:
-    case EMR_SELECTOBJECT: case EMR_DELETEOBJECT: case EMR_SELECTPALETTE:
-    case EMR_SETARCDIRECTION: case EMR_SETMITERLIMIT: case EMR_SELECTCLIPPATH:
-    case EMR_SETICMMODE: case EMR_SETCOLORSPACE: case EMR_DELETECOLORSPACE:
-    case EMR_SETLAYOUT: case EMR_GDICOMMENT: case EMR_GLSRECORD:
-        return 12;
-    case EMR_SETWINDOWEXTEX: case EMR_SETWINDOWORGEX: case EMR_SETVIEWPORTEXTEX:
-    case EMR_SETVIEWPORTORGEX: case EMR_SETBRUSHORGEX: case EMR_OFFSETCLIPRGN:
-    case EMR_MOVETOEX: case EMR_LINETO: case EMR_RESIZEPALETTE: case EMR_CREATEPALETTE:
-    case EMR_EXTSELECTCLIPRGN: case EMR_DRAWESCAPE_: case EMR_EXTESCAPE_:
-    case EMR_FORCEUFIMAPPING_: case EMR_SETTEXTJUSTIFICATION_:
-        return 16;
-    case EMR_EOF: case EMR_SETPIXELV: case EMR_SETPALETTEENTRIES: case EMR_NAMEDESCAPE_:
-    case EMR_SETICMPROFILEA: case EMR_SETICMPROFILEW:
-        return 20;
-    case EMR_EXCLUDECLIPRECT: case EMR_INTERSECTCLIPRECT: case EMR_SCALEVIEWPORTEXTEX:
-    case EMR_SCALEWINDOWEXTEX: case EMR_CREATEBRUSHINDIRECT: case EMR_ELLIPSE:
-    case EMR_RECTANGLE: case EMR_EXTFLOODFILL: case EMR_FILLPATH: case EMR_STROKEANDFILLPATH:
-    case EMR_STROKEPATH: case EMR_COLORCORRECTPALETTE: case EMR_COLORMATCHTOTARGETW:
-        return 24;
-    case EMR_POLYBEZIER: case EMR_POLYGON: case EMR_POLYLINE: case EMR_POLYBEZIERTO:
-    case EMR_POLYLINETO: case EMR_POLYBEZIER16: case EMR_POLYGON16: case EMR_POLYLINE16:
-    case EMR_POLYBEZIERTO16: case EMR_POLYLINETO16: case EMR_POLYDRAW: case EMR_POLYDRAW16:
-    case EMR_CREATEPEN: case EMR_ANGLEARC: case EMR_INVERTRGN: case EMR_PAINTRGN:
-    case EMR_GLSBOUNDEDRECORD:
-        return 28;
-    case EMR_POLYPOLYLINE: case EMR_POLYPOLYGON: case EMR_POLYPOLYLINE16:
-    case EMR_POLYPOLYGON16: case EMR_SETCOLORADJUSTMENT: case EMR_SETWORLDTRANSFORM:
-    case EMR_ROUNDRECT: case EMR_FILLRGN: case EMR_CREATEMONOBRUSH:
-    case EMR_CREATEDIBPATTERNBRUSHPT:
-        return 32;
-    case EMR_MODIFYWORLDTRANSFORM: case EMR_SMALLTEXTOUT_: case EMR_GRADIENTFILL:
-        return 36;
-    case EMR_ARC: case EMR_CHORD: case EMR_PIE: case EMR_ARCTO: case EMR_FRAMERGN:
-    case EMR_POLYTEXTOUTA: case EMR_POLYTEXTOUTW:
-        return 40;
-    case EMR_PIXELFORMAT:
-        return 48;
-    case EMR_EXTCREATEPEN:
-        return 52;
-    case EMR_SETDIBITSTODEVICE: case EMR_EXTTEXTOUTA: case EMR_EXTTEXTOUTW:
-        return 76;
-    case EMR_STRETCHDIBITS:
-        return 80;
-    case EMR_HEADER:
-        return 88;
-    case EMR_BITBLT:
-        return 100;
-    case EMR_EXTCREATEFONTINDIRECTW:
-        return 104;   // the handle and a LOGFONTW
-    case EMR_STRETCHBLT: case EMR_ALPHABLEND: case EMR_TRANSPARENTBLT:
-        return 108;
-    case EMR_MASKBLT:
-        return 128;
-    case EMR_PLGBLT:
-        return 140;
-    case EMR_CREATECOLORSPACE:
-        return 340;
-    case EMR_CREATECOLORSPACEW:
-        return 608;
+    for (const EmfRule &r : kEmfRules)
+        if (r.type == type)
+            return &r;
+    return 0;
+}
+
+static bool HandleFits(uint32_t index, int use, uint32_t handles)
+{
+    switch (use) {
+    case H_USE:
+        return index < handles;
+    case H_STOCK:
+        return (index & 0x80000000) || index < handles;
+    case H_WRITE:
+        return index != 0 && index < handles;
     default:
-        return 8;
+        return true;
     }
 }
 
-// A handle index the player looks up: a stock object (high bit set) or a
-// slot of the header's table.
-static bool UsesHandle(uint32_t index, uint32_t handles)
-{
-    return (index & 0x80000000) || index < handles;
-}
-
-// A slot the player writes: never the metafile's own slot 0, never a stock
-// object, inside the table.
-static bool WritesHandle(uint32_t index, uint32_t handles)
-{
-    return index != 0 && index < handles;
-}
-
-// How a record's bitmap is played: it may have none, it must have one, or
-// the player packs header and pixels into one copy (a DIB pattern brush).
-enum { BITMAP_OPTIONAL, BITMAP_REQUIRED, BITMAP_PACKED };
-
-// A bitmap whose header and pixels are given by offset and size from the
-// start of the record, in the four fields at `at`. Where the record can do
-// without one, the player takes a header offset of 0 to say there is none,
-// and any other offset to say there is one, whatever the sizes say.
-static bool EmfBitmapFits(const uint8_t *rec, uint32_t size, uint32_t at, uint32_t usage,
-                          int mode, uint64_t lines)
-{
-    uint64_t infoAt = Le32(rec + at), infoBytes = Le32(rec + at + 4);
-    uint64_t bitsAt = Le32(rec + at + 8), bitsBytes = Le32(rec + at + 12);
-    if (infoAt + infoBytes > size || bitsAt + bitsBytes > size)
-        return false;
-    if (mode == BITMAP_OPTIONAL && infoAt == 0)
-        return true;
-    DibNeeds n;
-    if (!DibSizes(rec + infoAt, infoBytes, usage, lines, &n) || n.info > infoBytes ||
-        n.bits > bitsBytes || infoAt + n.reach > size)
-        return false;
-    return mode != BITMAP_PACKED ||
-           (n.reach <= infoBytes + bitsBytes && n.skip + n.bits <= infoBytes + bitsBytes);
-}
-
 // A monochrome brush recorded with usage 2 has a header of its size and
-// depth alone: the player makes a device bitmap of its width, height,
-// planes and bit count from the pixels (see DeviceBitmapBytes).
-static bool MonoBrushFits(const uint8_t *rec, uint32_t size)
+// depth alone: the platform's player makes a device bitmap of its width,
+// height, planes and bit count from the pixels (see DeviceBitmapBytes),
+// where rows of 32-bit words are meant, so both must fit.
+static bool BareMonoBrushFits(const uint8_t *rec, uint32_t size)
 {
     uint64_t infoAt = Le32(rec + 16), infoBytes = Le32(rec + 20);
     uint64_t bitsAt = Le32(rec + 24), bitsBytes = Le32(rec + 28), bytes = 0;
@@ -642,14 +992,91 @@ static bool MonoBrushFits(const uint8_t *rec, uint32_t size)
         return false;
     const uint8_t *h = rec + infoAt;
     int64_t width = (int32_t)Le32(h + 4), height = (int32_t)Le32(h + 8);
-    return DeviceBitmapBytes(width < 0 ? -width : width, height < 0 ? -height : height,
-                             Le16(h + 12), Le16(h + 14), &bytes) &&
-           bytes <= bitsBytes;
+    uint64_t w = width < 0 ? (uint64_t)-width : (uint64_t)width;
+    uint64_t rows = height < 0 ? (uint64_t)-height : (uint64_t)height;
+    return DeviceBitmapBytes(w, rows, Le16(h + 12), Le16(h + 14), &bytes) && bytes <= bitsBytes &&
+           rows * ((w + 31) / 32 * 4) <= bitsBytes;
 }
 
-// One EMRTEXT at `at`: its string and its spacing, which the player reads
-// wherever the offset points, an offset of 0 being the record's start.
-static bool EmrTextFits(const uint8_t *rec, uint32_t size, uint32_t at, uint64_t charBytes)
+// One bitmap of a record: its four fields at `at`, its colour usage, how
+// it is played, and the rows read (SetDIBitsToDevice reads only its scan
+// count). `left` bytes of the metafile lie from the record's start on: a
+// colour table that a player may read for usage 2 although none is
+// declared (see DibNeeds) must lie inside the metafile, everything the
+// header declares inside the record.
+static bool EmfBitmapFits(const uint8_t *rec, uint32_t size, uint64_t left, uint32_t at,
+                          uint32_t usage, int mode, uint64_t lines)
+{
+    uint64_t infoAt = Le32(rec + at), infoBytes = Le32(rec + at + 4);
+    uint64_t bitsAt = Le32(rec + at + 8), bitsBytes = Le32(rec + at + 12);
+    if (infoAt + infoBytes > size || bitsAt + bitsBytes > size)
+        return false;
+    DibTaken taken;
+    if (infoAt == 0 && mode == BM_WHEN_OFFSET)
+        return true;
+    // At offset 0 the record's own first fields make the header the
+    // player reads, which GDI's maskless records leave one it refuses.
+    if (infoAt == 0 && mode == BM_AT_OFFSET && !PlayerTakesDib(rec, size, usage, true, &taken))
+        return true;
+    DibNeeds n;
+    if (!DibSizes(rec + infoAt, infoBytes, usage, lines, &n) || n.info > infoBytes ||
+        n.bits > bitsBytes || n.reach > left - infoAt)
+        return false;
+    switch (mode) {
+    case BM_PACKED:
+        return n.reach <= infoBytes + bitsBytes && n.skip + n.bits <= infoBytes + bitsBytes;
+    case BM_SECTION:
+        // The pixels are copied whole into a section of the header's size,
+        // or to nowhere when the section is refused; GDI records RGB ones.
+        return usage == DIB_RGB_COLORS &&
+               PlayerTakesDib(rec + infoAt, infoBytes, usage, false, &taken) &&
+               taken.planes == 1 && bitsBytes <= taken.image;
+    default:
+        return true;
+    }
+}
+
+// The bitmap of a record by its row: for a blit whose raster operation
+// reads the source, the bitmap must be there.
+static bool RuleBitmapFits(const EmfRule *r, const uint8_t *rec, uint32_t size, uint64_t left)
+{
+    uint32_t usage = Le32(rec + r->usageAt);
+    int mode = r->bitmapMode;
+    uint64_t lines = r->type == EMR_SETDIBITSTODEVICE ? Le32(rec + 72) : kAllLines;
+    if (mode == BM_WHEN_OFFSET || mode == BM_AT_OFFSET) {
+        // A quaternary operation keeps the background's in the high byte.
+        uint32_t rop = Le32(rec + 40);
+        if (RopUsesSource(rop) || RopUsesSource((rop >> 8) & 0xFF0000))
+            mode = BM_REQUIRED;
+    } else if (mode == BM_MONO) {
+        if (usage == kDibPalIndices)
+            return BareMonoBrushFits(rec, size);
+        // The player compares the first two colours with black and white
+        // for a 1-bit header, whatever the usage.
+        uint64_t infoAt = Le32(rec + 16);
+        bool core = infoAt + 4 <= size && Le32(rec + infoAt) == 12;
+        if (infoAt + (core ? 12 + 6 : 40 + 8) > left)
+            return false;
+        mode = BM_REQUIRED;
+    } else if (mode == BM_PATTERN_PEN) {
+        // A pattern pen's usage is where a plain pen keeps its colour. The
+        // platform's player hands the hatch field over as the pattern: a
+        // memory handle or a pointer for the DIB styles, so it must be 0.
+        uint32_t style = Le32(rec + 36);
+        if (!PatternInHatch(style))
+            return true;
+        if ((style == BS_DIBPATTERN || style == BS_DIBPATTERNPT) && Le32(rec + 44) != 0)
+            return false;
+        mode = BM_REQUIRED;
+    }
+    return EmfBitmapFits(rec, size, left, r->bitmapAt, usage, mode, lines);
+}
+
+// One EMRTEXT at `at`: its string and its spacing. A player that reads
+// spacing at an offset of 0 reads it from the record's start, which must
+// then lie inside the metafile; another reads none then.
+static bool EmrTextFits(const uint8_t *rec, uint32_t size, uint64_t left, uint32_t at,
+                        uint64_t charBytes)
 {
     uint64_t chars = Le32(rec + at + 8), stringAt = Le32(rec + at + 12);
     uint64_t options = Le32(rec + at + 16), spacingAt = Le32(rec + at + 36);
@@ -658,20 +1085,16 @@ static bool EmrTextFits(const uint8_t *rec, uint32_t size, uint32_t at, uint64_t
     if (stringAt + chars * charBytes > size)
         return false;
     uint64_t spacing = chars * 4 * (options & ETO_PDY ? 2 : 1);
-    return spacingAt + spacing <= size;
+    return spacingAt == 0 ? spacing <= left : spacingAt + spacing <= size;
 }
 
 // Region data of the byte count at `countAt`, starting at `at`: a header
-// and its rectangles. Only a clip region may be empty (the default clip).
-static bool EmfRegionFits(const uint8_t *rec, uint32_t size, uint32_t countAt, uint32_t at,
-                          bool mayBeEmpty)
+// and its rectangles, which the platform's player reads from after the
+// 32-byte header whatever sizes the header states.
+static bool EmfRegionFits(const uint8_t *rec, uint32_t size, uint32_t countAt, uint32_t at)
 {
     uint64_t bytes = Le32(rec + countAt);
-    if (at + bytes > size)
-        return false;
-    if (bytes == 0)
-        return mayBeEmpty;
-    if (bytes < 32)
+    if (at + bytes > size || bytes < 32)
         return false;
     uint64_t header = Le32(rec + at), rects = Le32(rec + at + 8);
     if (header < 32)
@@ -679,11 +1102,16 @@ static bool EmfRegionFits(const uint8_t *rec, uint32_t size, uint32_t countAt, u
     return header + rects * 16 <= bytes;
 }
 
-// Points after `at`: a count at `countAt` of `pointBytes` each.
-static bool EmfPointsFit(const uint8_t *rec, uint32_t size, uint64_t countAt,
-                         uint64_t pointBytes)
+// A clip region may be empty (the default clip). The platform's player
+// reads a region after 16 bytes whenever the record has room for its
+// header, whatever the byte count says.
+static bool ClipRegionFits(const uint8_t *rec, uint32_t size)
 {
-    return countAt + 4 + Le32(rec + countAt) * pointBytes <= size;
+    if (Le32(rec + 8) != 0 && !EmfRegionFits(rec, size, 8, 16))
+        return false;
+    if (size < 20 + 32 || Le32(rec + 16) < 32)
+        return true;
+    return 48 + (uint64_t)Le32(rec + 24) * 16 <= size;
 }
 
 // Polygon counts, then the points; the counts must not ask for more points
@@ -723,142 +1151,102 @@ static bool EmfFontFits(const uint8_t *rec, uint32_t size)
     return axes <= MM_MAX_NUMAXES && vectorAt + 8 + 4 * axes <= size;
 }
 
+// The header: its description and pixel format inside it, a handle table
+// of at least the metafile's own slot (the player writes slot 0), and the
+// reference device's size in pixels and millimetres, which scale every
+// coordinate the player draws.
 static bool EmfHeaderFits(const uint8_t *rec, uint32_t size)
 {
     uint64_t chars = Le32(rec + 60), textAt = Le32(rec + 64);
     if (chars && textAt + 2 * chars > size)
         return false;
+    if (Le16(rec + 56) == 0)
+        return false;
+    for (uint32_t at = 72; at < 88; at += 4)
+        if ((int32_t)Le32(rec + at) <= 0)
+            return false;
     if (size < 96)   // no pixel format fields
         return true;
     uint64_t formatBytes = Le32(rec + 88), formatAt = Le32(rec + 92);
     return formatBytes == 0 || formatAt + formatBytes <= size;
 }
 
-static bool EmfRecordSound(const uint8_t *rec, uint32_t size, uint32_t handles)
+// The end record's palette must lie inside it; GDI copies it from there.
+static bool EofPaletteFits(const uint8_t *rec, uint32_t size)
 {
-    uint32_t type = Le32(rec);
-    if (size < EmfFixedSize(type))
-        return false;
-    switch (type) {
-    case EMR_HEADER:
+    uint64_t entries = Le32(rec + 8), offset = Le32(rec + 12);
+    return entries == 0 || offset + 4 * entries <= size;
+}
+
+static bool EmfCheckFits(const EmfRule *r, const uint8_t *rec, uint32_t size, uint64_t left,
+                         uint64_t *saves)
+{
+    switch (r->check) {
+    case EC_ARRAY:
+        return r->countAt + 4 + (uint64_t)Le32(rec + r->countAt) * r->item <= size;
+    case EC_TWO_PARTS:
+        return r->fixed + (uint64_t)Le32(rec + r->countAt) + Le32(rec + r->countAt + 4) <= size;
+    case EC_HEADER:
         return EmfHeaderFits(rec, size);
-    case EMR_POLYBEZIER: case EMR_POLYGON: case EMR_POLYLINE: case EMR_POLYBEZIERTO:
-    case EMR_POLYLINETO:
-        return EmfPointsFit(rec, size, 24, 8);
-    case EMR_POLYBEZIER16: case EMR_POLYGON16: case EMR_POLYLINE16: case EMR_POLYBEZIERTO16:
-    case EMR_POLYLINETO16:
-        return EmfPointsFit(rec, size, 24, 4);
-    case EMR_POLYDRAW:
-        return EmfPointsFit(rec, size, 24, 9);   // a point and a type byte
-    case EMR_POLYDRAW16:
-        return EmfPointsFit(rec, size, 24, 5);
-    case EMR_POLYPOLYLINE: case EMR_POLYPOLYGON:
-        return EmfPolyPolyFits(rec, size, 8);
-    case EMR_POLYPOLYLINE16: case EMR_POLYPOLYGON16:
-        return EmfPolyPolyFits(rec, size, 4);
-    case EMR_SELECTOBJECT: case EMR_SELECTPALETTE: case EMR_RESIZEPALETTE:
-    case EMR_SETCOLORSPACE: case EMR_COLORCORRECTPALETTE:
-        return UsesHandle(Le32(rec + 8), handles);
-    case EMR_SETPALETTEENTRIES:
-        return UsesHandle(Le32(rec + 8), handles) && EmfPointsFit(rec, size, 16, 4);
-    case EMR_DELETEOBJECT: case EMR_DELETECOLORSPACE: case EMR_CREATEPEN:
-    case EMR_CREATEBRUSHINDIRECT: case EMR_CREATECOLORSPACE:
-        return WritesHandle(Le32(rec + 8), handles);
-    case EMR_CREATECOLORSPACEW:
-        return WritesHandle(Le32(rec + 8), handles) &&
-               EmfFixedSize(type) + (uint64_t)Le32(rec + EmfFixedSize(type) - 4) <= size;
-    case EMR_EXTCREATEFONTINDIRECTW:
-        return WritesHandle(Le32(rec + 8), handles) && EmfFontFits(rec, size);
-    case EMR_CREATEPALETTE:
-        return WritesHandle(Le32(rec + 8), handles) && 16 + 4 * (uint64_t)Le16(rec + 14) <= size;
-    case EMR_CREATEMONOBRUSH:
-        return WritesHandle(Le32(rec + 8), handles) &&
-               (Le32(rec + 12) == kDibPalIndices
-                    ? MonoBrushFits(rec, size)
-                    : EmfBitmapFits(rec, size, 16, Le32(rec + 12), BITMAP_REQUIRED, kAllLines));
-    case EMR_CREATEDIBPATTERNBRUSHPT:
-        return WritesHandle(Le32(rec + 8), handles) &&
-               EmfBitmapFits(rec, size, 16, Le32(rec + 12), BITMAP_PACKED, kAllLines);
-    case EMR_EXTCREATEPEN: {
-        // A pattern pen's usage is where a plain pen keeps its colour.
-        uint32_t style = Le32(rec + 36);
-        bool pattern = style == BS_PATTERN || style == BS_DIBPATTERN ||
-                       style == BS_DIBPATTERNPT || style == BS_PATTERN8X8 ||
-                       style == BS_DIBPATTERN8X8;
-        return WritesHandle(Le32(rec + 8), handles) && EmfPointsFit(rec, size, 48, 4) &&
-               EmfBitmapFits(rec, size, 12, Le32(rec + 40),
-                             pattern ? BITMAP_REQUIRED : BITMAP_OPTIONAL, kAllLines);
-    }
-    case EMR_FILLRGN:
-    case EMR_FRAMERGN:
-        return UsesHandle(Le32(rec + 28), handles) &&
-               EmfRegionFits(rec, size, 24, EmfFixedSize(type), false);
-    case EMR_INVERTRGN: case EMR_PAINTRGN:
-        return EmfRegionFits(rec, size, 24, 28, false);
-    case EMR_EXTSELECTCLIPRGN:
-        return EmfRegionFits(rec, size, 8, 16, true);
-    case EMR_BITBLT: case EMR_STRETCHBLT:
-        return EmfBitmapFits(rec, size, 84, Le32(rec + 80),
-                             RopUsesSource(Le32(rec + 40)) ? BITMAP_REQUIRED : BITMAP_OPTIONAL,
-                             kAllLines);
-    case EMR_ALPHABLEND: case EMR_TRANSPARENTBLT:
-        return EmfBitmapFits(rec, size, 84, Le32(rec + 80), BITMAP_REQUIRED, kAllLines);
-    case EMR_MASKBLT: {
-        // A quaternary operation: the foreground in bits 16-23, the
-        // background in the high byte.
-        uint32_t rop = Le32(rec + 40);
-        bool source = RopUsesSource(rop) || RopUsesSource((rop >> 8) & 0xFF0000);
-        return EmfBitmapFits(rec, size, 84, Le32(rec + 80),
-                             source ? BITMAP_REQUIRED : BITMAP_OPTIONAL, kAllLines) &&
-               EmfBitmapFits(rec, size, 112, Le32(rec + 108), BITMAP_OPTIONAL, kAllLines);
-    }
-    case EMR_PLGBLT:
-        return EmfBitmapFits(rec, size, 96, Le32(rec + 92), BITMAP_REQUIRED, kAllLines) &&
-               EmfBitmapFits(rec, size, 124, Le32(rec + 120), BITMAP_OPTIONAL, kAllLines);
-    case EMR_SETDIBITSTODEVICE:
-        return EmfBitmapFits(rec, size, 48, Le32(rec + 64), BITMAP_REQUIRED, Le32(rec + 72));
-    case EMR_STRETCHDIBITS:
-        return EmfBitmapFits(rec, size, 48, Le32(rec + 64), BITMAP_REQUIRED, kAllLines);
-    case EMR_EXTTEXTOUTA: case EMR_EXTTEXTOUTW:
-        return EmrTextFits(rec, size, 36, type == EMR_EXTTEXTOUTW ? 2 : 1);
-    case EMR_POLYTEXTOUTA: case EMR_POLYTEXTOUTW: {
+    case EC_EOF:
+        return EofPaletteFits(rec, size);
+    case EC_POLYPOLY:
+        return EmfPolyPolyFits(rec, size, r->item);
+    case EC_PALETTE:
+        return 16 + 4 * (uint64_t)Le16(rec + 14) <= size;
+    case EC_BRUSH:
+        return !PatternInHatch(Le32(rec + 12));
+    case EC_REGION:
+        return EmfRegionFits(rec, size, 24, r->fixed);
+    case EC_CLIP_REGION:
+        return ClipRegionFits(rec, size);
+    case EC_FONT:
+        return EmfFontFits(rec, size);
+    case EC_TEXT:
+        return EmrTextFits(rec, size, left, 36, r->item);
+    case EC_POLYTEXT: {
         uint64_t strings = Le32(rec + 36);
         if (40 + 40 * strings > size)
             return false;
         for (uint32_t i = 0; i < strings; i++)
-            if (!EmrTextFits(rec, size, 40 + 40 * i, type == EMR_POLYTEXTOUTW ? 2 : 1))
+            if (!EmrTextFits(rec, size, left, 40 + 40 * i, r->item))
                 return false;
         return true;
     }
-    case EMR_SMALLTEXTOUT_: {
+    case EC_SMALLTEXT: {
         uint64_t chars = Le32(rec + 16), options = Le32(rec + 20);
-        uint64_t at = 36 + (options & 0x100 ? 0 : 16);   // ETO_NO_RECT
+        uint64_t at = 36 + (options & 0x100 ? 0 : 16);               // ETO_NO_RECT
         return at + chars * (options & 0x200 ? 1 : 2) <= size;       // ETO_SMALL_CHARS
     }
-    case EMR_GDICOMMENT: case EMR_GLSRECORD:
-        return 12 + (uint64_t)Le32(rec + 8) <= size;
-    case EMR_GLSBOUNDEDRECORD:
-        return 28 + (uint64_t)Le32(rec + 24) <= size;
-    case EMR_DRAWESCAPE_: case EMR_EXTESCAPE_:
-        return 16 + (uint64_t)Le32(rec + 12) <= size;
-    case EMR_NAMEDESCAPE_: case EMR_SETICMPROFILEA: case EMR_SETICMPROFILEW:
-        return 20 + (uint64_t)Le32(rec + 12) + Le32(rec + 16) <= size;   // two counted parts
-    case EMR_COLORMATCHTOTARGETW:
-        return 24 + (uint64_t)Le32(rec + 16) + Le32(rec + 20) <= size;
-    case EMR_GRADIENTFILL:
+    case EC_GRADIENT:
         return EmfGradientFits(rec, size);
+    case EC_SAVEDC:
+        ++*saves;
+        return true;
+    case EC_RESTOREDC:
+        return RestoreFits((int32_t)Le32(rec + 8), saves);
     default:
         return true;
     }
 }
 
-// The end record's palette must lie inside it; GDI copies it from there.
-static bool EofPaletteFits(const uint8_t *rec, uint32_t size)
+static bool EmfRecordSound(const uint8_t *rec, uint32_t size, uint64_t left, uint32_t handles,
+                           uint64_t *saves)
 {
-    if (size < 20)
+    const EmfRule *r = FindEmfRule(Le32(rec));
+    if (!r)
+        return true;
+    if (size < r->fixed)
         return false;
-    uint64_t entries = Le32(rec + 8), offset = Le32(rec + 12);
-    return entries == 0 || offset + 4 * entries <= size;
+    if (r->handleUse != H_NONE && !HandleFits(Le32(rec + r->handleAt), r->handleUse, handles))
+        return false;
+    if (r->bitmapMode != BM_NONE && !RuleBitmapFits(r, rec, size, left))
+        return false;
+    if (r->maskAt &&
+        !EmfBitmapFits(rec, size, left, r->maskAt, Le32(rec + r->maskUsageAt), BM_AT_OFFSET,
+                       kAllLines))
+        return false;
+    return EmfCheckFits(r, rec, size, left, saves);
 }
 
 // Every record, header first, is at least 8 bytes, a multiple of 4 and
@@ -868,10 +1256,11 @@ static bool EofPaletteFits(const uint8_t *rec, uint32_t size)
 // be the metafile's own (an embedded one is handed over at its piece sum).
 bool EmfRecordsSound(const uint8_t *emf, uint32_t bytes)
 {
-    if (bytes < EmfFixedSize(EMR_HEADER) || Le32(emf) != EMR_HEADER ||
-        Le32(emf + 40) != ENHMETA_SIGNATURE || Le32(emf + 48) != bytes)
+    if (bytes < 88 || Le32(emf) != EMR_HEADER || Le32(emf + 40) != ENHMETA_SIGNATURE ||
+        Le32(emf + 48) != bytes)
         return false;
     uint32_t handles = Le16(emf + 56);
+    uint64_t saves = 0;
     uint32_t at = 0;
     while (at < bytes) {
         if (bytes - at < 8)
@@ -879,9 +1268,7 @@ bool EmfRecordsSound(const uint8_t *emf, uint32_t bytes)
         uint32_t size = Le32(emf + at + 4);
         if (size < 8 || size % 4 || size > bytes - at)
             return false;
-        bool sound = Le32(emf + at) == EMR_EOF ? EofPaletteFits(emf + at, size)
-                                               : EmfRecordSound(emf + at, size, handles);
-        if (!sound)
+        if (!EmfRecordSound(emf + at, size, bytes - at, handles, &saves))
             return false;
         at += size;
     }

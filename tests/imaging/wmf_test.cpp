@@ -957,6 +957,145 @@ TEST(MetafileRecords, WhatThePlayerReadsBeyondTheFieldsIsJudged)
     ExpectSamePixels(decoded, direct, "a monochrome brush one row high");
 }
 
+// A picture GDI records with a MaskBlt: a 16 x 16 blue source, and a mask
+// one row high when `maskRows` is 1, none when it is 0.
+static Bytes RecordMaskBlt(int maskRows)
+{
+    HDC dc = BeginEmf();
+    HDC screen = GetDC(0);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, 16, 16);
+    ReleaseDC(0, screen);
+    HGDIOBJ old = SelectObject(mem, bitmap);
+    Fill(mem, 0, 0, 16, 16, kBlue);
+    static const WORD row[1] = {0x5555};
+    HBITMAP mask = maskRows ? CreateBitmap(16, 1, 1, 1, row) : 0;
+    MaskBlt(dc, 10, 10, 16, 1, mem, 0, 0, mask, 0, 0, MAKEROP4(SRCCOPY, PATCOPY));
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    DeleteObject(bitmap);
+    if (mask)
+        DeleteObject(mask);
+    return EndEmf(dc, kRichW, kRichH);
+}
+
+// Each case reads a field where the platform's player reads it and not
+// where the format's documents put it, or was refused though GDI writes it.
+TEST(MetafileRecords, FieldsAreJudgedWhereThePlayerReadsThem)
+{
+    Bytes wmf = RecordRichWmf();
+    uint16_t objects = Le16(At(wmf, 10));
+    Bytes palette = WmfRecord(META_CREATEPALETTE, {0x300, 1, 0, 0});
+    // The player takes the palette from the second word, the flag from the first.
+    ExpectRefused(RichWmf(BareWmf(1, palette + WmfRecord(META_SELECTPALETTE, {0, 0x7F00}))),
+                  "a palette index in the second word");
+    // Height, width, brush, region: the handles are the last two.
+    ExpectRefused(RichWmf(WithWmfRecords(wmf, WmfRecord(META_FRAMEREGION, {1, 1, 0x7F00, 0x7F00}))),
+                  "frame handles past the table");
+    ExpectAccepted(RichWmf(WithWmfRecords(wmf, WmfRecord(META_FRAMEREGION, {200, 200, 0, 0}))),
+                   "a frame 200 units wide");
+    // A brush whose hatch is taken as a pointer to a packed DIB.
+    ExpectRefused(RichWmf(BareWmf(1, WmfRecord(META_CREATEBRUSHINDIRECT,
+                                               {BS_DIBPATTERNPT, 0, 0, 0x1000}))),
+                  "a 16-bit DIB pattern pointer");
+    // A Bitmap16 blit whose own header fits while the player's words ask
+    // for 64 x 64 bytes: xDest 64, type 64, height 1 as planes, row 8 as depth.
+    Bytes blit = WmfRecord(META_BITBLT, {SRCCOPY & 0xFFFF, SRCCOPY >> 16, 0, 0, 1, 1, 0, 64,
+                                         64, 1, 1, 8, 0x0101, 0});
+    ExpectRefused(RichWmf(BareWmf(0, blit)), "a blit sized by the player's words");
+    // A restore goes back only through the saves made so far.
+    Bytes save = WmfRecord(META_SAVEDC, {});
+    ExpectAccepted(RichWmf(BareWmf(0, save + WmfRecord(META_RESTOREDC, {0xFFFF}))), "one back");
+    ExpectRefused(RichWmf(BareWmf(0, save + WmfRecord(META_RESTOREDC, {0xFFFE}))), "two back");
+    ASSERT_GT(objects, 0);
+
+    Bytes emf = Emf100x50(), twoSlots = emf;
+    Put16(At(twoSlots, 56), 2);
+    Bytes none = emf;
+    Put16(At(none, 56), 0);
+    ExpectRefused(none, "a handle table without the metafile's own slot");
+    ExpectRefused(WithEmfRecords(emf, EmfRecord(EMR_RESTOREDC, {0x80000000}), 1), "-2^31");
+    ExpectRefused(WithEmfRecords(emf, EmfRecord(EMR_RESTOREDC, {1}), 1), "level 1 unsaved");
+    ExpectAccepted(WithEmfRecords(emf, EmfRecord(EMR_SAVEDC, {}) +
+                                           EmfRecord(EMR_RESTOREDC, {0xFFFFFFFF}), 2),
+                   "a save restored");
+    // Only selections strip the stock bit; a palette's entries are set in a slot.
+    ExpectRefused(WithEmfRecords(twoSlots, EmfRecord(EMR_SETPALETTEENTRIES,
+                                                     {0x80000000 | DEFAULT_PALETTE, 0, 0}), 1),
+                  "entries of a stock palette");
+    ExpectRefused(WithEmfRecords(twoSlots, EmfRecord(EMR_CREATEBRUSHINDIRECT,
+                                                     {1, BS_DIBPATTERNPT, 0, 0x00401000}), 1),
+                  "a DIB pattern pointer");
+    // A clip region of no stated size is still read when the record holds a header.
+    Bytes clip = EmfRecord(EMR_EXTSELECTCLIPRGN, {0, RGN_COPY, 32, 1, 1000, 0, 0, 0, 0, 0, 0, 0});
+    ExpectRefused(WithEmfRecords(emf, clip, 1), "1,000 rectangles read past the record");
+    // A solid pen reads no bitmap, wherever its offsets point.
+    Bytes pen = EmfRecord(EMR_EXTCREATEPEN, {1, 52, 0, 52, 0, PS_GEOMETRIC, 2, BS_SOLID,
+                                             0xFF, 0, 0});
+    ExpectAccepted(WithEmfRecords(twoSlots, pen, 1), "a solid pen with offsets at its end");
+    // Spacing at offset 0 is read by none of the players; one that did would
+    // read it from the record's start, which must stay inside the metafile.
+    Bytes text(76 + 120, '\0');
+    Put32(At(text, 0), EMR_EXTTEXTOUTW);
+    Put32(At(text, 4), (uint32_t)text.size());
+    Put32(At(text, 32), GM_COMPATIBLE);
+    Put32(At(text, 44), 60);    // characters
+    Put32(At(text, 48), 76);    // the string after the fields
+    for (int i = 0; i < 60; i++)
+        text[76 + 2 * i] = 'A' + i % 26;
+    Bytes early = emf;
+    early.insert(Le32(At(emf, 4)), text);
+    Put32(At(early, 48), (uint32_t)early.size());
+    Put32(At(early, 52), Le32(At(early, 52)) + 1);
+    ExpectAccepted(early, "60 characters without spacing");
+    ExpectRefused(WithEmfRecords(emf, text, 1), "spacing from its start past the metafile");
+
+    // Alpha blends are copied whole into a DIB section made from the header.
+    Bytes alpha(108 + 40 + 4, '\0');
+    Put32(At(alpha, 0), EMR_ALPHABLEND);
+    Put32(At(alpha, 4), (uint32_t)alpha.size());
+    Put32(At(alpha, 40), 0xFF0000);   // constant alpha 255
+    Put32(At(alpha, 84), 108);
+    Put32(At(alpha, 88), 40);
+    Put32(At(alpha, 92), 148);
+    Put32(At(alpha, 96), 4);
+    BITMAPINFOHEADER one = {40, 1, 1, 1, 32, BI_RGB, 4, 0, 0, 0, 0};
+    memcpy(&alpha[108], &one, 40);
+    Bytes usage2 = alpha;
+    Put32(At(usage2, 80), 2);
+    ExpectRefused(WithEmfRecords(emf, usage2, 1), "a section the platform refuses");
+    Bytes long1 = alpha + Bytes(1 << 20, '\0');
+    Put32(At(long1, 4), (uint32_t)long1.size());
+    Put32(At(long1, 96), 4 + (1 << 20));
+    ExpectRefused(WithEmfRecords(emf, long1, 1), "1 MiB into a 1 x 1 section");
+    ExpectAccepted(WithEmfRecords(emf, alpha, 1), "1 x 1 into 1 x 1");
+
+    // A mask at offset 0 is read from the record's start: there GDI's own
+    // maskless record leaves a header the player refuses, and these bounds
+    // one it takes, of the record's width, 200,000 rows and 32 bits.
+    Bytes maskless = RecordMaskBlt(0), thin = RecordMaskBlt(1);
+    size_t mask = First(EmfRecords(maskless, EMR_MASKBLT));
+    ASSERT_NE(mask, 0u);
+    EXPECT_EQ(Le32(At(maskless, mask + 112)), 0u);
+    ExpectAccepted(maskless, "GDI's maskless MaskBlt");
+    Bytes hostile(128, '\0');
+    Put32(At(hostile, 0), EMR_MASKBLT);
+    Put32(At(hostile, 4), 128);
+    Put32(At(hostile, 8), 200000);
+    Put32(At(hostile, 12), 0x00200001);
+    Put32(At(hostile, 40), MAKEROP4(PATCOPY, PATCOPY));
+    ExpectRefused(WithEmfRecords(emf, hostile, 1), "a header made of the bounds");
+    // GDI's one-row mask: usage 2, a 40-byte header, 4 bytes of pixels.
+    mask = First(EmfRecords(thin, EMR_MASKBLT));
+    ASSERT_NE(mask, 0u);
+    EXPECT_EQ(Le32(At(thin, mask + 108)), 2u);
+    EXPECT_EQ(Le32(At(thin, mask + 124)), 4u);
+    CDibImage decoded, direct;
+    ASSERT_TRUE(DecodeAt(decoded, thin)) << decoded.GetLastError();
+    PlayDirect(direct, SetEnhMetaFileBits((UINT)thin.size(), (const BYTE *)thin.data()));
+    ExpectSamePixels(decoded, direct, "a one-row mask");
+}
+
 // ---- Escape, encode, dispatch
 
 TEST(WmfCodec, EscapeStopsAtTheSizeOrCancels)
