@@ -25,8 +25,8 @@ static const uint32_t kDibPalIndices = 2;
 
 // `avail` bytes are readable at `p`; colour entries are 2-byte palette
 // indices for DIB_PAL_COLORS, none for DIB_PAL_INDICES (but see DibNeeds)
-// and RGB values otherwise. `lines` caps the rows read (SetDIBitsToDevice
-// reads only its scan count). A header GDI could not size (unknown header
+// and RGB values otherwise. `lines` caps the rows of a bottom-up bitmap
+// (SetDIBitsToDevice reads only its scan count of those). A header GDI could not size (unknown header
 // size, depth or compression) is refused.
 static bool DibSizes(const uint8_t *p, uint64_t avail, uint32_t usage, uint64_t lines,
                      DibNeeds *n)
@@ -70,8 +70,9 @@ static bool DibSizes(const uint8_t *p, uint64_t avail, uint32_t usage, uint64_t 
         n->reach = headerSize + masks + entries * (headerSize == 12 ? 3 : 4);
         n->skip = headerSize + masks + entries * 2;
     }
+    // A top-down bitmap is copied whole whatever the scan count.
     uint64_t rows = height < 0 ? (uint64_t)-height : (uint64_t)height;
-    if (rows > lines)
+    if (height > 0 && rows > lines)
         rows = lines;
     switch (compression) {
     case BI_RGB:
