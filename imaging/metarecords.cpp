@@ -807,6 +807,7 @@ enum {
     EC_EOF,
     EC_POLYPOLY,     // polygon counts at 32, then points of `item` bytes
     EC_PALETTE,
+    EC_RESIZE,
     EC_BRUSH,
     EC_REGION,       // region data of the byte count at 24, after the fixed fields
     EC_CLIP_REGION,
@@ -889,7 +890,7 @@ static const EmfRule kEmfRules[] = {
     {EMR_SELECTPALETTE,          12, 8, H_STOCK,  0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
     {EMR_CREATEPALETTE,          16, 8, H_WRITE,  0, 0, BM_NONE,        0, 0,    0, 0, EC_PALETTE},
     {EMR_SETPALETTEENTRIES,      20, 8, H_USE,    0, 0, BM_NONE,        0, 0,   16, 4, EC_ARRAY},
-    {EMR_RESIZEPALETTE,          16, 8, H_USE,    0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
+    {EMR_RESIZEPALETTE,          16, 8, H_USE,    0, 0, BM_NONE,        0, 0,    0, 0, EC_RESIZE},
     {EMR_REALIZEPALETTE,          8, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
     {EMR_EXTFLOODFILL,           24, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
     {EMR_LINETO,                 16, 0, H_NONE,   0, 0, BM_NONE,        0, 0,    0, 0, EC_NONE},
@@ -1195,6 +1196,10 @@ static bool EmfCheckFits(const EmfRule *r, const uint8_t *rec, uint32_t size, ui
         return EmfPolyPolyFits(rec, size, r->item);
     case EC_PALETTE:
         return 16 + 4 * (uint64_t)Le16(rec + 14) <= size;
+    case EC_RESIZE:
+        // As many entries as a logical palette counts: the platform sizes
+        // the new table in 32 bits.
+        return Le32(rec + 12) <= 0xFFFF;
     case EC_BRUSH:
         return !PatternInHatch(Le32(rec + 12));
     case EC_REGION:

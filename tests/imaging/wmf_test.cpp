@@ -1026,6 +1026,16 @@ TEST(MetafileRecords, FieldsAreJudgedWhereThePlayerReadsThem)
     ExpectRefused(WithEmfRecords(twoSlots, EmfRecord(EMR_CREATEBRUSHINDIRECT,
                                                      {1, BS_DIBPATTERNPT, 0, 0x00401000}), 1),
                   "a DIB pattern pointer");
+    // The platform sizes a resized palette in 32 bits: 2^31 entries wrap to none.
+    ExpectRefused(WithEmfRecords(twoSlots, EmfRecord(EMR_RESIZEPALETTE, {1, 0x80000000}), 1),
+                  "a palette of 2^31 entries");
+    // A top-down DIB is copied whole whatever the scan count: 64 rows, 1 there.
+    Bytes topDown = EmfRecord(EMR_SETDIBITSTODEVICE, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 76, 40,
+                                                      116, 4, 0, 0, 1});
+    BITMAPINFOHEADER rows = {40, 1, -64, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    topDown += Bytes((const char *)&rows, 40) + Bytes(4, '\0');
+    Put32(At(topDown, 4), (uint32_t)topDown.size());
+    ExpectRefused(WithEmfRecords(emf, topDown, 1), "a top-down DIB of one scan");
     // A clip region of no stated size is still read when the record holds a header.
     Bytes clip = EmfRecord(EMR_EXTSELECTCLIPRGN, {0, RGN_COPY, 32, 1, 1000, 0, 0, 0, 0, 0, 0, 0});
     ExpectRefused(WithEmfRecords(emf, clip, 1), "1,000 rectangles read past the record");
