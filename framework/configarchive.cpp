@@ -538,6 +538,24 @@ static bool RemoveLink(const wchar_t *path)
     return DeleteFileW(path) != 0;
 }
 
+static bool RemoveLinkA(const char *path)
+{
+    wchar_t wide[MAX_TEXT];
+    return MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_TEXT) && RemoveLink(wide);
+}
+
+// A file of the delete set goes to the Recycle Bin, a link as a link: the
+// shell would recycle what a link leads to (Wine moves the target to the
+// trash), which lies outside the data folder. A link that cannot be removed
+// without touching its target stays.
+static void DiscardFile(const char *file)
+{
+    if (IsLinkEntry(file, GetFileAttributesA(file)))
+        RemoveLinkA(file);
+    else
+        SendToRecycleBin(file);
+}
+
 // Removes the folder with everything below it, however deep: an import cut
 // short, or an older version's, may have left paths longer than MAX_PATH,
 // which no MAX_PATH scan can list. Walked with the wide API in its long-path
@@ -576,7 +594,9 @@ static bool RemoveFolderTree(const char *folder)
             path[level->length] = L'\\';
             wcscpy(path + level->length + 1, entry.cFileName);
             DWORD attributes = entry.dwFileAttributes;
-            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            // Wine lists a link to a file as a plain file: deleted, it
+            // would take the target.
+            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsLinkEntryW(path, attributes)) {
                 RemoveLink(path);
             } else {
                 SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
@@ -633,8 +653,26 @@ static bool UnpackToStaging(ZipHandle *zip, int identityIndex, const char *stagi
     return true;
 }
 
+// Whether some staged folder would be made or filled in the data folder
+// through a link there: the files would land where the link leads.
+static bool StagedFoldersMeetLink(const char *staging)
+{
+    CDirScanner scanner;
+    scanner.SetRoot(staging, "%s", "*.*");
+    for (int i = 0; i < scanner.folders.count; i++) {
+        char folder[MAX_TEXT];
+        snprintf(folder, sizeof folder, "%s\\%s", gApp.dataFolder,
+                 scanner.RelativePath(scanner.folders.data[i]));
+        if (PathPassesLink(gApp.dataFolder, folder))
+            return true;
+    }
+    return false;
+}
+
 // Moves the staged files to the same relative paths in the data folder;
-// the number that could not be moved.
+// the number that could not be moved. Nothing is made or moved through a
+// link in the data folder (checked before, and again here, as the folder
+// may have changed since); a file that is a link is replaced as the link.
 static int PlaceStagedFiles(const char *staging)
 {
     CDirScanner scanner;
@@ -644,13 +682,26 @@ static int PlaceStagedFiles(const char *staging)
         char folder[MAX_TEXT];
         snprintf(folder, sizeof folder, "%s\\%s", gApp.dataFolder,
                  scanner.RelativePath(scanner.folders.data[i]));
-        CreateFolderPath(folder, false);
+        if (!PathPassesLink(gApp.dataFolder, folder))
+            CreateFolderPath(folder, false);
     }
     for (int i = 0; i < scanner.files.count; i++) {
-        char target[MAX_TEXT];
+        char target[MAX_TEXT], folder[MAX_TEXT];
         snprintf(target, sizeof target, "%s\\%s", gApp.dataFolder,
                  scanner.RelativePath(scanner.files.data[i]));
-        SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
+        CopyText(folder, target, MAX_TEXT);
+        *strrchr(folder, '\\') = 0;
+        if (PathPassesLink(gApp.dataFolder, folder)) {
+            failures++;
+            continue;
+        }
+        // By path the system follows a link: its target's attributes would
+        // change. The move replaces a link that stays, never its target.
+        DWORD was = GetFileAttributesA(target);
+        if (was != INVALID_FILE_ATTRIBUTES && IsLinkEntry(target, was))
+            RemoveLinkA(target);
+        else
+            SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
         if (!MoveFileExA(scanner.files.data[i], target, MOVEFILE_REPLACE_EXISTING))
             failures++;
     }
@@ -669,10 +720,14 @@ static int ImportOpenArchive(ZipHandle *zip, const char *path, const char *stagi
     // Listed before the staging folder exists, so it is never in the set.
     CGrowArray<PathText> doomed;
     CollectDeleteSet(keepList, path, &doomed);
-    int result = IMPORT_BAD_ENTRY;
-    if (UnpackToStaging(zip, identityIndex, staging)) {
+    int result;
+    if (!UnpackToStaging(zip, identityIndex, staging)) {
+        result = IMPORT_BAD_ENTRY;
+    } else if (StagedFoldersMeetLink(staging)) {
+        result = IMPORT_UNSAFE_NAME;   // refused before anything is recycled
+    } else {
         for (int i = 0; i < doomed.count; i++)
-            SendToRecycleBin(doomed.data[i]);
+            DiscardFile(doomed.data[i]);
         result = PlaceStagedFiles(staging) ? IMPORT_NOT_ALL_PLACED : IMPORT_DONE;
     }
     doomed.RemoveAll();

@@ -55,7 +55,8 @@ enum {
     IMPORT_DONE = 0,
     IMPORT_NOT_AN_ARCHIVE = 1,
     IMPORT_NO_IDENTITY = 2,
-    IMPORT_UNSAFE_NAME = 3,      // an entry would land outside the data folder
+    IMPORT_UNSAFE_NAME = 3,      // an entry would land outside the data folder, by its
+                                 // name or through a link in the data folder
     IMPORT_BAD_ENTRY = 4,        // an entry could not be unpacked, or would lie too deep
     IMPORT_NOT_ALL_PLACED = 5,   // unpacked, but some file could not be moved in
 };

@@ -1,8 +1,10 @@
-// Folder enumeration: one pattern in one folder, and the recursive scan by masks.
+// Folder enumeration: one pattern in one folder, the recursive scan by masks,
+// and the tests that tell a link from the place it leads to.
 #include "framework/filefind.h"
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "framework/application.h"
@@ -144,6 +146,124 @@ bool CFileFind::IsDots() const
     return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
 
+// ---- links ----
+
+enum { FINAL_PATH_SIZE = 32768 };   // the wide API's longest path and its NUL
+
+static HANDLE OpenForAttributes(const wchar_t *path, DWORD flags)
+{
+    return CreateFileW(path, FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | flags, 0);
+}
+
+// The path the system reached the opened entry by, every link on the way
+// resolved; false when it cannot tell.
+static bool FinalPath(HANDLE handle, wchar_t *out)
+{
+    DWORD length = GetFinalPathNameByHandleW(handle, out, FINAL_PATH_SIZE,
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    return length > 0 && length < FINAL_PATH_SIZE;
+}
+
+// Whether the opened entry lies where its path says: its final path is its
+// folder's final path and its own name. Only a link leads elsewhere; no
+// answer (false) when a final path cannot be had.
+static bool LeadsElsewhere(const wchar_t *path, HANDLE entry)
+{
+    const wchar_t *slash = wcsrchr(path, L'\\');
+    if (!slash || !slash[1])
+        return false;
+    wchar_t *own = (wchar_t *)malloc(FINAL_PATH_SIZE * sizeof(wchar_t));
+    wchar_t *folder = (wchar_t *)malloc((FINAL_PATH_SIZE + 2) * sizeof(wchar_t));
+    bool elsewhere = false;
+    if (own && folder && FinalPath(entry, own)) {
+        size_t length = (size_t)(slash - path);
+        memcpy(folder, path, length * sizeof(wchar_t));
+        if (length > 0 && path[length - 1] == L':')
+            folder[length++] = L'\\';   // "C:" alone is that drive's current folder
+        folder[length] = 0;
+        // The folder followed: a link above the entry (the data folder
+        // itself may be one) is resolved in the entry's final path too.
+        HANDLE parent = OpenForAttributes(folder, 0);
+        if (parent != INVALID_HANDLE_VALUE) {
+            if (FinalPath(parent, folder)) {
+                size_t used = wcslen(folder);
+                if (used > 0 && folder[used - 1] != L'\\')
+                    folder[used++] = L'\\';
+                folder[used] = 0;
+                if (used + wcslen(slash + 1) < FINAL_PATH_SIZE) {
+                    wcscat(folder, slash + 1);
+                    elsewhere = CompareStringOrdinal(own, -1, folder, -1, TRUE) != CSTR_EQUAL;
+                }
+            }
+            CloseHandle(parent);
+        }
+    }
+    free(folder);
+    free(own);
+    return elsewhere;
+}
+
+bool IsLinkEntryW(const wchar_t *path, DWORD listed)
+{
+    bool listedAsLink = listed != INVALID_FILE_ATTRIBUTES && (listed & FILE_ATTRIBUTE_REPARSE_POINT);
+    HANDLE entry = OpenForAttributes(path, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (entry == INVALID_HANDLE_VALUE)
+        return listedAsLink;
+    bool link = listedAsLink;
+    FILE_ATTRIBUTE_TAG_INFO own;
+    if (GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &own, sizeof own) &&
+        (own.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        // Reparse points that are no links (cloud placeholders, deduplicated
+        // files) hold their data where they are.
+        link = IsReparseTagNameSurrogate(own.ReparseTag) != 0;
+    else if (!listedAsLink)
+        link = LeadsElsewhere(path, entry);
+    CloseHandle(entry);
+    return link;
+}
+
+bool IsLinkEntry(const char *path, DWORD listed)
+{
+    wchar_t wide[2 * PATH_SIZE];
+    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, 2 * PATH_SIZE))
+        return listed != INVALID_FILE_ATTRIBUTES && (listed & FILE_ATTRIBUTE_REPARSE_POINT);
+    return IsLinkEntryW(wide, listed);
+}
+
+bool PathPassesLink(const char *root, const char *path)
+{
+    size_t rootLength = strlen(root);
+    while (rootLength > 1 && root[rootLength - 1] == '\\')
+        rootLength--;
+    size_t length = strlen(path);
+    if (length >= PATH_SIZE || _strnicmp(path, root, rootLength) != 0 ||
+        (path[rootLength] != 0 && path[rootLength] != '\\'))
+        return true;
+    char part[PATH_SIZE];
+    memcpy(part, path, length + 1);
+    for (size_t i = rootLength + 1, start = i; i <= length; i++) {
+        if (part[i] != '\\' && part[i] != 0)
+            continue;
+        if (i == start) {   // an empty part (a doubled or trailing "\\") names no entry
+            start = i + 1;
+            continue;
+        }
+        start = i + 1;
+        char kept = part[i];
+        part[i] = 0;
+        DWORD attributes = GetFileAttributesA(part);
+        // What does not exist yet holds no link; what is made there is real.
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return false;
+        if (IsLinkEntry(part, attributes))
+            return true;
+        part[i] = kept;
+    }
+    return false;
+}
+
 // ---- CDirScanner ----
 
 CDirScanner::CDirScanner() : separator(';')
@@ -207,7 +327,9 @@ const char *CDirScanner::RelativePath(const char *fullPath) const
 }
 
 // Depth first, in the order the system returns the entries. A path that would
-// not fit is left out: cut, it would name some other folder.
+// not fit is left out: cut, it would name some other folder. A link is not
+// entered: what it leads to is not below the root, and callers delete and
+// replace what they list.
 void CDirScanner::CollectFolders(const char *parent)
 {
     char search[PATH_SIZE];
@@ -220,7 +342,8 @@ void CDirScanner::CollectFolders(const char *parent)
         if (!find.IsFolder() || find.IsDots())
             continue;
         PathText child;
-        if (!FormatPath(child, "%s\\%s", parent, find.GetFileName()))
+        if (!FormatPath(child, "%s\\%s", parent, find.GetFileName()) ||
+            IsLinkEntry(child, find.entry.dwFileAttributes))
             continue;
         if (IndexOfPath(&folders, child) < 0 && folders.Add(child) < 0)
             continue;

@@ -2,6 +2,9 @@
 // one pattern; CDirScanner collects every sub-folder below a root and every
 // file matching any of a ";"-separated list of masks, as full paths.
 // Every path is at most 259 characters: longer ones are cut, never overrun.
+// A link (junction, symbolic link, mount point) is an entry of its folder:
+// the scanner never descends through one, and the link tests below let
+// callers that write or delete treat one as itself, never as its target.
 #pragma once
 
 #include <stdarg.h>
@@ -46,6 +49,20 @@ private:
     void StorePattern(const char *text);
     bool StartSearch();
 };
+
+// Whether the entry at path is a link: a junction, symbolic link or mount
+// point (a name-surrogate reparse point), or an entry that its folder's
+// listing showed as a reparse point but whose own handle does not (the
+// system followed it, as Wine does), or one whose handle leads to some
+// other place than its folder and its name (Wine shows a link to a file
+// as a plain file). listed: the attributes the listing showed for it, or
+// INVALID_FILE_ATTRIBUTES. False when the system tells nothing either way.
+bool IsLinkEntry(const char *path, DWORD listed);
+bool IsLinkEntryW(const wchar_t *path, DWORD listed);
+// Whether some part of path below root, the last part too, exists and is a
+// link: writing there would write through it. Also true for a path not
+// below root, which no check can vouch for.
+bool PathPassesLink(const char *root, const char *path);
 
 enum { SCANNER_MASKS_SIZE = 2600 };
 

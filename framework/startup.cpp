@@ -181,6 +181,12 @@ void CopyFirstRunFiles(const char *source, const char *target)
         char destination[MAX_TEXT];
         snprintf(destination, sizeof destination, "%s\\%s", target,
                  scanner.RelativePath(scanner.files.data[i]));
+        // Never into the folder a link in the data folder leads to.
+        char folder[MAX_TEXT];
+        CopyText(folder, destination, MAX_TEXT);
+        *strrchr(folder, '\\') = 0;
+        if (PathPassesLink(target, folder))
+            continue;
         CopyFileA(scanner.files.data[i], destination, TRUE);
     }
 }

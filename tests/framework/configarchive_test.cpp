@@ -789,6 +789,102 @@ TEST_F(Archive, LinksInTheStagingFolderAreRemovedNeverFollowed)
     RemoveTree(root);
 }
 
+// Links inside the data folder are entries of it, never ways out of it.
+// The host makes them (Wine makes none): "Profiles" leads to a folder
+// outside holding main.vtp and other.txt, "shared.rgc" to a file in another
+// folder outside, and later a link to a file there is left in the staging
+// folder of an import cut short. Wine shows a link to a folder as a reparse point but
+// follows it through every handle, and shows a link to a file as a plain
+// file, which it recycles or deletes by deleting the target.
+TEST_F(Archive, LinksInTheDataFolderNeverReachOutside)
+{
+    std::string root = HostFolder("vt-arc-datalinks-" + std::to_string(GetCurrentProcessId()));
+    std::string outside = root + "\\outside", elsewhere = root + "\\elsewhere", report;
+    data = root + "\\data";
+    CopyText(gApp.dataFolder, data.c_str(), MAX_TEXT);
+    CreateDirectoryA(outside.c_str(), 0);
+    CreateDirectoryA(elsewhere.c_str(), 0);
+    CreateDirectoryA(data.c_str(), 0);
+    CreateDirectoryA((data + "\\Paths").c_str(), 0);
+    WriteWhole(outside + "\\main.vtp", "outside profile");
+    WriteWhole(outside + "\\other.txt", "outside other");
+    WriteWhole(elsewhere + "\\shared.rgc", "outside shared");
+    WriteWhole(elsewhere + "\\stale.rgc", "outside stale");
+    SetFileAttributesA((elsewhere + "\\shared.rgc").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    WriteWhole(data + "\\(QRF)App.rgc", "app record");
+    WriteWhole(data + "\\Paths\\tour.vtc", "camera path");
+    WriteWhole(data + "\\notes.txt", "not configuration");
+    int made = RunHostScript(root, "ln -s \"$PWD/outside\" data/Profiles && "
+                                   "ln -s \"$PWD/elsewhere/shared.rgc\" data/shared.rgc && echo made", &report);
+    VT_REQUIRE_OR_SKIP(made == 0 && report.find("made") != std::string::npos,
+                       "the host cannot make the links (Wine makes none): " + report);
+    DWORD sharedWas = GetFileAttributesA((elsewhere + "\\shared.rgc").c_str());
+    auto untouched = [&](const std::string &after) {
+        std::string names;
+        WalkTree(outside, [&](const std::string &name, bool) { names += name + ";"; });
+        WalkTree(elsewhere, [&](const std::string &name, bool) { names += name + ";"; });
+        EXPECT_EQ(names, "main.vtp;other.txt;shared.rgc;stale.rgc;") << after;
+        EXPECT_EQ(ReadWhole(outside + "\\main.vtp"), "outside profile") << after;
+        EXPECT_EQ(ReadWhole(outside + "\\other.txt"), "outside other") << after;
+        EXPECT_EQ(ReadWhole(elsewhere + "\\shared.rgc"), "outside shared") << after;
+        EXPECT_EQ(GetFileAttributesA((elsewhere + "\\shared.rgc").c_str()), sharedWas) << after;
+        EXPECT_EQ(ReadWhole(elsewhere + "\\stale.rgc"), "outside stale") << after;
+        DWORD link = GetFileAttributesA((data + "\\Profiles").c_str());
+        EXPECT_TRUE(link != INVALID_FILE_ATTRIBUTES && (link & FILE_ATTRIBUTE_REPARSE_POINT)) << after;
+    };
+    std::string staging = Pending() + ".import";
+
+    // An ordinary archive with a profile would place it through the link:
+    // refused before anything is recycled.
+    WriteWhole(Pending(), StoredZip({{kProduct, Identity()},
+                                     {"Profiles/main.vtp", "archive profile"},
+                                     {"(QRF)App.rgc", "archive app"}}));
+    EXPECT_EQ(IMPORT_UNSAFE_NAME, ImportConfigArchive(Pending().c_str()));
+    untouched("profile through the link");
+    EXPECT_EQ(ReadWhole(data + "\\(QRF)App.rgc"), "app record");
+    EXPECT_EQ(ReadWhole(data + "\\notes.txt"), "not configuration");
+    EXPECT_FALSE(Exists(staging));
+
+    // One that places nothing there recycles the data folder's own files and
+    // nothing the links lead to; the folder link stays, an entry of its own.
+    WriteWhole(Pending(), StoredZip({{kProduct, Identity("*.vtc")}, {"new.rgc", "new"}}));
+    EXPECT_EQ(IMPORT_DONE, ImportConfigArchive(Pending().c_str()));
+    untouched("nothing through the link");
+    EXPECT_FALSE(Exists(data + "\\notes.txt"));
+    EXPECT_FALSE(Exists(data + "\\(QRF)App.rgc"));
+    EXPECT_EQ(ReadWhole(data + "\\Paths\\tour.vtc"), "camera path");
+    EXPECT_EQ(ReadWhole(data + "\\new.rgc"), "new");
+
+    // A file placed where a link to a file is (Wine could not remove it)
+    // replaces the link: the target keeps its contents and attributes.
+    WriteWhole(Pending(), StoredZip({{kProduct, Identity("*.vtc")}, {"shared.rgc", "archive shared"}}));
+    EXPECT_EQ(IMPORT_DONE, ImportConfigArchive(Pending().c_str()));
+    untouched("over a link to a file");
+    EXPECT_EQ(ReadWhole(data + "\\shared.rgc"), "archive shared");
+
+    // A link to a file left in the staging folder goes as a link, or stays
+    // and refuses the import.
+    made = RunHostScript(root, "mkdir 'data/" + std::string(kProduct) + ".KestrovaConfig.import' && "
+                               "ln -s \"$PWD/elsewhere/stale.rgc\" 'data/" + kProduct +
+                               ".KestrovaConfig.import/stale.rgc' && echo made", &report);
+    ASSERT_TRUE(made == 0 && report.find("made") != std::string::npos) << report;
+    WriteWhole(Pending(), StoredZip({{kProduct, Identity("*.vtc")}, {"new.rgc", "newer"}}));
+    int result = ImportConfigArchive(Pending().c_str());
+    untouched("link left in the staging folder");
+    if (Exists(staging + "\\stale.rgc")) {   // stayed, as under Wine
+        EXPECT_EQ(result, IMPORT_BAD_ENTRY);
+        EXPECT_FALSE(Exists(data + "\\new.rgc"));
+        EXPECT_EQ(ReadWhole(data + "\\shared.rgc"), "archive shared");
+    } else {
+        EXPECT_EQ(result, IMPORT_DONE);
+        EXPECT_EQ(ReadWhole(data + "\\new.rgc"), "newer");
+    }
+
+    RunHostScript(root, "rm -f data/Profiles data/shared.rgc 'data/" + std::string(kProduct) +
+                            ".KestrovaConfig.import/stale.rgc'", &report);
+    RemoveTree(root);
+}
+
 // ---------------------------------------------------------------- reset
 
 TEST_F(Archive, ResetWritesIdentityOnlyAndImportEmptiesTheFolder)

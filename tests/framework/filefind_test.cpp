@@ -148,3 +148,59 @@ TEST_F(FileFind, EmptyMiddleMaskEndsTheListAndARescanSearchesOnlyTheRoot)
     EXPECT_EQ(scanner.Scan(true), 3);      // a fresh scan finds them all
 }
 
+
+// A link is an entry of its folder, never a way below it. The host makes
+// the links (Wine makes none), in a folder below the working folder that it
+// sees through Z:. Wine shows the link to a folder as a reparse point and
+// the link to a file as a plain file whose handle leads elsewhere.
+TEST(FileFindLinks, ScannerDoesNotDescendLinksAndTheLinkTestsSeeThem)
+{
+    char here[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, here);
+    std::string top = std::string(here) + "\\vt-ff-links-" + std::to_string(GetCurrentProcessId());
+    std::string in = top + "\\in", report;
+    RemoveTree(top);
+    for (const char *folder : {"", "\\in", "\\in\\real", "\\out"})
+        CreateDirectoryA((top + folder).c_str(), 0);
+    for (const char *file : {"\\in\\real\\a.rgc", "\\out\\b.rgc", "\\out\\c.rgc"})
+        WriteWhole(top + file, "x");
+    int made = RunHostScript(top, "ln -s \"$PWD/out\" in/dirlink && "
+                                  "ln -s \"$PWD/out/c.rgc\" in/filelink.rgc && echo made", &report);
+    VT_REQUIRE_OR_SKIP(made == 0 && report.find("made") != std::string::npos,
+                       "the host cannot make the links (Wine makes none): " + report);
+
+    CDirScanner scanner;
+    EXPECT_EQ(scanner.SetRoot(in.c_str(), "*.rgc"), 2);
+    std::vector<std::string> files;
+    for (int i = 0; i < scanner.files.count; i++)
+        files.push_back(scanner.RelativePath(scanner.files.data[i]));
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"filelink.rgc", "real\\a.rgc"}))
+        << "the link to a file is listed as an entry, nothing below the folder link";
+    ASSERT_EQ(scanner.folders.count, 2);
+    EXPECT_EQ(std::string(scanner.folders.data[1]), in + "\\real");
+
+    auto linkTest = [](const std::string &path) {
+        return IsLinkEntry(path.c_str(), GetFileAttributesA(path.c_str()));
+    };
+    EXPECT_TRUE(linkTest(in + "\\dirlink"));
+    EXPECT_TRUE(linkTest(in + "\\filelink.rgc"));
+    EXPECT_FALSE(linkTest(in + "\\real"));
+    EXPECT_FALSE(linkTest(in + "\\real\\a.rgc"));
+    EXPECT_FALSE(linkTest(top + "\\out\\c.rgc"));
+    EXPECT_FALSE(linkTest(in + "\\none")) << "what does not exist is no link";
+
+    EXPECT_TRUE(PathPassesLink(in.c_str(), (in + "\\dirlink\\new\\x.vtp").c_str()));
+    EXPECT_TRUE(PathPassesLink(in.c_str(), (in + "\\dirlink").c_str()));
+    EXPECT_TRUE(PathPassesLink(in.c_str(), (in + "\\filelink.rgc").c_str()));
+    EXPECT_FALSE(PathPassesLink(in.c_str(), (in + "\\real\\new\\x.vtp").c_str()));
+    EXPECT_FALSE(PathPassesLink((in + "\\").c_str(), (in + "\\real\\\\a.rgc").c_str()));
+    EXPECT_FALSE(PathPassesLink(in.c_str(), in.c_str()));
+    EXPECT_FALSE(PathPassesLink((in + "\\dirlink").c_str(), (in + "\\dirlink\\b.rgc").c_str()))
+        << "the root itself may be a link";
+    EXPECT_TRUE(PathPassesLink(in.c_str(), (top + "\\out\\b.rgc").c_str())) << "not below the root";
+    EXPECT_TRUE(PathPassesLink(in.c_str(), (in + "x\\a.rgc").c_str())) << "not below the root";
+
+    RunHostScript(top, "rm -f in/dirlink in/filelink.rgc", &report);
+    RemoveTree(top);
+}

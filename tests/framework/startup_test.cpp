@@ -313,6 +313,30 @@ TEST(StartupPieces, FirstRunFilesNeverOverwriteAndMakeNoFolders)
     EXPECT_EQ(ReadWhole(data + "\\made\\deep.txt"), "deep");
 }
 
+// A link in the data folder is no way out of it: first-run files for the
+// folder it names are not copied to where it leads. The host makes the link
+// (Wine makes none), below the working folder that it sees through Z:.
+TEST(StartupPieces, FirstRunFilesGoNowhereThroughALink)
+{
+    char here[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, here);
+    std::string base = std::string(here) + "\\vt-start-link-" + std::to_string(GetCurrentProcessId());
+    std::string init = base + "\\Init", data = base + "\\data", report;
+    RemoveTree(base);
+    for (const char *folder : {"", "\\Init", "\\Init\\Profiles", "\\data", "\\outside"})
+        CreateDirectoryA((base + folder).c_str(), 0);
+    WriteWhole(init + "\\top.txt", "top");
+    WriteWhole(init + "\\Profiles\\default.vtp", "first run");
+    int made = RunHostScript(base, "ln -s \"$PWD/outside\" data/Profiles && echo made", &report);
+    VT_REQUIRE_OR_SKIP(made == 0 && report.find("made") != std::string::npos,
+                       "the host cannot make the link (Wine makes none): " + report);
+    CopyFirstRunFiles(init.c_str(), data.c_str());
+    EXPECT_EQ(ReadWhole(data + "\\top.txt"), "top");
+    EXPECT_FALSE(Exists(base + "\\outside\\default.vtp"));
+    RunHostScript(base, "rm -f data/Profiles", &report);
+    RemoveTree(base);
+}
+
 // ---------------------------------------------------------------- starts
 
 TEST(Startup, MakesDataFolderAndWritesCommandRecord)
