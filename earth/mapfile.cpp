@@ -36,8 +36,9 @@ int64_t MapImageBytes(int64_t width, int64_t height, int bytes)
 int64_t MapFileSize(const MapTrailer *t)
 {
     // Readers hand the flags on as a non-negative int (-1 is their failure),
-    // so a map with bit 31 set could be built but never opened.
-    if (t->flags & 0x80000000u)
+    // so a map with bit 31 set could be built but never opened; nor could
+    // one of kind 0, which no reader takes.
+    if ((t->flags & 0x80000000u) || (t->flags & MAP_KIND_MASK) == 0)
         return -1;
     int64_t image = MapImageBytes(t->width, t->height, MapBytesPerPixel(t->flags));
     return image < 0 ? -1 : image * MapImageCount(t->flags) + MAP_TRAILER_BYTES;

@@ -278,6 +278,7 @@ TEST(MapConvert, CraftedHeadersCreateNothing)
         {"map-room", 2, 64, 64, 4, 28},                        // 256 tiles, room for far fewer
         {"map-narrow", 1, 3, 8, 4, 24},                        // unchanged: tiles wider than it
         {"map-flag31", 0x80000002u, 8, 4, 4, 39},              // was a map no reader opens
+        {"map-kind0", 0x10, 8, 4, 4, 39},                      // was a 1-byte map no reader takes
     };
     for (const auto &c : cases) {
         std::string folder = FreshTempFolder(c.tag), vtd;
