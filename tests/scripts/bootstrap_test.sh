@@ -37,6 +37,11 @@ for case in "foreign emulate" "failing broken" "missing broken"; do
     check "probe $case" "${case#* }" "$(emu_decide "$st" "$out")"
 done
 check "probe says why" "wine: could not load kernel32.dll" "$(emu_probe "$tmp/failing")"
+# A probe that does not answer is stopped at its time limit.
+printf '#!/bin/sh\nsleep 30\n' > "$tmp/hanging"
+chmod +x "$tmp/hanging"
+out=$(EMU_PROBE_SECONDS=1 emu_probe "$tmp/hanging" --version); st=$?
+check "probe hung" hung "$(emu_decide "$st" "$out")"
 check "i386 header" "yes no no" "$(for f in i386 foreign failing; do
     emu_is_i386 "$tmp/$f" && echo yes || echo no; done | xargs)"
 
@@ -69,15 +74,29 @@ qemu-user-static not-installed
 qemu-user installed 1:7.2+dfsg-7+deb12u18+b3' | xargs)"
 check "no conflicts" "" "$(emu_conflicts '')"
 
-# The undo takes back what this run made and leaves what it found.
+# The undo takes back what this run made and leaves what it found; with
+# the sources file gone, apt forgets trixie's indexes.
 emu_binfmt=$tmp/binfmt; mkdir "$emu_binfmt"; : > "$emu_binfmt/$EMU_BINFMT"
 touch "$tmp/made.sources" "$tmp/found.pin"
 apt-get() { echo "$*" >> "$tmp/apt"; }
+emu_sources=$tmp/made.sources
 emu_made="binfmt package $tmp/made.sources"
 emu_undo 2>/dev/null
 check "undo handler" -1 "$(cat "$emu_binfmt/$EMU_BINFMT")"
-check "undo package" "remove -y -q qemu-user" "$(cat "$tmp/apt")"
+check "undo package" "remove -y -q qemu-user update -q" "$(xargs < "$tmp/apt")"
 check "undo files" "found.pin" "$(cd "$tmp" && ls -- *.sources *.pin 2>/dev/null)"
+
+# An older run's pin is brought up to date before the first apt call.
+emu_pin=$tmp/old.pin; emu_sources=$tmp/old.sources
+printf 'Package: *\nPin: release n=trixie\nPin-Priority: 1\n' > "$emu_pin"
+emu_sources_text > "$emu_sources"
+id() { echo 0; }
+setup_apt() { emu_same "$emu_pin" "$(emu_pin_text)" && echo current > "$tmp/order" || echo stale > "$tmp/order"; }
+setup_emulation() { :; }
+cache_key() { echo key; }
+CACHE_ROOT=$tmp/cache; mkdir -p "$CACHE_ROOT/deps-key"; touch "$CACHE_ROOT/deps-key/.complete"
+main > /dev/null 2>&1
+check "pin before apt" current "$(cat "$tmp/order")"
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
