@@ -561,6 +561,63 @@ static bool Bitmap16BlitFits(uint32_t function, const uint8_t *p, uint64_t words
                             2 * ((uint64_t)at + 5), 2 * words);
 }
 
+// The 16-bit player draws into the platform's enhanced-metafile recorder,
+// whose DIB records hold the 40-byte header, room for biClrUsed entries (2
+// bytes for palette indices, else 4) or the 12 bytes of bit fields, then
+// the pixels: whole 4-byte rows, or the stated size of run-length ones.
+// It stops the program on a record whose size is no multiple of 4, and it
+// writes 2^depth entries where biClrUsed is 0 (a core header always counts
+// 0): they must fit in the room of the table and the pixels. `rows` is the
+// rows of a bottom-up bitmap it copies (SetDIBitsToDevice copies fewer).
+static bool RecorderTakesDib(const uint8_t *h, uint64_t avail, uint32_t usage, uint64_t rows)
+{
+    if (avail < 12)
+        return true;
+    bool core = Le32(h) == 12;
+    if (!core && (Le32(h) < 40 || avail < 40))
+        return true;   // refused before anything is copied
+    int64_t width = core ? Le16(h + 4) : (int32_t)Le32(h + 4);
+    int64_t height = core ? Le16(h + 6) : (int32_t)Le32(h + 8);
+    uint32_t bpp = core ? Le16(h + 10) : Le16(h + 14);
+    uint32_t compression = core ? BI_RGB : Le32(h + 16);
+    uint64_t entry = usage == DIB_PAL_COLORS ? 2 : 4, table = 0, written = 0, pixels;
+    if (compression == BI_BITFIELDS) {
+        table = written = 12;
+    } else if (bpp <= 8) {
+        uint64_t used = core ? 0 : Le32(h + 32);
+        table = used * entry;
+        written = (used ? used : (uint64_t)1 << bpp) * entry;
+    }
+    if (compression == BI_RGB || compression == BI_BITFIELDS) {
+        uint64_t stride = width > 0 ? ((uint64_t)width * bpp + 31) / 32 * 4 : 0;
+        uint64_t all = height < 0 ? (uint64_t)-height : (uint64_t)height;
+        pixels = stride * (height > 0 && rows < all ? rows : all);
+    } else {
+        pixels = core ? 0 : Le32(h + 20);
+    }
+    return (table + pixels) % 4 == 0 && written <= table + pixels;
+}
+
+// The scan lines the recorder copies of a SetDIBitsToDevice at `p`, as it
+// counts them in 32 bits: its scan count, cut to the bitmap's height or the
+// source's bottom (source y plus height) past the start scan; all of a
+// top-down bitmap. With none it records nothing.
+static uint64_t RecordedScans(const uint8_t *p, const uint8_t *h, uint64_t avail)
+{
+    if (avail < 12 || (Le32(h) != 12 && avail < 40))
+        return 0;
+    if (Le32(h) != 12 && (int32_t)Le32(h + 8) < 0)
+        return kAllLines;
+    uint32_t height = Le32(h) == 12 ? Le16(h + 6) : Le32(h + 8);
+    uint32_t bottom = (uint32_t)(int16_t)Word(p, 3) + (uint32_t)(int16_t)Word(p, 5);
+    uint32_t lines = Word(p, 1), start = Word(p, 2);
+    if (height > bottom)
+        height = bottom;
+    if (height < start)
+        return 0;
+    return lines > height - start ? height - start : lines;
+}
+
 // The blits whose picture is a packed DIB of RGB colours: the player reads
 // it after 8 words in a DIBBITBLT longer than 9 words (one of 9 is a plain
 // pattern blit), and after 10 words in every DIBSTRETCHBLT.
@@ -570,19 +627,23 @@ static bool DibBlitFits(uint32_t function, const uint8_t *p, uint64_t words)
     uint64_t at = function == META_DIBBITBLT ? 8 : 10;
     if (function == META_DIBBITBLT && words == 9)
         return !RopUsesSource(rop);
-    return words > at && PackedDibFits(p + 2 * at, 2 * (words - at), DIB_RGB_COLORS, kAllLines);
+    return words > at && PackedDibFits(p + 2 * at, 2 * (words - at), DIB_RGB_COLORS, kAllLines) &&
+           RecorderTakesDib(p + 2 * at, 2 * (words - at), DIB_RGB_COLORS, kAllLines);
 }
 
+// Text with vertical spacing is refused: the platform's converter records
+// it with one spacing value a character, and its player then reads the
+// second half from the records that follow, whose values it draws across
+// (a record's size or bounds as a step of millions of units).
 static bool ExtTextOutFits(const uint8_t *p, uint64_t words)
 {
     uint64_t chars = Word(p, 2), options = Word(p, 3);
     uint64_t at = 4 + (options & (ETO_OPAQUE | ETO_CLIPPED) ? 4 : 0) + (chars + 1) / 2;
-    if (at > words)
+    if (at > words || (options & ETO_PDY))
         return false;
     // Spacing follows the string when there is room for it; a part of it
     // would be read past the record.
-    uint64_t spacing = chars * (options & ETO_PDY ? 2 : 1);
-    return words == at || words - at >= spacing;
+    return words == at || words - at >= chars;
 }
 
 // Styles whose pattern the brush takes from its hatch field: a bitmap
@@ -666,9 +727,14 @@ static bool WmfCheckFits(const WmfRule *r, const uint8_t *p, uint64_t words, uin
     case WC_DIB_BLIT:
         return DibBlitFits(r->function, p, words);
     case WC_SETDIBTODEV:
-        return PackedDibFits(p + 18, 2 * (words - 9), Word(p, 0), Word(p, 1));
+        // No scan copied means no record made.
+        return PackedDibFits(p + 18, 2 * (words - 9), Word(p, 0), Word(p, 1)) &&
+               (RecordedScans(p, p + 18, 2 * (words - 9)) == 0 ||
+                RecorderTakesDib(p + 18, 2 * (words - 9), Word(p, 0),
+                                 RecordedScans(p, p + 18, 2 * (words - 9))));
     case WC_STRETCHDIB:
-        return PackedDibFits(p + 22, 2 * (words - 11), Word(p, 2), kAllLines);
+        return PackedDibFits(p + 22, 2 * (words - 11), Word(p, 2), kAllLines) &&
+               RecorderTakesDib(p + 22, 2 * (words - 11), Word(p, 2), kAllLines);
     case WC_DIB_BRUSH:
         // The platform's player takes the usage word; a BS_PATTERN brush
         // keeps RGB colours whatever that word says.
@@ -1027,12 +1093,18 @@ static bool EmfBitmapFits(const uint8_t *rec, uint32_t size, uint64_t left, uint
     switch (mode) {
     case BM_PACKED:
         return n.reach <= infoBytes + bitsBytes && n.skip + n.bits <= infoBytes + bitsBytes;
-    case BM_SECTION:
+    case BM_SECTION: {
         // The pixels are copied whole into a section of the header's size,
-        // or to nowhere when the section is refused; GDI records RGB ones.
-        return usage == DIB_RGB_COLORS &&
-               PlayerTakesDib(rec + infoAt, infoBytes, usage, false, &taken) &&
+        // or to nowhere when the section is refused: also for bit fields
+        // with a mask of 0, read right after the 40 bytes whatever the
+        // header's size. GDI records RGB ones.
+        const uint8_t *h = rec + infoAt;
+        if (Le32(h) >= 40 && Le32(h + 16) == BI_BITFIELDS &&
+            (infoBytes < 52 || !Le32(h + 40) || !Le32(h + 44) || !Le32(h + 48)))
+            return false;
+        return usage == DIB_RGB_COLORS && PlayerTakesDib(h, infoBytes, usage, false, &taken) &&
                taken.planes == 1 && bitsBytes <= taken.image;
+    }
     default:
         return true;
     }
@@ -1074,11 +1146,29 @@ static bool RuleBitmapFits(const EmfRule *r, const uint8_t *rec, uint32_t size, 
     return EmfBitmapFits(rec, size, left, r->bitmapAt, usage, mode, lines);
 }
 
+// The text code draws across the steps of its spacing, in time that grows
+// with their sum (2^26 units take seconds): steps a picture holds add up to
+// far less than this.
+static const uint64_t kSpacingSpan = (uint64_t)1 << 22;
+
+static bool SpacingSpanFits(const uint8_t *p, uint64_t values)
+{
+    uint64_t span = 0;
+    for (uint64_t i = 0; i < values && span <= kSpacingSpan; i++) {
+        int64_t v = (int32_t)Le32(p + 4 * i);
+        span += (uint64_t)(v < 0 ? -v : v);
+    }
+    return span <= kSpacingSpan;
+}
+
 // One EMRTEXT at `at`: its string and its spacing. A player that reads
-// spacing at an offset of 0 reads it from the record's start, which must
-// then lie inside the metafile; another reads none then.
+// spacing at an offset of 0 reads it from the record's start (POLYTEXTOUT
+// does), which must then lie inside the metafile; another reads none then.
+// GDI records one spacing value a character also for vertical spacing, of
+// which the text code reads two: the second half must lie inside the
+// metafile. All that is read must span what a picture holds.
 static bool EmrTextFits(const uint8_t *rec, uint32_t size, uint64_t left, uint32_t at,
-                        uint64_t charBytes)
+                        uint64_t charBytes, bool readsAtZero)
 {
     uint64_t chars = Le32(rec + at + 8), stringAt = Le32(rec + at + 12);
     uint64_t options = Le32(rec + at + 16), spacingAt = Le32(rec + at + 36);
@@ -1086,8 +1176,11 @@ static bool EmrTextFits(const uint8_t *rec, uint32_t size, uint64_t left, uint32
         return true;
     if (stringAt + chars * charBytes > size)
         return false;
-    uint64_t spacing = chars * 4 * (options & ETO_PDY ? 2 : 1);
-    return spacingAt == 0 ? spacing <= left : spacingAt + spacing <= size;
+    uint64_t values = chars * (options & ETO_PDY ? 2 : 1);
+    if (spacingAt == 0)
+        return 4 * values <= left && (!readsAtZero || SpacingSpanFits(rec, values));
+    return spacingAt + chars * 4 <= size && spacingAt + 4 * values <= left &&
+           SpacingSpanFits(rec + spacingAt, values);
 }
 
 // Region data of the byte count at `countAt`, starting at `at`: a header
@@ -1209,13 +1302,13 @@ static bool EmfCheckFits(const EmfRule *r, const uint8_t *rec, uint32_t size, ui
     case EC_FONT:
         return EmfFontFits(rec, size);
     case EC_TEXT:
-        return EmrTextFits(rec, size, left, 36, r->item);
+        return EmrTextFits(rec, size, left, 36, r->item, false);
     case EC_POLYTEXT: {
         uint64_t strings = Le32(rec + 36);
         if (40 + 40 * strings > size)
             return false;
         for (uint32_t i = 0; i < strings; i++)
-            if (!EmrTextFits(rec, size, left, 40 + 40 * i, r->item))
+            if (!EmrTextFits(rec, size, left, 40 + 40 * i, r->item, true))
                 return false;
         return true;
     }

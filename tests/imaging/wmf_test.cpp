@@ -1007,6 +1007,24 @@ TEST(MetafileRecords, FieldsAreJudgedWhereThePlayerReadsThem)
     Bytes save = WmfRecord(META_SAVEDC, {});
     ExpectAccepted(RichWmf(BareWmf(0, save + WmfRecord(META_RESTOREDC, {0xFFFF}))), "one back");
     ExpectRefused(RichWmf(BareWmf(0, save + WmfRecord(META_RESTOREDC, {0xFFFE}))), "two back");
+    // The converter's recorder writes 2^depth colours where biClrUsed is 0,
+    // into room for none, and stops the program on a record size no multiple
+    // of 4: a 4 x 4 8-bit DIB of 16 bytes of pixels, then 3 palette indices.
+    auto stretch = [](uint16_t usage, uint32_t used, uint16_t bpp, size_t table) {
+        Bytes r = WmfRecord(META_STRETCHDIB, {SRCCOPY & 0xFFFF, SRCCOPY >> 16, usage, 4, 4, 0, 0,
+                                              4, 4, 0, 0});
+        BITMAPINFOHEADER h = {40, 4, 4, 1, bpp, BI_RGB, 0, 0, 0, used, 0};
+        r += Bytes((const char *)&h, 40) + Bytes(table + 4 * ((4 * bpp + 31) / 32 * 4), '\0');
+        Put32(At(r, 0), (uint32_t)r.size() / 2);
+        return r;
+    };
+    ExpectRefused(RichWmf(BareWmf(0, stretch(DIB_RGB_COLORS, 0, 8, 1024))), "256 colours into none");
+    ExpectAccepted(RichWmf(BareWmf(0, stretch(DIB_RGB_COLORS, 256, 8, 1024))), "256 counted");
+    ExpectRefused(RichWmf(BareWmf(0, stretch(DIB_PAL_COLORS, 3, 4, 6 + 2))), "6 bytes of indices");
+    // Vertical spacing: the converter records one value a character, and the
+    // player reads the second from the records that follow.
+    Bytes pdy = WmfRecord(META_EXTTEXTOUT, {20, 20, 2, ETO_PDY, 'A' | 'B' << 8, 10, 0, 10, 0});
+    ExpectRefused(RichWmf(BareWmf(0, pdy)), "vertical spacing");
     ASSERT_GT(objects, 0);
 
     Bytes emf = Emf100x50(), twoSlots = emf;
@@ -1058,6 +1076,14 @@ TEST(MetafileRecords, FieldsAreJudgedWhereThePlayerReadsThem)
     Put32(At(early, 48), (uint32_t)early.size());
     Put32(At(early, 52), Le32(At(early, 52)) + 1);
     ExpectAccepted(early, "60 characters without spacing");
+    // The text code draws across the sum of its steps: 2^26 units take seconds.
+    Bytes wide = text + Bytes(240, '\0');
+    Put32(At(wide, 4), (uint32_t)wide.size());
+    Put32(At(wide, 72), 196);
+    Put32(At(wide, 196), 1 << 26);
+    ExpectRefused(WithEmfRecords(emf, wide, 1), "a step of 2^26 units");
+    Put32(At(wide, 196), 1 << 12);
+    ExpectAccepted(WithEmfRecords(emf, wide, 1), "a step of 2^12 units");
     ExpectRefused(WithEmfRecords(emf, text, 1), "spacing from its start past the metafile");
 
     // Alpha blends are copied whole into a DIB section made from the header.
@@ -1079,6 +1105,15 @@ TEST(MetafileRecords, FieldsAreJudgedWhereThePlayerReadsThem)
     Put32(At(long1, 96), 4 + (1 << 20));
     ExpectRefused(WithEmfRecords(emf, long1, 1), "1 MiB into a 1 x 1 section");
     ExpectAccepted(WithEmfRecords(emf, alpha, 1), "1 x 1 into 1 x 1");
+    // Bit fields with a mask of 0 make no section either.
+    Bytes fields = alpha;
+    fields.insert(148, Bytes(12, '\0'));
+    Put32(At(fields, 4), (uint32_t)fields.size());
+    Put32(At(fields, 88), 52);
+    Put32(At(fields, 92), 160);
+    Put32(At(fields, 108 + 16), BI_BITFIELDS);
+    Put32(At(fields, 148), 0xFF0000);
+    ExpectRefused(WithEmfRecords(emf, fields, 1), "a green mask of 0");
 
     // A mask at offset 0 is read from the record's start: there GDI's own
     // maskless record leaves a header the player refuses, and these bounds
