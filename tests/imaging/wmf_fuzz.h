@@ -23,9 +23,9 @@ struct Seed {
 // them cannot be made.
 bool RecordSeeds(std::vector<Seed> *seeds);
 
-// An EMF of one rectangle drawn with a stock brush, recorded by GDI: the
-// smallest picture the player keeps a handle table for.
-Bytes RecordStockRectangleEmf();
+// An EMF drawn with stock objects only, recorded by GDI: its handle table
+// holds only the slot of the metafile itself.
+Bytes RecordStockEmf();
 
 // Input `index` of seeds[which]; index 0 is the seed itself. Others of the
 // same format lend records.

@@ -2,8 +2,8 @@
 // the platform's own recorders so that they hold exactly what GDI writes:
 // five placeable WMFs (shapes and pens, text, bitmaps and palettes,
 // regions and clipping, and one that carries an EMF in its comments, as
-// GetWinMetaFileBits makes it) and five EMFs (shapes and pens, paths and
-// transforms, bitmaps, text, regions and palettes). Each is a few KB and
+// GetWinMetaFileBits makes it) and six EMFs (shapes and pens, paths and
+// transforms, bitmaps, text, regions and palettes, and stock objects only). Each is a few KB and
 // 200 x 100 pixels; coordinates, extents and transforms stay in the ranges
 // the changes keep them in (wmf_fuzz_changes.cpp).
 #include "wmf_fuzz.h"
@@ -678,6 +678,24 @@ static Bytes RecordCarriedEmf(const Bytes &emf)
                      2540);
 }
 
+// Stock objects only (GDI records a stock font, and the colour of the DC
+// brush, as objects of their own, so neither): the player keeps a handle table of the one slot that
+// holds the metafile itself.
+static void DrawStock(HDC dc, int, bool)
+{
+    SelectObject(dc, GetStockObject(GRAY_BRUSH));
+    SelectObject(dc, GetStockObject(BLACK_PEN));
+    Rectangle(dc, 20, 20, 180, 80);
+    SelectObject(dc, GetStockObject(LTGRAY_BRUSH));
+    SelectObject(dc, GetStockObject(NULL_PEN));
+    Ellipse(dc, 30, 30, 90, 70);
+    SelectObject(dc, GetStockObject(WHITE_PEN));
+    POINT line[3] = {{100, 30}, {170, 50}, {100, 70}};
+    Polyline(dc, line, 3);
+    SelectObject(dc, GetStockObject(DC_BRUSH));
+    RoundRect(dc, 150, 60, 190, 95, 6, 6);
+}
+
 bool RecordSeeds(std::vector<Seed> *seeds)
 {
     seeds->clear();
@@ -692,7 +710,8 @@ bool RecordSeeds(std::vector<Seed> *seeds)
         {"emf-paths", false, false, RecordEmf(DrawPathsAndShapes)},
         {"emf-bitmaps", false, false, RecordEmf(DrawBitmaps)},
         {"emf-text", false, false, RecordEmf(DrawWords, "Veltaspar\0metafile seed\0")},
-        {"emf-regions", false, false, RecordEmf(DrawRegions)}};
+        {"emf-regions", false, false, RecordEmf(DrawRegions)},
+        {"emf-stock", false, false, RecordEmf(DrawStock)}};
     for (const Seed &s : all) {
         if (s.bytes.empty())
             return false;
@@ -701,12 +720,4 @@ bool RecordSeeds(std::vector<Seed> *seeds)
     return true;
 }
 
-Bytes RecordStockRectangleEmf()
-{
-    HDC dc = BeginEmf(0);
-    if (!dc)
-        return Bytes();
-    SelectObject(dc, GetStockObject(GRAY_BRUSH));
-    Rectangle(dc, 20, 20, 180, 80);
-    return EndEmf(dc);
-}
+Bytes RecordStockEmf() { return RecordEmf(DrawStock); }
