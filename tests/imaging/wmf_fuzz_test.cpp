@@ -63,19 +63,25 @@ static std::string BaseName(const std::string &path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// "module+0xOFFSET" of an address, or "no module" (under Wine: the
-// platform's own code outside the Windows modules).
-static std::string ModuleOf(const void *address)
+// "module+0xOFFSET" of an address into `out`, or "no module" (under Wine:
+// the platform's own code outside the Windows modules). It allocates
+// nothing, as it runs on a heap that may be damaged.
+static void ModuleOf(const void *address, char *out)
 {
     HMODULE m = 0;
-    char path[MAX_PATH], text[MAX_PATH + 16];
+    char path[MAX_PATH];
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                 GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             (LPCSTR)address, &m) ||
-        !GetModuleFileNameA(m, path, sizeof path))
-        return "no module";
-    wsprintfA(text, "%s+0x%lX", BaseName(path).c_str(), (DWORD)((uintptr_t)address - (uintptr_t)m));
-    return text;
+        !GetModuleFileNameA(m, path, sizeof path)) {
+        lstrcpyA(out, "no module");
+        return;
+    }
+    const char *name = path;
+    for (const char *c = path; *c; c++)
+        if (*c == '\\' || *c == '/')
+            name = c + 1;
+    wsprintfA(out, "%s+0x%lX", name, (DWORD)((uintptr_t)address - (uintptr_t)m));
 }
 
 static bool ReadFileBytes(const std::string &path, Bytes *out)
@@ -148,18 +154,25 @@ static WorkerStatus *gStatus;
 static volatile LONG gTailDamage;
 static char gTailDetail[200];
 
-static LONG WINAPI OnCrash(EXCEPTION_POINTERS *e)
+static void DescribeException(const EXCEPTION_POINTERS *e, char *out)
 {
     const EXCEPTION_RECORD *r = e->ExceptionRecord;
-    std::string module = ModuleOf(r->ExceptionAddress);
-    char access[64] = "";
+    char module[MAX_PATH + 16], access[64] = "";
+    ModuleOf(r->ExceptionAddress, module);
     if (r->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && r->NumberParameters >= 2)
         wsprintfA(access, ", %s %08lX",
                   r->ExceptionInformation[0] == 1 ? "writing" :
                   r->ExceptionInformation[0] == 8 ? "running" : "reading",
                   (DWORD)r->ExceptionInformation[1]);
-    wsprintfA(gStatus->detail, "crash: exception %08lX at %08lX (%s)%s", r->ExceptionCode,
-              (DWORD)(uintptr_t)r->ExceptionAddress, module.c_str(), access);
+    wsprintfA(out, "exception %08lX at %08lX (%s)%s", r->ExceptionCode,
+              (DWORD)(uintptr_t)r->ExceptionAddress, module, access);
+}
+
+static LONG WINAPI OnCrash(EXCEPTION_POINTERS *e)
+{
+    char what[200];
+    DescribeException(e, what);
+    wsprintfA(gStatus->detail, "crash: %s", what);
     gStatus->state = STATE_CRASHED;
     TerminateProcess(GetCurrentProcess(), kExitCrash);
     return EXCEPTION_EXECUTE_HANDLER;
@@ -174,8 +187,10 @@ static void NoteDamagedBlock(const void *block, const void *caller)
 {
     if (InterlockedExchange(&gTailDamage, 1))
         return;
+    char module[MAX_PATH + 16];
+    ModuleOf(caller, module);
     wsprintfA(gTailDetail, "heap damage: block %08lX freed by %s was overwritten past its end",
-              (DWORD)(uintptr_t)block, ModuleOf(caller).c_str());
+              (DWORD)(uintptr_t)block, module);
 }
 
 static BOOL WINAPI CheckedFree(HANDLE heap, DWORD flags, void *block)
@@ -393,6 +408,8 @@ static int WorkerMain(int argc, char **argv)
             gStatus->seedRefused = 1;
             wsprintfA(gStatus->detail, "GDI-recorded seed refused: %s", error);
         }
+        if (!file.empty() && !ok)
+            lstrcpyA(gStatus->detail, error);
         gStatus->done++;
         if (index % 64 == 63)
             HookNewModules(&hooked);
@@ -578,13 +595,15 @@ static bool WorkerEnded(FuzzRun &run, Slot &s, DWORD code, bool timedOut, std::d
     }
     bool decoding = st->state == STATE_DECODING || st->state == STATE_CHECKING ||
                     st->state == STATE_CRASHED || st->state == STATE_DAMAGED;
-    if (code == kExitDone && !timedOut) {
+    // A worker that ends without saying it is done ended in a decode, whatever
+    // its exit code says.
+    if (code == kExitDone && !timedOut && st->state == STATE_DONE) {
         if (t.seed < 0 && run.progress)
-            printf("metafuzz: %s: %s\n", BaseName(t.file).c_str(),
-                   st->accepted ? "decoded" : "refused");
+            printf("metafuzz: %s: %s%s\n", BaseName(t.file).c_str(),
+                   st->accepted ? "decoded" : "refused: ", st->accepted ? "" : st->detail);
         return true;
     }
-    if (code == kExitBroken || !decoding || st->index < (LONG)t.from) {
+    if (code == kExitBroken || (!decoding && code != kExitDone) || st->index < (LONG)t.from) {
         char text[400];
         wsprintfA(text, "a worker ended with code %08lX before its inputs: %s", code, st->detail);
         run.error = text;
@@ -721,11 +740,31 @@ static int ProcessorCount()
     return (int)info.dwNumberOfProcessors;
 }
 
-// The long run: --fuzz-run [inputs=N] [jobs=J] [out=FOLDER] [files=FOLDER].
+// The long run: --fuzz-run [inputs=N] [jobs=J] [out=FOLDER] [files=FOLDER];
+// with make=SEED-INDEX it only writes that input into the out folder.
 static int LongRun(int argc, char **argv)
 {
     std::string inputs = Arg(argc, argv, "inputs"), jobs = Arg(argc, argv, "jobs");
     std::string out = Arg(argc, argv, "out"), files = Arg(argc, argv, "files");
+    std::string make = Arg(argc, argv, "make");
+    if (!make.empty()) {
+        std::vector<Seed> seeds;
+        size_t dash = make.rfind('-');
+        for (size_t k = 0; RecordSeeds(&seeds) && dash != std::string::npos && k < seeds.size();
+             k++) {
+            if (seeds[k].name != make.substr(0, dash))
+                continue;
+            std::string path = (out.empty() ? "." : out) + "\\" + make +
+                               (seeds[k].wmf ? ".wmf" : ".emf");
+            uint32_t index = strtoul(make.c_str() + dash + 1, 0, 10);
+            if (!WriteFileBytes(path, MakeInput(seeds, k, index)))
+                break;
+            printf("metafuzz: wrote %s\n", path.c_str());
+            return 0;
+        }
+        printf("metafuzz: no input %s\n", make.c_str());
+        return 2;
+    }
     uint32_t perSeed = inputs.empty() ? 200000 : strtoul(inputs.c_str(), 0, 10);
     FuzzRun run;
     if (!StartRun(run, out.empty() ? "metafuzz" : out,
