@@ -817,7 +817,8 @@ static bool ChangeField(Rng &g, bool wmf, Bytes &r, uint32_t fileBytes)
     return false;
 }
 
-// A small value in a coordinate, or a small change of an extent.
+// A small value in a coordinate or an extent, or an odd one in a transform
+// (the clamp afterwards keeps it in range).
 static bool ChangeCoordinate(Rng &g, bool wmf, Bytes &r)
 {
     Spans s;
