@@ -1246,10 +1246,15 @@ static bool EmfFontFits(const uint8_t *rec, uint32_t size)
     return axes <= MM_MAX_NUMAXES && vectorAt + 8 + 4 * axes <= size;
 }
 
+// The largest millimetres a reference device's pixel may measure: the
+// player scales every coordinate by them (real screens and printers have
+// well under one).
+static const int64_t kMillimetresPerPixel = 16;
+
 // The header: its description and pixel format inside it, a handle table
 // of at least the metafile's own slot (the player writes slot 0), and the
 // reference device's size in pixels and millimetres, which scale every
-// coordinate the player draws.
+// coordinate the player draws: positive, and pixels of a sane size.
 static bool EmfHeaderFits(const uint8_t *rec, uint32_t size)
 {
     uint64_t chars = Le32(rec + 60), textAt = Le32(rec + 64);
@@ -1257,9 +1262,11 @@ static bool EmfHeaderFits(const uint8_t *rec, uint32_t size)
         return false;
     if (Le16(rec + 56) == 0)
         return false;
-    for (uint32_t at = 72; at < 88; at += 4)
-        if ((int32_t)Le32(rec + at) <= 0)
+    for (uint32_t at = 72; at < 80; at += 4) {
+        int64_t pixels = (int32_t)Le32(rec + at), millimetres = (int32_t)Le32(rec + at + 8);
+        if (pixels <= 0 || millimetres <= 0 || millimetres > kMillimetresPerPixel * pixels)
             return false;
+    }
     if (size < 96)   // no pixel format fields
         return true;
     uint64_t formatBytes = Le32(rec + 88), formatAt = Le32(rec + 92);

@@ -325,8 +325,8 @@ static void DrawWords(HDC dc, int u, bool emf)
     }
     SelectObject(dc, fonts[1]);
     SetTextAlign(dc, TA_LEFT | TA_TOP);
-    INT pairs[8] = {10 * u, u, 10 * u, -u, 10 * u, 2 * u, 10 * u, 0};
-    ExtTextOutW(dc, 60 * u, 44 * u, ETO_PDY, 0, L"PDYs", 4, pairs);
+    // No vertical spacing (ETO_PDY): the platform records one value a
+    // character and its player reads two, so the reader refuses it.
     SelectObject(dc, GetStockObject(SYSTEM_FONT));
     for (HFONT f : fonts)
         DeleteObject(f);

@@ -1032,6 +1032,10 @@ TEST(MetafileRecords, FieldsAreJudgedWhereThePlayerReadsThem)
     Bytes none = emf;
     Put16(At(none, 56), 0);
     ExpectRefused(none, "a handle table without the metafile's own slot");
+    // The reference device's millimetres scale every coordinate played.
+    Bytes vast = emf;
+    Put32(At(vast, 84), 0x860010F);
+    ExpectRefused(vast, "a pixel 140 km high");
     ExpectRefused(WithEmfRecords(emf, EmfRecord(EMR_RESTOREDC, {0x80000000}), 1), "-2^31");
     ExpectRefused(WithEmfRecords(emf, EmfRecord(EMR_RESTOREDC, {1}), 1), "level 1 unsaved");
     ExpectAccepted(WithEmfRecords(emf, EmfRecord(EMR_SAVEDC, {}) +
