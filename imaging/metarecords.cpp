@@ -518,6 +518,7 @@ static const WmfRule *FindWmfRule(uint32_t function)
 struct WmfWalk {
     WmfObjects objects;
     uint64_t saves;
+    bool spelled;   // colour counts of 0 are written out before converting
 };
 
 // A restore goes back through saves made so far: -n for the n-th newest,
@@ -567,9 +568,11 @@ static bool Bitmap16BlitFits(uint32_t function, const uint8_t *p, uint64_t words
 // the pixels: whole 4-byte rows, or the stated size of run-length ones.
 // It stops the program on a record whose size is no multiple of 4, and it
 // writes 2^depth entries where biClrUsed is 0 (a core header always counts
-// 0): they must fit in the room of the table and the pixels. `rows` is the
+// 0): they must fit in the room of the table and the pixels, unless the
+// count is `spelled` out first (see WmfSpellOutColourCounts). `rows` is the
 // rows of a bottom-up bitmap it copies (SetDIBitsToDevice copies fewer).
-static bool RecorderTakesDib(const uint8_t *h, uint64_t avail, uint32_t usage, uint64_t rows)
+static bool RecorderTakesDib(const uint8_t *h, uint64_t avail, uint32_t usage, uint64_t rows,
+                             bool spelled)
 {
     if (avail < 12)
         return true;
@@ -585,6 +588,8 @@ static bool RecorderTakesDib(const uint8_t *h, uint64_t avail, uint32_t usage, u
         table = written = 12;
     } else if (bpp <= 8) {
         uint64_t used = core ? 0 : Le32(h + 32);
+        if (used == 0 && !core && spelled)
+            used = (uint64_t)1 << bpp;
         table = used * entry;
         written = (used ? used : (uint64_t)1 << bpp) * entry;
     }
@@ -621,14 +626,14 @@ static uint64_t RecordedScans(const uint8_t *p, const uint8_t *h, uint64_t avail
 // The blits whose picture is a packed DIB of RGB colours: the player reads
 // it after 8 words in a DIBBITBLT longer than 9 words (one of 9 is a plain
 // pattern blit), and after 10 words in every DIBSTRETCHBLT.
-static bool DibBlitFits(uint32_t function, const uint8_t *p, uint64_t words)
+static bool DibBlitFits(uint32_t function, const uint8_t *p, uint64_t words, bool spelled)
 {
     uint32_t rop = Word(p, 0) | Word(p, 1) << 16;
     uint64_t at = function == META_DIBBITBLT ? 8 : 10;
     if (function == META_DIBBITBLT && words == 9)
         return !RopUsesSource(rop);
     return words > at && PackedDibFits(p + 2 * at, 2 * (words - at), DIB_RGB_COLORS, kAllLines) &&
-           RecorderTakesDib(p + 2 * at, 2 * (words - at), DIB_RGB_COLORS, kAllLines);
+           RecorderTakesDib(p + 2 * at, 2 * (words - at), DIB_RGB_COLORS, kAllLines, spelled);
 }
 
 // Text with vertical spacing is refused: the platform's converter records
@@ -725,16 +730,16 @@ static bool WmfCheckFits(const WmfRule *r, const uint8_t *p, uint64_t words, uin
     case WC_BITMAP16_BLIT:
         return Bitmap16BlitFits(r->function, p, words, left - 6);
     case WC_DIB_BLIT:
-        return DibBlitFits(r->function, p, words);
+        return DibBlitFits(r->function, p, words, w->spelled);
     case WC_SETDIBTODEV:
         // No scan copied means no record made.
         return PackedDibFits(p + 18, 2 * (words - 9), Word(p, 0), Word(p, 1)) &&
                (RecordedScans(p, p + 18, 2 * (words - 9)) == 0 ||
                 RecorderTakesDib(p + 18, 2 * (words - 9), Word(p, 0),
-                                 RecordedScans(p, p + 18, 2 * (words - 9))));
+                                 RecordedScans(p, p + 18, 2 * (words - 9)), w->spelled));
     case WC_STRETCHDIB:
         return PackedDibFits(p + 22, 2 * (words - 11), Word(p, 2), kAllLines) &&
-               RecorderTakesDib(p + 22, 2 * (words - 11), Word(p, 2), kAllLines);
+               RecorderTakesDib(p + 22, 2 * (words - 11), Word(p, 2), kAllLines, w->spelled);
     case WC_DIB_BRUSH:
         // The platform's player takes the usage word; a BS_PATTERN brush
         // keeps RGB colours whatever that word says.
@@ -823,13 +828,47 @@ bool WmfRecordsSound(const uint8_t *mf, int64_t bytes)
     InitObjects(&w->objects, Le16(mf + 10));
     w->saves = 0;
     EmbeddedEmf embedded = {0, 0, 0};
-    bool sound = AssembleEmbedded(mf, (uint64_t)bytes, &embedded) &&
-                 WalkWmf(mf, bytes, w, &embedded);
+    bool sound = AssembleEmbedded(mf, (uint64_t)bytes, &embedded);
+    w->spelled = embedded.data == 0;
+    sound = sound && WalkWmf(mf, bytes, w, &embedded);
     if (sound && embedded.data)
         sound = EmfRecordsSound(embedded.data, embedded.size);
     free(embedded.data);
     free(w);
     return sound;
+}
+
+// Where the DIB of a STRETCHDIB, SETDIBTODEV or DIB blit has a 40-byte or
+// larger header of 8 bits or fewer, no bit fields and a colour count of 0,
+// the count is written out (2^depth): it means the same to every player,
+// and the converter's recorder sizes its copy of the table by that field.
+// A metafile carrying an enhanced one is left as it is, since its checksum
+// covers every word (and the walk judged it as it stands).
+void WmfSpellOutColourCounts(uint8_t *mf, int64_t bytes)
+{
+    EmbeddedEmf embedded = {0, 0, 0};
+    bool assembled = AssembleEmbedded(mf, (uint64_t)bytes, &embedded);
+    free(embedded.data);
+    if (!assembled || embedded.data)
+        return;
+    for (int64_t at = 2 * (int64_t)Le16(mf + 2); at + 6 <= bytes;) {
+        int64_t words = Le32(mf + at);
+        uint32_t function = Le16(mf + at + 4);
+        if (words < 3 || at + 2 * words > bytes || function == 0)
+            return;
+        int64_t dibAt = function == META_STRETCHDIB ? 11
+                        : function == META_SETDIBTODEV ? 9
+                        : function == META_DIBSTRETCHBLT ? 10
+                        : function == META_DIBBITBLT && words - 3 > 9 ? 8
+                                                                       : -1;
+        if (dibAt >= 0 && 2 * (words - 3 - dibAt) >= 40) {
+            uint8_t *h = mf + at + 6 + 2 * dibAt;
+            if (Le32(h) >= 40 && Le16(h + 14) <= 8 && Le32(h + 16) != BI_BITFIELDS &&
+                Le32(h + 32) == 0)
+                Put32(h + 32, 1u << Le16(h + 14));
+        }
+        at += 2 * words;
+    }
 }
 
 // ---- Enhanced metafiles --------------------------------------------------

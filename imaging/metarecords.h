@@ -12,5 +12,9 @@
 // The metafile starts with its 18-byte standard header.
 bool WmfRecordsSound(const uint8_t *mf, int64_t bytes);
 
+// For the converter, on a metafile WmfRecordsSound accepted: DIB colour
+// counts of 0 are written out, which the walk counted on.
+void WmfSpellOutColourCounts(uint8_t *mf, int64_t bytes);
+
 // The metafile starts with its header record.
 bool EmfRecordsSound(const uint8_t *emf, uint32_t bytes);

@@ -81,6 +81,7 @@ static uint8_t *ReadWmfBytes(CByteStream *s, long start, uint32_t *size)
         free(mf);
         return 0;
     }
+    WmfSpellOutColourCounts(mf, bytes);
     *size = (uint32_t)bytes;
     return mf;
 }

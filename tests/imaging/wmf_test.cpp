@@ -1009,18 +1009,22 @@ TEST(MetafileRecords, FieldsAreJudgedWhereThePlayerReadsThem)
     ExpectRefused(RichWmf(BareWmf(0, save + WmfRecord(META_RESTOREDC, {0xFFFE}))), "two back");
     // The converter's recorder writes 2^depth colours where biClrUsed is 0,
     // into room for none, and stops the program on a record size no multiple
-    // of 4: a 4 x 4 8-bit DIB of 16 bytes of pixels, then 3 palette indices.
-    auto stretch = [](uint16_t usage, uint32_t used, uint16_t bpp, size_t table) {
+    // of 4: 4 x 4 DIBs of 16 bytes of pixels. The reader writes a count of 0
+    // out; a core header has none, and 3 palette indices take 6 bytes.
+    auto stretch = [](uint16_t usage, uint32_t used, uint16_t bpp, size_t table, bool core) {
         Bytes r = WmfRecord(META_STRETCHDIB, {SRCCOPY & 0xFFFF, SRCCOPY >> 16, usage, 4, 4, 0, 0,
                                               4, 4, 0, 0});
         BITMAPINFOHEADER h = {40, 4, 4, 1, bpp, BI_RGB, 0, 0, 0, used, 0};
-        r += Bytes((const char *)&h, 40) + Bytes(table + 4 * ((4 * bpp + 31) / 32 * 4), '\0');
+        BITMAPCOREHEADER c = {12, 4, 4, 1, bpp};
+        r += core ? Bytes((const char *)&c, 12) : Bytes((const char *)&h, 40);
+        r += Bytes(table + 4 * ((4 * bpp + 31) / 32 * 4), '\0');
         Put32(At(r, 0), (uint32_t)r.size() / 2);
         return r;
     };
-    ExpectRefused(RichWmf(BareWmf(0, stretch(DIB_RGB_COLORS, 0, 8, 1024))), "256 colours into none");
-    ExpectAccepted(RichWmf(BareWmf(0, stretch(DIB_RGB_COLORS, 256, 8, 1024))), "256 counted");
-    ExpectRefused(RichWmf(BareWmf(0, stretch(DIB_PAL_COLORS, 3, 4, 6 + 2))), "6 bytes of indices");
+    ExpectAccepted(RichWmf(BareWmf(0, stretch(DIB_RGB_COLORS, 0, 8, 1024, false))), "256 colours");
+    ExpectRefused(RichWmf(BareWmf(0, stretch(DIB_RGB_COLORS, 0, 8, 768, true))), "a core header");
+    ExpectRefused(RichWmf(BareWmf(0, stretch(DIB_PAL_COLORS, 3, 4, 6 + 2, false))),
+                  "6 bytes of indices");
     // Vertical spacing: the converter records one value a character, and the
     // player reads the second from the records that follow.
     Bytes pdy = WmfRecord(META_EXTTEXTOUT, {20, 20, 2, ETO_PDY, 'A' | 'B' << 8, 10, 0, 10, 0});
