@@ -85,7 +85,17 @@ static bool DibSizes(const uint8_t *p, uint64_t avail, uint32_t usage, uint64_t 
         return true;
     }
     case BI_RLE8:
-    case BI_RLE4:
+    case BI_RLE4: {
+        // The platform expands the runs into a bitmap of the whole header,
+        // whatever the scan count, sized in signed 32-bit arithmetic: a
+        // size past that wraps to a small buffer the runs overrun.
+        uint64_t whole = height < 0 ? (uint64_t)-height : (uint64_t)height;
+        uint64_t rowBits = (uint64_t)width * bpp + 31, stride = rowBits / 32 * 4;
+        if (rowBits > 0x7FFFFFFF || (stride && whole > 0x7FFFFFFF / stride))
+            return false;
+        n->bits = sizeImage;
+        return sizeImage != 0;
+    }
     case BI_JPEG:
     case BI_PNG:
         // The decoder is bounded by the stated size, so that must be there.
@@ -603,6 +613,21 @@ static bool RecorderTakesDib(const uint8_t *h, uint64_t avail, uint32_t usage, u
     return (table + pixels) % 4 == 0 && written <= table + pixels;
 }
 
+// The recorder's copy of a DIB pattern brush holds the colours the brush
+// keeps: biClrUsed of them, at most 2^depth, or 2^depth for a count of 0.
+// Palette indices take 2 bytes each, and an odd number of them makes a
+// record size no multiple of 4, on which the recorder stops the program.
+static bool RecorderTakesBrush(const uint8_t *h, uint64_t avail, uint32_t usage)
+{
+    if (usage != DIB_PAL_COLORS || avail < 40 || Le32(h) < 40)
+        return true;
+    uint32_t bpp = Le16(h + 14), used = Le32(h + 32);
+    if (bpp > 8 || Le32(h + 16) == BI_BITFIELDS)
+        return true;
+    uint32_t kept = used && used < (1u << bpp) ? used : 1u << bpp;
+    return kept % 2 == 0;
+}
+
 // The scan lines the recorder copies of a SetDIBitsToDevice at `p`, as it
 // counts them in 32 bits: its scan count, cut to the bitmap's height or the
 // source's bottom (source y plus height) past the start scan; all of a
@@ -744,8 +769,9 @@ static bool WmfCheckFits(const WmfRule *r, const uint8_t *p, uint64_t words, uin
         // The platform's player takes the usage word; a BS_PATTERN brush
         // keeps RGB colours whatever that word says.
         return PackedDibFits(p + 4, 2 * (words - 2), Word(p, 1), kAllLines) &&
-               (Word(p, 0) != BS_PATTERN ||
-                PackedDibFits(p + 4, 2 * (words - 2), DIB_RGB_COLORS, kAllLines));
+               (Word(p, 0) != BS_PATTERN
+                    ? RecorderTakesBrush(p + 4, 2 * (words - 2), Word(p, 1))
+                    : PackedDibFits(p + 4, 2 * (words - 2), DIB_RGB_COLORS, kAllLines));
     case WC_PATTERN_BRUSH:
         return PatternBrushFits(p, words);
     case WC_SELECT_PALETTE:

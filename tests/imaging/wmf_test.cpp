@@ -1025,6 +1025,30 @@ TEST(MetafileRecords, FieldsAreJudgedWhereThePlayerReadsThem)
     ExpectRefused(RichWmf(BareWmf(0, stretch(DIB_RGB_COLORS, 0, 8, 768, true))), "a core header");
     ExpectRefused(RichWmf(BareWmf(0, stretch(DIB_PAL_COLORS, 3, 4, 6 + 2, false))),
                   "6 bytes of indices");
+    // Runs are expanded into a bitmap of the header's size, reckoned in 32
+    // bits: 8 x (2^30 + 1) bytes wrap to 8, which the first run overruns.
+    auto runs = [](int32_t height) {
+        Bytes r = WmfRecord(META_STRETCHDIB, {SRCCOPY & 0xFFFF, SRCCOPY >> 16, DIB_RGB_COLORS,
+                                              4, 8, 0, 0, 4, 8, 0, 0});
+        const uint8_t pixels[20] = {8, 1, 0, 0, 8, 2, 0, 0, 8, 3, 0, 0, 8, 4, 0, 0, 0, 0, 0, 1};
+        BITMAPINFOHEADER h = {40, 8, height, 1, 8, BI_RLE8, sizeof pixels, 0, 0, 0, 0};
+        r += Bytes((const char *)&h, 40) + Bytes(1024, '\0') +
+             Bytes((const char *)pixels, sizeof pixels);
+        Put32(At(r, 0), (uint32_t)r.size() / 2);
+        return r;
+    };
+    ExpectAccepted(RichWmf(BareWmf(0, runs(4))), "four rows of runs");
+    ExpectRefused(RichWmf(BareWmf(0, runs(0x40000001))), "runs expanded into 8 bytes");
+    // Its copy of a DIB brush keeps at most 2^depth palette indices, 2 bytes each.
+    auto brush = [](uint32_t used) {
+        Bytes r = WmfRecord(META_DIBCREATEPATTERNBRUSH, {BS_DIBPATTERN, DIB_PAL_COLORS});
+        BITMAPINFOHEADER h = {40, 8, 8, 1, 4, BI_RGB, 0, 0, 0, used, 0};
+        r += Bytes((const char *)&h, 40) + Bytes(2 * used + 32, '\0');
+        Put32(At(r, 0), (uint32_t)r.size() / 2);
+        return r;
+    };
+    ExpectAccepted(RichWmf(BareWmf(1, brush(17))), "17 indices, 16 kept");
+    ExpectRefused(RichWmf(BareWmf(1, brush(3))), "3 indices");
     // Vertical spacing: the converter records one value a character, and the
     // player reads the second from the records that follow.
     Bytes pdy = WmfRecord(META_EXTTEXTOUT, {20, 20, 2, ETO_PDY, 'A' | 'B' << 8, 10, 0, 10, 0});
