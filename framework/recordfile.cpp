@@ -32,6 +32,11 @@ static void ComposePath(char *path, const char *folder, const char *name, const 
                         int folderChoice)
 {
     const char *base = folder ? folder : ChosenFolder(folderChoice);
+    // No folder chosen yet: the path would start at the drive's root.
+    if (!*base) {
+        path[0] = 0;
+        return;
+    }
     char withName[MAX_TEXT];
     if (name && *name)
         FormatPath(withName, "%s\\%s", base, name);
@@ -123,7 +128,11 @@ static int WriteAll(HANDLE file, const void *buffer, int byteCount)
 
 bool MakeReplacingPath(const char *path, char *temp)
 {
-    if (!path || strlen(path) + 4 >= MAX_TEXT) {
+    if (!path || !*path) {
+        SetLastError(ERROR_PATH_NOT_FOUND);   // "_tmp" would land in the working folder
+        return false;
+    }
+    if (strlen(path) + 4 >= MAX_TEXT) {
         // The temporary name would be cut onto another file. Callers read
         // why from the last error, so it must not be some earlier call's.
         SetLastError(ERROR_FILENAME_EXCED_RANGE);

@@ -52,6 +52,14 @@ TEST_F(RecordFiles, NamesAndFolders)
     strcpy(gApp.secondFolder, gApp.dataFolder);
     GetRecordFilePath("x", -1, path, 1);
     EXPECT_EQ(std::string(path), Path("data\\x.rgc"));
+    // Before a data folder is chosen nothing goes to the drive's root or the working folder.
+    gApp.dataFolder[0] = 0;
+    GetRecordFilePath("(QRF)Win", 7, path, 0);
+    EXPECT_STREQ(path, "");
+    EXPECT_EQ(WriteRecordFile("(QRF)Win", 7, "abc", 3, 0), 0);
+    EXPECT_FALSE(Exists("\\(QRF)Win7.rgc"));
+    EXPECT_FALSE(Exists("_tmp"));
+    EXPECT_EQ(ReadRecordFile("(QRF)Win", 7, path, 3, 0), 0);
 }
 
 TEST_F(RecordFiles, WriteReadRoundTripThroughTempFile)
