@@ -8,6 +8,8 @@
 #include "framework/bytes.h"
 #include "metarecords.h"
 #include "stream.h"
+#include <math.h>
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -262,6 +264,78 @@ static bool CopyIntoImage(CDibImage *out, PlayTarget *t, int width, int height)
     return lines > 0;
 }
 
+// The device length of `width` logical units along either axis, whichever
+// is longer: the pen's width as the platform draws it.
+static double DeviceLength(HDC dc, int32_t width)
+{
+    POINT p[3] = {{0, 0}, {width, 0}, {0, width}};
+    if (!LPtoDP(dc, p, 3))
+        return 0;
+    double ax = (double)p[1].x - p[0].x, ay = (double)p[1].y - p[0].y;
+    double bx = (double)p[2].x - p[0].x, by = (double)p[2].y - p[0].y;
+    double a = ax * ax + ay * ay, b = bx * bx + by * by;
+    return a > b ? sqrt(a) : sqrt(b);
+}
+
+// An inside-frame pen draws within the shape's box: the platform's arc code
+// first shrinks the box by the pen's width and overruns its point buffer
+// when that leaves nothing. Such an arc, chord or pie would be pen only.
+static bool PenFillsBox(HDC dc, const RECTL &box)
+{
+    HGDIOBJ pen = GetCurrentObject(dc, OBJ_PEN);
+    int32_t width = 0;
+    if (GetObjectType(pen) == OBJ_EXTPEN) {
+        EXTLOGPEN ext;
+        if (GetObjectA(pen, sizeof ext, &ext) < (int)offsetof(EXTLOGPEN, elpNumEntries) ||
+            (ext.elpPenStyle & PS_STYLE_MASK) != PS_INSIDEFRAME)
+            return false;
+        width = (int32_t)ext.elpWidth;
+    } else {
+        LOGPEN plain;
+        if (!GetObjectA(pen, sizeof plain, &plain) ||
+            (plain.lopnStyle & PS_STYLE_MASK) != PS_INSIDEFRAME)
+            return false;
+        width = plain.lopnWidth.x;
+    }
+    if (width <= 1)
+        return false;
+    POINT corners[2] = {{box.left, box.top}, {box.right, box.bottom}};
+    if (!LPtoDP(dc, corners, 2))
+        return true;
+    double across = fabs((double)corners[1].x - corners[0].x);
+    double down = fabs((double)corners[1].y - corners[0].y);
+    return DeviceLength(dc, width) >= (across < down ? across : down);
+}
+
+struct PlayState {
+    bool inPath;
+};
+
+static int CALLBACK PlayRecord(HDC dc, HANDLETABLE *table, const ENHMETARECORD *record,
+                               int objects, LPARAM data)
+{
+    PlayState *state = (PlayState *)data;
+    switch (record->iType) {
+    case EMR_BEGINPATH:
+        state->inPath = true;
+        break;
+    case EMR_ENDPATH:
+    case EMR_ABORTPATH:
+        state->inPath = false;
+        break;
+    case EMR_ARC:
+    case EMR_ARCTO:
+    case EMR_CHORD:
+    case EMR_PIE:
+        // A path takes the arc as a curve, drawn later by the path code.
+        if (!state->inPath && PenFillsBox(dc, ((const EMRARC *)record)->rclBox))
+            return 1;
+        break;
+    }
+    PlayEnhMetaFileRecord(dc, table, record, (UINT)objects);
+    return 1;
+}
+
 static bool Play(CDibImage *out, HENHMETAFILE emf, int width, int height)
 {
     PlayTarget t;
@@ -278,7 +352,8 @@ static bool Play(CDibImage *out, HENHMETAFILE emf, int width, int height)
         return false;
     }
     RECT frame = {0, 0, width, height};
-    PlayEnhMetaFile(t.dc, emf, &frame);
+    PlayState state = {false};
+    EnumEnhMetaFile(t.dc, emf, PlayRecord, &state, &frame);
     DeselectBitmap(&t);
     DeleteEnhMetaFile(emf);
     if (out->IsCancelled()) {

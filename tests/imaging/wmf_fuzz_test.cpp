@@ -760,8 +760,18 @@ static int LongRun(int argc, char **argv)
             std::string path = (out.empty() ? "." : out) + "\\" + make +
                                (seeds[k].wmf ? ".wmf" : ".emf");
             uint32_t index = strtoul(make.c_str() + dash + 1, 0, 10);
-            if (!WriteFileBytes(path, MakeInput(seeds, k, index)))
-                break;
+            uint32_t count = Arg(argc, argv, "count").empty()
+                                 ? 1
+                                 : strtoul(Arg(argc, argv, "count").c_str(), 0, 10);
+            for (uint32_t i = index; i - index < count; i++) {
+                char name[32];
+                wsprintfA(name, "%s-%lu", seeds[k].name.c_str(), (unsigned long)i);
+                path = (out.empty() ? "." : out) + "\\" + name + (seeds[k].wmf ? ".wmf" : ".emf");
+                if (!WriteFileBytes(path, MakeInput(seeds, k, i))) {
+                    printf("metafuzz: %s cannot be written\n", path.c_str());
+                    return 2;
+                }
+            }
             printf("metafuzz: wrote %s\n", path.c_str());
             return 0;
         }

@@ -1173,6 +1173,34 @@ TEST(MetafileRecords, FieldsAreJudgedWhereThePlayerReadsThem)
     ExpectSamePixels(decoded, direct, "a one-row mask");
 }
 
+// An inside-frame pen draws within the shape's box, and the platform's arc
+// code overruns its points for a box the pen's width leaves nothing of.
+TEST(WmfCodec, ArcsAllPenAreLeftOutAndTheRestDrawn)
+{
+    HDC dc = BeginEmf();
+    SelectObject(dc, GetStockObject(NULL_BRUSH));
+    HGDIOBJ old = GetStockObject(BLACK_PEN);
+    for (int width = 20; width <= 40; width++) {
+        HPEN pen = CreatePen(PS_INSIDEFRAME, width, kBlue);
+        SelectObject(dc, pen);
+        Pie(dc, 140, 34, 169, 53, 170, 40, 150, 34);
+        Chord(dc, 140, 60, 169, 79, 170, 66, 150, 60);
+        Arc(dc, 100, 60, 129, 79, 130, 66, 110, 60);
+        SelectObject(dc, old);
+        DeleteObject(pen);
+    }
+    HPEN thin = CreatePen(PS_INSIDEFRAME, 4, kRed);
+    SelectObject(dc, thin);
+    Pie(dc, 10, 10, 60, 60, 60, 34, 60, 35);   // all but a sliver: a circle
+    SelectObject(dc, old);
+    DeleteObject(thin);
+    CDibImage im;
+    ASSERT_TRUE(DecodeAt(im, EndEmf(dc, kRichW, kRichH))) << im.GetLastError();
+    EXPECT_RED(im, 11, 35);    // inside the box by the pen's width
+    EXPECT_BACK(im, 25, 30);
+    EXPECT_BACK(im, 155, 44);
+}
+
 // ---- Escape, encode, dispatch
 
 TEST(WmfCodec, EscapeStopsAtTheSizeOrCancels)
