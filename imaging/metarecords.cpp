@@ -71,31 +71,26 @@ static bool DibSizes(const uint8_t *p, uint64_t avail, uint32_t usage, uint64_t 
         n->skip = headerSize + masks + entries * 2;
     }
     // A top-down bitmap is copied whole whatever the scan count.
-    uint64_t rows = height < 0 ? (uint64_t)-height : (uint64_t)height;
-    if (height > 0 && rows > lines)
-        rows = lines;
+    uint64_t whole = height < 0 ? (uint64_t)-height : (uint64_t)height;
+    uint64_t rows = height > 0 && whole > lines ? lines : whole;
+    uint64_t rowBits = (uint64_t)width * bpp + 31, stride = rowBits / 32 * 4;
     switch (compression) {
     case BI_RGB:
     case BI_BITFIELDS:
-    case 6: {   // BI_ALPHABITFIELDS
+    case 6:   // BI_ALPHABITFIELDS
         if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
             return false;
-        uint64_t stride = ((uint64_t)width * bpp + 31) / 32 * 4;
         n->bits = rows && stride > ((uint64_t)1 << 62) / rows ? kAllLines : stride * rows;
         return true;
-    }
     case BI_RLE8:
-    case BI_RLE4: {
+    case BI_RLE4:
         // The platform expands the runs into a bitmap of the whole header,
         // whatever the scan count, sized in signed 32-bit arithmetic: a
         // size past that wraps to a small buffer the runs overrun.
-        uint64_t whole = height < 0 ? (uint64_t)-height : (uint64_t)height;
-        uint64_t rowBits = (uint64_t)width * bpp + 31, stride = rowBits / 32 * 4;
         if (rowBits > 0x7FFFFFFF || (stride && whole > 0x7FFFFFFF / stride))
             return false;
         n->bits = sizeImage;
         return sizeImage != 0;
-    }
     case BI_JPEG:
     case BI_PNG:
         // The decoder is bounded by the stated size, so that must be there.

@@ -264,22 +264,10 @@ static bool CopyIntoImage(CDibImage *out, PlayTarget *t, int width, int height)
     return lines > 0;
 }
 
-// The device length of `width` logical units along either axis, whichever
-// is longer: the pen's width as the platform draws it.
-static double DeviceLength(HDC dc, int32_t width)
-{
-    POINT p[3] = {{0, 0}, {width, 0}, {0, width}};
-    if (!LPtoDP(dc, p, 3))
-        return 0;
-    double ax = (double)p[1].x - p[0].x, ay = (double)p[1].y - p[0].y;
-    double bx = (double)p[2].x - p[0].x, by = (double)p[2].y - p[0].y;
-    double a = ax * ax + ay * ay, b = bx * bx + by * by;
-    return a > b ? sqrt(a) : sqrt(b);
-}
-
 // An inside-frame pen draws within the shape's box: the platform's arc code
 // first shrinks the box by the pen's width and overruns its point buffer
 // when that leaves nothing. Such an arc, chord or pie would be pen only.
+// The pen's device width is taken along whichever axis makes it longer.
 static bool PenFillsBox(HDC dc, const RECTL &box)
 {
     HGDIOBJ pen = GetCurrentObject(dc, OBJ_PEN);
@@ -299,36 +287,34 @@ static bool PenFillsBox(HDC dc, const RECTL &box)
     }
     if (width <= 1)
         return false;
-    POINT corners[2] = {{box.left, box.top}, {box.right, box.bottom}};
-    if (!LPtoDP(dc, corners, 2))
+    POINT p[5] = {{box.left, box.top}, {box.right, box.bottom}, {0, 0}, {width, 0}, {0, width}};
+    if (!LPtoDP(dc, p, 5))
         return true;
-    double across = fabs((double)corners[1].x - corners[0].x);
-    double down = fabs((double)corners[1].y - corners[0].y);
-    return DeviceLength(dc, width) >= (across < down ? across : down);
+    double across = fabs((double)p[1].x - p[0].x), down = fabs((double)p[1].y - p[0].y);
+    double along = hypot((double)p[3].x - p[2].x, (double)p[3].y - p[2].y);
+    double up = hypot((double)p[4].x - p[2].x, (double)p[4].y - p[2].y);
+    return (along > up ? along : up) >= (across < down ? across : down);
 }
 
-struct PlayState {
-    bool inPath;
-};
-
+// Plays one record; `data` says whether a path is being defined.
 static int CALLBACK PlayRecord(HDC dc, HANDLETABLE *table, const ENHMETARECORD *record,
                                int objects, LPARAM data)
 {
-    PlayState *state = (PlayState *)data;
+    bool *inPath = (bool *)data;
     switch (record->iType) {
     case EMR_BEGINPATH:
-        state->inPath = true;
+        *inPath = true;
         break;
     case EMR_ENDPATH:
     case EMR_ABORTPATH:
-        state->inPath = false;
+        *inPath = false;
         break;
     case EMR_ARC:
     case EMR_ARCTO:
     case EMR_CHORD:
     case EMR_PIE:
         // A path takes the arc as a curve, drawn later by the path code.
-        if (!state->inPath && PenFillsBox(dc, ((const EMRARC *)record)->rclBox))
+        if (!*inPath && PenFillsBox(dc, ((const EMRARC *)record)->rclBox))
             return 1;
         break;
     }
@@ -352,8 +338,8 @@ static bool Play(CDibImage *out, HENHMETAFILE emf, int width, int height)
         return false;
     }
     RECT frame = {0, 0, width, height};
-    PlayState state = {false};
-    EnumEnhMetaFile(t.dc, emf, PlayRecord, &state, &frame);
+    bool inPath = false;
+    EnumEnhMetaFile(t.dc, emf, PlayRecord, &inPath, &frame);
     DeselectBitmap(&t);
     DeleteEnhMetaFile(emf);
     if (out->IsCancelled()) {
