@@ -753,26 +753,27 @@ static int LongRun(int argc, char **argv)
     if (!make.empty()) {
         std::vector<Seed> seeds;
         size_t dash = make.rfind('-');
-        for (size_t k = 0; RecordSeeds(&seeds) && dash != std::string::npos && k < seeds.size();
-             k++) {
+        if (dash == std::string::npos || !RecordSeeds(&seeds)) {
+            printf("metafuzz: no input %s\n", make.c_str());
+            return 2;
+        }
+        std::string count = Arg(argc, argv, "count");
+        uint32_t index = strtoul(make.c_str() + dash + 1, 0, 10);
+        uint32_t many = count.empty() ? 1 : strtoul(count.c_str(), 0, 10);
+        for (size_t k = 0; k < seeds.size(); k++) {
             if (seeds[k].name != make.substr(0, dash))
                 continue;
-            std::string path = (out.empty() ? "." : out) + "\\" + make +
-                               (seeds[k].wmf ? ".wmf" : ".emf");
-            uint32_t index = strtoul(make.c_str() + dash + 1, 0, 10);
-            uint32_t count = Arg(argc, argv, "count").empty()
-                                 ? 1
-                                 : strtoul(Arg(argc, argv, "count").c_str(), 0, 10);
-            for (uint32_t i = index; i - index < count; i++) {
-                char name[32];
-                wsprintfA(name, "%s-%lu", seeds[k].name.c_str(), (unsigned long)i);
-                path = (out.empty() ? "." : out) + "\\" + name + (seeds[k].wmf ? ".wmf" : ".emf");
+            for (uint32_t i = index; i - index < many; i++) {
+                char name[48];
+                wsprintfA(name, "%s-%lu%s", seeds[k].name.c_str(), (unsigned long)i,
+                          seeds[k].wmf ? ".wmf" : ".emf");
+                std::string path = (out.empty() ? "." : out) + "\\" + name;
                 if (!WriteFileBytes(path, MakeInput(seeds, k, i))) {
                     printf("metafuzz: %s cannot be written\n", path.c_str());
                     return 2;
                 }
             }
-            printf("metafuzz: wrote %s\n", path.c_str());
+            printf("metafuzz: wrote %lu inputs from %s on\n", (unsigned long)many, make.c_str());
             return 0;
         }
         printf("metafuzz: no input %s\n", make.c_str());
